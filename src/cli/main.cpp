@@ -1,0 +1,2 @@
+// Placeholder until the command-line front end lands.
+int main() { return 0; }

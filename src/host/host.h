@@ -1,0 +1,13 @@
+// The host interface: everything the procedure may ask of its host.
+#pragma once
+
+#include "host/dataset.h"  // input data sets, variables, BY groups
+#include "host/exit.h"     // xexit and exit codes
+#include "host/messages.h" // catalogue, xpmlog, wkread, xpmstr, the log
+#include "host/misc.h"     // symbols, clock, wzstrup
+#include "host/missing.h"  // the missing value
+#include "host/outdata.h"  // the output data set writer
+#include "host/output.h"   // output groups, tables, graphs, sinks, zodsexit
+#include "host/session.h"  // the session: options, destinations, libraries
+#include "host/sweep.h"    // zsweep
+#include "host/utilfile.h" // utility files and zsort

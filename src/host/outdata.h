@@ -1,0 +1,41 @@
+// The output data set writer: a CSV file written to a temporary name beside the target and
+// renamed over it on commit, so a failed run never leaves half a file. Destroying an
+// uncommitted writer removes the temporary file.
+#pragma once
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/dataset.h"
+
+namespace velloc::host {
+
+class OutputDataset {
+  public:
+    explicit OutputDataset(std::string path);
+    ~OutputDataset();
+    OutputDataset(const OutputDataset&) = delete;
+    OutputDataset& operator=(const OutputDataset&) = delete;
+
+    // Variables in output order; all must be defined before the first row.
+    int addVariable(Variable v);
+    int nvars() const;
+    const Variable& var(int number) const; // 1-based
+
+    // Cells of the row being built, then the row is appended.
+    void setNum(int var, double value);
+    void setText(int var, std::string_view value);
+    void writeRow();
+
+    // Writes the optional sidecar (labels, formats) and renames into place. Returns false and
+    // logs when the file cannot be written.
+    bool commit();
+    const std::string& path() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace velloc::host

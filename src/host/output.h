@@ -1,0 +1,148 @@
+// The output system: output groups, column tables, factoid (label/value) tables and graph
+// records, delivered in run order to the sinks the session installed (listing, HTML report,
+// CSV tables, SVG graphs).
+//
+// A table definition is made once per procedure step and instantiated once per BY group. A
+// column exists or not by definition-time conditions; rows hold one cell per column, in
+// column order. Missing numbers are NaN and print as '.' in the listing, empty in CSV.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace velloc::host {
+
+enum class ColumnKind { Numeric = 5, Character = 6 };
+
+// How a numeric column prints: width and decimals of a fixed format (decimals < 0: best).
+struct NumberFormat {
+    int width = 0;     // 0: the renderer's default
+    int decimals = -1; // -1: best representation in the width
+};
+
+struct ColumnDef {
+    std::string name;           // column name, also the CSV header
+    std::string label;          // header text; empty: the renderer's template header
+    ColumnKind kind = ColumnKind::Numeric;
+    int width = 0;              // character columns: width in bytes
+    NumberFormat format;
+    std::string templateColumn; // template column this one stands for ("TreatedID"), or empty
+    std::string dynamicName;    // column-level dynamic (e.g. "_idTreated") and its value
+    std::string dynamicValue;
+};
+
+using DynValue = std::variant<std::string, std::int64_t, double>;
+struct Dynamic {
+    std::string name;
+    DynValue value;
+};
+
+using Cell = std::variant<double, std::string>;
+
+struct TableDefinition {
+    std::string name;          // "PSInfo"
+    std::string label;         // the table's label (host output message text)
+    std::string templatePath;  // "Stat.Velloc.PSInfo"
+    std::vector<ColumnDef> columns;
+    std::vector<Dynamic> dynamics; // definition dynamics, fixed for the step
+
+    int addColumn(ColumnDef c); // returns the column index
+    int columnIndex(const std::string& name) const; // -1 when absent
+};
+
+struct TableInstance {
+    const TableDefinition* definition = nullptr;
+    std::string templatePath;
+    std::vector<Dynamic> dynamics; // instance dynamics
+    std::vector<std::vector<Cell>> rows;
+
+    void addRow(std::vector<Cell> row); // one cell per column, NaN for missing
+};
+
+struct FactoidTable {
+    std::string name;          // "DataInfo"
+    std::string label;
+    std::string templatePath;  // "Stat.Velloc.DataInfo"
+    struct Entry {
+        std::string label;
+        Cell value;
+        NumberFormat format;
+    };
+    std::vector<Entry> entries;
+};
+
+// A graph: the data of its phantom table, the graph template that draws it and the
+// graph's dynamics. Drawing is the SVG sink's business.
+struct GraphRecord {
+    std::string name;          // "StdDiffPlot"
+    std::string templatePath;  // graph template
+    TableDefinition phantom;   // columns of the phantom table
+    TableInstance data;        // its rows; data.definition points at phantom
+    std::vector<Dynamic> dynamics;
+};
+
+// Context a sink needs to place a delivered object.
+struct OutputContext {
+    std::string stepTitle;              // e.g. "The VELLOC Procedure"
+    std::vector<std::string> byLine;    // "name=value" of the current BY group; empty: none
+    std::vector<std::string> byNames;   // BY variable names, for CSV leading columns
+    std::vector<std::string> byValues;  // BY values (formatted, trimmed), same order
+    std::vector<std::string> groupPath; // names of the open output groups, outermost first
+    std::vector<std::string> groupLabels;
+};
+
+class OutputSink {
+  public:
+    virtual ~OutputSink() = default;
+    virtual void stepBegin(const std::string& /*title*/) {}
+    virtual void groupOpened(const OutputContext&) {}
+    virtual void groupClosed(const OutputContext&) {}
+    virtual void table(const OutputContext&, const TableInstance&) {}
+    virtual void factoid(const OutputContext&, const FactoidTable&) {}
+    virtual void graph(const OutputContext&, const GraphRecord&) {}
+    virtual void stepEnd() {}
+    // Finishes the run: flush, close files. Returns false (after logging) on a write failure.
+    virtual bool finish() { return true; }
+};
+
+// The procedure's output object. Results: 0 or a negative code for the output-error handler.
+class Output {
+  public:
+    void addSink(std::shared_ptr<OutputSink> sink);
+    void clearSinks();
+
+    void beginStep(const std::string& title);
+    void endStep();
+    void setByGroup(std::vector<std::string> names, std::vector<std::string> values);
+
+    int openGroup(const std::string& name, const std::string& label);
+    int closeGroup();
+    int deliver(const TableInstance& instance);
+    int deliver(const FactoidTable& table);
+    int deliver(const GraphRecord& graph);
+    bool graphicsEnabled() const { return graphics_; }
+    void setGraphicsEnabled(bool on) { graphics_ = on; }
+    bool finish();
+
+    const OutputContext& context() const { return ctx_; }
+
+  private:
+    std::vector<std::shared_ptr<OutputSink>> sinks_;
+    OutputContext ctx_;
+    bool graphics_ = true;
+};
+
+// The output-error handler: logs the code, returns when it is the one benign code
+// (bits 11-21 equal 0x1F800 >> 0 under mask 0x3FF800 and low 11 bits 53), otherwise ends the
+// procedure with exit code 120.
+void zodsexit(int code);
+inline constexpr int kBenignOutputCode = 0x1F800 | 53;
+
+// Sinks.
+std::shared_ptr<OutputSink> makeListingSink(std::ostream& out);
+std::shared_ptr<OutputSink> makeHtmlSink(std::string path);
+std::shared_ptr<OutputSink> makeCsvSink(std::string dir);
+
+} // namespace velloc::host
