@@ -1,0 +1,37 @@
+#include "host/session.h"
+
+#include <filesystem>
+
+#include "host/messages.h"
+#include "host/misc.h"
+
+namespace velloc::host {
+
+Session& Session::current() {
+    static Session session;
+    return session;
+}
+
+std::string Session::resolveDataSet(const std::string& name, bool quoted) const {
+    if (quoted) return name;
+    auto dot = name.find('.');
+    std::string lib = dot == std::string::npos ? std::string("WORK") : name.substr(0, dot);
+    std::string member = dot == std::string::npos ? name : name.substr(dot + 1);
+    wzstrup(lib);
+    auto it = options.libraries.find(lib);
+    if (it == options.libraries.end()) {
+        if (dot == std::string::npos) return member + ".csv";
+        xpmlog(kGroupHostData, 20, {lib, name});
+        return {};
+    }
+    std::filesystem::path dir(it->second);
+    // Members are matched case-insensitively: prefer an exact file name, else lower case.
+    std::filesystem::path exact = dir / (member + ".csv");
+    if (std::filesystem::exists(exact)) return exact.string();
+    std::string lower = member;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return (dir / (lower + ".csv")).string();
+}
+
+} // namespace velloc::host
