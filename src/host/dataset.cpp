@@ -142,7 +142,7 @@ void CsvDataset::scan() {
         for (std::size_t i = 0; i < n; ++i) {
             std::string_view f = rec.field(i);
             if (f.size() > maxLen[i]) maxLen[i] = f.size();
-            if (!canBeNumeric[i]) continue;
+            if (!canBeNumeric[i] || isPlainNumber(f)) continue;
             double v;
             if (parseCell(f, v) == CellKind::Text) {
                 if (explicitType[i])
