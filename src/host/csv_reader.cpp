@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -12,7 +13,7 @@
 namespace velloc::host {
 
 namespace {
-constexpr std::size_t kBufferBytes = 1 << 20;
+std::size_t bufferBytes = 1 << 20;
 
 // Bytes that end an unquoted field.
 struct Stops {
@@ -37,6 +38,10 @@ struct Special {
 constexpr Special kSpecial;
 } // namespace
 
+void CsvReader::setBufferBytes(std::size_t bytes) {
+    bufferBytes = std::max<std::size_t>(bytes, 1);
+}
+
 CsvReader::~CsvReader() {
     if (fd_ >= 0) ::close(fd_);
 }
@@ -47,10 +52,21 @@ bool CsvReader::open(const std::string& path) {
         error_ = std::strerror(errno);
         return false;
     }
-    buf_.resize(kBufferBytes);
-    if (!refill() && !error_.empty()) return false;
-    if (end_ - pos_ >= 3 && std::memcmp(buf_.data() + pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
-    return true;
+    // No bigger than the file needs: small data sets stay cheap to open.
+    struct stat st {};
+    std::size_t want = bufferBytes;
+    if (::fstat(fd_, &st) == 0 && st.st_size >= 0 && S_ISREG(st.st_mode))
+        want = std::min<std::size_t>(want, static_cast<std::size_t>(st.st_size) + 1);
+    buf_.resize(std::max<std::size_t>(want, 1));
+    char bom[3];
+    if (::pread(fd_, bom, 3, 0) == 3 && std::memcmp(bom, "\xEF\xBB\xBF", 3) == 0) {
+        if (::lseek(fd_, 3, SEEK_SET) < 0) {
+            error_ = std::strerror(errno);
+            return false;
+        }
+        base_ = 3;
+    }
+    return refill() || error_.empty();
 }
 
 bool CsvReader::refill() {

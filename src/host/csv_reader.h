@@ -47,6 +47,9 @@ class CsvReader {
     // Positions before the record that starts at offset on the given line.
     bool seek(std::int64_t offset, std::int64_t line);
     const std::string& error() const { return error_; }
+    // Size of the read buffer of readers opened afterwards (tests use tiny ones to cross
+    // buffer boundaries everywhere).
+    static void setBufferBytes(std::size_t bytes);
     // Where the next record starts.
     std::int64_t tell() const { return base_ + static_cast<std::int64_t>(pos_); }
     std::int64_t line() const { return line_; }
