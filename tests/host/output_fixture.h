@@ -1,5 +1,7 @@
 // Small tables shared by the output and renderer tests.
 #pragma once
+#include <algorithm>
+#include <gtest/gtest.h>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -51,5 +53,43 @@ struct LogCapture {
     LogCapture() { Log::setStream(&text); }
     ~LogCapture() { Log::setStream(nullptr); }
 };
+
+} // namespace velloc::host::testing
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace velloc::host::testing {
+
+// A fresh folder per test, removed afterwards.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        path =
+            std::filesystem::temp_directory_path() / ("velloc_" + std::to_string(::getpid()) + "_" +
+                                                      info->test_suite_name() + "_" + info->name());
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::vector<std::string> files() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(path))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+inline std::string readFile(const std::filesystem::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
 
 } // namespace velloc::host::testing
