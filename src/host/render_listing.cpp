@@ -10,7 +10,8 @@ namespace velloc::host {
 
 namespace {
 
-constexpr std::size_t kGap = 2; // blanks between columns
+constexpr std::size_t kGap = 2;         // blanks between columns
+constexpr std::size_t kShortHeader = 8; // headers up to this width never wrap
 
 std::string padRight(const std::string& s, std::size_t w) {
     std::size_t n = displayWidth(s);
@@ -40,6 +41,29 @@ std::string dashed(const std::string& text, std::size_t w) {
     return std::string(left, '-') + ' ' + text + ' ' + std::string(w - n - left, '-');
 }
 
+// Splits a header into lines of at most `width` columns at blanks; a word longer than that
+// gets a line of its own.
+std::vector<std::string> wrap(const std::string& text, std::size_t width) {
+    if (displayWidth(text) <= width) return {text};
+    std::vector<std::string> lines;
+    std::string line;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find(' ', pos);
+        if (end == std::string::npos) end = text.size();
+        std::string word = text.substr(pos, end - pos);
+        pos = end + 1;
+        if (word.empty()) continue;
+        if (!line.empty() && displayWidth(line) + 1 + displayWidth(word) > width) {
+            lines.push_back(line);
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + word;
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines.empty() ? std::vector<std::string>{std::string()} : lines;
+}
+
 class ListingSink : public OutputSink {
   public:
     explicit ListingSink(std::ostream& out) : out_(out) {}
@@ -58,9 +82,7 @@ class ListingSink : public OutputSink {
         std::vector<std::vector<std::string>> cells(inst.rows.size());
         std::vector<std::size_t> w(nc);
         for (std::size_t c = 0; c < nc; ++c)
-            w[c] = std::max<std::size_t>(
-                displayWidth(lay.columns[c].header),
-                static_cast<std::size_t>(std::max(0, lay.columns[c].format.width)));
+            w[c] = static_cast<std::size_t>(std::max(0, lay.columns[c].format.width));
         for (std::size_t r = 0; r < inst.rows.size(); ++r)
             for (std::size_t c = 0; c < nc; ++c) {
                 const Cell& cell = inst.rows[r][c];
@@ -70,7 +92,17 @@ class ListingSink : public OutputSink {
                 w[c] = std::max(w[c], displayWidth(text));
                 cells[r].push_back(std::move(text));
             }
-        // A spanning header wider than its columns widens the last of them.
+        // Headers wider than their values wrap at blanks, so long headers do not widen a
+        // column of short numbers; they are bottom-aligned above the values.
+        std::vector<std::vector<std::string>> heads(nc);
+        std::size_t headLines = 1;
+        for (std::size_t c = 0; c < nc; ++c) {
+            heads[c] = wrap(lay.columns[c].header, std::max(w[c], kShortHeader));
+            for (const auto& h : heads[c])
+                w[c] = std::max(w[c], displayWidth(h));
+            headLines = std::max(headLines, heads[c].size());
+        }
+        // A spanning header wider than its columns widens them.
         auto spanWidth = [&](const LayoutSpan& s) {
             std::size_t sum = 0;
             for (std::size_t c = s.first; c <= s.last; ++c)
@@ -80,7 +112,11 @@ class ListingSink : public OutputSink {
         for (const auto& s : lay.spans) {
             std::size_t need = displayWidth(s.text) + 4;
             std::size_t have = spanWidth(s);
-            if (need > have) w[s.last] += need - have;
+            if (need <= have) continue;
+            // Share the extra width out so the block stays even; the remainder goes right.
+            std::size_t n = s.last - s.first + 1, extra = need - have;
+            for (std::size_t c = s.first; c <= s.last; ++c)
+                w[c] += extra / n + (s.last - c < extra % n ? 1 : 0);
         }
         std::size_t total = 0;
         for (std::size_t c = 0; c < nc; ++c)
@@ -103,13 +139,16 @@ class ListingSink : public OutputSink {
             }
             putLine(out_, line);
         }
-        std::string header;
-        for (std::size_t c = 0; c < nc; ++c) {
-            if (c) header += std::string(kGap, ' ');
-            header += lay.columns[c].numeric ? padLeft(lay.columns[c].header, w[c])
-                                             : padRight(lay.columns[c].header, w[c]);
+        for (std::size_t k = 0; k < headLines; ++k) {
+            std::string header;
+            for (std::size_t c = 0; c < nc; ++c) {
+                if (c) header += std::string(kGap, ' ');
+                std::size_t blank = headLines - heads[c].size();
+                std::string h = k < blank ? std::string() : heads[c][k - blank];
+                header += lay.columns[c].numeric ? padLeft(h, w[c]) : padRight(h, w[c]);
+            }
+            putLine(out_, header);
         }
-        putLine(out_, header);
         for (const auto& row : cells) {
             std::string line;
             for (std::size_t c = 0; c < nc; ++c) {
