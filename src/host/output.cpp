@@ -20,6 +20,10 @@ int TableDefinition::columnIndex(const std::string& columnName) const {
     return -1;
 }
 
+Output::Output() {
+    addOutputMessages();
+}
+
 void TableInstance::addRow(std::vector<Cell> row) {
     rows.push_back(std::move(row));
 }

@@ -115,6 +115,7 @@ class OutputSink {
 // The procedure's output object. Results: 0 or a negative code for the output-error handler.
 class Output {
   public:
+    Output(); // registers the output messages, so table labels can be read at once
     void addSink(std::shared_ptr<OutputSink> sink);
     void clearSinks();
 

@@ -4,6 +4,7 @@
 #include "host/exit.h"
 #include "host/output.h"
 #include "host/output_messages.h"
+#include "host/templates.h"
 #include "output_fixture.h"
 
 using namespace velloc::host;
@@ -171,4 +172,19 @@ TEST(Zodsexit, ReturnsOnlyForTheBenignClassAndItem) {
     EXPECT_EQ(exitCode(0x1F835 & ~0x800), 120);   // class 0x3E
     EXPECT_EQ(exitCode(kOutputRowShape), 120);
     EXPECT_EQ(exitCode(-1), 120);
+}
+
+// The table labels the procedure reads by number must name the same tables our templates title.
+TEST(OutputMessages, TableLabelsMatchTheTemplateTitles) {
+    Output out; // registers the messages
+    const std::pair<int, const char*> labels[] = {
+        {2, "DataInfo"},       {4, "MatchInfo"},    {5, "PSInfo"},        {6, "StrataInfo"},
+        {7, "VarInfo"},        {8, "StdDiff"},      {9, "StrataVarInfo"}, {10, "StrataStdDiff"},
+        {11, "LargestWgtObs"}, {12, "MatchMostObs"}};
+    for (auto [number, table] : labels) {
+        ASSERT_TRUE(hasMessage(kGroupHostOutput, number)) << number;
+        const TableTemplate* t = findTemplate(std::string("Stat.Velloc.") + table);
+        ASSERT_NE(t, nullptr) << table;
+        EXPECT_EQ(wkread(kGroupHostOutput, number), t->title) << table;
+    }
 }

@@ -22,6 +22,9 @@ TEST(RenderFormat, FixedDecimalsMissingAndNegativeZero) {
     EXPECT_EQ(formatExact(nan()), "");
     EXPECT_EQ(formatExact(0.1 + 0.2), "0.30000000000000004");
     EXPECT_EQ(formatExact(1e-300), "1e-300");
+    EXPECT_EQ(displayWidth("caf\xC3\xA9"), 4u); // UTF-8: one column per code point
+    EXPECT_EQ(trimRight("age   "), "age");
+    EXPECT_EQ(trimRight("   "), "");
 }
 
 // Widths by hand: Name 5 ("alpha"), Count 5 (header), Mean 6 ("1.2346"); two blanks between.
