@@ -73,8 +73,8 @@ void sortGeneral(const char* data, std::size_t n, std::size_t rec, const SortKey
     for (std::size_t i = 0; i < n; ++i)
         perm[i] = i;
     std::stable_sort(perm.begin(), perm.end(), [&](std::uint64_t a, std::uint64_t b) {
-        const std::uint64_t* x = &enc[a * m];
-        const std::uint64_t* y = &enc[b * m];
+        const std::uint64_t* x = enc.data() + a * m;
+        const std::uint64_t* y = enc.data() + b * m;
         for (std::size_t j = 0; j < m; ++j)
             if (x[j] != y[j]) return x[j] < y[j];
         return false;
@@ -196,8 +196,8 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
         return true;
     };
     auto less = [&](std::uint32_t a, std::uint32_t b) {
-        const std::uint64_t* x = &head[a * m];
-        const std::uint64_t* y = &head[b * m];
+        const std::uint64_t* x = head.data() + a * m;
+        const std::uint64_t* y = head.data() + b * m;
         for (std::size_t j = 0; j < m; ++j)
             if (x[j] != y[j]) return x[j] < y[j];
         return a < b;

@@ -79,7 +79,8 @@ std::vector<Rec> contents(UtilFile& f) {
 
 // Bitwise equality, so NaN records compare and -0 is told from +0.
 bool sameRecords(const std::vector<Rec>& a, const std::vector<Rec>& b) {
-    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * kRec) == 0;
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * kRec) == 0);
 }
 
 std::vector<Rec> sortWith(const std::vector<Rec>& data, const std::vector<SortKey>& keys,
