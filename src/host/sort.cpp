@@ -280,6 +280,7 @@ int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
         rc = fail(kUtilNoMemory, src.name(), "sort work space");
     }
     src.point(0);
+    dst.point(0);
     return rc;
 }
 

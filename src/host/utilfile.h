@@ -78,8 +78,8 @@ struct SortKey {
 // Stable sort of src's records into dst (emptied first, given src's record length) by the keys
 // in order. In memory when the data fit under the spill threshold, else by merging sorted runs
 // from disk. NaN keys sort as the smallest values (the largest when descending); -0 and +0 tie.
-// src is left intact and rewound. Returns 0 or a UtilStatus code for the caller to report
-// with xprrlog.
+// src is left intact; both files are left rewound. Returns 0 or a UtilStatus code for the
+// caller to report with xprrlog.
 int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys);
 
 // Logs the error text of a utility-file or sort result code, with the details (file, record,

@@ -4,10 +4,12 @@
 #include "host/utilfile.h"
 
 #include <array>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <sstream>
+#include <sys/resource.h>
 #include <vector>
 
 using namespace velloc::host;
@@ -283,4 +285,48 @@ TEST(UtilFileSpill, UnusableTempFolderKeepsTheDataInMemory) {
         ASSERT_TRUE(f.read(r.data()));
         EXPECT_EQ(r, makeRec(i));
     }
+}
+
+// A file size limit makes the temporary file fail like a full disk: every operation then
+// reports an error instead of crashing, and the sort passes the error on.
+TEST(UtilFileSpill, FullDiskIsReportedNotFatal) {
+    std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(1000);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    UtilFile f("VLCVOUT", kRec);
+    int rc = 0;
+    for (int i = 0; i < 200000 && rc == 0; ++i) {
+        Rec r = makeRec(i);
+        rc = f.write(r.data());
+    }
+    EXPECT_EQ(rc, kUtilDiskFull);
+    EXPECT_EQ(f.lastError(), kUtilDiskFull);
+    std::ostringstream log;
+    Log::setStream(&log);
+    xprrlog(rc);
+    Log::setStream(nullptr);
+    EXPECT_NE(log.str().find("No space left for utility file VLCVOUT"), std::string::npos);
+
+    // 72 KB held in memory; sorted through runs on disk once the threshold is lowered.
+    UtilFile::setSpillThreshold(std::size_t{1} << 20);
+    UtilFile g("VLCTEMP", kRec);
+    for (int i = 0; i < 3000; ++i) {
+        Rec r = makeRec(3000 - i);
+        ASSERT_EQ(g.write(r.data()), 0);
+    }
+    UtilFile::setSpillThreshold(1000);
+    UtilFile out("VLCTEMP2");
+    SortKey k{0, false};
+    EXPECT_EQ(zsort(g, out, &k, 1), kUtilDiskFull);
+    EXPECT_EQ(g.count(), 3000);
+
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, oldHandler);
+    UtilFile::setSpillThreshold(saved);
 }
