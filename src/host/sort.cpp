@@ -46,9 +46,10 @@ template <int N> bool operator<(const Item<N>& a, const Item<N>& b) {
     return a.idx < b.idx;
 }
 
-template <int N>
-void sortFixed(const char* data, std::size_t n, std::size_t rec, const SortKey* keys,
-               std::vector<std::uint64_t>& perm) {
+// Each sorter calls emit(i) for the records in sorted order (i = index in data) and stops at
+// the first non-zero result, which it returns.
+template <int N, class Emit>
+int sortFixed(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, Emit& emit) {
     std::vector<Item<N>> items(n);
     for (std::size_t i = 0; i < n; ++i) {
         const char* r = data + i * rec;
@@ -57,19 +58,20 @@ void sortFixed(const char* data, std::size_t n, std::size_t rec, const SortKey* 
         items[i].idx = i;
     }
     std::sort(items.begin(), items.end());
-    perm.resize(n);
-    for (std::size_t i = 0; i < n; ++i)
-        perm[i] = items[i].idx;
+    for (const Item<N>& it : items)
+        if (int rc = emit(it.idx); rc != kUtilOk) return rc;
+    return kUtilOk;
 }
 
-void sortGeneral(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, int nkeys,
-                 std::vector<std::uint64_t>& perm) {
+template <class Emit>
+int sortGeneral(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, int nkeys,
+                Emit& emit) {
     std::size_t m = static_cast<std::size_t>(nkeys);
     std::vector<std::uint64_t> enc(n * m);
     for (std::size_t i = 0; i < n; ++i)
         for (std::size_t j = 0; j < m; ++j)
             enc[i * m + j] = encode(data + i * rec, keys[j]);
-    perm.resize(n);
+    std::vector<std::uint64_t> perm(n);
     for (std::size_t i = 0; i < n; ++i)
         perm[i] = i;
     std::stable_sort(perm.begin(), perm.end(), [&](std::uint64_t a, std::uint64_t b) {
@@ -79,29 +81,28 @@ void sortGeneral(const char* data, std::size_t n, std::size_t rec, const SortKey
             if (x[j] != y[j]) return x[j] < y[j];
         return false;
     });
+    for (std::uint64_t i : perm)
+        if (int rc = emit(i); rc != kUtilOk) return rc;
+    return kUtilOk;
 }
 
-// perm[i] = index of the record that goes i-th; stable.
-void sortRecords(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, int nkeys,
-                 std::vector<std::uint64_t>& perm) {
+// Stable: equal keys keep their order in data.
+template <class Emit>
+int sortRecords(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, int nkeys,
+                Emit&& emit) {
     switch (nkeys) {
     case 0:
-        perm.resize(n);
         for (std::size_t i = 0; i < n; ++i)
-            perm[i] = i;
-        break;
+            if (int rc = emit(i); rc != kUtilOk) return rc;
+        return kUtilOk;
     case 1:
-        sortFixed<1>(data, n, rec, keys, perm);
-        break;
+        return sortFixed<1>(data, n, rec, keys, emit);
     case 2:
-        sortFixed<2>(data, n, rec, keys, perm);
-        break;
+        return sortFixed<2>(data, n, rec, keys, emit);
     case 3:
-        sortFixed<3>(data, n, rec, keys, perm);
-        break;
+        return sortFixed<3>(data, n, rec, keys, emit);
     default:
-        sortGeneral(data, n, rec, keys, nkeys, perm);
-        break;
+        return sortGeneral(data, n, rec, keys, nkeys, emit);
     }
 }
 
@@ -129,30 +130,31 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
         std::size_t cap = static_cast<std::size_t>(std::min<std::uint64_t>(runRecs, total));
         std::vector<char> data(cap * rec);
         std::vector<char> out(std::max(rec, kIoBytes / rec * rec));
-        std::vector<std::uint64_t> perm;
         std::uint64_t fileOff = 0;
         src.point(0);
         for (;;) {
             std::size_t n = 0;
             while (n < cap && src.read(data.data() + n * rec))
                 ++n;
-            if (src.lastError() != kUtilOk) return src.lastError();
+            // A short run before the end means the read failed.
+            if (n < cap && src.position() <= src.count()) return src.lastError();
             if (n == 0) break;
-            sortRecords(data.data(), n, rec, keys, nkeys, perm);
             Run r;
             r.next = fileOff;
             std::size_t used = 0;
-            for (std::size_t i = 0; i < n; ++i) {
+            int rc = sortRecords(data.data(), n, rec, keys, nkeys, [&](std::uint64_t i) {
                 if (used + rec > out.size()) {
-                    if (int rc = runFile.writeAt(out.data(), used, fileOff, name); rc != kUtilOk)
-                        return rc;
+                    if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk)
+                        return e;
                     fileOff += used;
                     used = 0;
                 }
-                std::memcpy(out.data() + used, data.data() + perm[i] * rec, rec);
+                std::memcpy(out.data() + used, data.data() + i * rec, rec);
                 used += rec;
-            }
-            if (int rc = runFile.writeAt(out.data(), used, fileOff, name); rc != kUtilOk) return rc;
+                return static_cast<int>(kUtilOk);
+            });
+            if (rc != kUtilOk) return rc;
+            if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk) return e;
             fileOff += used;
             r.end = fileOff;
             runs.push_back(r);
@@ -241,11 +243,8 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
 int sortInMemory(const char* data, UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
     const std::size_t rec = src.recordBytes();
     const std::size_t n = static_cast<std::size_t>(src.count());
-    std::vector<std::uint64_t> perm;
-    sortRecords(data, n, rec, keys, nkeys, perm);
-    for (std::size_t i = 0; i < n; ++i)
-        if (int rc = dst.write(data + perm[i] * rec); rc != kUtilOk) return rc;
-    return kUtilOk;
+    return sortRecords(data, n, rec, keys, nkeys,
+                       [&](std::uint64_t i) { return dst.write(data + i * rec); });
 }
 
 } // namespace
