@@ -8,6 +8,7 @@
 
 #include "host/host.h"
 #include "host/parser.h"
+#include "support/random.h"
 
 namespace velloc {
 
@@ -68,7 +69,7 @@ enum OutSlot {
     kSlotMatchWgt,
     kSlotMatchAteWgt,
     kSlotStrata,
-    kSlotWeight // the WEIGHT= variable: the kind decided by outWgt*
+    kSlotWeight // the WEIGHT= variable (kind by outWgt*); MATCHID variable i >= 1 uses kSlotWeight + i
 };
 
 struct VlcRun {
@@ -248,6 +249,14 @@ struct VlcRun {
     // --- Output ----------------------------------------------------------------------------
     host::Output* procOutput = nullptr;
     bool groupOpen = false; // currentGroup: an output group is open
+
+    VlcRun() = default;
+    VlcRun(const VlcRun&) = delete;
+    VlcRun& operator=(const VlcRun&) = delete;
+    // The matching stream outlives the step: a later step without SEED= continues it.
+    ~VlcRun() {
+        if (seedLive > 0) support::sessionStream() = seedLive;
+    }
 
     // Raises status to at least code.
     void raise(int code) {
