@@ -18,7 +18,7 @@ const std::array<MessageDef, 8> kParserMessages{{
      "%1, line %2, column %3: in the %4 statement, found %5 where %6 was expected.%7"},
     {kGroupGrammar, 2, Severity::Error, "%1, line %2, column %3: %4"},
     {kGroupGrammar, 3, Severity::Error,
-     "%1, line %2, column %3: the variable %4 (%5) is not in the data set %6.%7"},
+     "%1, line %2, column %3: the variable %4 (in %5) is not in the data set %6.%7"},
     {kGroupGrammar, 4, Severity::Error,
      "%1, line %2, column %3: %4 is not a statement of PROC VELLOC.%5"},
     {kGroupGrammar, 5, Severity::Error, "%1, line %2, column %3: %4 is not an option of %5.%6"},
@@ -179,6 +179,7 @@ bool Parser::expected(std::string_view what, std::string_view context) {
 
 std::string Parser::suggestion(std::string_view word, const std::vector<std::string>& known) const {
     std::string w = upperOf(word);
+    if (w.size() < 3) return {}; // one edit away from a short name says little
     for (const auto& k : known)
         if (oneEditApart(w, upperOf(k))) return " Did you mean " + k + "?";
     return {};
