@@ -52,8 +52,10 @@ void openGroup(VlcRun& run, int nameMsg, int labelMsg) {
     std::string name = host::wkread(host::kGroupProc, nameMsg);
     std::string label = host::wkread(host::kGroupProc, labelMsg);
     int rc = run.procOutput->openGroup(name, label);
-    if (rc < 0) host::zodsexit(rc);
-    else run.groupOpen = true;
+    if (rc < 0)
+        host::zodsexit(rc);
+    else
+        run.groupOpen = true;
 }
 
 void closeGroup(VlcRun& run) {
@@ -138,12 +140,12 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
         if (run.nLargestMatchWgt) p.vlctexm(run);
         int abandon = clock.time("plots", [&] {
             p.vlcpset(run);
-            if (run.stdDiffPlot) p.vlcpltd(run);
-            if (run.boxPlot && cont) p.vlcpltx(run);
-            if (run.cdfPlot && cont && p.vlcpltc(run)) return 1;
-            if (run.nAssessClass2 && run.barChart) p.vlcplta(run);
-            if (run.cloudPlot) p.vlcpltj(run);
-            if (run.wgtCloudPlot) p.vlcpltw(run);
+            if (run.plotStdDiff) p.vlcpltd(run);
+            if (run.plotBox && cont) p.vlcpltx(run);
+            if (run.plotCdf && cont && p.vlcpltc(run)) return 1;
+            if (run.nAssessClass2 && run.plotBar) p.vlcplta(run);
+            if (run.plotCloud) p.vlcpltj(run);
+            if (run.plotWgtCloud) p.vlcpltw(run);
             return 0;
         });
         // An abandoned group leaves its output group open; the next group closes it.
@@ -154,11 +156,11 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
             int stop = clock.time("strata plots", [&] {
                 if (run.varInfoTable) p.vlctins(run);
                 if (run.stdDiffTable) p.vlctdis(run);
-                if (run.stdDiffPlot) p.vlcplsd(run);
-                if (run.boxPlot && cont) p.vlcplsx(run);
-                if (run.cdfPlot && cont && p.vlcplsc(run)) return 1;
-                if (run.nAssessClass2 && run.barChart) p.vlcplsa(run);
-                if (run.cloudPlot && cont) p.vlcplsj(run);
+                if (run.plotStdDiff) p.vlcplsd(run);
+                if (run.plotBox && cont) p.vlcplsx(run);
+                if (run.plotCdf && cont && p.vlcplsc(run)) return 1;
+                if (run.nAssessClass2 && run.plotBar) p.vlcplsa(run);
+                if (run.plotCloud && cont) p.vlcplsj(run);
                 return 0;
             });
             if (stop) return;
@@ -176,7 +178,9 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
 
 } // namespace
 
-const ModuleInfo* mcn_main() { return &kModule; }
+const ModuleInfo* mcn_main() {
+    return &kModule;
+}
 
 void runByGroups(VlcRun& run, const PhaseTable& phases) {
     int groupNumber = 0;
@@ -191,10 +195,11 @@ void runByGroups(VlcRun& run, const PhaseTable& phases) {
         PhaseClock clock;
         runGroup(run, phases, clock);
         std::string by;
-        for (const std::string& d : run.inData->byDescription()) by += (by.empty() ? "" : " ") + d;
+        for (const std::string& d : run.inData->byDescription())
+            by += (by.empty() ? "" : " ") + d;
         host::xpmlog(host::kGroupHostRun, 10,
-                     {std::to_string(groupNumber), by.empty() ? std::string("(all observations)") : by,
-                      clock.summary()});
+                     {std::to_string(groupNumber),
+                      by.empty() ? std::string("(all observations)") : by, clock.summary()});
     }
     if (groupNumber == 0 && run.inData->nobs() == 0) {
         host::xpmlog(host::kGroupHostRun, 11, {run.inData->path()});

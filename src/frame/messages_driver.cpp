@@ -16,6 +16,8 @@ constexpr host::MessageDef kDriverMessages[] = {
 };
 } // namespace
 
-void addDriverMessages() { host::addMessages(kDriverMessages); }
+void addDriverMessages() {
+    host::addMessages(kDriverMessages);
+}
 
 } // namespace velloc

@@ -15,8 +15,8 @@ namespace velloc {
 namespace {
 
 std::vector<std::string> trace;
-int failIn = -1;              // BY group (1-based) in which the failing phase fails
-std::string failPhase;        // name of the phase that fails there
+int failIn = -1;       // BY group (1-based) in which the failing phase fails
+std::string failPhase; // name of the phase that fails there
 int currentGroup = 0;
 
 // A data set of n BY groups of one observation each.
@@ -54,7 +54,9 @@ int record(const char* name) {
 }
 
 #define PHASE(n)                                                                                   \
-    int n##_(VlcRun&) { return record(#n); }
+    int n##_(VlcRun&) {                                                                            \
+        return record(#n);                                                                         \
+    }
 PHASE(vlcin)
 PHASE(vlcodel)
 PHASE(vlclreg)
@@ -180,9 +182,9 @@ std::vector<std::vector<std::string>> byGroup(const std::vector<std::string>& t)
 TEST_F(Driver, PlainWeightingRunsTheFixedSequenceWithoutSortOrMatching) {
     run.outDataPath = "out.csv";
     runGroups(1);
-    std::vector<std::string> expect = {"vlcbin",  "vlcin",   "vlcodel", "vlclreg", "vlcwght",
-                                       "vlcregn", "vlcfile", "vlccdff", "vlctdat", "vlctpsc",
-                                       "vlcoutd"};
+    std::vector<std::string> expect = {"vlcbin",  "vlcin",   "vlcodel", "vlclreg",
+                                       "vlcwght", "vlcregn", "vlcfile", "vlccdff",
+                                       "vlctdat", "vlctpsc", "vlcoutd"};
     EXPECT_EQ(trace, expect);
     EXPECT_EQ(sink->events, (std::vector<std::string>{"open Assessment 1", "close Assessment"}));
 }
@@ -216,10 +218,9 @@ TEST_F(Driver, MatchingFailureClearsTheFlagButKeepsTablesAndOutput) {
     failIn = 1;
     failPhase = "velloc";
     runGroups(1);
-    std::vector<std::string> expect = {"vlcbin",  "vlcin",   "vlcodel", "vlclreg", "vlcwght",
-                                       "vlcregn", "vlcsort", "vlcfile", "vlcxcov", "velloc",
-                                       "vlccdff", "vlcback", "vlctdat", "vlctpsc", "vlctmtc",
-                                       "vlcoutd"};
+    std::vector<std::string> expect = {
+        "vlcbin",  "vlcin",  "vlcodel", "vlclreg", "vlcwght", "vlcregn", "vlcsort", "vlcfile",
+        "vlcxcov", "velloc", "vlccdff", "vlcback", "vlctdat", "vlctpsc", "vlctmtc", "vlcoutd"};
     EXPECT_EQ(trace, expect);
     EXPECT_EQ(vlctmtcOk, 0);
     EXPECT_EQ(vlcoutdOk, 0);
@@ -241,10 +242,10 @@ TEST_F(Driver, StrataRunTheirStatisticsAndStratifiedGroup) {
     run.assessGiven = 1;
     run.varInfoTable = 1;
     runGroups(1);
-    std::vector<std::string> expect = {
-        "vlcbin",  "vlcin",   "vlcodel", "vlclreg", "vlcwght", "vlcregn", "vlcsort",
-        "vlcfile", "vlcstra", "vlccdst", "vlccdf1", "vlccdff", "vlcback", "vlctdat",
-        "vlctpsc", "vlctstr", "vlctinf", "vlcpset"};
+    std::vector<std::string> expect = {"vlcbin",  "vlcin",   "vlcodel", "vlclreg", "vlcwght",
+                                       "vlcregn", "vlcsort", "vlcfile", "vlcstra", "vlccdst",
+                                       "vlccdf1", "vlccdff", "vlcback", "vlctdat", "vlctpsc",
+                                       "vlctstr", "vlctinf", "vlcpset"};
     EXPECT_EQ(trace, expect);
     EXPECT_EQ(sink->events,
               (std::vector<std::string>{"open Assessment 1", "close Assessment",
@@ -253,7 +254,7 @@ TEST_F(Driver, StrataRunTheirStatisticsAndStratifiedGroup) {
 
 TEST_F(Driver, ACdfPlotFailureLeavesTheGroupOpenUntilTheNextGroup) {
     run.assessGiven = 1;
-    run.cdfPlot = 1;
+    run.plotCdf = 1;
     run.assessLps = 1;
     run.outDataPath = "out.csv";
     failIn = 1;
@@ -262,9 +263,8 @@ TEST_F(Driver, ACdfPlotFailureLeavesTheGroupOpenUntilTheNextGroup) {
     auto groups = byGroup(trace);
     EXPECT_EQ(groups[0].back(), "vlcpltc"); // no output data set rows for the abandoned group
     EXPECT_EQ(groups[1].back(), "vlcoutd");
-    EXPECT_EQ(sink->events,
-              (std::vector<std::string>{"open Assessment 1", "close Assessment",
-                                        "open Assessment 2", "close Assessment"}));
+    EXPECT_EQ(sink->events, (std::vector<std::string>{"open Assessment 1", "close Assessment",
+                                                      "open Assessment 2", "close Assessment"}));
 }
 
 TEST_F(Driver, NoGroupsRunsNoPhaseAndWarnsOfAnEmptyDataSet) {
