@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/host.h"
+#include "model/levelize.h"
 
 namespace velloc {
 
@@ -98,6 +99,16 @@ struct VlcRun {
     void raise(int code) {
         if (code > status) status = code;
     }
+
+    // --- Model and fit ----------------------------------------------------------------------
+    ModelDesc model;                    // registered once (zlevmod); levels per BY group
+    host::UtilFile* lregFile = nullptr; // VLCLREG: the model rows the fit reads
+    std::vector<double> coef;           // D coefficients of the group's fit, 0 when aliased
+    std::vector<int> aliasFlags;        // D - 1 flags, one per non-intercept column
+    int nAliased = 0;                   // aliased design columns
+    int nFree = 0;                      // free parameters m = D - nAliased
+    int fitReturn = 0;                  // Newton-Raphson result (0 converged)
+    int fitIterations = 0;              // Newton iterations of the group's fit
 };
 
 } // namespace velloc

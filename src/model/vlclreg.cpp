@@ -1,0 +1,27 @@
+#include "model/vlclreg.h"
+
+#include <utility>
+
+#include "frame/vlcrun.h"
+#include "model/logistic.h"
+
+namespace velloc {
+
+int vlclreg(VlcRun& run) {
+    if (!run.lregFile) return 1;
+    UtilFileRows rows(*run.lregFile);
+    if (rows.recordDoubles() < kRowDesign + run.model.layout.D) return 1;
+    FitResult res;
+    const int rc = fitLogistic(rows, run.model.layout.D, run.nObsRead, res);
+    run.raise(res.status);
+    if (rc != 0) return 1;
+    run.coef = std::move(res.coef);
+    run.aliasFlags = std::move(res.aliased);
+    run.nAliased = res.nAliased;
+    run.nFree = res.m;
+    run.fitReturn = res.newtonRc;
+    run.fitIterations = res.iterations;
+    return 0;
+}
+
+} // namespace velloc
