@@ -35,7 +35,8 @@ int znewstp(VlcFit* fit, const std::vector<double>& dir, double fPrev, FitCallba
     if (norm2(dir) <= kTiny * norm2(fit->prev) || slope < kTiny * std::fabs(fPrev)) {
         // Too small a decrease to test: the full Newton step is taken untested, which near
         // the optimum is what carries the estimates to full precision.
-        for (int j = 0; j < m; ++j) fit->parm[j] = fit->prev[j] + dir[j];
+        for (int j = 0; j < m; ++j)
+            fit->parm[j] = fit->prev[j] + dir[j];
         return 1;
     }
     double alpha = 2.0;
