@@ -260,10 +260,9 @@ TEST(LogisticFit, SeparableDataStaysFiniteAndWarns) {
     VectorRowSource s(p.data.data(), p.n, kRowDesign + p.D);
     FitResult r;
     ASSERT_EQ(fitLogistic(s, p.D, p.n, r), 0);
-    // Converged under a ridge, with the Hessian singular at the estimates.
+    // Converged under a ridge, the un-ridged Hessian not positive definite at the estimates.
     EXPECT_EQ(r.newtonRc, 4);
     EXPECT_GT(r.ridge, 0.0);
-    EXPECT_TRUE(r.singularAtEstimates);
     EXPECT_EQ(log.count("[1049-232]"), 1);
     EXPECT_EQ(r.status, 4);
     for (double b : r.coef)
