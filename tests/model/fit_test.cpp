@@ -273,6 +273,28 @@ TEST(LogisticFit, SeparableDataStaysFiniteAndWarns) {
         EXPECT_EQ(ps[i] > 0.5, y[i] == 1.0) << i;
 }
 
+TEST(LogisticFit, IterationLimitKeepsTheFortiethIterate) {
+    // Symmetric separation on one covariate: every Newton step pushes the slope further and
+    // the parameter change never becomes relatively small enough within 40 iterations.
+    std::vector<std::vector<double>> x;
+    std::vector<double> y;
+    for (int i = 0; i < 40; ++i) {
+        double v = (i - 19.5) / 4.0;
+        x.push_back({v});
+        y.push_back(v > 0 ? 1.0 : 0.0);
+    }
+    auto p = plainRows(x, y);
+    LogCapture log;
+    VectorRowSource s(p.data.data(), p.n, kRowDesign + p.D);
+    FitResult r;
+    ASSERT_EQ(fitLogistic(s, p.D, p.n, r), 0);
+    EXPECT_EQ(r.newtonRc, 1);
+    EXPECT_EQ(r.iterations, 40);
+    EXPECT_EQ(log.count("[1049-232]"), 1);
+    EXPECT_TRUE(std::isfinite(r.coef[1]));
+    EXPECT_GT(r.coef[1], 50.0);
+}
+
 TEST(LogisticFit, GroupWithoutPositiveControlWeightIsAbandoned) {
     std::vector<std::vector<double>> x;
     std::vector<double> y;
