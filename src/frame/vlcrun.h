@@ -8,6 +8,7 @@
 
 #include "host/host.h"
 #include "model/levelize.h"
+#include "model/modelrow.h"
 
 namespace velloc {
 
@@ -102,7 +103,7 @@ struct VlcRun {
 
     // --- Model and fit ----------------------------------------------------------------------
     ModelDesc model;                    // registered once (zlevmod); levels per BY group
-    host::UtilFile* lregFile = nullptr; // VLCLREG: the model rows the fit reads
+    ModelRowSource* lregRows = nullptr; // VLCLREG as model rows (UtilFileRows over the file)
     std::vector<double> coef;           // D coefficients of the group's fit, 0 when aliased
     std::vector<int> aliasFlags;        // D - 1 flags, one per non-intercept column
     int nAliased = 0;                   // aliased design columns

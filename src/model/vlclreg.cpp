@@ -8,11 +8,10 @@
 namespace velloc {
 
 int vlclreg(VlcRun& run) {
-    if (!run.lregFile) return 1;
-    UtilFileRows rows(*run.lregFile);
-    if (rows.recordDoubles() < kRowDesign + run.model.layout.D) return 1;
+    ModelRowSource* rows = run.lregRows;
+    if (!rows || rows->recordDoubles() < kRowDesign + run.model.layout.D) return 1;
     FitResult res;
-    const int rc = fitLogistic(rows, run.model.layout.D, run.nObsRead, res);
+    const int rc = fitLogistic(*rows, run.model.layout.D, run.nObsRead, res);
     run.raise(res.status);
     if (rc != 0) return 1;
     run.coef = std::move(res.coef);

@@ -21,7 +21,8 @@ class UtilFileRows : public ModelRowSource {
     host::UtilFile& file_;
 };
 
-// Fits the BY group's propensity score model over run.lregFile. Fills run.coef,
+// Fits the BY group's propensity score model over run.lregRows (run.nObsRead rows, design
+// width run.model.layout.D). Fills run.coef,
 // run.aliasFlags, run.nAliased, run.nFree and the fit diagnostics. 0 = go on (also when the
 // fit did not converge), 1 = abandon the BY group (message 224 issued when one treatment
 // group has no positive weight).
