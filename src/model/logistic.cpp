@@ -151,7 +151,7 @@ int centry(VlcFit* fit) {
 int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res) {
     res = FitResult{};
     res.D = D;
-    if (D < 1) return res.rc = 1;
+    if (D < 1 || rows.recordDoubles() < kRowDesign + D) return res.rc = 1;
     res.coef.assign(static_cast<std::size_t>(D), 0.0);
     res.aliased.assign(static_cast<std::size_t>(D - 1), 0);
 

@@ -1,5 +1,6 @@
 #include "model/vlclreg.h"
 
+#include <new>
 #include <utility>
 
 #include "frame/vlcrun.h"
@@ -11,7 +12,12 @@ int vlclreg(VlcRun& run) {
     ModelRowSource* rows = run.lregRows;
     if (!rows || rows->recordDoubles() < kRowDesign + run.model.layout.D) return 1;
     FitResult res;
-    const int rc = fitLogistic(*rows, run.model.layout.D, run.nObsRead, res);
+    int rc = 1;
+    try {
+        rc = fitLogistic(*rows, run.model.layout.D, run.nObsRead, res);
+    } catch (const std::bad_alloc&) {
+        return 1; // no storage for the fit: the group is abandoned without a message
+    }
     run.raise(res.status);
     if (rc != 0) return 1;
     run.coef = std::move(res.coef);
