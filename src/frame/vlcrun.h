@@ -8,6 +8,8 @@
 
 #include "host/host.h"
 #include "host/parser.h"
+#include "model/levelize.h"
+#include "model/modelrow.h"
 #include "support/random.h"
 
 namespace velloc {
@@ -263,7 +265,15 @@ struct VlcRun {
         if (code > status) status = code;
     }
 
-    // --- Model and fit ---------------------------------------------------------------------
+    // --- Model and fit ----------------------------------------------------------------------
+    ModelDesc model;                    // registered once (zlevmod); levels per BY group
+    ModelRowSource* lregRows = nullptr; // VLCLREG as model rows (UtilFileRows over the file)
+    std::vector<double> coef;           // D coefficients of the group's fit, 0 when aliased
+    std::vector<int> aliasFlags;        // D - 1 flags, one per non-intercept column
+    int nAliased = 0;                   // aliased design columns
+    int nFree = 0;                      // free parameters m = D - nAliased
+    int fitReturn = 0;                  // Newton-Raphson result (0 converged)
+    int fitIterations = 0;              // Newton iterations of the group's fit
 };
 
 } // namespace velloc
