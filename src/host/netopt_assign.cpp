@@ -1,0 +1,127 @@
+// Assignment mode of the network-optimization service.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include <fmt/format.h>
+
+#include "host/assignment.h"
+#include "host/netopt.h"
+
+namespace velloc::host {
+namespace {
+
+// Dual values are sums and differences of costs; this much rounding is allowed in the check.
+constexpr double kDualTolerance = 1e-9;
+
+std::string validate(const AssignmentArcs& a) {
+    const std::size_t m = a.row.size();
+    if (a.col.size() != m || a.cost.size() != m)
+        return fmt::format("the arc arrays differ in length ({} rows, {} columns, {} costs)", m,
+                           a.col.size(), a.cost.size());
+    for (std::size_t k = 0; k < m; ++k) {
+        if (a.row[k] < 0 || a.col[k] < 0)
+            return fmt::format("arc {} joins nodes {} and {}; node numbers must be >= 0", k,
+                               a.row[k], a.col[k]);
+        if (!std::isfinite(a.cost[k]) || a.cost[k] < 0)
+            return fmt::format("arc {} has cost {}; costs must be finite and >= 0", k,
+                               a.cost[k]);
+    }
+    return {};
+}
+
+AssignmentResult solve(const AssignmentArcs& a) {
+    AssignmentResult res;
+    if (std::string why = validate(a); !why.empty()) {
+        res.status = kNetOptBadInput;
+        res.detail = std::move(why);
+        return res;
+    }
+    const std::int64_t m = std::ssize(a.row);
+
+    // Dense row and column indices, in ascending node number. index[id] is first a side
+    // flag (1 row, 2 column), then the dense index.
+    std::int32_t maxId = -1;
+    for (std::int64_t k = 0; k < m; ++k)
+        maxId = std::max({maxId, a.row[k], a.col[k]});
+    std::vector<std::int32_t> index(static_cast<std::size_t>(maxId) + 1, 0);
+    for (std::int64_t k = 0; k < m; ++k) {
+        index[a.row[k]] |= 1;
+        index[a.col[k]] |= 2;
+    }
+    std::vector<std::int32_t> rowId, colId;
+    for (std::int32_t id = 0; id <= maxId; ++id) {
+        if (index[id] == 3) {
+            res.status = kNetOptBadInput;
+            res.detail = fmt::format("node {} is used both as a row and as a column", id);
+            return res;
+        }
+        if (index[id] == 1) {
+            index[id] = static_cast<std::int32_t>(rowId.size());
+            rowId.push_back(id);
+        } else if (index[id] == 2) {
+            index[id] = static_cast<std::int32_t>(colId.size());
+            colId.push_back(id);
+        }
+    }
+
+    SparseRows g;
+    g.nRows = static_cast<std::int32_t>(rowId.size());
+    g.nCols = static_cast<std::int32_t>(colId.size());
+    g.start.assign(g.nRows + 1, 0);
+    for (std::int64_t k = 0; k < m; ++k)
+        ++g.start[index[a.row[k]] + 1];
+    for (std::int32_t i = 0; i < g.nRows; ++i)
+        g.start[i + 1] += g.start[i];
+    g.col.resize(m);
+    g.cost.resize(m);
+    {
+        std::vector<std::int64_t> next(g.start.begin(), g.start.end() - 1);
+        double maxCost = 0;
+        for (std::int64_t k = 0; k < m; ++k) {
+            std::int64_t pos = next[index[a.row[k]]]++;
+            g.col[pos] = index[a.col[k]];
+            g.cost[pos] = a.cost[k];
+            maxCost = std::max(maxCost, a.cost[k]);
+        }
+        index = {};
+        next = {};
+
+        SapSolution sol = solveSparseAssignment(g);
+        if (std::string why = verifyAssignment(g, sol, kDualTolerance * std::max(1.0, maxCost));
+            !why.empty()) {
+            res.status = kNetOptFailed;
+            res.detail = "the assignment failed verification: " + why;
+            return res;
+        }
+        for (std::int32_t i = 0; i < g.nRows; ++i) {
+            std::int32_t j = sol.colOfRow[i];
+            if (j < 0 || j >= g.nCols) continue;
+            double c = std::numeric_limits<double>::infinity();
+            for (std::int64_t k = g.start[i]; k < g.start[i + 1]; ++k)
+                if (g.col[k] == j) c = std::min(c, g.cost[k]);
+            res.arcs.push_back({rowId[i], colId[j], c});
+            res.objective += c;
+        }
+        res.status = sol.complete ? kNetOptOptimal : kNetOptCheck;
+        if (!sol.complete)
+            res.detail = fmt::format("{} of {} rows could be assigned", res.arcs.size(), g.nRows);
+    }
+    return res;
+}
+
+} // namespace
+
+AssignmentResult NetworkOptimizer::assign(const AssignmentArcs& arcs) const {
+    try {
+        return solve(arcs);
+    } catch (const std::bad_alloc&) {
+        AssignmentResult res;
+        res.status = kNetOptNoMemory;
+        res.detail = fmt::format("out of memory for an assignment of {} arcs", arcs.row.size());
+        return res;
+    }
+}
+
+} // namespace velloc::host
