@@ -14,9 +14,15 @@ struct LexCost {
     std::int64_t n = 0;
     double x = 0;
 };
-inline LexCost operator+(LexCost a, LexCost b) { return {a.n + b.n, a.x + b.x}; }
-inline LexCost operator-(LexCost a, LexCost b) { return {a.n - b.n, a.x - b.x}; }
-inline bool operator<(LexCost a, LexCost b) { return a.n < b.n || (a.n == b.n && a.x < b.x); }
+inline LexCost operator+(LexCost a, LexCost b) {
+    return {a.n + b.n, a.x + b.x};
+}
+inline LexCost operator-(LexCost a, LexCost b) {
+    return {a.n - b.n, a.x - b.x};
+}
+inline bool operator<(LexCost a, LexCost b) {
+    return a.n < b.n || (a.n == b.n && a.x < b.x);
+}
 
 // The two cost types the search runs on: plain doubles while every row finds a column, the
 // lexicographic cost with one private "unassigned" column per row otherwise.
@@ -77,7 +83,7 @@ template <class T> struct Search {
             scannedRows.push_back(i);
             C ui = u[i];
             for (std::int64_t k = g.start[i]; k < g.start[i + 1]; ++k)
-                relax(i, g.col[k], T::of(g.cost[k]), minVal, ui);
+                relax(i, g.col[k] - g.colBase, T::of(g.cost[k]), minVal, ui);
             if constexpr (T::withDummy) relax(i, g.nCols + i, T::dummy(), minVal, ui);
             std::int32_t j = -1;
             while (!heap.empty()) {
@@ -127,24 +133,32 @@ template <class T> struct Search {
 
 SapSolution solveSparseAssignment(const SparseRows& rows) {
     SapSolution sol;
-    {
-        Search<PlainCosts> s(rows);
-        bool all = true;
-        for (std::int32_t i = 0; i < rows.nRows && all; ++i)
-            all = s.augment(i);
-        if (all) {
-            sol.colOfRow = std::move(s.colOfRow);
-            sol.rowOfCol = std::move(s.rowOfCol);
-            sol.u = std::move(s.u);
-            sol.v = std::move(s.v);
-            sol.complete = true;
-            return sol;
-        }
-    }
-    // Some row has no column left in reach: solve again with an "unassigned" column per
-    // row, which every real column beats on the lexicographic cost.
-    Search<LexCosts> s(rows);
+    std::vector<std::int32_t> failed;
+    Search<PlainCosts> p(rows);
     for (std::int32_t i = 0; i < rows.nRows; ++i)
+        if (rows.hasArcs(i) && !p.augment(i)) failed.push_back(i); // the duals stay valid
+    if (failed.empty()) {
+        sol.colOfRow = std::move(p.colOfRow);
+        sol.rowOfCol = std::move(p.rowOfCol);
+        sol.u = std::move(p.u);
+        sol.v = std::move(p.v);
+        sol.complete = true;
+        return sol;
+    }
+    // Some rows have no column left in reach: give every row a private "unassigned"
+    // column, which any real column beats on the lexicographic cost, and go on from
+    // where the plain search stopped. Its assignment and duals stay valid: the new
+    // columns are free at dual 0 and their arcs have reduced cost (1, -u) > 0.
+    Search<LexCosts> s(rows);
+    for (std::int32_t i = 0; i < rows.nRows; ++i) {
+        s.u[i] = {0, p.u[i]};
+        s.colOfRow[i] = p.colOfRow[i];
+    }
+    for (std::int32_t j = 0; j < rows.nCols; ++j) {
+        s.v[j] = {0, p.v[j]};
+        s.rowOfCol[j] = p.rowOfCol[j];
+    }
+    for (std::int32_t i : failed)
         s.augment(i); // always succeeds: the row's private column is free
     sol.colOfRow = std::move(s.colOfRow);
     sol.rowOfCol = std::move(s.rowOfCol);
@@ -160,8 +174,7 @@ SapSolution solveSparseAssignment(const SparseRows& rows) {
         sol.v[j] = s.v[j].x;
         sol.vCount[j] = s.v[j].n;
     }
-    sol.complete = std::all_of(sol.colOfRow.begin(), sol.colOfRow.end(),
-                               [&](std::int32_t j) { return j >= 0 && j < rows.nCols; });
+    sol.complete = false;
     return sol;
 }
 
@@ -175,11 +188,13 @@ std::string verifyAssignment(const SparseRows& g, const SapSolution& sol, double
     auto uN = [&](std::int32_t i) { return lex ? sol.uCount[i] : std::int64_t{0}; };
     auto vN = [&](std::int64_t j) { return lex ? sol.vCount[j] : std::int64_t{0}; };
 
-    // One-to-one, and every row placed (on a real or its private column).
-    std::int64_t placed = 0;
+    // One-to-one, and every row with arcs placed (on a real or its private column).
+    std::int64_t placed = 0, rowsWithArcs = 0;
     for (std::int32_t i = 0; i < g.nRows; ++i) {
         std::int32_t j = sol.colOfRow[i];
+        rowsWithArcs += g.hasArcs(i);
         if (j < 0) continue;
+        if (!g.hasArcs(i)) return fmt::format("row {} has no arcs but is assigned", i);
         bool ownDummy = lex && j == g.nCols + i;
         if ((j >= g.nCols && !ownDummy) || sol.rowOfCol[j] != i)
             return fmt::format("row {} is assigned to column {} inconsistently", i, j);
@@ -190,8 +205,8 @@ std::string verifyAssignment(const SparseRows& g, const SapSolution& sol, double
         if (i >= 0 && (i >= g.nRows || sol.colOfRow[i] != j))
             return fmt::format("column {} is assigned to row {} inconsistently", j, i);
     }
-    if (placed != g.nRows) return fmt::format("{} of {} rows were left out", g.nRows - placed,
-                                              g.nRows);
+    if (placed != rowsWithArcs)
+        return fmt::format("{} of {} rows were left out", rowsWithArcs - placed, rowsWithArcs);
 
     // Column duals: non-positive, and zero on free columns.
     for (std::int64_t j = 0; j < nColsAll; ++j) {
@@ -205,10 +220,11 @@ std::string verifyAssignment(const SparseRows& g, const SapSolution& sol, double
 
     // Reduced costs: >= 0 everywhere, 0 on the assigned arcs (the cheapest of duplicates).
     for (std::int32_t i = 0; i < g.nRows; ++i) {
+        if (!g.hasArcs(i)) continue;
         std::int32_t a = sol.colOfRow[i];
         double assignedCost = std::numeric_limits<double>::infinity();
         for (std::int64_t k = g.start[i]; k < g.start[i + 1]; ++k) {
-            std::int32_t j = g.col[k];
+            std::int32_t j = g.col[k] - g.colBase;
             std::int64_t n = -uN(i) - vN(j);
             double r = g.cost[k] - sol.u[i] - sol.v[j];
             if (n < 0 || (n == 0 && !(r >= -tol)))

@@ -18,7 +18,9 @@ constexpr double kCostScale = 1e9;
 // well inside 64 bits, with room for the solver's artificial arcs.
 constexpr double kCostRange = 1e18;
 
-bool isWhole(double x) { return std::isfinite(x) && x == std::floor(x); }
+bool isWhole(double x) {
+    return std::isfinite(x) && x == std::floor(x);
+}
 
 std::string validate(const FlowNetwork& net) {
     const std::size_t m = net.tail.size();
@@ -36,20 +38,17 @@ std::string validate(const FlowNetwork& net) {
             return fmt::format("arc {} joins nodes {} and {}, outside 0 .. {}", k, net.tail[k],
                                net.head[k], net.nNodes - 1);
         if (!std::isfinite(net.cost[k]) || net.cost[k] < 0)
-            return fmt::format("arc {} has cost {}; costs must be finite and >= 0", k,
-                               net.cost[k]);
+            return fmt::format("arc {} has cost {}; costs must be finite and >= 0", k, net.cost[k]);
         double cap = net.capacity[k];
         if (!(cap >= 0) || (std::isfinite(cap) && (!isWhole(cap) || cap > 1e18)))
-            return fmt::format("arc {} has capacity {}; capacities must be whole and >= 0", k,
-                               cap);
+            return fmt::format("arc {} has capacity {}; capacities must be whole and >= 0", k, cap);
     }
     for (std::size_t k = 0; k < net.supply.size(); ++k) {
         if (net.supplyNode[k] < 0 || net.supplyNode[k] >= net.nNodes)
             return fmt::format("supply {} is at node {}, outside 0 .. {}", k, net.supplyNode[k],
                                net.nNodes - 1);
         if (!isWhole(net.supply[k]) || std::fabs(net.supply[k]) > 1e18)
-            return fmt::format("supply {} is {}; supplies must be whole numbers", k,
-                               net.supply[k]);
+            return fmt::format("supply {} is {}; supplies must be whole numbers", k, net.supply[k]);
     }
     return {};
 }
@@ -169,20 +168,17 @@ std::string verifyFlow(const FlowNetwork& net, std::span<const std::int64_t> cos
         balance[net.supplyNode[k]] += static_cast<std::int64_t>(net.supply[k]);
     for (std::size_t k = 0; k < m; ++k) {
         const std::int64_t f = flow[k], cap = capacityOf(net.capacity[k]);
-        if (f < 0 || f > cap)
-            return fmt::format("arc {} carries {} outside 0 .. {}", k, f, cap);
+        if (f < 0 || f > cap) return fmt::format("arc {} carries {} outside 0 .. {}", k, f, cap);
         balance[net.tail[k]] -= f;
         balance[net.head[k]] += f;
-        const __int128 red =
-            __int128(cost[k]) + potential[net.tail[k]] - potential[net.head[k]];
+        const __int128 red = __int128(cost[k]) + potential[net.tail[k]] - potential[net.head[k]];
         if ((f < cap && red < 0) || (f > 0 && red > 0))
             return fmt::format("arc {} breaks complementary slackness (flow {}, reduced cost "
                                "{})",
                                k, f, static_cast<long long>(red));
     }
     for (std::int32_t v = 0; v < net.nNodes; ++v)
-        if (balance[v] != 0)
-            return fmt::format("node {} is out of balance by {}", v, balance[v]);
+        if (balance[v] != 0) return fmt::format("node {} is out of balance by {}", v, balance[v]);
     return {};
 }
 
@@ -192,8 +188,8 @@ FlowResult NetworkOptimizer::minCostFlow(const FlowNetwork& net) const {
     } catch (const std::bad_alloc&) {
         FlowResult res;
         res.status = kNetOptNoMemory;
-        res.detail = fmt::format("out of memory for a network of {} nodes and {} arcs",
-                                 net.nNodes, net.tail.size());
+        res.detail = fmt::format("out of memory for a network of {} nodes and {} arcs", net.nNodes,
+                                 net.tail.size());
         return res;
     }
 }

@@ -88,7 +88,6 @@ std::vector<std::int64_t> scaleCosts(const FlowNetwork& net, bool* reduced);
 // (reduced cost = cost + pi(tail) - pi(head) >= 0 where the arc can carry more, <= 0 where
 // it carries flow), on the integer costs. Returns an empty string when all hold.
 std::string verifyFlow(const FlowNetwork& net, std::span<const std::int64_t> cost,
-                       std::span<const std::int64_t> flow,
-                       std::span<const std::int64_t> potential);
+                       std::span<const std::int64_t> flow, std::span<const std::int64_t> potential);
 
 } // namespace velloc::host

@@ -25,8 +25,7 @@ std::string validate(const AssignmentArcs& a) {
             return fmt::format("arc {} joins nodes {} and {}; node numbers must be >= 0", k,
                                a.row[k], a.col[k]);
         if (!std::isfinite(a.cost[k]) || a.cost[k] < 0)
-            return fmt::format("arc {} has cost {}; costs must be finite and >= 0", k,
-                               a.cost[k]);
+            return fmt::format("arc {} has cost {}; costs must be finite and >= 0", k, a.cost[k]);
     }
     return {};
 }
@@ -39,55 +38,87 @@ AssignmentResult solve(const AssignmentArcs& a) {
         return res;
     }
     const std::int64_t m = std::ssize(a.row);
-
-    // Dense row and column indices, in ascending node number. index[id] is first a side
-    // flag (1 row, 2 column), then the dense index.
-    std::int32_t maxId = -1;
-    for (std::int64_t k = 0; k < m; ++k)
-        maxId = std::max({maxId, a.row[k], a.col[k]});
-    std::vector<std::int32_t> index(static_cast<std::size_t>(maxId) + 1, 0);
+    if (m == 0) {
+        res.status = kNetOptOptimal;
+        return res;
+    }
+    std::int32_t minRow = a.row[0], maxRow = a.row[0], minCol = a.col[0], maxCol = a.col[0];
+    bool byRow = true;
+    double maxCost = 0;
     for (std::int64_t k = 0; k < m; ++k) {
-        index[a.row[k]] |= 1;
-        index[a.col[k]] |= 2;
-    }
-    std::vector<std::int32_t> rowId, colId;
-    for (std::int32_t id = 0; id <= maxId; ++id) {
-        if (index[id] == 3) {
-            res.status = kNetOptBadInput;
-            res.detail = fmt::format("node {} is used both as a row and as a column", id);
-            return res;
-        }
-        if (index[id] == 1) {
-            index[id] = static_cast<std::int32_t>(rowId.size());
-            rowId.push_back(id);
-        } else if (index[id] == 2) {
-            index[id] = static_cast<std::int32_t>(colId.size());
-            colId.push_back(id);
-        }
+        minRow = std::min(minRow, a.row[k]);
+        maxRow = std::max(maxRow, a.row[k]);
+        minCol = std::min(minCol, a.col[k]);
+        maxCol = std::max(maxCol, a.col[k]);
+        if (k > 0 && a.row[k] < a.row[k - 1]) byRow = false;
+        maxCost = std::max(maxCost, a.cost[k]);
     }
 
+    // Rows and columns: when their number ranges do not overlap, a node's index is its
+    // number less the smallest of its side, and arcs that already come by row (as a list of
+    // copies of treated units does) are used in place. Otherwise dense indices in ascending
+    // node number.
     SparseRows g;
-    g.nRows = static_cast<std::int32_t>(rowId.size());
-    g.nCols = static_cast<std::int32_t>(colId.size());
-    g.start.assign(g.nRows + 1, 0);
+    std::vector<std::int32_t> rowId, colId, index;
+    const bool ranges = maxRow < minCol || maxCol < minRow;
+    if (ranges) {
+        g.nRows = maxRow - minRow + 1;
+        g.nCols = maxCol - minCol + 1;
+        g.colBase = minCol;
+    } else {
+        // index[id] is first a side flag (1 row, 2 column), then the dense index.
+        const std::int32_t maxId = std::max(maxRow, maxCol);
+        index.assign(static_cast<std::size_t>(maxId) + 1, 0);
+        for (std::int64_t k = 0; k < m; ++k) {
+            index[a.row[k]] |= 1;
+            index[a.col[k]] |= 2;
+        }
+        for (std::int32_t id = 0; id <= maxId; ++id) {
+            if (index[id] == 3) {
+                res.status = kNetOptBadInput;
+                res.detail = fmt::format("node {} is used both as a row and as a column", id);
+                return res;
+            }
+            if (index[id] == 1) {
+                index[id] = static_cast<std::int32_t>(rowId.size());
+                rowId.push_back(id);
+            } else if (index[id] == 2) {
+                index[id] = static_cast<std::int32_t>(colId.size());
+                colId.push_back(id);
+            }
+        }
+        g.nRows = static_cast<std::int32_t>(rowId.size());
+        g.nCols = static_cast<std::int32_t>(colId.size());
+    }
+    auto rowOf = [&](std::int64_t k) { return ranges ? a.row[k] - minRow : index[a.row[k]]; };
+
+    g.start.assign(static_cast<std::size_t>(g.nRows) + 1, 0);
     for (std::int64_t k = 0; k < m; ++k)
-        ++g.start[index[a.row[k]] + 1];
+        ++g.start[rowOf(k) + 1];
     for (std::int32_t i = 0; i < g.nRows; ++i)
         g.start[i + 1] += g.start[i];
-    g.col.resize(m);
-    g.cost.resize(m);
-    {
+    if (ranges && byRow) {
+        g.col = a.col;
+        g.cost = a.cost;
+    } else {
+        std::vector<std::int32_t> c(m);
+        std::vector<double> w(m);
         std::vector<std::int64_t> next(g.start.begin(), g.start.end() - 1);
-        double maxCost = 0;
         for (std::int64_t k = 0; k < m; ++k) {
-            std::int64_t pos = next[index[a.row[k]]]++;
-            g.col[pos] = index[a.col[k]];
-            g.cost[pos] = a.cost[k];
-            maxCost = std::max(maxCost, a.cost[k]);
+            std::int64_t pos = next[rowOf(k)]++;
+            c[pos] = ranges ? a.col[k] : index[a.col[k]];
+            w[pos] = a.cost[k];
         }
-        index = {};
-        next = {};
+        g.adopt(std::move(c), std::move(w));
+    }
+    index = {};
+    std::int64_t rowsWithArcs = 0;
+    for (std::int32_t i = 0; i < g.nRows; ++i)
+        rowsWithArcs += g.hasArcs(i);
+    auto rowNode = [&](std::int32_t i) { return ranges ? minRow + i : rowId[i]; };
+    auto colNode = [&](std::int32_t j) { return ranges ? minCol + j : colId[j]; };
 
+    {
         SapSolution sol = solveSparseAssignment(g);
         if (std::string why = verifyAssignment(g, sol, kDualTolerance * std::max(1.0, maxCost));
             !why.empty()) {
@@ -100,13 +131,14 @@ AssignmentResult solve(const AssignmentArcs& a) {
             if (j < 0 || j >= g.nCols) continue;
             double c = std::numeric_limits<double>::infinity();
             for (std::int64_t k = g.start[i]; k < g.start[i + 1]; ++k)
-                if (g.col[k] == j) c = std::min(c, g.cost[k]);
-            res.arcs.push_back({rowId[i], colId[j], c});
+                if (g.col[k] - g.colBase == j) c = std::min(c, g.cost[k]);
+            res.arcs.push_back({rowNode(i), colNode(j), c});
             res.objective += c;
         }
         res.status = sol.complete ? kNetOptOptimal : kNetOptCheck;
         if (!sol.complete)
-            res.detail = fmt::format("{} of {} rows could be assigned", res.arcs.size(), g.nRows);
+            res.detail =
+                fmt::format("{} of {} rows could be assigned", res.arcs.size(), rowsWithArcs);
     }
     return res;
 }

@@ -68,18 +68,22 @@ TEST(Assignment, AgreesWithBruteForceOnRandomSmallProblems) {
         const double density = std::array{0.25, 0.5, 0.8, 1.0}[rng() % 4];
         const bool ties = rng() % 3 == 0; // small whole costs: many equal totals
         std::uniform_real_distribution<double> unif(0, 1);
-        // Row nodes as copies of treated units, columns numbered after them.
+        // Node numbers: rows then columns (as copies of treated units and controls are
+        // numbered), columns then rows, or both interleaved.
+        const int scheme = int(rng() % 3);
+        auto rowNode = [&](int r) { return scheme == 0 ? r : scheme == 1 ? nc + r : 2 * r; };
+        auto colNode = [&](int j) { return scheme == 0 ? nr + j : scheme == 1 ? j : 2 * j + 1; };
         std::vector<std::vector<double>> c(nr, std::vector<double>(nc, -1));
         Arcs a;
         for (int r = 0; r < nr; ++r)
             for (int j = 0; j < nc; ++j)
                 if (unif(rng) < density) {
                     c[r][j] = ties ? double(rng() % 3) : unif(rng);
-                    a.add(r, nr + j, c[r][j]);
+                    a.add(rowNode(r), colNode(j), c[r][j]);
                 }
         std::vector<int> order(a.row.size());
         std::iota(order.begin(), order.end(), 0);
-        std::shuffle(order.begin(), order.end(), rng); // the service must not rely on order
+        if (rng() % 2) std::shuffle(order.begin(), order.end(), rng); // else by row
         Arcs shuffled;
         for (int k : order)
             shuffled.add(a.row[k], a.col[k], a.cost[k]);
@@ -95,7 +99,8 @@ TEST(Assignment, AgreesWithBruteForceOnRandomSmallProblems) {
         ASSERT_TRUE(res.status == kNetOptOptimal || res.status == kNetOptCheck)
             << "trial " << trial << ": " << res.detail;
         EXPECT_EQ(int(res.arcs.size()), best.size) << "trial " << trial;
-        EXPECT_NEAR(res.objective, best.cost, 1e-12 * std::max(1.0, best.cost)) << "trial " << trial;
+        EXPECT_NEAR(res.objective, best.cost, 1e-12 * std::max(1.0, best.cost))
+            << "trial " << trial;
         EXPECT_EQ(res.status, best.size == rowsWithArcs ? kNetOptOptimal : kNetOptCheck)
             << "trial " << trial;
         (best.size == rowsWithArcs ? complete : partial)++;
@@ -180,8 +185,7 @@ TEST(Assignment, VerificationRejectsCorruptedSolutions) {
     g.nRows = 2;
     g.nCols = 3; // column 2 unused
     g.start = {0, 2, 4};
-    g.col = {0, 1, 0, 1};
-    g.cost = {1, 3, 2, 5};
+    g.adopt({0, 1, 0, 1}, {1, 3, 2, 5});
     SapSolution sol = solveSparseAssignment(g);
     ASSERT_TRUE(sol.complete);
     EXPECT_EQ(sol.colOfRow, (std::vector<std::int32_t>{1, 0}));

@@ -126,8 +126,8 @@ struct MatchCase {
     Net net;
     std::optional<double> best;
 };
-MatchCase matchNetwork(const std::vector<std::vector<double>>& pair, bool full, int kmin,
-                       int kmax, int kmaxTreated, int nControls) {
+MatchCase matchNetwork(const std::vector<std::vector<double>>& pair, bool full, int kmin, int kmax,
+                       int kmaxTreated, int nControls) {
     const int nt = int(pair.size()), nc = int(pair[0].size());
     MatchCase mc;
     Net& net = mc.net;
@@ -220,8 +220,7 @@ TEST(NetOptFlow, MatchingNetworksAgreeWithBruteForce) {
         ++solved;
         ASSERT_EQ(res.status, kNetOptOptimal) << "trial " << trial << ": " << res.detail;
         expectValidFlow(mc.net, res);
-        EXPECT_NEAR(res.objective, *mc.best, 1e-12 * std::max(1.0, *mc.best))
-            << "trial " << trial;
+        EXPECT_NEAR(res.objective, *mc.best, 1e-12 * std::max(1.0, *mc.best)) << "trial " << trial;
     }
     EXPECT_GT(solved, 80);
     EXPECT_GT(infeasible, 30);
