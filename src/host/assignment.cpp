@@ -77,6 +77,21 @@ template <class T> struct Search {
     // One shortest augmenting path from the free row cur; false when no free column is
     // reachable (the duals are then left as they were).
     bool augment(std::int32_t cur) {
+        // When the row's cheapest arc leads to a free column, that arc is the shortest path:
+        // every other path starts with an arc at least as dear. Most rows end here.
+        C best = T::inf();
+        std::int32_t bestCol = -1;
+        for (std::int64_t k = g.start[cur]; k < g.start[cur + 1]; ++k) {
+            std::int32_t j = g.col[k] - g.colBase;
+            C r = T::of(g.cost[k]) - u[cur] - v[j];
+            if (r < best) best = r, bestCol = j;
+        }
+        if (bestCol >= 0 && rowOfCol[bestCol] < 0) {
+            u[cur] = u[cur] + best;
+            rowOfCol[bestCol] = cur;
+            colOfRow[cur] = bestCol;
+            return true;
+        }
         C minVal{};
         std::int32_t i = cur, sink = -1;
         for (;;) {
