@@ -225,3 +225,44 @@ TEST(Assignment, CostsCloseTogetherStayDistinct) {
     ASSERT_EQ(res.status, kNetOptOptimal);
     EXPECT_DOUBLE_EQ(res.objective, 1.0001 + 1.0000);
 }
+
+TEST(Assignment, AgreesWithTheFlowSolverOnLargerSparseProblems) {
+    // Rows and columns as a flow: source -> row -> column -> sink, all capacities 1. The
+    // flow solver must route as many units as were assigned at the same total cost, and
+    // must find one unit more infeasible (the assignment is a largest one).
+    std::mt19937_64 rng(4242);
+    std::uniform_real_distribution<double> unif(0, 1);
+    for (int trial = 0; trial < 20; ++trial) {
+        const int nr = 30 + int(rng() % 40), nc = nr + int(rng() % 40) - 20;
+        Arcs a;
+        for (int r = 0; r < nr; ++r)
+            for (int j = 0; j < nc; ++j)
+                if (std::abs(r - j) < 6 && unif(rng) < 0.5) a.add(r, nr + j, unif(rng));
+        AssignmentResult res = solveChecked(a);
+        ASSERT_TRUE(res.status == kNetOptOptimal || res.status == kNetOptCheck) << res.detail;
+
+        const int src = nr + nc, snk = nr + nc + 1;
+        std::vector<std::int32_t> tail, head;
+        std::vector<double> cost, cap;
+        for (std::size_t k = 0; k < a.row.size(); ++k) {
+            tail.push_back(a.row[k]), head.push_back(a.col[k]), cost.push_back(a.cost[k]);
+            cap.push_back(1);
+        }
+        for (int r = 0; r < nr; ++r)
+            tail.push_back(src), head.push_back(r), cost.push_back(0), cap.push_back(1);
+        for (int j = 0; j < nc; ++j)
+            tail.push_back(nr + j), head.push_back(snk), cost.push_back(0), cap.push_back(1);
+        const std::vector<std::int32_t> sNode{src, snk};
+        const double k = double(res.arcs.size());
+        std::vector<double> supply{k, -k};
+        FlowResult flow =
+            NetworkOptimizer{}.minCostFlow({nr + nc + 2, tail, head, cost, cap, sNode, supply});
+        ASSERT_EQ(flow.status, kNetOptOptimal) << flow.detail;
+        EXPECT_NEAR(flow.objective, res.objective, 1e-9 * k) << "trial " << trial;
+        supply = {k + 1, -(k + 1)};
+        EXPECT_EQ(NetworkOptimizer{}
+                      .minCostFlow({nr + nc + 2, tail, head, cost, cap, sNode, supply})
+                      .status,
+                  kNetOptInfeasible);
+    }
+}
