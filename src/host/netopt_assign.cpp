@@ -1,6 +1,7 @@
 // Assignment mode of the network-optimization service.
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <new>
 
@@ -57,40 +58,40 @@ AssignmentResult solve(const AssignmentArcs& a) {
     // Rows and columns: when their number ranges do not overlap, a node's index is its
     // number less the smallest of its side, and arcs that already come by row (as a list of
     // copies of treated units does) are used in place. Otherwise dense indices in ascending
-    // node number.
+    // node number, and a copy grouped by row.
     SparseRows g;
-    std::vector<std::int32_t> rowId, colId, index;
+    std::vector<std::int32_t> rowId, colId;
     const bool ranges = maxRow < minCol || maxCol < minRow;
     if (ranges) {
         g.nRows = maxRow - minRow + 1;
         g.nCols = maxCol - minCol + 1;
         g.colBase = minCol;
     } else {
-        // index[id] is first a side flag (1 row, 2 column), then the dense index.
-        const std::int32_t maxId = std::max(maxRow, maxCol);
-        index.assign(static_cast<std::size_t>(maxId) + 1, 0);
-        for (std::int64_t k = 0; k < m; ++k) {
-            index[a.row[k]] |= 1;
-            index[a.col[k]] |= 2;
-        }
-        for (std::int32_t id = 0; id <= maxId; ++id) {
-            if (index[id] == 3) {
-                res.status = kNetOptBadInput;
-                res.detail = fmt::format("node {} is used both as a row and as a column", id);
-                return res;
-            }
-            if (index[id] == 1) {
-                index[id] = static_cast<std::int32_t>(rowId.size());
-                rowId.push_back(id);
-            } else if (index[id] == 2) {
-                index[id] = static_cast<std::int32_t>(colId.size());
-                colId.push_back(id);
-            }
+        // The sorted distinct numbers of each side; a node's index is its rank.
+        auto distinct = [m](std::span<const std::int32_t> ids) {
+            std::vector<std::int32_t> out(ids.begin(), ids.begin() + m);
+            std::sort(out.begin(), out.end());
+            out.erase(std::unique(out.begin(), out.end()), out.end());
+            return out;
+        };
+        rowId = distinct(a.row);
+        colId = distinct(a.col);
+        std::vector<std::int32_t> both;
+        std::set_intersection(rowId.begin(), rowId.end(), colId.begin(), colId.end(),
+                              std::back_inserter(both));
+        if (!both.empty()) {
+            res.status = kNetOptBadInput;
+            res.detail = fmt::format("node {} is used both as a row and as a column", both[0]);
+            return res;
         }
         g.nRows = static_cast<std::int32_t>(rowId.size());
         g.nCols = static_cast<std::int32_t>(colId.size());
     }
-    auto rowOf = [&](std::int64_t k) { return ranges ? a.row[k] - minRow : index[a.row[k]]; };
+    auto rank = [](const std::vector<std::int32_t>& ids, std::int32_t id) {
+        return static_cast<std::int32_t>(std::lower_bound(ids.begin(), ids.end(), id) -
+                                         ids.begin());
+    };
+    auto rowOf = [&](std::int64_t k) { return ranges ? a.row[k] - minRow : rank(rowId, a.row[k]); };
 
     g.start.assign(static_cast<std::size_t>(g.nRows) + 1, 0);
     for (std::int64_t k = 0; k < m; ++k)
@@ -106,12 +107,11 @@ AssignmentResult solve(const AssignmentArcs& a) {
         std::vector<std::int64_t> next(g.start.begin(), g.start.end() - 1);
         for (std::int64_t k = 0; k < m; ++k) {
             std::int64_t pos = next[rowOf(k)]++;
-            c[pos] = ranges ? a.col[k] : index[a.col[k]];
+            c[pos] = ranges ? a.col[k] : rank(colId, a.col[k]);
             w[pos] = a.cost[k];
         }
         g.adopt(std::move(c), std::move(w));
     }
-    index = {};
     std::int64_t rowsWithArcs = 0;
     for (std::int32_t i = 0; i < g.nRows; ++i)
         rowsWithArcs += g.hasArcs(i);

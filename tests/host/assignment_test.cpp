@@ -266,3 +266,21 @@ TEST(Assignment, AgreesWithTheFlowSolverOnLargerSparseProblems) {
                   kNetOptInfeasible);
     }
 }
+
+TEST(Assignment, NodeNumbersFarApartNeedNoTableOfThatSize) {
+    // Rows 0 and 2e9 around columns 5 and 1e9 (interleaved ranges): the result keeps the
+    // caller's numbers. Best: 0-5 (1) + 2e9-1e9 (1) = 2 against 3 + 4.
+    Arcs a;
+    a.add(0, 5, 1);
+    a.add(0, 1000000000, 3);
+    a.add(2000000000, 5, 4);
+    a.add(2000000000, 1000000000, 1);
+    AssignmentResult res = solveChecked(a);
+    ASSERT_EQ(res.status, kNetOptOptimal) << res.detail;
+    ASSERT_EQ(res.arcs.size(), 2u);
+    EXPECT_EQ(res.arcs[0].row, 0);
+    EXPECT_EQ(res.arcs[0].col, 5);
+    EXPECT_EQ(res.arcs[1].row, 2000000000);
+    EXPECT_EQ(res.arcs[1].col, 1000000000);
+    EXPECT_EQ(res.objective, 2);
+}
