@@ -58,8 +58,19 @@ std::int64_t capacityOf(double cap) {
                               : std::numeric_limits<std::int64_t>::max();
 }
 
+using Graph = lemon::StaticDigraph;
+
+// An arc map computed on demand from the arc's position in the graph.
+template <class F> struct ByArc {
+    using Key = Graph::Arc;
+    using Value = std::int64_t;
+    const Graph* g;
+    F f;
+    Value operator[](Graph::Arc a) const { return f(g->id(a)); }
+};
+template <class F> ByArc(const Graph*, F) -> ByArc<F>;
+
 FlowResult solve(const FlowNetwork& net) {
-    using Graph = lemon::StaticDigraph;
     FlowResult res;
     if (std::string why = validate(net); !why.empty()) {
         res.status = kNetOptBadInput;
@@ -88,12 +99,6 @@ FlowResult solve(const FlowNetwork& net) {
         }
         g.build(net.nNodes, arcs.begin(), arcs.end());
     }
-    Graph::ArcMap<std::int64_t> costMap(g), capMap(g);
-    for (std::int64_t k = 0; k < m; ++k) {
-        Graph::Arc a = g.arc(static_cast<int>(k));
-        costMap[a] = cost[origin[k]];
-        capMap[a] = capacityOf(net.capacity[origin[k]]);
-    }
     Graph::NodeMap<std::int64_t> supplyMap(g, 0);
     std::int64_t total = 0;
     for (std::size_t k = 0; k < net.supply.size(); ++k) {
@@ -108,7 +113,11 @@ FlowResult solve(const FlowNetwork& net) {
 
     lemon::NetworkSimplex<Graph, std::int64_t, std::int64_t> ns(g);
     // With supplies adding up to 0, the inequality form holds every node to equality.
-    ns.upperMap(capMap).costMap(costMap).supplyMap(supplyMap).supplyType(ns.GEQ);
+    // The solver copies arc data in; read it straight from the caller's arrays.
+    ns.upperMap(ByArc{&g, [&](std::int64_t k) { return capacityOf(net.capacity[origin[k]]); }})
+        .costMap(ByArc{&g, [&](std::int64_t k) { return cost[origin[k]]; }})
+        .supplyMap(supplyMap)
+        .supplyType(ns.GEQ);
     auto outcome = ns.run();
     if (outcome == ns.INFEASIBLE) {
         res.status = kNetOptInfeasible;

@@ -61,7 +61,9 @@ AssignmentResult solve(const AssignmentArcs& a) {
     // node number, and a copy grouped by row.
     SparseRows g;
     std::vector<std::int32_t> rowId, colId;
-    const bool ranges = maxRow < minCol || maxCol < minRow;
+    // (Ranges much wider than the arc list would cost more than the ranks.)
+    const std::int64_t span = std::int64_t(maxRow) - minRow + std::int64_t(maxCol) - minCol;
+    const bool ranges = (maxRow < minCol || maxCol < minRow) && span <= 4 * m + 1024;
     if (ranges) {
         g.nRows = maxRow - minRow + 1;
         g.nCols = maxCol - minCol + 1;

@@ -283,4 +283,13 @@ TEST(Assignment, NodeNumbersFarApartNeedNoTableOfThatSize) {
     EXPECT_EQ(res.arcs[1].row, 2000000000);
     EXPECT_EQ(res.arcs[1].col, 1000000000);
     EXPECT_EQ(res.objective, 2);
+
+    // Separate but wide ranges: rows 0 and 1.5e9, columns from 1.6e9.
+    Arcs w;
+    w.add(0, 1600000000, 2);
+    w.add(1500000000, 1600000000, 1);
+    w.add(1500000000, 2000000000, 5);
+    res = solveChecked(w);
+    ASSERT_EQ(res.status, kNetOptOptimal) << res.detail;
+    EXPECT_EQ(res.objective, 7);
 }
