@@ -60,12 +60,16 @@ struct AssignmentResult {
 
 // Minimum-cost flow mode: an optimal integral flow (status 0), or status 3 when the costs
 // were too large to be resolved to 1e-9 and the flow is optimal only at a coarser scale,
-// or no flow (1 infeasible, 2, 4, 5).
+// or no flow (1 infeasible, 2, 4, 5). The solver works on whole multiples of 1e-9 (every
+// arc at least one step, so zero-cost arcs are not free in ties); the objective is summed
+// from the costs as given.
 //
 // Assignment mode: every row node in at most one assigned arc, every column node in at
 // most one. When every row can be assigned, a minimum-cost assignment of all rows (status
 // 0). Otherwise a largest assignment, of minimum total cost among the largest ones
-// (status 3). Duplicate (row, column) arcs count by their cheapest cost.
+// (status 3). Duplicate (row, column) arcs count by their cheapest cost. Arcs listed by
+// ascending row, with every row number below (or above) every column number, are read in
+// place; other lists are first copied grouped by row (12 bytes per arc).
 //
 // Every result is verified before it is returned (bounds, conservation, cardinality and
 // the optimality conditions against the solver's dual values); a failed verification is
