@@ -39,6 +39,11 @@ void ensureMessages() {
         done = true;
     }
 }
+} // namespace
+
+void addParserMessages() { ensureMessages(); }
+
+namespace {
 
 std::string upperOf(std::string_view s) {
     std::string u(s);

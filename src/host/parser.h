@@ -18,6 +18,9 @@ namespace velloc::host {
 // Message group of the parser's own messages.
 inline constexpr int kGroupGrammar = 1040;
 
+// Registers the parser's messages (group kGroupGrammar).
+void addParserMessages();
+
 enum class ValueKind {
     Flag,            // KEYWORD
     Number,          // KEYWORD=number (a leading '-' allowed)
