@@ -1,2 +1,161 @@
-// Placeholder until the command-line front end lands.
-int main() { return 0; }
+// The velloc command: runs a program of procedure steps and writes the log, the listing, the
+// HTML report, table CSV files and graphs where the flags say.
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+
+#include "frame/catalogue.h"
+#include "frame/driver.h"
+#include "frame/statements.h"
+#include "host/host.h"
+
+namespace {
+
+constexpr int kUsage = 64;
+
+struct Flags {
+    std::string program;
+    std::string log;
+    std::string listing = "-";
+    std::string html;
+    std::string tablesDir;
+    std::string graphsDir;
+    bool noGraphics = false;
+    std::vector<std::string> libs;
+    std::string debug;
+};
+
+bool readProgram(const std::string& path, std::string& text) {
+    if (path == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), {});
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    text.assign(std::istreambuf_iterator<char>(in), {});
+    return !in.bad();
+}
+
+bool makeDir(const std::string& dir, const char* flag) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) {
+        velloc::host::xpmlog(velloc::host::kGroupHostRun, 8, {dir, flag, ec.message()});
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace velloc;
+    Flags f;
+    CLI::App app{"velloc: propensity score analysis of observational data.\n"
+                 "Runs the PROC VELLOC steps of PROGRAM (a file, or - for standard input).",
+                 "velloc"};
+    app.set_version_flag("--version", std::string("velloc ") + VELLOC_VERSION);
+    app.add_option("PROGRAM", f.program, "program file, or - for standard input")->required();
+    app.add_option("--log", f.log, "write the log to FILE instead of standard error");
+    app.add_option("--listing", f.listing, "write the listing to FILE (- = standard output)");
+    app.add_option("--html", f.html, "write the HTML report of the whole run to FILE");
+    app.add_option("--tables-dir", f.tablesDir, "write one CSV file per table into DIR");
+    app.add_option("--graphs-dir", f.graphsDir, "write one SVG file per graph into DIR");
+    app.add_flag("--no-graphics", f.noGraphics, "switch graphics off");
+    app.add_option("--lib", f.libs, "assign library NAME to folder DIR (NAME=DIR), repeatable");
+    app.add_option("--debug", f.debug, "trace the statement parser: SYN, SEM or SYN,SEM");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int rc = app.exit(e);
+        return rc == 0 ? 0 : kUsage;
+    }
+
+    registerCatalogue();
+    auto& session = host::Session::current();
+
+    std::ofstream logFile;
+    if (!f.log.empty()) {
+        logFile.open(f.log, std::ios::out | std::ios::trunc);
+        if (!logFile) {
+            std::cerr << "velloc: cannot write the log file " << f.log << ": "
+                      << std::strerror(errno) << "\n";
+            return kUsage;
+        }
+        host::Log::setStream(&logFile);
+    }
+
+    for (const std::string& lib : f.libs) {
+        auto eq = lib.find('=');
+        if (eq == std::string::npos || eq == 0 || eq + 1 == lib.size()) {
+            std::cerr << "velloc: --lib expects NAME=DIR, got '" << lib << "'\n";
+            return kUsage;
+        }
+        std::string name = lib.substr(0, eq);
+        host::wzstrup(name);
+        session.options.libraries[name] = lib.substr(eq + 1);
+    }
+    std::string dbg = f.debug;
+    host::wzstrup(dbg);
+    session.options.traceSyntax = dbg.find("SYN") != std::string::npos;
+    session.options.traceSemantic = dbg.find("SEM") != std::string::npos;
+    session.options.graphics = !f.noGraphics;
+    session.output.setGraphicsEnabled(!f.noGraphics);
+
+    std::string text;
+    if (!readProgram(f.program, text)) {
+        std::cerr << "velloc: cannot read the program file " << f.program << ": "
+                  << std::strerror(errno) << "\n";
+        return kUsage;
+    }
+
+    std::ofstream listingFile;
+    if (f.listing == "-") {
+        session.output.addSink(host::makeListingSink(std::cout));
+    } else {
+        listingFile.open(f.listing, std::ios::out | std::ios::trunc);
+        if (!listingFile) {
+            host::xpmlog(host::kGroupHostRun, 6, {f.listing, std::strerror(errno)});
+            return 3;
+        }
+        session.output.addSink(host::makeListingSink(listingFile));
+    }
+    if (!f.html.empty()) session.output.addSink(host::makeHtmlSink(f.html));
+    if (!f.tablesDir.empty()) {
+        if (!makeDir(f.tablesDir, "--tables-dir")) return 3;
+        session.output.addSink(host::makeCsvSink(f.tablesDir));
+    }
+    if (!f.graphsDir.empty() && !makeDir(f.graphsDir, "--graphs-dir")) return 3;
+
+    std::string fileName = f.program == "-" ? std::string("<stdin>") : f.program;
+    int errors = 0;
+    std::vector<StepSource> steps = splitProgram(text, fileName, &errors);
+    int worst = 0;
+    if (errors) {
+        worst = errors;
+    } else if (steps.empty()) {
+        host::xpmlog(host::kGroupHostRun, 4, {fileName});
+        worst = 1;
+    }
+    int worstExit = exitStatusFor(worst);
+    if (!errors) {
+        int n = 0;
+        for (const StepSource& step : steps) {
+            int code = runProcedureStep(step, ++n);
+            worst = std::max(worst, code);
+            worstExit = std::max(worstExit, exitStatusFor(code));
+        }
+    }
+    if (!session.output.finish()) worstExit = 3;
+    else if (!f.html.empty()) host::xpmlog(host::kGroupHostRun, 7, {f.html});
+    host::xpmlog(host::kGroupHostRun, 2,
+                 {std::to_string(steps.size()), std::to_string(worst)});
+    return worstExit;
+}

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the dependencies, builds, and runs the whole test suite: the release build, the
+# same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and a short fuzzing run of
+# every fuzz target. Usage: scripts/test.sh [--quick]   (--quick: release build only)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install.sh
+jobs=$(nproc)
+
+echo "== release build and tests"
+bash scripts/build.sh release
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+if [ "${1:-}" = "--quick" ]; then exit 0; fi
+
+echo "== sanitizer build and tests"
+bash scripts/build.sh asan
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+if ls fuzz/*.cpp >/dev/null 2>&1; then
+  echo "== fuzzing (bounded)"
+  bash scripts/build.sh fuzz
+  for src in fuzz/*.cpp; do
+    name=$(basename "$src" .cpp)
+    corpus_src="fuzz/corpus/${name#fuzz_}"
+    work=$(mktemp -d)
+    [ -d "$corpus_src" ] && cp -r "$corpus_src"/. "$work"/
+    echo "-- $name"
+    "build-fuzz/$name" -max_total_time="${FUZZ_SECONDS:-45}" -timeout=10 -rss_limit_mb=2048 \
+      -print_final_stats=0 "$work" 2>&1 | tail -n 3
+    rm -rf "$work"
+  done
+fi

@@ -1,0 +1,26 @@
+#include "frame/catalogue.h"
+
+#include "frame/driver_messages.h"
+#include "frame/frame_messages.h"
+#include "host/data_messages.h"
+#include "host/output_messages.h"
+#include "host/parser.h"
+#include "host/run_messages.h"
+#include "model/model_messages.h"
+
+namespace velloc {
+
+void registerCatalogue() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    host::addRunMessages();
+    host::addDataSetMessages();
+    host::addOutputMessages();
+    host::addParserMessages();
+    addDriverMessages();
+    addFrameMessages();
+    addModelMessages();
+}
+
+} // namespace velloc

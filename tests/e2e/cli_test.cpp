@@ -1,0 +1,155 @@
+// The velloc command as a script sees it: exit statuses, the log's message ids and closing
+// status line, and no output file left behind by a failed run.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int exit = -1;
+    std::string out;
+    std::string log;
+};
+
+class Cli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("velloc_cli_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    void write(const std::string& name, const std::string& text) {
+        std::ofstream(dir / name, std::ios::binary) << text;
+    }
+    std::string read(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // Runs velloc in the test folder with the given arguments.
+    Result run(const std::string& args) {
+        std::string cmd = "cd '" + dir.string() + "' && '" + VELLOC_BINARY + "' " + args +
+                          " > stdout.txt 2> stderr.txt";
+        int rc = std::system(cmd.c_str());
+        Result r;
+        r.exit = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+        r.out = read(dir / "stdout.txt");
+        r.log = read(dir / "stderr.txt");
+        if (fs::exists(dir / "run.log")) r.log += read(dir / "run.log");
+        return r;
+    }
+    fs::path dir;
+};
+
+std::string lastLine(const std::string& s) {
+    std::string t = s;
+    while (!t.empty() && t.back() == '\n') t.pop_back();
+    auto nl = t.rfind('\n');
+    return nl == std::string::npos ? t : t.substr(nl + 1);
+}
+
+const char* kData = "id,treat,x\n1,1,0.5\n2,0,0.7\n3,1,0.2\n4,0,0.9\n";
+
+TEST_F(Cli, HelpAndVersionSucceed) {
+    Result h = run("--help");
+    EXPECT_EQ(h.exit, 0);
+    EXPECT_NE(h.out.find("--tables-dir"), std::string::npos);
+    Result v = run("--version");
+    EXPECT_EQ(v.exit, 0);
+    EXPECT_NE(v.out.find("velloc "), std::string::npos);
+}
+
+TEST_F(Cli, UsageErrorsExit64) {
+    EXPECT_EQ(run("--no-such-flag prog.vlc").exit, 64);
+    EXPECT_EQ(run("").exit, 64); // no program
+    Result missing = run("absent.vlc");
+    EXPECT_EQ(missing.exit, 64);
+    EXPECT_NE(missing.log.find("absent.vlc"), std::string::npos);
+    write("p.vlc", "proc velloc data='d.csv'; run;");
+    EXPECT_EQ(run("--lib nolibfolder p.vlc").exit, 64);
+}
+
+TEST_F(Cli, ARunEndsWithTheStatusLine) {
+    write("d.csv", kData);
+    write("p.vlc", "proc velloc data='d.csv';\n"
+                   "  class treat;\n  psmodel treat = x;\nrun;\n");
+    Result r = run("--log run.log p.vlc");
+    EXPECT_LT(r.exit, 3) << r.log;
+    EXPECT_NE(lastLine(r.log).find("status"), std::string::npos) << r.log;
+    EXPECT_NE(lastLine(r.log).find("[901-2]"), std::string::npos);
+}
+
+TEST_F(Cli, AMissingDataSetIsFatalAndNamesTheFile) {
+    write("p.vlc", "proc velloc data='nowhere.csv';\n class treat;\n psmodel treat = x;\nrun;\n");
+    Result r = run("p.vlc");
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_NE(r.log.find("nowhere.csv"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("ERROR:"), std::string::npos);
+    EXPECT_NE(lastLine(r.log).find("status 1008"), std::string::npos) << r.log;
+}
+
+TEST_F(Cli, AMalformedCsvNamesTheLineAndLeavesNoOutput) {
+    write("d.csv", "id,treat,x\n1,1,0.5\n2,0\n");
+    write("p.vlc", "proc velloc data='d.csv';\n class treat;\n psmodel treat = x;\n"
+                   " output out='o.csv' ps=p;\nrun;\n");
+    Result r = run("p.vlc");
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_NE(r.log.find("d.csv"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("line 3"), std::string::npos) << r.log;
+    EXPECT_FALSE(fs::exists(dir / "o.csv"));
+}
+
+TEST_F(Cli, AnEmptyDataSetWarnsAndLeavesNoOutput) {
+    write("d.csv", "id,treat,x\n");
+    write("p.vlc", "proc velloc data='d.csv';\n class treat;\n psmodel treat = x;\n"
+                   " output out='o.csv' ps=p;\nrun;\n");
+    Result r = run("p.vlc");
+    EXPECT_EQ(r.exit, 0) << r.log;
+    EXPECT_NE(r.log.find("no observations"), std::string::npos) << r.log;
+    EXPECT_FALSE(fs::exists(dir / "o.csv"));
+}
+
+TEST_F(Cli, AProgramWithoutAStepIsAnError) {
+    write("p.vlc", "/* nothing here */\n");
+    Result r = run("p.vlc");
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_NE(r.log.find("ERROR:"), std::string::npos);
+}
+
+TEST_F(Cli, ProgramFromStandardInputAndLibraries) {
+    fs::create_directories(dir / "lib");
+    std::ofstream(dir / "lib" / "study.csv") << kData;
+    write("in.vlc", "proc velloc data=mylib.study; class treat; psmodel treat = x; run;\n");
+    Result r = run("--lib mylib=lib --log run.log - < in.vlc");
+    EXPECT_LT(r.exit, 3) << r.log;
+    write("bad.vlc", "proc velloc data=nolib.study; class treat; psmodel treat = x; run;\n");
+    Result bad = run("- < bad.vlc");
+    EXPECT_EQ(bad.exit, 3);
+    EXPECT_NE(bad.log.find("NOLIB"), std::string::npos) << bad.log;
+}
+
+TEST_F(Cli, SeveralStepsRunInTurnAndTheWorstStatusWins) {
+    write("d.csv", kData);
+    write("p.vlc", "proc velloc data='d.csv'; class treat; psmodel treat = x; run;\n"
+                   "proc velloc data='gone.csv'; class treat; psmodel treat = x; run;\n");
+    Result r = run("p.vlc");
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_NE(r.log.find("step 1 ended"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("step 2 ended with status 1008"), std::string::npos) << r.log;
+}
+
+} // namespace
