@@ -14,7 +14,6 @@ namespace velloc::host {
 namespace {
 
 [[noreturn]] void fail(int number, Args args) {
-    if (!hasMessage(kGroupHostData, number)) addDataSetMessages();
     xpmlog(kGroupHostData, number, args);
     throw DataSetError{xpmstr(kGroupHostData, number, args)};
 }
@@ -49,6 +48,8 @@ std::string str(std::int64_t v) {
 } // namespace
 
 std::unique_ptr<Dataset> Dataset::open(const std::string& path) {
+    // The texts must be there whoever runs first, the driver or a test.
+    if (!hasMessage(kGroupHostData, datamsg::kCannotOpen)) addDataSetMessages();
     auto ds = std::make_unique<CsvDataset>(path);
     ds->scan();
     return ds;
