@@ -34,7 +34,7 @@ inline StudyTruth studyTruth(const StudySpec& s) {
     for (int j = 1; j <= s.classes; ++j) {
         std::vector<double> g;
         for (int l = 0; l < s.levels; ++l)
-            g.push_back(s.levels > 1 ? (j % 2 ? 0.5 : -0.5) * l / (s.levels - 1) : 0.0);
+            g.push_back(s.levels > 1 ? (j % 2 ? 0.5 : -0.5) * l / (s.levels - 1) + 0.0 : 0.0);
         t.gamma.push_back(g);
     }
     // The intercept that gives the wanted treated share, found by bisection on a pilot sample
