@@ -25,10 +25,14 @@ std::array<int, 4> counts{};
 
 const char* prefix(Severity s) {
     switch (s) {
-    case Severity::Note: return "NOTE: ";
-    case Severity::Warning: return "WARNING: ";
-    case Severity::Error: return "ERROR: ";
-    case Severity::Text: return "";
+    case Severity::Note:
+        return "NOTE: ";
+    case Severity::Warning:
+        return "WARNING: ";
+    case Severity::Error:
+        return "ERROR: ";
+    case Severity::Text:
+        return "";
     }
     return "";
 }
@@ -60,10 +64,13 @@ std::string fill(std::string_view text, Args args) {
 } // namespace
 
 void addMessages(std::span<const MessageDef> defs) {
-    for (const auto& d : defs) catalogue()[{d.group, d.number}] = Entry{d.severity, d.text};
+    for (const auto& d : defs)
+        catalogue()[{d.group, d.number}] = Entry{d.severity, d.text};
 }
 
-bool hasMessage(int group, int number) { return catalogue().count({group, number}) != 0; }
+bool hasMessage(int group, int number) {
+    return catalogue().count({group, number}) != 0;
+}
 
 Severity messageSeverity(int group, int number) {
     auto it = catalogue().find({group, number});
@@ -72,8 +79,9 @@ Severity messageSeverity(int group, int number) {
 
 std::string wkread(int group, int number) {
     auto it = catalogue().find({group, number});
-    if (it == catalogue().end()) return "Message " + std::to_string(number) + " of group " +
-                                         std::to_string(group) + " is not in the catalogue.";
+    if (it == catalogue().end())
+        return "Message " + std::to_string(number) + " of group " + std::to_string(group) +
+               " is not in the catalogue.";
     return it->second.text;
 }
 
@@ -85,7 +93,9 @@ void xpmlog(int group, int number, Args args) {
     Log::write(messageSeverity(group, number), xpmstr(group, number, args), group, number);
 }
 
-void Log::setStream(std::ostream* out) { logStream = out; }
+void Log::setStream(std::ostream* out) {
+    logStream = out;
+}
 
 void Log::write(Severity severity, std::string_view text, int group, int number) {
     std::ostream& os = logStream ? *logStream : std::cerr;
@@ -100,8 +110,12 @@ void Log::plain(std::string_view text) {
     os.flush();
 }
 
-int Log::count(Severity severity) { return counts[static_cast<std::size_t>(severity)]; }
+int Log::count(Severity severity) {
+    return counts[static_cast<std::size_t>(severity)];
+}
 
-void Log::resetCounts() { counts = {}; }
+void Log::resetCounts() {
+    counts = {};
+}
 
 } // namespace velloc::host

@@ -23,14 +23,19 @@ class OutputDataset {
     int nvars() const;
     const Variable& var(int number) const; // 1-based
 
-    // Cells of the row being built, then the row is appended.
+    // Cells of the row being built, then the row is appended. Cells not set since the last
+    // row are missing (numeric) or blank (character).
     void setNum(int var, double value);
     void setText(int var, std::string_view value);
     void writeRow();
 
-    // Writes the optional sidecar (labels, formats) and renames into place. Returns false and
-    // logs when the file cannot be written.
+    // Writes the optional sidecar (labels, formats, and types where the CSV alone would read
+    // back differently) and renames into place. Returns false and logs when the file cannot
+    // be written.
     bool commit();
+    // False once writing has failed (the temporary could not be created or written); commit()
+    // then reports the reason.
+    bool good() const;
     const std::string& path() const;
 
   private:

@@ -7,6 +7,8 @@
 // column order. Missing numbers are NaN and print as '.' in the listing, empty in CSV.
 #pragma once
 #include <cstdint>
+#include <functional>
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <variant>
@@ -23,10 +25,10 @@ struct NumberFormat {
 };
 
 struct ColumnDef {
-    std::string name;           // column name, also the CSV header
-    std::string label;          // header text; empty: the renderer's template header
+    std::string name;  // column name, also the CSV header
+    std::string label; // header text; empty: the renderer's template header
     ColumnKind kind = ColumnKind::Numeric;
-    int width = 0;              // character columns: width in bytes
+    int width = 0; // character columns: width in bytes
     NumberFormat format;
     std::string templateColumn; // template column this one stands for ("TreatedID"), or empty
     std::string dynamicName;    // column-level dynamic (e.g. "_idTreated") and its value
@@ -42,13 +44,13 @@ struct Dynamic {
 using Cell = std::variant<double, std::string>;
 
 struct TableDefinition {
-    std::string name;          // "PSInfo"
-    std::string label;         // the table's label (host output message text)
-    std::string templatePath;  // "Stat.Velloc.PSInfo"
+    std::string name;         // "PSInfo"
+    std::string label;        // the table's label (host output message text)
+    std::string templatePath; // "Stat.Velloc.PSInfo"
     std::vector<ColumnDef> columns;
     std::vector<Dynamic> dynamics; // definition dynamics, fixed for the step
 
-    int addColumn(ColumnDef c); // returns the column index
+    int addColumn(ColumnDef c);                     // returns the column index
     int columnIndex(const std::string& name) const; // -1 when absent
 };
 
@@ -62,9 +64,9 @@ struct TableInstance {
 };
 
 struct FactoidTable {
-    std::string name;          // "DataInfo"
+    std::string name; // "DataInfo"
     std::string label;
-    std::string templatePath;  // "Stat.Velloc.DataInfo"
+    std::string templatePath; // "Stat.Velloc.DataInfo"
     struct Entry {
         std::string label;
         Cell value;
@@ -76,10 +78,10 @@ struct FactoidTable {
 // A graph: the data of its phantom table, the graph template that draws it and the
 // graph's dynamics. Drawing is the SVG sink's business.
 struct GraphRecord {
-    std::string name;          // "StdDiffPlot"
-    std::string templatePath;  // graph template
-    TableDefinition phantom;   // columns of the phantom table
-    TableInstance data;        // its rows; data.definition points at phantom
+    std::string name;         // "StdDiffPlot"
+    std::string templatePath; // graph template
+    TableDefinition phantom;  // columns of the phantom table
+    TableInstance data;       // its rows; data.definition points at phantom
     std::vector<Dynamic> dynamics;
 };
 
@@ -97,6 +99,9 @@ class OutputSink {
   public:
     virtual ~OutputSink() = default;
     virtual void stepBegin(const std::string& /*title*/) {}
+    // A new BY group starts (the context holds its BY line); sinks print it lazily, with the
+    // group's first object, so an abandoned group leaves no empty heading.
+    virtual void byGroup(const OutputContext&) {}
     virtual void groupOpened(const OutputContext&) {}
     virtual void groupClosed(const OutputContext&) {}
     virtual void table(const OutputContext&, const TableInstance&) {}
@@ -110,6 +115,7 @@ class OutputSink {
 // The procedure's output object. Results: 0 or a negative code for the output-error handler.
 class Output {
   public:
+    Output(); // registers the output messages, so table labels can be read at once
     void addSink(std::shared_ptr<OutputSink> sink);
     void clearSinks();
 
@@ -134,15 +140,33 @@ class Output {
     bool graphics_ = true;
 };
 
-// The output-error handler: logs the code, returns when it is the one benign code
-// (bits 11-21 equal 0x1F800 >> 0 under mask 0x3FF800 and low 11 bits 53), otherwise ends the
-// procedure with exit code 120.
+// Output result codes. A result is 0 or negative: the high bit marks an error, bits 11-21 hold
+// the class and the low 11 bits the item.
+inline constexpr int outputCode(unsigned cls, unsigned item) {
+    return static_cast<int>(0x80000000u | ((cls & 0x7FFu) << 11) | (item & 0x7FFu));
+}
+// The one benign code: an object the output system chose not to show (a graph while graphics
+// are off). The handler logs it and returns.
+inline constexpr int kBenignOutputCode = outputCode(0x3F, 53);
+inline constexpr unsigned kOutputErrorClass = 0x40;
+inline constexpr int kOutputNoOpenGroup = outputCode(kOutputErrorClass, 1);
+inline constexpr int kOutputBadGroupName = outputCode(kOutputErrorClass, 2);
+inline constexpr int kOutputNoDefinition = outputCode(kOutputErrorClass, 3);
+inline constexpr int kOutputRowShape = outputCode(kOutputErrorClass, 4);
+inline constexpr int kOutputCellKind = outputCode(kOutputErrorClass, 5);
+inline constexpr int kOutputSinkFailure = outputCode(kOutputErrorClass, 6);
+
+// The output-error handler: logs the code, returns when it is the benign code (bits 11-21,
+// mask 0x3FF800, equal 0x1F800 and low 11 bits equal 53), otherwise ends the procedure with
+// exit code 120. A code of 0 is no error and is ignored.
 void zodsexit(int code);
-inline constexpr int kBenignOutputCode = 0x1F800 | 53;
 
 // Sinks.
 std::shared_ptr<OutputSink> makeListingSink(std::ostream& out);
-std::shared_ptr<OutputSink> makeHtmlSink(std::string path);
+// Draws a graph record as inline SVG text (the whole <svg> element).
+using GraphRenderer = std::function<std::string(const GraphRecord&)>;
+// The HTML report; written at finish(). Without a renderer a graph shows as "graph NAME".
+std::shared_ptr<OutputSink> makeHtmlSink(std::string path, GraphRenderer renderer = {});
 std::shared_ptr<OutputSink> makeCsvSink(std::string dir);
 
 } // namespace velloc::host

@@ -8,6 +8,23 @@
 
 namespace velloc::host {
 
+// Result codes of the utility files and the sort. Each is also the number of its message in
+// group kGroupHostRun, so xprrlog can report it.
+enum UtilStatus : int {
+    kUtilOk = 0,
+    kUtilIoError = 301,     // a read or write of the temporary file failed
+    kUtilDiskFull = 302,    // no space left in the temporary folder
+    kUtilBadPosition = 303, // point() outside -2, 0 .. count + 1
+    kUtilNoRecordLength = 304,
+    kUtilNotEmpty = 305, // record length changed while the file holds records
+    kUtilNoMemory = 306,
+    kUtilBadKey = 307,     // sort key outside the record, or a bad key count
+    kUtilTempCreate = 308, // the temporary file could not be created
+    kUtilSameFile = 309,   // sort source and target are the same file
+};
+
+struct SortKey;
+
 class UtilFile {
   public:
     // name: the member name, for messages ("VLCDATA"); recordBytes may be 0 until the first
@@ -24,36 +41,49 @@ class UtilFile {
     // Changes the record length; only allowed while the file is empty. Returns non-zero if not.
     int setRecordBytes(std::size_t bytes);
 
-    // 0 rewinds, -2 empties, k >= 1 positions before record k (1-based) for the next read.
+    // 0 rewinds, -2 empties, k >= 1 positions before record k (1-based) for the next read or
+    // write; k = count() + 1 positions at the end. Non-zero for any other position.
     int point(std::int64_t position);
-    // Reads the next record into buf; false at the end of the file.
+    // Reads the next record into buf; false at the end of the file or on an I/O failure
+    // (lastError() tells them apart).
     bool read(void* buf);
     // Appends a record when positioned at the end; otherwise overwrites the record at the
     // position (a rewind followed by writes rewrites the file in place). Non-zero on failure.
     int write(const void* buf);
-    std::int64_t count() const;     // records in the file
-    std::int64_t position() const;  // 1-based number of the next record to read or write
+    std::int64_t count() const;    // records in the file
+    std::int64_t position() const; // 1-based number of the next record to read or write
+    int lastError() const;         // code of the last failure, 0 if none since emptied
 
     // Spill threshold in bytes (applies to files created afterwards and to growth of
     // existing ones); tests set it small to force spilling.
     static void setSpillThreshold(std::size_t bytes);
     static std::size_t spillThreshold();
     static void setTempDir(std::string dir); // default: $TMPDIR or /tmp
+    static std::string tempDir();
     bool spilled() const;
 
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+    // The records when held in memory, else nullptr; lets the sort skip a copy.
+    const char* memoryData() const;
+    friend int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys);
 };
 
 struct SortKey {
-    int offset;       // position of the 8-byte double key, in doubles from the record start
+    int offset; // position of the 8-byte double key, in doubles from the record start
     bool descending;
 };
 
-// Stable sort of src's records into dst (emptied first) by the keys in order. In memory when
-// the data fit under the spill threshold, else by merging sorted runs from disk. NaN keys sort
-// as the smallest values. Returns 0, or non-zero after logging an error.
+// Stable sort of src's records into dst (emptied first, given src's record length) by the keys
+// in order. In memory when the data fit under the spill threshold, else by merging sorted runs
+// from disk. NaN keys sort as the smallest values (the largest when descending); -0 and +0 tie.
+// src is left intact; both files are left rewound. Returns 0 or a UtilStatus code for the
+// caller to report with xprrlog.
 int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys);
+
+// Logs the error text of a utility-file or sort result code, with the details (file, record,
+// system error) of the most recent failure of that code.
+void xprrlog(int code);
 
 } // namespace velloc::host

@@ -1,0 +1,68 @@
+// A streaming RFC 4180 reader: one record at a time through a large buffer, so a file of any
+// size is read in constant memory. Records can be re-read from a saved byte offset.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace velloc::host {
+
+// One record's fields, unquoted, stored back to back.
+struct CsvRecord {
+    std::string data;
+    std::vector<std::uint32_t> ends; // field i is data[ends[i-1] .. ends[i])
+    bool blankLine = false;          // the line held nothing at all
+
+    std::size_t size() const { return ends.size(); }
+    std::string_view field(std::size_t i) const {
+        std::uint32_t b = i == 0 ? 0 : ends[i - 1];
+        return std::string_view(data).substr(b, ends[i] - b);
+    }
+    void clear() {
+        data.clear();
+        ends.clear();
+        blankLine = false;
+    }
+};
+
+class CsvReader {
+  public:
+    enum class Result { Record, End, Unterminated, IoError };
+
+    CsvReader() = default;
+    ~CsvReader();
+    CsvReader(const CsvReader&) = delete;
+    CsvReader& operator=(const CsvReader&) = delete;
+
+    // Opens the file and skips a UTF-8 byte-order mark. False with the reason in error().
+    bool open(const std::string& path);
+    Result next(CsvRecord& rec);
+    // Where the record last returned by next() starts: 1-based line and byte offset.
+    std::int64_t recordLine() const { return recLine_; }
+    std::int64_t recordOffset() const { return recOffset_; }
+    // After Unterminated: the field (1-based) whose quote was never closed.
+    std::size_t errorField() const { return errField_; }
+    // Positions before the record that starts at offset on the given line.
+    bool seek(std::int64_t offset, std::int64_t line);
+    const std::string& error() const { return error_; }
+    // Where the next record starts.
+    std::int64_t tell() const { return base_ + static_cast<std::int64_t>(pos_); }
+    std::int64_t line() const { return line_; }
+
+  private:
+    bool refill();
+    int peek(); // next byte or -1 at the end of the file, refilling as needed
+
+    int fd_ = -1;
+    std::vector<char> buf_;
+    std::size_t pos_ = 0, end_ = 0;
+    std::int64_t base_ = 0; // file offset of buf_[0]
+    bool eof_ = false;
+    std::int64_t line_ = 1;
+    std::int64_t recLine_ = 0, recOffset_ = 0;
+    std::size_t errField_ = 0;
+    std::string error_;
+};
+
+} // namespace velloc::host

@@ -1,0 +1,33 @@
+// Catalogue texts of the data set messages (group kGroupHostData).
+#pragma once
+
+namespace velloc::host {
+
+// Adds the texts of group kGroupHostData to the catalogue. Safe to call more than once.
+void addDataSetMessages();
+
+// Message numbers of group kGroupHostData.
+namespace datamsg {
+inline constexpr int kCannotOpen = 1;
+inline constexpr int kEmpty = 2;
+inline constexpr int kRagged = 3;
+inline constexpr int kUnterminatedQuote = 4;
+inline constexpr int kDuplicateName = 5;
+inline constexpr int kInvalidName = 6;
+inline constexpr int kReadError = 7;
+inline constexpr int kSchemaJson = 8;
+inline constexpr int kSchemaUnknownVar = 9;
+inline constexpr int kSchemaFormat = 10;
+inline constexpr int kSchemaType = 11;
+inline constexpr int kSchemaLayout = 12;
+inline constexpr int kNotANumber = 13;
+inline constexpr int kNotSorted = 14;
+inline constexpr int kChanged = 15;
+inline constexpr int kOutCreate = 16;
+inline constexpr int kOutCommit = 17;
+inline constexpr int kSchemaUnreadable = 18;
+inline constexpr int kOutSchema = 19;
+inline constexpr int kUnknownLibrary = 20;
+} // namespace datamsg
+
+} // namespace velloc::host

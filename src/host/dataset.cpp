@@ -1,0 +1,199 @@
+// Opening a CSV data set: header, sidecar and the scan pass.
+#include <algorithm>
+#include <cctype>
+#include <map>
+
+#include "host/csv_dataset.h"
+#include "host/csv_number.h"
+#include "host/data_messages.h"
+#include "host/messages.h"
+#include "host/schema.h"
+
+namespace velloc::host {
+
+namespace {
+
+[[noreturn]] void fail(int number, Args args) {
+    if (!hasMessage(kGroupHostData, number)) addDataSetMessages();
+    xpmlog(kGroupHostData, number, args);
+    throw DataSetError{xpmstr(kGroupHostData, number, args)};
+}
+
+std::string upper(std::string_view s) {
+    std::string u(s);
+    for (char& c : u)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return u;
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+bool validName(std::string_view n) {
+    if (n.empty() || n.size() > 32) return false;
+    if (std::isdigit(static_cast<unsigned char>(n[0]))) return false;
+    return std::all_of(n.begin(), n.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+    });
+}
+
+std::string str(std::int64_t v) {
+    return std::to_string(v);
+}
+
+} // namespace
+
+std::unique_ptr<Dataset> Dataset::open(const std::string& path) {
+    auto ds = std::make_unique<CsvDataset>(path);
+    ds->scan();
+    return ds;
+}
+
+void CsvDataset::scan() {
+    if (!reader_.open(path_)) fail(datamsg::kCannotOpen, {path_, reader_.error()});
+    CsvRecord rec;
+    switch (reader_.next(rec)) {
+    case CsvReader::Result::End:
+        fail(datamsg::kEmpty, {path_});
+    case CsvReader::Result::Unterminated:
+        fail(datamsg::kUnterminatedQuote, {path_, str(reader_.recordLine()),
+                                           str(static_cast<std::int64_t>(reader_.errorField()))});
+    case CsvReader::Result::IoError:
+        fail(datamsg::kReadError, {path_, "0", reader_.error()});
+    case CsvReader::Result::Record:
+        break;
+    }
+    std::map<std::string, std::size_t> seen;
+    for (std::size_t i = 0; i < rec.size(); ++i) {
+        std::string_view name = trimBlanks(rec.field(i));
+        std::string col = str(static_cast<std::int64_t>(i + 1));
+        if (!validName(name)) fail(datamsg::kInvalidName, {path_, name, col});
+        auto [it, fresh] = seen.emplace(upper(name), i + 1);
+        if (!fresh)
+            fail(datamsg::kDuplicateName,
+                 {path_, name, str(static_cast<std::int64_t>(it->second)), col});
+        Variable v;
+        v.name = std::string(name);
+        vars_.push_back(std::move(v));
+    }
+    dataOffset_ = reader_.tell();
+    dataLine_ = reader_.line();
+    const std::size_t n = vars_.size();
+
+    // The sidecar: explicit types come first, they decide how cells are read.
+    std::string schemaPath = schemaPathFor(path_);
+    Schema schema = readSchema(schemaPath);
+    std::vector<char> explicitType(n, 0);
+    std::vector<char> canBeNumeric(n, 1);
+    std::vector<FormatSpec> formats(n);
+    if (schema.present) {
+        label_ = schema.label;
+        for (const SchemaVar& sv : schema.vars) {
+            int k = find(sv.name);
+            if (k == 0) fail(datamsg::kSchemaUnknownVar, {schemaPath, sv.name, path_});
+            Variable& v = vars_[k - 1];
+            v.label = sv.label;
+            if (sv.type) {
+                explicitType[k - 1] = 1;
+                canBeNumeric[k - 1] = *sv.type == VarType::Numeric;
+            }
+            if (!sv.format.empty()) {
+                auto f = parseFormat(sv.format);
+                const char* kind = !sv.type                       ? "numeric or character"
+                                   : *sv.type == VarType::Numeric ? "numeric"
+                                                                  : "character";
+                if (!f) fail(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
+                bool charFormat = f->name == "$";
+                if (sv.type && charFormat != (*sv.type == VarType::Character))
+                    fail(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
+                // A character format without a type makes the variable character.
+                if (!sv.type && charFormat) {
+                    explicitType[k - 1] = 1;
+                    canBeNumeric[k - 1] = 0;
+                }
+                formats[k - 1] = *f;
+            }
+        }
+    }
+
+    std::vector<std::size_t> maxLen(n, 0);
+    std::int64_t rows = 0;
+    for (;;) {
+        CsvReader::Result r = reader_.next(rec);
+        if (r == CsvReader::Result::End) break;
+        if (r == CsvReader::Result::Unterminated)
+            fail(datamsg::kUnterminatedQuote,
+                 {path_, str(reader_.recordLine()),
+                  str(static_cast<std::int64_t>(reader_.errorField()))});
+        if (r == CsvReader::Result::IoError)
+            fail(datamsg::kReadError, {path_, str(reader_.recordLine()), reader_.error()});
+        if (rec.blankLine && n > 1) continue;
+        if (rec.size() != n) {
+            std::size_t col = std::min(rec.size(), n) + 1;
+            fail(datamsg::kRagged,
+                 {path_, str(static_cast<std::int64_t>(rec.size())), str(reader_.recordLine()),
+                  str(static_cast<std::int64_t>(n)), str(static_cast<std::int64_t>(col))});
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            std::string_view f = rec.field(i);
+            if (f.size() > maxLen[i]) maxLen[i] = f.size();
+            if (!canBeNumeric[i]) continue;
+            double v;
+            if (parseCell(f, v) == CellKind::Text) {
+                if (explicitType[i])
+                    fail(datamsg::kNotANumber,
+                         {path_, f, str(reader_.recordLine()),
+                          str(static_cast<std::int64_t>(i + 1)), vars_[i].name});
+                canBeNumeric[i] = 0;
+            }
+        }
+        ++rows;
+    }
+    nobs_ = rows;
+
+    for (std::size_t i = 0; i < n; ++i) {
+        Variable& v = vars_[i];
+        if (canBeNumeric[i]) {
+            v.type = VarType::Numeric;
+            v.length = 8;
+        } else {
+            v.type = VarType::Character;
+            v.length = static_cast<int>(std::max<std::size_t>(1, maxLen[i]));
+        }
+        const FormatSpec& f = formats[i];
+        if (f.name.empty()) continue;
+        if ((f.name == "$") != (v.type == VarType::Character)) {
+            const SchemaVar* sv = nullptr;
+            for (const auto& s : schema.vars)
+                if (upper(s.name) == upper(v.name)) sv = &s;
+            fail(datamsg::kSchemaFormat, {schemaPath, v.name, sv ? sv->format : f.name,
+                                          v.type == VarType::Numeric ? "numeric" : "character"});
+        }
+        v.format = f.name;
+        v.formatWidth = f.width > 0 ? f.width : (f.name == "$" ? v.length : 12);
+        v.formatDecimals = f.decimals;
+    }
+    cur_.num.assign(n, 0.0);
+    if (!reader_.seek(dataOffset_, dataLine_))
+        fail(datamsg::kReadError, {path_, str(dataLine_ - 1), reader_.error()});
+}
+
+int CsvDataset::find(std::string_view name) const {
+    for (std::size_t i = 0; i < vars_.size(); ++i) {
+        const std::string& v = vars_[i].name;
+        if (v.size() == name.size() &&
+            std::equal(v.begin(), v.end(), name.begin(), [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) ==
+                       std::toupper(static_cast<unsigned char>(b));
+            }))
+            return static_cast<int>(i + 1);
+    }
+    return 0;
+}
+
+} // namespace velloc::host

@@ -1,0 +1,219 @@
+// Sequential reading of a CSV data set in BY groups.
+#include <cmath>
+#include <cstring>
+
+#include "host/csv_dataset.h"
+#include "host/csv_number.h"
+#include "host/data_messages.h"
+#include "host/messages.h"
+#include "host/missing.h"
+
+namespace velloc::host {
+
+namespace {
+
+std::string str(std::int64_t v) {
+    return std::to_string(v);
+}
+
+std::string_view trimRight(std::string_view s) {
+    while (!s.empty() && s.back() == ' ')
+        s.remove_suffix(1);
+    return s;
+}
+
+std::string_view trimLeft(std::string_view s) {
+    while (!s.empty() && s.front() == ' ')
+        s.remove_prefix(1);
+    return s;
+}
+
+} // namespace
+
+void CsvDataset::setBy(std::vector<ByKey> keys, bool notsorted) {
+    by_.clear();
+    for (const ByKey& k : keys)
+        if (k.var >= 1 && k.var <= nvars()) by_.push_back(k);
+    notsorted_ = notsorted;
+}
+
+int CsvDataset::loadRow(Row& r) {
+    const std::size_t n = vars_.size();
+    for (;;) {
+        CsvReader::Result res = reader_.next(r.rec);
+        if (res == CsvReader::Result::End) return 0;
+        if (res == CsvReader::Result::IoError) {
+            xpmlog(kGroupHostData, datamsg::kReadError,
+                   {path_, str(reader_.recordLine()), reader_.error()});
+            return -1;
+        }
+        if (res == CsvReader::Result::Unterminated || r.rec.size() != n) {
+            if (r.rec.blankLine && n > 1 && res == CsvReader::Result::Record) continue;
+            xpmlog(kGroupHostData, datamsg::kChanged, {path_, str(reader_.recordLine())});
+            return -1;
+        }
+        break;
+    }
+    r.num.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        if (vars_[i].type != VarType::Numeric) continue;
+        double v;
+        switch (parseCell(r.rec.field(i), v)) {
+        case CellKind::Number:
+            r.num[i] = v;
+            break;
+        case CellKind::Missing:
+            r.num[i] = missingValue();
+            break;
+        case CellKind::Text:
+            xpmlog(kGroupHostData, datamsg::kChanged, {path_, str(reader_.recordLine())});
+            return -1;
+        }
+    }
+    r.line = reader_.recordLine();
+    r.offset = reader_.recordOffset();
+    r.obs = ++obsCount_;
+    return 1;
+}
+
+// < 0 when a comes before b in BY order, 0 when they are in the same group, > 0 otherwise.
+int CsvDataset::compareKeys(const Row& a, const Row& b) const {
+    for (const ByKey& k : by_) {
+        std::size_t i = static_cast<std::size_t>(k.var - 1);
+        int c = 0;
+        if (vars_[i].type == VarType::Numeric) {
+            double x = a.num[i], y = b.num[i];
+            bool mx = std::isnan(x), my = std::isnan(y);
+            c = mx && my ? 0 : mx ? -1 : my ? 1 : x < y ? -1 : x > y ? 1 : 0;
+        } else {
+            // Character values compare as the host's blank-padded values do.
+            std::string_view x = trimRight(a.rec.field(i)), y = trimRight(b.rec.field(i));
+            int m = std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()));
+            c = m != 0 ? (m < 0 ? -1 : 1) : x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
+        }
+        if (k.descending) c = -c;
+        if (c != 0) return c;
+    }
+    return 0;
+}
+
+std::string CsvDataset::byNames() const {
+    std::string s;
+    for (const ByKey& k : by_) {
+        if (!s.empty()) s += ' ';
+        if (k.descending) s += "DESCENDING ";
+        s += vars_[static_cast<std::size_t>(k.var - 1)].name;
+    }
+    return s;
+}
+
+bool CsvDataset::nextObs() {
+    if (state_ != State::InGroup) return false;
+    if (firstPending_) {
+        firstPending_ = false;
+        return true;
+    }
+    int r = loadRow(look_);
+    if (r <= 0) {
+        failed_ = r < 0;
+        state_ = State::GroupEnd;
+        return false;
+    }
+    int c = compareKeys(key_, look_);
+    if (c == 0) {
+        std::swap(cur_, look_);
+        return true;
+    }
+    if (c > 0 && !notsorted_ && !unsorted_) {
+        unsorted_ = true;
+        unsortedObs_ = look_.obs;
+        unsortedLine_ = look_.line;
+    }
+    havePending_ = true;
+    state_ = State::GroupEnd;
+    return false;
+}
+
+int CsvDataset::nextGroup() {
+    if (failed_) return -1;
+    if (state_ == State::Finished) return 0;
+    if (state_ == State::InGroup)
+        while (nextObs()) {
+        }
+    if (failed_) return -1;
+    if (unsorted_) {
+        xpmlog(kGroupHostData, datamsg::kNotSorted,
+               {path_, byNames(), str(unsortedObs_), str(unsortedLine_)});
+        failed_ = true;
+        return -1;
+    }
+    if (state_ == State::Start) {
+        int r = loadRow(look_);
+        if (r < 0) {
+            failed_ = true;
+            return -1;
+        }
+        havePending_ = r > 0;
+    }
+    if (!havePending_) {
+        state_ = State::Finished;
+        return 0;
+    }
+    std::swap(cur_, look_);
+    havePending_ = false;
+    key_ = cur_;
+    groupOffset_ = cur_.offset;
+    groupLine_ = cur_.line;
+    groupObs_ = cur_.obs;
+    firstPending_ = true;
+    state_ = State::InGroup;
+    return 1;
+}
+
+void CsvDataset::rewindGroup() {
+    if (state_ != State::InGroup && state_ != State::GroupEnd) return;
+    if (!reader_.seek(groupOffset_, groupLine_)) {
+        xpmlog(kGroupHostData, datamsg::kReadError, {path_, str(groupLine_), reader_.error()});
+        failed_ = true;
+        state_ = State::GroupEnd;
+        return;
+    }
+    obsCount_ = groupObs_ - 1;
+    havePending_ = firstPending_ = false;
+    unsorted_ = false;
+    failed_ = false;
+    state_ = State::InGroup;
+}
+
+double CsvDataset::num(int var) const {
+    std::size_t i = static_cast<std::size_t>(var - 1);
+    if (i >= vars_.size() || vars_[i].type != VarType::Numeric || cur_.rec.size() != vars_.size())
+        return missingValue();
+    return cur_.num[i];
+}
+
+std::string_view CsvDataset::text(int var) const {
+    std::size_t i = static_cast<std::size_t>(var - 1);
+    if (i >= cur_.rec.size()) return {};
+    return cur_.rec.field(i);
+}
+
+std::string CsvDataset::formatted(int var) const {
+    std::size_t i = static_cast<std::size_t>(var - 1);
+    if (i >= vars_.size() || cur_.rec.size() != vars_.size()) return {};
+    return formatValue(vars_[i], cur_.num[i], cur_.rec.field(i));
+}
+
+std::vector<std::string> CsvDataset::byDescription() const {
+    std::vector<std::string> out;
+    if (key_.rec.size() != vars_.size()) return out;
+    for (const ByKey& k : by_) {
+        const Variable& v = vars_[static_cast<std::size_t>(k.var - 1)];
+        std::size_t i = static_cast<std::size_t>(k.var - 1);
+        out.push_back(v.name + "=" +
+                      std::string(trimLeft(formatValue(v, key_.num[i], key_.rec.field(i)))));
+    }
+    return out;
+}
+
+} // namespace velloc::host

@@ -1,0 +1,60 @@
+#include "host/data_messages.h"
+
+#include <array>
+
+#include "host/messages.h"
+
+namespace velloc::host {
+
+namespace {
+constexpr int G = kGroupHostData;
+constexpr Severity E = Severity::Error;
+
+const std::array<MessageDef, 20> kDefs{{
+    {G, datamsg::kCannotOpen, E, "The data set file %1 cannot be opened: %2."},
+    {G, datamsg::kEmpty, E,
+     "The data set file %1 is empty: it has no header row of variable names."},
+    {G, datamsg::kRagged, E,
+     "The data set file %1 has %2 fields on line %3 where the header has %4 (column %5)."},
+    {G, datamsg::kUnterminatedQuote, E,
+     "The data set file %1 has a quoted field that starts on line %2 (column %3) and is never "
+     "closed."},
+    {G, datamsg::kDuplicateName, E,
+     "The data set file %1 names the variable %2 twice on line 1 (columns %3 and %4); names are "
+     "compared without regard to case."},
+    {G, datamsg::kInvalidName, E,
+     "The data set file %1 has the invalid variable name \"%2\" on line 1 (column %3). A name has "
+     "1 to 32 letters, digits or underscores and does not start with a digit."},
+    {G, datamsg::kReadError, E, "The data set file %1 cannot be read after line %2: %3."},
+    {G, datamsg::kSchemaJson, E, "The schema file %1 is not valid JSON: %2"},
+    {G, datamsg::kSchemaUnknownVar, E,
+     "The schema file %1 describes the variable %2, which the data set file %3 does not have."},
+    {G, datamsg::kSchemaFormat, E,
+     "The schema file %1 gives the variable %2 the format \"%3\", which is not a valid format for "
+     "a %4 variable."},
+    {G, datamsg::kSchemaType, E,
+     "The schema file %1 gives the variable %2 the type \"%3\"; a type is \"numeric\" or "
+     "\"character\"."},
+    {G, datamsg::kSchemaLayout, E, "The schema file %1 is not laid out as expected: %2."},
+    {G, datamsg::kNotANumber, E,
+     "The data set file %1 has the value \"%2\" on line %3 (column %4) for the numeric variable "
+     "%5, and it is not a number."},
+    {G, datamsg::kNotSorted, E,
+     "The data set %1 is not sorted by the BY variables %2: observation %3 (line %4) is out of "
+     "order. Sort the data or add the NOTSORTED option to the BY statement."},
+    {G, datamsg::kChanged, E,
+     "The data set file %1 changed while it was being read (line %2); read it again."},
+    {G, datamsg::kOutCreate, E, "The output data set %1 cannot be written: %2."},
+    {G, datamsg::kOutCommit, E, "The output data set %1 cannot be put in place: %2."},
+    {G, datamsg::kSchemaUnreadable, E, "The schema file %1 cannot be read: %2."},
+    {G, datamsg::kOutSchema, E, "The schema file %1 of the output data set cannot be written: %2."},
+    {G, datamsg::kUnknownLibrary, E,
+     "The library %1 of data set name %2 is not assigned. Use --lib %1=FOLDER."},
+}};
+} // namespace
+
+void addDataSetMessages() {
+    addMessages(kDefs);
+}
+
+} // namespace velloc::host

@@ -1,0 +1,184 @@
+// The HTML report: one self-contained file for the whole run, written at finish().
+#include <string>
+
+#include "host/output.h"
+#include "host/render_format.h"
+#include "host/templates.h"
+
+namespace velloc::host {
+
+namespace {
+
+std::string esc(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 16);
+    for (char c : s) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            out += c;
+        }
+    }
+    return out;
+}
+
+constexpr const char* kStyle = R"(
+body { font-family: system-ui, sans-serif; margin: 2em; color: #111; }
+h1 { font-size: 1.4em; }
+h2.by { font-size: 1.1em; border-bottom: 1px solid #888; margin-top: 2em; }
+table { border-collapse: collapse; margin: 1.5em 0; font-size: 0.9em; }
+caption { font-weight: bold; padding-bottom: 0.4em; }
+caption .sub { font-weight: normal; }
+th, td { padding: 0.2em 0.7em; }
+thead th { border-bottom: 1px solid #444; }
+th.span { border-bottom: 1px solid #999; text-align: center; }
+td.num, th.num { text-align: right; font-variant-numeric: tabular-nums; }
+td.text, th.text { text-align: left; }
+table.factoid th { text-align: left; font-weight: normal; }
+figure.graph { margin: 1.5em 0; }
+figure.graph .placeholder { border: 1px dashed #999; padding: 2em; color: #555; }
+)";
+
+class HtmlSink : public OutputSink {
+  public:
+    HtmlSink(std::string path, GraphRenderer renderer)
+        : path_(std::move(path)), renderer_(std::move(renderer)) {}
+
+    void stepBegin(const std::string& title) override {
+        title_ = title;
+        titlePending_ = !title.empty();
+        byPending_.clear();
+        if (reportTitle_.empty()) reportTitle_ = title;
+    }
+    void byGroup(const OutputContext& ctx) override {
+        byPending_.clear();
+        for (const auto& b : ctx.byLine)
+            byPending_ += (byPending_.empty() ? "" : " ") + b;
+    }
+
+    void table(const OutputContext& ctx, const TableInstance& inst) override {
+        headings();
+        TableLayout lay = layoutTable(inst);
+        const std::size_t nc = lay.columns.size();
+        body_ += "<table class=\"data\"" + groupAttr(ctx) + "><caption>" + esc(lay.title);
+        for (const auto& s : lay.subtitles)
+            body_ += "<br><span class=\"sub\">" + esc(s) + "</span>";
+        body_ += "</caption>\n<thead>\n";
+        if (!lay.spans.empty()) {
+            body_ += "<tr>";
+            std::size_t c = 0;
+            for (const auto& s : lay.spans) {
+                if (s.first > c) body_ += colspan(s.first - c, "") + "</th>";
+                body_ += colspan(s.last - s.first + 1, "span") + esc(s.text) + "</th>";
+                c = s.last + 1;
+            }
+            if (c < nc) body_ += colspan(nc - c, "") + "</th>";
+            body_ += "</tr>\n";
+        }
+        body_ += "<tr>";
+        for (const auto& col : lay.columns)
+            body_ += std::string("<th scope=\"col\" class=\"") + (col.numeric ? "num" : "text") +
+                     "\">" + esc(col.header) + "</th>";
+        body_ += "</tr>\n</thead>\n<tbody>\n";
+        for (const auto& row : inst.rows) {
+            body_ += "<tr>";
+            for (std::size_t c = 0; c < nc; ++c) {
+                if (const double* v = std::get_if<double>(&row[c]))
+                    body_ += "<td class=\"num\">" + esc(formatNumber(*v, lay.columns[c].format));
+                else
+                    body_ += "<td class=\"text\">" + esc(trimRight(std::get<std::string>(row[c])));
+                body_ += "</td>";
+            }
+            body_ += "</tr>\n";
+        }
+        body_ += "</tbody>\n</table>\n";
+    }
+
+    void factoid(const OutputContext& ctx, const FactoidTable& t) override {
+        headings();
+        body_ += "<table class=\"factoid\"" + groupAttr(ctx) + "><caption>" + esc(factoidTitle(t)) +
+                 "</caption>\n<tbody>\n";
+        for (const auto& e : t.entries) {
+            bool numeric = std::holds_alternative<double>(e.value);
+            std::string value = numeric ? formatNumber(std::get<double>(e.value), e.format)
+                                        : trimRight(std::get<std::string>(e.value));
+            body_ += "<tr><th scope=\"row\">" + esc(trimRight(e.label)) + "</th><td class=\"" +
+                     (numeric ? "num" : "text") + "\">" + esc(value) + "</td></tr>\n";
+        }
+        body_ += "</tbody>\n</table>\n";
+    }
+
+    void graph(const OutputContext& ctx, const GraphRecord& g) override {
+        headings();
+        body_ += "<figure class=\"graph\"" + groupAttr(ctx) + ">\n";
+        // The renderer's SVG is our own markup and goes in as it is; everything else is text.
+        std::string svg = renderer_ ? renderer_(g) : std::string();
+        if (!svg.empty())
+            body_ += svg + "\n";
+        else
+            body_ += "<div class=\"placeholder\">" + esc("graph " + g.name) + "</div>\n";
+        body_ += "<figcaption>" + esc(g.name) + "</figcaption>\n</figure>\n";
+    }
+
+    bool finish() override {
+        std::string doc = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                          "<title>" +
+                          esc(reportTitle_.empty() ? "velloc report" : reportTitle_) +
+                          "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<main>\n" +
+                          body_ + "</main>\n</body>\n</html>\n";
+        return writeAtomically(path_, doc);
+    }
+
+  private:
+    static std::string colspan(std::size_t n, const char* cls) {
+        std::string s = "<th colspan=\"" + std::to_string(n) + "\"";
+        if (*cls) s += std::string(" class=\"") + cls + "\"";
+        return s + ">";
+    }
+
+    static std::string groupAttr(const OutputContext& ctx) {
+        if (ctx.groupPath.empty()) return {};
+        std::string path;
+        for (const auto& g : ctx.groupPath)
+            path += (path.empty() ? "" : "/") + g;
+        return " data-group=\"" + esc(path) + "\"";
+    }
+
+    void headings() {
+        if (titlePending_) {
+            body_ += "<h1>" + esc(title_) + "</h1>\n";
+            titlePending_ = false;
+        }
+        if (!byPending_.empty()) {
+            body_ += "<h2 class=\"by\">" + esc(byPending_) + "</h2>\n";
+            byPending_.clear();
+        }
+    }
+
+    std::string path_;
+    GraphRenderer renderer_;
+    std::string title_, reportTitle_, byPending_, body_;
+    bool titlePending_ = false;
+};
+
+} // namespace
+
+std::shared_ptr<OutputSink> makeHtmlSink(std::string path, GraphRenderer renderer) {
+    return std::make_shared<HtmlSink>(std::move(path), std::move(renderer));
+}
+
+} // namespace velloc::host

@@ -1,0 +1,40 @@
+// Temporary files and raw positioned I/O behind the utility files and the sort, and the record
+// of the last failure that xprrlog reports.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace velloc::host::detail {
+
+// Records the details of a failure for xprrlog and returns code.
+int fail(int code, std::string a1 = {}, std::string a2 = {}, std::string a3 = {});
+
+// The folder for temporary files: setTempDir's choice, else $TMPDIR, else /tmp.
+void setTempDir(std::string dir);
+std::string tempDir();
+
+// An already unlinked file in the temporary folder, so it disappears with its descriptor even
+// if the process dies. Closes on destruction.
+class TempFile {
+  public:
+    TempFile() = default;
+    ~TempFile();
+    TempFile(const TempFile&) = delete;
+    TempFile& operator=(const TempFile&) = delete;
+    TempFile(TempFile&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
+    TempFile& operator=(TempFile&& o) noexcept;
+
+    // Creates the file; member names the utility file in messages. Returns 0 or a code.
+    int create(const std::string& member);
+    void close();
+    bool open() const { return fd_ >= 0; }
+    // Exactly n bytes at byte offset off; 0 or a code (disk full, I/O error, short file).
+    int writeAt(const void* p, std::size_t n, std::uint64_t off, const std::string& member);
+    int readAt(void* p, std::size_t n, std::uint64_t off, const std::string& member);
+
+  private:
+    int fd_ = -1;
+};
+
+} // namespace velloc::host::detail
