@@ -1,7 +1,12 @@
 #include "frame/catalogue.h"
 
 #include "frame/driver_messages.h"
+#include "frame/frame_messages.h"
+#include "host/data_messages.h"
+#include "host/output_messages.h"
+#include "host/parser.h"
 #include "host/run_messages.h"
+#include "model/model_messages.h"
 
 namespace velloc {
 
@@ -10,7 +15,12 @@ void registerCatalogue() {
     if (done) return;
     done = true;
     host::addRunMessages();
+    host::addDataSetMessages();
+    host::addOutputMessages();
+    host::addParserMessages();
     addDriverMessages();
+    addFrameMessages();
+    addModelMessages();
 }
 
 } // namespace velloc

@@ -14,9 +14,6 @@ int vlcin(VlcRun&) {
 int vlcodel(VlcRun&) {
     return 0;
 }
-int vlclreg(VlcRun&) {
-    return 0;
-}
 int vlcwght(VlcRun&) {
     return 0;
 }

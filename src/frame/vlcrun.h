@@ -7,7 +7,10 @@
 #include <vector>
 
 #include "host/host.h"
+#include "assess/balance.h"
 #include "host/parser.h"
+#include "model/levelize.h"
+#include "model/modelrow.h"
 #include "support/random.h"
 
 namespace velloc {
@@ -264,7 +267,70 @@ struct VlcRun {
         if (code > status) status = code;
     }
 
-    // --- Model and fit ---------------------------------------------------------------------
+    // --- Input and model rows (vlcbin, vlcin, vlcodel) --------------------------------------
+    // Record layouts, in doubles from the record start (byte widths for packed text).
+    int dataRecBytes = 0; // VLCDATA record length
+    int lregExact = 0;    // VLCLREG: first EXACT level index (E = exactVars.size())
+    int lregClass = 0;    // first assessed two-level CLASS indicator (Q = assessClass.size())
+    int lregCont = 0;     // first combined continuous value (M = nCombined)
+    int lregIdNum = 0;    // first numeric ID value (idNumCount of them)
+    int lregIdText = 0;   // packed ID text (idTextBytes)
+    int lregRecBytes = 0; // VLCLREG record length
+    int nCombined = 0;    // M: Mahalanobis components, then assessed continuous not among them
+    std::vector<int> combinedVars; // analysis-list position of each combined value
+    std::vector<unsigned char> assessOnlyMissing; // per analysis variable, this BY group
+    // Treatment levels and group labels of the BY group.
+    int treatedIndex = 0; // which of the two levels (library order) is treated
+    std::string treatedLevel, controlLevel; // formatted level texts, left-justified
+    std::string treatedLabel, controlLabel; // group labels (catalogue texts 77, 78)
+    std::vector<std::string> assessLevel1, assessLevel2; // two-level CLASS level texts
+    std::int64_t nTreated = 0, nControl = 0;         // model rows per group
+    std::int64_t freqTreated = 0, freqControl = 0;   // frequency totals per group
+    BalanceStats balance; // every observation set's statistics (reset by vlcbin)
+
+    // --- Weights, region and strata (vlcwght, vlcregn, vlcsort, vlcfile, vlcstra, vlcback) --
+    int voutRecBytes = 0; // VLCVOUT record length
+    int voutExact = 13;   // first EXACT level index in the working record (doubles)
+    int voutClass = 0;    // first assessed CLASS indicator
+    int voutCont = 0;     // first combined continuous value; PS and LPS follow the M values
+    int voutIdNum = 0, voutIdText = 0;
+    int treatRecDoubles = 0, cntlRecDoubles = 0; // VLCTREAT and VLCCNTL record lengths
+    double pT = 0.0, pC = 0.0;                   // group shares of the frequency total
+    double sdPs = kNaN, sdLps = kNaN;
+    double caliperWidth = kNaN, caliperTestWidth = kNaN;
+    double extendLowerAmt = kNaN, extendUpperAmt = kNaN;
+    double wgtRefTreated = kNaN, wgtRefControl = kNaN; // large-weight reference lines
+    double scaleT = 1.0, scaleC = 1.0;                 // c_t, c_c of the scaled weights
+    std::string scaleTText, scaleCText;                // catalogue text 79 with c_t, c_c
+    std::int64_t psZeroOneCount = 0; // observations whose PS is exactly 0 or 1 (weights missing)
+    double regionLower = kNaN, regionUpper = kNaN;
+    std::int64_t nRegionTreated = 0, nRegionControl = 0; // n_te, n_ce
+    double maxWeight = 0.0;
+    std::vector<double> strataBound, strataLowerPs, strataUpperPs; // 0..nStrata
+    std::vector<std::int64_t> strataCumCount[3]; // control, treated, all: cumulative 0..nStrata
+    std::vector<std::int64_t> strataCount[3];    // per stratum
+    // The largest-weight lists (vlcextw) and the most-matched lists (vlcextm): per group
+    // (0 control, 1 treated) listLength entries, largest first; value -1 marks an empty entry.
+    struct TopList {
+        std::vector<double> obs;    // observation number, -1 when empty
+        std::vector<double> value;  // weight or match count, -1 when empty
+        std::vector<double> idNum;  // listLength x idNumCount
+        std::vector<char> idText;   // listLength x idTextBytes
+    };
+    TopList largestWgt[2];
+    TopList mostMatched[2];
+    double totalDistance = 0.0; // sum of matched-pair distances
+    int nSets = 0;              // match sets formed
+
+    // --- Model and fit ----------------------------------------------------------------------
+    ModelDesc model;                    // registered once (zlevmod); levels per BY group
+    ModelRowSource* lregRows = nullptr; // VLCLREG as model rows (UtilFileRows over the file)
+    std::vector<double> coef;           // D coefficients of the group's fit, 0 when aliased
+    std::vector<int> aliasFlags;        // D - 1 flags, one per non-intercept column
+    int nAliased = 0;                   // aliased design columns
+    int nFree = 0;                      // free parameters m = D - nAliased
+    int fitReturn = 0;                  // Newton-Raphson result (0 converged)
+    int fitIterations = 0;              // Newton iterations of the group's fit
 };
 
 } // namespace velloc

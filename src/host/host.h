@@ -6,6 +6,7 @@
 #include "host/messages.h" // catalogue, xpmlog, wkread, xpmstr, the log
 #include "host/misc.h"     // symbols, clock, wzstrup
 #include "host/missing.h"  // the missing value
+#include "host/netopt.h"   // NetworkOptimizer: minimum-cost flow and assignment
 #include "host/outdata.h"  // the output data set writer
 #include "host/output.h"   // output groups, tables, graphs, sinks, zodsexit
 #include "host/session.h"  // the session: options, destinations, libraries

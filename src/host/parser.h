@@ -18,6 +18,9 @@ namespace velloc::host {
 // Message group of the parser's own messages.
 inline constexpr int kGroupGrammar = 1040;
 
+// Registers the parser's messages (group kGroupGrammar).
+void addParserMessages();
+
 enum class ValueKind {
     Flag,            // KEYWORD
     Number,          // KEYWORD=number (a leading '-' allowed)
@@ -178,9 +181,6 @@ class Parser {
     void skipStatement();
     std::string suggestion(std::string_view word, const std::vector<std::string>& known) const;
 };
-
-// Adds the parser's messages to the catalogue; safe to call more than once.
-void addParserMessages();
 
 // Finds an option spec by keyword or alias (upper-case); nullptr when none.
 const OptionSpec* findOption(const std::vector<OptionSpec>& specs, std::string_view upper);

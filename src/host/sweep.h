@@ -12,6 +12,11 @@ namespace velloc::host {
 // null: the test is then a_kk <= tol. status holds one character per column, '0' initially;
 // a sweep marks status[k] = '1' (and a second sweep of the same pivot, which undoes the
 // first, sets it back to '0'). Returns 0 when swept, 1 when refused.
+//
+// Sign convention: with S the set of swept pivots and T the rest, the matrix holds
+//   [ A_SS^-1          A_SS^-1 A_ST             ]
+//   [ A_TS A_SS^-1     A_TT - A_TS A_SS^-1 A_ST ]
+// so sweeping every pivot of a positive definite matrix leaves its inverse.
 int zsweep(double* packed, int n, int k, double tol, const double* origDiag, char* status);
 
 } // namespace velloc::host

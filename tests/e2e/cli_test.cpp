@@ -133,11 +133,11 @@ TEST_F(Cli, AProgramWithoutAStepIsAnError) {
 TEST_F(Cli, ProgramFromStandardInputAndLibraries) {
     fs::create_directories(dir / "lib");
     std::ofstream(dir / "lib" / "study.csv") << kData;
-    Result r = run("--lib mylib=lib --log run.log - <<'EOF'\n"
-                   "proc velloc data=mylib.study; class treat; psmodel treat = x; run;\nEOF");
+    write("in.vlc", "proc velloc data=mylib.study; class treat; psmodel treat = x; run;\n");
+    Result r = run("--lib mylib=lib --log run.log - < in.vlc");
     EXPECT_LT(r.exit, 3) << r.log;
-    Result bad = run("- <<'EOF'\nproc velloc data=nolib.study; class treat; psmodel treat = x; "
-                     "run;\nEOF");
+    write("bad.vlc", "proc velloc data=nolib.study; class treat; psmodel treat = x; run;\n");
+    Result bad = run("- < bad.vlc");
     EXPECT_EQ(bad.exit, 3);
     EXPECT_NE(bad.log.find("NOLIB"), std::string::npos) << bad.log;
 }

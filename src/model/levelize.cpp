@@ -1,0 +1,223 @@
+#include "model/levelize.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+
+#include "host/missing.h"
+
+namespace velloc {
+
+namespace {
+
+// Below this many levels a linear scan over the level texts beats hashing.
+constexpr int kScanLevels = 24;
+
+bool allBlank(const char* p, int w) {
+    for (int i = 0; i < w; ++i)
+        if (p[i] != ' ' && p[i] != '\0') return false;
+    return true;
+}
+
+// Index of the text among the known levels, or -1.
+int findLevel(const ClassLevels& lv, const char* p, int w) {
+    const int n = lv.count();
+    if (n <= kScanLevels) {
+        for (int i = 0; i < n; ++i)
+            if (std::memcmp(lv.text[i].data(), p, static_cast<std::size_t>(w)) == 0) return i;
+        return -1;
+    }
+    auto it = lv.index.find(std::string(p, static_cast<std::size_t>(w)));
+    return it == lv.index.end() ? -1 : it->second;
+}
+
+// True when the row's value of CLASS variable v is missing.
+bool missingClass(const ModelDesc& m, int v) {
+    const ClassVarSpec& cv = m.spec.classVars[v];
+    if ((cv.numeric || cv.numericUnformatted) && host::isMissing(m.numBuf[v])) return true;
+    return allBlank(m.textBuf.data() + m.textOffset[v], cv.width);
+}
+
+int fetch(ModelDesc& m, CursorRow& row) {
+    row.z = m.contVals.data();
+    row.classText = m.textBuf.data();
+    row.classNum = m.numBuf.data();
+    row.freq = 1.0;
+    row.weight = 1.0;
+    std::fill(m.textBuf.begin(), m.textBuf.end(), ' ');
+    return m.cursor->vlcxval(row);
+}
+
+void refIndex(ClassLevels& lv) {
+    lv.index.clear();
+    if (lv.count() > kScanLevels)
+        for (int i = 0; i < lv.count(); ++i)
+            lv.index.emplace(lv.text[i], i);
+}
+
+} // namespace
+
+int zlevmod(ModelDesc& m, const ModelSpec& spec) {
+    const int nClass = static_cast<int>(spec.classVars.size());
+    for (const auto& e : spec.effects) {
+        if (e.crossed.empty()) return 1;
+        for (const auto* list : {&e.crossed, &e.nested})
+            for (const FactorRef& f : *list) {
+                const int limit = f.isClass ? nClass : spec.nCont;
+                if (f.index < 0 || f.index >= limit) return 1;
+            }
+    }
+    m.spec = spec;
+    m.levels.assign(static_cast<std::size_t>(nClass), ClassLevels{});
+    m.levelIdx.assign(static_cast<std::size_t>(nClass), -1);
+    m.contVals.assign(static_cast<std::size_t>(spec.nCont), 0.0);
+    m.numBuf.assign(static_cast<std::size_t>(nClass), 0.0);
+    m.textOffset.assign(static_cast<std::size_t>(nClass), 0);
+    std::size_t off = 0;
+    for (int v = 0; v < nClass; ++v) {
+        m.textOffset[v] = off;
+        off += static_cast<std::size_t>(std::max(spec.classVars[v].width, 0));
+    }
+    m.textBuf.assign(off + 1, ' ');
+    m.layout = DesignLayout{};
+    m.cursor = nullptr;
+    return 0;
+}
+
+void zlevcur(ModelDesc& m, RowCursor* cursor) {
+    m.cursor = cursor;
+    for (auto& lv : m.levels)
+        lv.stale = true;
+}
+
+int zlevrgi(ModelDesc& m) {
+    if (!m.cursor) return 1;
+    const int nClass = static_cast<int>(m.spec.classVars.size());
+    for (auto& lv : m.levels) {
+        lv.text.clear();
+        lv.value.clear();
+        lv.index.clear();
+    }
+    if (m.cursor->vlcxini() != 0) return 1;
+    CursorRow row;
+    while (m.cursor->vlcxnxt() == 1) {
+        if (fetch(m, row) != 1) return 1;
+        for (int v = 0; v < nClass; ++v) {
+            if (missingClass(m, v)) continue;
+            const int w = m.spec.classVars[v].width;
+            const char* p = m.textBuf.data() + m.textOffset[v];
+            ClassLevels& lv = m.levels[v];
+            int i = findLevel(lv, p, w);
+            double value = m.spec.classVars[v].numericUnformatted ? m.numBuf[v] : 0.0;
+            if (value == 0.0) value = 0.0; // one level for -0 and +0
+            if (i < 0) {
+                lv.text.emplace_back(p, static_cast<std::size_t>(w));
+                lv.value.push_back(value);
+                if (lv.count() == kScanLevels + 1)
+                    refIndex(lv);
+                else if (lv.count() > kScanLevels + 1)
+                    lv.index.emplace(lv.text.back(), lv.count() - 1);
+            } else if (value < lv.value[i]) {
+                lv.value[i] = value;
+            }
+        }
+    }
+
+    // Level order: byte order of the padded texts, or numeric order for unformatted numbers.
+    for (int v = 0; v < nClass; ++v) {
+        ClassLevels& lv = m.levels[v];
+        std::vector<int> order(static_cast<std::size_t>(lv.count()));
+        std::iota(order.begin(), order.end(), 0);
+        if (m.spec.classVars[v].numericUnformatted) {
+            std::sort(order.begin(), order.end(), [&](int a, int b) {
+                if (lv.value[a] != lv.value[b]) return lv.value[a] < lv.value[b];
+                return lv.text[a] < lv.text[b];
+            });
+        } else {
+            std::sort(order.begin(), order.end(),
+                      [&](int a, int b) { return lv.text[a] < lv.text[b]; });
+        }
+        ClassLevels sorted;
+        for (int i : order) {
+            sorted.text.push_back(std::move(lv.text[i]));
+            sorted.value.push_back(lv.value[i]);
+        }
+        sorted.stale = false;
+        lv = std::move(sorted);
+        refIndex(lv);
+    }
+
+    DesignLayout& lay = m.layout;
+    lay.effectStart.clear();
+    lay.effectWidth.clear();
+    int d = 1;
+    for (const auto& e : m.spec.effects) {
+        int width = 1;
+        for (const auto* list : {&e.crossed, &e.nested})
+            for (const FactorRef& f : *list)
+                if (f.isClass) width *= m.levels[f.index].count();
+        lay.effectStart.push_back(d);
+        lay.effectWidth.push_back(width);
+        d += width;
+    }
+    lay.D = d;
+    return 0;
+}
+
+int zlevrgd(ModelDesc& m, double* weight, double* freq) {
+    CursorRow row;
+    if (!m.cursor || fetch(m, row) != 1) return 1;
+    const int nClass = static_cast<int>(m.spec.classVars.size());
+    for (int v = 0; v < nClass; ++v) {
+        m.levelIdx[v] = missingClass(m, v)
+                            ? -1
+                            : findLevel(m.levels[v], m.textBuf.data() + m.textOffset[v],
+                                        m.spec.classVars[v].width);
+    }
+    if (weight) *weight = row.weight;
+    if (freq) *freq = row.freq;
+    return 0;
+}
+
+void zlevrgx(const ModelDesc& m, const double* cont, const int* levelIdx, double* row) {
+    row[0] = 1.0;
+    const auto& effects = m.spec.effects;
+    for (std::size_t e = 0; e < effects.size(); ++e) {
+        const int start = m.layout.effectStart[e];
+        const int width = m.layout.effectWidth[e];
+        double* out = row + start;
+        double value = 1.0;
+        long pos = 0;
+        bool missing = false;
+        for (const auto* list : {&effects[e].crossed, &effects[e].nested})
+            for (const FactorRef& f : *list) {
+                if (f.isClass) {
+                    const int li = levelIdx[f.index];
+                    const int n = m.levels[f.index].count();
+                    if (li < 0 || li >= n) missing = true;
+                    pos = pos * n + li;
+                } else {
+                    const double x = cont[f.index];
+                    if (host::isMissing(x)) missing = true;
+                    value *= x;
+                }
+            }
+        if (missing) {
+            std::fill(out, out + width, host::missingValue());
+            continue;
+        }
+        std::fill(out, out + width, 0.0);
+        out[pos] = value;
+    }
+}
+
+std::string levelText(const ModelDesc& m, int classVar, int level) {
+    const std::string& t = m.levels[classVar].text[level];
+    std::size_t b = t.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    std::size_t e = t.find_last_not_of(' ');
+    return t.substr(b, e - b + 1);
+}
+
+} // namespace velloc

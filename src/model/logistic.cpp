@@ -1,0 +1,272 @@
+#include "model/logistic.h"
+
+#include <cblas.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "host/messages.h"
+#include "host/missing.h"
+#include "host/sweep.h"
+#include "model/newton.h"
+
+namespace velloc {
+
+namespace {
+
+constexpr double kPositiveTotal = 1.110223024625157e-10;
+
+bool anyMissing(const double* x, int n) {
+    for (int i = 0; i < n; ++i)
+        if (host::isMissing(x[i])) return true;
+    return false;
+}
+
+// Treatment group of a row: round(y), -1 when there is none.
+inline int groupOf(double y) {
+    if (!(y + 0.5 >= 0.0)) return -1;
+    return static_cast<int>(y + 0.5);
+}
+
+void sizeWork(VlcFit* fit, int cols) {
+    const std::size_t b = kFitBlockRows;
+    fit->recBuf.resize(
+        static_cast<std::size_t>(std::max(fit->rows->recordDoubles(), kRowDesign + fit->D)));
+    fit->blockX.resize(b * static_cast<std::size_t>(cols));
+    fit->blockW.resize(b);
+    fit->blockY.resize(b);
+    fit->blockEta.resize(b);
+    fit->blockC.resize(b);
+    fit->hessFull.resize(static_cast<std::size_t>(cols) * cols);
+}
+
+// Reads the next block of usable rows into the block arrays: x holds the columns listed in
+// cols (column 0 is the intercept and always 1). Returns the rows in the block, -1 on error.
+int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
+    int nb = 0;
+    double* rec = fit->recBuf.data();
+    while (nb < kFitBlockRows && left > 0) {
+        if (!fit->rows->read(rec)) {
+            left = 0;
+            break;
+        }
+        --left;
+        const double w = rec[kRowFreq] * rec[kRowWeight];
+        const int k = groupOf(rec[kRowTreat]);
+        if (k < 0 || k > 1 || !(w > 0.0) || anyMissing(rec + kRowDesign, fit->D)) continue;
+        double* x = fit->blockX.data() + static_cast<std::size_t>(nb) * ncols;
+        x[0] = 1.0;
+        for (int j = 1; j < ncols; ++j)
+            x[j] = rec[kRowDesign + cols[j]];
+        fit->blockW[nb] = w;
+        fit->blockY[nb] = k;
+        ++nb;
+    }
+    return nb;
+}
+
+int evalPass(VlcFit* fit, bool derivs) {
+    const int m = fit->m;
+    sizeWork(fit, m);
+    ++fit->passes;
+    if (fit->rows->rewind() != 0) {
+        fit->readError = 1;
+        return 1;
+    }
+    double f = 0.0;
+    if (derivs) {
+        std::fill(fit->grad.begin(), fit->grad.end(), 0.0);
+        std::fill(fit->hessFull.begin(), fit->hessFull.end(), 0.0);
+    }
+    std::int64_t left = fit->nRecords;
+    double* X = fit->blockX.data();
+    double* eta = fit->blockEta.data();
+    double* c = fit->blockC.data();
+    for (;;) {
+        const int nb = readBlock(fit, left, fit->freeCols.data(), m);
+        if (nb <= 0) break;
+        cblas_dgemv(CblasRowMajor, CblasNoTrans, nb, m, 1.0, X, m, fit->parm.data(), 1, 0.0, eta,
+                    1);
+        for (int i = 0; i < nb; ++i) {
+            const double h = eta[i];
+            const double a = std::fabs(h);
+            const double e = std::exp(-a);
+            const double L = std::log1p(e);
+            const double w = fit->blockW[i];
+            const bool treated = fit->blockY[i] == 1.0;
+            double l = L;
+            if (treated ? h <= 0.0 : h > 0.0) l += a;
+            f += w * l;
+            if (!derivs) continue;
+            // p - y from e alone: p = 1/(1+e) when eta > 0, e/(1+e) otherwise.
+            const double onePlus = 1.0 + e;
+            double pmy;
+            if (h > 0.0)
+                pmy = treated ? -e / onePlus : 1.0 / onePlus;
+            else
+                pmy = treated ? -1.0 / onePlus : e / onePlus;
+            c[i] = w * pmy;
+            eta[i] = std::sqrt(w * e / (onePlus * onePlus)); // reused: sqrt(w p (1-p))
+        }
+        if (!derivs) continue;
+        cblas_dgemv(CblasRowMajor, CblasTrans, nb, m, 1.0, X, m, c, 1, 1.0, fit->grad.data(), 1);
+        for (int i = 0; i < nb; ++i)
+            cblas_dscal(m, eta[i], X + static_cast<std::size_t>(i) * m, 1);
+        cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, m, nb, 1.0, X, m, 1.0,
+                    fit->hessFull.data(), m);
+    }
+    fit->f = f;
+    if (derivs) {
+        for (int i = 0; i < m; ++i)
+            for (int j = 0; j <= i; ++j)
+                fit->hess[packedSize(i) + j] = fit->hessFull[static_cast<std::size_t>(i) * m + j];
+    }
+    return 0;
+}
+
+} // namespace
+
+int fentry(VlcFit* fit) {
+    return evalPass(fit, false);
+}
+int gentry(VlcFit* fit) {
+    return evalPass(fit, true);
+}
+
+int centry(VlcFit* fit) {
+    for (int j = 0; j < fit->m; ++j) {
+        const double b = fit->parm[j];
+        const double p = fit->prev[j];
+        const double big = std::max(std::fabs(b), std::fabs(p));
+        const double diff = std::fabs(b - p);
+        if (big <= 1.491668147e-150) {
+            if (diff > fit->tol) return 1;
+        } else if (diff > fit->tol * big) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res) {
+    res = FitResult{};
+    res.D = D;
+    if (D < 1 || rows.recordDoubles() < kRowDesign + D) return res.rc = 1;
+    res.coef.assign(static_cast<std::size_t>(D), 0.0);
+    res.aliased.assign(static_cast<std::size_t>(D - 1), 0);
+
+    VlcFit fit;
+    fit.D = D;
+    fit.rows = &rows;
+    fit.nRecords = nRecords;
+
+    // Cross products of the whole design row and the group totals.
+    {
+        std::vector<int> all(static_cast<std::size_t>(D));
+        for (int j = 0; j < D; ++j)
+            all[j] = j;
+        fit.m = D;
+        sizeWork(&fit, D);
+        if (rows.rewind() != 0) return res.rc = 1;
+        std::int64_t left = nRecords;
+        for (;;) {
+            const int nb = readBlock(&fit, left, all.data(), D);
+            if (nb <= 0) break;
+            for (int i = 0; i < nb; ++i) {
+                res.total[static_cast<int>(fit.blockY[i])] += fit.blockW[i];
+                cblas_dscal(D, std::sqrt(fit.blockW[i]),
+                            fit.blockX.data() + static_cast<std::size_t>(i) * D, 1);
+            }
+            cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, D, nb, 1.0, fit.blockX.data(), D,
+                        1.0, fit.hessFull.data(), D);
+        }
+    }
+    if (res.total[0] <= kPositiveTotal || res.total[1] <= kPositiveTotal) {
+        host::xpmlog(host::kGroupProc, 224);
+        return res.rc = 1;
+    }
+    const double p1 = res.total[1] / (res.total[0] + res.total[1]);
+
+    // Alias screening: a column whose pivot is refused depends on the columns before it.
+    std::vector<double> cross(packedSize(D)), diag(static_cast<std::size_t>(D));
+    for (int i = 0; i < D; ++i) {
+        for (int j = 0; j <= i; ++j)
+            cross[packedSize(i) + j] = fit.hessFull[static_cast<std::size_t>(i) * D + j];
+        diag[i] = cross[packedSize(i) + i];
+    }
+    std::string sweepStatus(static_cast<std::size_t>(D), '0');
+    for (int k = 0; k < D; ++k)
+        host::zsweep(cross.data(), D, k, 1e-8, diag.data(), sweepStatus.data());
+    fit.freeCols.assign(1, 0);
+    for (int k = 1; k < D; ++k) {
+        if (sweepStatus[k] == '0') {
+            res.aliased[k - 1] = 1;
+            ++res.nAliased;
+            if (!res.warned233) host::xpmlog(host::kGroupProc, 233);
+            res.warned233 = true;
+            res.status = 4;
+        } else {
+            fit.freeCols.push_back(k);
+        }
+    }
+
+    const int m = D - res.nAliased;
+    res.m = m;
+    fit.m = m;
+    fit.parm.assign(static_cast<std::size_t>(m), 0.0);
+    fit.parm[0] = -std::log(1.0 / p1 - 1.0);
+    fit.prev = fit.parm;
+    fit.grad.assign(static_cast<std::size_t>(m), 0.0);
+    fit.hess.assign(packedSize(m), 0.0);
+
+    NewtonProblem prob;
+    prob.nParm = m;
+    double ridge = 0.0;
+    res.newtonRc = znewrap(&fit, prob, &ridge, fentry, gentry, centry);
+    res.ridge = ridge;
+    res.iterations = fit.iterations;
+    if (res.newtonRc != 0) {
+        host::xpmlog(host::kGroupProc, 232);
+        res.warned232 = true;
+        res.status = 4;
+    }
+
+    for (int j = 0; j < m; ++j)
+        res.coef[fit.freeCols[j]] = fit.parm[j];
+
+    // The Hessian at the estimates must be of full rank.
+    std::vector<double> h = fit.hess, hdiag(static_cast<std::size_t>(m));
+    for (int i = 0; i < m; ++i)
+        hdiag[i] = h[packedSize(i) + i];
+    std::string hs(static_cast<std::size_t>(m), '0');
+    for (int k = 0; k < m; ++k)
+        host::zsweep(h.data(), m, k, 1e-8, hdiag.data(), hs.data());
+    res.singularAtEstimates = hs.find('0') != std::string::npos;
+    if (res.singularAtEstimates && !res.warned232) {
+        host::xpmlog(host::kGroupProc, 232);
+        res.warned232 = true;
+        res.status = 4;
+    }
+    return res.rc = 0;
+}
+
+double lpsFromDesign(const double* design, const double* coef, int D) {
+    double s = 0.0;
+    for (int j = 0; j < D; ++j)
+        s += design[j] * coef[j];
+    return s;
+}
+
+double psFromLps(double lps) {
+    if (lps > 0.0) return 1.0 / (1.0 + std::exp(-lps));
+    const double e = std::exp(lps);
+    return e / (1.0 + e);
+}
+
+int checkSuppliedPs(double ps) {
+    if (ps <= 1.110223024625157e-10) return 234;
+    if (ps >= 0.9999999998889777) return 235;
+    return 0;
+}
+
+} // namespace velloc

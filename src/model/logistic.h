@@ -1,0 +1,49 @@
+// The logistic propensity score fit over model rows, and score evaluation.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "model/vlcfit.h"
+
+namespace velloc {
+
+// Objective and derivatives: one pass over fit->rows each. fentry computes f(parm); gentry
+// also the gradient and the packed Hessian (accumulated in blocks of rows through BLAS).
+// centry returns 1 while not converged, 0 when converged. Non-zero from fentry or gentry:
+// the rows could not be read.
+int fentry(VlcFit* fit);
+int gentry(VlcFit* fit);
+int centry(VlcFit* fit);
+
+// Rows per block of the Hessian accumulation.
+inline constexpr int kFitBlockRows = 512;
+
+struct FitResult {
+    int rc = 0;       // 0 go on (also without convergence), 1 abandon the BY group
+    int newtonRc = 0; // znewrap's result
+    double ridge = 0.0;
+    int iterations = 0;
+    int D = 0;
+    int m = 0; // free parameters
+    int nAliased = 0;
+    std::vector<double> coef;     // D coefficients, 0 for aliased columns
+    std::vector<int> aliased;     // D - 1 flags, one per non-intercept column
+    double total[2] = {0.0, 0.0}; // control and treated weight totals
+    bool warned232 = false;
+    bool warned233 = false;
+    bool singularAtEstimates = false; // a pivot of the final Hessian was refused
+    int status = 0;                   // 4 when a warning was issued, else 0
+};
+
+// Fits the logistic model of the treatment indicator on the D design columns of the model
+// rows (at most nRecords of them). Issues messages 224, 232 and 233. Never throws.
+int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res);
+
+// Logit score of a design row under the coefficient vector.
+double lpsFromDesign(const double* design, const double* coef, int D);
+// Score from its logit, without overflow for either sign.
+double psFromLps(double lps);
+// Supplied PS check: 0 valid, 234 too small, 235 too large (the message to issue).
+int checkSuppliedPs(double ps);
+
+} // namespace velloc

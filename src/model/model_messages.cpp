@@ -1,0 +1,30 @@
+#include "model/model_messages.h"
+
+#include <array>
+
+#include "host/messages.h"
+
+namespace velloc {
+
+void addModelMessages() {
+    using host::Severity;
+    constexpr int g = host::kGroupProc;
+    static const std::array<host::MessageDef, 5> defs{{
+        {g, 224, Severity::Error,
+         "The propensity score model cannot be fitted in this BY group: the CLASS levels could "
+         "not be determined or only one treatment group has positive total weight."},
+        {g, 232, Severity::Warning,
+         "The propensity score fit did not converge or its Hessian is singular at the "
+         "estimates; the scores use the last parameter values reached."},
+        {g, 233, Severity::Warning,
+         "Some design columns of the propensity score model are linear combinations of earlier "
+         "columns; their coefficients are set to 0."},
+        {g, 234, Severity::Error,
+         "A supplied propensity score is 0 or too close to 0; the BY group is skipped."},
+        {g, 235, Severity::Error,
+         "A supplied propensity score is 1 or too close to 1; the BY group is skipped."},
+    }};
+    host::addMessages(defs);
+}
+
+} // namespace velloc
