@@ -166,6 +166,38 @@ void analysisVariables(VlcRun& run) {
     run.nModelCont = static_cast<int>(run.analysisVars.size());
 }
 
+// Hands the CLASS variables and the PSMODEL effects to the levelization library.
+void registerModel(VlcRun& run) {
+    ModelSpec spec;
+    for (const ClassVar& c : run.classVars) {
+        ClassVarSpec v;
+        v.name = c.var.name;
+        v.width = c.width;
+        v.numeric = c.var.type == host::VarType::Numeric;
+        v.numericUnformatted = c.numericUnformatted;
+        spec.classVars.push_back(v);
+    }
+    spec.nCont = run.psSupplied ? 0 : run.nModelCont;
+    auto factor = [&](int var) {
+        FactorRef f;
+        int c = classIndex(run, var);
+        f.isClass = c >= 0;
+        f.index = c >= 0 ? c : analysisIndex(run, var);
+        return f;
+    };
+    if (!run.psSupplied) {
+        for (const Effect& e : run.effects) {
+            EffectSpec es;
+            for (int v : e.vars)
+                es.crossed.push_back(factor(v));
+            for (int v : e.nested)
+                es.nested.push_back(factor(v));
+            spec.effects.push_back(es);
+        }
+    }
+    if (zlevmod(run.model, spec) != 0) host::xexit(host::kExitOption);
+}
+
 void openUtilityFiles(VlcRun& run) {
     auto open = [](std::unique_ptr<host::UtilFile>& f, const char* name) {
         try {
@@ -286,6 +318,9 @@ void vlcinit(VlcRun& run, const StepSource& step) {
         run.cloudSeedLive = run.cloudSeed;
     }
     columnWidths(run);
+
+    // 14. The model.
+    registerModel(run);
 
     // 17. Output data set variables.
     if (!run.outDataPath.empty() && vlcvout(run) != 0) host::xexit(host::kExitOutputSetup);

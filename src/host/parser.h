@@ -180,9 +180,6 @@ class Parser {
     std::string suggestion(std::string_view word, const std::vector<std::string>& known) const;
 };
 
-// Adds the parser's messages to the catalogue; safe to call more than once.
-void addParserMessages();
-
 // Finds an option spec by keyword or alias (upper-case); nullptr when none.
 const OptionSpec* findOption(const std::vector<OptionSpec>& specs, std::string_view upper);
 // Whether two words are at most one edit apart (insert, delete, replace, swap).
