@@ -16,6 +16,7 @@ constexpr MessageDef kRunMessages[] = {
     {kGroupHostRun, 7, Severity::Note, "The HTML report was written to %1."},
     {kGroupHostRun, 8, Severity::Error, "Cannot create the folder %1 given by %2: %3."},
     {kGroupHostRun, 10, Severity::Note, "BY group %1 (%2) took %3."},
+    {kGroupHostRun, 14, Severity::Note, "The analysis took %1."},
     {kGroupHostRun, 11, Severity::Warning,
      "The input data set %1 has no observations; no BY group was processed."},
     {kGroupHostRun, 12, Severity::Error,

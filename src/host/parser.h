@@ -184,5 +184,7 @@ class Parser {
 const OptionSpec* findOption(const std::vector<OptionSpec>& specs, std::string_view upper);
 // Whether two words are at most one edit apart (insert, delete, replace, swap).
 bool oneEditApart(std::string_view a, std::string_view b);
+// Registers the parser's messages (group kGroupGrammar).
+void addParserMessages();
 
 } // namespace velloc::host
