@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "assess/balance.h"
 #include "host/host.h"
+#include "assess/balance.h"
 #include "host/parser.h"
 #include "model/levelize.h"
 #include "model/modelrow.h"
@@ -72,8 +72,7 @@ enum OutSlot {
     kSlotMatchWgt,
     kSlotMatchAteWgt,
     kSlotStrata,
-    kSlotWeight // the WEIGHT= variable (kind by outWgt*); MATCHID variable i >= 1 uses kSlotWeight
-                // + i
+    kSlotWeight // the WEIGHT= variable (kind by outWgt*); MATCHID variable i >= 1 uses kSlotWeight + i
 };
 
 struct VlcRun {
@@ -277,15 +276,15 @@ struct VlcRun {
     int lregIdText = 0;   // packed ID text (idTextBytes)
     int lregRecBytes = 0; // VLCLREG record length
     int nCombined = 0;    // M: Mahalanobis components, then assessed continuous not among them
-    std::vector<int> combinedVars;                // analysis-list position of each combined value
+    std::vector<int> combinedVars; // analysis-list position of each combined value
     std::vector<unsigned char> assessOnlyMissing; // per analysis variable, this BY group
     // Treatment levels and group labels of the BY group.
-    int treatedIndex = 0;                   // which of the two levels (library order) is treated
+    int treatedIndex = 0; // which of the two levels (library order) is treated
     std::string treatedLevel, controlLevel; // formatted level texts, left-justified
     std::string treatedLabel, controlLabel; // group labels (catalogue texts 77, 78)
     std::vector<std::string> assessLevel1, assessLevel2; // two-level CLASS level texts
-    std::int64_t nTreated = 0, nControl = 0;             // model rows per group
-    std::int64_t freqTreated = 0, freqControl = 0;       // frequency totals per group
+    std::int64_t nTreated = 0, nControl = 0;         // model rows per group
+    std::int64_t freqTreated = 0, freqControl = 0;   // frequency totals per group
     BalanceStats balance; // every observation set's statistics (reset by vlcbin)
     // Set once, on the first BY group: the VLCDATA layout (doubles from the record start, the
     // analysis values at 4; text offsets in bytes) and the role of each analysis variable.
@@ -325,10 +324,10 @@ struct VlcRun {
     // The largest-weight lists (vlcextw) and the most-matched lists (vlcextm): per group
     // (0 control, 1 treated) listLength entries, largest first; value -1 marks an empty entry.
     struct TopList {
-        std::vector<double> obs;   // observation number, -1 when empty
-        std::vector<double> value; // weight or match count, -1 when empty
-        std::vector<double> idNum; // listLength x idNumCount
-        std::vector<char> idText;  // listLength x idTextBytes
+        std::vector<double> obs;    // observation number, -1 when empty
+        std::vector<double> value;  // weight or match count, -1 when empty
+        std::vector<double> idNum;  // listLength x idNumCount
+        std::vector<char> idText;   // listLength x idTextBytes
     };
     TopList largestWgt[2];
     TopList mostMatched[2];

@@ -4,11 +4,11 @@
 #include <string>
 #include <utility>
 
+#include <fmt/format.h>
+
 #include "frame/vlcrun.h"
 #include "host/messages.h"
 #include "model/logistic.h"
-
-#include <fmt/format.h>
 
 namespace velloc {
 
