@@ -7,6 +7,7 @@
 #include "host/output_messages.h"
 #include "host/parser.h"
 #include "host/run_messages.h"
+#include "input/input_messages.h"
 #include "model/model_messages.h"
 
 namespace velloc {
@@ -22,6 +23,7 @@ void registerCatalogue() {
     addDriverMessages();
     addFrameMessages();
     addModelMessages();
+    addInputMessages();
     addAssessMessages();
 }
 
