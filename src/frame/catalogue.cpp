@@ -1,5 +1,6 @@
 #include "frame/catalogue.h"
 
+#include "adjust/adjust_messages.h"
 #include "frame/driver_messages.h"
 #include "frame/frame_messages.h"
 #include "host/data_messages.h"
@@ -21,6 +22,7 @@ void registerCatalogue() {
     addDriverMessages();
     addFrameMessages();
     addModelMessages();
+    addAdjustMessages();
 }
 
 } // namespace velloc

@@ -14,21 +14,6 @@ int vlcin(VlcRun&) {
 int vlcodel(VlcRun&) {
     return 0;
 }
-int vlcwght(VlcRun&) {
-    return 0;
-}
-int vlcregn(VlcRun&) {
-    return 0;
-}
-int vlcsort(VlcRun&) {
-    return 0;
-}
-int vlcfile(VlcRun&) {
-    return 0;
-}
-int vlcback(VlcRun&) {
-    return 0;
-}
 int vlcxcov(VlcRun&) {
     return 0;
 }
@@ -39,9 +24,6 @@ int vlccomb(VlcRun&) {
     return 0;
 }
 int vlcmend(VlcRun&) {
-    return 0;
-}
-int vlcstra(VlcRun&) {
     return 0;
 }
 int vlccdst(VlcRun&) {
