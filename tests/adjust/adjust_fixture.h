@@ -71,6 +71,7 @@ class AdjustTest : public ::testing::Test {
         run.lregIdText = run.lregIdNum + run.idNumCount;
         run.lregRecBytes = 8 * run.lregIdText + run.idTextBytes;
         run.balance.reset(nCont + 2, nCls, 0);
+        run.vlclreg->point(-2);
         run.vlclreg->setRecordBytes(static_cast<std::size_t>(run.lregRecBytes));
         run.freqTreated = run.freqControl = 0;
         std::vector<double> rec(static_cast<std::size_t>(run.lregRecBytes) / 8);
