@@ -1,5 +1,6 @@
 #include "frame/catalogue.h"
 
+#include "adjust/adjust_messages.h"
 #include "assess/assess_messages.h"
 #include "frame/driver_messages.h"
 #include "frame/frame_messages.h"
@@ -24,6 +25,7 @@ void registerCatalogue() {
     addFrameMessages();
     addModelMessages();
     addInputMessages();
+    addAdjustMessages();
     addAssessMessages();
 }
 

@@ -5,21 +5,6 @@
 
 namespace velloc {
 
-int vlcwght(VlcRun&) {
-    return 0;
-}
-int vlcregn(VlcRun&) {
-    return 0;
-}
-int vlcsort(VlcRun&) {
-    return 0;
-}
-int vlcfile(VlcRun&) {
-    return 0;
-}
-int vlcback(VlcRun&) {
-    return 0;
-}
 int vlcxcov(VlcRun&) {
     return 0;
 }
@@ -30,9 +15,6 @@ int vlccomb(VlcRun&) {
     return 0;
 }
 int vlcmend(VlcRun&) {
-    return 0;
-}
-int vlcstra(VlcRun&) {
     return 0;
 }
 int vlctmtc(VlcRun&, int) {
