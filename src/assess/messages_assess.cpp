@@ -31,7 +31,7 @@ constexpr host::MessageDef kAssessMessages[] = {
     {kGroupProc, 72, T, "Weighted Matched"},
     // Listings: ID column names, and the divisor of the scaled weights.
     {kGroupProc, 75, T, "%1"},
-    {kGroupProc, 79, T, "Scaled Weight (Weight / %1)"},
+    {kGroupProc, 79, T, "Weight / %1"},
     // Score rows.
     {kGroupProc, 82, T, "Prop Score"},
     {kGroupProc, 83, T, "Logit Prop Score"},

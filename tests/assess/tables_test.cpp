@@ -1,5 +1,6 @@
 // The table definitions (columns, order, conditions, dynamics) and the rows the table routines
 // add from statistics set by hand.
+#include <algorithm>
 #include <cmath>
 
 #include "assess_fixture.h"
@@ -209,6 +210,35 @@ TEST(BalanceTables, LargestWeightsShorterTreatedList) {
     EXPECT_TRUE(std::isnan(num(*t, 1, "TreatedWgt")));
     EXPECT_DOUBLE_EQ(num(*t, 1, "ControlWgt"), 6);
     EXPECT_EQ(dynamic(t->dynamics, "_TrtLevelWgt"), "Weight / 2");
+}
+
+TEST(BalanceTables, LargestWeightsIdValues) {
+    AssessRun a;
+    a.run.nLargestWgt = 2;
+    a.run.weightType = 124; // controls only
+    IdVar idNum, site;
+    idNum.var = {5, "id", host::VarType::Numeric};
+    site.var = {6, "site", host::VarType::Character};
+    site.width = 3;
+    a.run.idVars = {site, idNum};
+    a.run.idNumCount = 1;
+    a.run.idTextBytes = 8;
+    vlcxods(a.run);
+    VlcRun::TopList& l = a.run.largestWgt[kControl];
+    l.obs = {4, 2};
+    l.value = {5.0, 2.5};
+    l.idNum = {104, 102};
+    l.idText = std::vector<char>(16, ' ');
+    std::copy_n("ab ", 3, l.idText.begin());
+    std::copy_n("xyz", 3, l.idText.begin() + 8);
+    vlctexw(a.run);
+    const host::TableInstance* t = a.sink->find("LargestWgtObs");
+    ASSERT_NE(t, nullptr);
+    ASSERT_EQ(t->rows.size(), 2u);
+    EXPECT_EQ(std::get<std::string>(t->rows[0][1]), "ab");
+    EXPECT_EQ(std::get<std::string>(t->rows[1][1]), "xyz");
+    EXPECT_DOUBLE_EQ(std::get<double>(t->rows[1][2]), 102);
+    EXPECT_DOUBLE_EQ(num(*t, 1, "ControlScaledWgt"), 2.5); // c_c left at 1
 }
 
 TEST(InformationTables, StrataInfoAndDataInfo) {
