@@ -15,7 +15,7 @@
 namespace velloc {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-inline constexpr double kTiny = 1.110223024625157e-10;       // positive totals and deviations
+inline constexpr double kTiny = 1.110223024625157e-10;        // positive totals and deviations
 inline constexpr double kBinaryFloor = 1.110223024625157e-16; // floor of a binary variance
 inline constexpr double kVarianceTotal = 1.0000000001110223;  // weighted total for a variance
 
@@ -45,16 +45,16 @@ struct SlotStats {
 
 struct SetStats {
     bool present = false;
-    std::vector<SlotStats> slots; // continuous slots, then binary slots
-    double total[2] = {0.0, 0.0};  // frequency totals of the set per group
-    double wtotal[2] = {0.0, 0.0}; // weighted totals (weighted sets)
-    double psMin[2] = {DBL_MAX, DBL_MAX};   // score extremes of the set per group (PSInfo)
+    std::vector<SlotStats> slots;         // continuous slots, then binary slots
+    double total[2] = {0.0, 0.0};         // frequency totals of the set per group
+    double wtotal[2] = {0.0, 0.0};        // weighted totals (weighted sets)
+    double psMin[2] = {DBL_MAX, DBL_MAX}; // score extremes of the set per group (PSInfo)
     double psMax[2] = {-DBL_MAX, -DBL_MAX};
 };
 
 struct StratumSlot {
-    double n[2] = {0.0, 0.0};    // N_g(k)
-    double w[2] = {0.0, 0.0};    // W_g(k)
+    double n[2] = {0.0, 0.0};      // N_g(k)
+    double w[2] = {0.0, 0.0};      // W_g(k)
     double sumDev[2] = {0.0, 0.0}; // sum of f * (x - shift_g)
     double ssqDev[2] = {0.0, 0.0}; // sum of f * (x - shift_g)^2
     double sumInd[2] = {0.0, 0.0}; // binary: sum of f * indicator
@@ -95,8 +95,11 @@ struct BalanceStats {
         int n = cont + bin;
         excluded.assign(static_cast<std::size_t>(n), 0);
         fourth = kFourthNone;
-        for (auto& set : sets) set = SetStats{false, std::vector<SlotStats>(n)};
-        auto fill = [cont](std::vector<double>& v) { v.assign(static_cast<std::size_t>(cont), kNaN); };
+        for (auto& set : sets)
+            set = SetStats{false, std::vector<SlotStats>(n)};
+        auto fill = [cont](std::vector<double>& v) {
+            v.assign(static_cast<std::size_t>(cont), kNaN);
+        };
         fill(wideLo), fill(wideHi), fill(narrowLo), fill(narrowHi), fill(strataLo), fill(strataHi);
         strata.assign(static_cast<std::size_t>(nStrata) + 1, std::vector<StratumSlot>(n));
         strataWeight.assign(static_cast<std::size_t>(nStrata) + 1, kNaN);

@@ -1,11 +1,14 @@
 #include "frame/catalogue.h"
 
+#include "adjust/adjust_messages.h"
+#include "assess/assess_messages.h"
 #include "frame/driver_messages.h"
 #include "frame/frame_messages.h"
 #include "host/data_messages.h"
 #include "host/output_messages.h"
 #include "host/parser.h"
 #include "host/run_messages.h"
+#include "input/input_messages.h"
 #include "model/model_messages.h"
 
 namespace velloc {
@@ -21,6 +24,9 @@ void registerCatalogue() {
     addDriverMessages();
     addFrameMessages();
     addModelMessages();
+    addInputMessages();
+    addAdjustMessages();
+    addAssessMessages();
 }
 
 } // namespace velloc

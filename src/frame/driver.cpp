@@ -10,6 +10,7 @@
 #include "frame/statements.h"
 #include "frame/vlcrun.h"
 #include "host/host.h"
+#include "output/vlcoutd.h"
 
 namespace velloc {
 
@@ -215,6 +216,8 @@ void qorvlcat(const StepSource& step, const PhaseTable& phases) {
     vlcinit(run, step);
     if (int rc = phases.vlcxods(run); rc < 0) host::zodsexit(rc);
     runByGroups(run, phases);
+    // The output data set is renamed into place only when the step got this far.
+    run.raise(vlcoutc(run));
     host::xexit(run.status);
 }
 

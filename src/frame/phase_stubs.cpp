@@ -5,30 +5,6 @@
 
 namespace velloc {
 
-int vlcbin(VlcRun&) {
-    return 0;
-}
-int vlcin(VlcRun&) {
-    return 0;
-}
-int vlcodel(VlcRun&) {
-    return 0;
-}
-int vlcwght(VlcRun&) {
-    return 0;
-}
-int vlcregn(VlcRun&) {
-    return 0;
-}
-int vlcsort(VlcRun&) {
-    return 0;
-}
-int vlcfile(VlcRun&) {
-    return 0;
-}
-int vlcback(VlcRun&) {
-    return 0;
-}
 int vlcxcov(VlcRun&) {
     return 0;
 }
@@ -41,49 +17,10 @@ int vlccomb(VlcRun&) {
 int vlcmend(VlcRun&) {
     return 0;
 }
-int vlcstra(VlcRun&) {
-    return 0;
-}
-int vlccdst(VlcRun&) {
-    return 0;
-}
-int vlccdf1(VlcRun&) {
-    return 0;
-}
-int vlccdff(VlcRun&) {
-    return 0;
-}
-int vlcxods(VlcRun&) {
-    return 0;
-}
-int vlctdat(VlcRun&) {
-    return 0;
-}
-int vlctpsc(VlcRun&) {
-    return 0;
-}
 int vlctmtc(VlcRun&, int) {
     return 0;
 }
-int vlctstr(VlcRun&) {
-    return 0;
-}
-int vlctinf(VlcRun&) {
-    return 0;
-}
-int vlctdif(VlcRun&) {
-    return 0;
-}
-int vlctexw(VlcRun&) {
-    return 0;
-}
 int vlctexm(VlcRun&) {
-    return 0;
-}
-int vlctins(VlcRun&) {
-    return 0;
-}
-int vlctdis(VlcRun&) {
     return 0;
 }
 int vlcpset(VlcRun&) {
@@ -120,9 +57,6 @@ int vlcplsa(VlcRun&) {
     return 0;
 }
 int vlcplsj(VlcRun&) {
-    return 0;
-}
-int vlcoutd(VlcRun&, int, int) {
     return 0;
 }
 

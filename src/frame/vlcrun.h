@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/host.h"
 #include "assess/balance.h"
+#include "host/host.h"
 #include "host/parser.h"
 #include "model/levelize.h"
 #include "model/modelrow.h"
@@ -277,16 +277,29 @@ struct VlcRun {
     int lregIdText = 0;   // packed ID text (idTextBytes)
     int lregRecBytes = 0; // VLCLREG record length
     int nCombined = 0;    // M: Mahalanobis components, then assessed continuous not among them
-    std::vector<int> combinedVars; // analysis-list position of each combined value
+    std::vector<int> combinedVars;                // analysis-list position of each combined value
     std::vector<unsigned char> assessOnlyMissing; // per analysis variable, this BY group
     // Treatment levels and group labels of the BY group.
-    int treatedIndex = 0; // which of the two levels (library order) is treated
+    int treatedIndex = 0;                   // which of the two levels (library order) is treated
     std::string treatedLevel, controlLevel; // formatted level texts, left-justified
     std::string treatedLabel, controlLabel; // group labels (catalogue texts 77, 78)
     std::vector<std::string> assessLevel1, assessLevel2; // two-level CLASS level texts
-    std::int64_t nTreated = 0, nControl = 0;         // model rows per group
-    std::int64_t freqTreated = 0, freqControl = 0;   // frequency totals per group
+    std::int64_t nTreated = 0, nControl = 0;             // model rows per group
+    std::int64_t freqTreated = 0, freqControl = 0;       // frequency totals per group
     BalanceStats balance; // every observation set's statistics (reset by vlcbin)
+    // Set once, on the first BY group: the VLCDATA layout (doubles from the record start, the
+    // analysis values at 4; text offsets in bytes) and the role of each analysis variable.
+    int inputReady = 0;
+    int dataIdNum = 0, dataClassNum = 0;                     // first ID number, first CLASS number
+    int dataIdText = 0, dataClassText = 0, dataClassRaw = 0; // byte offsets of packed text
+    std::vector<int> classNumSlot;                // per CLASS variable: numeric slot, -1 text
+    std::vector<unsigned char> assessOnly;        // per analysis variable: assessment only
+    std::vector<double> contScale;                // per model continuous variable, per group
+    std::unique_ptr<RowCursor> dataCursor;        // the row cursor over VLCDATA
+    std::unique_ptr<ModelRowSource> lregFileRows; // VLCLREG as the fit's row source
+    std::vector<double> lregRow;                  // the model-row buffer of the group
+    int labelWidthMax = 0;                        // the wider of the two group labels
+    std::vector<int> assessLevelWidth;            // per assessed CLASS variable, two-level
 
     // --- Weights, region and strata (vlcwght, vlcregn, vlcsort, vlcfile, vlcstra, vlcback) --
     int voutRecBytes = 0; // VLCVOUT record length
@@ -312,15 +325,22 @@ struct VlcRun {
     // The largest-weight lists (vlcextw) and the most-matched lists (vlcextm): per group
     // (0 control, 1 treated) listLength entries, largest first; value -1 marks an empty entry.
     struct TopList {
-        std::vector<double> obs;    // observation number, -1 when empty
-        std::vector<double> value;  // weight or match count, -1 when empty
-        std::vector<double> idNum;  // listLength x idNumCount
-        std::vector<char> idText;   // listLength x idTextBytes
+        std::vector<double> obs;   // observation number, -1 when empty
+        std::vector<double> value; // weight or match count, -1 when empty
+        std::vector<double> idNum; // listLength x idNumCount
+        std::vector<char> idText;  // listLength x idTextBytes
     };
     TopList largestWgt[2];
     TopList mostMatched[2];
     double totalDistance = 0.0; // sum of matched-pair distances
     int nSets = 0;              // match sets formed
+
+    // --- Tables and output data set (vlcxods, the table routines, vlcoutd) -----------------
+    // Column-table definitions, made once per step; an empty name means not defined.
+    host::TableDefinition tabPsInfo, tabStrataInfo, tabVarInfo, tabStrataVarInfo, tabStdDiff,
+        tabStrataStdDiff, tabLargestWgt;
+    int contRows = 0;    // continuous rows exist: PS shown, LPS assessed or a continuous variable
+    int strataOwnSd = 0; // stratum differences use the stratum's own deviation (StdDev shown)
 
     // --- Model and fit ----------------------------------------------------------------------
     ModelDesc model;                    // registered once (zlevmod); levels per BY group

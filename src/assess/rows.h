@@ -1,0 +1,37 @@
+// The balance rows and observation sets as the tables, the statistics and the plots walk them.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace velloc {
+
+struct VlcRun;
+
+struct BalanceRow {
+    int slot = 0;        // balance slot
+    bool binary = false; // a two-level CLASS indicator
+    std::string label;   // variable name, or the PS / LPS row label
+};
+
+// The printed rows in order: PS (when shown), LPS (when assessed), the assessed continuous
+// variables, the assessed two-level CLASS variables; excluded slots left out.
+std::vector<BalanceRow> balanceRows(const VlcRun& run);
+
+// The observation sets of the BY group in table order (AllObs, Region, Match, fourth set).
+std::vector<int> presentSets(const VlcRun& run);
+
+// The row label of a set (catalogue texts 58, 61, 64 and the fourth set's 66, 69 or 72).
+std::string setLabel(const VlcRun& run, int set);
+
+// Offset, in doubles, of a slot's value in a working record; -1 when the record lacks it.
+int workingOffset(const VlcRun& run, int slot);
+
+// Whether stratum differences are standardized by each stratum's own deviation: own
+// deviations requested and something to standardize (a continuous row, or a CLASS variable
+// standardized like a continuous one).
+bool strataOwnDeviation(const VlcRun& run);
+
+// Whether continuous rows exist in the balance tables.
+bool continuousRowsExist(const VlcRun& run);
+
+} // namespace velloc
