@@ -290,6 +290,7 @@ struct VlcRun {
     // Set once, on the first BY group: the VLCDATA layout (doubles from the record start, the
     // analysis values at 4; text offsets in bytes) and the role of each analysis variable.
     int inputReady = 0;
+    int treatedGiven = 0; // TREATED= written, in any form (FIRST included)
     int dataIdNum = 0, dataClassNum = 0;                     // first ID number, first CLASS number
     int dataIdText = 0, dataClassText = 0, dataClassRaw = 0; // byte offsets of packed text
     std::vector<int> classNumSlot;                // per CLASS variable: numeric slot, -1 text

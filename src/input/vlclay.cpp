@@ -71,6 +71,17 @@ int inputSetup(VlcRun& run) {
         if (!contains(run.combinedVars, i)) run.combinedVars.push_back(i);
     run.nCombined = static_cast<int>(run.combinedVars.size());
 
+    // TREATED=FIRST states the default; only a missing TREATED= earns the note of vlcodel.
+    if (run.psmodel) {
+        run.treatedGiven = run.psmodel->has("TREATED") ? 1 : 0;
+    } else {
+        for (const Statement& st : run.statements)
+            if (st.keyword == "PSDATA") {
+                run.treatedGiven = st.has("TREATVAR/TREATED") ? 1 : 0;
+                break;
+            }
+    }
+
     ModelSpec spec;
     for (const ClassVar& c : run.classVars) {
         ClassVarSpec s;

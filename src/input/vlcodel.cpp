@@ -109,7 +109,7 @@ int treatedLevel(VlcRun& run) {
     } else {
         // A 0/1 treatment then treats 0: say so, since that is rarely what was meant.
         run.treatedIndex = 0;
-        host::xpmlog(host::kGroupProc, 320, {run.treatName, level[0]});
+        if (!run.treatedGiven) host::xpmlog(host::kGroupProc, 320, {run.treatName, level[0]});
     }
     run.treatedLevel = level[run.treatedIndex];
     run.controlLevel = level[1 - run.treatedIndex];

@@ -66,6 +66,11 @@ TEST(ModelRows, WithoutTreatedTheFirstLevelIsTreatedAndTheLogSaysSo) {
     EXPECT_EQ(last.groups[0].treatedLevel, "no");
     EXPECT_EQ(last.groups[0].lreg[0][kRowTreat], 0.0);
     EXPECT_FALSE(last.logged(320));
+
+    StepRun first = runOnCsv(kYesNo, "class t; psmodel t(treated=first) = x;");
+    ASSERT_EQ(first.groups.size(), 1u) << first.log;
+    EXPECT_EQ(first.groups[0].treatedLevel, "YES");
+    EXPECT_FALSE(first.logged(320));
 }
 
 TEST(ModelRows, AnUnknownTreatedLevelAbandonsTheGroup) {
