@@ -8,6 +8,9 @@
 
 namespace velloc {
 
+// An option value outside its range (a number of our own, clear of the fixed ones).
+inline constexpr int kMsgOptionValue = 900;
+
 // Logs a message of the procedure group and raises status (warnings) or ends the procedure
 // with exitCode (errors).
 void warn(VlcRun& run, int number, host::Args args = {});
@@ -17,7 +20,8 @@ void warn(VlcRun& run, int number, host::Args args = {});
 const Statement* firstStatement(const VlcRun& run, std::string_view keyword);
 int countStatements(const VlcRun& run, std::string_view keyword);
 
-// A whole-number option: checks min <= value <= max (message 240, exit 3000) and truncates.
+// A whole-number option: checks min <= value <= max (message kMsgOptionValue, exit 3000) and
+// truncates.
 long long wholeOption(const host::ParsedOption& o, std::string_view name, double min, double max);
 
 // Position of the input variable in the CLASS list, or -1.

@@ -32,10 +32,11 @@ int countStatements(const VlcRun& run, std::string_view keyword) {
 long long wholeOption(const host::ParsedOption& o, std::string_view name, double min, double max) {
     double v = std::trunc(o.number);
     if (!(v >= min && v <= max)) {
-        std::string range = max >= 1e15 ? "at least " + std::to_string(static_cast<long long>(min))
-                                        : "from " + std::to_string(static_cast<long long>(min)) +
-                                              " to " + std::to_string(static_cast<long long>(max));
-        fatal(240, host::kExitOption, {name, range, o.value});
+        std::string range = "a whole number ";
+        range.append(max >= 1e15 ? "of at least " + std::to_string(static_cast<long long>(min))
+                                 : "from " + std::to_string(static_cast<long long>(min)) + " to " +
+                                       std::to_string(static_cast<long long>(max)));
+        fatal(kMsgOptionValue, host::kExitOption, {name, range, o.value});
     }
     return static_cast<long long>(v);
 }

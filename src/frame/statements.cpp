@@ -9,6 +9,7 @@ namespace velloc {
 
 std::vector<StepSource> splitProgram(std::string_view program, const std::string& fileName,
                                      int* errors) {
+    host::addParserMessages();
     std::vector<StepSource> steps;
     std::vector<host::Token> toks = host::lex(program);
     // Byte offset to line and column of the step's first character.
@@ -118,13 +119,17 @@ bool parseTerm(host::Parser& p, Effect& term, std::vector<std::string>& names) {
 } // namespace
 
 std::string describeEffect(const Effect& e, const host::Dataset& ds) {
-    auto name = [&](int v) { return v > 0 && v <= ds.nvars() ? ds.var(v).name : "?"; };
+    auto name = [&](int v) { return v > 0 && v <= ds.nvars() ? ds.var(v).name : std::string("?"); };
     std::string s;
-    for (std::size_t i = 0; i < e.vars.size(); ++i)
-        s += (i ? "*" : "") + name(e.vars[i]);
-    for (std::size_t i = 0; i < e.nested.size(); ++i)
-        s += (i ? " " : "(") + name(e.nested[i]);
-    if (!e.nested.empty()) s += ")";
+    for (std::size_t i = 0; i < e.vars.size(); ++i) {
+        if (i) s.push_back('*');
+        s.append(name(e.vars[i]));
+    }
+    for (std::size_t i = 0; i < e.nested.size(); ++i) {
+        s.push_back(i ? ' ' : '(');
+        s.append(name(e.nested[i]));
+    }
+    if (!e.nested.empty()) s.push_back(')');
     return s;
 }
 

@@ -72,7 +72,8 @@ enum OutSlot {
     kSlotMatchWgt,
     kSlotMatchAteWgt,
     kSlotStrata,
-    kSlotWeight // the WEIGHT= variable (kind by outWgt*); MATCHID variable i >= 1 uses kSlotWeight + i
+    kSlotWeight // the WEIGHT= variable (kind by outWgt*); MATCHID variable i >= 1 uses kSlotWeight
+                // + i
 };
 
 struct VlcRun {

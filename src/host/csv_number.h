@@ -8,10 +8,37 @@ namespace velloc::host {
 
 enum class CellKind { Number, Missing, Text };
 
+// True for the common plain forms -?d+(.d+)? that are certainly numbers; a quick test for the
+// type scan, which need not know the value.
+inline bool isPlainNumber(std::string_view s) {
+    std::size_t i = 0, n = s.size();
+    if (i < n && s[i] == '-') ++i;
+    std::size_t d = i;
+    while (i < n && s[i] >= '0' && s[i] <= '9')
+        ++i;
+    if (i == d) return false;
+    if (i == n) return true;
+    if (s[i] != '.') return false;
+    d = ++i;
+    while (i < n && s[i] >= '0' && s[i] <= '9')
+        ++i;
+    return i == n && i > d;
+}
+
 // Blank cells and "." are missing. Otherwise the whole cell (surrounding blanks aside) must be
 // a decimal number, optionally signed, with or without exponent; "inf" is accepted so that
 // every value the writer produces reads back, "nan" is not.
 inline CellKind parseCell(std::string_view s, double& value) {
+    // Fast path: a plain number starting with a digit or a minus and a digit.
+    if (!s.empty()) {
+        char c0 = s[0];
+        bool digit = c0 >= '0' && c0 <= '9';
+        if (!digit && c0 == '-' && s.size() > 1) digit = s[1] >= '0' && s[1] <= '9';
+        if (digit) {
+            auto r = fast_float::from_chars(s.data(), s.data() + s.size(), value);
+            if (r.ptr == s.data() + s.size() && r.ec == std::errc()) return CellKind::Number;
+        }
+    }
     std::size_t b = 0, e = s.size();
     while (b < e && (s[b] == ' ' || s[b] == '\t'))
         ++b;

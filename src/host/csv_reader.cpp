@@ -4,12 +4,16 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace velloc::host {
 
 namespace {
-constexpr std::size_t kBufferBytes = 1 << 20;
+std::size_t bufferBytes = 1 << 20;
 
 // Bytes that end an unquoted field.
 struct Stops {
@@ -21,7 +25,22 @@ struct Stops {
     }
 };
 constexpr Stops kStops;
+
+// Bytes that a simple line may not hold, and the separator.
+struct Special {
+    bool stop[256] = {};
+    constexpr Special() {
+        stop[static_cast<unsigned char>(',')] = true;
+        stop[static_cast<unsigned char>('"')] = true;
+        stop[static_cast<unsigned char>('\r')] = true;
+    }
+};
+constexpr Special kSpecial;
 } // namespace
+
+void CsvReader::setBufferBytes(std::size_t bytes) {
+    bufferBytes = std::max<std::size_t>(bytes, 1);
+}
 
 CsvReader::~CsvReader() {
     if (fd_ >= 0) ::close(fd_);
@@ -33,10 +52,21 @@ bool CsvReader::open(const std::string& path) {
         error_ = std::strerror(errno);
         return false;
     }
-    buf_.resize(kBufferBytes);
-    if (!refill() && !error_.empty()) return false;
-    if (end_ - pos_ >= 3 && std::memcmp(buf_.data() + pos_, "\xEF\xBB\xBF", 3) == 0) pos_ += 3;
-    return true;
+    // No bigger than the file needs: small data sets stay cheap to open.
+    struct stat st {};
+    std::size_t want = bufferBytes;
+    if (::fstat(fd_, &st) == 0 && st.st_size >= 0 && S_ISREG(st.st_mode))
+        want = std::min<std::size_t>(want, static_cast<std::size_t>(st.st_size) + 1);
+    buf_.resize(std::max<std::size_t>(want, 1));
+    char bom[3];
+    if (::pread(fd_, bom, 3, 0) == 3 && std::memcmp(bom, "\xEF\xBB\xBF", 3) == 0) {
+        if (::lseek(fd_, 3, SEEK_SET) < 0) {
+            error_ = std::strerror(errno);
+            return false;
+        }
+        base_ = 3;
+    }
+    return refill() || error_.empty();
 }
 
 bool CsvReader::refill() {
@@ -82,9 +112,53 @@ bool CsvReader::seek(std::int64_t offset, std::int64_t line) {
     return error_.empty();
 }
 
+// The common case: a whole line in the buffer, without quotes or a lone CR.
+bool CsvReader::nextSimpleLine(CsvRecord& rec) {
+    const char* p = buf_.data() + pos_;
+    const char* e = buf_.data() + end_;
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', e - p));
+    if (!nl) return false;
+    const char* le = nl > p && nl[-1] == '\r' ? nl - 1 : nl;
+    if (le - p >= static_cast<std::ptrdiff_t>(UINT32_MAX)) return false;
+    // One pass finds the separators and anything that needs the full parser.
+    const char* q = p;
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(','), quote = _mm_set1_epi8('"'), cr = _mm_set1_epi8('\r');
+    for (; le - q >= 16; q += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, cr)))) {
+            rec.ends.clear();
+            return false;
+        }
+        unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, comma)));
+        while (m) {
+            rec.ends.push_back(static_cast<std::uint32_t>(q - p + __builtin_ctz(m)));
+            m &= m - 1;
+        }
+    }
+#endif
+    for (; q < le; ++q) {
+        if (!kSpecial.stop[static_cast<unsigned char>(*q)]) continue;
+        if (*q != ',') {
+            rec.ends.clear();
+            return false;
+        }
+        rec.ends.push_back(static_cast<std::uint32_t>(q - p));
+    }
+    rec.ends.push_back(static_cast<std::uint32_t>(le - p));
+    recLine_ = line_;
+    recOffset_ = base_ + static_cast<std::int64_t>(pos_);
+    rec.data.assign(p, le);
+    rec.blankLine = le == p;
+    pos_ = static_cast<std::size_t>(nl + 1 - buf_.data());
+    ++line_;
+    return true;
+}
+
 CsvReader::Result CsvReader::next(CsvRecord& rec) {
     rec.clear();
     if (peek() < 0) return error_.empty() ? Result::End : Result::IoError;
+    if (nextSimpleLine(rec)) return Result::Record;
     recLine_ = line_;
     recOffset_ = base_ + static_cast<std::int64_t>(pos_);
     bool any = false; // anything on the line besides its terminator
@@ -141,6 +215,7 @@ CsvReader::Result CsvReader::next(CsvRecord& rec) {
         c = peek();
         if (c == ',') {
             any = true;
+            rec.data += ',';
             ++pos_;
             continue;
         }

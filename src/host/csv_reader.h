@@ -8,15 +8,16 @@
 
 namespace velloc::host {
 
-// One record's fields, unquoted, stored back to back.
+// One record's fields, unquoted, each followed by one separator byte (so that a line without
+// quotes is stored as it is, in one copy).
 struct CsvRecord {
     std::string data;
-    std::vector<std::uint32_t> ends; // field i is data[ends[i-1] .. ends[i])
+    std::vector<std::uint32_t> ends; // field i is data[ends[i-1] + 1 .. ends[i])
     bool blankLine = false;          // the line held nothing at all
 
     std::size_t size() const { return ends.size(); }
     std::string_view field(std::size_t i) const {
-        std::uint32_t b = i == 0 ? 0 : ends[i - 1];
+        std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
         return std::string_view(data).substr(b, ends[i] - b);
     }
     void clear() {
@@ -46,12 +47,16 @@ class CsvReader {
     // Positions before the record that starts at offset on the given line.
     bool seek(std::int64_t offset, std::int64_t line);
     const std::string& error() const { return error_; }
+    // Size of the read buffer of readers opened afterwards (tests use tiny ones to cross
+    // buffer boundaries everywhere).
+    static void setBufferBytes(std::size_t bytes);
     // Where the next record starts.
     std::int64_t tell() const { return base_ + static_cast<std::int64_t>(pos_); }
     std::int64_t line() const { return line_; }
 
   private:
     bool refill();
+    bool nextSimpleLine(CsvRecord& rec);
     int peek(); // next byte or -1 at the end of the file, refilling as needed
 
     int fd_ = -1;

@@ -14,7 +14,6 @@ namespace velloc::host {
 namespace {
 
 [[noreturn]] void fail(int number, Args args) {
-    if (!hasMessage(kGroupHostData, number)) addDataSetMessages();
     xpmlog(kGroupHostData, number, args);
     throw DataSetError{xpmstr(kGroupHostData, number, args)};
 }
@@ -49,6 +48,8 @@ std::string str(std::int64_t v) {
 } // namespace
 
 std::unique_ptr<Dataset> Dataset::open(const std::string& path) {
+    // The texts must be there whoever runs first, the driver or a test.
+    if (!hasMessage(kGroupHostData, datamsg::kCannotOpen)) addDataSetMessages();
     auto ds = std::make_unique<CsvDataset>(path);
     ds->scan();
     return ds;
@@ -142,7 +143,7 @@ void CsvDataset::scan() {
         for (std::size_t i = 0; i < n; ++i) {
             std::string_view f = rec.field(i);
             if (f.size() > maxLen[i]) maxLen[i] = f.size();
-            if (!canBeNumeric[i]) continue;
+            if (!canBeNumeric[i] || isPlainNumber(f)) continue;
             double v;
             if (parseCell(f, v) == CellKind::Text) {
                 if (explicitType[i])

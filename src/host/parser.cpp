@@ -32,19 +32,6 @@ const std::array<MessageDef, 8> kParserMessages{{
      "known."},
 }};
 
-void ensureMessages() {
-    static bool done = false;
-    if (!done) {
-        addMessages(kParserMessages);
-        done = true;
-    }
-}
-} // namespace
-
-void addParserMessages() { ensureMessages(); }
-
-namespace {
-
 std::string upperOf(std::string_view s) {
     std::string u(s);
     wzstrup(u);
@@ -86,6 +73,14 @@ bool splitNumbered(const std::string& name, std::string& prefix, long& number) {
 }
 
 } // namespace
+
+void addParserMessages() {
+    static bool done = false;
+    if (!done) {
+        addMessages(kParserMessages);
+        done = true;
+    }
+}
 
 bool oneEditApart(std::string_view a, std::string_view b) {
     if (a == b) return false;
@@ -142,7 +137,7 @@ Parser::Parser(const Grammar& grammar, std::string_view text, int firstLine, int
                ParserHooks& hooks, std::string fileName)
     : g_(grammar), toks_(lex(text, firstLine, firstColumn)), hooks_(hooks),
       file_(std::move(fileName)) {
-    ensureMessages();
+    addParserMessages();
 }
 
 const Token& Parser::peek(int ahead) const {

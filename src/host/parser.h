@@ -18,8 +18,6 @@ namespace velloc::host {
 // Message group of the parser's own messages.
 inline constexpr int kGroupGrammar = 1040;
 
-// Registers the parser's messages (group kGroupGrammar).
-void addParserMessages();
 
 enum class ValueKind {
     Flag,            // KEYWORD
@@ -181,6 +179,9 @@ class Parser {
     void skipStatement();
     std::string suggestion(std::string_view word, const std::vector<std::string>& known) const;
 };
+
+// Adds the parser's messages to the catalogue; safe to call more than once.
+void addParserMessages();
 
 // Finds an option spec by keyword or alias (upper-case); nullptr when none.
 const OptionSpec* findOption(const std::vector<OptionSpec>& specs, std::string_view upper);

@@ -59,6 +59,11 @@ const std::vector<Case>& cases() {
         {"MAH caliper form with PS distance", m("match distance=ps caliper(distance=ps)=0.1;"), 205,
          -1, 4},
         {"STRATA with MATCH", m("match; strata;"), 203, -1, 4},
+        {"K=0", m("match method=greedy(k=0);"), 900, 3000, 0},
+        {"KMEAN=0", m("match method=optimal(kmean=0);"), 900, 3000, 0},
+        {"KMIN above KMAX", m("match method=varratio(kmin=4 kmax=2);"), 900, 3000, 0},
+        {"PCTCONTROL above 100", m("match method=optimal(pctcontrol=150);"), 900, 3000, 0},
+        {"negative NSTRATA", m("strata nstrata=-1;"), 900, 3000, 0},
         // Weights and listings.
         {"ATE weights with MATCH", m("match; assess / weight=atewgt;"), 193, -1, 4},
         {"match weights without MATCH", m("assess / weight=matchwgt;"), 194, -1, 4},

@@ -89,8 +89,9 @@ struct StepResult {
     std::unique_ptr<VlcRun> run;
     std::unique_ptr<MemoryDataset> data;
     bool logged(int number, int group = host::kGroupProc) const {
-        return log.find("[" + std::to_string(group) + "-" + std::to_string(number) + "]") !=
-               std::string::npos;
+        std::string id = "[";
+        id.append(std::to_string(group)).append("-").append(std::to_string(number)).append("]");
+        return log.find(id) != std::string::npos;
     }
 };
 

@@ -1,6 +1,7 @@
 #include <cmath>
 
 #include "dataset_test_util.h"
+#include "host/csv_reader.h"
 #include "host/missing.h"
 #include "host/schema.h"
 
@@ -275,4 +276,43 @@ TEST(FormatParse, AcceptsTheHostFormsAndRejectsOthers) {
     }
     for (const char* bad : {"F8", "DATE9.", "F4.4", "BEST12.3", "$10.2", "", "8.2x", "F40."})
         EXPECT_FALSE(parseFormat(bad).has_value()) << bad;
+}
+
+namespace {
+std::vector<std::vector<std::string>> readAll(const std::string& p) {
+    auto ds = Dataset::open(p);
+    std::vector<std::vector<std::string>> rows;
+    ds->nextGroup();
+    while (ds->nextObs()) {
+        std::vector<std::string> r;
+        for (int i = 1; i <= ds->nvars(); ++i)
+            r.emplace_back(ds->text(i));
+        rows.push_back(r);
+    }
+    return rows;
+}
+} // namespace
+
+TEST_F(CsvRead, TinyBuffersReadTheSameAsLargeOnes) {
+    // Every construct split at every possible place: quotes, doubled quotes, CRLF, BOM.
+    std::string p = write("t.csv", "\xEF\xBB\xBF"
+                                   "id,s,t\r\n"
+                                   "1,\"a\"\"b\",\"x,\r\ny\"\r\n"
+                                   "2,plain,\"\"\r\n"
+                                   "3,\"\"\"\",end\r\n");
+    auto expected = readAll(p);
+    ASSERT_EQ(expected.size(), 3u);
+    EXPECT_EQ(expected[0][1], "a\"b");
+    EXPECT_EQ(expected[0][2], "x,\r\ny");
+    EXPECT_EQ(expected[2][1], "\"");
+    for (std::size_t bytes = 1; bytes <= 24; ++bytes) {
+        CsvReader::setBufferBytes(bytes);
+        EXPECT_EQ(readAll(p), expected) << bytes << "-byte buffer";
+    }
+    CsvReader::setBufferBytes(1 << 20);
+    std::string u = write("u.csv", "a\n\"abc");
+    CsvReader::setBufferBytes(2);
+    std::string msg = openFails(u);
+    CsvReader::setBufferBytes(1 << 20);
+    EXPECT_NE(msg.find("starts on line 2 (column 1)"), std::string::npos) << msg;
 }
