@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "adjust_fixture.h"
+#include "frame/catalogue.h"
 #include "support/random.h"
 
 namespace velloc::testing {
@@ -231,6 +232,53 @@ TEST_F(StrataTest, StrataWithoutOneGroupOrWithoutEnoughDistinctScores) {
     EXPECT_EQ(vlcstra(run), 1);
     EXPECT_EQ(run.nStrata, 0);
     EXPECT_EQ(logged(245), 1);
+}
+
+TEST_F(StrataTest, LargeGroupOnSpilledFiles) {
+    // Files past a small threshold live on disk. 200 treated units with distinct scores and
+    // K = 4: targets ceil(201 k / 4) - 1 = 50, 100, 150, 200, so 50 treated per stratum. Each
+    // treated unit has a control 0.001 above it, below the next cut (cuts lie 0.002 above a
+    // treated score), so in the same stratum.
+    const std::size_t saved = host::UtilFile::spillThreshold();
+    host::UtilFile::setSpillThreshold(1024);
+    std::vector<Row> rows;
+    for (int i = 0; i < 200; ++i) {
+        // Scrambled observation order: unit i gets score rank (37 i) mod 200.
+        const int rank = (37 * i) % 200;
+        rows.push_back({0.001 + 0.004 * rank, 1});
+        rows.push_back({0.001 + 0.004 * rank + 0.001, 0});
+    }
+    run.nStrata = 4;
+    prepare(rows);
+    const int rc = vlcstra(run);
+    const int back = vlcback(run);
+    const bool spilled = run.vlcvout->spilled();
+    host::UtilFile::setSpillThreshold(saved);
+    ASSERT_EQ(rc, 0);
+    ASSERT_EQ(back, 0);
+    EXPECT_TRUE(spilled);
+    EXPECT_EQ(perStratum(1), (V{50, 50, 50, 50}));
+    EXPECT_EQ(perStratum(0), (V{50, 50, 50, 50}));
+    auto r = records(*run.vlcvout);
+    ASSERT_EQ(r.size(), 400u);
+    for (std::size_t i = 0; i < r.size(); ++i) {
+        EXPECT_EQ(r[i][kVoutObs], static_cast<double>(i + 1));
+        const int rank = (37 * static_cast<int>(i / 2)) % 200;
+        EXPECT_EQ(r[i][kVoutStratum], rank / 50 + 1) << "record " << i;
+    }
+}
+
+TEST_F(StrataTest, SortFailureAbandonsTheGroupWithTheHostError) {
+    // A working file too short to hold the score key cannot be sorted.
+    registerCatalogue();
+    run.vlcvout->setRecordBytes(16);
+    const double rec[2] = {1.0, 1.0};
+    run.vlcvout->write(rec);
+    EXPECT_EQ(vlcsort(run), 1);
+    EXPECT_EQ(run.status, 112);
+    EXPECT_NE(log.str().find("[901-307]"), std::string::npos);
+    run.status = 0;
+    EXPECT_EQ(vlcback(run), 0); // the observation number fits: restoring works
 }
 
 } // namespace
