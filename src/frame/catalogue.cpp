@@ -6,6 +6,7 @@
 #include "host/output_messages.h"
 #include "host/parser.h"
 #include "host/run_messages.h"
+#include "match/match_messages.h"
 #include "model/model_messages.h"
 
 namespace velloc {
@@ -21,6 +22,7 @@ void registerCatalogue() {
     addDriverMessages();
     addFrameMessages();
     addModelMessages();
+    addMatchMessages();
 }
 
 } // namespace velloc

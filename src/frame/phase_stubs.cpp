@@ -29,18 +29,6 @@ int vlcfile(VlcRun&) {
 int vlcback(VlcRun&) {
     return 0;
 }
-int vlcxcov(VlcRun&) {
-    return 0;
-}
-int velloc(VlcRun&) {
-    return 0;
-}
-int vlccomb(VlcRun&) {
-    return 0;
-}
-int vlcmend(VlcRun&) {
-    return 0;
-}
 int vlcstra(VlcRun&) {
     return 0;
 }
@@ -62,9 +50,6 @@ int vlctdat(VlcRun&) {
 int vlctpsc(VlcRun&) {
     return 0;
 }
-int vlctmtc(VlcRun&, int) {
-    return 0;
-}
 int vlctstr(VlcRun&) {
     return 0;
 }
@@ -75,9 +60,6 @@ int vlctdif(VlcRun&) {
     return 0;
 }
 int vlctexw(VlcRun&) {
-    return 0;
-}
-int vlctexm(VlcRun&) {
     return 0;
 }
 int vlctins(VlcRun&) {
