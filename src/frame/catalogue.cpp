@@ -6,6 +6,7 @@
 #include "host/output_messages.h"
 #include "host/parser.h"
 #include "host/run_messages.h"
+#include "input/input_messages.h"
 #include "match/match_messages.h"
 #include "model/model_messages.h"
 
@@ -22,6 +23,7 @@ void registerCatalogue() {
     addDriverMessages();
     addFrameMessages();
     addModelMessages();
+    addInputMessages();
     addMatchMessages();
 }
 

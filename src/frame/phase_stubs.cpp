@@ -5,15 +5,6 @@
 
 namespace velloc {
 
-int vlcbin(VlcRun&) {
-    return 0;
-}
-int vlcin(VlcRun&) {
-    return 0;
-}
-int vlcodel(VlcRun&) {
-    return 0;
-}
 int vlcwght(VlcRun&) {
     return 0;
 }

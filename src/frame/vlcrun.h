@@ -286,6 +286,19 @@ struct VlcRun {
     std::int64_t nTreated = 0, nControl = 0;         // model rows per group
     std::int64_t freqTreated = 0, freqControl = 0;   // frequency totals per group
     BalanceStats balance; // every observation set's statistics (reset by vlcbin)
+    // Set once, on the first BY group: the VLCDATA layout (doubles from the record start, the
+    // analysis values at 4; text offsets in bytes) and the role of each analysis variable.
+    int inputReady = 0;
+    int dataIdNum = 0, dataClassNum = 0;                     // first ID number, first CLASS number
+    int dataIdText = 0, dataClassText = 0, dataClassRaw = 0; // byte offsets of packed text
+    std::vector<int> classNumSlot;                // per CLASS variable: numeric slot, -1 text
+    std::vector<unsigned char> assessOnly;        // per analysis variable: assessment only
+    std::vector<double> contScale;                // per model continuous variable, per group
+    std::unique_ptr<RowCursor> dataCursor;        // the row cursor over VLCDATA
+    std::unique_ptr<ModelRowSource> lregFileRows; // VLCLREG as the fit's row source
+    std::vector<double> lregRow;                  // the model-row buffer of the group
+    int labelWidthMax = 0;                        // the wider of the two group labels
+    std::vector<int> assessLevelWidth;            // per assessed CLASS variable, two-level
 
     // --- Weights, region and strata (vlcwght, vlcregn, vlcsort, vlcfile, vlcstra, vlcback) --
     int voutRecBytes = 0; // VLCVOUT record length

@@ -9,7 +9,7 @@ namespace velloc {
 void addModelMessages() {
     using host::Severity;
     constexpr int g = host::kGroupProc;
-    static const std::array<host::MessageDef, 5> defs{{
+    static const std::array<host::MessageDef, 6> defs{{
         {g, 224, Severity::Error,
          "The propensity score model cannot be fitted in this BY group: the CLASS levels could "
          "not be determined or only one treatment group has positive total weight."},
@@ -23,6 +23,9 @@ void addModelMessages() {
          "A supplied propensity score is 0 or too close to 0; the BY group is skipped."},
         {g, 235, Severity::Error,
          "A supplied propensity score is 1 or too close to 1; the BY group is skipped."},
+        {g, 321, Severity::Note,
+         "The propensity score model was fitted in %1 Newton iterations (result %2); "
+         "coefficients by design column: %3."},
     }};
     host::addMessages(defs);
 }

@@ -1,9 +1,13 @@
 #include "model/vlclreg.h"
 
 #include <new>
+#include <string>
 #include <utility>
 
+#include <fmt/format.h>
+
 #include "frame/vlcrun.h"
+#include "host/messages.h"
 #include "model/logistic.h"
 
 namespace velloc {
@@ -26,6 +30,12 @@ int vlclreg(VlcRun& run) {
     run.nFree = res.m;
     run.fitReturn = res.newtonRc;
     run.fitIterations = res.iterations;
+    // Until the score tables exist the log is where a user sees the fit.
+    std::string coefs;
+    for (std::size_t j = 0; j < run.coef.size(); ++j)
+        coefs += fmt::format("{}{:.10g}", j ? " " : "", run.coef[j]);
+    host::xpmlog(host::kGroupProc, 321,
+                 {std::to_string(run.fitIterations), std::to_string(run.fitReturn), coefs});
     return 0;
 }
 

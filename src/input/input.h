@@ -1,0 +1,39 @@
+// Reading a BY group into VLCSKIP and VLCDATA, and the row cursor over VLCDATA that the
+// levelization library walks.
+#pragma once
+#include <vector>
+
+#include "model/levelize.h"
+
+namespace velloc {
+
+struct VlcRun;
+
+// VLCDATA record fields, in doubles from the record start.
+inline constexpr int kDataObs = 0;
+inline constexpr int kDataFreq = 1;
+inline constexpr int kDataWeight = 2;
+inline constexpr int kDataScore = 3;
+inline constexpr int kDataAnalysis = 4; // one value per analysis variable
+
+// Fixes the record layouts and the analysis-variable roles and registers the model with the
+// levelization library. Runs once, from the first vlcbin. 0 done, 1 the model was refused.
+int inputSetup(VlcRun& run);
+
+// The row cursor: walks the nObsRead records of VLCDATA; the "z" values are the model
+// continuous values divided by their scales (run.contScale).
+class DataCursor : public RowCursor {
+  public:
+    explicit DataCursor(VlcRun& run);
+    int vlcxini() override;
+    int vlcxnxt() override;
+    int vlcxval(CursorRow& row) override;
+    const double* record() const { return rec_.data(); }
+
+  private:
+    VlcRun& run_;
+    std::vector<double> rec_;
+    long long row_ = 0;
+};
+
+} // namespace velloc

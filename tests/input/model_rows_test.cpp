@@ -1,0 +1,151 @@
+// Model rows: scaling, the treated level, group labels, the assessed CLASS variables and the
+// conditions that abandon a BY group.
+#include <cmath>
+
+#include "input_fixture.h"
+#include "model/modelrow.h"
+
+namespace {
+
+using namespace velloc;
+using namespace velloc::testing;
+
+const char* kYesNo = "t,x\nYES,1\nno,2\nYES,3\nno,4\nYES,2.5\nno,3.5\n";
+
+TEST(ModelRows, ContinuousVariablesAreDividedByAQuarterOfTheirRange) {
+    // x spans 1..9: scale 2. c is constant and y's range is negligible against its size
+    // (0.25 <= 0.00001 * 1000001): both enter unscaled.
+    StepRun r = runOnCsv("t,c,x,y\n"
+                         "1,5,1,1000000\n"
+                         "1,5,3,1000001\n"
+                         "1,5,9,1000000\n"
+                         "0,5,2,1000001\n"
+                         "0,5,4,1000000\n"
+                         "0,5,8,1000001\n",
+                         "class t; psmodel t(treated='1') = c x y;");
+    ASSERT_EQ(r.groups.size(), 1u) << r.log;
+    const GroupSnap& g = r.groups[0];
+    EXPECT_EQ(g.scale, (std::vector<double>{1.0, 2.0, 1.0}));
+    ASSERT_EQ(g.D, 4);
+    ASSERT_EQ(g.lreg.size(), 6u);
+    const double x[] = {1, 3, 9, 2, 4, 8};
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(g.lreg[i][kRowObs], double(i + 1));
+        EXPECT_EQ(g.lreg[i][kRowTreat], i < 3 ? 1.0 : 0.0);
+        EXPECT_EQ(g.lreg[i][kRowDesign], 1.0);
+        EXPECT_EQ(g.lreg[i][kRowDesign + 1], 5.0);
+        EXPECT_EQ(g.lreg[i][kRowDesign + 2], x[i] / 2);
+        EXPECT_EQ(g.lreg[i][kRowDesign + 3], i % 2 ? 1000001.0 : 1000000.0);
+    }
+}
+
+TEST(ModelRows, TreatedTextMatchesALevelIgnoringCase) {
+    // Byte order puts "YES" before "no": YES is level 0.
+    StepRun r = runOnCsv(kYesNo, "class t; psmodel t(treated='yes') = x;");
+    ASSERT_EQ(r.groups.size(), 1u) << r.log;
+    const GroupSnap& g = r.groups[0];
+    EXPECT_EQ(g.treatedIndex, 0);
+    EXPECT_EQ(g.treatedLevel, "YES");
+    EXPECT_EQ(g.controlLevel, "no");
+    EXPECT_EQ(g.treatedLabel, "Treated (t = YES)");
+    EXPECT_EQ(g.controlLabel, "Control (t = no)");
+    for (std::size_t i = 0; i < g.lreg.size(); ++i)
+        EXPECT_EQ(g.lreg[i][kRowTreat], i % 2 == 0 ? 1.0 : 0.0);
+    EXPECT_FALSE(r.logged(320));
+}
+
+TEST(ModelRows, WithoutTreatedTheFirstLevelIsTreatedAndTheLogSaysSo) {
+    StepRun r = runOnCsv(kYesNo, "class t; psmodel t = x;");
+    ASSERT_EQ(r.groups.size(), 1u) << r.log;
+    EXPECT_EQ(r.groups[0].treatedLevel, "YES");
+    EXPECT_EQ(r.count(320), 1);
+    EXPECT_NE(r.log.find("'YES'"), std::string::npos);
+
+    StepRun last = runOnCsv(kYesNo, "class t; psmodel t(treated=last) = x;");
+    ASSERT_EQ(last.groups.size(), 1u) << last.log;
+    EXPECT_EQ(last.groups[0].treatedLevel, "no");
+    EXPECT_EQ(last.groups[0].lreg[0][kRowTreat], 0.0);
+    EXPECT_FALSE(last.logged(320));
+}
+
+TEST(ModelRows, AnUnknownTreatedLevelAbandonsTheGroup) {
+    StepRun r = runOnCsv(kYesNo, "class t; psmodel t(treated='ye') = x;");
+    ASSERT_EQ(r.groups.size(), 1u) << r.log;
+    EXPECT_EQ(r.groups[0].rc, 1);
+    EXPECT_EQ(r.count(227), 1);
+    EXPECT_TRUE(r.groups[0].coef.empty()); // no fit
+    EXPECT_EQ(r.code, 112);
+}
+
+TEST(ModelRows, ThreeTreatmentLevelsAbandonOnlyThatGroup) {
+    StepRun r = runOnCsv("g,t,x\n"
+                         "1,a,1\n1,b,2\n1,c,3\n1,a,4\n1,b,5\n"
+                         "2,a,1\n2,b,2\n2,a,3\n2,b,4\n2,a,3.5\n2,b,2.5\n",
+                         "by g; class t; psmodel t(treated='a') = x;");
+    ASSERT_EQ(r.groups.size(), 2u) << r.log;
+    EXPECT_EQ(r.groups[0].rc, 1);
+    EXPECT_EQ(r.count(225), 1);
+    EXPECT_EQ(r.groups[1].rc, 0);
+    EXPECT_EQ(r.groups[1].coef.size(), 2u);
+    EXPECT_EQ(r.code, 112);
+}
+
+TEST(ModelRows, FewerThanTwoRowsInAGroupAbandonIt) {
+    StepRun one = runOnCsv("t,x\n1,1\n0,2\n0,3\n0,4\n", "class t; psmodel t(treated='1') = x;");
+    ASSERT_EQ(one.groups.size(), 1u) << one.log;
+    EXPECT_EQ(one.groups[0].rc, 1);
+    EXPECT_EQ(one.groups[0].nTreated, 1);
+    EXPECT_EQ(one.count(228), 1);
+    EXPECT_FALSE(one.logged(229));
+
+    StepRun ctl = runOnCsv("t,x\n1,1\n0,2\n1,3\n1,4\n", "class t; psmodel t(treated='1') = x;");
+    ASSERT_EQ(ctl.groups.size(), 1u) << ctl.log;
+    EXPECT_EQ(ctl.groups[0].rc, 1);
+    EXPECT_EQ(ctl.count(229), 1);
+    EXPECT_EQ(ctl.code, 112);
+}
+
+TEST(ModelRows, OnlyTwoLevelAssessedClassVariablesAreAssessed) {
+    // h has three levels: reported and left out. k has two, f before m.
+    StepRun r = runOnCsv("t,h,k,x\n"
+                         "1,p,m,1\n1,q,f,2\n1,r,m,3\n"
+                         "0,p,f,4\n0,q,m,5\n0,r,f,6\n",
+                         "class t h k; psmodel t(treated='1') = x; assess var=(h k);");
+    ASSERT_EQ(r.groups.size(), 1u) << r.log;
+    const GroupSnap& g = r.groups[0];
+    EXPECT_EQ(r.count(226), 1);
+    EXPECT_NE(r.log.find("variable h has 3 levels"), std::string::npos) << r.log;
+    EXPECT_EQ(g.nAssessClass2, 1);
+    ASSERT_EQ(g.level1.size(), 2u);
+    EXPECT_EQ(g.level1[1], "f");
+    EXPECT_EQ(g.level2[1], "m");
+    // Binary slots follow x, PS and LPS.
+    ASSERT_EQ(g.excluded.size(), 5u);
+    EXPECT_EQ(g.excluded[3], 1);
+    EXPECT_EQ(g.excluded[4], 0);
+    const char* k = "mfmfmf";
+    for (std::size_t i = 0; i < g.lreg.size(); ++i) {
+        EXPECT_TRUE(std::isnan(g.lreg[i][g.lregClass]));
+        EXPECT_EQ(g.lreg[i][g.lregClass + 1], k[i] == 'f' ? 1.0 : 0.0);
+    }
+    EXPECT_GE(r.code, 4);
+}
+
+TEST(ModelRows, LongLabelsAreShortenedWithAWarning) {
+    // 23 + 20 characters exceed 30: the name keeps 12, the level the other 18. The control
+    // label (23 + 7 = 30) fits.
+    StepRun r = runOnCsv("treatment_received_flag,x\n"
+                         "received_the_program,1\ncontrol,2\nreceived_the_program,3\n"
+                         "control,4\nreceived_the_program,2.5\ncontrol,3.5\n",
+                         "class treatment_received_flag;"
+                         " psmodel treatment_received_flag(treated='received_the_program') = x;");
+    ASSERT_EQ(r.groups.size(), 1u) << r.log;
+    const GroupSnap& g = r.groups[0];
+    EXPECT_EQ(g.treatedLabel, "Treated (treatment_re = received_the_progr)");
+    EXPECT_EQ(g.controlLabel, "Control (treatment_received_flag = control)");
+    EXPECT_EQ(g.treatedLevel, "received_the_program");
+    EXPECT_EQ(r.count(230), 1);
+    EXPECT_FALSE(r.logged(231));
+}
+
+} // namespace
