@@ -1,5 +1,6 @@
 #include "frame/catalogue.h"
 
+#include "adjust/adjust_messages.h"
 #include "frame/driver_messages.h"
 #include "frame/frame_messages.h"
 #include "host/data_messages.h"
@@ -25,6 +26,7 @@ void registerCatalogue() {
     addModelMessages();
     addInputMessages();
     addMatchMessages();
+    addAdjustMessages();
 }
 
 } // namespace velloc

@@ -149,7 +149,7 @@ const MessageDef kFrameMessages[] = {
     {kGroupProc, 219, W, "OUTPUT WEIGHT= is ignored because no weights are computed."},
     {kGroupProc, 220, W,
      "OUTPUT WEIGHT= is ignored with a STRATA statement; use ATEWGT= or ATTWGT=."},
-    {kGroupProc, 240, E, "%1 must be a whole number %2 (found %3)."},
+    {kGroupProc, 198, E, "%1 must be a whole number %2 (found %3)."},
     // Plot notes.
     {kGroupPlot, 1100, N, "PLOTS=NONE turns every plot off; the other plot requests are ignored."},
     {kGroupPlot, 1104, W, "Graphics are switched off; the PLOTS= requests are ignored."},

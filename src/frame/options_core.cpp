@@ -35,7 +35,7 @@ long long wholeOption(const host::ParsedOption& o, std::string_view name, double
         std::string range = max >= 1e15 ? "at least " + std::to_string(static_cast<long long>(min))
                                         : "from " + std::to_string(static_cast<long long>(min)) +
                                               " to " + std::to_string(static_cast<long long>(max));
-        fatal(240, host::kExitOption, {name, range, o.value});
+        fatal(198, host::kExitOption, {name, range, o.value});
     }
     return static_cast<long long>(v);
 }

@@ -47,7 +47,7 @@ void matchOptions(VlcRun& run) {
             if (const host::ParsedOption* kmin = m->find(base + "KMIN"))
                 run.kMin = static_cast<int>(wholeOption(*kmin, "KMIN=", 1, 100000));
             if (run.kMin > run.kMax)
-                fatal(240, host::kExitOption,
+                fatal(198, host::kExitOption,
                       {"KMIN=", "not above KMAX=", std::to_string(run.kMin)});
         } else if (const host::ParsedOption* kt = m->find(base + "KMAXTREATED")) {
             run.kMaxTreated = static_cast<int>(wholeOption(*kt, "KMAXTREATED=", 1, 100000));
@@ -62,14 +62,14 @@ void matchOptions(VlcRun& run) {
         const host::ParsedOption* nc = m->find(base + "NCONTROL");
         if (kmean) {
             if (!(kmean->number > 0))
-                fatal(240, host::kExitOption, {"KMEAN=", "above 0", kmean->value});
+                fatal(198, host::kExitOption, {"KMEAN=", "above 0", kmean->value});
             run.controlLimitType = 1;
             run.kMean = kmean->number;
             if (pct) warn(run, 190);
             if (nc) warn(run, 191);
         } else if (pct) {
             if (!(pct->number > 0 && pct->number <= 100))
-                fatal(240, host::kExitOption,
+                fatal(198, host::kExitOption,
                       {"PCTCONTROL=", "above 0 and at most 100", pct->value});
             run.controlLimitType = 2;
             run.pctControl = pct->number;

@@ -5,24 +5,6 @@
 
 namespace velloc {
 
-int vlcwght(VlcRun&) {
-    return 0;
-}
-int vlcregn(VlcRun&) {
-    return 0;
-}
-int vlcsort(VlcRun&) {
-    return 0;
-}
-int vlcfile(VlcRun&) {
-    return 0;
-}
-int vlcback(VlcRun&) {
-    return 0;
-}
-int vlcstra(VlcRun&) {
-    return 0;
-}
 int vlccdst(VlcRun&) {
     return 0;
 }

@@ -1,0 +1,41 @@
+#include <vector>
+
+#include "adjust/adjust.h"
+#include "frame/vlcrun.h"
+#include "host/utilfile.h"
+
+namespace velloc {
+
+void setAdjustLayouts(VlcRun& run) {
+    const int E = static_cast<int>(run.exactVars.size());
+    const int Q = static_cast<int>(run.assessClass.size());
+    const int M = run.nCombined;
+    run.voutExact = kVoutFixed;
+    run.voutClass = run.voutExact + E;
+    run.voutCont = run.voutClass + Q;
+    run.voutIdNum = run.voutCont + M + 2;
+    run.voutIdText = run.voutIdNum + run.idNumCount;
+    run.voutRecBytes = 8 * run.voutIdText + run.idTextBytes;
+    run.treatRecDoubles = kTrtExact + E + Q + M + 2;
+    run.cntlRecDoubles = kCtlClass + Q + M + 2;
+}
+
+int copyUtilFile(host::UtilFile& src, host::UtilFile& dst) {
+    if (int rc = src.point(0)) return rc;
+    if (int rc = dst.point(-2)) return rc;
+    if (int rc = dst.setRecordBytes(src.recordBytes())) return rc;
+    std::vector<double> buf((src.recordBytes() + 7) / 8 + 1);
+    while (src.read(buf.data()))
+        if (int rc = dst.write(buf.data())) return rc;
+    if (int rc = src.lastError()) return rc;
+    src.point(0);
+    dst.point(0);
+    return 0;
+}
+
+void utilFailure(VlcRun& run, int code) {
+    host::xprrlog(code);
+    run.raise(112);
+}
+
+} // namespace velloc
