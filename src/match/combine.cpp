@@ -23,8 +23,8 @@ std::vector<int> slotOffsets(const VlcRun& run) {
         if (a >= 0 && a < b.nCont - 2) off[a] = run.voutCont + static_cast<int>(c);
     }
     if (b.nCont >= 2) {
-        off[b.psSlot()] = kWrkPs;
-        off[b.lpsSlot()] = kWrkLps;
+        off[b.psSlot()] = kVoutPs;
+        off[b.lpsSlot()] = kVoutLps;
     }
     // Binary slots: the two-level assessed CLASS variables, in list order.
     const int q = static_cast<int>(run.assessClass.size());
@@ -46,7 +46,7 @@ void addObservation(SetStats& set, const std::vector<int>& off, const double* re
                     double v, bool weighted) {
     set.total[g] += f;
     if (weighted) set.wtotal[g] += v;
-    double ps = rec[kWrkPs];
+    double ps = rec[kVoutPs];
     if (ps < set.psMin[g]) set.psMin[g] = ps;
     if (ps > set.psMax[g]) set.psMax[g] = ps;
     for (std::size_t s = 0; s < off.size(); ++s) {
@@ -126,7 +126,7 @@ void vlcextm(double value, VlcRun& run, int g, const double* rec) {
             list.idNum[k * inum + i] = list.idNum[(k - 1) * inum + i];
         if (itext) std::memcpy(&list.idText[k * itext], &list.idText[(k - 1) * itext], itext);
     }
-    list.obs[p] = rec[kWrkObs];
+    list.obs[p] = rec[kVoutObs];
     list.value[p] = value;
     for (std::size_t i = 0; i < inum; ++i)
         list.idNum[p * inum + i] = rec[run.voutIdNum + i];
@@ -139,7 +139,7 @@ int vlccomb(VlcRun& run) {
     BalanceStats& b = run.balance;
     const int nSlots = b.nCont + b.nBin;
     const bool wgt = run.weightType == 125 || run.weightType == 126;
-    const int wField = run.weightType == 125 ? kWrkMatchWgt : kWrkMatchAteWgt;
+    const int wField = run.weightType == 125 ? kVoutMatchAtt : kVoutMatchAte;
     SetStats& match = b.sets[kMatch];
     SetStats& mwgt = b.sets[kFourth];
     clearSet(match, nSlots);
@@ -175,22 +175,22 @@ int vlccomb(VlcRun& run) {
     run.vlccntl->point(0);
 
     while (tmp.read(rec.data())) {
-        const int g = rec[kWrkTreat] < 0.5 ? kControl : kTreated;
+        const int g = rec[kVoutTreat] < 0.5 ? kControl : kTreated;
         double count;
         if (g == kControl) {
             if (!run.vlccntl->read(crec.data())) break;
-            rec[kWrkSet] = crec[kCtlSet];
-            rec[kWrkStatus] = crec[kCtlStatus];
-            rec[kWrkMatchWgt] = crec[kCtlMatchWgt];
-            rec[kWrkMatchAteWgt] = crec[kCtlMatchAteWgt];
+            rec[kVoutMatchSet] = crec[kCtlMatchSet];
+            rec[kVoutRegion] = crec[kCtlRegion];
+            rec[kVoutMatchAtt] = crec[kCtlMatchAtt];
+            rec[kVoutMatchAte] = crec[kCtlMatchAte];
             count = crec[kCtlNTreated];
         } else {
             if (!run.vlctreat->read(trec.data())) break;
-            rec[kWrkSet] = trec[kTrtSet];
-            rec[kWrkStatus] = trec[kTrtStatus];
-            rec[kWrkMatchWgt] = trec[kTrtMatchWgt];
-            rec[kWrkMatchAteWgt] = trec[kTrtMatchAteWgt];
-            count = trec[kTrtNControls];
+            rec[kVoutMatchSet] = trec[kTrtMatchSet];
+            rec[kVoutRegion] = trec[kTrtRegion];
+            rec[kVoutMatchAtt] = trec[kTrtMatchAtt];
+            rec[kVoutMatchAte] = trec[kTrtMatchAte];
+            count = trec[kTrtNMatched];
         }
         // Unmatched units (count 0) are not "matched most".
         if (nTop > 0 && count > 0.0) {
@@ -198,10 +198,10 @@ int vlccomb(VlcRun& run) {
             if (list && count > run.mostMatched[g].value[nTop - 1])
                 vlcextm(count, run, g, rec.data());
         }
-        if (!(rec[kWrkSet] >= 0.1)) rec[kWrkSet] = host::missingValue();
+        if (!(rec[kVoutMatchSet] >= 0.1)) rec[kVoutMatchSet] = host::missingValue();
         wrk.write(rec.data());
-        if (rec[kWrkStatus] >= 1.5) {
-            double f = rec[kWrkFreq];
+        if (rec[kVoutRegion] >= 1.5) {
+            double f = rec[kVoutFreq];
             addObservation(match, off, rec.data(), g, f, f, false);
             if (wgt) addObservation(mwgt, off, rec.data(), g, f, f * rec[wField], true);
         }
@@ -211,9 +211,9 @@ int vlccomb(VlcRun& run) {
     if (wgt) finishMeans(mwgt, off, true);
     wrk.point(0);
     while (wrk.read(rec.data())) {
-        if (!(rec[kWrkStatus] >= 1.5)) continue;
-        const int g = rec[kWrkTreat] < 0.5 ? kControl : kTreated;
-        double f = rec[kWrkFreq];
+        if (!(rec[kVoutRegion] >= 1.5)) continue;
+        const int g = rec[kVoutTreat] < 0.5 ? kControl : kTreated;
+        double f = rec[kVoutFreq];
         addDeviations(match, off, rec.data(), g, f);
         if (wgt) addDeviations(mwgt, off, rec.data(), g, f * rec[wField]);
     }

@@ -144,11 +144,11 @@ int vlcxcov(VlcRun& run) {
     std::vector<double>& x = run.mahVec1;
     run.vlcvout->point(0);
     while (run.vlcvout->read(rec.data())) {
-        int g = rec[kWrkTreat] < 0.5 ? kControl : kTreated;
+        int g = rec[kVoutTreat] < 0.5 ? kControl : kTreated;
         for (int i = 0; i < m; ++i)
             x[i] = rec[run.voutCont + run.mahPos[i]] - mean(run.mahVars[i], g);
-        if (run.mahAddPs) x[run.mahAddPs - 1] = rec[kWrkPs] - mean(run.balance.psSlot(), g);
-        if (run.mahAddLps) x[run.mahAddLps - 1] = rec[kWrkLps] - mean(run.balance.lpsSlot(), g);
+        if (run.mahAddPs) x[run.mahAddPs - 1] = rec[kVoutPs] - mean(run.balance.psSlot(), g);
+        if (run.mahAddLps) x[run.mahAddLps - 1] = rec[kVoutLps] - mean(run.balance.lpsSlot(), g);
         zscp(g == kControl ? run.mahTri1 : run.mahTri2, x, 1.0);
     }
     run.vlcvout->point(0);

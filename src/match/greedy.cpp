@@ -193,7 +193,7 @@ int vlcseql(VlcRun& run) {
     for (int pass = 1; pass <= passes; ++pass) {
         trt.point(0);
         for (std::size_t i = 0; trt.read(run.trtRec.data()); ++i) {
-            if (!(run.trtRec[kTrtStatus] >= 0.5)) continue;
+            if (!(run.trtRec[kTrtRegion] >= 0.5)) continue;
             double d;
             int j = vlccase(run, d);
             if (j < 0) {
@@ -258,7 +258,7 @@ int vlcseqx(VlcRun& run) {
     host::UtilFile& trt = *run.vlctreat;
     trt.point(0);
     for (std::size_t i = 0; trt.read(run.trtRec.data()); ++i) {
-        if (!(run.trtRec[kTrtStatus] >= 0.5)) continue;
+        if (!(run.trtRec[kTrtRegion] >= 0.5)) continue;
         run.usedControls.clear();
         int newControls = 0;
         bool merged = false;

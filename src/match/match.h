@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "adjust/adjust.h"
+
 namespace velloc {
 
 struct VlcRun;
@@ -18,57 +20,7 @@ enum MatchStatusCode {
     kMatchNotAvailable = 105, // the method is not built into this version
 };
 
-// Treated file record (doubles).
-enum TreatedField {
-    kTrtObs = 0,
-    kTrtKey = 1, // random sort key (ORDER=RANDOM)
-    kTrtPs = 2,
-    kTrtLps = 3,
-    kTrtStatus = 5,
-    kTrtFreq = 6,
-    kTrtAte = 7,
-    kTrtAteStab = 8,
-    kTrtAtt = 9,
-    kTrtMatchWgt = 10,
-    kTrtMatchAteWgt = 11,
-    kTrtNControls = 12,
-    kTrtOrdinal = 13,
-    kTrtSet = 14,
-    kTrtExact = 15, // E exact level indices, then Q class indicators, then M + 2 values
-};
-
-// Control file record (doubles).
-enum ControlField {
-    kCtlStatus = 1,
-    kCtlPs = 2,
-    kCtlLps = 3,
-    kCtlSet = 5,
-    kCtlFreq = 6,
-    kCtlAte = 7,
-    kCtlAteStab = 8,
-    kCtlAtt = 9,
-    kCtlMatchWgt = 10,
-    kCtlMatchAteWgt = 11,
-    kCtlNTreated = 12,
-    kCtlClass = 13, // Q class indicators, then M + 2 values
-};
-
-// Working file record (doubles); the variable part starts at the run's voutExact.
-enum WorkField {
-    kWrkObs = 0,
-    kWrkFreq = 1,
-    kWrkTreat = 2,
-    kWrkPs = 3,
-    kWrkLps = 4,
-    kWrkStatus = 5,
-    kWrkAte = 6,
-    kWrkAteStab = 7,
-    kWrkAtt = 8,
-    kWrkSet = 9,
-    kWrkMatchWgt = 10,
-    kWrkMatchAteWgt = 11,
-    kWrkStratum = 12,
-};
+// The record layouts of the working, treated and control files are those of adjust/adjust.h.
 
 inline constexpr double kEps = 1.110223024625157e-10;
 inline constexpr double kLogitClampLimit = 22.921290011601805;

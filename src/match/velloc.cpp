@@ -84,8 +84,8 @@ void loadControls(VlcRun& run) {
     std::vector<double> rec(static_cast<std::size_t>(recordDoubles(*run.vlcvout)));
     run.vlcvout->point(0);
     while (run.vlcvout->read(rec.data())) {
-        if (!(rec[kWrkTreat] < 0.5)) continue;
-        run.ctlPs.push_back(rec[kWrkPs]);
+        if (!(rec[kVoutTreat] < 0.5)) continue;
+        run.ctlPs.push_back(rec[kVoutPs]);
         for (std::size_t i = 0; i < e; ++i)
             run.ctlExact.push_back(rec[run.voutExact + i]);
         if (run.distance == 102) {
@@ -94,8 +94,8 @@ void loadControls(VlcRun& run) {
             for (int i = m; i < p; ++i)
                 run.ctlMah.push_back(0.0);
             double* row = run.ctlMah.data() + run.ctlMah.size() - p;
-            if (run.mahAddPs) row[run.mahAddPs - 1] = rec[kWrkPs];
-            if (run.mahAddLps) row[run.mahAddLps - 1] = rec[kWrkLps];
+            if (run.mahAddPs) row[run.mahAddPs - 1] = rec[kVoutPs];
+            if (run.mahAddLps) row[run.mahAddLps - 1] = rec[kVoutLps];
         }
     }
     run.vlcvout->point(0);
@@ -144,14 +144,13 @@ int writeTreated(VlcRun& run) {
     trt.point(0);
     for (std::size_t i = 0; trt.read(rec.data()); ++i) {
         std::int64_t s = i < run.trtSetId.size() ? run.trtSetId[i] : 0;
-        rec[kTrtSet] = static_cast<double>(s);
-        rec[kTrtMatchWgt] = rec[kTrtMatchAteWgt] = host::missingValue();
+        rec[kTrtMatchSet] = static_cast<double>(s);
+        rec[kTrtMatchAtt] = rec[kTrtMatchAte] = host::missingValue();
         if (s != 0) {
-            rec[kTrtMatchWgt] = 1.0;
-            rec[kTrtMatchAteWgt] =
-                static_cast<double>(run.setCtlCount[s]) / run.setTrtCount[s] + 1.0;
-            rec[kTrtNControls] = run.setCtlCount[s];
-            rec[kTrtStatus] = 2.0;
+            rec[kTrtMatchAtt] = 1.0;
+            rec[kTrtMatchAte] = static_cast<double>(run.setCtlCount[s]) / run.setTrtCount[s] + 1.0;
+            rec[kTrtNMatched] = run.setCtlCount[s];
+            rec[kTrtRegion] = 2.0;
             ++run.nMatchedTreated;
         }
         if (int rc = tmp.write(rec.data())) return sortFailed(run, rc);
@@ -176,15 +175,15 @@ int writeControls(VlcRun& run) {
     ctl.point(0);
     for (std::size_t j = 0; ctl.read(rec.data()); ++j) {
         std::int64_t s = j < run.ctlSetId.size() ? run.ctlSetId[j] : 0;
-        rec[kCtlSet] = static_cast<double>(s);
-        rec[kCtlMatchWgt] = rec[kCtlMatchAteWgt] = host::missingValue();
+        rec[kCtlMatchSet] = static_cast<double>(s);
+        rec[kCtlMatchAtt] = rec[kCtlMatchAte] = host::missingValue();
         if (s != 0) {
             double w = replK ? run.ctlReplWeight[j]
                              : static_cast<double>(run.setTrtCount[s]) / run.setCtlCount[s];
-            rec[kCtlMatchWgt] = w;
-            rec[kCtlMatchAteWgt] = w + 1.0;
+            rec[kCtlMatchAtt] = w;
+            rec[kCtlMatchAte] = w + 1.0;
             rec[kCtlNTreated] = run.setTrtCount[s];
-            rec[kCtlStatus] = 2.0;
+            rec[kCtlRegion] = 2.0;
             ++run.nMatchedControl;
         }
         if (int rc = tmp.write(rec.data())) return sortFailed(run, rc);
@@ -215,7 +214,7 @@ int velloc(VlcRun& run) {
     if (reorders(run)) {
         host::SortKey key{kTrtPs, true};
         if (run.matchOrder == 130) key = {kTrtObs, false};
-        if (run.matchOrder == 131) key = {kTrtKey, false};
+        if (run.matchOrder == 131) key = {kTrtRandom, false};
         if (int rc = copyFile(*run.vlctreat, *run.vlctemp)) return sortFailed(run, rc);
         if (int rc = host::zsort(*run.vlctemp, *run.vlctreat, &key, 1)) return sortFailed(run, rc);
     }

@@ -73,7 +73,7 @@ TEST(Greedy, DescendingOrderMatchesLargestScoreFirstAndRestoresOrder) {
     ASSERT_EQ(t.size(), 2u);
     EXPECT_EQ(t[0][kTrtObs], 1); // back in ascending PS order
     EXPECT_EQ(t[1][kTrtObs], 2);
-    EXPECT_EQ(t[0][kTrtStatus], 2.0);
+    EXPECT_EQ(t[0][kTrtRegion], 2.0);
     // Ascending order: 0.5 first takes 0.55, and 0.6 is left with 0.9 (0.3 away) vs 0.3.
     MatchGroup a;
     a.run->distance = a.run->caliperScale = 100;
@@ -122,9 +122,9 @@ TEST(Greedy, CaliperTestsOnlyTheNearestAdmissibleControl) {
     EXPECT_EQ(g.setOf(1), 0);
     EXPECT_EQ(g.setOf(3), g.setOf(4));
     auto w = *g.workRec(1);
-    EXPECT_TRUE(std::isnan(w[kWrkMatchWgt]));
-    EXPECT_TRUE(std::isnan(w[kWrkSet]));
-    EXPECT_EQ(w[kWrkStatus], 1.0);
+    EXPECT_TRUE(std::isnan(w[kVoutMatchAtt]));
+    EXPECT_TRUE(std::isnan(w[kVoutMatchSet]));
+    EXPECT_EQ(w[kVoutRegion], 1.0);
 }
 
 TEST(Greedy, CaliperWidthItselfPassesWithTheTolerance) {
@@ -147,7 +147,7 @@ TEST(Greedy, NoControlInAnyCaliperFailsTheGroup) {
     EXPECT_EQ(log.count("[1049-249]"), 1);
     EXPECT_EQ(r.matchActive, 0);
     for (const auto& t : g.treated())
-        EXPECT_EQ(t[kTrtSet], 0);
+        EXPECT_EQ(t[kTrtMatchSet], 0);
 }
 
 TEST(Greedy, SecondPassGivesTheFirstTreatedUnitTheLastControl) {
@@ -164,11 +164,11 @@ TEST(Greedy, SecondPassGivesTheFirstTreatedUnitTheLastControl) {
     EXPECT_EQ(g.setOf(2), g.setOf(5));
     EXPECT_EQ(g.setOf(1), g.setOf(3));
     auto t2 = *g.workRec(2), c5 = *g.workRec(5), t1 = *g.workRec(1);
-    EXPECT_EQ(t2[kWrkMatchWgt], 1.0);
-    EXPECT_EQ(t2[kWrkMatchAteWgt], 2.0 / 1.0 + 1.0);
-    EXPECT_EQ(c5[kWrkMatchWgt], 0.5);
-    EXPECT_EQ(c5[kWrkMatchAteWgt], 1.5);
-    EXPECT_EQ(t1[kWrkMatchAteWgt], 2.0);
+    EXPECT_EQ(t2[kVoutMatchAtt], 1.0);
+    EXPECT_EQ(t2[kVoutMatchAte], 2.0 / 1.0 + 1.0);
+    EXPECT_EQ(c5[kVoutMatchAtt], 0.5);
+    EXPECT_EQ(c5[kVoutMatchAte], 1.5);
+    EXPECT_EQ(t1[kVoutMatchAte], 2.0);
 }
 
 TEST(Replace, ControlUsedThreeTimesWeighsThree) {
@@ -187,12 +187,12 @@ TEST(Replace, ControlUsedThreeTimesWeighsThree) {
              {7, 0, 0.9}});
     ASSERT_EQ(runMatch(g), 0);
     auto c = *g.workRec(4);
-    EXPECT_EQ(c[kWrkMatchWgt], 3.0);
-    EXPECT_EQ(c[kWrkMatchAteWgt], 4.0);
+    EXPECT_EQ(c[kVoutMatchAtt], 3.0);
+    EXPECT_EQ(c[kVoutMatchAte], 4.0);
     for (double obs : {1, 2, 3}) {
         auto t = *g.workRec(obs);
-        EXPECT_EQ(t[kWrkSet], c[kWrkSet]);
-        EXPECT_DOUBLE_EQ(t[kWrkMatchAteWgt], 1.0 / 3.0 + 1.0);
+        EXPECT_EQ(t[kVoutMatchSet], c[kVoutMatchSet]);
+        EXPECT_DOUBLE_EQ(t[kVoutMatchAte], 1.0 / 3.0 + 1.0);
     }
     EXPECT_EQ(g.run->nSets, 2);
     EXPECT_EQ(g.setOf(7), 0);
@@ -256,11 +256,11 @@ TEST(Replace, MultipleControlsMergeSetsAndShareWeights) {
     for (double obs : {2, 3, 13, 14, 15})
         EXPECT_EQ(g.setOf(obs), 2) << obs;
     // Control 14 serves B and C, each with two controls: 1/2 + 1/2.
-    EXPECT_DOUBLE_EQ((*g.workRec(14))[kWrkMatchWgt], 1.0);
-    EXPECT_DOUBLE_EQ((*g.workRec(15))[kWrkMatchWgt], 0.5);
-    EXPECT_DOUBLE_EQ((*g.workRec(15))[kWrkMatchAteWgt], 1.5);
+    EXPECT_DOUBLE_EQ((*g.workRec(14))[kVoutMatchAtt], 1.0);
+    EXPECT_DOUBLE_EQ((*g.workRec(15))[kVoutMatchAtt], 0.5);
+    EXPECT_DOUBLE_EQ((*g.workRec(15))[kVoutMatchAte], 1.5);
     // Treated C's set holds 2 treated units and 3 controls.
-    EXPECT_DOUBLE_EQ((*g.workRec(3))[kWrkMatchAteWgt], 3.0 / 2.0 + 1.0);
+    EXPECT_DOUBLE_EQ((*g.workRec(3))[kVoutMatchAte], 3.0 / 2.0 + 1.0);
 }
 
 TEST(Exact, DifferenceOfExactlyPointOnePassesAndMoreFails) {

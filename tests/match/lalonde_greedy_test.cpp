@@ -65,11 +65,11 @@ TEST(LalondeGreedy, SamePairsAsTheReferenceUpToTiedControls) {
 
     std::map<double, double> treatedSet, controlOfSet;
     for (const auto& w : g.working()) {
-        if (!(w[kWrkSet] >= 0.1)) continue;
-        if (w[kWrkTreat] > 0.5)
-            treatedSet[w[kWrkObs]] = w[kWrkSet];
+        if (!(w[kVoutMatchSet] >= 0.1)) continue;
+        if (w[kVoutTreat] > 0.5)
+            treatedSet[w[kVoutObs]] = w[kVoutMatchSet];
         else
-            controlOfSet[w[kWrkSet]] = w[kWrkObs];
+            controlOfSet[w[kVoutMatchSet]] = w[kVoutObs];
     }
     EXPECT_EQ(treatedSet.size(), 185u);
     EXPECT_EQ(g.run->nSets, 185);

@@ -100,8 +100,8 @@ TEST_P(WalkEquivalence, SameControlsAsThePlainWalk) {
         {
             std::size_t j = 0;
             for (const auto& w : g.working())
-                if (w[kWrkTreat] < 0.5) {
-                    ctl[j].obs = w[kWrkObs];
+                if (w[kVoutTreat] < 0.5) {
+                    ctl[j].obs = w[kVoutObs];
                     ctl[j].exact = w[13];
                     ++j;
                 }
@@ -125,11 +125,11 @@ TEST_P(WalkEquivalence, SameControlsAsThePlainWalk) {
         std::map<double, double> setOfTreated;
         std::map<double, std::set<double>> bySet;
         for (const auto& w : g.working()) {
-            if (!(w[kWrkSet] >= 0.1)) continue;
-            if (w[kWrkTreat] > 0.5)
-                setOfTreated[w[kWrkObs]] = w[kWrkSet];
+            if (!(w[kVoutMatchSet] >= 0.1)) continue;
+            if (w[kVoutTreat] > 0.5)
+                setOfTreated[w[kVoutObs]] = w[kVoutMatchSet];
             else
-                bySet[w[kWrkSet]].insert(w[kWrkObs]);
+                bySet[w[kVoutMatchSet]].insert(w[kVoutObs]);
         }
         std::map<double, std::set<double>> got;
         for (const auto& [t, s] : setOfTreated)
