@@ -159,22 +159,17 @@ int vlccomb(VlcRun& run) {
         list.idText.assign(static_cast<std::size_t>(nTop) * run.idTextBytes, ' ');
     }
 
+    // The working file is rewritten in place, record by record.
     host::UtilFile& wrk = *run.vlcvout;
-    host::UtilFile& tmp = *run.vlctemp;
-    tmp.point(-2);
-    tmp.setRecordBytes(wrk.recordBytes());
     std::vector<double> rec(wrk.recordBytes() / sizeof(double));
     std::vector<double> trec(run.vlctreat->recordBytes() / sizeof(double));
     std::vector<double> crec(run.vlccntl->recordBytes() / sizeof(double));
-    wrk.point(0);
-    while (wrk.read(rec.data()))
-        tmp.write(rec.data());
-    tmp.point(0);
-    wrk.point(0);
     run.vlctreat->point(0);
     run.vlccntl->point(0);
-
-    while (tmp.read(rec.data())) {
+    const std::int64_t nRec = wrk.count();
+    for (std::int64_t k = 1; k <= nRec; ++k) {
+        wrk.point(k);
+        if (!wrk.read(rec.data())) break;
         const int g = rec[kVoutTreat] < 0.5 ? kControl : kTreated;
         double count;
         if (g == kControl) {
@@ -199,6 +194,7 @@ int vlccomb(VlcRun& run) {
                 vlcextm(count, run, g, rec.data());
         }
         if (!(rec[kVoutMatchSet] >= 0.1)) rec[kVoutMatchSet] = host::missingValue();
+        wrk.point(k);
         wrk.write(rec.data());
         if (rec[kVoutRegion] >= 1.5) {
             double f = rec[kVoutFreq];
@@ -218,7 +214,6 @@ int vlccomb(VlcRun& run) {
         if (wgt) addDeviations(mwgt, off, rec.data(), g, f * rec[wField]);
     }
     wrk.point(0);
-    tmp.point(-2);
     run.vlctreat->point(0);
     run.vlccntl->point(0);
     finishVariances(match, off, b.nCont, false, run.sdTreatedOnly != 0);

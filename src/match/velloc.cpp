@@ -167,14 +167,13 @@ int writeTreated(VlcRun& run) {
 
 int writeControls(VlcRun& run) {
     host::UtilFile& ctl = *run.vlccntl;
-    host::UtilFile& tmp = *run.vlctemp;
-    tmp.point(-2);
-    tmp.setRecordBytes(ctl.recordBytes());
     std::vector<double> rec(static_cast<std::size_t>(recordDoubles(ctl)));
     const bool replK = run.withReplacement && run.multipleK;
-    ctl.point(0);
-    for (std::size_t j = 0; ctl.read(rec.data()); ++j) {
-        std::int64_t s = j < run.ctlSetId.size() ? run.ctlSetId[j] : 0;
+    const std::int64_t n = ctl.count();
+    for (std::int64_t j = 0; j < n; ++j) {
+        ctl.point(j + 1);
+        if (!ctl.read(rec.data())) return sortFailed(run, ctl.lastError());
+        std::int64_t s = j < static_cast<std::int64_t>(run.ctlSetId.size()) ? run.ctlSetId[j] : 0;
         rec[kCtlMatchSet] = static_cast<double>(s);
         rec[kCtlMatchAtt] = rec[kCtlMatchAte] = host::missingValue();
         if (s != 0) {
@@ -186,9 +185,10 @@ int writeControls(VlcRun& run) {
             rec[kCtlRegion] = 2.0;
             ++run.nMatchedControl;
         }
-        if (int rc = tmp.write(rec.data())) return sortFailed(run, rc);
+        ctl.point(j + 1);
+        if (int rc = ctl.write(rec.data())) return sortFailed(run, rc);
     }
-    if (int rc = copyFile(tmp, ctl)) return sortFailed(run, rc);
+    ctl.point(0);
     return 0;
 }
 
