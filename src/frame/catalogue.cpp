@@ -9,6 +9,7 @@
 #include "host/parser.h"
 #include "host/run_messages.h"
 #include "input/input_messages.h"
+#include "match/match_messages.h"
 #include "model/model_messages.h"
 
 namespace velloc {
@@ -27,6 +28,7 @@ void registerCatalogue() {
     addInputMessages();
     addAdjustMessages();
     addAssessMessages();
+    addMatchMessages();
 }
 
 } // namespace velloc

@@ -5,24 +5,6 @@
 
 namespace velloc {
 
-int vlcxcov(VlcRun&) {
-    return 0;
-}
-int velloc(VlcRun&) {
-    return 0;
-}
-int vlccomb(VlcRun&) {
-    return 0;
-}
-int vlcmend(VlcRun&) {
-    return 0;
-}
-int vlctmtc(VlcRun&, int) {
-    return 0;
-}
-int vlctexm(VlcRun&) {
-    return 0;
-}
 int vlcpset(VlcRun&) {
     return 0;
 }

@@ -343,6 +343,27 @@ struct VlcRun {
     int contRows = 0;    // continuous rows exist: PS shown, LPS assessed or a continuous variable
     int strataOwnSd = 0; // stratum differences use the stratum's own deviation (StdDev shown)
 
+    // --- Matching (vlcxcov, velloc, vlccomb, vlcmend, vlctmtc, vlctexm) ----------------------
+    // Control side held in memory, in control-file (ascending PS) order.
+    std::vector<double> ctlPs;    // n_c scores
+    std::vector<double> ctlExact; // n_c rows of E exact level indices
+    std::vector<double> ctlMah;   // n_c rows of nMahComp Mahalanobis coordinates
+    std::vector<int> mahPos;      // per listed Mahalanobis covariate: its combined-value index
+    // Set numbers (0: unmatched) and per-set counts, index 1..nSets.
+    std::vector<std::int64_t> trtSetId, ctlSetId;
+    std::vector<std::int32_t> setTrtCount, setCtlCount;
+    std::vector<double> ctlReplWeight; // REPLACE with K > 1
+    std::vector<int> usedControls;     // controls already given to the current treated unit
+    // Next unmatched control at or right of j (index j), at or left of j (index j + 1); lets
+    // the greedy search step over matched controls in amortised constant time.
+    std::vector<int> nextFreeRight, nextFreeLeft;
+    std::vector<double> trtRec;     // the current treated record
+    int unmatchedFlag = 0;
+    int matchStatus = 0;            // 0, 101, 102, 103, 104, 105 (method not available)
+    int solverOutcome = 0;          // optimal methods: 0 solved, 1 to check, 2 failed
+    std::int64_t nMatchedTreated = 0, nMatchedControl = 0;
+    std::unique_ptr<host::TableDefinition> matchMostDef; // MatchMostObs, made on first use
+
     // --- Model and fit ----------------------------------------------------------------------
     ModelDesc model;                    // registered once (zlevmod); levels per BY group
     ModelRowSource* lregRows = nullptr; // VLCLREG as model rows (UtilFileRows over the file)
