@@ -148,7 +148,8 @@ int centry(VlcFit* fit) {
     return 0;
 }
 
-int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res) {
+int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
+                const std::vector<unsigned char>& expectedAliases) {
     res = FitResult{};
     res.D = D;
     if (D < 1 || rows.recordDoubles() < kRowDesign + D) return res.rc = 1;
@@ -202,6 +203,8 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
         if (sweepStatus[k] == '0') {
             res.aliased[k - 1] = 1;
             ++res.nAliased;
+            if (static_cast<std::size_t>(k) < expectedAliases.size() && expectedAliases[k])
+                continue;
             if (!res.warned233) host::xpmlog(host::kGroupProc, 233);
             res.warned233 = true;
             res.status = 4;

@@ -37,7 +37,11 @@ struct FitResult {
 
 // Fits the logistic model of the treatment indicator on the D design columns of the model
 // rows (at most nRecords of them). Issues messages 224, 232 and 233. Never throws.
-int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res);
+// expectedAliases (D flags, may be empty) marks the columns that the parameterisation makes
+// redundant: they are aliased like any other, but without the warning, since nothing in the
+// data or the model caused them.
+int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
+                const std::vector<unsigned char>& expectedAliases = {});
 
 // Logit score of a design row under the coefficient vector.
 double lpsFromDesign(const double* design, const double* coef, int D);

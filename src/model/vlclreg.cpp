@@ -9,6 +9,7 @@
 #include "frame/vlcrun.h"
 #include "host/messages.h"
 #include "model/logistic.h"
+#include "model/structure.h"
 
 namespace velloc {
 
@@ -18,7 +19,8 @@ int vlclreg(VlcRun& run) {
     FitResult res;
     int rc = 1;
     try {
-        rc = fitLogistic(*rows, run.model.layout.D, run.nObsRead, res);
+        rc = fitLogistic(*rows, run.model.layout.D, run.nObsRead, res,
+                         structuralAliases(run.model));
     } catch (const std::bad_alloc&) {
         return 1; // no storage for the fit: the group is abandoned without a message
     }

@@ -153,3 +153,29 @@ TEST_F(Cli, SeveralStepsRunInTurnAndTheWorstStatusWins) {
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Cli, OnlyAliasingInTheDataWarns) {
+    // g has three levels: its last indicator is redundant by construction and must not warn;
+    // z = 2x is redundant in the data and must.
+    std::string csv = "t,g,x,z\n";
+    for (int i = 0; i < 40; ++i) {
+        int x = (i * 7) % 11;
+        csv += std::to_string((i % 3 == 0) != (x > 5)) + "," + "abc"[i % 3] + "," +
+               std::to_string(x) + "," + std::to_string(2 * x) + "\n";
+    }
+    write("d.csv", csv);
+    write("plain.vlc", "proc velloc data='d.csv'; class t g; psmodel t(treated='1') = g x; run;");
+    Result plain = run("--log run.log plain.vlc");
+    EXPECT_EQ(plain.exit, 0) << plain.log;
+    EXPECT_EQ(plain.log.find("[1049-233]"), std::string::npos) << plain.log;
+    EXPECT_NE(plain.log.find("status 0."), std::string::npos) << plain.log;
+    std::filesystem::remove(dir / "run.log");
+    write("dup.vlc", "proc velloc data='d.csv'; class t g; psmodel t(treated='1') = g x z; run;");
+    Result dup = run("--log run.log dup.vlc");
+    EXPECT_NE(dup.log.find("[1049-233]"), std::string::npos) << dup.log;
+    EXPECT_NE(dup.log.find("status 4."), std::string::npos) << dup.log;
+}
+
+} // namespace
