@@ -2,6 +2,9 @@
 
 #include "host/tempfile.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
@@ -17,7 +20,34 @@ std::atomic<std::size_t> gThreshold{std::size_t{256} << 20};
 
 constexpr std::size_t kWindowBytes = std::size_t{1} << 20; // I/O buffer of a spilled file
 constexpr std::size_t kFirstCapacity = std::size_t{64} << 10;
-constexpr std::size_t kKeepCapacity = std::size_t{16} << 20; // kept across empties
+constexpr std::size_t kMaxReserve = std::size_t{1} << 30;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// In-memory records live in an anonymous mapping rather than the heap. First-touch page faults
+// are the dominant cost of a pass over fresh memory on virtual machines, so the mapping asks
+// for huge pages, reserves the spill threshold's worth of address space at once (pages are
+// only committed when written), grows without copying (mremap), and is kept when the file is
+// emptied: the next phase that rewrites the file reuses pages that are already resident.
+std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+
+char* mapBytes(std::size_t cap) {
+    void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
+                     -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
+    return static_cast<char*>(p);
+}
+
+char* remapBytes(char* old, std::size_t oldCap, std::size_t cap) {
+    void* p = ::mremap(old, oldCap, cap, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return nullptr;
+    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
+    return static_cast<char*>(p);
+}
+
+void unmapBytes(char* p, std::size_t cap) {
+    if (p) ::munmap(p, cap);
+}
 
 } // namespace
 
@@ -43,7 +73,7 @@ struct UtilFile::Impl {
 
     Impl(std::string n, std::size_t r) : name(std::move(n)), rec(r) {}
     ~Impl() {
-        std::free(mem);
+        unmapBytes(mem, memCap);
         std::free(win);
     }
 
@@ -74,12 +104,14 @@ struct UtilFile::Impl {
     }
 
     int grow(std::size_t need) {
+        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
         std::size_t cap = std::max(memCap, kFirstCapacity);
         while (cap < need)
             cap = cap > SIZE_MAX / 2 ? need : cap * 2;
-        // Never hold more than the threshold allows; the spill happens before.
-        cap = std::max(need, std::min(cap, gThreshold.load(std::memory_order_relaxed)));
-        char* p = static_cast<char*>(std::realloc(mem, cap));
+        // Address space up to the threshold costs nothing until written: reserve it at once.
+        std::size_t reserve = std::min(gThreshold.load(std::memory_order_relaxed), kMaxReserve);
+        cap = roundUp(std::max({need, cap, reserve}), page);
+        char* p = mem ? remapBytes(mem, memCap, cap) : mapBytes(cap);
         if (p == nullptr) return setError(fail(kUtilNoMemory, name, std::to_string(cap)));
         mem = p;
         memCap = cap;
@@ -99,7 +131,7 @@ struct UtilFile::Impl {
             file.close();
             return setError(rc);
         }
-        std::free(mem);
+        unmapBytes(mem, memCap);
         mem = nullptr;
         memCap = 0;
         win = w;
@@ -116,11 +148,6 @@ struct UtilFile::Impl {
         win = nullptr;
         winCap = winLen = dLo = dHi = 0;
         winOff = 0;
-        if (memCap > kKeepCapacity) {
-            std::free(mem);
-            mem = nullptr;
-            memCap = 0;
-        }
         count = pos = 0;
         err = 0;
     }
