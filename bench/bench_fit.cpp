@@ -95,15 +95,15 @@ int main(int argc, char** argv) {
     for (double t : study.treat)
         treated += t;
 
-    ModelSpec spec;
-    spec.classVars = {{"treat", 1, true, true}, {"c1", 2, false, false}, {"c2", 2, false, false}};
-    spec.nCont = kCont;
+    ModelSpec modelDef;
+    modelDef.classVars = {{"treat", 1, true, true}, {"c1", 2, false, false}, {"c2", 2, false, false}};
+    modelDef.nCont = kCont;
     for (int j = 0; j < kCont; ++j)
-        spec.effects.push_back({{FactorRef{false, j}}, {}});
-    spec.effects.push_back({{FactorRef{true, 1}}, {}});
-    spec.effects.push_back({{FactorRef{true, 2}}, {}});
+        modelDef.effects.push_back({{FactorRef{false, j}}, {}});
+    modelDef.effects.push_back({{FactorRef{true, 1}}, {}});
+    modelDef.effects.push_back({{FactorRef{true, 2}}, {}});
     ModelDesc model;
-    zlevmod(model, spec);
+    zlevmod(model, modelDef);
     StudyCursor cursor(study);
 
     // The model rows stand in for the utility file; touched here so paging is not timed.

@@ -168,16 +168,16 @@ void analysisVariables(VlcRun& run) {
 
 // Hands the CLASS variables and the PSMODEL effects to the levelization library.
 void registerModel(VlcRun& run) {
-    ModelSpec spec;
+    ModelSpec modelDef;
     for (const ClassVar& c : run.classVars) {
         ClassVarSpec v;
         v.name = c.var.name;
         v.width = c.width;
         v.numeric = c.var.type == host::VarType::Numeric;
         v.numericUnformatted = c.numericUnformatted;
-        spec.classVars.push_back(v);
+        modelDef.classVars.push_back(v);
     }
-    spec.nCont = run.psSupplied ? 0 : run.nModelCont;
+    modelDef.nCont = run.psSupplied ? 0 : run.nModelCont;
     auto factor = [&](int var) {
         FactorRef f;
         int c = classIndex(run, var);
@@ -192,10 +192,10 @@ void registerModel(VlcRun& run) {
                 es.crossed.push_back(factor(v));
             for (int v : e.nested)
                 es.nested.push_back(factor(v));
-            spec.effects.push_back(es);
+            modelDef.effects.push_back(es);
         }
     }
-    if (zlevmod(run.model, spec) != 0) host::xexit(host::kExitOption);
+    if (zlevmod(run.model, modelDef) != 0) host::xexit(host::kExitOption);
 }
 
 void openUtilityFiles(VlcRun& run) {

@@ -292,7 +292,7 @@ std::vector<ParsedStatement> Parser::parse() {
             skipStatement();
             continue;
         }
-        const StatementSpec* spec = nullptr;
+        const StatementSpec* decl = nullptr;
         Token kw = next();
         if (kw.upper == "RUN" || kw.upper == "QUIT") break;
         if (kw.upper == "PROC") {
@@ -307,15 +307,15 @@ std::vector<ParsedStatement> Parser::parse() {
                 first = false;
                 continue;
             }
-            spec = &g_.statements.front();
+            decl = &g_.statements.front();
         } else {
             for (const auto& s : g_.statements) {
                 if (&s == &g_.statements.front()) continue;
                 if (s.name == kw.upper ||
                     std::find(s.aliases.begin(), s.aliases.end(), kw.upper) != s.aliases.end())
-                    spec = &s;
+                    decl = &s;
             }
-            if (!spec) {
+            if (!decl) {
                 std::vector<std::string> known;
                 for (const auto& s : g_.statements)
                     known.push_back(s.name);
@@ -329,7 +329,7 @@ std::vector<ParsedStatement> Parser::parse() {
         }
         first = false;
         ParsedStatement st;
-        st.keyword = spec->name;
+        st.keyword = decl->name;
         st.line = kw.line;
         st.column = kw.column;
         int before = errors_;
@@ -337,7 +337,7 @@ std::vector<ParsedStatement> Parser::parse() {
         if (traceSyntax)
             Log::plain("SYN: statement " + st.keyword + " at line " + std::to_string(st.line) +
                        ", column " + std::to_string(st.column));
-        bool ok = statement(st, *spec);
+        bool ok = statement(st, *decl);
         if (!ok || errors_ > before) {
             skipStatement();
             continue;
@@ -367,9 +367,9 @@ std::vector<ParsedStatement> Parser::parse() {
     return out;
 }
 
-bool Parser::statement(ParsedStatement& st, const StatementSpec& spec) {
-    std::string ctx = spec.name;
-    switch (spec.positional) {
+bool Parser::statement(ParsedStatement& st, const StatementSpec& decl) {
+    std::string ctx = decl.name;
+    switch (decl.positional) {
     case Positional::None:
         break;
     case Positional::Var: {
@@ -386,7 +386,7 @@ bool Parser::statement(ParsedStatement& st, const StatementSpec& spec) {
         if (peek().kind != TokenKind::Name) return expected("a variable name", ctx);
         while (peek().kind == TokenKind::Name) {
             bool desc = false;
-            if (spec.positional == Positional::ByList && peek().upper == "DESCENDING") {
+            if (decl.positional == Positional::ByList && peek().upper == "DESCENDING") {
                 next();
                 desc = true;
                 if (peek().kind != TokenKind::Name)
@@ -402,13 +402,13 @@ bool Parser::statement(ParsedStatement& st, const StatementSpec& spec) {
         if (!hooks_.parseSpecial(*this, st)) return false;
         break;
     }
-    if (!options(st, spec.options, "", ctx, ';', &spec.after)) return false;
+    if (!options(st, decl.options, "", ctx, ';', &decl.after)) return false;
     if (accept('/')) {
-        if (spec.after.empty()) {
+        if (decl.after.empty()) {
             error(peek(), "the " + ctx + " statement has no options after '/'.");
             return false;
         }
-        if (!options(st, spec.after, "", ctx, ';', nullptr)) return false;
+        if (!options(st, decl.after, "", ctx, ';', nullptr)) return false;
     }
     if (!atPunct(';')) return expected("';'", ctx);
     return true;
@@ -426,8 +426,8 @@ bool Parser::options(ParsedStatement& st, const std::vector<OptionSpec>& specs,
             return expected(std::string("an option (") + joinNames(specs) + ") or '" + closer + "'",
                             context);
         }
-        const OptionSpec* spec = findOption(specs, t.upper);
-        if (!spec) {
+        const OptionSpec* decl = findOption(specs, t.upper);
+        if (!decl) {
             if (otherSide && findOption(*otherSide, t.upper)) {
                 error(t, t.upper + " belongs after the '/' in the " + std::string(context) +
                              " statement.");
@@ -442,52 +442,52 @@ bool Parser::options(ParsedStatement& st, const std::vector<OptionSpec>& specs,
                    {file_, std::to_string(t.line), std::to_string(t.column), t.text, where, hint});
             return false;
         }
-        if (!option(st, *spec, prefix, context)) return false;
+        if (!option(st, *decl, prefix, context)) return false;
     }
 }
 
-bool Parser::option(ParsedStatement& st, const OptionSpec& spec, const std::string& prefix,
+bool Parser::option(ParsedStatement& st, const OptionSpec& decl, const std::string& prefix,
                     std::string_view context) {
     Token kw = next();
     std::size_t slot = st.options.size();
     st.options.emplace_back();
     {
         ParsedOption& o = st.options[slot];
-        o.path = prefix + spec.name;
+        o.path = prefix + decl.name;
         o.written = kw.upper;
         o.line = kw.line;
         o.column = kw.column;
         o.seq = ++seq_;
     }
-    std::string path = prefix + spec.name;
+    std::string path = prefix + decl.name;
     bool pre = false;
-    if (!spec.pre.empty() && atPunct('(')) {
+    if (!decl.pre.empty() && atPunct('(')) {
         next();
-        if (!options(st, spec.pre, path + "/", context, ')', nullptr)) return false;
+        if (!options(st, decl.pre, path + "/", context, ')', nullptr)) return false;
         next();
         pre = true;
     }
-    if (spec.kind == ValueKind::Flag) return true;
+    if (decl.kind == ValueKind::Flag) return true;
     if (!atPunct('=')) {
-        if (spec.valueOptional && pre) return true;
-        return expected("'=' after " + spec.name, context);
+        if (decl.valueOptional && pre) return true;
+        return expected("'=' after " + decl.name, context);
     }
     next();
     ParsedOption o = st.options[slot];
-    bool ok = value(st, spec, o, path, context);
+    bool ok = value(st, decl, o, path, context);
     st.options[slot] = std::move(o);
-    if (ok && !spec.post.empty() && atPunct('(')) {
+    if (ok && !decl.post.empty() && atPunct('(')) {
         next();
-        if (!options(st, spec.post, path + "/", context, ')', nullptr)) return false;
+        if (!options(st, decl.post, path + "/", context, ')', nullptr)) return false;
         next();
     }
     return ok;
 }
 
-bool Parser::value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
+bool Parser::value(ParsedStatement& st, const OptionSpec& decl, ParsedOption& o,
                    const std::string& path, std::string_view context) {
-    std::string what = "a value for " + spec.name;
-    switch (spec.kind) {
+    std::string what = "a value for " + decl.name;
+    switch (decl.kind) {
     case ValueKind::Flag:
         return true;
     case ValueKind::NumberOrMissing:
@@ -500,7 +500,7 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
     case ValueKind::Number: {
         bool neg = accept('-');
         if (peek().kind != TokenKind::Number)
-            return expected("a number after " + spec.name + "=", context);
+            return expected("a number after " + decl.name + "=", context);
         Token n = next();
         o.number = neg ? -n.number : n.number;
         o.value = (neg ? "-" : "") + n.text;
@@ -509,7 +509,7 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
     case ValueKind::Name:
     case ValueKind::NameList: {
         if (peek().kind != TokenKind::Name)
-            return expected("a variable name after " + spec.name + "=", context);
+            return expected("a variable name after " + decl.name + "=", context);
         do {
             Token n = next();
             if (n.text.size() > static_cast<std::size_t>(kMaxNameLength)) {
@@ -517,35 +517,35 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
                 return false;
             }
             o.names.push_back(n.text);
-        } while (spec.kind == ValueKind::NameList && peek().kind == TokenKind::Name &&
+        } while (decl.kind == ValueKind::NameList && peek().kind == TokenKind::Name &&
                  !atPunct('=', 1) && !atPunct('(', 1));
         o.value = o.names.front();
         return true;
     }
     case ValueKind::Var:
         if (peek().kind != TokenKind::Name)
-            return expected("a variable name after " + spec.name + "=", context);
-        if (!readListItem(o.names, o.vars, spec.name, false)) return false;
+            return expected("a variable name after " + decl.name + "=", context);
+        if (!readListItem(o.names, o.vars, decl.name, false)) return false;
         if (o.vars.size() != 1) {
-            error(peek(), spec.name + "= takes one variable.");
+            error(peek(), decl.name + "= takes one variable.");
             return false;
         }
         o.value = o.names.front();
         return true;
     case ValueKind::VarList:
         if (peek().kind != TokenKind::Name && !atPunct('('))
-            return expected("a variable or a list of variables in parentheses after " + spec.name +
+            return expected("a variable or a list of variables in parentheses after " + decl.name +
                                 "=",
                             context);
-        return varList(o, spec.name, spec.psLpsItems);
+        return varList(o, decl.name, decl.psLpsItems);
     case ValueKind::DataSet: {
         const Token& t = peek();
         if (t.kind != TokenKind::String && t.kind != TokenKind::Name &&
             t.kind != TokenKind::Compound)
-            return expected("a data set name or a quoted path after " + spec.name + "=", context);
+            return expected("a data set name or a quoted path after " + decl.name + "=", context);
         Token d = next();
         if (d.kind == TokenKind::String && d.text.empty()) {
-            error(d, "the data set path after " + spec.name + "= is empty.");
+            error(d, "the data set path after " + decl.name + "= is empty.");
             return false;
         }
         o.value = d.text;
@@ -554,7 +554,7 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
     }
     case ValueKind::Text:
         if (peek().kind != TokenKind::String)
-            return expected("a quoted text after " + spec.name + "=", context);
+            return expected("a quoted text after " + decl.name + "=", context);
         o.value = next().text;
         o.quoted = true;
         return true;
@@ -564,15 +564,15 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
             o.quoted = true;
             return true;
         }
-        return choice(st, spec, o, path, context);
+        return choice(st, decl, o, path, context);
     case ValueKind::Choice:
-        return choice(st, spec, o, path, context);
+        return choice(st, decl, o, path, context);
     case ValueKind::ChoiceList:
         if (accept('(')) {
             if (atPunct(')')) return expected(what, context);
             while (!atPunct(')')) {
                 ParsedOption item;
-                if (!choice(st, spec, item, path, context)) return false;
+                if (!choice(st, decl, item, path, context)) return false;
                 o.names.push_back(item.value);
             }
             next();
@@ -580,7 +580,7 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
             return true;
         } else {
             ParsedOption item;
-            if (!choice(st, spec, item, path, context)) return false;
+            if (!choice(st, decl, item, path, context)) return false;
             o.names.push_back(item.value);
             o.value = item.value;
             return true;
@@ -588,7 +588,7 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
     case ValueKind::NumberOrGroup:
         if (!atPunct('(')) {
             ParsedOption tmp;
-            OptionSpec num = spec;
+            OptionSpec num = decl;
             num.kind = ValueKind::Number;
             if (!value(st, num, tmp, path, context)) return false;
             o.number = tmp.number;
@@ -597,26 +597,26 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
         }
         [[fallthrough]];
     case ValueKind::Group:
-        if (!accept('(')) return expected("'(' after " + spec.name + "=", context);
-        if (!options(st, spec.group, path + "/", context, ')', nullptr)) return false;
+        if (!accept('(')) return expected("'(' after " + decl.name + "=", context);
+        if (!options(st, decl.group, path + "/", context, ')', nullptr)) return false;
         next();
         return true;
     }
     return false;
 }
 
-bool Parser::choice(ParsedStatement& st, const OptionSpec& spec, ParsedOption& o,
+bool Parser::choice(ParsedStatement& st, const OptionSpec& decl, ParsedOption& o,
                     const std::string& path, std::string_view context) {
     const Token& t = peek();
     if (t.kind != TokenKind::Name)
-        return expected("one of " + joinNames(spec.choices) + " after " + spec.name + "=", context);
-    const OptionSpec* c = findOption(spec.choices, t.upper);
+        return expected("one of " + joinNames(decl.choices) + " after " + decl.name + "=", context);
+    const OptionSpec* c = findOption(decl.choices, t.upper);
     if (!c) {
         ++errors_;
-        std::string hint = suggestion(t.text, namesOf(spec.choices));
+        std::string hint = suggestion(t.text, namesOf(decl.choices));
         xpmlog(kGroupGrammar, 6,
-               {file_, std::to_string(t.line), std::to_string(t.column), t.text, spec.name + "=",
-                joinNames(spec.choices), hint});
+               {file_, std::to_string(t.line), std::to_string(t.column), t.text, decl.name + "=",
+                joinNames(decl.choices), hint});
         return false;
     }
     Token kw = next();

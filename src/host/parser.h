@@ -165,22 +165,22 @@ class Parser {
     int errors_ = 0;
     int seq_ = 0;
 
-    bool statement(ParsedStatement& st, const StatementSpec& spec);
+    bool statement(ParsedStatement& st, const StatementSpec& decl);
     bool options(ParsedStatement& st, const std::vector<OptionSpec>& specs,
                  const std::string& prefix, std::string_view context, char closer,
                  const std::vector<OptionSpec>* otherSide);
-    bool option(ParsedStatement& st, const OptionSpec& spec, const std::string& prefix,
+    bool option(ParsedStatement& st, const OptionSpec& decl, const std::string& prefix,
                 std::string_view context);
-    bool value(ParsedStatement& st, const OptionSpec& spec, ParsedOption& opt,
+    bool value(ParsedStatement& st, const OptionSpec& decl, ParsedOption& opt,
                const std::string& path, std::string_view context);
-    bool choice(ParsedStatement& st, const OptionSpec& spec, ParsedOption& opt,
+    bool choice(ParsedStatement& st, const OptionSpec& decl, ParsedOption& opt,
                 const std::string& path, std::string_view context);
     bool varList(ParsedOption& opt, std::string_view context, bool psLpsItems);
     void skipStatement();
     std::string suggestion(std::string_view word, const std::vector<std::string>& known) const;
 };
 
-// Finds an option spec by keyword or alias (upper-case); nullptr when none.
+// Finds an option decl by keyword or alias (upper-case); nullptr when none.
 const OptionSpec* findOption(const std::vector<OptionSpec>& specs, std::string_view upper);
 // Whether two words are at most one edit apart (insert, delete, replace, swap).
 bool oneEditApart(std::string_view a, std::string_view b);

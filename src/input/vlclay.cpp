@@ -82,25 +82,25 @@ int inputSetup(VlcRun& run) {
             }
     }
 
-    ModelSpec spec;
+    ModelSpec modelDef;
     for (const ClassVar& c : run.classVars) {
         ClassVarSpec s;
         s.name = c.var.name;
         s.width = c.width;
         s.numeric = c.var.type == host::VarType::Numeric;
         s.numericUnformatted = c.numericUnformatted;
-        spec.classVars.push_back(s);
+        modelDef.classVars.push_back(s);
     }
-    spec.nCont = run.nModelCont;
+    modelDef.nCont = run.nModelCont;
     if (!run.psSupplied) {
         for (const Effect& e : run.effects) {
             EffectSpec es;
             if (factorRefs(run, e.vars, es.crossed) || factorRefs(run, e.nested, es.nested))
                 return 1;
-            spec.effects.push_back(std::move(es));
+            modelDef.effects.push_back(std::move(es));
         }
     }
-    if (zlevmod(run.model, spec) != 0) return 1;
+    if (zlevmod(run.model, modelDef) != 0) return 1;
     run.contScale.assign(static_cast<std::size_t>(run.nModelCont), 1.0);
     run.dataCursor = std::make_unique<DataCursor>(run);
     run.inputReady = 1;

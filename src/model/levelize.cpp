@@ -34,7 +34,7 @@ int findLevel(const ClassLevels& lv, const char* p, int w) {
 
 // True when the row's value of CLASS variable v is missing.
 bool missingClass(const ModelDesc& m, int v) {
-    const ClassVarSpec& cv = m.spec.classVars[v];
+    const ClassVarSpec& cv = m.modelDef.classVars[v];
     if ((cv.numeric || cv.numericUnformatted) && host::isMissing(m.numBuf[v])) return true;
     return allBlank(m.textBuf.data() + m.textOffset[v], cv.width);
 }
@@ -58,26 +58,26 @@ void refIndex(ClassLevels& lv) {
 
 } // namespace
 
-int zlevmod(ModelDesc& m, const ModelSpec& spec) {
-    const int nClass = static_cast<int>(spec.classVars.size());
-    for (const auto& e : spec.effects) {
+int zlevmod(ModelDesc& m, const ModelSpec& modelDef) {
+    const int nClass = static_cast<int>(modelDef.classVars.size());
+    for (const auto& e : modelDef.effects) {
         if (e.crossed.empty()) return 1;
         for (const auto* list : {&e.crossed, &e.nested})
             for (const FactorRef& f : *list) {
-                const int limit = f.isClass ? nClass : spec.nCont;
+                const int limit = f.isClass ? nClass : modelDef.nCont;
                 if (f.index < 0 || f.index >= limit) return 1;
             }
     }
-    m.spec = spec;
+    m.modelDef = modelDef;
     m.levels.assign(static_cast<std::size_t>(nClass), ClassLevels{});
     m.levelIdx.assign(static_cast<std::size_t>(nClass), -1);
-    m.contVals.assign(static_cast<std::size_t>(spec.nCont), 0.0);
+    m.contVals.assign(static_cast<std::size_t>(modelDef.nCont), 0.0);
     m.numBuf.assign(static_cast<std::size_t>(nClass), 0.0);
     m.textOffset.assign(static_cast<std::size_t>(nClass), 0);
     std::size_t off = 0;
     for (int v = 0; v < nClass; ++v) {
         m.textOffset[v] = off;
-        off += static_cast<std::size_t>(std::max(spec.classVars[v].width, 0));
+        off += static_cast<std::size_t>(std::max(modelDef.classVars[v].width, 0));
     }
     m.textBuf.assign(off + 1, ' ');
     m.layout = DesignLayout{};
@@ -93,7 +93,7 @@ void zlevcur(ModelDesc& m, RowCursor* cursor) {
 
 int zlevrgi(ModelDesc& m) {
     if (!m.cursor) return 1;
-    const int nClass = static_cast<int>(m.spec.classVars.size());
+    const int nClass = static_cast<int>(m.modelDef.classVars.size());
     for (auto& lv : m.levels) {
         lv.text.clear();
         lv.value.clear();
@@ -105,11 +105,11 @@ int zlevrgi(ModelDesc& m) {
         if (fetch(m, row) != 1) return 1;
         for (int v = 0; v < nClass; ++v) {
             if (missingClass(m, v)) continue;
-            const int w = m.spec.classVars[v].width;
+            const int w = m.modelDef.classVars[v].width;
             const char* p = m.textBuf.data() + m.textOffset[v];
             ClassLevels& lv = m.levels[v];
             int i = findLevel(lv, p, w);
-            double value = m.spec.classVars[v].numericUnformatted ? m.numBuf[v] : 0.0;
+            double value = m.modelDef.classVars[v].numericUnformatted ? m.numBuf[v] : 0.0;
             if (value == 0.0) value = 0.0; // one level for -0 and +0
             if (i < 0) {
                 lv.text.emplace_back(p, static_cast<std::size_t>(w));
@@ -129,7 +129,7 @@ int zlevrgi(ModelDesc& m) {
         ClassLevels& lv = m.levels[v];
         std::vector<int> order(static_cast<std::size_t>(lv.count()));
         std::iota(order.begin(), order.end(), 0);
-        if (m.spec.classVars[v].numericUnformatted) {
+        if (m.modelDef.classVars[v].numericUnformatted) {
             std::sort(order.begin(), order.end(), [&](int a, int b) {
                 if (lv.value[a] != lv.value[b]) return lv.value[a] < lv.value[b];
                 return lv.text[a] < lv.text[b];
@@ -152,7 +152,7 @@ int zlevrgi(ModelDesc& m) {
     lay.effectStart.clear();
     lay.effectWidth.clear();
     int d = 1;
-    for (const auto& e : m.spec.effects) {
+    for (const auto& e : m.modelDef.effects) {
         int width = 1;
         for (const auto* list : {&e.crossed, &e.nested})
             for (const FactorRef& f : *list)
@@ -168,12 +168,12 @@ int zlevrgi(ModelDesc& m) {
 int zlevrgd(ModelDesc& m, double* weight, double* freq) {
     CursorRow row;
     if (!m.cursor || fetch(m, row) != 1) return 1;
-    const int nClass = static_cast<int>(m.spec.classVars.size());
+    const int nClass = static_cast<int>(m.modelDef.classVars.size());
     for (int v = 0; v < nClass; ++v) {
         m.levelIdx[v] = missingClass(m, v)
                             ? -1
                             : findLevel(m.levels[v], m.textBuf.data() + m.textOffset[v],
-                                        m.spec.classVars[v].width);
+                                        m.modelDef.classVars[v].width);
     }
     if (weight) *weight = row.weight;
     if (freq) *freq = row.freq;
@@ -182,7 +182,7 @@ int zlevrgd(ModelDesc& m, double* weight, double* freq) {
 
 void zlevrgx(const ModelDesc& m, const double* cont, const int* levelIdx, double* row) {
     row[0] = 1.0;
-    const auto& effects = m.spec.effects;
+    const auto& effects = m.modelDef.effects;
     for (std::size_t e = 0; e < effects.size(); ++e) {
         const int start = m.layout.effectStart[e];
         const int width = m.layout.effectWidth[e];

@@ -2,7 +2,7 @@
 // parameterisation.
 //
 // Use, per run and per BY group:
-//   zlevmod(model, spec)          register the model once (vlcinit);
+//   zlevmod(model, modelDef)          register the model once (vlcinit);
 //   zlevcur(model, &cursor)       install the BY group's row cursor, levels become stale;
 //   zlevrgi(model)                one pass over the cursor: levels and the design width D;
 //   then for each row, after cursor.vlcxnxt() returned 1:
@@ -89,7 +89,7 @@ struct DesignLayout {
 
 // The model description, shared between the procedure and the library.
 struct ModelDesc {
-    ModelSpec spec;
+    ModelSpec modelDef;
     std::vector<ClassLevels> levels; // one per CLASS variable
     DesignLayout layout;
     std::vector<int> levelIdx;    // current row: level index per CLASS variable, -1 missing
@@ -103,7 +103,7 @@ struct ModelDesc {
 };
 
 // Registers the model. Returns 0, or 1 for an effect that names a variable out of range.
-int zlevmod(ModelDesc& model, const ModelSpec& spec);
+int zlevmod(ModelDesc& model, const ModelSpec& modelDef);
 // Installs the cursor for a BY group and marks every level list stale.
 void zlevcur(ModelDesc& model, RowCursor* cursor);
 // Level discovery: one pass over the cursor. Rows with a missing CLASS value (blank text, or

@@ -26,12 +26,12 @@ std::vector<unsigned char> structuralAliases(const ModelDesc& model) {
     // Only a layout built from the registered effects can be screened.
     int width = 1;
     for (int w : model.layout.effectWidth) width += w;
-    if (D < 1 || model.layout.effectWidth.size() != model.spec.effects.size() || width != D)
+    if (D < 1 || model.layout.effectWidth.size() != model.modelDef.effects.size() || width != D)
         return {};
     // Only the CLASS variables of the effects vary; the others stay at their first level.
     const std::size_t nClass = model.levels.size();
     std::vector<unsigned char> used(nClass, 0);
-    for (const EffectSpec& e : model.spec.effects) {
+    for (const EffectSpec& e : model.modelDef.effects) {
         for (const FactorRef& f : e.crossed)
             if (f.isClass) used[static_cast<std::size_t>(f.index)] = 1;
         for (const FactorRef& f : e.nested)
@@ -47,7 +47,7 @@ std::vector<unsigned char> structuralAliases(const ModelDesc& model) {
     }
 
     std::vector<int> level(nClass, 0);
-    std::vector<double> cont(static_cast<std::size_t>(model.spec.nCont));
+    std::vector<double> cont(static_cast<std::size_t>(model.modelDef.nCont));
     std::vector<double> row(static_cast<std::size_t>(D));
     std::vector<double> cross(packedSize(D), 0.0);
     std::uint64_t state = 0x9E3779B97F4A7C15ULL;

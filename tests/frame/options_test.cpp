@@ -356,25 +356,25 @@ TEST(ModelRegistration, EffectsBecomeFactorsOfTheLibrary) {
     StepResult r =
         runStep("class treat gender; psmodel treat = bmi gender bmi*gender age(gender);");
     ASSERT_EQ(r.exitCode, -1) << r.log;
-    const ModelSpec& spec = r.run->model.spec;
-    ASSERT_EQ(spec.classVars.size(), 2u);
-    EXPECT_EQ(spec.classVars[0].width, 3); // character, length 3
-    EXPECT_EQ(spec.nCont, 2);              // bmi, age
-    ASSERT_EQ(spec.effects.size(), 4u);
-    const EffectSpec& cross = spec.effects[2];
+    const ModelSpec& modelDef = r.run->model.modelDef;
+    ASSERT_EQ(modelDef.classVars.size(), 2u);
+    EXPECT_EQ(modelDef.classVars[0].width, 3); // character, length 3
+    EXPECT_EQ(modelDef.nCont, 2);              // bmi, age
+    ASSERT_EQ(modelDef.effects.size(), 4u);
+    const EffectSpec& cross = modelDef.effects[2];
     ASSERT_EQ(cross.crossed.size(), 2u);
     EXPECT_FALSE(cross.crossed[0].isClass);
     EXPECT_EQ(cross.crossed[0].index, 0);
     EXPECT_TRUE(cross.crossed[1].isClass);
     EXPECT_EQ(cross.crossed[1].index, 1);
-    const EffectSpec& nest = spec.effects[3];
+    const EffectSpec& nest = modelDef.effects[3];
     EXPECT_EQ(nest.crossed[0].index, 1); // age is the second continuous variable
     ASSERT_EQ(nest.nested.size(), 1u);
     EXPECT_TRUE(nest.nested[0].isClass);
     // Supplied scores: CLASS information only.
     StepResult d = runStep("class treat; psdata treatvar=treat ps=ps;");
-    EXPECT_TRUE(d.run->model.spec.effects.empty());
-    EXPECT_EQ(d.run->model.spec.nCont, 0);
+    EXPECT_TRUE(d.run->model.modelDef.effects.empty());
+    EXPECT_EQ(d.run->model.modelDef.nCont, 0);
 }
 
 } // namespace

@@ -126,14 +126,14 @@ TEST(LogisticFit, JobTrainingDataMatchesReferenceGlm) {
         m.num = {std::stod(csv[r][1]), 0.0};
         rows.push_back(m);
     }
-    ModelSpec spec;
-    spec.classVars = {{"treat", 1, true, true}, {"race", 6, false, false}};
-    spec.nCont = 6;
+    ModelSpec modelDef;
+    modelDef.classVars = {{"treat", 1, true, true}, {"race", 6, false, false}};
+    modelDef.nCont = 6;
     auto cont = [](int i) { return EffectSpec{{FactorRef{false, i}}, {}}; };
-    spec.effects = {cont(0), cont(1), {{FactorRef{true, 1}}, {}}, cont(2), cont(3),
+    modelDef.effects = {cont(0), cont(1), {{FactorRef{true, 1}}, {}}, cont(2), cont(3),
                     cont(4), cont(5)};
     ModelDesc model;
-    ASSERT_EQ(zlevmod(model, spec), 0);
+    ASSERT_EQ(zlevmod(model, modelDef), 0);
     MemCursor cur(rows, {1, 6});
     zlevcur(model, &cur);
     ASSERT_EQ(zlevrgi(model), 0);

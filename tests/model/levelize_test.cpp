@@ -23,10 +23,10 @@ std::vector<std::string> levels(const ModelDesc& m, int v) {
 TEST(Levels, OrderByValueBytesAndCase) {
     // 0: numeric without format, 1: numeric with format (byte order of the texts),
     // 2: character.
-    ModelSpec spec;
-    spec.classVars = {{"n", 4, true, true}, {"f", 4, true, false}, {"c", 2, false, false}};
+    ModelSpec modelDef;
+    modelDef.classVars = {{"n", 4, true, true}, {"f", 4, true, false}, {"c", 2, false, false}};
     ModelDesc m;
-    ASSERT_EQ(zlevmod(m, spec), 0);
+    ASSERT_EQ(zlevmod(m, modelDef), 0);
     MemCursor cur({{{}, {"10", "10", "B"}, {10, 10, 0}},
                    {{}, {"9", "9", "a"}, {9, 9, 0}},
                    {{}, {"100", "100", "B"}, {100, 100, 0}},
@@ -41,10 +41,10 @@ TEST(Levels, OrderByValueBytesAndCase) {
 }
 
 TEST(Levels, ZeroOneTreatmentHasLevelZeroFirst) {
-    ModelSpec spec;
-    spec.classVars = {{"t", 1, true, true}};
+    ModelSpec modelDef;
+    modelDef.classVars = {{"t", 1, true, true}};
     ModelDesc m;
-    zlevmod(m, spec);
+    zlevmod(m, modelDef);
     MemCursor cur({{{}, {"1"}, {1}}, {{}, {"0"}, {0}}, {{}, {"1"}, {1}}}, {1});
     zlevcur(m, &cur);
     ASSERT_EQ(zlevrgi(m), 0);
@@ -61,13 +61,13 @@ TEST(Levels, ZeroOneTreatmentHasLevelZeroFirst) {
 TEST(Design, ClassAndContinuousMainEffectsCrossingAndNesting) {
     // CLASS g (3 levels) and h (2 levels); continuous x, y.
     // Effects: x g x*g g*h y(h) -> widths 1, 3, 3, 6, 2 -> D = 1 + 15 = 16.
-    ModelSpec spec;
-    spec.classVars = {{"g", 1, false, false}, {"h", 1, false, false}};
-    spec.nCont = 2;
+    ModelSpec modelDef;
+    modelDef.classVars = {{"g", 1, false, false}, {"h", 1, false, false}};
+    modelDef.nCont = 2;
     FactorRef x{false, 0}, y{false, 1}, g{true, 0}, h{true, 1};
-    spec.effects = {{{x}, {}}, {{g}, {}}, {{x, g}, {}}, {{g, h}, {}}, {{y}, {h}}};
+    modelDef.effects = {{{x}, {}}, {{g}, {}}, {{x, g}, {}}, {{g, h}, {}}, {{y}, {h}}};
     ModelDesc m;
-    ASSERT_EQ(zlevmod(m, spec), 0);
+    ASSERT_EQ(zlevmod(m, modelDef), 0);
     MemCursor cur({{{2.0, 5.0}, {"b", "q"}, {}, 3.0, 0.5},
                    {{1.0, 1.0}, {"a", "p"}, {}},
                    {{4.0, 7.0}, {"c", "p"}, {}}},
@@ -94,12 +94,12 @@ TEST(Design, ClassAndContinuousMainEffectsCrossingAndNesting) {
 }
 
 TEST(Design, MissingValuesMakeOnlyTheirEffectMissing) {
-    ModelSpec spec;
-    spec.classVars = {{"g", 2, false, false}, {"n", 3, true, true}};
-    spec.nCont = 1;
-    spec.effects = {{{{false, 0}}, {}}, {{{true, 0}}, {}}, {{{true, 1}}, {}}};
+    ModelSpec modelDef;
+    modelDef.classVars = {{"g", 2, false, false}, {"n", 3, true, true}};
+    modelDef.nCont = 1;
+    modelDef.effects = {{{{false, 0}}, {}}, {{{true, 0}}, {}}, {{{true, 1}}, {}}};
     ModelDesc m;
-    zlevmod(m, spec);
+    zlevmod(m, modelDef);
     const double miss = host::missingValue();
     MemCursor cur({{{1.0}, {"a", "1"}, {0, 1}},
                    {{miss}, {"", "2"}, {0, 2}},     // blank text: missing level of g
@@ -125,11 +125,11 @@ TEST(Design, MissingValuesMakeOnlyTheirEffectMissing) {
 }
 
 TEST(Design, WidthFollowsEachByGroupsLevels) {
-    ModelSpec spec;
-    spec.classVars = {{"g", 1, false, false}};
-    spec.effects = {{{{true, 0}}, {}}};
+    ModelSpec modelDef;
+    modelDef.classVars = {{"g", 1, false, false}};
+    modelDef.effects = {{{{true, 0}}, {}}};
     ModelDesc m;
-    zlevmod(m, spec);
+    zlevmod(m, modelDef);
     MemCursor g1({{{}, {"a"}, {}}, {{}, {"b"}, {}}, {{}, {"c"}, {}}}, {1});
     MemCursor g2({{{}, {"c"}, {}}, {{}, {"a"}, {}}}, {1});
     zlevcur(m, &g1);
@@ -143,11 +143,11 @@ TEST(Design, WidthFollowsEachByGroupsLevels) {
 }
 
 TEST(Design, ManyLevelsUseTheHashedLookup) {
-    ModelSpec spec;
-    spec.classVars = {{"k", 3, true, true}};
-    spec.effects = {{{{true, 0}}, {}}};
+    ModelSpec modelDef;
+    modelDef.classVars = {{"k", 3, true, true}};
+    modelDef.effects = {{{{true, 0}}, {}}};
     ModelDesc m;
-    zlevmod(m, spec);
+    zlevmod(m, modelDef);
     std::vector<MemRow> rows;
     for (int i = 99; i >= 0; --i)
         rows.push_back({{}, {std::to_string(i)}, {double(i)}});
@@ -164,13 +164,13 @@ TEST(Design, ManyLevelsUseTheHashedLookup) {
 }
 
 TEST(Design, EffectNamingAnUnknownVariableIsRejected) {
-    ModelSpec spec;
-    spec.nCont = 1;
-    spec.effects = {{{{true, 0}}, {}}};
+    ModelSpec modelDef;
+    modelDef.nCont = 1;
+    modelDef.effects = {{{{true, 0}}, {}}};
     ModelDesc m;
-    EXPECT_EQ(zlevmod(m, spec), 1);
-    spec.effects = {{{{false, 1}}, {}}};
-    EXPECT_EQ(zlevmod(m, spec), 1);
+    EXPECT_EQ(zlevmod(m, modelDef), 1);
+    modelDef.effects = {{{{false, 1}}, {}}};
+    EXPECT_EQ(zlevmod(m, modelDef), 1);
     ModelDesc none;
     EXPECT_EQ(zlevrgi(none), 1); // no cursor installed
 }

@@ -13,12 +13,12 @@ using velloc::testing::MemCursor;
 // Registers the effects and discovers the levels a, b, c of CLASS variable 0 and x, y of
 // CLASS variable 1 (each level occurs), with one continuous variable.
 ModelDesc discover(std::vector<EffectSpec> effects) {
-    ModelSpec spec;
-    spec.classVars = {{"g", 1, false, false}, {"h", 1, false, false}};
-    spec.nCont = 1;
-    spec.effects = std::move(effects);
+    ModelSpec modelDef;
+    modelDef.classVars = {{"g", 1, false, false}, {"h", 1, false, false}};
+    modelDef.nCont = 1;
+    modelDef.effects = std::move(effects);
     ModelDesc m;
-    EXPECT_EQ(zlevmod(m, spec), 0);
+    EXPECT_EQ(zlevmod(m, modelDef), 0);
     static MemCursor* cur = nullptr;
     delete cur;
     cur = new MemCursor({{{0.5}, {"a", "x"}, {0, 0}},
