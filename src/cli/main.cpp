@@ -15,6 +15,7 @@
 #include "frame/driver.h"
 #include "frame/statements.h"
 #include "host/host.h"
+#include "host/render_svg.h"
 
 namespace {
 
@@ -127,12 +128,15 @@ int main(int argc, char** argv) {
         }
         session.output.addSink(host::makeListingSink(listingFile));
     }
-    if (!f.html.empty()) session.output.addSink(host::makeHtmlSink(f.html));
+    if (!f.html.empty()) session.output.addSink(host::makeHtmlSink(f.html, host::renderGraphSvg));
     if (!f.tablesDir.empty()) {
         if (!makeDir(f.tablesDir, "--tables-dir")) return 3;
         session.output.addSink(host::makeCsvSink(f.tablesDir));
     }
-    if (!f.graphsDir.empty() && !makeDir(f.graphsDir, "--graphs-dir")) return 3;
+    if (!f.graphsDir.empty()) {
+        if (!makeDir(f.graphsDir, "--graphs-dir")) return 3;
+        session.output.addSink(host::makeGraphSink(f.graphsDir, host::renderGraphSvg));
+    }
 
     std::string fileName = f.program == "-" ? std::string("<stdin>") : f.program;
     int errors = 0;
@@ -153,9 +157,10 @@ int main(int argc, char** argv) {
             worstExit = std::max(worstExit, exitStatusFor(code));
         }
     }
-    if (!session.output.finish()) worstExit = 3;
-    else if (!f.html.empty()) host::xpmlog(host::kGroupHostRun, 7, {f.html});
-    host::xpmlog(host::kGroupHostRun, 2,
-                 {std::to_string(steps.size()), std::to_string(worst)});
+    if (!session.output.finish())
+        worstExit = 3;
+    else if (!f.html.empty())
+        host::xpmlog(host::kGroupHostRun, 7, {f.html});
+    host::xpmlog(host::kGroupHostRun, 2, {std::to_string(steps.size()), std::to_string(worst)});
     return worstExit;
 }

@@ -11,6 +11,7 @@
 #include "input/input_messages.h"
 #include "match/match_messages.h"
 #include "model/model_messages.h"
+#include "plots/plot_messages.h"
 
 namespace velloc {
 
@@ -29,6 +30,7 @@ void registerCatalogue() {
     addAdjustMessages();
     addAssessMessages();
     addMatchMessages();
+    addPlotMessages();
 }
 
 } // namespace velloc

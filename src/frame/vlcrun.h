@@ -290,8 +290,8 @@ struct VlcRun {
     // Set once, on the first BY group: the VLCDATA layout (doubles from the record start, the
     // analysis values at 4; text offsets in bytes) and the role of each analysis variable.
     int inputReady = 0;
-    int treatedGiven = 0; // TREATED= written, in any form (FIRST included)
-    int dataIdNum = 0, dataClassNum = 0;                     // first ID number, first CLASS number
+    int treatedGiven = 0;                // TREATED= written, in any form (FIRST included)
+    int dataIdNum = 0, dataClassNum = 0; // first ID number, first CLASS number
     int dataIdText = 0, dataClassText = 0, dataClassRaw = 0; // byte offsets of packed text
     std::vector<int> classNumSlot;                // per CLASS variable: numeric slot, -1 text
     std::vector<unsigned char> assessOnly;        // per analysis variable: assessment only
@@ -336,6 +336,17 @@ struct VlcRun {
     double totalDistance = 0.0; // sum of matched-pair distances
     int nSets = 0;              // match sets formed
 
+    // --- Plots (vlcpset builds these per BY group; the plot routines read them) ----------
+    std::vector<int> plotPanels; // panel sets in order (plots/plots.h, PlotPanel)
+    std::string stdDiffTicks;    // quoted row names of the standardized-difference plot
+    std::string panelLabels;     // quoted panel set labels (box plot, bar chart)
+    int cdfPanelCols = 0;        // panel columns of a CDF graph
+    int cdfTitleWidth = 0;       // width of the CDF Obs column
+    int strataCdfWidth = 0;      // width of the stratified CDF Stratum column
+    int strataPanelCols = 0;     // stratum-panel columns
+    int strataNoticeGiven = 0;   // warning 255 given in this BY group
+    int plotGroupOpen = 0;       // a plot family's output group is open
+
     // --- Tables and output data set (vlcxods, the table routines, vlcoutd) -----------------
     // Column-table definitions, made once per step; an empty name means not defined.
     host::TableDefinition tabPsInfo, tabStrataInfo, tabVarInfo, tabStrataVarInfo, tabStdDiff,
@@ -357,10 +368,10 @@ struct VlcRun {
     // Next unmatched control at or right of j (index j), at or left of j (index j + 1); lets
     // the greedy search step over matched controls in amortised constant time.
     std::vector<int> nextFreeRight, nextFreeLeft;
-    std::vector<double> trtRec;     // the current treated record
+    std::vector<double> trtRec; // the current treated record
     int unmatchedFlag = 0;
-    int matchStatus = 0;            // 0, 101, 102, 103, 104, 105 (method not available)
-    int solverOutcome = 0;          // optimal methods: 0 solved, 1 to check, 2 failed
+    int matchStatus = 0;   // 0, 101, 102, 103, 104, 105 (method not available)
+    int solverOutcome = 0; // optimal methods: 0 solved, 1 to check, 2 failed
     std::int64_t nMatchedTreated = 0, nMatchedControl = 0;
     std::unique_ptr<host::TableDefinition> matchMostDef; // MatchMostObs, made on first use
 

@@ -57,8 +57,17 @@ class CsvSink : public OutputSink {
     explicit CsvSink(std::string dir) : dir_(std::move(dir)) {}
 
     void table(const OutputContext& ctx, const TableInstance& inst) override {
-        const TableDefinition& def = *inst.definition;
-        Store& st = stores_[def.name];
+        addRows(ctx, inst.definition->name, *inst.definition, inst);
+    }
+
+    // A graph's phantom rows go to GraphName.csv.
+    void graph(const OutputContext& ctx, const GraphRecord& g) override {
+        addRows(ctx, g.name, g.phantom, g.data);
+    }
+
+    void addRows(const OutputContext& ctx, const std::string& key, const TableDefinition& def,
+                 const TableInstance& inst) {
+        Store& st = stores_[key];
         auto by = bySlots(st, ctx);
         std::vector<std::size_t> cols;
         std::map<std::string, int> occurrences;

@@ -1,0 +1,370 @@
+// The renderer of each graph template.
+#include "host/render_svg.h"
+
+#include <algorithm>
+
+#include "host/render_svg_canvas.h"
+#include "support/random.h"
+
+namespace velloc::host {
+
+namespace svg {
+
+namespace {
+
+std::vector<double> positions(std::size_t n) {
+    std::vector<double> at;
+    for (std::size_t i = 1; i <= n; ++i)
+        at.push_back(static_cast<double>(i));
+    return at;
+}
+
+std::string title(const GraphRecord& g) {
+    std::string t = dynText(g, "_Title");
+    return t.empty() ? g.name : t;
+}
+
+bool vertical(const GraphRecord& g) {
+    return dynNum(g, "_Vertical", 0) == 1;
+}
+
+// Weighted quantile of (value, weight) pairs sorted by value.
+double quantile(const std::vector<std::pair<double, double>>& v, double total, double q) {
+    double acc = 0.0;
+    for (const auto& [x, w] : v) {
+        acc += w;
+        if (acc >= q * total) return x;
+    }
+    return v.empty() ? NAN : v.back().first;
+}
+
+} // namespace
+
+std::string drawStdDiff(const GraphRecord& g) {
+    Figure f;
+    const bool vert = vertical(g);
+    std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    f.height = std::max(300.0, 140.0 + 22.0 * static_cast<double>(ticks.size()));
+    Panel p = standardPanel(f, vert, dynNum(g, "_XMin", -0.5), dynNum(g, "_XMax", 0.5),
+                            dynNum(g, "_YMin", 0), dynNum(g, "_YMax", 1));
+    if (dynNum(g, "_Band", 0) == 1) {
+        double a = p.px(dynNum(g, "_DMin"), p.plo), b = p.px(dynNum(g, "_DMax"), p.phi);
+        double c = p.py(dynNum(g, "_DMin"), p.plo), d = p.py(dynNum(g, "_DMax"), p.phi);
+        f.rect(std::min(a, b), std::min(c, d), std::fabs(b - a), std::fabs(d - c), "#d9d9d9",
+               "none", 0.6);
+    }
+    f.line(p.px(0, p.plo), p.py(0, p.plo), p.px(0, p.phi), p.py(0, p.phi), "#888", 1, "4 3");
+    f.axes(p, "Standardized Difference", "", ticks, positions(ticks.size()));
+    // Series: the sets (or the strata), each with its own shape and colour.
+    struct Series {
+        const char* column;
+        const char* label;
+        const char* colour;
+        int shape; // 0 circle, 1 triangle, 2 square, 3 diamond
+        bool filled;
+    };
+    static const Series series[] = {
+        {"XAllObsMean", "All", "#e08000", 1, false},
+        {"XRegionMean", "Region", "#009e73", 2, false},
+        {"XMatchMean", "Matched", "#cc79a7", 3, false},
+        {"XRegionWgtMean", "Weighted", "#1f3f8f", 0, true},
+        {"XMatchWgtMean", "Weighted Matched", "#1f3f8f", 0, true},
+        {"XStrMean", "Strata", "#1f3f8f", 0, true},
+        {"XMean", "Stratum", "#1f3f8f", 0, false},
+    };
+    int xv = col(g, "XVar");
+    double lx = p.x0;
+    for (const Series& s : series) {
+        int c = col(g, s.column);
+        if (c < 0) continue;
+        bool any = false;
+        auto shape = [&](double x, double y) {
+            std::string fill = s.filled ? s.colour : "none";
+            std::string attrs = "fill=\"" + fill + "\" stroke=\"" + s.colour +
+                                "\" stroke-width=\"1.3\" class=\"mark\"";
+            switch (s.shape) {
+            case 0:
+                f.body +=
+                    "<circle cx=\"" + num(x) + "\" cy=\"" + num(y) + "\" r=\"4\" " + attrs + "/>\n";
+                break;
+            case 1:
+                f.body += "<path d=\"M" + num(x) + " " + num(y - 5) + "L" + num(x + 5) + " " +
+                          num(y + 4) + "L" + num(x - 5) + " " + num(y + 4) + "Z\" " + attrs +
+                          "/>\n";
+                break;
+            case 2:
+                f.body += "<rect x=\"" + num(x - 4) + "\" y=\"" + num(y - 4) +
+                          "\" width=\"8\" height=\"8\" " + attrs + "/>\n";
+                break;
+            default:
+                f.body += "<path d=\"M" + num(x) + " " + num(y - 5) + "L" + num(x + 5) + " " +
+                          num(y) + "L" + num(x) + " " + num(y + 5) + "L" + num(x - 5) + " " +
+                          num(y) + "Z\" " + attrs + "/>\n";
+            }
+        };
+        for (const auto& row : g.data.rows) {
+            double pos = cellNum(row, xv), z = cellNum(row, c);
+            if (std::isnan(pos) || std::isnan(z)) continue;
+            shape(p.px(z, pos), p.py(z, pos));
+            any = true;
+        }
+        if (any) {
+            shape(lx, f.height - 14);
+            f.text(lx + 9, f.height - 10, s.label, "start", 11);
+            lx += 30 + 7.0 * static_cast<double>(std::string(s.label).size());
+        }
+    }
+    return f.finish(title(g), g.name);
+}
+
+std::string drawBox(const GraphRecord& g) {
+    Figure f;
+    const bool vert = vertical(g);
+    std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), dynNum(g, "_XMax"),
+                            dynNum(g, "_YMin", 0.5), dynNum(g, "_YMax", 1.5));
+    f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
+    // Box plots come from summary statistics, so a million rows draw a handful of marks.
+    int yv = col(g, "YVal"), xv = col(g, "XVal"), fq = col(g, "XFrq"), wg = col(g, "XWgt");
+    std::vector<std::pair<double, std::vector<std::pair<double, double>>>> boxes;
+    for (const auto& row : g.data.rows) {
+        double pos = cellNum(row, yv), x = cellNum(row, xv);
+        double w = cellNum(row, fq) * cellNum(row, wg);
+        if (std::isnan(pos) || std::isnan(x) || !(w > 0)) continue;
+        auto it = std::find_if(boxes.begin(), boxes.end(),
+                               [&](const auto& b) { return std::fabs(b.first - pos) < 1e-9; });
+        if (it == boxes.end()) {
+            boxes.push_back({pos, {}});
+            it = boxes.end() - 1;
+        }
+        it->second.push_back({x, w});
+    }
+    for (auto& [pos, v] : boxes) {
+        std::sort(v.begin(), v.end());
+        double total = 0;
+        for (const auto& e : v)
+            total += e.second;
+        double q1 = quantile(v, total, 0.25), med = quantile(v, total, 0.5),
+               q3 = quantile(v, total, 0.75), mean = 0;
+        for (const auto& e : v)
+            mean += e.first * e.second / total;
+        const double iqr = q3 - q1, lo = std::max(v.front().first, q1 - 1.5 * iqr),
+                     hi = std::min(v.back().first, q3 + 1.5 * iqr);
+        const bool treated = std::fmod(pos + 10.0, 1.0) < 0.5;
+        const char* colour = treated ? kTreatedColour : kControlColour;
+        const double half = 0.11;
+        auto P = [&](double val, double off) {
+            return std::pair{p.px(val, pos + off), p.py(val, pos + off)};
+        };
+        auto [ax, ay] = P(q1, -half);
+        auto [bx, by] = P(q3, half);
+        f.body += "<rect class=\"box\" x=\"" + num(std::min(ax, bx)) + "\" y=\"" +
+                  num(std::min(ay, by)) + "\" width=\"" + num(std::fabs(bx - ax)) + "\" height=\"" +
+                  num(std::fabs(by - ay)) + "\" fill=\"" + colour + "\" fill-opacity=\"" +
+                  (treated ? "0.35" : "0.1") + "\" stroke=\"" + colour + "\"/>\n";
+        auto seg = [&](double v1, double o1, double v2, double o2) {
+            auto [x1, y1] = P(v1, o1);
+            auto [x2, y2] = P(v2, o2);
+            f.line(x1, y1, x2, y2, colour, 1.4);
+        };
+        seg(med, -half, med, half);
+        seg(lo, 0, q1, 0);
+        seg(q3, 0, hi, 0);
+        seg(lo, -half / 2, lo, half / 2);
+        seg(hi, -half / 2, hi, half / 2);
+        auto [mx, my] = P(mean, 0);
+        f.mark(mx, my, treated, 3);
+    }
+    f.legend(p.x0, f.height - 8,
+             {{dynText(g, "_XTreated").empty() ? "Treated" : dynText(g, "_XTreated"), 1},
+              {"Control", 0}});
+    return f.finish(title(g), g.name);
+}
+
+std::string drawCdf(const GraphRecord& g) {
+    // Panels in row order of their first appearance.
+    int pc = col(g, "Obs") >= 0 ? col(g, "Obs") : col(g, "Stratum");
+    int tc = col(g, "Treatment"), xv = col(g, "XVal"), yv = col(g, "YVal");
+    std::vector<std::string> panels;
+    for (const auto& row : g.data.rows) {
+        std::string t = cellText(row, pc);
+        if (!t.empty() && std::find(panels.begin(), panels.end(), t) == panels.end())
+            panels.push_back(t);
+    }
+    Figure f;
+    const bool vert = vertical(g);
+    const std::size_t n = std::max<std::size_t>(1, panels.size());
+    f.width = vert ? std::max(640.0, 300.0 * static_cast<double>(n)) : 640;
+    f.height = vert ? 420 : 110 + 250.0 * static_cast<double>(n);
+    const double vlo = dynNum(g, "_XMin"), vhi = dynNum(g, "_XMax");
+    // The first curve of a panel is the treated one; curves are split by all-missing rows.
+    std::string treatedLevel;
+    for (std::size_t k = 0; k < panels.size(); ++k) {
+        Panel p;
+        if (vert) {
+            double w = (f.width - 60) / static_cast<double>(n);
+            p = {60 + w * static_cast<double>(k) + 10,
+                 70,
+                 w - 30,
+                 f.height - 140,
+                 vlo,
+                 vhi,
+                 0,
+                 100,
+                 false};
+        } else {
+            p = {70,   60 + 250.0 * static_cast<double>(k), f.width - 100, 180, vlo, vhi, 0, 100,
+                 false};
+        }
+        if (!(p.vhi > p.vlo)) p.vlo -= 1, p.vhi += 1;
+        f.text(p.x0 + p.w / 2, p.y0 - 6, panels[k], "middle", 12, 0, "bold");
+        f.rect(p.x0, p.y0, p.w, p.h, "none", "#444");
+        for (double t : niceTicks(p.vlo, p.vhi, 5)) {
+            f.line(p.px(t, 0), p.y0 + p.h, p.px(t, 0), p.y0 + p.h + 4);
+            f.text(p.px(t, 0), p.y0 + p.h + 16, num(t), "middle", 11);
+        }
+        for (double t : {0.0, 25.0, 50.0, 75.0, 100.0}) {
+            f.line(p.x0 - 4, p.py(0, t), p.x0, p.py(0, t));
+            f.text(p.x0 - 6, p.py(0, t) + 4, num(t), "end", 11);
+        }
+        f.text(p.x0 + p.w / 2, p.y0 + p.h + 32, dynText(g, "_XLabel"), "middle", 12);
+        f.text(p.x0 - 40, p.y0 + p.h / 2, "Cumulative Percent", "middle", 12, -90);
+        // Curves: collect points until a separator row; a curve's group is its Treatment text.
+        int curve = 0;
+        std::vector<std::pair<double, double>> pts;
+        std::string level;
+        auto flush = [&]() {
+            if (pts.empty()) return;
+            const bool treated = curve == 0;
+            if (treated) treatedLevel = level;
+            // Decimate huge curves: the step shape survives at a few thousand vertices.
+            std::size_t stride = pts.size() / kMaxMarksPerSeries + 1;
+            std::string d;
+            for (std::size_t i = 0; i < pts.size(); i += stride) {
+                double x = p.px(pts[i].first, 0), y = p.py(0, pts[i].second);
+                d += d.empty() ? "M" + num(x) + " " + num(y) : "H" + num(x) + "V" + num(y);
+            }
+            // The last vertex (100%) always stays.
+            d += "H" + num(p.px(pts.back().first, 0)) + "V" + num(p.py(0, pts.back().second));
+            f.body += std::string("<path class=\"curve\" d=\"") + d + "\" fill=\"none\" stroke=\"" +
+                      (treated ? kTreatedColour : kControlColour) + "\" stroke-width=\"1.8\"" +
+                      (treated ? "" : " stroke-dasharray=\"6 3\"") + "/>\n";
+            pts.clear();
+            ++curve;
+        };
+        for (const auto& row : g.data.rows) {
+            if (cellText(row, pc) != panels[k]) {
+                if (cellText(row, pc).empty()) flush();
+                continue;
+            }
+            double x = cellNum(row, xv), y = cellNum(row, yv);
+            if (std::isnan(y)) continue; // band rows
+            level = cellText(row, tc);
+            pts.push_back({std::clamp(x, p.vlo, p.vhi), y});
+        }
+        flush();
+    }
+    f.body += "<g class=\"legend\">";
+    f.line(70, f.height - 12, 100, f.height - 12, kTreatedColour, 1.8);
+    f.text(105, f.height - 8, "Treated", "start", 11);
+    f.line(180, f.height - 12, 210, f.height - 12, kControlColour, 1.8, "6 3");
+    f.text(215, f.height - 8, "Control", "start", 11);
+    f.body += "</g>\n";
+    return f.finish(title(g), g.name);
+}
+
+std::string drawBar(const GraphRecord& g) {
+    Figure f;
+    const bool vert = vertical(g);
+    std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    Panel p = standardPanel(f, vert, dynNum(g, "_XMin", 0), dynNum(g, "_XMax", 1.09),
+                            dynNum(g, "_YMin", 0.8) - 0.2, dynNum(g, "_YMax", 1.8));
+    f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
+    // Stacked bars: the first level from 0, the second level on top of it.
+    int x0 = col(g, "XVal0"), y0 = col(g, "YVal0"), x1 = col(g, "XVal1"), y1 = col(g, "YVal1");
+    int ri = col(g, "RIndex");
+    double start = 0;
+    for (const auto& row : g.data.rows) {
+        bool treated = !std::isnan(cellNum(row, x1));
+        double pos = treated ? cellNum(row, x1) : cellNum(row, x0);
+        double val = treated ? cellNum(row, y1) : cellNum(row, y0);
+        if (std::isnan(pos) || std::isnan(val)) continue;
+        bool first = cellNum(row, ri) == 2;
+        if (first) start = 0;
+        const char* colour = treated ? kTreatedColour : kControlColour;
+        double a = p.px(start, pos - 0.13), b = p.px(start + val, pos + 0.13);
+        double c = p.py(start, pos - 0.13), d = p.py(start + val, pos + 0.13);
+        f.body += "<rect class=\"bar\" x=\"" + num(std::min(a, b)) + "\" y=\"" +
+                  num(std::min(c, d)) + "\" width=\"" + num(std::fabs(b - a)) + "\" height=\"" +
+                  num(std::fabs(d - c)) + "\" fill=\"" + colour + "\" fill-opacity=\"" +
+                  (first ? "0.85" : "0.2") + "\" stroke=\"" + colour + "\"/>\n";
+        start += val;
+    }
+    f.legend(p.x0, f.height - 8, {{dynText(g, "_XTreated"), 1}, {dynText(g, "_XControl"), 0}});
+    return f.finish(title(g), g.name);
+}
+
+std::string drawCloud(const GraphRecord& g) {
+    Figure f;
+    const bool vert = vertical(g);
+    const bool strata = col(g, "YVal3") < 0 && col(g, "Response") < 0;
+    std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    std::vector<double> at = strata ? positions(ticks.size()) : std::vector<double>{2.0, 4.0};
+    double plo = strata ? dynNum(g, "_YMin", 0) : 1.0, phi = strata ? dynNum(g, "_YMax", 2) : 5.0;
+    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), dynNum(g, "_XMax"), plo, phi);
+    f.axes(p, strata ? dynText(g, "_YLabel") : dynText(g, "_YLabel"), dynText(g, "_XLabel"), ticks,
+           at);
+    // Reference lines of the weight cloud.
+    for (const char* r : {"_TrtWgtRef", "_CntlWgtRef", "_WgtRef"}) {
+        double v = dynNum(g, r);
+        if (std::isnan(v)) continue;
+        double pa = std::string(r) == "_TrtWgtRef"    ? 3.0
+                    : std::string(r) == "_CntlWgtRef" ? 1.0
+                                                      : plo;
+        double pb = std::string(r) == "_TrtWgtRef"    ? 5.0
+                    : std::string(r) == "_CntlWgtRef" ? 3.0
+                                                      : phi;
+        f.line(p.px(v, pa), p.py(v, pa), p.px(v, pb), p.py(v, pb), "#c00000", 1.2, "5 3");
+    }
+    // Jitter from the graph's own stream: the same run draws the same figure.
+    std::int64_t seed = static_cast<std::int64_t>(dynNum(g, "_Seed", 1));
+    if (seed < 1 || seed > support::kMaxSeed) seed = 1;
+    int xv = col(g, "XVal");
+    std::vector<int> ys;
+    for (const char* c : {"YVal1", "YVal2", "YVal3"})
+        if (int i = col(g, c); i >= 0) ys.push_back(i);
+    // Thin huge clouds to a bounded number of marks, evenly over the rows.
+    const std::size_t n = g.data.rows.size();
+    const std::size_t stride = n / (2 * kMaxMarksPerSeries) + 1;
+    const double opacity = std::clamp(3000.0 / static_cast<double>(n / stride + 1), 0.25, 1.0);
+    for (std::size_t r = 0; r < n; r += stride) {
+        const auto& row = g.data.rows[r];
+        double pos = cellNum(row, xv);
+        for (std::size_t k = 0; k < ys.size(); ++k) {
+            double v = cellNum(row, ys[k]);
+            if (std::isnan(v) || std::isnan(pos)) continue;
+            bool treated = strata ? k == 0 : pos > 3.0;
+            double base = strata ? pos + (treated ? 0.2 : -0.2) : pos;
+            double jit = (support::zranuni(seed) - 0.5) * (strata ? 0.3 : 0.8);
+            // Outside the region faded, matched full.
+            double op = opacity * (ys.size() > 1 && k == 0 && !strata ? 0.4 : 1.0);
+            f.mark(p.px(v, base + jit), p.py(v, base + jit), treated, 2.5, op);
+        }
+    }
+    f.legend(p.x0, f.height - 8, {{"Treated", 1}, {"Control", 0}});
+    return f.finish(title(g), g.name);
+}
+
+} // namespace svg
+
+std::string renderGraphSvg(const GraphRecord& g) {
+    const std::string& n = g.name;
+    if (n == "StdDiffPlot" || n == "StrataStdDiffPlot") return svg::drawStdDiff(g);
+    if (n == "BoxPlot" || n == "StrataBoxPlot") return svg::drawBox(g);
+    if (n == "CDFPlot" || n == "StrataCDFPlot") return svg::drawCdf(g);
+    if (n == "BarChart" || n == "StrataBarChart") return svg::drawBar(g);
+    if (n == "CloudPlot" || n == "WgtCloudPlot" || n == "StrataCloudPlot") return svg::drawCloud(g);
+    return {};
+}
+
+} // namespace velloc::host

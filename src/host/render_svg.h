@@ -1,0 +1,21 @@
+// SVG drawings of the procedure's graphs. Each graph template has a renderer that reads only the
+// graph's phantom table and dynamics.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "host/output.h"
+
+namespace velloc::host {
+
+// The whole <svg> element of a graph; empty for an unknown template.
+std::string renderGraphSvg(const GraphRecord& graph);
+
+// Marks drawn per series at most: huge clouds are thinned and curves decimated.
+inline constexpr std::size_t kMaxMarksPerSeries = 4000;
+
+// The graphs folder: one SVG file per graph, named by the graph name, the BY group and the
+// sequence number of the run ("003_BoxPlot_by1.svg").
+std::shared_ptr<OutputSink> makeGraphSink(std::string dir, GraphRenderer renderer);
+
+} // namespace velloc::host

@@ -1,0 +1,234 @@
+// The graph protocol and the shared texts of the plot families.
+#include <algorithm>
+#include <cstdio>
+
+#include "adjust/adjust.h"
+#include "assess/rows.h"
+#include "frame/vlcrun.h"
+#include "plots/plots.h"
+
+namespace velloc {
+
+std::string plotText(int number, const std::string& arg) {
+    std::string t = host::wkread(host::kGroupProc, number);
+    if (auto p = t.find("%1"); p != std::string::npos) t.replace(p, 2, arg);
+    return t;
+}
+
+std::string panelSetLabel(int panel) {
+    static const int texts[] = {58, 61, 64, 69, 72};
+    return plotText(texts[panel]);
+}
+
+std::string panelTitle(int panel) {
+    static const int texts[] = {59, 62, 65, 70, 73};
+    return plotText(texts[panel]);
+}
+
+std::string tickLabel(const std::string& name, bool* replaced) {
+    std::string s = name.substr(0, 20);
+    for (char& c : s)
+        if (c == '\'') {
+            c = '"';
+            if (replaced) *replaced = true;
+        }
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return "'" + s + "'";
+}
+
+std::string strataTicks(int k) {
+    std::string out;
+    char buf[16];
+    for (int i = 1; i <= k; ++i) {
+        std::snprintf(buf, sizeof buf, "%*d", k > 9 ? 2 : 1, i);
+        out += "'" + std::string(buf) + "'";
+    }
+    return out;
+}
+
+PlotGraph::PlotGraph(const std::string& phantom, const std::string& graphName) {
+    rec.name = graphName;
+    rec.templatePath = "Stat.Velloc.Graphics." + graphName;
+    rec.phantom.name = phantom;
+    rec.phantom.templatePath = "Stat.Velloc." + phantom;
+    rec.data.templatePath = rec.phantom.templatePath;
+}
+
+int PlotGraph::column(const std::string& name, host::ColumnKind kind, int width) {
+    host::ColumnDef c;
+    c.name = name;
+    c.kind = kind;
+    c.width = width;
+    return rec.phantom.addColumn(std::move(c));
+}
+
+void PlotGraph::dyn(const std::string& name, host::DynValue v) {
+    rec.phantom.dynamics.push_back({name, std::move(v)});
+}
+
+void deliverGraph(VlcRun& run, PlotGraph& g, const std::string& label, const std::string& title,
+                  bool draw) {
+    g.rec.data.definition = &g.rec.phantom;
+    g.rec.phantom.label = label;
+    if (!draw) return;
+    // The graph's own dynamics: its label and title, then what the phantom carries.
+    g.rec.dynamics.insert(g.rec.dynamics.begin(), {{"_Label", label}, {"_Title", title}});
+    int rc = run.procOutput->deliver(g.rec);
+    if (rc < 0) host::zodsexit(rc);
+}
+
+void openPlotGroup(VlcRun& run, int nameMsg, int labelMsg) {
+    closePlotGroup(run);
+    int rc = run.procOutput->openGroup(plotText(nameMsg), plotText(labelMsg));
+    if (rc < 0) return host::zodsexit(rc);
+    run.plotGroupOpen = 1;
+}
+
+void closePlotGroup(VlcRun& run) {
+    if (!run.plotGroupOpen) return;
+    run.plotGroupOpen = 0;
+    int rc = run.procOutput->closeGroup();
+    if (rc < 0) host::zodsexit(rc);
+}
+
+bool readPlotObs(VlcRun& run, int valueOffset, std::vector<PlotObs>& out) {
+    out.clear();
+    host::UtilFile& vout = *run.vlcvout;
+    if (int rc = vout.point(0)) return utilFailure(run, rc), false;
+    std::vector<double> rec(vout.recordBytes() / 8 + 1);
+    const bool stab = run.stabilize != 0;
+    while (vout.read(rec.data())) {
+        PlotObs o;
+        o.value = valueOffset >= 0 ? rec[static_cast<std::size_t>(valueOffset)] : kPlotNaN;
+        o.freq = rec[kVoutFreq];
+        o.status = rec[kVoutRegion];
+        o.treated = rec[kVoutTreat] >= 0.5;
+        o.stratum = rec[kVoutStratum];
+        switch (run.weightType) {
+        case 122:
+        case 126:
+            o.wRegion = stab ? rec[kVoutAteStab] : rec[kVoutAte];
+            break;
+        case 124:
+        case 125:
+            o.wRegion = rec[kVoutAtt];
+            break;
+        default:
+            o.wRegion = 1.0;
+        }
+        o.wMatch = run.weightType == 125 ? rec[kVoutMatchAtt] : rec[kVoutMatchAte];
+        out.push_back(o);
+    }
+    if (int rc = vout.lastError()) return utilFailure(run, rc), false;
+    vout.point(0);
+    return true;
+}
+
+bool inPanel(const PlotObs& o, int panel) {
+    switch (panel) {
+    case kPanelAll:
+        return true;
+    case kPanelRegion:
+    case kPanelRegionWgt:
+        return o.status > 0.1;
+    default:
+        return o.status > 1.1;
+    }
+}
+
+bool weightedPanel(int panel) {
+    return panel == kPanelRegionWgt || panel == kPanelMatchWgt;
+}
+
+double panelWeight(const PlotObs& o, int panel) {
+    if (panel == kPanelRegionWgt) return o.wRegion;
+    if (panel == kPanelMatchWgt) return o.wMatch;
+    return 1.0;
+}
+
+std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& sel) {
+    const BalanceStats& b = run.balance;
+    auto excluded = [&](int slot) {
+        return slot < static_cast<int>(b.excluded.size()) && b.excluded[slot];
+    };
+    auto cut = [](std::string s) { return s.substr(0, 40); };
+    std::vector<PlotRow> rows;
+    if (sel.ps && !excluded(b.psSlot()))
+        rows.push_back({b.psSlot(), cut(plotText(84)), cut(plotText(100))});
+    if (sel.lps && !excluded(b.lpsSlot()))
+        rows.push_back({b.lpsSlot(), cut(plotText(85)), cut(plotText(101))});
+    for (std::size_t i = 0; i < run.assessCont.size(); ++i) {
+        int pos = run.assessCont[i];
+        if (i >= sel.vars.size() || !sel.vars[i] || pos < 0 || pos >= b.nCont - 2 || excluded(pos))
+            continue;
+        const VarRef& v = run.analysisVars[static_cast<std::size_t>(pos)];
+        std::string label;
+        if (run.inData && v.number > 0) label = run.inData->var(v.number).label;
+        rows.push_back({pos, cut(v.name), cut(label.empty() ? v.name : label)});
+    }
+    return rows;
+}
+
+void strataNotice(VlcRun& run) {
+    if (run.nStrataShown >= run.nStrata || run.strataNoticeGiven) return;
+    run.strataNoticeGiven = 1;
+    host::xpmlog(host::kGroupProc, 255,
+                 {std::to_string(run.nStrataShown), std::to_string(run.nStrata)});
+    run.raise(4);
+}
+
+// The panel list, tick texts and CDF layout of the BY group.
+int vlcpset(VlcRun& run) {
+    run.strataNoticeGiven = 0;
+    run.plotGroupOpen = 0;
+    run.stdDiffTicks.clear();
+    run.panelLabels.clear();
+    if (run.plotStdDiff) {
+        bool replaced = false;
+        for (const BalanceRow& r : balanceRows(run))
+            run.stdDiffTicks += tickLabel(r.label, &replaced);
+        if (replaced) {
+            host::xpmlog(host::kGroupProc, 221);
+            run.raise(4);
+        }
+    }
+    std::vector<int>& p = run.plotPanels;
+    p.assign(1, kPanelAll);
+    const bool weighted = run.weightType != 121;
+    if (run.nStrata) {
+        p.push_back(kPanelRegion);
+    } else if (run.matchActive) {
+        if (!run.finalSetOnly) {
+            p.push_back(kPanelRegion);
+            p.push_back(kPanelMatch);
+            if (weighted) p.push_back(kPanelMatchWgt);
+        } else {
+            p.push_back(weighted ? kPanelMatchWgt : kPanelMatch);
+        }
+    } else if (run.matchGiven) {
+        p.push_back(kPanelRegion);
+    } else if (!run.finalSetOnly) {
+        p.push_back(kPanelRegion);
+        if (weighted) p.push_back(kPanelRegionWgt);
+    } else {
+        p.push_back(weighted ? kPanelRegionWgt : kPanelRegion);
+    }
+    if (run.plotCdf) {
+        run.cdfPanelCols = std::min(static_cast<int>(p.size()), 3);
+        run.cdfTitleWidth = 1;
+        for (int panel : p)
+            run.cdfTitleWidth =
+                std::max(run.cdfTitleWidth, static_cast<int>(panelTitle(panel).size()));
+        if (run.nStrata) {
+            run.strataCdfWidth = static_cast<int>(plotText(74, std::to_string(run.nStrata)).size());
+            run.strataPanelCols = std::min(run.nStrata, 3);
+        }
+    }
+    if (run.plotBar || run.plotBox)
+        for (int panel : p)
+            run.panelLabels += tickLabel(panelSetLabel(panel));
+    return 0;
+}
+
+} // namespace velloc

@@ -1,0 +1,8 @@
+// Catalogue texts of the diagnostic plots.
+#pragma once
+
+namespace velloc {
+
+void addPlotMessages();
+
+} // namespace velloc

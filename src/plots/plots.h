@@ -1,0 +1,86 @@
+// Shared pieces of the diagnostic plots: panels, tick texts, the graph protocol (phantom table,
+// then graph record) and the observations of the working file as the plots read them.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/output.h"
+
+namespace velloc {
+
+struct VlcRun;
+struct PlotSelection;
+
+// Panels: observation sets as the plots show them.
+enum PlotPanel { kPanelAll = 0, kPanelRegion, kPanelMatch, kPanelRegionWgt, kPanelMatchWgt };
+
+// Set label and CDF-panel title of a panel (catalogue texts).
+std::string panelSetLabel(int panel);
+std::string panelTitle(int panel);
+
+// Catalogue text of group 1049 with %1 replaced by arg.
+std::string plotText(int number, const std::string& arg = {});
+
+// A tick label: cut to 20 characters, single quotes made double, trailing blanks dropped,
+// written between single quotes. Sets *replaced when a quote was replaced.
+std::string tickLabel(const std::string& name, bool* replaced = nullptr);
+
+// Tick labels of strata 1..k: "%d" in a field of 1 (2 when k > 9) characters, quoted.
+std::string strataTicks(int k);
+
+// A graph under construction: its phantom definition and rows, then delivered as one record.
+struct PlotGraph {
+    host::GraphRecord rec;
+    PlotGraph(const std::string& phantom, const std::string& graphName);
+    int column(const std::string& name, host::ColumnKind kind = host::ColumnKind::Numeric,
+               int width = 0);
+    void dyn(const std::string& name, host::DynValue v);
+    void row(std::vector<host::Cell> cells) { rec.data.rows.push_back(std::move(cells)); }
+    std::size_t rows() const { return rec.data.rows.size(); }
+};
+
+// Delivers a graph with the given label and title: the phantom data first, the graph only when
+// `draw` (at least one data row). Output failures go to the output-error handler.
+void deliverGraph(VlcRun& run, PlotGraph& g, const std::string& label, const std::string& title,
+                  bool draw);
+
+// Opens a plot family's output group (closing one still open), and closes it.
+void openPlotGroup(VlcRun& run, int nameMsg, int labelMsg);
+void closePlotGroup(VlcRun& run);
+
+// One observation of the working file as a plot row reads it.
+struct PlotObs {
+    double value = 0.0;  // the plotted row's value
+    double freq = 1.0;   // f
+    double status = 0.0; // region and match status s
+    double wRegion = 1.0;
+    double wMatch = 1.0;
+    double stratum = 0.0;
+    bool treated = false;
+};
+
+// Reads the working file: the value at record offset valueOffset (-1: none) and the fields
+// every plot needs. Returns false after reporting a utility-file failure.
+bool readPlotObs(VlcRun& run, int valueOffset, std::vector<PlotObs>& out);
+
+// Whether an observation belongs to a panel's set (region: s > 0.1, matched: s > 1.1), and
+// its weight in that panel.
+bool inPanel(const PlotObs& o, int panel);
+double panelWeight(const PlotObs& o, int panel);
+bool weightedPanel(int panel);
+
+// The rows a distribution family plots: balance slot, name and label, in plotting order
+// (PS, LPS, then the selected continuous variables).
+struct PlotRow {
+    int slot = 0;
+    std::string name, label;
+};
+std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& sel);
+
+// Warning 255 once per BY group when fewer strata are shown than formed.
+void strataNotice(VlcRun& run);
+
+inline constexpr double kPlotNaN = __builtin_nan("");
+
+} // namespace velloc

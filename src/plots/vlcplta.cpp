@@ -1,0 +1,178 @@
+// Bar charts of the assessed two-level CLASS variables: per panel (or stratum) the share of
+// each level in the control and the treated group, or the counts behind them.
+#include <algorithm>
+#include <cmath>
+
+#include "frame/phases.h"
+#include "frame/vlcrun.h"
+#include "plots/plots.h"
+
+namespace velloc {
+
+namespace {
+
+using host::ColumnKind;
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    auto b = s.find_first_not_of(' ');
+    return b == std::string::npos ? std::string() : s.substr(b);
+}
+
+struct BarVar {
+    int j = 0;    // position in the assessed CLASS list
+    int slot = 0; // balance slot
+    std::string name, label, level1, level2;
+};
+
+std::vector<BarVar> barVars(const VlcRun& run) {
+    const BalanceStats& b = run.balance;
+    std::vector<BarVar> out;
+    for (std::size_t j = 0; j < run.assessClass.size(); ++j) {
+        const AssessClass& a = run.assessClass[j];
+        const int slot = b.binSlot(static_cast<int>(j));
+        if (!a.twoLevel || static_cast<int>(j) >= b.nBin || j >= run.barSel.vars.size() ||
+            !run.barSel.vars[j] || (slot < static_cast<int>(b.excluded.size()) && b.excluded[slot]))
+            continue;
+        const VarRef& v = run.classVars[static_cast<std::size_t>(a.classIndex)].var;
+        std::string label;
+        if (run.inData && v.number > 0) label = run.inData->var(v.number).label;
+        BarVar bv{static_cast<int>(j),
+                  slot,
+                  v.name.substr(0, 40),
+                  (label.empty() ? v.name : label).substr(0, 40),
+                  "",
+                  ""};
+        if (j < run.assessLevel1.size()) bv.level1 = trimmed(run.assessLevel1[j]);
+        if (j < run.assessLevel2.size()) bv.level2 = trimmed(run.assessLevel2[j]);
+        out.push_back(std::move(bv));
+    }
+    return out;
+}
+
+// Which statistics a panel reads.
+int panelSet(int panel) {
+    switch (panel) {
+    case kPanelAll:
+        return kAllObs;
+    case kPanelRegion:
+        return kRegion;
+    case kPanelMatch:
+        return kMatch;
+    default:
+        return kFourth;
+    }
+}
+
+// The four bars of one position: control at k - 0.15, treated at k + 0.15, first level
+// (RIndex 2) then second level (RIndex 1). scale turns proportions into counts.
+void addBars(PlotGraph& g, const BarVar& v, double k, const double p[2], const double scale[2]) {
+    for (int side : {0, 1}) {
+        const double x = side ? k + 0.15 : k - 0.15;
+        const double first = p[side] * scale[side];
+        const double second = (1.0 - p[side]) * scale[side];
+        auto bar = [&](double y, const std::string& level, double index) {
+            if (side)
+                g.row({kPlotNaN, kPlotNaN, x, y, level, index});
+            else
+                g.row({x, y, kPlotNaN, kPlotNaN, level, index});
+        };
+        bar(first, v.level1, 2.0);
+        bar(second, v.level2, 1.0);
+    }
+}
+
+void barColumns(PlotGraph& g, int levelWidth) {
+    for (const char* c : {"XVal0", "YVal0", "XVal1", "YVal1"})
+        g.column(c);
+    g.column("Response", ColumnKind::Character, std::max(levelWidth, 1));
+    g.column("RIndex");
+}
+
+void barDynamics(const VlcRun& run, PlotGraph& g, const BarVar& v, int positions, int titleMsg,
+                 int yLabelMsg, const std::string& ticks) {
+    const bool vertical = run.plotOrientation == 2;
+    g.dyn("_ETitle", plotText(run.barFreq ? titleMsg - 1 : titleMsg, v.name));
+    g.dyn("_Vertical", std::int64_t{vertical ? 1 : 0});
+    g.dyn("_XLabel", plotText(run.barFreq ? 93 : 94, v.label));
+    g.dyn("_YMax", positions + (vertical ? 0.2 : 0.8));
+    g.dyn("_YMin", 0.8);
+    g.dyn("_YLabel", plotText(yLabelMsg));
+    g.dyn("_YEnd", std::int64_t{positions});
+    g.dyn("_XControl", trimmed(run.controlLevel));
+    g.dyn("_XTreated", trimmed(run.treatedLevel));
+    g.dyn("_XMin", 0.0);
+    g.dyn("_YTicks", ticks);
+}
+
+} // namespace
+
+int vlcplta(VlcRun& run) {
+    openPlotGroup(run, 18, 19);
+    const BalanceStats& b = run.balance;
+    const int P = static_cast<int>(run.plotPanels.size());
+    for (const BarVar& v : barVars(run)) {
+        PlotGraph g("BarPhnt", "BarChart");
+        barDynamics(run, g, v, P, 143, 138, run.panelLabels);
+        double largest = 0.0;
+        for (int panel : run.plotPanels) {
+            const SetStats& s = b.sets[panelSet(panel)];
+            for (int side : {0, 1})
+                largest =
+                    std::max({largest, s.total[side], weightedPanel(panel) ? s.wtotal[side] : 0.0});
+        }
+        g.dyn("_XMax", run.barFreq ? 1.2 * largest : 1.09);
+        barColumns(g, static_cast<int>(std::max(v.level1.size(), v.level2.size())));
+        for (int k = 1; k <= P; ++k) {
+            const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
+            const SetStats& s = b.sets[panelSet(panel)];
+            const SlotStats& st = s.slots[static_cast<std::size_t>(v.slot)];
+            const double p[2] = {st.g[kControl].mean, st.g[kTreated].mean};
+            double scale[2] = {1.0, 1.0};
+            if (run.barFreq)
+                for (int side : {0, 1})
+                    scale[side] = weightedPanel(panel) ? s.wtotal[side] : s.total[side];
+            addBars(g, v, k, p, scale);
+        }
+        deliverGraph(run, g, plotText(19), v.name, g.rows() > 0);
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+int vlcplsa(VlcRun& run) {
+    openPlotGroup(run, 28, 29);
+    strataNotice(run);
+    const BalanceStats& b = run.balance;
+    const int K = std::min(run.nStrataShown, static_cast<int>(b.strata.size()) - 1);
+    const bool weighted = run.weightType != 121;
+    for (const BarVar& v : barVars(run)) {
+        PlotGraph g("StrataBarPhnt", "StrataBarChart");
+        barDynamics(run, g, v, K, 149, 139, strataTicks(K));
+        double largest = 0.0;
+        for (int k = 1; k <= K; ++k) {
+            const StratumSlot& st =
+                b.strata[static_cast<std::size_t>(k)][static_cast<std::size_t>(v.slot)];
+            for (int side : {0, 1})
+                largest = std::max(largest, weighted ? st.w[side] : st.n[side]);
+        }
+        g.dyn("_XMax", run.barFreq ? 1.2 * largest : 1.09);
+        barColumns(g, static_cast<int>(std::max(v.level1.size(), v.level2.size())));
+        for (int k = 1; k <= K; ++k) {
+            const StratumSlot& st =
+                b.strata[static_cast<std::size_t>(k)][static_cast<std::size_t>(v.slot)];
+            const double p[2] = {st.mean[kControl], st.mean[kTreated]};
+            double scale[2] = {1.0, 1.0};
+            if (run.barFreq)
+                for (int side : {0, 1})
+                    scale[side] = weighted ? st.w[side] : st.n[side];
+            addBars(g, v, k, p, scale);
+        }
+        deliverGraph(run, g, plotText(29), v.name, g.rows() > 0);
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+} // namespace velloc

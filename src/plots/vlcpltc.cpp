@@ -1,0 +1,170 @@
+// Cumulative distribution plots: per panel the treated and control curves (running percentages
+// in value order) and the band between them; panels are cut into graphs of a few columns.
+#include <algorithm>
+#include <cmath>
+
+#include "assess/rows.h"
+#include "frame/phases.h"
+#include "frame/vlcrun.h"
+#include "plots/plots.h"
+
+namespace velloc {
+
+namespace {
+
+using host::Cell;
+using host::ColumnKind;
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    auto b = s.find_first_not_of(' ');
+    return b == std::string::npos ? std::string() : s.substr(b);
+}
+
+// The phantom of one CDF graph; `first` names the panel column (Obs or Stratum).
+struct CdfGraph {
+    PlotGraph g;
+    CdfGraph(const VlcRun& run, const char* phantom, const char* graph, const char* first,
+             int firstWidth, int cols, const PlotRow& row, int titleMsg, double lo, double hi)
+        : g(phantom, graph) {
+        const bool vertical = run.plotOrientation == 2;
+        g.dyn("_ETitle", plotText(titleMsg, row.name));
+        g.dyn("_Vertical", std::int64_t{vertical ? 1 : 0});
+        g.dyn("_DesignWidth", std::string(vertical ? "defaultdesignwidth" : "defaultdesignheight"));
+        g.dyn("_NRow", std::int64_t{vertical ? 1 : cols});
+        g.dyn("_NCol", std::int64_t{vertical ? cols : 1});
+        g.dyn("_XLabel", row.label);
+        g.dyn("_XMin", lo);
+        g.dyn("_XMax", hi);
+        int w = std::max<int>({1, static_cast<int>(trimmed(run.treatedLevel).size()),
+                               static_cast<int>(trimmed(run.controlLevel).size())});
+        g.column(first, ColumnKind::Character, std::max(firstWidth, 1));
+        g.column("Treatment", ColumnKind::Character, w);
+        for (const char* c : {"XVal", "YVal", "TMin", "TMax", "CMin", "CMax"})
+            g.column(c);
+    }
+    static std::vector<Cell> blank() {
+        return {std::string(), std::string(), kPlotNaN, kPlotNaN,
+                kPlotNaN,      kPlotNaN,      kPlotNaN, kPlotNaN};
+    }
+};
+
+// Increment of an observation's running percentage, and the group totals it divides by.
+struct Totals {
+    double g[2] = {0.0, 0.0};
+};
+
+// Adds one panel: the treated curve, the control curve, then the difference band. Observations
+// are in value order; `in` says which belong to the panel and `weight` gives each one's weight.
+template <class In, class Weight>
+void addPanel(PlotGraph& g, const std::string& title, const std::string levels[2],
+              const std::vector<PlotObs>& sorted, double lo, double hi, In in, Weight weight,
+              bool bands) {
+    Totals tot;
+    for (const PlotObs& o : sorted)
+        if (in(o)) tot.g[o.treated] += o.freq * weight(o);
+    for (int side : {1, 0}) {
+        g.row({title, levels[side], lo, 0.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN});
+        double run = 0.0;
+        for (const PlotObs& o : sorted) {
+            if (o.treated != (side == 1) || !in(o)) continue;
+            run += o.freq * weight(o) * 100.0 / tot.g[side];
+            g.row({title, levels[side], o.value, run, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN});
+        }
+        g.row({title, levels[side], hi, 100.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN});
+        g.row(CdfGraph::blank());
+    }
+    if (!bands) return;
+    double F[2] = {0.0, 0.0};
+    for (const PlotObs& o : sorted) {
+        if (!in(o)) continue;
+        g.row({title, std::string(), o.value, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN});
+        F[o.treated] += o.freq * weight(o) * 100.0 / tot.g[o.treated];
+        const double ft = F[1], fc = F[0];
+        if (ft <= fc)
+            g.row({title, std::string(), kPlotNaN, kPlotNaN, ft, ft, ft, fc});
+        else
+            g.row({title, std::string(), kPlotNaN, kPlotNaN, fc, ft, fc, fc});
+    }
+    g.row(CdfGraph::blank());
+}
+
+std::string graphTitle(const std::string& name, int number, int graphs) {
+    if (graphs <= 1) return name;
+    return name + " " + plotText(159, std::to_string(number)).substr(0, 8);
+}
+
+void sortByValue(std::vector<PlotObs>& obs) {
+    std::stable_sort(obs.begin(), obs.end(), [](const PlotObs& a, const PlotObs& b) {
+        return a.value < b.value || (std::isnan(b.value) && !std::isnan(a.value));
+    });
+}
+
+} // namespace
+
+int vlcpltc(VlcRun& run) {
+    openPlotGroup(run, 16, 17);
+    const BalanceStats& b = run.balance;
+    const std::string levels[2] = {trimmed(run.controlLevel), trimmed(run.treatedLevel)};
+    const int P = static_cast<int>(run.plotPanels.size());
+    const int cols = std::max(1, run.cdfPanelCols);
+    const int graphs = (P + cols - 1) / cols;
+    std::vector<PlotObs> obs;
+    for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
+        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
+        sortByValue(obs);
+        const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
+        const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
+        for (int gi = 0; gi < graphs; ++gi) {
+            CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, cols, row, 141, lo, hi);
+            for (int k = gi * cols; k < std::min(P, (gi + 1) * cols); ++k) {
+                const int panel = run.plotPanels[static_cast<std::size_t>(k)];
+                addPanel(
+                    c.g, panelTitle(panel), levels, obs, lo, hi,
+                    [panel](const PlotObs& o) { return inPanel(o, panel); },
+                    [panel](const PlotObs& o) { return panelWeight(o, panel); }, true);
+            }
+            c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{gi + 1}});
+            deliverGraph(run, c.g, plotText(17), graphTitle(row.name, gi + 1, graphs), true);
+        }
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+int vlcplsc(VlcRun& run) {
+    openPlotGroup(run, 26, 27);
+    strataNotice(run);
+    const BalanceStats& b = run.balance;
+    const std::string levels[2] = {trimmed(run.controlLevel), trimmed(run.treatedLevel)};
+    const int K = run.nStrataShown;
+    const int cols = std::max(1, std::min(K, 3));
+    const int graphs = (K + cols - 1) / cols;
+    std::vector<PlotObs> obs;
+    for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
+        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
+        sortByValue(obs);
+        const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
+        const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
+        for (int gi = 0; gi < graphs; ++gi) {
+            CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, cols,
+                       row, 147, b.strataLo[static_cast<std::size_t>(row.slot)],
+                       b.strataHi[static_cast<std::size_t>(row.slot)]);
+            for (int k = gi * cols + 1; k <= std::min(K, (gi + 1) * cols); ++k) {
+                auto in = [k](const PlotObs& o) {
+                    return o.stratum >= k - 0.5 && o.stratum < k + 0.5;
+                };
+                addPanel(
+                    c.g, plotText(74, std::to_string(k)), levels, obs, lo, hi, in,
+                    [](const PlotObs&) { return 1.0; }, false);
+            }
+            c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{gi + 1}});
+            deliverGraph(run, c.g, plotText(27), graphTitle(row.name, gi + 1, graphs), true);
+        }
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+} // namespace velloc

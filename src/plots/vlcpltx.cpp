@@ -1,0 +1,239 @@
+// Box plots and cloud plots of the assessed rows, and the weight cloud plot.
+#include <algorithm>
+#include <cmath>
+
+#include "assess/rows.h"
+#include "frame/phases.h"
+#include "frame/vlcrun.h"
+#include "plots/plots.h"
+
+namespace velloc {
+
+namespace {
+
+using host::ColumnKind;
+
+std::string trimmed(std::string s) {
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    auto b = s.find_first_not_of(' ');
+    return b == std::string::npos ? std::string() : s.substr(b);
+}
+
+int levelWidth(const VlcRun& run) {
+    return std::max<int>({1, static_cast<int>(trimmed(run.treatedLevel).size()),
+                          static_cast<int>(trimmed(run.controlLevel).size())});
+}
+
+std::int64_t vertical(const VlcRun& run) {
+    return run.plotOrientation == 2 ? 1 : 0;
+}
+
+// Stratum number of an observation when it lies in strata 1..k, else 0.
+int stratumOf(const PlotObs& o, int k) {
+    if (!(o.stratum >= 0.5) || !(o.stratum <= k + 0.5)) return 0;
+    return static_cast<int>(std::lround(o.stratum));
+}
+
+std::string groupTicks() {
+    return tickLabel(plotText(81)) + tickLabel(plotText(80));
+}
+
+} // namespace
+
+int vlcpltx(VlcRun& run) {
+    openPlotGroup(run, 14, 15);
+    const BalanceStats& b = run.balance;
+    const int P = static_cast<int>(run.plotPanels.size());
+    const std::string trt = trimmed(run.treatedLevel), ctl = trimmed(run.controlLevel);
+    std::vector<PlotObs> obs;
+    for (const PlotRow& row : distributionRows(run, run.boxSel)) {
+        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
+        PlotGraph g("BoxPhnt", "BoxPlot");
+        g.dyn("_ETitle", plotText(140, row.name));
+        g.dyn("_Vertical", vertical(run));
+        g.dyn("_YMax", P + (vertical(run) ? 0.5 : 0.9));
+        g.dyn("_YLabel", plotText(138));
+        g.dyn("_YEnd", std::int64_t{P});
+        g.dyn("_XLabel", row.label);
+        g.dyn("_XMin", b.wideLo[static_cast<std::size_t>(row.slot)]);
+        g.dyn("_XMax", b.wideHi[static_cast<std::size_t>(row.slot)]);
+        g.dyn("_YTicks", run.panelLabels);
+        g.dyn("_YMin", 0.5);
+        g.column("YVal");
+        g.column("Response", ColumnKind::Character, levelWidth(run));
+        g.column("XVal");
+        g.column("XFrq");
+        g.column("XWgt");
+        for (int k = 1; k <= P; ++k) {
+            const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
+            for (int side : {1, 0})
+                for (const PlotObs& o : obs) {
+                    if (o.treated != (side == 1) || !inPanel(o, panel)) continue;
+                    g.row({k + (side ? 0.15 : -0.15), side ? trt : ctl, o.value, o.freq,
+                           panelWeight(o, panel)});
+                }
+        }
+        deliverGraph(run, g, plotText(15), row.name, true);
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+int vlcpltj(VlcRun& run) {
+    openPlotGroup(run, 20, 21);
+    const BalanceStats& b = run.balance;
+    const std::string trt = trimmed(run.treatedLevel), ctl = trimmed(run.controlLevel);
+    std::vector<PlotObs> obs;
+    for (const PlotRow& row : distributionRows(run, run.cloudSel)) {
+        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
+        PlotGraph g("CloudPhnt", "CloudPlot");
+        g.dyn("_ETitle", plotText(144, row.name));
+        g.dyn("_Vertical", vertical(run));
+        g.dyn("_XMin", b.wideLo[static_cast<std::size_t>(row.slot)]);
+        g.dyn("_XMax", b.wideHi[static_cast<std::size_t>(row.slot)]);
+        g.dyn("_YTicks", groupTicks());
+        g.dyn("_XLabel", plotText(138));
+        g.dyn("_YLabel", row.label);
+        g.dyn("_Match", std::int64_t{run.matchActive ? 1 : 0});
+        // The jitter of the drawing comes from the cloud stream recorded for the BY group.
+        g.dyn("_Seed", run.cloudSeed);
+        g.column("XVal");
+        for (const char* c : {"YVal1", "YVal2", "YVal3"})
+            g.column(c);
+        g.column("Response", ColumnKind::Character, levelWidth(run));
+        for (int side : {1, 0})
+            for (const PlotObs& o : obs) {
+                if (o.treated != (side == 1)) continue;
+                std::vector<host::Cell> r{side ? 4.0 : 2.0, kPlotNaN, kPlotNaN, kPlotNaN,
+                                          side ? trt : ctl};
+                r[o.status <= 0.1 ? 1 : o.status <= 1.1 ? 2 : 3] = o.value;
+                g.row(std::move(r));
+            }
+        deliverGraph(run, g, plotText(21), row.name, g.rows() > 0);
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+int vlcpltw(VlcRun& run) {
+    closePlotGroup(run);
+    if (run.weightType != 122 && run.weightType != 124) return 0;
+    std::vector<PlotObs> obs;
+    if (!readPlotObs(run, -1, obs)) return 0;
+    const double ref = std::isnan(run.wgtCloudRef) ? 10.0 : run.wgtCloudRef;
+    PlotGraph g("WgtCloudPhnt", "WgtCloudPlot");
+    g.dyn("_ETitle", plotText(145));
+    g.dyn("_Vertical", vertical(run));
+    const bool att = run.weightType == 124, stab = !att && run.stabilize;
+    g.dyn("_AttWgt", std::int64_t{att});
+    g.dyn("_AteWgt", std::int64_t{!att && !stab});
+    g.dyn("_StabWgt", std::int64_t{stab});
+    double refMax = 0.0;
+    auto line = [&](const char* name, double v) {
+        g.dyn(name, v);
+        if (v > refMax) refMax = v;
+    };
+    if (att) {
+        line("_CntlWgtRef", ref * run.pT / run.pC);
+    } else if (!stab) {
+        line("_TrtWgtRef", ref / run.pT);
+        line("_CntlWgtRef", ref / run.pC);
+    } else {
+        line("_WgtRef", ref);
+    }
+    g.dyn("_XMin", 0.0);
+    g.dyn("_XMax", std::max(run.maxWeight, refMax));
+    g.dyn("_YTicks", groupTicks());
+    g.dyn("_XLabel", plotText(138));
+    g.dyn("_YLabel", plotText(att ? 89 : stab ? 88 : 87));
+    g.column("XVal");
+    g.column("YVal1");
+    g.column("YVal2");
+    g.column("Response", ColumnKind::Character, levelWidth(run));
+    const std::string trt = trimmed(run.treatedLevel), ctl = trimmed(run.controlLevel);
+    for (int side : {1, 0})
+        for (const PlotObs& o : obs) {
+            if (o.treated != (side == 1)) continue;
+            std::vector<host::Cell> r{side ? 4.0 : 2.0, kPlotNaN, kPlotNaN, side ? trt : ctl};
+            r[o.status <= 0.1 ? 1 : 2] = o.wRegion;
+            g.row(std::move(r));
+        }
+    deliverGraph(run, g, plotText(22), plotText(22), g.rows() > 0);
+    return 0;
+}
+
+int vlcplsx(VlcRun& run) {
+    openPlotGroup(run, 24, 25);
+    strataNotice(run);
+    const BalanceStats& b = run.balance;
+    const int K = run.nStrataShown;
+    run.panelLabels = strataTicks(K);
+    const std::string trt = trimmed(run.treatedLevel), ctl = trimmed(run.controlLevel);
+    std::vector<PlotObs> obs;
+    for (const PlotRow& row : distributionRows(run, run.boxSel)) {
+        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
+        PlotGraph g("StrataBoxPhnt", "StrataBoxPlot");
+        g.dyn("_ETitle", plotText(146, row.name));
+        g.dyn("_Vertical", vertical(run));
+        g.dyn("_YMax", K + (vertical(run) ? 0.5 : 0.9));
+        g.dyn("_YLabel", plotText(139));
+        g.dyn("_YEnd", std::int64_t{K});
+        g.dyn("_XLabel", row.label);
+        g.dyn("_XMin", b.strataLo[static_cast<std::size_t>(row.slot)]);
+        g.dyn("_XMax", b.strataHi[static_cast<std::size_t>(row.slot)]);
+        g.dyn("_YTicks", run.panelLabels);
+        g.dyn("_YMin", 0.5);
+        g.column("YVal");
+        g.column("Response", ColumnKind::Character, levelWidth(run));
+        g.column("XVal");
+        g.column("XFrq");
+        g.column("XWgt");
+        for (const PlotObs& o : obs) {
+            int k = stratumOf(o, K);
+            if (!k) continue;
+            double w = run.weightType == 121 ? 1.0 : run.matchActive ? o.wMatch : o.wRegion;
+            g.row({k + (o.treated ? 0.15 : -0.15), o.treated ? trt : ctl, o.value, o.freq, w});
+        }
+        deliverGraph(run, g, plotText(25), row.name, true);
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+int vlcplsj(VlcRun& run) {
+    openPlotGroup(run, 30, 31);
+    strataNotice(run);
+    const BalanceStats& b = run.balance;
+    const int K = run.nStrataShown;
+    std::vector<PlotObs> obs;
+    for (const PlotRow& row : distributionRows(run, run.cloudSel)) {
+        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
+        PlotGraph g("StrataCloudPhnt", "StrataCloudPlot");
+        g.dyn("_ETitle", plotText(150, row.name));
+        g.dyn("_Vertical", vertical(run));
+        g.dyn("_Cont", std::int64_t{1});
+        g.dyn("_YMin", 0.0);
+        g.dyn("_YMax", static_cast<double>(K + 1));
+        g.dyn("_YEnd", std::int64_t{K});
+        g.dyn("_XMin", b.strataLo[static_cast<std::size_t>(row.slot)]);
+        g.dyn("_XMax", b.strataHi[static_cast<std::size_t>(row.slot)]);
+        g.dyn("_XLabel", plotText(139));
+        g.dyn("_YLabel", row.label);
+        g.dyn("_YTicks", strataTicks(K));
+        g.dyn("_Seed", run.cloudSeed);
+        for (const char* c : {"XVal", "YVal1", "YVal2"})
+            g.column(c);
+        for (const PlotObs& o : obs) {
+            int k = stratumOf(o, K);
+            if (!k) continue;
+            g.row({static_cast<double>(k), o.treated ? o.value : kPlotNaN,
+                   o.treated ? kPlotNaN : o.value});
+        }
+        deliverGraph(run, g, plotText(31), row.name, g.rows() > 0);
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+} // namespace velloc
