@@ -290,8 +290,8 @@ struct VlcRun {
     // Set once, on the first BY group: the VLCDATA layout (doubles from the record start, the
     // analysis values at 4; text offsets in bytes) and the role of each analysis variable.
     int inputReady = 0;
-    int treatedGiven = 0;                // TREATED= written, in any form (FIRST included)
-    int dataIdNum = 0, dataClassNum = 0; // first ID number, first CLASS number
+    int treatedGiven = 0; // TREATED= written, in any form (FIRST included)
+    int dataIdNum = 0, dataClassNum = 0;                     // first ID number, first CLASS number
     int dataIdText = 0, dataClassText = 0, dataClassRaw = 0; // byte offsets of packed text
     std::vector<int> classNumSlot;                // per CLASS variable: numeric slot, -1 text
     std::vector<unsigned char> assessOnly;        // per analysis variable: assessment only
@@ -357,10 +357,10 @@ struct VlcRun {
     // Next unmatched control at or right of j (index j), at or left of j (index j + 1); lets
     // the greedy search step over matched controls in amortised constant time.
     std::vector<int> nextFreeRight, nextFreeLeft;
-    std::vector<double> trtRec; // the current treated record
+    std::vector<double> trtRec;     // the current treated record
     int unmatchedFlag = 0;
-    int matchStatus = 0;               // 0, 101, 102, 103, 104
-    int solverOutcome = 0;             // optimal methods: 0 solved, 1 to check, 2 failed
+    int matchStatus = 0;            // 0, 101, 102, 103, 104
+    int solverOutcome = 0;          // optimal methods: 0 solved, 1 to check, 2 failed
     std::int64_t nControlsToMatch = 0; // N of variable-ratio and full matching
     std::int64_t nMatchedTreated = 0, nMatchedControl = 0;
     std::unique_ptr<host::TableDefinition> matchMostDef; // MatchMostObs, made on first use
