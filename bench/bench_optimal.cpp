@@ -68,6 +68,7 @@ void run(const Case& c, const std::string& dir) {
     host::Log::setStream(&log);
     std::string program = "proc velloc data='" + csv +
                           "' region=allobs;\n"
+                          "   class treat;\n"
                           "   psdata treatvar=treat(treated='1') lps=lps;\n"
                           "   match method=" +
                           c.method +
@@ -85,6 +86,11 @@ void run(const Case& c, const std::string& dir) {
         matchTime = text.substr(p + 6, text.find(" s", p + 6) - (p + 6));
     std::printf("%s (%ld x %ld, %s): step %.2f s (matching %s s), status %d, peak RSS %.0f MiB\n",
                 c.name, c.nt, c.nc, c.method, total, matchTime.c_str(), code, peakRssMiB());
+    if (code != 0) {
+        for (std::size_t p = text.find("WARNING"); p != std::string::npos;
+             p = text.find("WARNING", p + 1))
+            std::printf("  %s\n", text.substr(p, text.find('\n', p) - p).c_str());
+    }
     if (code != 0 && code != 4) std::printf("%s", text.c_str());
     std::filesystem::remove(csv);
 }
