@@ -23,14 +23,19 @@ void warnCount(VlcRun& run, int number, host::Args args) {
 
 } // namespace
 
+// Rounds up a count computed in floating point; a product such as 10 x 1.1 that lands a
+// rounding error above a whole number stays that number.
+static std::int64_t ceilCount(double x) {
+    return static_cast<std::int64_t>(std::ceil(x - 1e-12 * std::fabs(x)));
+}
+
 std::int64_t controlsToMatch(const VlcRun& run) {
     const std::int64_t nte = run.nRegionTreated;
     switch (run.controlLimitType) {
     case 1:
-        return static_cast<std::int64_t>(std::ceil(static_cast<double>(nte) * run.kMean));
+        return ceilCount(static_cast<double>(nte) * run.kMean);
     case 2:
-        return static_cast<std::int64_t>(
-            std::ceil(static_cast<double>(run.vlccntl->count()) * run.pctControl / 100.0));
+        return ceilCount(static_cast<double>(run.vlccntl->count()) * run.pctControl / 100.0);
     case 3:
         return run.nControlLimit;
     default:

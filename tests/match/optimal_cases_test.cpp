@@ -49,6 +49,9 @@ TEST(ControlsToMatch, DefaultsAndLimitOptions) {
     EXPECT_EQ(controlsToMatch(r), 7); // ceil(5 x 2.5 / 2) = ceil(6.25)
     r.controlLimitType = 1, r.kMean = 1.3;
     EXPECT_EQ(controlsToMatch(r), 7); // ceil(6.5)
+    r.nRegionTreated = 10, r.kMean = 1.1;
+    EXPECT_EQ(controlsToMatch(r), 11); // 10 x 1.1 is 11.000000000000002 in binary
+    r.nRegionTreated = 5;
     r.controlLimitType = 2, r.pctControl = 50;
     EXPECT_EQ(controlsToMatch(r), 2); // ceil(3 x 0.5), all controls of the group
     r.controlLimitType = 3, r.nControlLimit = 4;
