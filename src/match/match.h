@@ -17,7 +17,6 @@ enum MatchStatusCode {
     kMatchNone = 102,
     kMatchSomeUnmatched = 103,
     kMatchNoSolution = 104,
-    kMatchNotAvailable = 105, // the method is not built into this version
 };
 
 // The record layouts of the working, treated and control files are those of adjust/adjust.h.
@@ -60,9 +59,15 @@ int vlcseqx(VlcRun& run);
 // Removes control j from the free lists once it is matched without replacement.
 void markControlUsed(VlcRun& run, int j);
 
-// The optimal methods (not built into this version: they report kMatchNotAvailable).
+// The optimal methods: fixed ratio by linear assignment; variable ratio and full matching by
+// minimum-cost flow. Each returns a match status.
 int vlcmlap(VlcRun& run);
 int vlcmmcf(VlcRun& run);
+// The total number of controls that variable-ratio and full matching are to match, before the
+// limit of the controls in the support region.
+std::int64_t controlsToMatch(const VlcRun& run);
+// Whether the match sets satisfy the constraints of the optimal method: 0 yes, 1 no.
+int vlcfeas(VlcRun& run);
 
 // Top-N insertion into the most-matched list of group g (0 control, 1 treated), for the
 // working record rec.

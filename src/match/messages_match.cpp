@@ -11,7 +11,7 @@ void addMatchMessages() {
     constexpr auto T = Severity::Text;
     constexpr auto W = Severity::Warning;
     constexpr auto E = Severity::Error;
-    static const std::array<host::MessageDef, 25> defs{{
+    static const std::array<host::MessageDef, 28> defs{{
         {g, 75, T, "%1"},
         {g, 99, T, "Distance Metric"},
         {g, 103, T, "Covariance Matrix"},
@@ -44,14 +44,25 @@ void addMatchMessages() {
          "Variable-ratio matching found no acceptable solution in this BY group; no matches "
          "are made."},
         {g, 254, E,
-         "Full matching found no acceptable solution in this BY group; no matches are made."},
+         "Full matching found no acceptable solution in this BY group: some treated units "
+         "share too few admissible controls. A wider CALIPER=, a larger KMAXTREATED= or "
+         "METHOD=VARRATIO lets more treated units be matched. No matches are made."},
         {g, 256, W,
          "The covariance matrix of the Mahalanobis distance is singular; coordinates that are "
          "linear combinations of earlier ones are left out of the distance."},
         {g, 257, W, "The Mahalanobis distance leaves out %1."},
-        {g, 262, E,
-         "This version does not provide the optimal matching methods (OPTIMAL, VARRATIO, "
-         "FULL); use METHOD=GREEDY or METHOD=REPLACE. No matches are made."},
+        {g, 258, W,
+         "The number of controls to match (%1) exceeds the %2 controls in the support region; "
+         "%2 controls are matched."},
+        {g, 259, W,
+         "The number of controls to match (%1) exceeds KMAX=%2 times the %3 treated units in "
+         "the support region; lower the requested number of controls or raise KMAX=."},
+        {g, 260, W,
+         "The number of controls to match (%1) is below KMIN=%2 times the %3 treated units in "
+         "the support region; raise the requested number of controls or lower KMIN=."},
+        {g, 261, W,
+         "The number of controls to match (%1) times KMAXTREATED=%2 is below the %3 treated "
+         "units; raise the requested number of controls or KMAXTREATED=."},
     }};
     host::addMessages(defs);
 }

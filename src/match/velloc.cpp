@@ -123,13 +123,10 @@ bool report(VlcRun& run, int status) {
     case kMatchNone:
         host::xpmlog(host::kGroupProc, 249);
         return true;
-    case kMatchNoSolution:
+    default:
         host::xpmlog(host::kGroupProc, run.ratioType == 113   ? 253
                                        : run.ratioType == 114 ? 254
                                                               : 252);
-        return true;
-    default:
-        host::xpmlog(host::kGroupProc, 262);
         return true;
     }
 }
@@ -235,14 +232,6 @@ int velloc(VlcRun& run) {
     if (int rc = writeTreated(run)) return rc;
     if (int rc = writeControls(run)) return rc;
     return 0;
-}
-
-int vlcmlap(VlcRun&) {
-    return kMatchNotAvailable;
-}
-
-int vlcmmcf(VlcRun&) {
-    return kMatchNotAvailable;
 }
 
 } // namespace velloc

@@ -293,17 +293,6 @@ TEST(Region, TreatedOutsideTheRegionIsNeverMatched) {
     EXPECT_EQ(g.setOf(3), g.setOf(4));
 }
 
-TEST(Optimal, MethodsReportNotAvailableCleanly) {
-    MatchGroup g;
-    g.run->method = 110;
-    g.run->ratioType = 112;
-    g.write({{1, 1, 0.5}, {2, 0, 0.45}, {3, 1, 0.6}, {4, 0, 0.65}});
-    LogCapture log;
-    EXPECT_EQ(velloc(*g.run), kMatchNotAvailable);
-    EXPECT_EQ(log.count("[1049-262]"), 1);
-    EXPECT_EQ(g.run->matchActive, 0);
-}
-
 TEST(MatchStats, MatchedSampleMeansAndWeightedMeans) {
     // Continuous x; treated 1 (x 2) matched to control 3 (x 4), treated 2 (x 6) matched to
     // control 4 (x 10); control 5 unmatched (x 100). Frequencies 1 except control 4 (2).

@@ -1,0 +1,110 @@
+// Optimal matching end to end on supplied scores: the logit of the score is N(-1, 1) for the
+// treated units and N(-2, 1) for the controls, the caliper 0.2 standard deviations of the
+// logit. Runs the procedure step (PSDATA, so every phase but the fit) and prints the wall
+// time, the matching phase's time (from the per-group log note) and the peak resident set.
+//
+// Usage: bench_optimal [case] [folder]. Cases: opt3k (OPTIMAL K=1, 3,000 x 30,000), opt10k
+// (OPTIMAL K=1, 10,000 x 100,000), full1k (FULL KMAX=3 KMAXTREATED=3, 1,000 x 10,000); all
+// three when none is named.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "frame/catalogue.h"
+#include "frame/driver.h"
+#include "frame/statements.h"
+#include "host/host.h"
+
+namespace {
+
+struct Case {
+    const char* name;
+    long nt, nc;
+    const char* method;
+};
+
+double peakRssMiB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+double since(std::chrono::steady_clock::time_point t0) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void writeStudy(const std::string& path, long nt, long nc) {
+    std::ofstream out(path);
+    out << "id,treat,lps\n";
+    std::mt19937_64 rng(20240612);
+    std::normal_distribution<double> z(0.0, 1.0);
+    std::string buf;
+    for (long i = 1; i <= nt + nc; ++i) {
+        int t = i <= nt ? 1 : 0;
+        buf += fmt::format("{},{},{:.9f}\n", i, t, (t ? -1.0 : -2.0) + z(rng));
+        if (buf.size() > (1u << 20)) {
+            out << buf;
+            buf.clear();
+        }
+    }
+    out << buf;
+}
+
+void run(const Case& c, const std::string& dir) {
+    using namespace velloc;
+    std::string csv = dir + "/bench_optimal_" + c.name + ".csv";
+    writeStudy(csv, c.nt, c.nc);
+    std::ostringstream log;
+    host::Log::setStream(&log);
+    std::string program = "proc velloc data='" + csv +
+                          "' region=allobs;\n"
+                          "   class treat;\n"
+                          "   psdata treatvar=treat(treated='1') lps=lps;\n"
+                          "   match method=" +
+                          c.method +
+                          " distance=lps caliper=0.2;\n"
+                          "run;\n";
+    int errors = 0;
+    std::vector<StepSource> steps = splitProgram(program, "bench", &errors);
+    auto t0 = std::chrono::steady_clock::now();
+    int code = steps.empty() ? -1 : runProcedureStep(steps[0], 1);
+    double total = since(t0);
+    host::Log::setStream(nullptr);
+
+    std::string text = log.str(), matchTime = "?";
+    if (auto p = text.find("match "); p != std::string::npos)
+        matchTime = text.substr(p + 6, text.find(" s", p + 6) - (p + 6));
+    std::printf("%s (%ld x %ld, %s): step %.2f s (matching %s s), status %d, peak RSS %.0f MiB\n",
+                c.name, c.nt, c.nc, c.method, total, matchTime.c_str(), code, peakRssMiB());
+    if (code != 0) {
+        for (std::size_t p = text.find("WARNING"); p != std::string::npos;
+             p = text.find("WARNING", p + 1))
+            std::printf("  %s\n", text.substr(p, text.find('\n', p) - p).c_str());
+    }
+    if (code != 0 && code != 4) std::printf("%s", text.c_str());
+    std::filesystem::remove(csv);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const Case cases[] = {{"opt3k", 3000, 30000, "optimal(k=1)"},
+                          {"opt10k", 10000, 100000, "optimal(k=1)"},
+                          {"full1k", 1000, 10000, "full(kmax=3 kmaxtreated=3)"}};
+    std::string want = argc > 1 ? argv[1] : "";
+    std::string dir = argc > 2 ? argv[2] : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
+    velloc::registerCatalogue();
+    for (const Case& c : cases)
+        if (want.empty() || want == c.name) run(c, dir);
+    return 0;
+}

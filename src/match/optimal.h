@@ -1,0 +1,78 @@
+// Shared pieces of the optimal methods: growable plain arrays for the pair and arc lists, the
+// admissible-pair scan over each treated unit's caliper window, and set formation.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <span>
+#include <type_traits>
+#include <vector>
+
+namespace velloc {
+
+struct VlcRun;
+
+// A plain array grown with realloc, so that a large block is remapped rather than copied and
+// the untouched capacity costs no memory. Growth failure throws std::bad_alloc.
+template <class T> class GrowArray {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+  public:
+    GrowArray() = default;
+    GrowArray(const GrowArray&) = delete;
+    GrowArray& operator=(const GrowArray&) = delete;
+    ~GrowArray() { std::free(data_); }
+
+    void reserve(std::int64_t n) {
+        if (n <= cap_) return;
+        if (n > PTRDIFF_MAX / static_cast<std::int64_t>(sizeof(T))) throw std::bad_alloc();
+        void* p = std::realloc(data_, static_cast<std::size_t>(n) * sizeof(T));
+        if (!p) throw std::bad_alloc();
+        data_ = static_cast<T*>(p);
+        cap_ = n;
+    }
+    // Doubling from 100 entries.
+    void push(T v) {
+        if (size_ == cap_) reserve(cap_ < 100 ? 100 : 2 * cap_);
+        data_[size_++] = v;
+    }
+    void resize(std::int64_t n) {
+        reserve(n);
+        size_ = n;
+    }
+    void release() {
+        std::free(data_);
+        data_ = nullptr;
+        size_ = cap_ = 0;
+    }
+    T& operator[](std::int64_t k) { return data_[k]; }
+    const T& operator[](std::int64_t k) const { return data_[k]; }
+    std::int64_t size() const { return size_; }
+    std::span<const T> span() const { return {data_, static_cast<std::size_t>(size_)}; }
+
+  private:
+    T* data_ = nullptr;
+    std::int64_t size_ = 0, cap_ = 0;
+};
+
+// The admissible pairs of the BY group, in treated-file order and, within a treated unit, in
+// control order: tail i (the treated unit's position), head colBase + j, cost the distance.
+struct PairList {
+    GrowArray<std::int32_t> tail, head;
+    GrowArray<double> cost;
+    std::vector<std::int32_t> markTrt, markCtl; // 1 when the unit has an admissible pair
+};
+
+// Scans the treated file and appends every admissible pair. Throws std::bad_alloc when the
+// lists cannot grow; returns non-zero when the control file cannot be read.
+int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs);
+
+// Puts treated unit i and control j into one match set, opening a new set when neither has
+// one.
+void joinSet(VlcRun& run, std::int64_t i, std::int64_t j);
+
+// Clears the sets of an earlier attempt.
+void clearSets(VlcRun& run);
+
+} // namespace velloc

@@ -1,0 +1,158 @@
+// The admissible pairs of the optimal methods: each eligible treated unit's caliper window,
+// positioned reads of the control file over it, the pair test, and set formation from the
+// solver's arcs.
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+#include "frame/vlcrun.h"
+#include "match/match.h"
+#include "match/optimal.h"
+
+namespace velloc {
+
+namespace {
+
+// Region status of each control, read from the control file on first need: -1 not read yet,
+// 0 outside the region, 1 eligible. Windows of neighbouring treated units overlap, so a
+// control record is read once however many windows contain it.
+class ControlStatus {
+  public:
+    explicit ControlStatus(VlcRun& run)
+        : file_(*run.vlccntl), state_(static_cast<std::size_t>(file_.count()), -1),
+          rec_(file_.recordBytes() / sizeof(double)) {}
+
+    // Makes the states of controls first..last known; non-zero on a read failure.
+    int load(std::int64_t first, std::int64_t last) {
+        std::int64_t j = first;
+        while (j <= last) {
+            if (state_[j] >= 0) {
+                ++j;
+                continue;
+            }
+            if (int rc = file_.point(j + 1)) return rc;
+            for (; j <= last && state_[j] < 0; ++j) {
+                if (!file_.read(rec_.data())) return file_.lastError() ? file_.lastError() : 1;
+                state_[j] = rec_[kCtlRegion] >= 0.5 ? 1 : 0;
+            }
+        }
+        return 0;
+    }
+    bool eligible(std::int64_t j) const { return state_[j] > 0; }
+
+  private:
+    host::UtilFile& file_;
+    std::vector<signed char> state_;
+    std::vector<double> rec_;
+};
+
+} // namespace
+
+int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs) {
+    host::UtilFile& trt = *run.vlctreat;
+    const std::int64_t nt = trt.count();
+    const int nc = static_cast<int>(run.ctlPs.size());
+    pairs.markTrt.assign(static_cast<std::size_t>(nt), 0);
+    pairs.markCtl.assign(static_cast<std::size_t>(nc), 0);
+    if (nc == 0) return 0;
+    ControlStatus status(run);
+    const double* ps = run.ctlPs.data();
+    const bool exact = !run.exactVars.empty();
+    const bool mah = run.distance == 102;
+
+    // The pair test of vlcmobs with the control's caliper-scale and distance-scale values
+    // computed once: the same operations on the same values give the same results.
+    std::vector<double> ctlCal, ctlDist;
+    if (!mah) {
+        ctlCal.resize(static_cast<std::size_t>(nc));
+        ctlDist.resize(static_cast<std::size_t>(nc));
+        for (int j = 0; j < nc; ++j) {
+            ctlCal[j] = run.caliperScale == 100 ? ps[j] : logitClamp(ps[j]);
+            ctlDist[j] = run.distance == 100 ? ps[j] : logitClamp(ps[j]);
+        }
+    }
+
+    trt.point(0);
+    for (std::int64_t i = 0; trt.read(run.trtRec.data()); ++i) {
+        const double* t = run.trtRec.data();
+        if (!(t[kTrtRegion] >= 0.5)) continue;
+        int first = 0, last = nc - 1;
+        if (run.caliperOn && vlcidlu(t[kTrtPs], run, ps, nc, first, last)) continue;
+        if (first > last) continue;
+        if (int rc = status.load(first, last)) return rc;
+        const double tCal = run.caliperScale == 100 ? t[kTrtPs] : logitClamp(t[kTrtPs]);
+        const double tDist = run.distance == 100 ? t[kTrtPs] : logitClamp(t[kTrtPs]);
+        for (int j = first; j <= last; ++j) {
+            if (!status.eligible(j)) continue;
+            double d;
+            if (mah) {
+                // A missing Mahalanobis coordinate leaves the pair without a distance; such a
+                // pair cannot be costed, so it is not admissible.
+                if (vlcmobs(run, j, d) || std::isnan(d)) continue;
+            } else {
+                if (exact && !exactMatch(run, t + kTrtExact, j)) continue;
+                if (!caliperPass(run, std::fabs(tCal - ctlCal[j]))) continue;
+                d = std::fabs(tDist - ctlDist[j]);
+            }
+            pairs.tail.push(static_cast<std::int32_t>(i));
+            pairs.head.push(static_cast<std::int32_t>(colBase + j));
+            pairs.cost.push(d);
+            pairs.markTrt[i] = 1;
+            pairs.markCtl[j] = 1;
+        }
+    }
+    trt.point(0);
+    run.vlccntl->point(0);
+    return 0;
+}
+
+void joinSet(VlcRun& run, std::int64_t i, std::int64_t j) {
+    std::int64_t& ts = run.trtSetId[i];
+    std::int64_t& cs = run.ctlSetId[j];
+    if (ts == 0 && cs == 0) {
+        int s = ++run.nSets;
+        run.setTrtCount[s] = 1;
+        run.setCtlCount[s] = 1;
+        ts = cs = s;
+    } else if (ts == 0) {
+        ts = cs;
+        run.setTrtCount[cs] += 1;
+    } else if (cs == 0) {
+        cs = ts;
+        run.setCtlCount[ts] += 1;
+    } else if (cs != ts) {
+        // A flow that is not star-shaped links two sets: they become one, under the lower
+        // number, and the higher numbers close the gap.
+        std::int64_t a = std::min(cs, ts), b = std::max(cs, ts);
+        auto renumber = [a, b](std::int64_t& s) {
+            if (s == b)
+                s = a;
+            else if (s > b)
+                s -= 1;
+        };
+        for (std::int64_t& s : run.trtSetId)
+            renumber(s);
+        for (std::int64_t& s : run.ctlSetId)
+            renumber(s);
+        run.setTrtCount[a] += run.setTrtCount[b];
+        run.setCtlCount[a] += run.setCtlCount[b];
+        for (int s = static_cast<int>(b); s < run.nSets; ++s) {
+            run.setTrtCount[s] = run.setTrtCount[s + 1];
+            run.setCtlCount[s] = run.setCtlCount[s + 1];
+        }
+        run.setTrtCount[run.nSets] = run.setCtlCount[run.nSets] = 0;
+        run.nSets -= 1;
+    }
+}
+
+void clearSets(VlcRun& run) {
+    std::fill(run.trtSetId.begin(), run.trtSetId.end(), 0);
+    std::fill(run.ctlSetId.begin(), run.ctlSetId.end(), 0);
+    std::fill(run.setTrtCount.begin(), run.setTrtCount.end(), 0);
+    std::fill(run.setCtlCount.begin(), run.setCtlCount.end(), 0);
+    run.nSets = 0;
+    run.totalDistance = 0.0;
+    run.unmatchedFlag = 0;
+}
+
+} // namespace velloc
