@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
         treated += t;
 
     ModelSpec modelDef;
-    modelDef.classVars = {{"treat", 1, true, true}, {"c1", 2, false, false}, {"c2", 2, false, false}};
+    modelDef.classVars = {
+        {"treat", 1, true, true}, {"c1", 2, false, false}, {"c2", 2, false, false}};
     modelDef.nCont = kCont;
     for (int j = 0; j < kCont; ++j)
         modelDef.effects.push_back({{FactorRef{false, j}}, {}});

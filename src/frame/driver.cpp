@@ -196,11 +196,13 @@ void runByGroups(VlcRun& run, const PhaseTable& phases) {
         PhaseClock clock;
         runGroup(run, phases, clock);
         std::string by;
-        for (const std::string& d : run.inData->byDescription()) by += (by.empty() ? "" : " ") + d;
+        for (const std::string& d : run.inData->byDescription())
+            by += (by.empty() ? "" : " ") + d;
         if (by.empty())
             host::xpmlog(host::kGroupHostRun, 14, {clock.summary()});
         else
-            host::xpmlog(host::kGroupHostRun, 10, {std::to_string(groupNumber), by, clock.summary()});
+            host::xpmlog(host::kGroupHostRun, 10,
+                         {std::to_string(groupNumber), by, clock.summary()});
     }
     if (groupNumber == 0 && run.inData->nobs() == 0) {
         host::xpmlog(host::kGroupHostRun, 11, {run.inData->path()});

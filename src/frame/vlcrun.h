@@ -370,8 +370,8 @@ struct VlcRun {
     std::vector<int> nextFreeRight, nextFreeLeft;
     std::vector<double> trtRec; // the current treated record
     int unmatchedFlag = 0;
-    int matchStatus = 0;                // 0, 101, 102, 103, 104
-    int solverOutcome = 0;              // optimal methods: 0 solved, 1 to check, 2 failed
+    int matchStatus = 0;               // 0, 101, 102, 103, 104
+    int solverOutcome = 0;             // optimal methods: 0 solved, 1 to check, 2 failed
     std::int64_t nControlsToMatch = 0; // N of variable-ratio and full matching
     std::int64_t nMatchedTreated = 0, nMatchedControl = 0;
     std::unique_ptr<host::TableDefinition> matchMostDef; // MatchMostObs, made on first use

@@ -19,16 +19,16 @@ enum class VarType { Numeric = 1, Character = 2 };
 struct Variable {
     std::string name;
     VarType type = VarType::Numeric;
-    int length = 8;           // bytes: 8 for numeric, longest value for character
-    std::string label;        // from the sidecar, else empty
-    std::string format;       // format name from the sidecar (e.g. "BEST", "F", "$"), else empty
-    int formatWidth = 0;      // 0 when no format
+    int length = 8;      // bytes: 8 for numeric, longest value for character
+    std::string label;   // from the sidecar, else empty
+    std::string format;  // format name from the sidecar (e.g. "BEST", "F", "$"), else empty
+    int formatWidth = 0; // 0 when no format
     int formatDecimals = 0;
 };
 
 struct ByKey {
-    int var;          // 1-based variable number
-    bool descending;  // DESCENDING given for this variable
+    int var;         // 1-based variable number
+    bool descending; // DESCENDING given for this variable
 };
 
 // A failure to open or read a data set. The reader has already logged a message that names
@@ -45,7 +45,7 @@ class Dataset {
     virtual ~Dataset() = default;
 
     virtual const std::string& path() const = 0;
-    virtual const std::string& label() const = 0;   // data set label, blank when none
+    virtual const std::string& label() const = 0; // data set label, blank when none
     virtual int nvars() const = 0;
     virtual const Variable& var(int number) const = 0; // 1-based
     virtual int find(std::string_view name) const = 0; // case-insensitive; 0 when absent
@@ -62,8 +62,8 @@ class Dataset {
 
     // The current observation. obsNumber() is 1-based in the whole data set.
     virtual std::int64_t obsNumber() const = 0;
-    virtual double num(int var) const = 0;                // missing value for a missing cell
-    virtual std::string_view text(int var) const = 0;     // raw character value, no padding
+    virtual double num(int var) const = 0;            // missing value for a missing cell
+    virtual std::string_view text(int var) const = 0; // raw character value, no padding
     // Formatted value: a numeric with its format (BEST12. without one), right-justified in the
     // format width; a character value as it is (a $w. format truncates it to w bytes).
     virtual std::string formatted(int var) const = 0;

@@ -9,7 +9,9 @@ struct HostExit {
     int code;
 };
 
-[[noreturn]] inline void xexit(int code) { throw HostExit{code}; }
+[[noreturn]] inline void xexit(int code) {
+    throw HostExit{code};
+}
 
 // Exit codes of fatal conditions.
 inline constexpr int kExitOption = 3000;

@@ -25,6 +25,8 @@ constexpr MessageDef kRunMessages[] = {
 };
 } // namespace
 
-void addRunMessages() { addMessages(kRunMessages); }
+void addRunMessages() {
+    addMessages(kRunMessages);
+}
 
 } // namespace velloc::host

@@ -9,7 +9,11 @@ namespace velloc::host {
 
 inline constexpr std::uint64_t kMissingBits = 0xFFFFFE0000000000ULL;
 
-inline double missingValue() { return std::bit_cast<double>(kMissingBits); }
-inline bool isMissing(double v) { return std::isnan(v); }
+inline double missingValue() {
+    return std::bit_cast<double>(kMissingBits);
+}
+inline bool isMissing(double v) {
+    return std::isnan(v);
+}
 
 } // namespace velloc::host

@@ -18,7 +18,6 @@ namespace velloc::host {
 // Message group of the parser's own messages.
 inline constexpr int kGroupGrammar = 1040;
 
-
 enum class ValueKind {
     Flag,            // KEYWORD
     Number,          // KEYWORD=number (a leading '-' allowed)

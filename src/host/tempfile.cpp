@@ -129,7 +129,8 @@ int TempFile::writeAt(const void* p, std::size_t n, std::uint64_t off, const std
         ssize_t w = ::pwrite(fd_, c, n, static_cast<off_t>(off));
         if (w < 0) {
             if (errno == EINTR) continue;
-            if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) return fail(kUtilDiskFull, member, tempDir());
+            if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)
+                return fail(kUtilDiskFull, member, tempDir());
             return fail(kUtilIoError, member, std::to_string(off), std::strerror(errno));
         }
         if (w == 0) return fail(kUtilDiskFull, member, tempDir());

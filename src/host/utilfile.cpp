@@ -28,11 +28,13 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 // for huge pages, reserves the spill threshold's worth of address space at once (pages are
 // only committed when written), grows without copying (mremap), and is kept when the file is
 // emptied: the next phase that rewrites the file reuses pages that are already resident.
-std::size_t roundUp(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
+std::size_t roundUp(std::size_t n, std::size_t to) {
+    return (n + to - 1) / to * to;
+}
 
 char* mapBytes(std::size_t cap) {
-    void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                     -1, 0);
+    void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) return nullptr;
     if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
     return static_cast<char*>(p);

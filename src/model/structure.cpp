@@ -11,7 +11,9 @@ namespace {
 constexpr std::int64_t kMaxCombinations = 20000;
 constexpr int kRowsPerCombination = 3; // enough variation for every continuous crossing
 
-std::size_t packedSize(int n) { return static_cast<std::size_t>(n) * (n + 1) / 2; }
+std::size_t packedSize(int n) {
+    return static_cast<std::size_t>(n) * (n + 1) / 2;
+}
 
 // A fixed generator keeps the screening deterministic from run to run.
 double nextGeneric(std::uint64_t& state) {
@@ -25,7 +27,8 @@ std::vector<unsigned char> structuralAliases(const ModelDesc& model) {
     const int D = model.layout.D;
     // Only a layout built from the registered effects can be screened.
     int width = 1;
-    for (int w : model.layout.effectWidth) width += w;
+    for (int w : model.layout.effectWidth)
+        width += w;
     if (D < 1 || model.layout.effectWidth.size() != model.modelDef.effects.size() || width != D)
         return {};
     // Only the CLASS variables of the effects vary; the others stay at their first level.
@@ -53,10 +56,12 @@ std::vector<unsigned char> structuralAliases(const ModelDesc& model) {
     std::uint64_t state = 0x9E3779B97F4A7C15ULL;
     for (std::int64_t c = 0; c < combos; ++c) {
         for (int r = 0; r < kRowsPerCombination; ++r) {
-            for (double& v : cont) v = nextGeneric(state);
+            for (double& v : cont)
+                v = nextGeneric(state);
             zlevrgx(model, cont.data(), level.data(), row.data());
             for (int i = 0; i < D; ++i)
-                for (int j = 0; j <= i; ++j) cross[packedSize(i) + j] += row[i] * row[j];
+                for (int j = 0; j <= i; ++j)
+                    cross[packedSize(i) + j] += row[i] * row[j];
         }
         // Next combination, the last used CLASS variable fastest.
         for (std::size_t k = nClass; k-- > 0;) {
@@ -66,11 +71,14 @@ std::vector<unsigned char> structuralAliases(const ModelDesc& model) {
         }
     }
     std::vector<double> diag(static_cast<std::size_t>(D));
-    for (int i = 0; i < D; ++i) diag[i] = cross[packedSize(i) + i];
+    for (int i = 0; i < D; ++i)
+        diag[i] = cross[packedSize(i) + i];
     std::string status(static_cast<std::size_t>(D), '0');
-    for (int k = 0; k < D; ++k) host::zsweep(cross.data(), D, k, 1e-8, diag.data(), status.data());
+    for (int k = 0; k < D; ++k)
+        host::zsweep(cross.data(), D, k, 1e-8, diag.data(), status.data());
     std::vector<unsigned char> aliased(static_cast<std::size_t>(D), 0);
-    for (int k = 1; k < D; ++k) aliased[k] = status[k] == '0';
+    for (int k = 1; k < D; ++k)
+        aliased[k] = status[k] == '0';
     return aliased;
 }
 

@@ -19,8 +19,8 @@ int vlclreg(VlcRun& run) {
     FitResult res;
     int rc = 1;
     try {
-        rc = fitLogistic(*rows, run.model.layout.D, run.nObsRead, res,
-                         structuralAliases(run.model));
+        rc =
+            fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structuralAliases(run.model));
     } catch (const std::bad_alloc&) {
         return 1; // no storage for the fit: the group is abandoned without a message
     }

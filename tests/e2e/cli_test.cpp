@@ -57,7 +57,8 @@ class Cli : public ::testing::Test {
 
 std::string lastLine(const std::string& s) {
     std::string t = s;
-    while (!t.empty() && t.back() == '\n') t.pop_back();
+    while (!t.empty() && t.back() == '\n')
+        t.pop_back();
     auto nl = t.rfind('\n');
     return nl == std::string::npos ? t : t.substr(nl + 1);
 }

@@ -131,7 +131,7 @@ TEST(LogisticFit, JobTrainingDataMatchesReferenceGlm) {
     modelDef.nCont = 6;
     auto cont = [](int i) { return EffectSpec{{FactorRef{false, i}}, {}}; };
     modelDef.effects = {cont(0), cont(1), {{FactorRef{true, 1}}, {}}, cont(2), cont(3),
-                    cont(4), cont(5)};
+                        cont(4), cont(5)};
     ModelDesc model;
     ASSERT_EQ(zlevmod(model, modelDef), 0);
     MemCursor cur(rows, {1, 6});

@@ -47,7 +47,8 @@ TEST(StructuralAliases, CrossingsKeepOnlyTheirNewColumns) {
     ASSERT_EQ(m.layout.D, 12);
     std::vector<unsigned char> a = structuralAliases(m);
     int free = 0;
-    for (int k = 1; k < 12; ++k) free += a[k] == 0;
+    for (int k = 1; k < 12; ++k)
+        free += a[k] == 0;
     EXPECT_EQ(free, 2 + 1 + 2); // g: 2, h: 1, g*h: 2
     // A CLASS-by-continuous crossing without the main effect: one slope per level, all free.
     ModelDesc slopes = discover({{{G, X}, {}}});
