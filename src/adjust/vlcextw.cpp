@@ -39,13 +39,14 @@ void vlcextw(VlcRun& run, double v, int g, const double* rec) {
         const auto d = static_cast<std::size_t>(i), s = d - 1;
         l.obs[d] = l.obs[s];
         l.value[d] = l.value[s];
-        std::copy_n(&l.idNum[s * nNum], nNum, &l.idNum[d * nNum]);
-        std::copy_n(&l.idText[s * nText], nText, &l.idText[d * nText]);
+        // data() + offset: the ID arrays are empty without ID variables.
+        std::copy_n(l.idNum.data() + s * nNum, nNum, l.idNum.data() + d * nNum);
+        std::copy_n(l.idText.data() + s * nText, nText, l.idText.data() + d * nText);
     }
     const auto d = static_cast<std::size_t>(p);
     l.obs[d] = rec[kVoutObs];
     l.value[d] = v;
-    std::copy_n(rec + run.voutIdNum, nNum, &l.idNum[d * nNum]);
+    std::copy_n(rec + run.voutIdNum, nNum, l.idNum.data() + d * nNum);
     if (nText > 0)
         std::memcpy(&l.idText[d * nText], reinterpret_cast<const char*>(rec + run.voutIdText),
                     static_cast<std::size_t>(nText));
