@@ -139,7 +139,10 @@ std::string drawBox(const GraphRecord& g) {
         }
         it->second.push_back({x, w});
     }
-    for (auto& [pos, v] : boxes) {
+    for (auto& entry : boxes) {
+        // Named copies, not structured bindings: lambdas below capture them.
+        const double pos = entry.first;
+        auto& v = entry.second;
         std::sort(v.begin(), v.end());
         double total = 0;
         for (const auto& e : v)
