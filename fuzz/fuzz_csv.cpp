@@ -36,7 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ds->setBy({{1, size % 2 == 0}}, size % 3 == 0);
         int r;
         while ((r = ds->nextGroup()) > 0) {
+            // Rewind once per group, after its second observation.
             int k = 0;
+            bool rewound = false;
             while (ds->nextObs()) {
                 ++seen;
                 for (int i = 1; i <= ds->nvars(); ++i) {
@@ -44,7 +46,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     (void)ds->text(i);
                     (void)ds->formatted(i);
                 }
-                if (++k == 2) ds->rewindGroup(), seen -= 2, k = -100;
+                if (++k == 2 && !rewound) {
+                    ds->rewindGroup();
+                    seen -= 2;
+                    rewound = true;
+                }
             }
             (void)ds->byDescription();
         }
