@@ -9,9 +9,15 @@ jobs=$(nproc)
 
 echo "== release build and tests"
 bash scripts/build.sh release
-ctest --test-dir build --output-on-failure -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs" | tee build/ctest-summary.log
 
-if [ "${1:-}" = "--quick" ]; then exit 0; fi
+# The closing line names the release suite's counts, after any fuzzing output.
+summary() {
+  sed -n 's/.* tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1 \2/p' \
+    build/ctest-summary.log | tail -n 1 | { read -r failed total; echo "Tests: $((total - failed)) passed, $failed failed"; }
+}
+
+if [ "${1:-}" = "--quick" ]; then summary; exit 0; fi
 
 echo "== sanitizer build and tests"
 bash scripts/build.sh asan
@@ -32,3 +38,5 @@ if ls fuzz/*.cpp >/dev/null 2>&1; then
     rm -rf "$work"
   done
 fi
+
+summary
