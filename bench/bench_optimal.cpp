@@ -4,8 +4,8 @@
 // time, the matching phase's time (from the per-group log note) and the peak resident set.
 //
 // Usage: bench_optimal [case] [folder]. Cases: opt3k (OPTIMAL K=1, 3,000 x 30,000), opt10k
-// (OPTIMAL K=1, 10,000 x 100,000), full1k (FULL KMAX=3 KMAXTREATED=3, 1,000 x 10,000); all
-// three when none is named.
+// (OPTIMAL K=1, 10,000 x 100,000), full1k and full10k (FULL KMAX=3 KMAXTREATED=3, 1,000 x
+// 10,000 and 10,000 x 100,000); all of them when none is named.
 #include <sys/resource.h>
 
 #include <chrono>
@@ -31,6 +31,7 @@ struct Case {
     const char* name;
     long nt, nc;
     const char* method;
+    const char* caliper = "0.2";
 };
 
 double peakRssMiB() {
@@ -71,8 +72,8 @@ void run(const Case& c, const std::string& dir) {
                           "   class treat;\n"
                           "   psdata treatvar=treat(treated='1') lps=lps;\n"
                           "   match method=" +
-                          c.method +
-                          " distance=lps caliper=0.2;\n"
+                          c.method + " distance=lps caliper=" + c.caliper +
+                          ";\n"
                           "run;\n";
     int errors = 0;
     std::vector<StepSource> steps = splitProgram(program, "bench", &errors);
@@ -100,7 +101,10 @@ void run(const Case& c, const std::string& dir) {
 int main(int argc, char** argv) {
     const Case cases[] = {{"opt3k", 3000, 30000, "optimal(k=1)"},
                           {"opt10k", 10000, 100000, "optimal(k=1)"},
-                          {"full1k", 1000, 10000, "full(kmax=3 kmaxtreated=3)"}};
+                          {"full1k", 1000, 10000, "full(kmax=3 kmaxtreated=3)"},
+                          {"full3k", 3000, 30000, "full(kmax=3 kmaxtreated=3)"},
+                          {"full10k", 10000, 100000, "full(kmax=3 kmaxtreated=3)"},
+                          {"fullinf", 3000, 30000, "full(kmax=3 kmaxtreated=1)", "0.001"}};
     std::string want = argc > 1 ? argv[1] : "";
     std::string dir = argc > 2 ? argv[2] : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
     velloc::registerCatalogue();

@@ -14,9 +14,10 @@ namespace velloc::host {
 namespace {
 
 constexpr double kCostScale = 1e9;
-// Potentials and reduced costs stay within (largest cost) x (nodes + 2) of zero; keep that
-// well inside 64 bits, with room for the solver's artificial arcs.
-constexpr double kCostRange = 1e18;
+// Potentials and reduced costs stay within (largest cost) x (nodes + 2) of zero, plus as
+// much again for the artificial arcs of the pricing loop; keep that well inside 64 bits,
+// with room for the simplex's own artificial arcs.
+constexpr double kCostRange = 5e17;
 
 bool isWhole(double x) {
     return std::isfinite(x) && x == std::floor(x);
@@ -70,7 +71,75 @@ template <class F> struct ByArc {
 };
 template <class F> ByArc(const Graph*, F) -> ByArc<F>;
 
-FlowResult solve(const FlowNetwork& net) {
+// One arc of the working network handed to the network simplex: an arc of the caller's
+// network, or one of the artificial arcs through the extra node.
+struct WorkArc {
+    std::int32_t tail, head;
+    std::int64_t cost, capacity;
+};
+
+struct SimplexOut {
+    bool optimal = false;
+    std::vector<std::int64_t> flow;      // per working arc
+    std::vector<std::int64_t> potential; // per node
+};
+
+// An optimal flow of the working network by LEMON's network simplex.
+SimplexOut simplex(std::int32_t nNodes, std::span<const WorkArc> arcs,
+                   std::span<const std::int64_t> supply) {
+    const std::int64_t m = std::ssize(arcs);
+    // The static graph wants its arcs grouped by tail: a stable counting sort, remembering
+    // where each arc came from.
+    std::vector<std::int32_t> origin(m);
+    Graph g;
+    {
+        std::vector<std::int64_t> first(nNodes + 1, 0);
+        for (const WorkArc& a : arcs)
+            ++first[a.tail + 1];
+        for (std::int32_t v = 0; v < nNodes; ++v)
+            first[v + 1] += first[v];
+        std::vector<std::pair<int, int>> pairs(m);
+        for (std::int64_t k = 0; k < m; ++k) {
+            std::int64_t pos = first[arcs[k].tail]++;
+            origin[pos] = static_cast<std::int32_t>(k);
+            pairs[pos] = {arcs[k].tail, arcs[k].head};
+        }
+        g.build(nNodes, pairs.begin(), pairs.end());
+    }
+    Graph::NodeMap<std::int64_t> supplyMap(g, 0);
+    for (std::int32_t v = 0; v < nNodes; ++v)
+        supplyMap[g.node(v)] = supply[v];
+
+    lemon::NetworkSimplex<Graph, std::int64_t, std::int64_t> ns(g);
+    // With supplies adding up to 0, the inequality form holds every node to equality.
+    ns.upperMap(ByArc{&g, [&](std::int64_t k) { return arcs[origin[k]].capacity; }})
+        .costMap(ByArc{&g, [&](std::int64_t k) { return arcs[origin[k]].cost; }})
+        .supplyMap(supplyMap)
+        .supplyType(ns.GEQ);
+    SimplexOut out;
+    // The altering candidate list pivots about ten times faster than the default block
+    // search on matching networks.
+    if (ns.run(ns.ALTERING_LIST) != ns.OPTIMAL) return out;
+    out.optimal = true;
+    out.flow.resize(m);
+    out.potential.resize(nNodes);
+    for (std::int64_t k = 0; k < m; ++k)
+        out.flow[origin[k]] = ns.flow(g.arc(static_cast<int>(k)));
+    for (std::int32_t v = 0; v < nNodes; ++v)
+        out.potential[v] = ns.potential(g.node(v));
+    return out;
+}
+
+// Minimum-cost flow by pricing. Matching networks hold millions of pair arcs of which an
+// optimal flow uses a few per node, so the simplex runs on a small working network: every
+// node's `candidates` cheapest arcs out and its cheapest arc in, plus artificial arcs from
+// each supply node through an extra node to each demand node. Those cost more than any
+// path of real arcs, so the working network always has a flow and uses them only when the
+// real arcs cannot carry the supplies. After each solve every arc left out is priced
+// against the node potentials; arcs of negative reduced cost (the cheapest few of each
+// tail) join and the network is solved again. When none is left, the flow with the left-out
+// arcs at zero meets the optimality conditions on the whole network.
+FlowResult solve(const FlowNetwork& net, std::int32_t candidates) {
     FlowResult res;
     if (std::string why = validate(net); !why.empty()) {
         res.status = kNetOptBadInput;
@@ -78,31 +147,16 @@ FlowResult solve(const FlowNetwork& net) {
         return res;
     }
     const std::int64_t m = std::ssize(net.tail);
-    bool reduced = false;
-    std::vector<std::int64_t> cost = scaleCosts(net, &reduced);
-
-    // The static graph wants its arcs grouped by tail: a stable counting sort, remembering
-    // where each arc came from so that flows go back in the caller's order.
-    std::vector<std::int32_t> origin(m);
-    Graph g;
-    {
-        std::vector<std::int64_t> first(net.nNodes + 1, 0);
-        for (std::int64_t k = 0; k < m; ++k)
-            ++first[net.tail[k] + 1];
-        for (std::int32_t v = 0; v < net.nNodes; ++v)
-            first[v + 1] += first[v];
-        std::vector<std::pair<int, int>> arcs(m);
-        for (std::int64_t k = 0; k < m; ++k) {
-            std::int64_t pos = first[net.tail[k]]++;
-            origin[pos] = static_cast<std::int32_t>(k);
-            arcs[pos] = {net.tail[k], net.head[k]};
-        }
-        g.build(net.nNodes, arcs.begin(), arcs.end());
+    const std::int32_t n = net.nNodes;
+    if (m >= std::numeric_limits<std::uint32_t>::max() || n >= std::numeric_limits<int>::max()) {
+        res.status = kNetOptBadInput;
+        res.detail = fmt::format("a network of {} nodes and {} arcs is too large", n, m);
+        return res;
     }
-    Graph::NodeMap<std::int64_t> supplyMap(g, 0);
+    std::vector<std::int64_t> supply(n + 1, 0);
     std::int64_t total = 0;
     for (std::size_t k = 0; k < net.supply.size(); ++k) {
-        supplyMap[g.node(net.supplyNode[k])] += static_cast<std::int64_t>(net.supply[k]);
+        supply[net.supplyNode[k]] += static_cast<std::int64_t>(net.supply[k]);
         total += static_cast<std::int64_t>(net.supply[k]);
     }
     if (total != 0) {
@@ -110,41 +164,120 @@ FlowResult solve(const FlowNetwork& net) {
         res.detail = fmt::format("the supplies add up to {}, not 0", total);
         return res;
     }
+    bool reduced = false;
+    const double scale = costScale(net, &reduced);
+    auto cost = [&](std::int64_t k) { return scaledCost(net.cost[k], scale); };
 
-    lemon::NetworkSimplex<Graph, std::int64_t, std::int64_t> ns(g);
-    // With supplies adding up to 0, the inequality form holds every node to equality.
-    // The solver copies arc data in; read it straight from the caller's arrays.
-    ns.upperMap(ByArc{&g, [&](std::int64_t k) { return capacityOf(net.capacity[origin[k]]); }})
-        .costMap(ByArc{&g, [&](std::int64_t k) { return cost[origin[k]]; }})
-        .supplyMap(supplyMap)
-        .supplyType(ns.GEQ);
-    auto outcome = ns.run();
-    if (outcome == ns.INFEASIBLE) {
-        res.status = kNetOptInfeasible;
-        res.detail = "no flow meets the supplies within the capacities";
-        return res;
-    }
-    if (outcome != ns.OPTIMAL) {
-        res.status = kNetOptFailed;
-        res.detail = "the solver found no optimal flow";
-        return res;
+    // Arcs are taken in runs of one tail (a matching network lists each treated unit's pairs
+    // together); each run brings its cheapest arcs. Arcs that cannot carry flow never join.
+    std::vector<std::uint8_t> chosen(m, 0);
+    std::vector<std::uint32_t> work; // the caller's arcs in the working network
+    auto join = [&](std::int64_t k) {
+        if (!chosen[k] && net.capacity[k] > 0) {
+            chosen[k] = 1;
+            work.push_back(static_cast<std::uint32_t>(k));
+        }
+    };
+    std::vector<std::pair<std::int64_t, std::uint32_t>> pick;
+    constexpr std::int64_t kMinKey = std::numeric_limits<std::int64_t>::min();
+    // Joins the `candidates` smallest keys of `pick` (ties by arc number).
+    auto joinBest = [&] {
+        if (std::ssize(pick) > candidates) {
+            std::nth_element(pick.begin(), pick.begin() + candidates, pick.end());
+            pick.resize(candidates);
+        }
+        for (auto& [key, k] : pick)
+            join(k);
+        pick.clear();
+    };
+    auto runEnd = [&](std::int64_t k) {
+        while (++k < m && net.tail[k] == net.tail[k - 1]) {
+        }
+        return k;
+    };
+    {
+        // With each node's cheapest arc in, every node that can receive flow can receive it
+        // in the working network too, which keeps the artificial arcs idle in most networks.
+        std::vector<std::int64_t> bestIn(n, -1), bestInCost(n, 0);
+        for (std::int64_t k = 0, end; k < m; k = end) {
+            end = runEnd(k);
+            for (std::int64_t a = k; a < end; ++a) {
+                if (!(net.capacity[a] > 0)) continue;
+                const std::int64_t c = cost(a);
+                const std::int32_t h = net.head[a];
+                if (bestIn[h] < 0 || c < bestInCost[h]) bestIn[h] = a, bestInCost[h] = c;
+                if (end - k <= candidates)
+                    join(a);
+                else
+                    pick.push_back({c, static_cast<std::uint32_t>(a)});
+            }
+            joinBest();
+        }
+        for (std::int64_t k : bestIn)
+            if (k >= 0) join(k);
     }
 
-    std::vector<std::int64_t> flow(m), pi(net.nNodes);
+    // The artificial arcs cost more than any path of at most n - 1 real arcs.
+    std::int64_t maxCost = 1;
     for (std::int64_t k = 0; k < m; ++k)
-        flow[origin[k]] = ns.flow(g.arc(static_cast<int>(k)));
-    for (std::int32_t v = 0; v < net.nNodes; ++v)
-        pi[v] = ns.potential(g.node(v));
-    if (std::string why = verifyFlow(net, cost, flow, pi); !why.empty()) {
+        maxCost = std::max(maxCost, cost(k));
+    const std::int64_t artificialCost = maxCost * std::max<std::int64_t>(n, 1) + 1;
+    const std::int32_t extra = n;
+    std::vector<WorkArc> artificial;
+    for (std::int32_t v = 0; v < n; ++v) {
+        if (supply[v] > 0) artificial.push_back({v, extra, artificialCost, supply[v]});
+        if (supply[v] < 0) artificial.push_back({extra, v, 0, -supply[v]});
+    }
+
+    SimplexOut sol;
+    std::vector<WorkArc> arcs;
+    for (;;) {
+        arcs.clear();
+        arcs.reserve(work.size() + artificial.size());
+        for (std::uint32_t k : work)
+            arcs.push_back({net.tail[k], net.head[k], cost(k), capacityOf(net.capacity[k])});
+        arcs.insert(arcs.end(), artificial.begin(), artificial.end());
+        sol = simplex(n + 1, arcs, supply);
+        if (!sol.optimal) {
+            res.status = kNetOptFailed;
+            res.detail = "the solver found no optimal flow";
+            return res;
+        }
+        const std::size_t before = work.size();
+        const std::vector<std::int64_t>& pi = sol.potential;
+        for (std::int64_t k = 0, end; k < m; k = end) {
+            end = runEnd(k);
+            const std::int64_t piTail = pi[net.tail[k]];
+            for (std::int64_t a = k; a < end; ++a) {
+                if (chosen[a] || !(net.capacity[a] > 0)) continue;
+                const __int128 red = __int128(cost(a)) + piTail - pi[net.head[a]];
+                if (red < 0)
+                    pick.push_back({static_cast<std::int64_t>(std::max<__int128>(red, kMinKey)),
+                                    static_cast<std::uint32_t>(a)});
+            }
+            joinBest();
+        }
+        if (work.size() == before) break;
+    }
+
+    for (std::size_t a = work.size(); a < arcs.size(); ++a)
+        if (sol.flow[a] != 0) {
+            res.status = kNetOptInfeasible;
+            res.detail = "no flow meets the supplies within the capacities";
+            return res;
+        }
+    res.flow.assign(m, 0.0);
+    for (std::size_t a = 0; a < work.size(); ++a)
+        res.flow[work[a]] = static_cast<double>(sol.flow[a]);
+    sol.potential.resize(n);
+    if (std::string why = verifyFlow(net, scale, res.flow, sol.potential); !why.empty()) {
+        res.flow.clear();
         res.status = kNetOptFailed;
         res.detail = "the flow failed verification: " + why;
         return res;
     }
-    res.flow.resize(m);
-    for (std::int64_t k = 0; k < m; ++k) {
-        res.flow[k] = static_cast<double>(flow[k]);
-        if (flow[k] != 0) res.objective += net.cost[k] * res.flow[k];
-    }
+    for (std::int64_t k = 0; k < m; ++k)
+        if (res.flow[k] != 0) res.objective += net.cost[k] * res.flow[k];
     res.status = reduced ? kNetOptCheck : kNetOptOptimal;
     if (reduced) res.detail = "costs too large to be resolved to 1e-9; optimal at a coarser scale";
     return res;
@@ -152,7 +285,7 @@ FlowResult solve(const FlowNetwork& net) {
 
 } // namespace
 
-std::vector<std::int64_t> scaleCosts(const FlowNetwork& net, bool* reduced) {
+double costScale(const FlowNetwork& net, bool* reduced) {
     double maxCost = 0;
     for (double c : net.cost)
         maxCost = std::max(maxCost, c);
@@ -160,27 +293,35 @@ std::vector<std::int64_t> scaleCosts(const FlowNetwork& net, bool* reduced) {
     const double nodes = static_cast<double>(net.nNodes) + 2;
     if (maxCost * scale * nodes > kCostRange) scale = kCostRange / (maxCost * nodes);
     if (reduced) *reduced = scale < kCostScale;
+    return scale;
+}
+
+std::vector<std::int64_t> scaleCosts(const FlowNetwork& net, bool* reduced) {
+    const double scale = costScale(net, reduced);
     std::vector<std::int64_t> out(net.cost.size());
     for (std::size_t k = 0; k < out.size(); ++k)
-        out[k] = std::max<std::int64_t>(1, std::llround(net.cost[k] * scale));
+        out[k] = scaledCost(net.cost[k], scale);
     return out;
 }
 
-std::string verifyFlow(const FlowNetwork& net, std::span<const std::int64_t> cost,
-                       std::span<const std::int64_t> flow,
+std::string verifyFlow(const FlowNetwork& net, double scale, std::span<const double> flow,
                        std::span<const std::int64_t> potential) {
     const std::size_t m = net.tail.size();
-    if (cost.size() != m || flow.size() != m || potential.size() != std::size_t(net.nNodes))
+    if (flow.size() != m || potential.size() != std::size_t(net.nNodes))
         return "the solution arrays have the wrong sizes";
     std::vector<std::int64_t> balance(net.nNodes, 0);
     for (std::size_t k = 0; k < net.supply.size(); ++k)
         balance[net.supplyNode[k]] += static_cast<std::int64_t>(net.supply[k]);
     for (std::size_t k = 0; k < m; ++k) {
-        const std::int64_t f = flow[k], cap = capacityOf(net.capacity[k]);
+        if (!(std::fabs(flow[k]) <= 1e18) || static_cast<std::int64_t>(flow[k]) != flow[k])
+            return fmt::format("arc {} carries {}, not a whole number", k, flow[k]);
+        const std::int64_t f = static_cast<std::int64_t>(flow[k]);
+        const std::int64_t cap = capacityOf(net.capacity[k]);
         if (f < 0 || f > cap) return fmt::format("arc {} carries {} outside 0 .. {}", k, f, cap);
         balance[net.tail[k]] -= f;
         balance[net.head[k]] += f;
-        const __int128 red = __int128(cost[k]) + potential[net.tail[k]] - potential[net.head[k]];
+        const __int128 red = __int128(scaledCost(net.cost[k], scale)) + potential[net.tail[k]] -
+                             potential[net.head[k]];
         if ((f < cap && red < 0) || (f > 0 && red > 0))
             return fmt::format("arc {} breaks complementary slackness (flow {}, reduced cost "
                                "{})",
@@ -191,9 +332,9 @@ std::string verifyFlow(const FlowNetwork& net, std::span<const std::int64_t> cos
     return {};
 }
 
-FlowResult NetworkOptimizer::minCostFlow(const FlowNetwork& net) const {
+FlowResult minCostFlowPriced(const FlowNetwork& net, std::int32_t candidates) {
     try {
-        return solve(net);
+        return solve(net, std::max<std::int32_t>(candidates, 1));
     } catch (const std::bad_alloc&) {
         FlowResult res;
         res.status = kNetOptNoMemory;
@@ -201,6 +342,10 @@ FlowResult NetworkOptimizer::minCostFlow(const FlowNetwork& net) const {
                                  net.tail.size());
         return res;
     }
+}
+
+FlowResult NetworkOptimizer::minCostFlow(const FlowNetwork& net) const {
+    return minCostFlowPriced(net, kPricingCandidates);
 }
 
 } // namespace velloc::host

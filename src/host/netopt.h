@@ -1,5 +1,7 @@
 // The network-optimization service: minimum-cost flow and sparse linear assignment.
 #pragma once
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -82,16 +84,33 @@ class NetworkOptimizer {
 
 // The pieces of the flow mode, for the service and its tests.
 
-// The integer costs handed to the solver: max(1, llround(cost * scale)). The scale is 1e9
-// unless the largest cost would let node potentials overflow 64 bits; then it is reduced
-// and *reduced is set. Assumes validated costs.
+// Arcs each node brings into the first working network of the pricing loop.
+inline constexpr std::int32_t kPricingCandidates = 8;
+
+// The minimum-cost flow mode with a given number of candidate arcs per node (the service
+// uses kPricingCandidates; any number >= 1 gives the same optimum).
+FlowResult minCostFlowPriced(const FlowNetwork& net, std::int32_t candidates);
+
+// The scale of the integer costs handed to the solver: 1e9 unless the largest cost would
+// let node potentials overflow 64 bits; then it is reduced and *reduced is set. Assumes
+// validated costs.
+double costScale(const FlowNetwork& net, bool* reduced);
+
+// The integer cost of an arc: max(1, cost * scale rounded to the nearest whole number).
+inline std::int64_t scaledCost(double cost, double scale) {
+    // Costs are >= 0, so adding one half and truncating rounds half away from zero.
+    return std::max<std::int64_t>(1, static_cast<std::int64_t>(cost * scale + 0.5));
+}
+
+// Every arc's integer cost.
 std::vector<std::int64_t> scaleCosts(const FlowNetwork& net, bool* reduced);
 
-// Checks an integral flow in one pass: 0 <= flow <= capacity, conservation at every node
+// Checks a flow in one pass: whole, 0 <= flow <= capacity, conservation at every node
 // (outflow - inflow = supply) and complementary slackness against the node potentials
 // (reduced cost = cost + pi(tail) - pi(head) >= 0 where the arc can carry more, <= 0 where
-// it carries flow), on the integer costs. Returns an empty string when all hold.
-std::string verifyFlow(const FlowNetwork& net, std::span<const std::int64_t> cost,
-                       std::span<const std::int64_t> flow, std::span<const std::int64_t> potential);
+// it carries flow), on the integer costs at the given scale. Returns an empty string when
+// all hold.
+std::string verifyFlow(const FlowNetwork& net, double scale, std::span<const double> flow,
+                       std::span<const std::int64_t> potential);
 
 } // namespace velloc::host

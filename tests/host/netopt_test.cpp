@@ -101,17 +101,19 @@ TEST(NetOptFlow, AgreesWithBruteForceOnRandomSmallNetworks) {
             left -= d;
         }
         std::optional<double> best = bruteForceFlow(net);
-        FlowResult res = NetworkOptimizer{}.minCostFlow(net.view());
-        if (!best) {
-            EXPECT_EQ(res.status, kNetOptInfeasible) << "trial " << trial;
-            EXPECT_TRUE(res.flow.empty());
-            ++infeasible;
-            continue;
+        (best ? feasible : infeasible) += 1;
+        // One candidate arc per node makes the pricing loop add nearly every arc it uses.
+        for (std::int32_t candidates : {1, kPricingCandidates}) {
+            FlowResult res = minCostFlowPriced(net.view(), candidates);
+            if (!best) {
+                EXPECT_EQ(res.status, kNetOptInfeasible) << "trial " << trial;
+                EXPECT_TRUE(res.flow.empty());
+                continue;
+            }
+            ASSERT_EQ(res.status, kNetOptOptimal) << "trial " << trial << ": " << res.detail;
+            expectValidFlow(net, res);
+            EXPECT_NEAR(res.objective, *best, 1e-12 * std::max(1.0, *best)) << "trial " << trial;
         }
-        ++feasible;
-        ASSERT_EQ(res.status, kNetOptOptimal) << "trial " << trial << ": " << res.detail;
-        expectValidFlow(net, res);
-        EXPECT_NEAR(res.objective, *best, 1e-12 * std::max(1.0, *best)) << "trial " << trial;
     }
     EXPECT_GT(feasible, 100);
     EXPECT_GT(infeasible, 50);
@@ -211,19 +213,83 @@ TEST(NetOptFlow, MatchingNetworksAgreeWithBruteForce) {
         const int kmax = 1 + int(rng() % 3), kmin = 1 + int(rng() % kmax);
         const int kmaxTreated = 1 + int(rng() % 3), nControls = 1 + int(rng() % nc);
         MatchCase mc = matchNetwork(pair, full, kmin, kmax, kmaxTreated, nControls);
-        FlowResult res = NetworkOptimizer{}.minCostFlow(mc.net.view());
-        if (!mc.best) {
-            EXPECT_EQ(res.status, kNetOptInfeasible) << "trial " << trial;
-            ++infeasible;
-            continue;
+        (mc.best ? solved : infeasible) += 1;
+        for (std::int32_t candidates : {1, kPricingCandidates}) {
+            FlowResult res = minCostFlowPriced(mc.net.view(), candidates);
+            if (!mc.best) {
+                EXPECT_EQ(res.status, kNetOptInfeasible) << "trial " << trial;
+                continue;
+            }
+            ASSERT_EQ(res.status, kNetOptOptimal) << "trial " << trial << ": " << res.detail;
+            expectValidFlow(mc.net, res);
+            EXPECT_NEAR(res.objective, *mc.best, 1e-12 * std::max(1.0, *mc.best))
+                << "trial " << trial;
         }
-        ++solved;
-        ASSERT_EQ(res.status, kNetOptOptimal) << "trial " << trial << ": " << res.detail;
-        expectValidFlow(mc.net, res);
-        EXPECT_NEAR(res.objective, *mc.best, 1e-12 * std::max(1.0, *mc.best)) << "trial " << trial;
     }
     EXPECT_GT(solved, 80);
     EXPECT_GT(infeasible, 30);
+}
+
+// Networks too large for brute force: the pricing loop, starting from one or a few arcs per
+// node, must reach the optimum of the simplex run on every arc at once.
+TEST(NetOptFlow, PricingReachesTheOptimumOfTheWholeNetwork) {
+    std::mt19937_64 rng(4242);
+    std::normal_distribution<double> z(0, 1);
+    int infeasible = 0, solved = 0;
+    for (int trial = 0; trial < 30; ++trial) {
+        const int nt = 5 + int(rng() % 40), nc = nt + int(rng() % 120);
+        std::vector<double> pt(nt), pc(nc);
+        for (double& x : pt)
+            x = z(rng) - 1;
+        for (double& x : pc)
+            x = z(rng) - 2;
+        const double caliper = trial % 3 == 0 ? 0.1 : 1.5;
+        std::vector<std::vector<double>> pair(nt, std::vector<double>(nc, -1));
+        for (int i = 0; i < nt; ++i)
+            for (int j = 0; j < nc; ++j)
+                if (std::fabs(pt[i] - pc[j]) <= caliper) pair[i][j] = std::fabs(pt[i] - pc[j]);
+        const bool full = trial % 2 == 0;
+        const int kmax = 1 + int(rng() % 3), kmin = 1 + int(rng() % kmax);
+        const int kmaxTreated = 1 + int(rng() % 3);
+        const int nControls = std::min(nc / 2, int(nt * (kmax + kmin) / 2));
+        // The brute force of matchNetwork is out of reach here; build the same network.
+        Net net;
+        net.n = nt + nc + 2;
+        const int A = nt + nc, B = A + 1;
+        std::vector<char> tMark(nt, 0), cMark(nc, 0);
+        for (int i = 0; i < nt; ++i)
+            for (int j = 0; j < nc; ++j)
+                if (pair[i][j] >= 0) {
+                    net.arc(i, nt + j, pair[i][j], 1);
+                    tMark[i] = cMark[j] = 1;
+                }
+        int nta = 0;
+        for (int j = 0; j < nc; ++j)
+            if (cMark[j]) net.arc(nt + j, A, 0, 1);
+        for (int i = 0; i < nt; ++i)
+            if (tMark[i]) net.arc(i, B, 0, full ? kmax - 1 : kmax - kmin), ++nta;
+        if (full)
+            for (int j = 0; j < nc; ++j)
+                if (cMark[j]) net.arc(nt + j, B, 0, kmaxTreated - 1);
+        for (int i = 0; i < nt; ++i)
+            if (tMark[i]) net.sup(i, kmax);
+        net.sup(A, -nControls);
+        net.sup(B, nControls - nta * kmax);
+
+        const FlowResult whole = minCostFlowPriced(net.view(), 1 << 30);
+        for (std::int32_t candidates : {1, 3}) {
+            FlowResult res = minCostFlowPriced(net.view(), candidates);
+            ASSERT_EQ(res.status, whole.status) << "trial " << trial << ": " << res.detail;
+            if (whole.status != kNetOptOptimal) continue;
+            expectValidFlow(net, res);
+            EXPECT_NEAR(res.objective, whole.objective, 1e-12 * std::max(1.0, whole.objective))
+                << "trial " << trial;
+        }
+        infeasible += whole.status == kNetOptInfeasible;
+        solved += whole.status == kNetOptOptimal;
+    }
+    EXPECT_GT(infeasible, 0);
+    EXPECT_GT(solved, 10);
 }
 
 TEST(NetOptFlow, IntegerCostsKeepSmallDifferences) {
@@ -266,18 +332,19 @@ TEST(NetOptFlow, VerificationRejectsCorruptedFlows) {
     net.arc(1, 2, 1, 1);
     net.sup(0, 1);
     net.sup(2, -1);
-    const std::vector<std::int64_t> cost{5, 1, 1}, pi{0, 1, 2};
-    EXPECT_EQ(verifyFlow(net.view(), cost, std::vector<std::int64_t>{0, 1, 1}, pi), "");
+    // At scale 1 the integer costs are the costs themselves.
+    const std::vector<std::int64_t> pi{0, 1, 2};
+    using F = std::vector<double>;
+    EXPECT_EQ(verifyFlow(net.view(), 1.0, F{0, 1, 1}, pi), "");
     // Feasible but dearer: flow on an arc of positive reduced cost.
-    EXPECT_NE(verifyFlow(net.view(), cost, std::vector<std::int64_t>{1, 0, 0}, pi), "");
+    EXPECT_NE(verifyFlow(net.view(), 1.0, F{1, 0, 0}, pi), "");
     // Conservation broken at node 1.
-    EXPECT_NE(verifyFlow(net.view(), cost, std::vector<std::int64_t>{0, 1, 0}, pi), "");
-    // Over capacity.
-    EXPECT_NE(verifyFlow(net.view(), cost, std::vector<std::int64_t>{0, 2, 2}, pi), "");
+    EXPECT_NE(verifyFlow(net.view(), 1.0, F{0, 1, 0}, pi), "");
+    // Over capacity, and a fractional flow.
+    EXPECT_NE(verifyFlow(net.view(), 1.0, F{0, 2, 2}, pi), "");
+    EXPECT_NE(verifyFlow(net.view(), 1.0, F{0, 1, 1.5}, pi), "");
     // Potentials that do not certify the flow.
-    EXPECT_NE(verifyFlow(net.view(), cost, std::vector<std::int64_t>{0, 1, 1},
-                         std::vector<std::int64_t>{0, 0, 0}),
-              "");
+    EXPECT_NE(verifyFlow(net.view(), 1.0, F{0, 1, 1}, std::vector<std::int64_t>{0, 0, 0}), "");
 
     FlowResult res = NetworkOptimizer{}.minCostFlow(net.view());
     ASSERT_EQ(res.status, kNetOptOptimal);
