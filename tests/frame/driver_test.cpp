@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../support/memory_dataset.h"
 #include "frame/catalogue.h"
 #include "frame/driver.h"
 #include "frame/vlcrun.h"
@@ -18,35 +19,6 @@ std::vector<std::string> trace;
 int failIn = -1;       // BY group (1-based) in which the failing phase fails
 std::string failPhase; // name of the phase that fails there
 int currentGroup = 0;
-
-// A data set of n BY groups of one observation each.
-class GroupsOnly : public host::Dataset {
-  public:
-    explicit GroupsOnly(int groups) : groups_(groups) {}
-    const std::string& path() const override { return path_; }
-    const std::string& label() const override { return path_; }
-    int nvars() const override { return 0; }
-    const host::Variable& var(int) const override { return v_; }
-    int find(std::string_view) const override { return 0; }
-    std::int64_t nobs() const override { return groups_; }
-    void setBy(std::vector<host::ByKey>, bool) override {}
-    int nextGroup() override { return group_ < groups_ ? ++group_ : 0; }
-    bool nextObs() override { return false; }
-    void rewindGroup() override {}
-    std::int64_t obsNumber() const override { return group_; }
-    double num(int) const override { return 0; }
-    std::string_view text(int) const override { return {}; }
-    std::string formatted(int) const override { return {}; }
-    std::vector<std::string> byDescription() const override {
-        return {"g=" + std::to_string(group_)};
-    }
-
-  private:
-    int groups_;
-    int group_ = 0;
-    std::string path_ = "groups.csv";
-    host::Variable v_;
-};
 
 int record(const char* name) {
     trace.push_back(name);
@@ -159,7 +131,8 @@ class Driver : public ::testing::Test {
     }
     void TearDown() override { host::Log::setStream(nullptr); }
     void runGroups(int n) {
-        data = std::make_unique<GroupsOnly>(n);
+        data = std::make_unique<testing::MemoryDataset>(std::vector<testing::MemoryDataset::Col>{},
+                                                        "groups.csv", "groups.csv", n);
         run.inData = data.get();
         runByGroups(run, recordingPhases());
     }
@@ -167,7 +140,7 @@ class Driver : public ::testing::Test {
     host::Output output;
     std::shared_ptr<GroupSink> sink;
     VlcRun run;
-    std::unique_ptr<GroupsOnly> data;
+    std::unique_ptr<testing::MemoryDataset> data;
 };
 
 std::vector<std::vector<std::string>> byGroup(const std::vector<std::string>& t) {

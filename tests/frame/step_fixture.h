@@ -7,68 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "../support/memory_dataset.h"
 #include "frame/statements.h"
 #include "frame/vlcrun.h"
 #include "host/host.h"
 
 namespace velloc::testing {
-
-// Variables only; vlcinit never reads observations.
-class MemoryDataset : public host::Dataset {
-  public:
-    struct Col {
-        const char* name;
-        host::VarType type;
-        int length;
-        int formatWidth;
-    };
-    explicit MemoryDataset(std::vector<Col> cols, std::string label = "")
-        : label_(std::move(label)) {
-        for (const auto& c : cols) {
-            host::Variable v;
-            v.name = c.name;
-            v.type = c.type;
-            v.length = c.length;
-            v.formatWidth = c.formatWidth;
-            vars_.push_back(v);
-        }
-    }
-    const std::string& path() const override { return path_; }
-    const std::string& label() const override { return label_; }
-    int nvars() const override { return static_cast<int>(vars_.size()); }
-    const host::Variable& var(int n) const override { return vars_[n - 1]; }
-    int find(std::string_view name) const override {
-        std::string u(name);
-        host::wzstrup(u);
-        for (std::size_t i = 0; i < vars_.size(); ++i) {
-            std::string v = vars_[i].name;
-            host::wzstrup(v);
-            if (u == v) return static_cast<int>(i) + 1;
-        }
-        return 0;
-    }
-    std::int64_t nobs() const override { return 0; }
-    void setBy(std::vector<host::ByKey> keys, bool notsorted) override {
-        by = std::move(keys);
-        byNotSorted = notsorted;
-    }
-    int nextGroup() override { return 0; }
-    bool nextObs() override { return false; }
-    void rewindGroup() override {}
-    std::int64_t obsNumber() const override { return 0; }
-    double num(int) const override { return 0; }
-    std::string_view text(int) const override { return {}; }
-    std::string formatted(int) const override { return {}; }
-    std::vector<std::string> byDescription() const override { return {}; }
-
-    std::vector<host::ByKey> by;
-    bool byNotSorted = false;
-
-  private:
-    std::string path_ = "study.csv";
-    std::string label_;
-    std::vector<host::Variable> vars_;
-};
 
 inline std::unique_ptr<MemoryDataset> studyData(std::string label = "") {
     using host::VarType;
@@ -80,7 +24,7 @@ inline std::unique_ptr<MemoryDataset> studyData(std::string label = "") {
             {"x3", N, 8, 0},    {"ps", N, 8, 0},   {"f", N, 8, 0},   {"w", N, 8, 0},
             {"name", C, 20, 0}, {"id1", N, 8, 0},  {"id2", N, 8, 0}, {"id3", N, 8, 0},
             {"id4", N, 8, 0},   {"id5", N, 8, 0},  {"id6", C, 5, 0}, {"lps", N, 8, 0}},
-        std::move(label));
+        "study.csv", std::move(label));
 }
 
 struct StepResult {
