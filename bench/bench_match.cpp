@@ -5,8 +5,6 @@
 //
 // Usage: bench_match [rows] [folder]. rows defaults to 1,000,000; the data set goes to folder
 // (default: $TMPDIR or /tmp) and is removed afterwards.
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -19,42 +17,27 @@
 
 #include <fmt/format.h>
 
-#include "frame/catalogue.h"
-#include "frame/driver.h"
-#include "frame/statements.h"
-#include "host/host.h"
+#include "bench_util.h"
+#include "study_gen.h"
 
 namespace {
 
-double peakRssMiB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
-
-double since(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-// Treatment from a logistic model with intercept -2.6 (about 10% treated).
+// Treatment from a logistic model (about 10% treated) on two continuous covariates and a
+// two-level CLASS covariate.
 void writeStudy(const std::string& path, long n) {
-    std::ofstream out(path);
-    out << "id,treat,x1,x2,x3\n";
-    std::mt19937_64 rng(20240611);
-    std::normal_distribution<double> z(0.0, 1.0);
-    std::uniform_real_distribution<double> u(0.0, 1.0);
-    std::string buf;
-    for (long i = 1; i <= n; ++i) {
-        double x1 = z(rng), x2 = z(rng), x3 = u(rng) < 0.4 ? 1.0 : 0.0;
-        double eta = -2.6 + 0.6 * x1 - 0.4 * x2 + 0.5 * x3;
-        int t = u(rng) < 1.0 / (1.0 + std::exp(-eta)) ? 1 : 0;
-        buf += fmt::format("{},{},{:.6f},{:.6f},{}\n", i, t, x1, x2, x3);
-        if (buf.size() > (1u << 20)) {
-            out << buf;
-            buf.clear();
-        }
+    velloc::bench::StudySpec spec;
+    spec.n = n;
+    spec.treatedShare = 0.1;
+    spec.continuous = 2;
+    spec.classes = 1;
+    spec.levels = 2;
+    spec.seed = 20240611;
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    if (!out || !velloc::bench::writeStudy(spec, velloc::bench::studyTruth(spec), out)) {
+        std::fprintf(stderr, "bench_match: cannot write %s\n", path.c_str());
+        std::exit(1);
     }
-    out << buf;
+    std::fclose(out);
 }
 
 } // namespace
@@ -67,32 +50,23 @@ int main(int argc, char** argv) {
 
     auto t0 = std::chrono::steady_clock::now();
     writeStudy(csv, n);
-    std::printf("rows %ld: data written in %.1f s\n", n, since(t0));
+    std::printf("rows %ld: data written in %.1f s\n", n, bench::secondsSince(t0));
 
     registerCatalogue();
-    std::ostringstream log;
-    host::Log::setStream(&log);
     std::string program = "proc velloc data='" + csv +
                           "' region=allobs;\n"
-                          "   class treat x3;\n"
-                          "   psmodel treat(treated='1') = x1 x2 x3;\n"
+                          "   class treat c1;\n"
+                          "   psmodel treat(treated='1') = x1 x2 c1;\n"
                           "   match method=greedy(k=1) distance=lps caliper=0.25;\n"
                           "run;\n";
-    int errors = 0;
-    std::vector<StepSource> steps = splitProgram(program, "bench", &errors);
-    t0 = std::chrono::steady_clock::now();
-    int code = steps.empty() ? -1 : runProcedureStep(steps[0], 1);
-    double total = since(t0);
-    host::Log::setStream(nullptr);
-
-    std::string text = log.str(), matchTime = "?";
-    if (auto p = text.find("match "); p != std::string::npos)
-        matchTime = text.substr(p + 6, text.find(" s", p + 6) - (p + 6));
+    bench::StepOutcome step = bench::runFirstStep(program);
+    const std::string& text = step.log;
     std::printf("rows %ld: procedure %.2f s (matching %s s), status %d, peak RSS %.0f MiB\n", n,
-                total, matchTime.c_str(), code, peakRssMiB());
+                step.seconds, bench::phaseSeconds(text, "match").c_str(), step.code,
+                bench::peakRssMiB());
     if (auto p = text.find("took "); p != std::string::npos)
         std::printf("phases: %s\n", text.substr(p, text.find('\n', p) - p).c_str());
-    if (code != 0 && code != 4) std::printf("%s", text.c_str());
+    if (step.code != 0 && step.code != 4) std::printf("%s", text.c_str());
     std::filesystem::remove(csv);
     return 0;
 }

@@ -19,6 +19,7 @@
 #include <random>
 #include <string>
 
+#include "bench_util.h"
 #include "host/netopt.h"
 
 using velloc::host::NetworkOptimizer;
@@ -26,13 +27,11 @@ using velloc::host::NetworkOptimizer;
 namespace {
 
 double seconds(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return velloc::bench::secondsSince(t0);
 }
 
 double peakMiB() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss / 1024.0;
+    return velloc::bench::peakRssMiB();
 }
 
 double sd(const std::vector<double>& x) {

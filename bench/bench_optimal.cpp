@@ -6,8 +6,6 @@
 // Usage: bench_optimal [case] [folder]. Cases: opt3k (OPTIMAL K=1, 3,000 x 30,000), opt10k
 // (OPTIMAL K=1, 10,000 x 100,000), full1k and full10k (FULL KMAX=3 KMAXTREATED=3, 1,000 x
 // 10,000 and 10,000 x 100,000); all of them when none is named.
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -20,10 +18,7 @@
 
 #include <fmt/format.h>
 
-#include "frame/catalogue.h"
-#include "frame/driver.h"
-#include "frame/statements.h"
-#include "host/host.h"
+#include "bench_util.h"
 
 namespace {
 
@@ -33,16 +28,6 @@ struct Case {
     const char* method;
     const char* caliper = "0.2";
 };
-
-double peakRssMiB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
-
-double since(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
 
 void writeStudy(const std::string& path, long nt, long nc) {
     std::ofstream out(path);
@@ -65,8 +50,6 @@ void run(const Case& c, const std::string& dir) {
     using namespace velloc;
     std::string csv = dir + "/bench_optimal_" + c.name + ".csv";
     writeStudy(csv, c.nt, c.nc);
-    std::ostringstream log;
-    host::Log::setStream(&log);
     std::string program = "proc velloc data='" + csv +
                           "' region=allobs;\n"
                           "   class treat;\n"
@@ -75,18 +58,12 @@ void run(const Case& c, const std::string& dir) {
                           c.method + " distance=lps caliper=" + c.caliper +
                           ";\n"
                           "run;\n";
-    int errors = 0;
-    std::vector<StepSource> steps = splitProgram(program, "bench", &errors);
-    auto t0 = std::chrono::steady_clock::now();
-    int code = steps.empty() ? -1 : runProcedureStep(steps[0], 1);
-    double total = since(t0);
-    host::Log::setStream(nullptr);
-
-    std::string text = log.str(), matchTime = "?";
-    if (auto p = text.find("match "); p != std::string::npos)
-        matchTime = text.substr(p + 6, text.find(" s", p + 6) - (p + 6));
+    bench::StepOutcome step = bench::runFirstStep(program);
+    const std::string& text = step.log;
+    const int code = step.code;
     std::printf("%s (%ld x %ld, %s): step %.2f s (matching %s s), status %d, peak RSS %.0f MiB\n",
-                c.name, c.nt, c.nc, c.method, total, matchTime.c_str(), code, peakRssMiB());
+                c.name, c.nt, c.nc, c.method, step.seconds,
+                bench::phaseSeconds(text, "match").c_str(), code, bench::peakRssMiB());
     if (code != 0) {
         for (std::size_t p = text.find("WARNING"); p != std::string::npos;
              p = text.find("WARNING", p + 1))

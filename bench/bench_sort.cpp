@@ -3,6 +3,7 @@
 //
 // Usage: bench_sort [mem|ext|both] [records]. Peak RSS is a process-lifetime figure, so "both"
 // runs the external sort first; run the modes separately for clean memory figures.
+#include "bench_util.h"
 #include "host/utilfile.h"
 
 #include <chrono>
@@ -19,14 +20,9 @@ using velloc::host::zsort;
 
 namespace {
 
-double peakRssMiB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
-
+using velloc::bench::peakRssMiB;
 double seconds(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    return velloc::bench::secondsSince(t0);
 }
 
 int run(const char* label, std::size_t threshold, long n) {

@@ -72,6 +72,10 @@ int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs);
 // one.
 void joinSet(VlcRun& run, std::int64_t i, std::int64_t j);
 
+// Records the network service's status as solverOutcome (0 optimal, 1 to be checked by
+// vlcfeas, 2 no usable result). Returns false when there is no result to read.
+bool recordSolverOutcome(VlcRun& run, int status);
+
 // Clears the sets of an earlier attempt.
 void clearSets(VlcRun& run);
 

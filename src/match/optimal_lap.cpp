@@ -65,14 +65,7 @@ int vlcmlap(VlcRun& run) {
     }
 
     if (res.status == host::kNetOptNoMemory) return kMatchNoMemory;
-    if (res.status == host::kNetOptOptimal)
-        run.solverOutcome = 0;
-    else if (res.status == host::kNetOptCheck)
-        run.solverOutcome = 1;
-    else {
-        run.solverOutcome = 2;
-        return kMatchNoSolution;
-    }
+    if (!recordSolverOutcome(run, res.status)) return kMatchNoSolution;
 
     for (const host::AssignedArc& a : res.arcs) {
         run.totalDistance += a.cost;

@@ -139,14 +139,7 @@ int vlcmmcf(VlcRun& run) {
     }
 
     if (res.status == host::kNetOptNoMemory) return kMatchNoMemory;
-    if (res.status == host::kNetOptOptimal)
-        run.solverOutcome = 0;
-    else if (res.status == host::kNetOptCheck)
-        run.solverOutcome = 1;
-    else {
-        run.solverOutcome = 2;
-        return kMatchNoSolution;
-    }
+    if (!recordSolverOutcome(run, res.status)) return kMatchNoSolution;
     // Only pair arcs join sets; a flow of 1e-6 or less is no match.
     for (std::int64_t p = 0; p < nPairs; ++p) {
         const double f = res.flow[static_cast<std::size_t>(p)];

@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "frame/vlcrun.h"
+#include "host/netopt.h"
 #include "match/match.h"
 #include "match/optimal.h"
 
@@ -104,6 +105,11 @@ int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs) {
     trt.point(0);
     run.vlccntl->point(0);
     return 0;
+}
+
+bool recordSolverOutcome(VlcRun& run, int status) {
+    run.solverOutcome = status == host::kNetOptOptimal ? 0 : status == host::kNetOptCheck ? 1 : 2;
+    return run.solverOutcome != 2;
 }
 
 void joinSet(VlcRun& run, std::int64_t i, std::int64_t j) {

@@ -122,27 +122,19 @@ TEST(NetOptFlow, AgreesWithBruteForceOnRandomSmallNetworks) {
 namespace {
 
 // The matching network: treated 0..nt-1, controls nt..nt+nc-1, A, B. pair[i][j] < 0 means
-// no admissible pair. Returns the network and, by brute force over the pair flows, the
-// least total distance (none when no flow exists).
-struct MatchCase {
-    Net net;
-    std::optional<double> best;
-};
-MatchCase matchNetwork(const std::vector<std::vector<double>>& pair, bool full, int kmin, int kmax,
-                       int kmaxTreated, int nControls) {
+// no admissible pair.
+Net matchingNet(const std::vector<std::vector<double>>& pair, bool full, int kmin, int kmax,
+                int kmaxTreated, int nControls) {
     const int nt = int(pair.size()), nc = int(pair[0].size());
-    MatchCase mc;
-    Net& net = mc.net;
+    Net net;
     net.n = nt + nc + 2;
     const int A = nt + nc, B = nt + nc + 1;
     std::vector<char> tMark(nt, 0), cMark(nc, 0);
-    std::vector<std::pair<int, int>> pairs;
     for (int i = 0; i < nt; ++i)
         for (int j = 0; j < nc; ++j)
             if (pair[i][j] >= 0) {
                 net.arc(i, nt + j, pair[i][j], 1);
                 tMark[i] = cMark[j] = 1;
-                pairs.push_back({i, j});
             }
     int nta = 0;
     for (int j = 0; j < nc; ++j)
@@ -159,6 +151,28 @@ MatchCase matchNetwork(const std::vector<std::vector<double>>& pair, bool full, 
         if (tMark[i]) net.sup(i, kmax);
     net.sup(A, -nControls);
     net.sup(B, nControls - nta * kmax);
+    return net;
+}
+
+// The matching network and, by brute force over the pair flows, the least total distance
+// (none when no flow exists).
+struct MatchCase {
+    Net net;
+    std::optional<double> best;
+};
+MatchCase matchNetwork(const std::vector<std::vector<double>>& pair, bool full, int kmin, int kmax,
+                       int kmaxTreated, int nControls) {
+    const int nt = int(pair.size()), nc = int(pair[0].size());
+    MatchCase mc;
+    mc.net = matchingNet(pair, full, kmin, kmax, kmaxTreated, nControls);
+    std::vector<char> tMark(nt, 0);
+    std::vector<std::pair<int, int>> pairs;
+    for (int i = 0; i < nt; ++i)
+        for (int j = 0; j < nc; ++j)
+            if (pair[i][j] >= 0) {
+                tMark[i] = 1;
+                pairs.push_back({i, j});
+            }
 
     // Every subset of pairs: treated degrees must fit, controls must fit, N must reach A.
     const int np = int(pairs.size());
@@ -252,30 +266,7 @@ TEST(NetOptFlow, PricingReachesTheOptimumOfTheWholeNetwork) {
         const int kmax = 1 + int(rng() % 3), kmin = 1 + int(rng() % kmax);
         const int kmaxTreated = 1 + int(rng() % 3);
         const int nControls = std::min(nc / 2, int(nt * (kmax + kmin) / 2));
-        // The brute force of matchNetwork is out of reach here; build the same network.
-        Net net;
-        net.n = nt + nc + 2;
-        const int A = nt + nc, B = A + 1;
-        std::vector<char> tMark(nt, 0), cMark(nc, 0);
-        for (int i = 0; i < nt; ++i)
-            for (int j = 0; j < nc; ++j)
-                if (pair[i][j] >= 0) {
-                    net.arc(i, nt + j, pair[i][j], 1);
-                    tMark[i] = cMark[j] = 1;
-                }
-        int nta = 0;
-        for (int j = 0; j < nc; ++j)
-            if (cMark[j]) net.arc(nt + j, A, 0, 1);
-        for (int i = 0; i < nt; ++i)
-            if (tMark[i]) net.arc(i, B, 0, full ? kmax - 1 : kmax - kmin), ++nta;
-        if (full)
-            for (int j = 0; j < nc; ++j)
-                if (cMark[j]) net.arc(nt + j, B, 0, kmaxTreated - 1);
-        for (int i = 0; i < nt; ++i)
-            if (tMark[i]) net.sup(i, kmax);
-        net.sup(A, -nControls);
-        net.sup(B, nControls - nta * kmax);
-
+        const Net net = matchingNet(pair, full, kmin, kmax, kmaxTreated, nControls);
         const FlowResult whole = minCostFlowPriced(net.view(), 1 << 30);
         for (std::int32_t candidates : {1, 3}) {
             FlowResult res = minCostFlowPriced(net.view(), candidates);
