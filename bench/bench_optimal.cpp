@@ -4,8 +4,9 @@
 // time, the matching phase's time (from the per-group log note) and the peak resident set.
 //
 // Usage: bench_optimal [case] [folder]. Cases: opt3k (OPTIMAL K=1, 3,000 x 30,000), opt10k
-// (OPTIMAL K=1, 10,000 x 100,000), full1k and full10k (FULL KMAX=3 KMAXTREATED=3, 1,000 x
-// 10,000 and 10,000 x 100,000); all of them when none is named.
+// (OPTIMAL K=1, 10,000 x 100,000), full1k, full3k and full10k (FULL KMAX=3 KMAXTREATED=3,
+// 1,000 x 10,000, 3,000 x 30,000 and 10,000 x 100,000), full1k-nocaliper (full1k with every
+// pair admissible, 10 million pairs); all of them when none is named.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
                           {"full1k", 1000, 10000, "full(kmax=3 kmaxtreated=3)"},
                           {"full3k", 3000, 30000, "full(kmax=3 kmaxtreated=3)"},
                           {"full10k", 10000, 100000, "full(kmax=3 kmaxtreated=3)"},
-                          {"fullinf", 3000, 30000, "full(kmax=3 kmaxtreated=1)", "0.001"}};
+                          {"full1k-nocaliper", 1000, 10000, "full(kmax=3 kmaxtreated=3)", "1000"}};
     std::string want = argc > 1 ? argv[1] : "";
     std::string dir = argc > 2 ? argv[2] : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
     velloc::registerCatalogue();
