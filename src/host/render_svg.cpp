@@ -102,8 +102,8 @@ std::string drawStdDiff(const GraphRecord& g) {
                           num(y) + "Z\" " + attrs + "/>\n";
             }
         };
-        for (const auto& row : g.data.rows) {
-            double pos = cellNum(row, xv), z = cellNum(row, c);
+        for (std::size_t r = 0; r < g.rowCount(); ++r) {
+            double pos = cellNum(g, r, xv), z = cellNum(g, r, c);
             if (std::isnan(pos) || std::isnan(z)) continue;
             shape(p.px(z, pos), p.py(z, pos));
             any = true;
@@ -127,9 +127,9 @@ std::string drawBox(const GraphRecord& g) {
     // Box plots come from summary statistics, so a million rows draw a handful of marks.
     int yv = col(g, "YVal"), xv = col(g, "XVal"), fq = col(g, "XFrq"), wg = col(g, "XWgt");
     std::vector<std::pair<double, std::vector<std::pair<double, double>>>> boxes;
-    for (const auto& row : g.data.rows) {
-        double pos = cellNum(row, yv), x = cellNum(row, xv);
-        double w = cellNum(row, fq) * cellNum(row, wg);
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        double pos = cellNum(g, r, yv), x = cellNum(g, r, xv);
+        double w = cellNum(g, r, fq) * cellNum(g, r, wg);
         if (std::isnan(pos) || std::isnan(x) || !(w > 0)) continue;
         auto it = std::find_if(boxes.begin(), boxes.end(),
                                [&](const auto& b) { return std::fabs(b.first - pos) < 1e-9; });
@@ -185,14 +185,34 @@ std::string drawBox(const GraphRecord& g) {
 }
 
 std::string drawCdf(const GraphRecord& g) {
-    // Panels in row order of their first appearance.
-    int pc = col(g, "Obs") >= 0 ? col(g, "Obs") : col(g, "Stratum");
-    int tc = col(g, "Treatment"), xv = col(g, "XVal"), yv = col(g, "YVal");
-    std::vector<std::string> panels;
-    for (const auto& row : g.data.rows) {
-        std::string t = cellText(row, pc);
-        if (!t.empty() && std::find(panels.begin(), panels.end(), t) == panels.end())
-            panels.push_back(t);
+    // One pass over the rows: panels in order of first appearance, each with its curves (a
+    // curve ends at an all-missing row; the band rows have no YVal and are not drawn).
+    const int pc = col(g, "Obs") >= 0 ? col(g, "Obs") : col(g, "Stratum");
+    const int xv = col(g, "XVal"), yv = col(g, "YVal");
+    struct CdfPanel {
+        std::string title;
+        std::vector<std::vector<std::pair<double, double>>> curves;
+        bool open = false;
+    };
+    std::vector<CdfPanel> panels;
+    std::size_t cur = 0;
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        const std::string& t = cellText(g, r, pc);
+        if (t.empty()) {
+            if (cur < panels.size()) panels[cur].open = false;
+            continue;
+        }
+        if (cur >= panels.size() || panels[cur].title != t) {
+            cur = 0;
+            while (cur < panels.size() && panels[cur].title != t)
+                ++cur;
+            if (cur == panels.size()) panels.push_back({t, {}, false});
+        }
+        const double x = cellNum(g, r, xv), y = cellNum(g, r, yv);
+        if (std::isnan(y) || std::isnan(x)) continue;
+        CdfPanel& p = panels[cur];
+        if (!p.open) p.curves.emplace_back(), p.open = true;
+        p.curves.back().push_back({x, y});
     }
     Figure f;
     const bool vert = vertical(g);
@@ -200,8 +220,6 @@ std::string drawCdf(const GraphRecord& g) {
     f.width = vert ? std::max(640.0, 300.0 * static_cast<double>(n)) : 640;
     f.height = vert ? 420 : 110 + 250.0 * static_cast<double>(n);
     const double vlo = dynNum(g, "_XMin"), vhi = dynNum(g, "_XMax");
-    // The first curve of a panel is the treated one; curves are split by all-missing rows.
-    std::string treatedLevel;
     for (std::size_t k = 0; k < panels.size(); ++k) {
         Panel p;
         if (vert) {
@@ -220,7 +238,7 @@ std::string drawCdf(const GraphRecord& g) {
                  false};
         }
         if (!(p.vhi > p.vlo)) p.vlo -= 1, p.vhi += 1;
-        f.text(p.x0 + p.w / 2, p.y0 - 6, panels[k], "middle", 12, 0, "bold");
+        f.text(p.x0 + p.w / 2, p.y0 - 6, panels[k].title, "middle", 12, 0, "bold");
         f.rect(p.x0, p.y0, p.w, p.h, "none", "#444");
         for (double t : niceTicks(p.vlo, p.vhi, 5)) {
             f.line(p.px(t, 0), p.y0 + p.h, p.px(t, 0), p.y0 + p.h + 4);
@@ -231,41 +249,26 @@ std::string drawCdf(const GraphRecord& g) {
             f.text(p.x0 - 6, p.py(0, t) + 4, num(t), "end", 11);
         }
         f.text(p.x0 + p.w / 2, p.y0 + p.h + 32, dynText(g, "_XLabel"), "middle", 12);
-        f.text(p.x0 - 40, p.y0 + p.h / 2, "Cumulative Percent", "middle", 12, -90);
-        // Curves: collect points until a separator row; a curve's group is its Treatment text.
-        int curve = 0;
-        std::vector<std::pair<double, double>> pts;
-        std::string level;
-        auto flush = [&]() {
-            if (pts.empty()) return;
-            const bool treated = curve == 0;
-            if (treated) treatedLevel = level;
-            // Decimate huge curves: the step shape survives at a few thousand vertices.
-            std::size_t stride = pts.size() / kMaxMarksPerSeries + 1;
+        if (k == 0 || !vert)
+            f.text(p.x0 - 40, p.y0 + p.h / 2, "Cumulative Percent", "middle", 12, -90);
+        // The first curve of a panel is the treated one.
+        for (std::size_t c = 0; c < panels[k].curves.size(); ++c) {
+            const auto& pts = panels[k].curves[c];
+            const bool treated = c == 0;
+            // Decimate huge curves: the step shape survives at a thousand vertices.
+            const std::size_t stride = pts.size() / kMaxCurveVertices + 1;
             std::string d;
-            for (std::size_t i = 0; i < pts.size(); i += stride) {
-                double x = p.px(pts[i].first, 0), y = p.py(0, pts[i].second);
+            auto vertex = [&](const std::pair<double, double>& pt) {
+                double x = p.px(std::clamp(pt.first, p.vlo, p.vhi), 0), y = p.py(0, pt.second);
                 d += d.empty() ? "M" + num(x) + " " + num(y) : "H" + num(x) + "V" + num(y);
-            }
-            // The last vertex (100%) always stays.
-            d += "H" + num(p.px(pts.back().first, 0)) + "V" + num(p.py(0, pts.back().second));
+            };
+            for (std::size_t i = 0; i < pts.size(); i += stride)
+                vertex(pts[i]);
+            vertex(pts.back()); // the last vertex (100%) always stays
             f.body += std::string("<path class=\"curve\" d=\"") + d + "\" fill=\"none\" stroke=\"" +
                       (treated ? kTreatedColour : kControlColour) + "\" stroke-width=\"1.8\"" +
                       (treated ? "" : " stroke-dasharray=\"6 3\"") + "/>\n";
-            pts.clear();
-            ++curve;
-        };
-        for (const auto& row : g.data.rows) {
-            if (cellText(row, pc) != panels[k]) {
-                if (cellText(row, pc).empty()) flush();
-                continue;
-            }
-            double x = cellNum(row, xv), y = cellNum(row, yv);
-            if (std::isnan(y)) continue; // band rows
-            level = cellText(row, tc);
-            pts.push_back({std::clamp(x, p.vlo, p.vhi), y});
         }
-        flush();
     }
     f.body += "<g class=\"legend\">";
     f.line(70, f.height - 12, 100, f.height - 12, kTreatedColour, 1.8);
@@ -287,12 +290,12 @@ std::string drawBar(const GraphRecord& g) {
     int x0 = col(g, "XVal0"), y0 = col(g, "YVal0"), x1 = col(g, "XVal1"), y1 = col(g, "YVal1");
     int ri = col(g, "RIndex");
     double start = 0;
-    for (const auto& row : g.data.rows) {
-        bool treated = !std::isnan(cellNum(row, x1));
-        double pos = treated ? cellNum(row, x1) : cellNum(row, x0);
-        double val = treated ? cellNum(row, y1) : cellNum(row, y0);
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        bool treated = !std::isnan(cellNum(g, r, x1));
+        double pos = treated ? cellNum(g, r, x1) : cellNum(g, r, x0);
+        double val = treated ? cellNum(g, r, y1) : cellNum(g, r, y0);
         if (std::isnan(pos) || std::isnan(val)) continue;
-        bool first = cellNum(row, ri) == 2;
+        bool first = cellNum(g, r, ri) == 2;
         if (first) start = 0;
         const char* colour = treated ? kTreatedColour : kControlColour;
         double a = p.px(start, pos - 0.13), b = p.px(start + val, pos + 0.13);
@@ -336,23 +339,50 @@ std::string drawCloud(const GraphRecord& g) {
     std::vector<int> ys;
     for (const char* c : {"YVal1", "YVal2", "YVal3"})
         if (int i = col(g, c); i >= 0) ys.push_back(i);
-    // Thin huge clouds to a bounded number of marks, evenly over the rows.
-    const std::size_t n = g.data.rows.size();
-    const std::size_t stride = n / (2 * kMaxMarksPerSeries) + 1;
-    const double opacity = std::clamp(3000.0 / static_cast<double>(n / stride + 1), 0.25, 1.0);
-    for (std::size_t r = 0; r < n; r += stride) {
-        const auto& row = g.data.rows[r];
-        double pos = cellNum(row, xv);
+    // A series per group and value column. Huge series are thinned evenly to a bounded number
+    // of marks, and each series is one path, so a million-row cloud stays a small file.
+    auto seriesOf = [&](std::size_t r, std::size_t k, double& pos) -> int {
+        pos = cellNum(g, r, xv);
+        if (std::isnan(pos) || std::isnan(cellNum(g, r, ys[k]))) return -1;
+        bool treated = strata ? k == 0 : pos > 3.0;
+        return static_cast<int>(2 * k + (treated ? 1 : 0));
+    };
+    const std::size_t nSeries = 2 * ys.size();
+    std::vector<std::size_t> count(nSeries, 0), seen(nSeries, 0);
+    double pos = 0;
+    for (std::size_t r = 0; r < g.rowCount(); ++r)
+        for (std::size_t k = 0; k < ys.size(); ++k)
+            if (int s = seriesOf(r, k, pos); s >= 0) ++count[static_cast<std::size_t>(s)];
+    std::vector<std::string> paths(nSeries);
+    std::vector<std::size_t> shown(nSeries, 0);
+    for (std::size_t r = 0; r < g.rowCount(); ++r)
         for (std::size_t k = 0; k < ys.size(); ++k) {
-            double v = cellNum(row, ys[k]);
-            if (std::isnan(v) || std::isnan(pos)) continue;
-            bool treated = strata ? k == 0 : pos > 3.0;
-            double base = strata ? pos + (treated ? 0.2 : -0.2) : pos;
-            double jit = (support::zranuni(seed) - 0.5) * (strata ? 0.3 : 0.8);
-            // Outside the region faded, matched full.
-            double op = opacity * (ys.size() > 1 && k == 0 && !strata ? 0.4 : 1.0);
-            f.mark(p.px(v, base + jit), p.py(v, base + jit), treated, 2.5, op);
+            int si = seriesOf(r, k, pos);
+            if (si < 0) continue;
+            const auto s = static_cast<std::size_t>(si);
+            if (seen[s]++ % (count[s] / kMaxMarksPerSeries + 1)) continue;
+            ++shown[s];
+            const bool treated = s % 2 == 1;
+            const double v = cellNum(g, r, ys[k]);
+            const double base = strata ? pos + (treated ? 0.2 : -0.2) : pos;
+            const double jit = (support::zranuni(seed) - 0.5) * (strata ? 0.3 : 0.8);
+            const double x = p.px(v, base + jit), y = p.py(v, base + jit);
+            // Treated: a dot (a round-capped stub); control: an open triangle.
+            paths[s] += treated ? "M" + num(x) + " " + num(y) + "h.01"
+                                : "M" + num(x) + " " + num(y - 3) + "l3 5.4h-6z";
         }
+    for (std::size_t s = 0; s < nSeries; ++s) {
+        if (paths[s].empty()) continue;
+        const bool treated = s % 2 == 1;
+        // Dense clouds get lighter marks; outside the region faded, matched full.
+        double op = std::clamp(1500.0 / static_cast<double>(shown[s] + 1), 0.35, 1.0);
+        if (ys.size() > 1 && s / 2 == 0 && !strata) op *= 0.4;
+        f.body += std::string("<path class=\"marks\" d=\"") + paths[s] + "\" fill=\"none\" " +
+                  (treated ? std::string("stroke=\"") + kTreatedColour +
+                                 "\" stroke-width=\"5\" stroke-linecap=\"round\""
+                           : std::string("stroke=\"") + kControlColour +
+                                 "\" stroke-width=\"1.2\" stroke-linejoin=\"round\"") +
+                  " opacity=\"" + num(op) + "\"/>\n";
     }
     f.legend(p.x0, f.height - 8, {{"Treated", 1}, {"Control", 0}});
     return f.finish(title(g), g.name);

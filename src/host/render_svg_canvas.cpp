@@ -91,16 +91,13 @@ int col(const GraphRecord& g, const std::string& name) {
     return g.phantom.columnIndex(name);
 }
 
-double cellNum(const std::vector<Cell>& row, int c) {
-    if (c < 0 || c >= static_cast<int>(row.size())) return NAN;
-    auto p = std::get_if<double>(&row[static_cast<std::size_t>(c)]);
-    return p ? *p : NAN;
+double cellNum(const GraphRecord& g, std::size_t r, int c) {
+    return c < 0 ? NAN : g.number(r, static_cast<std::size_t>(c));
 }
 
-std::string cellText(const std::vector<Cell>& row, int c) {
-    if (c < 0 || c >= static_cast<int>(row.size())) return {};
-    auto p = std::get_if<std::string>(&row[static_cast<std::size_t>(c)]);
-    return p ? *p : std::string();
+const std::string& cellText(const GraphRecord& g, std::size_t r, int c) {
+    static const std::string none;
+    return c < 0 ? none : g.text(r, static_cast<std::size_t>(c));
 }
 
 std::vector<double> niceTicks(double lo, double hi, int target) {

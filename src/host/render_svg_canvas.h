@@ -23,10 +23,10 @@ std::string dynText(const GraphRecord& g, const std::string& name);
 // The quoted tick list 'a''b''c' split into its labels.
 std::vector<std::string> splitTicks(const std::string& ticks);
 
-// Column access of the phantom rows.
+// Column access of the phantom rows (c < 0: an absent column, missing in every row).
 int col(const GraphRecord& g, const std::string& name);
-double cellNum(const std::vector<Cell>& row, int c);
-std::string cellText(const std::vector<Cell>& row, int c);
+double cellNum(const GraphRecord& g, std::size_t r, int c);
+const std::string& cellText(const GraphRecord& g, std::size_t r, int c);
 
 // Nice tick values covering [lo, hi].
 std::vector<double> niceTicks(double lo, double hi, int target = 6);
