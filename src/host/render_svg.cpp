@@ -2,6 +2,8 @@
 #include "host/render_svg.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 
 #include "host/render_svg_canvas.h"
 #include "support/random.h"
@@ -28,14 +30,78 @@ bool vertical(const GraphRecord& g) {
     return dynNum(g, "_Vertical", 0) == 1;
 }
 
-// Weighted quantile of (value, weight) pairs sorted by value.
-double quantile(const std::vector<std::pair<double, double>>& v, double total, double q) {
-    double acc = 0.0;
-    for (const auto& [x, w] : v) {
-        acc += w;
-        if (acc >= q * total) return x;
+// Summary statistics of one box: weighted quartiles, mean and extremes.
+struct BoxStats {
+    double pos = 0, total = 0, sum = 0, min = HUGE_VAL, max = -HUGE_VAL;
+    double q[3] = {NAN, NAN, NAN}; // 25%, 50%, 75%
+};
+
+// The boxes of a box plot in three passes over the rows, without copying or sorting them:
+// totals and extremes; a weight histogram that finds the bin holding each quartile; then
+// only that bin's values are sorted. The quartile is the first value whose running weight
+// reaches q x total.
+std::vector<BoxStats> boxSummaries(const GraphRecord& g) {
+    const int yv = col(g, "YVal"), xv = col(g, "XVal"), fq = col(g, "XFrq"), wg = col(g, "XWgt");
+    constexpr std::size_t kBins = 4096;
+    std::vector<BoxStats> boxes;
+    std::vector<std::size_t> boxOf(g.rowCount(), SIZE_MAX);
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        const double pos = cellNum(g, r, yv), x = cellNum(g, r, xv);
+        const double w = cellNum(g, r, fq) * cellNum(g, r, wg);
+        if (std::isnan(pos) || std::isnan(x) || !(w > 0)) continue;
+        std::size_t b = 0;
+        while (b < boxes.size() && std::fabs(boxes[b].pos - pos) >= 1e-9)
+            ++b;
+        if (b == boxes.size()) boxes.push_back({pos});
+        BoxStats& s = boxes[b];
+        s.total += w, s.sum += x * w;
+        s.min = std::min(s.min, x), s.max = std::max(s.max, x);
+        boxOf[r] = b;
     }
-    return v.empty() ? NAN : v.back().first;
+    auto binOf = [&](const BoxStats& s, double x) {
+        if (!(s.max > s.min)) return std::size_t{0};
+        auto i = static_cast<std::size_t>((x - s.min) / (s.max - s.min) * kBins);
+        return std::min(i, kBins - 1);
+    };
+    std::vector<std::vector<double>> hist(boxes.size(), std::vector<double>(kBins, 0.0));
+    for (std::size_t r = 0; r < g.rowCount(); ++r)
+        if (boxOf[r] != SIZE_MAX) {
+            const BoxStats& s = boxes[boxOf[r]];
+            hist[boxOf[r]][binOf(s, cellNum(g, r, xv))] += cellNum(g, r, fq) * cellNum(g, r, wg);
+        }
+    // Per box and quartile: the target bin and the weight below it.
+    std::vector<std::array<std::size_t, 3>> bin(boxes.size());
+    std::vector<std::array<double, 3>> below(boxes.size());
+    std::vector<std::array<std::vector<std::pair<double, double>>, 3>> inBin(boxes.size());
+    static constexpr double kQ[3] = {0.25, 0.5, 0.75};
+    for (std::size_t b = 0; b < boxes.size(); ++b)
+        for (int k = 0; k < 3; ++k) {
+            double acc = 0;
+            std::size_t i = 0;
+            while (i + 1 < kBins && acc + hist[b][i] < kQ[k] * boxes[b].total)
+                acc += hist[b][i++];
+            bin[b][k] = i, below[b][k] = acc;
+        }
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        if (boxOf[r] == SIZE_MAX) continue;
+        const std::size_t b = boxOf[r];
+        const double x = cellNum(g, r, xv);
+        const std::size_t i = binOf(boxes[b], x);
+        for (int k = 0; k < 3; ++k)
+            if (bin[b][k] == i) inBin[b][k].push_back({x, cellNum(g, r, fq) * cellNum(g, r, wg)});
+    }
+    for (std::size_t b = 0; b < boxes.size(); ++b)
+        for (int k = 0; k < 3; ++k) {
+            auto& v = inBin[b][k];
+            std::sort(v.begin(), v.end());
+            double acc = below[b][k];
+            for (const auto& [x, w] : v) {
+                acc += w;
+                boxes[b].q[k] = x;
+                if (acc >= kQ[k] * boxes[b].total) break;
+            }
+        }
+    return boxes;
 }
 
 } // namespace
@@ -44,9 +110,20 @@ std::string drawStdDiff(const GraphRecord& g) {
     Figure f;
     const bool vert = vertical(g);
     std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
-    f.height = std::max(300.0, 140.0 + 22.0 * static_cast<double>(ticks.size()));
+    const double n = static_cast<double>(ticks.size());
+    // A row per plotted variable: across the page the rows set the height; up the page they
+    // set the width, and turned labels need room below the axis.
+    double below = 0;
+    if (vert) {
+        f.width = std::max(640.0, 110 + 36.0 * n);
+        below = std::min(160.0, 0.71 * tickTextWidth(ticks));
+        f.height = 380 + below;
+    } else {
+        f.height = std::max(300.0, 140.0 + 22.0 * n);
+    }
     Panel p = standardPanel(f, vert, dynNum(g, "_XMin", -0.5), dynNum(g, "_XMax", 0.5),
                             dynNum(g, "_YMin", 0), dynNum(g, "_YMax", 1));
+    p.h -= below;
     if (dynNum(g, "_Band", 0) == 1) {
         double a = p.px(dynNum(g, "_DMin"), p.plo), b = p.px(dynNum(g, "_DMax"), p.phi);
         double c = p.py(dynNum(g, "_DMin"), p.plo), d = p.py(dynNum(g, "_DMax"), p.phi);
@@ -125,34 +202,11 @@ std::string drawBox(const GraphRecord& g) {
                             dynNum(g, "_YMin", 0.5), dynNum(g, "_YMax", 1.5));
     f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
     // Box plots come from summary statistics, so a million rows draw a handful of marks.
-    int yv = col(g, "YVal"), xv = col(g, "XVal"), fq = col(g, "XFrq"), wg = col(g, "XWgt");
-    std::vector<std::pair<double, std::vector<std::pair<double, double>>>> boxes;
-    for (std::size_t r = 0; r < g.rowCount(); ++r) {
-        double pos = cellNum(g, r, yv), x = cellNum(g, r, xv);
-        double w = cellNum(g, r, fq) * cellNum(g, r, wg);
-        if (std::isnan(pos) || std::isnan(x) || !(w > 0)) continue;
-        auto it = std::find_if(boxes.begin(), boxes.end(),
-                               [&](const auto& b) { return std::fabs(b.first - pos) < 1e-9; });
-        if (it == boxes.end()) {
-            boxes.push_back({pos, {}});
-            it = boxes.end() - 1;
-        }
-        it->second.push_back({x, w});
-    }
-    for (auto& entry : boxes) {
-        // Named copies, not structured bindings: lambdas below capture them.
-        const double pos = entry.first;
-        auto& v = entry.second;
-        std::sort(v.begin(), v.end());
-        double total = 0;
-        for (const auto& e : v)
-            total += e.second;
-        double q1 = quantile(v, total, 0.25), med = quantile(v, total, 0.5),
-               q3 = quantile(v, total, 0.75), mean = 0;
-        for (const auto& e : v)
-            mean += e.first * e.second / total;
-        const double iqr = q3 - q1, lo = std::max(v.front().first, q1 - 1.5 * iqr),
-                     hi = std::min(v.back().first, q3 + 1.5 * iqr);
+    for (const BoxStats& s : boxSummaries(g)) {
+        const double pos = s.pos, q1 = s.q[0], med = s.q[1], q3 = s.q[2];
+        const double mean = s.sum / s.total;
+        const double iqr = q3 - q1, lo = std::max(s.min, q1 - 1.5 * iqr),
+                     hi = std::min(s.max, q3 + 1.5 * iqr);
         const bool treated = std::fmod(pos + 10.0, 1.0) < 0.5;
         const char* colour = treated ? kTreatedColour : kControlColour;
         const double half = 0.11;
@@ -283,8 +337,11 @@ std::string drawBar(const GraphRecord& g) {
     Figure f;
     const bool vert = vertical(g);
     std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    // The outer bars reach 0.28 beyond their positions: the axis keeps them inside the frame.
+    const double yEnd = dynNum(g, "_YEnd", static_cast<double>(ticks.size()));
     Panel p = standardPanel(f, vert, dynNum(g, "_XMin", 0), dynNum(g, "_XMax", 1.09),
-                            dynNum(g, "_YMin", 0.8) - 0.2, dynNum(g, "_YMax", 1.8));
+                            std::min(dynNum(g, "_YMin", 0.8) - 0.2, 0.6),
+                            std::max(dynNum(g, "_YMax", 1.8), yEnd + 0.4));
     f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
     // Stacked bars: the first level from 0, the second level on top of it.
     int x0 = col(g, "XVal0"), y0 = col(g, "YVal0"), x1 = col(g, "XVal1"), y1 = col(g, "YVal1");
@@ -306,7 +363,28 @@ std::string drawBar(const GraphRecord& g) {
                   (first ? "0.85" : "0.2") + "\" stroke=\"" + colour + "\"/>\n";
         start += val;
     }
-    f.legend(p.x0, f.height - 8, {{dynText(g, "_XTreated"), 1}, {dynText(g, "_XControl"), 0}});
+    // Legend: a swatch per group (dark: first level, light: second level).
+    std::string levels[2];
+    const int rc = col(g, "Response");
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        const double idx = cellNum(g, r, ri);
+        if (idx == 2 && levels[0].empty()) levels[0] = cellText(g, r, rc);
+        if (idx == 1 && levels[1].empty()) levels[1] = cellText(g, r, rc);
+    }
+    double lx = p.x0;
+    const double ly = f.height - 8;
+    auto swatch = [&](const char* colour, const char* opacity, const std::string& label) {
+        f.body += std::string("<rect x=\"") + num(lx) + "\" y=\"" + num(ly - 9) +
+                  "\" width=\"12\" height=\"10\" fill=\"" + colour + "\" fill-opacity=\"" +
+                  opacity + "\" stroke=\"" + colour + "\"/>\n";
+        f.text(lx + 16, ly, label, "start", 11);
+        lx += 30 + 6.2 * static_cast<double>(label.size());
+    };
+    const std::string trt = dynText(g, "_XTreated"), ctl = dynText(g, "_XControl");
+    swatch(kTreatedColour, "0.85", trt.empty() ? "Treated" : "Treated (" + trt + ")");
+    swatch(kControlColour, "0.85", ctl.empty() ? "Control" : "Control (" + ctl + ")");
+    swatch("#555555", "0.85", levels[0].empty() ? "first level" : levels[0]);
+    swatch("#555555", "0.2", levels[1].empty() ? "second level" : levels[1]);
     return f.finish(title(g), g.name);
 }
 

@@ -60,6 +60,9 @@ struct Figure {
     std::string finish(const std::string& title, const std::string& name) const;
 };
 
+// Width in pixels of the longest tick label (11-pixel type).
+double tickTextWidth(const std::vector<std::string>& ticks);
+
 // A plot area of the standard figure, leaving room for the title, axes and legend.
 Panel standardPanel(const Figure& f, bool vertical, double vlo, double vhi, double plo, double phi);
 

@@ -101,21 +101,27 @@ std::string graphTitle(const std::string& name, int number, int graphs) {
     return name + " " + plotText(159, std::to_string(number)).substr(0, 8);
 }
 
-// Value order, missing values last, ties in file order. Sorting (value, position) keys in place
-// moves 16 bytes an element and needs no merge buffer.
-void sortByValue(std::vector<PlotObs>& obs) {
-    std::vector<std::pair<double, std::size_t>> key(obs.size());
+// Value order, missing values last, ties in file order: (value, position) keys sorted in
+// place move 16 bytes an element and need no merge buffer. The key and spare buffers are the
+// caller's, kept from one row to the next so their pages are touched once.
+struct SortBuffers {
+    std::vector<std::pair<double, std::size_t>> key;
+    std::vector<PlotObs> spare;
+};
+
+void sortByValue(std::vector<PlotObs>& obs, SortBuffers& buf) {
+    auto& key = buf.key;
+    key.clear();
+    key.reserve(obs.size());
     for (std::size_t i = 0; i < obs.size(); ++i)
-        key[i] = {std::isnan(obs[i].value) ? HUGE_VAL : obs[i].value, i};
-    std::sort(key.begin(), key.end(), [&](const auto& a, const auto& b) {
-        if (a.first != b.first) return a.first < b.first;
-        const bool na = std::isnan(obs[a.second].value), nb = std::isnan(obs[b.second].value);
-        return na != nb ? nb : a.second < b.second;
-    });
-    std::vector<PlotObs> sorted(obs.size());
+        if (!std::isnan(obs[i].value)) key.push_back({obs[i].value, i});
+    std::sort(key.begin(), key.end());
+    for (std::size_t i = 0; i < obs.size(); ++i)
+        if (std::isnan(obs[i].value)) key.push_back({obs[i].value, i});
+    buf.spare.resize(obs.size());
     for (std::size_t i = 0; i < key.size(); ++i)
-        sorted[i] = obs[key[i].second];
-    obs.swap(sorted);
+        buf.spare[i] = obs[key[i].second];
+    obs.swap(buf.spare);
 }
 
 } // namespace
@@ -128,9 +134,10 @@ int vlcpltc(VlcRun& run) {
     const int cols = std::max(1, run.cdfPanelCols);
     const int graphs = (P + cols - 1) / cols;
     std::vector<PlotObs> obs;
+    SortBuffers buf;
     for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
-        sortByValue(obs);
+        sortByValue(obs, buf);
         const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
         const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
         for (int gi = 0; gi < graphs; ++gi) {
@@ -160,9 +167,10 @@ int vlcplsc(VlcRun& run) {
     const int cols = std::max(1, std::min(K, 3));
     const int graphs = (K + cols - 1) / cols;
     std::vector<PlotObs> obs;
+    SortBuffers buf;
     for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
-        sortByValue(obs);
+        sortByValue(obs, buf);
         const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
         const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
         for (int gi = 0; gi < graphs; ++gi) {

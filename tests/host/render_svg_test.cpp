@@ -133,6 +133,44 @@ TEST(RenderSvg, CdfCurvesAreDecimatedButEndAtOneHundred) {
     EXPECT_EQ(svg.substr(end - 3, 3), "V60");
 }
 
+GraphRecord box(double xMax) {
+    GraphRecord g;
+    g.name = "BoxPlot";
+    g.phantom.name = "BoxPhnt";
+    g.phantom.addColumn(column("YVal"));
+    g.phantom.addColumn(column("Response", ColumnKind::Character));
+    for (const char* c : {"XVal", "XFrq", "XWgt"})
+        g.phantom.addColumn(column(c));
+    g.phantom.dynamics = {{"_XMin", 0.0}, {"_XMax", xMax}, {"_YMin", 0.5}, {"_YMax", 1.9}};
+    g.columns.reset(g.phantom);
+    return g;
+}
+
+// The value axis runs from x 150 to 610: value v of 0..max is at 150 + 460 v / max.
+TEST(RenderSvg, BoxQuartilesAreWeightedAndExactForHugeBoxes) {
+    // Values 1..1,000,000, weight 1: the first value whose running weight reaches a quarter
+    // of the total is 250,000 (x 265), the median 500,000, the third quartile 750,000; the box
+    // spans 265 to 495.
+    GraphRecord g = box(1e6);
+    for (int i = 1; i <= 1000000; ++i)
+        g.columns.addRow({1.15, std::string("1"), static_cast<double>(i), 1.0, 1.0});
+    std::string svg = renderGraphSvg(g);
+    EXPECT_EQ(count(svg, "class=\"box\""), 1u);
+    EXPECT_NE(svg.find("class=\"box\" x=\"265\""), std::string::npos);
+    EXPECT_NE(svg.find("width=\"230\""), std::string::npos);
+    EXPECT_LT(svg.size(), 20000u);
+
+    // Frequency x weight: value 0 with 1, value 100 with 1 x 3. Quarter of 4 is reached at 0,
+    // half and three quarters at 100: the box runs from 150 to 610 and the median is at 610.
+    GraphRecord w = box(100);
+    w.columns.addRow({0.85, std::string("0"), 0.0, 1.0, 1.0});
+    w.columns.addRow({0.85, std::string("0"), 100.0, 1.0, 3.0});
+    std::string ws = renderGraphSvg(w);
+    EXPECT_NE(ws.find("class=\"box\" x=\"150\""), std::string::npos) << ws;
+    EXPECT_NE(ws.find("width=\"460\""), std::string::npos);
+    EXPECT_NE(ws.find("<line x1=\"610\""), std::string::npos);
+}
+
 TEST(RenderSvg, UnknownTemplateDrawsNothing) {
     GraphRecord g;
     g.name = "Nothing";
