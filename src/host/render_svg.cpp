@@ -179,13 +179,25 @@ std::string drawStdDiff(const GraphRecord& g) {
                           num(y) + "Z\" " + attrs + "/>\n";
             }
         };
+        // Per-stratum differences are marked by their stratum number, so the strata can be
+        // told apart in grey print.
+        const int strata = std::string(s.column) == "XMean" ? col(g, "XStrata") : -1;
         for (std::size_t r = 0; r < g.rowCount(); ++r) {
-            double pos = cellNum(g, r, xv), z = cellNum(g, r, c);
+            double pos = cellNum(g, r, xv), z = cellNum(g, r, c), k = cellNum(g, r, strata);
             if (std::isnan(pos) || std::isnan(z)) continue;
-            shape(p.px(z, pos), p.py(z, pos));
+            if (!std::isnan(k)) {
+                f.body += "<circle cx=\"" + num(p.px(z, pos)) + "\" cy=\"" + num(p.py(z, pos)) +
+                          "\" r=\"6\" fill=\"white\" stroke=\"" + s.colour +
+                          "\" class=\"mark\"/>\n";
+                f.text(p.px(z, pos), p.py(z, pos) + 3, num(k), "middle", 8, 0, "bold");
+            } else {
+                shape(p.px(z, pos), p.py(z, pos));
+            }
             any = true;
         }
-        if (any) {
+        if (any && strata >= 0) {
+            f.text(lx, f.height - 10, "Marks show the stratum number", "start", 11);
+        } else if (any) {
             shape(lx, f.height - 14);
             f.text(lx + 9, f.height - 10, s.label, "start", 11);
             lx += 30 + 7.0 * static_cast<double>(std::string(s.label).size());
