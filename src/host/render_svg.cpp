@@ -407,7 +407,11 @@ std::string drawCloud(const GraphRecord& g) {
     std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
     std::vector<double> at = strata ? positions(ticks.size()) : std::vector<double>{2.0, 4.0};
     double plo = strata ? dynNum(g, "_YMin", 0) : 1.0, phi = strata ? dynNum(g, "_YMax", 2) : 5.0;
-    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), dynNum(g, "_XMax"), plo, phi);
+    // The axis of the weight cloud ends at its largest reference line: a margin keeps the line
+    // off the frame.
+    double vhi = dynNum(g, "_XMax");
+    if (g.name == "WgtCloudPlot") vhi += 0.05 * (vhi - dynNum(g, "_XMin"));
+    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), vhi, plo, phi);
     f.axes(p, strata ? dynText(g, "_YLabel") : dynText(g, "_YLabel"), dynText(g, "_XLabel"), ticks,
            at);
     // Reference lines of the weight cloud.

@@ -100,11 +100,14 @@ TEST(RenderSvg, WeightCloudReferenceLines) {
     g.columns.addRow({2.0, NAN, 3.0, std::string("0")});
     const std::string att = renderGraphSvg(g);
     EXPECT_EQ(count(att, "stroke=\"#c00000\""), 1u);
-    // The plot area runs from x 150 to 610 (width 640, margins 150 and 30): weight 20 of 0..40
-    // is at x 380, and the control line spans the lower half (positions 1 to 3 of 1..5).
-    EXPECT_NE(att.find("<line x1=\"380\" y1=\"360\" x2=\"380\" y2=\"210\" stroke=\"#c00000\""),
+    // The plot area runs from x 150 to 610 (width 640, margins 150 and 30) over weights 0 to
+    // 42 (40 and a 5% margin): weight 21 is at x 380, and the control line spans the lower
+    // half (positions 1 to 3 of 1..5, y 360 to 210).
+    g.phantom.dynamics[2].value = 21.0;
+    const std::string at21 = renderGraphSvg(g);
+    EXPECT_NE(at21.find("<line x1=\"380\" y1=\"360\" x2=\"380\" y2=\"210\" stroke=\"#c00000\""),
               std::string::npos)
-        << att;
+        << at21;
     g.phantom.dynamics.push_back({"_TrtWgtRef", 30.0});
     EXPECT_EQ(count(renderGraphSvg(g), "stroke=\"#c00000\""), 2u);
 }
