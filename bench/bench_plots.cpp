@@ -52,14 +52,14 @@ int main(int argc, char** argv) {
     std::string csv = dir + "/bench_plots_" + std::to_string(n) + ".csv";
     std::string html = dir + "/bench_plots_" + std::to_string(n) + ".html";
 
-    bench::StudySpec spec;
-    spec.n = n;
-    spec.continuous = 8;
-    spec.classes = 2;
-    spec.levels = 2;
+    bench::StudySpec study;
+    study.n = n;
+    study.continuous = 8;
+    study.classes = 2;
+    study.levels = 2;
     auto t0 = std::chrono::steady_clock::now();
     std::FILE* f = std::fopen(csv.c_str(), "wb");
-    if (!f || !bench::writeStudy(spec, bench::studyTruth(spec), f)) {
+    if (!f || !bench::writeStudy(study, bench::studyTruth(study), f)) {
         std::fprintf(stderr, "cannot write %s\n", csv.c_str());
         return 1;
     }
