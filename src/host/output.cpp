@@ -145,6 +145,8 @@ int Output::deliver(const GraphRecord& graph) {
     addOutputMessages();
     if (!graphics_) return kBenignOutputCode;
     if (int rc = checkRows(graph.phantom, graph.data.rows); rc != 0) return rc;
+    if (graph.columns.rows() && graph.columns.columns() != graph.phantom.columns.size())
+        return kOutputRowShape;
     return toSinks(sinks_, graph.name, [&](OutputSink& s) { s.graph(ctx_, graph); });
 }
 

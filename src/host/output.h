@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -75,14 +76,64 @@ struct FactoidTable {
     std::vector<Entry> entries;
 };
 
+// Rows of a phantom table kept column by column: a million-row graph costs 8 bytes a number
+// and 4 a text (an index into the few distinct texts a phantom holds) instead of a variant
+// per cell.
+class ColumnStore {
+  public:
+    ColumnStore() = default;
+    ColumnStore(const ColumnStore&) = default;
+    ColumnStore(ColumnStore&&) = default;
+    ColumnStore& operator=(const ColumnStore&) = default;
+    ColumnStore& operator=(ColumnStore&&) = default;
+    ~ColumnStore(); // large column buffers go back to a pool for the next graph
+    // Frees the pooled buffers (when a family of graphs is done).
+    static void releaseBuffers();
+
+    void reset(const TableDefinition& def); // one empty column per definition column
+    // Appends a row: one cell per column, of the column's kind. Returns false (and adds
+    // nothing) on a shape or kind mismatch.
+    bool addRow(std::initializer_list<Cell> row);
+    bool addRow(const std::vector<Cell>& row);
+    void reserve(std::size_t rows); // room for this many rows: no copies while a graph grows
+    // The fast path of huge graphs: the numbers of a row in numeric-column order and the
+    // codes (from intern) of its texts in character-column order.
+    std::uint32_t intern(const std::string& text);
+    bool addCoded(std::initializer_list<double> numbers,
+                  std::initializer_list<std::uint32_t> codes);
+    std::size_t rows() const { return rows_; }
+    std::size_t columns() const { return kinds_.size(); }
+    bool numeric(std::size_t c) const { return kinds_[c] == ColumnKind::Numeric; }
+    double number(std::size_t r, std::size_t c) const;           // NaN for a character column
+    const std::string& text(std::size_t r, std::size_t c) const; // "" for a numeric column
+    Cell cell(std::size_t r, std::size_t c) const;
+
+  private:
+    template <class It> bool add(It first, It last);
+    void recycle();
+    std::size_t numericColumns_ = 0;
+    std::vector<ColumnKind> kinds_;
+    std::vector<std::vector<double>> numbers_;      // per numeric column
+    std::vector<std::vector<std::uint32_t>> codes_; // per character column
+    std::vector<std::string> texts_;
+    std::size_t rows_ = 0;
+};
+
 // A graph: the data of its phantom table, the graph template that draws it and the
 // graph's dynamics. Drawing is the SVG sink's business.
 struct GraphRecord {
     std::string name;         // "StdDiffPlot"
     std::string templatePath; // graph template
     TableDefinition phantom;  // columns of the phantom table
-    TableInstance data;       // its rows; data.definition points at phantom
+    TableInstance data;       // its rows as cells (small graphs); data.definition -> phantom
+    ColumnStore columns;      // or its rows column by column, when data.rows is empty
     std::vector<Dynamic> dynamics;
+
+    // The phantom rows, wherever they are kept.
+    std::size_t rowCount() const { return data.rows.empty() ? columns.rows() : data.rows.size(); }
+    Cell cell(std::size_t r, std::size_t c) const;
+    double number(std::size_t r, std::size_t c) const;           // NaN for a text or absent cell
+    const std::string& text(std::size_t r, std::size_t c) const; // "" for a number or absent
 };
 
 // Context a sink needs to place a delivered object.

@@ -62,17 +62,34 @@ class CsvSink : public OutputSink {
 
     // A graph's phantom rows go to GraphName.csv.
     void graph(const OutputContext& ctx, const GraphRecord& g) override {
-        addRows(ctx, g.name, g.phantom, g.data);
+        if (!g.data.rows.empty()) return addRows(ctx, g.name, g.phantom, g.data);
+        Store& st = stores_[g.name];
+        auto by = bySlots(st, ctx);
+        std::vector<std::size_t> cols = columnSlots(st, g.phantom);
+        for (std::size_t r = 0; r < g.columns.rows(); ++r) {
+            Store::Row row;
+            row.by = by;
+            for (std::size_t c = 0; c < cols.size(); ++c)
+                row.cols.emplace_back(cols[c], g.columns.numeric(c)
+                                                   ? formatExact(g.columns.number(r, c))
+                                                   : trimRight(g.columns.text(r, c)));
+            st.rows.push_back(std::move(row));
+        }
+    }
+
+    std::vector<std::size_t> columnSlots(Store& st, const TableDefinition& def) {
+        std::vector<std::size_t> cols;
+        std::map<std::string, int> occurrences;
+        for (const auto& c : def.columns)
+            cols.push_back(slot(st.colHeader, c.name, occurrences[c.name]++));
+        return cols;
     }
 
     void addRows(const OutputContext& ctx, const std::string& key, const TableDefinition& def,
                  const TableInstance& inst) {
         Store& st = stores_[key];
         auto by = bySlots(st, ctx);
-        std::vector<std::size_t> cols;
-        std::map<std::string, int> occurrences;
-        for (const auto& c : def.columns)
-            cols.push_back(slot(st.colHeader, c.name, occurrences[c.name]++));
+        std::vector<std::size_t> cols = columnSlots(st, def);
         for (const auto& row : inst.rows) {
             Store::Row r;
             r.by = by;

@@ -2,6 +2,8 @@
 #include "host/render_svg.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 
 #include "host/render_svg_canvas.h"
 #include "support/random.h"
@@ -28,14 +30,78 @@ bool vertical(const GraphRecord& g) {
     return dynNum(g, "_Vertical", 0) == 1;
 }
 
-// Weighted quantile of (value, weight) pairs sorted by value.
-double quantile(const std::vector<std::pair<double, double>>& v, double total, double q) {
-    double acc = 0.0;
-    for (const auto& [x, w] : v) {
-        acc += w;
-        if (acc >= q * total) return x;
+// Summary statistics of one box: weighted quartiles, mean and extremes.
+struct BoxStats {
+    double pos = 0, total = 0, sum = 0, min = HUGE_VAL, max = -HUGE_VAL;
+    double q[3] = {NAN, NAN, NAN}; // 25%, 50%, 75%
+};
+
+// The boxes of a box plot in three passes over the rows, without copying or sorting them:
+// totals and extremes; a weight histogram that finds the bin holding each quartile; then
+// only that bin's values are sorted. The quartile is the first value whose running weight
+// reaches q x total.
+std::vector<BoxStats> boxSummaries(const GraphRecord& g) {
+    const int yv = col(g, "YVal"), xv = col(g, "XVal"), fq = col(g, "XFrq"), wg = col(g, "XWgt");
+    constexpr std::size_t kBins = 4096;
+    std::vector<BoxStats> boxes;
+    std::vector<std::size_t> boxOf(g.rowCount(), SIZE_MAX);
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        const double pos = cellNum(g, r, yv), x = cellNum(g, r, xv);
+        const double w = cellNum(g, r, fq) * cellNum(g, r, wg);
+        if (std::isnan(pos) || std::isnan(x) || !(w > 0)) continue;
+        std::size_t b = 0;
+        while (b < boxes.size() && std::fabs(boxes[b].pos - pos) >= 1e-9)
+            ++b;
+        if (b == boxes.size()) boxes.push_back({pos});
+        BoxStats& s = boxes[b];
+        s.total += w, s.sum += x * w;
+        s.min = std::min(s.min, x), s.max = std::max(s.max, x);
+        boxOf[r] = b;
     }
-    return v.empty() ? NAN : v.back().first;
+    auto binOf = [&](const BoxStats& s, double x) {
+        if (!(s.max > s.min)) return std::size_t{0};
+        auto i = static_cast<std::size_t>((x - s.min) / (s.max - s.min) * kBins);
+        return std::min(i, kBins - 1);
+    };
+    std::vector<std::vector<double>> hist(boxes.size(), std::vector<double>(kBins, 0.0));
+    for (std::size_t r = 0; r < g.rowCount(); ++r)
+        if (boxOf[r] != SIZE_MAX) {
+            const BoxStats& s = boxes[boxOf[r]];
+            hist[boxOf[r]][binOf(s, cellNum(g, r, xv))] += cellNum(g, r, fq) * cellNum(g, r, wg);
+        }
+    // Per box and quartile: the target bin and the weight below it.
+    std::vector<std::array<std::size_t, 3>> bin(boxes.size());
+    std::vector<std::array<double, 3>> below(boxes.size());
+    std::vector<std::array<std::vector<std::pair<double, double>>, 3>> inBin(boxes.size());
+    static constexpr double kQ[3] = {0.25, 0.5, 0.75};
+    for (std::size_t b = 0; b < boxes.size(); ++b)
+        for (int k = 0; k < 3; ++k) {
+            double acc = 0;
+            std::size_t i = 0;
+            while (i + 1 < kBins && acc + hist[b][i] < kQ[k] * boxes[b].total)
+                acc += hist[b][i++];
+            bin[b][k] = i, below[b][k] = acc;
+        }
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        if (boxOf[r] == SIZE_MAX) continue;
+        const std::size_t b = boxOf[r];
+        const double x = cellNum(g, r, xv);
+        const std::size_t i = binOf(boxes[b], x);
+        for (int k = 0; k < 3; ++k)
+            if (bin[b][k] == i) inBin[b][k].push_back({x, cellNum(g, r, fq) * cellNum(g, r, wg)});
+    }
+    for (std::size_t b = 0; b < boxes.size(); ++b)
+        for (int k = 0; k < 3; ++k) {
+            auto& v = inBin[b][k];
+            std::sort(v.begin(), v.end());
+            double acc = below[b][k];
+            for (const auto& [x, w] : v) {
+                acc += w;
+                boxes[b].q[k] = x;
+                if (acc >= kQ[k] * boxes[b].total) break;
+            }
+        }
+    return boxes;
 }
 
 } // namespace
@@ -44,9 +110,20 @@ std::string drawStdDiff(const GraphRecord& g) {
     Figure f;
     const bool vert = vertical(g);
     std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
-    f.height = std::max(300.0, 140.0 + 22.0 * static_cast<double>(ticks.size()));
+    const double n = static_cast<double>(ticks.size());
+    // A row per plotted variable: across the page the rows set the height; up the page they
+    // set the width, and turned labels need room below the axis.
+    double below = 0;
+    if (vert) {
+        f.width = std::max(640.0, 110 + 36.0 * n);
+        below = std::min(160.0, 0.71 * tickTextWidth(ticks));
+        f.height = 380 + below;
+    } else {
+        f.height = std::max(300.0, 140.0 + 22.0 * n);
+    }
     Panel p = standardPanel(f, vert, dynNum(g, "_XMin", -0.5), dynNum(g, "_XMax", 0.5),
                             dynNum(g, "_YMin", 0), dynNum(g, "_YMax", 1));
+    p.h -= below;
     if (dynNum(g, "_Band", 0) == 1) {
         double a = p.px(dynNum(g, "_DMin"), p.plo), b = p.px(dynNum(g, "_DMax"), p.phi);
         double c = p.py(dynNum(g, "_DMin"), p.plo), d = p.py(dynNum(g, "_DMax"), p.phi);
@@ -102,13 +179,25 @@ std::string drawStdDiff(const GraphRecord& g) {
                           num(y) + "Z\" " + attrs + "/>\n";
             }
         };
-        for (const auto& row : g.data.rows) {
-            double pos = cellNum(row, xv), z = cellNum(row, c);
+        // Per-stratum differences are marked by their stratum number, so the strata can be
+        // told apart in grey print.
+        const int strata = std::string(s.column) == "XMean" ? col(g, "XStrata") : -1;
+        for (std::size_t r = 0; r < g.rowCount(); ++r) {
+            double pos = cellNum(g, r, xv), z = cellNum(g, r, c), k = cellNum(g, r, strata);
             if (std::isnan(pos) || std::isnan(z)) continue;
-            shape(p.px(z, pos), p.py(z, pos));
+            if (!std::isnan(k)) {
+                f.body += "<circle cx=\"" + num(p.px(z, pos)) + "\" cy=\"" + num(p.py(z, pos)) +
+                          "\" r=\"6\" fill=\"white\" stroke=\"" + s.colour +
+                          "\" class=\"mark\"/>\n";
+                f.text(p.px(z, pos), p.py(z, pos) + 3, num(k), "middle", 8, 0, "bold");
+            } else {
+                shape(p.px(z, pos), p.py(z, pos));
+            }
             any = true;
         }
-        if (any) {
+        if (any && strata >= 0) {
+            f.text(lx, f.height - 10, "Marks show the stratum number", "start", 11);
+        } else if (any) {
             shape(lx, f.height - 14);
             f.text(lx + 9, f.height - 10, s.label, "start", 11);
             lx += 30 + 7.0 * static_cast<double>(std::string(s.label).size());
@@ -125,34 +214,11 @@ std::string drawBox(const GraphRecord& g) {
                             dynNum(g, "_YMin", 0.5), dynNum(g, "_YMax", 1.5));
     f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
     // Box plots come from summary statistics, so a million rows draw a handful of marks.
-    int yv = col(g, "YVal"), xv = col(g, "XVal"), fq = col(g, "XFrq"), wg = col(g, "XWgt");
-    std::vector<std::pair<double, std::vector<std::pair<double, double>>>> boxes;
-    for (const auto& row : g.data.rows) {
-        double pos = cellNum(row, yv), x = cellNum(row, xv);
-        double w = cellNum(row, fq) * cellNum(row, wg);
-        if (std::isnan(pos) || std::isnan(x) || !(w > 0)) continue;
-        auto it = std::find_if(boxes.begin(), boxes.end(),
-                               [&](const auto& b) { return std::fabs(b.first - pos) < 1e-9; });
-        if (it == boxes.end()) {
-            boxes.push_back({pos, {}});
-            it = boxes.end() - 1;
-        }
-        it->second.push_back({x, w});
-    }
-    for (auto& entry : boxes) {
-        // Named copies, not structured bindings: lambdas below capture them.
-        const double pos = entry.first;
-        auto& v = entry.second;
-        std::sort(v.begin(), v.end());
-        double total = 0;
-        for (const auto& e : v)
-            total += e.second;
-        double q1 = quantile(v, total, 0.25), med = quantile(v, total, 0.5),
-               q3 = quantile(v, total, 0.75), mean = 0;
-        for (const auto& e : v)
-            mean += e.first * e.second / total;
-        const double iqr = q3 - q1, lo = std::max(v.front().first, q1 - 1.5 * iqr),
-                     hi = std::min(v.back().first, q3 + 1.5 * iqr);
+    for (const BoxStats& s : boxSummaries(g)) {
+        const double pos = s.pos, q1 = s.q[0], med = s.q[1], q3 = s.q[2];
+        const double mean = s.sum / s.total;
+        const double iqr = q3 - q1, lo = std::max(s.min, q1 - 1.5 * iqr),
+                     hi = std::min(s.max, q3 + 1.5 * iqr);
         const bool treated = std::fmod(pos + 10.0, 1.0) < 0.5;
         const char* colour = treated ? kTreatedColour : kControlColour;
         const double half = 0.11;
@@ -185,14 +251,34 @@ std::string drawBox(const GraphRecord& g) {
 }
 
 std::string drawCdf(const GraphRecord& g) {
-    // Panels in row order of their first appearance.
-    int pc = col(g, "Obs") >= 0 ? col(g, "Obs") : col(g, "Stratum");
-    int tc = col(g, "Treatment"), xv = col(g, "XVal"), yv = col(g, "YVal");
-    std::vector<std::string> panels;
-    for (const auto& row : g.data.rows) {
-        std::string t = cellText(row, pc);
-        if (!t.empty() && std::find(panels.begin(), panels.end(), t) == panels.end())
-            panels.push_back(t);
+    // One pass over the rows: panels in order of first appearance, each with its curves (a
+    // curve ends at an all-missing row; the band rows have no YVal and are not drawn).
+    const int pc = col(g, "Obs") >= 0 ? col(g, "Obs") : col(g, "Stratum");
+    const int xv = col(g, "XVal"), yv = col(g, "YVal");
+    struct CdfPanel {
+        std::string title;
+        std::vector<std::vector<std::pair<double, double>>> curves;
+        bool open = false;
+    };
+    std::vector<CdfPanel> panels;
+    std::size_t cur = 0;
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        const std::string& t = cellText(g, r, pc);
+        if (t.empty()) {
+            if (cur < panels.size()) panels[cur].open = false;
+            continue;
+        }
+        if (cur >= panels.size() || panels[cur].title != t) {
+            cur = 0;
+            while (cur < panels.size() && panels[cur].title != t)
+                ++cur;
+            if (cur == panels.size()) panels.push_back({t, {}, false});
+        }
+        const double x = cellNum(g, r, xv), y = cellNum(g, r, yv);
+        if (std::isnan(y) || std::isnan(x)) continue;
+        CdfPanel& p = panels[cur];
+        if (!p.open) p.curves.emplace_back(), p.open = true;
+        p.curves.back().push_back({x, y});
     }
     Figure f;
     const bool vert = vertical(g);
@@ -200,8 +286,6 @@ std::string drawCdf(const GraphRecord& g) {
     f.width = vert ? std::max(640.0, 300.0 * static_cast<double>(n)) : 640;
     f.height = vert ? 420 : 110 + 250.0 * static_cast<double>(n);
     const double vlo = dynNum(g, "_XMin"), vhi = dynNum(g, "_XMax");
-    // The first curve of a panel is the treated one; curves are split by all-missing rows.
-    std::string treatedLevel;
     for (std::size_t k = 0; k < panels.size(); ++k) {
         Panel p;
         if (vert) {
@@ -220,7 +304,7 @@ std::string drawCdf(const GraphRecord& g) {
                  false};
         }
         if (!(p.vhi > p.vlo)) p.vlo -= 1, p.vhi += 1;
-        f.text(p.x0 + p.w / 2, p.y0 - 6, panels[k], "middle", 12, 0, "bold");
+        f.text(p.x0 + p.w / 2, p.y0 - 6, panels[k].title, "middle", 12, 0, "bold");
         f.rect(p.x0, p.y0, p.w, p.h, "none", "#444");
         for (double t : niceTicks(p.vlo, p.vhi, 5)) {
             f.line(p.px(t, 0), p.y0 + p.h, p.px(t, 0), p.y0 + p.h + 4);
@@ -231,41 +315,26 @@ std::string drawCdf(const GraphRecord& g) {
             f.text(p.x0 - 6, p.py(0, t) + 4, num(t), "end", 11);
         }
         f.text(p.x0 + p.w / 2, p.y0 + p.h + 32, dynText(g, "_XLabel"), "middle", 12);
-        f.text(p.x0 - 40, p.y0 + p.h / 2, "Cumulative Percent", "middle", 12, -90);
-        // Curves: collect points until a separator row; a curve's group is its Treatment text.
-        int curve = 0;
-        std::vector<std::pair<double, double>> pts;
-        std::string level;
-        auto flush = [&]() {
-            if (pts.empty()) return;
-            const bool treated = curve == 0;
-            if (treated) treatedLevel = level;
-            // Decimate huge curves: the step shape survives at a few thousand vertices.
-            std::size_t stride = pts.size() / kMaxMarksPerSeries + 1;
+        if (k == 0 || !vert)
+            f.text(p.x0 - 40, p.y0 + p.h / 2, "Cumulative Percent", "middle", 12, -90);
+        // The first curve of a panel is the treated one.
+        for (std::size_t c = 0; c < panels[k].curves.size(); ++c) {
+            const auto& pts = panels[k].curves[c];
+            const bool treated = c == 0;
+            // Decimate huge curves: the step shape survives at a thousand vertices.
+            const std::size_t stride = pts.size() / kMaxCurveVertices + 1;
             std::string d;
-            for (std::size_t i = 0; i < pts.size(); i += stride) {
-                double x = p.px(pts[i].first, 0), y = p.py(0, pts[i].second);
+            auto vertex = [&](const std::pair<double, double>& pt) {
+                double x = p.px(std::clamp(pt.first, p.vlo, p.vhi), 0), y = p.py(0, pt.second);
                 d += d.empty() ? "M" + num(x) + " " + num(y) : "H" + num(x) + "V" + num(y);
-            }
-            // The last vertex (100%) always stays.
-            d += "H" + num(p.px(pts.back().first, 0)) + "V" + num(p.py(0, pts.back().second));
+            };
+            for (std::size_t i = 0; i < pts.size(); i += stride)
+                vertex(pts[i]);
+            vertex(pts.back()); // the last vertex (100%) always stays
             f.body += std::string("<path class=\"curve\" d=\"") + d + "\" fill=\"none\" stroke=\"" +
                       (treated ? kTreatedColour : kControlColour) + "\" stroke-width=\"1.8\"" +
                       (treated ? "" : " stroke-dasharray=\"6 3\"") + "/>\n";
-            pts.clear();
-            ++curve;
-        };
-        for (const auto& row : g.data.rows) {
-            if (cellText(row, pc) != panels[k]) {
-                if (cellText(row, pc).empty()) flush();
-                continue;
-            }
-            double x = cellNum(row, xv), y = cellNum(row, yv);
-            if (std::isnan(y)) continue; // band rows
-            level = cellText(row, tc);
-            pts.push_back({std::clamp(x, p.vlo, p.vhi), y});
         }
-        flush();
     }
     f.body += "<g class=\"legend\">";
     f.line(70, f.height - 12, 100, f.height - 12, kTreatedColour, 1.8);
@@ -280,19 +349,22 @@ std::string drawBar(const GraphRecord& g) {
     Figure f;
     const bool vert = vertical(g);
     std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    // The outer bars reach 0.28 beyond their positions: the axis keeps them inside the frame.
+    const double yEnd = dynNum(g, "_YEnd", static_cast<double>(ticks.size()));
     Panel p = standardPanel(f, vert, dynNum(g, "_XMin", 0), dynNum(g, "_XMax", 1.09),
-                            dynNum(g, "_YMin", 0.8) - 0.2, dynNum(g, "_YMax", 1.8));
+                            std::min(dynNum(g, "_YMin", 0.8) - 0.2, 0.6),
+                            std::max(dynNum(g, "_YMax", 1.8), yEnd + 0.4));
     f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
     // Stacked bars: the first level from 0, the second level on top of it.
     int x0 = col(g, "XVal0"), y0 = col(g, "YVal0"), x1 = col(g, "XVal1"), y1 = col(g, "YVal1");
     int ri = col(g, "RIndex");
     double start = 0;
-    for (const auto& row : g.data.rows) {
-        bool treated = !std::isnan(cellNum(row, x1));
-        double pos = treated ? cellNum(row, x1) : cellNum(row, x0);
-        double val = treated ? cellNum(row, y1) : cellNum(row, y0);
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        bool treated = !std::isnan(cellNum(g, r, x1));
+        double pos = treated ? cellNum(g, r, x1) : cellNum(g, r, x0);
+        double val = treated ? cellNum(g, r, y1) : cellNum(g, r, y0);
         if (std::isnan(pos) || std::isnan(val)) continue;
-        bool first = cellNum(row, ri) == 2;
+        bool first = cellNum(g, r, ri) == 2;
         if (first) start = 0;
         const char* colour = treated ? kTreatedColour : kControlColour;
         double a = p.px(start, pos - 0.13), b = p.px(start + val, pos + 0.13);
@@ -303,7 +375,28 @@ std::string drawBar(const GraphRecord& g) {
                   (first ? "0.85" : "0.2") + "\" stroke=\"" + colour + "\"/>\n";
         start += val;
     }
-    f.legend(p.x0, f.height - 8, {{dynText(g, "_XTreated"), 1}, {dynText(g, "_XControl"), 0}});
+    // Legend: a swatch per group (dark: first level, light: second level).
+    std::string levels[2];
+    const int rc = col(g, "Response");
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        const double idx = cellNum(g, r, ri);
+        if (idx == 2 && levels[0].empty()) levels[0] = cellText(g, r, rc);
+        if (idx == 1 && levels[1].empty()) levels[1] = cellText(g, r, rc);
+    }
+    double lx = p.x0;
+    const double ly = f.height - 8;
+    auto swatch = [&](const char* colour, const char* opacity, const std::string& label) {
+        f.body += std::string("<rect x=\"") + num(lx) + "\" y=\"" + num(ly - 9) +
+                  "\" width=\"12\" height=\"10\" fill=\"" + colour + "\" fill-opacity=\"" +
+                  opacity + "\" stroke=\"" + colour + "\"/>\n";
+        f.text(lx + 16, ly, label, "start", 11);
+        lx += 30 + 6.2 * static_cast<double>(label.size());
+    };
+    const std::string trt = dynText(g, "_XTreated"), ctl = dynText(g, "_XControl");
+    swatch(kTreatedColour, "0.85", trt.empty() ? "Treated" : "Treated (" + trt + ")");
+    swatch(kControlColour, "0.85", ctl.empty() ? "Control" : "Control (" + ctl + ")");
+    swatch("#555555", "0.85", levels[0].empty() ? "first level" : levels[0]);
+    swatch("#555555", "0.2", levels[1].empty() ? "second level" : levels[1]);
     return f.finish(title(g), g.name);
 }
 
@@ -314,7 +407,11 @@ std::string drawCloud(const GraphRecord& g) {
     std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
     std::vector<double> at = strata ? positions(ticks.size()) : std::vector<double>{2.0, 4.0};
     double plo = strata ? dynNum(g, "_YMin", 0) : 1.0, phi = strata ? dynNum(g, "_YMax", 2) : 5.0;
-    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), dynNum(g, "_XMax"), plo, phi);
+    // The axis of the weight cloud ends at its largest reference line: a margin keeps the line
+    // off the frame.
+    double vhi = dynNum(g, "_XMax");
+    if (g.name == "WgtCloudPlot") vhi += 0.05 * (vhi - dynNum(g, "_XMin"));
+    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), vhi, plo, phi);
     f.axes(p, strata ? dynText(g, "_YLabel") : dynText(g, "_YLabel"), dynText(g, "_XLabel"), ticks,
            at);
     // Reference lines of the weight cloud.
@@ -336,23 +433,50 @@ std::string drawCloud(const GraphRecord& g) {
     std::vector<int> ys;
     for (const char* c : {"YVal1", "YVal2", "YVal3"})
         if (int i = col(g, c); i >= 0) ys.push_back(i);
-    // Thin huge clouds to a bounded number of marks, evenly over the rows.
-    const std::size_t n = g.data.rows.size();
-    const std::size_t stride = n / (2 * kMaxMarksPerSeries) + 1;
-    const double opacity = std::clamp(3000.0 / static_cast<double>(n / stride + 1), 0.25, 1.0);
-    for (std::size_t r = 0; r < n; r += stride) {
-        const auto& row = g.data.rows[r];
-        double pos = cellNum(row, xv);
+    // A series per group and value column. Huge series are thinned evenly to a bounded number
+    // of marks, and each series is one path, so a million-row cloud stays a small file.
+    auto seriesOf = [&](std::size_t r, std::size_t k, double& pos) -> int {
+        pos = cellNum(g, r, xv);
+        if (std::isnan(pos) || std::isnan(cellNum(g, r, ys[k]))) return -1;
+        bool treated = strata ? k == 0 : pos > 3.0;
+        return static_cast<int>(2 * k + (treated ? 1 : 0));
+    };
+    const std::size_t nSeries = 2 * ys.size();
+    std::vector<std::size_t> count(nSeries, 0), seen(nSeries, 0);
+    double pos = 0;
+    for (std::size_t r = 0; r < g.rowCount(); ++r)
+        for (std::size_t k = 0; k < ys.size(); ++k)
+            if (int s = seriesOf(r, k, pos); s >= 0) ++count[static_cast<std::size_t>(s)];
+    std::vector<std::string> paths(nSeries);
+    std::vector<std::size_t> shown(nSeries, 0);
+    for (std::size_t r = 0; r < g.rowCount(); ++r)
         for (std::size_t k = 0; k < ys.size(); ++k) {
-            double v = cellNum(row, ys[k]);
-            if (std::isnan(v) || std::isnan(pos)) continue;
-            bool treated = strata ? k == 0 : pos > 3.0;
-            double base = strata ? pos + (treated ? 0.2 : -0.2) : pos;
-            double jit = (support::zranuni(seed) - 0.5) * (strata ? 0.3 : 0.8);
-            // Outside the region faded, matched full.
-            double op = opacity * (ys.size() > 1 && k == 0 && !strata ? 0.4 : 1.0);
-            f.mark(p.px(v, base + jit), p.py(v, base + jit), treated, 2.5, op);
+            int si = seriesOf(r, k, pos);
+            if (si < 0) continue;
+            const auto s = static_cast<std::size_t>(si);
+            if (seen[s]++ % (count[s] / kMaxMarksPerSeries + 1)) continue;
+            ++shown[s];
+            const bool treated = s % 2 == 1;
+            const double v = cellNum(g, r, ys[k]);
+            const double base = strata ? pos + (treated ? 0.2 : -0.2) : pos;
+            const double jit = (support::zranuni(seed) - 0.5) * (strata ? 0.3 : 0.8);
+            const double x = p.px(v, base + jit), y = p.py(v, base + jit);
+            // Treated: a dot (a round-capped stub); control: an open triangle.
+            paths[s] += treated ? "M" + num(x) + " " + num(y) + "h.01"
+                                : "M" + num(x) + " " + num(y - 3) + "l3 5.4h-6z";
         }
+    for (std::size_t s = 0; s < nSeries; ++s) {
+        if (paths[s].empty()) continue;
+        const bool treated = s % 2 == 1;
+        // Dense clouds get lighter marks; outside the region faded, matched full.
+        double op = std::clamp(1500.0 / static_cast<double>(shown[s] + 1), 0.35, 1.0);
+        if (ys.size() > 1 && s / 2 == 0 && !strata) op *= 0.4;
+        f.body += std::string("<path class=\"marks\" d=\"") + paths[s] + "\" fill=\"none\" " +
+                  (treated ? std::string("stroke=\"") + kTreatedColour +
+                                 "\" stroke-width=\"5\" stroke-linecap=\"round\""
+                           : std::string("stroke=\"") + kControlColour +
+                                 "\" stroke-width=\"1.2\" stroke-linejoin=\"round\"") +
+                  " opacity=\"" + num(op) + "\"/>\n";
     }
     f.legend(p.x0, f.height - 8, {{"Treated", 1}, {"Control", 0}});
     return f.finish(title(g), g.name);

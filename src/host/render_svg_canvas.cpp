@@ -91,16 +91,13 @@ int col(const GraphRecord& g, const std::string& name) {
     return g.phantom.columnIndex(name);
 }
 
-double cellNum(const std::vector<Cell>& row, int c) {
-    if (c < 0 || c >= static_cast<int>(row.size())) return NAN;
-    auto p = std::get_if<double>(&row[static_cast<std::size_t>(c)]);
-    return p ? *p : NAN;
+double cellNum(const GraphRecord& g, std::size_t r, int c) {
+    return c < 0 ? NAN : g.number(r, static_cast<std::size_t>(c));
 }
 
-std::string cellText(const std::vector<Cell>& row, int c) {
-    if (c < 0 || c >= static_cast<int>(row.size())) return {};
-    auto p = std::get_if<std::string>(&row[static_cast<std::size_t>(c)]);
-    return p ? *p : std::string();
+const std::string& cellText(const GraphRecord& g, std::size_t r, int c) {
+    static const std::string none;
+    return c < 0 ? none : g.text(r, static_cast<std::size_t>(c));
 }
 
 std::vector<double> niceTicks(double lo, double hi, int target) {
@@ -183,11 +180,20 @@ void Figure::axes(const Panel& p, const std::string& valueLabel, const std::stri
             text(x, p.y0 + p.h + 16, num(t), "middle", 11);
         }
     }
+    // Category labels across the bottom turn when they would run into each other.
+    const double longest = tickTextWidth(posTicks);
+    double spacing = HUGE_VAL;
+    for (std::size_t i = 1; i < posAt.size(); ++i)
+        spacing = std::min(spacing, std::fabs(p.px(p.vlo, posAt[i]) - p.px(p.vlo, posAt[i - 1])));
+    const bool turned = p.vertical && longest > spacing - 6;
     for (std::size_t i = 0; i < posTicks.size() && i < posAt.size(); ++i) {
         double x = p.px(p.vlo, posAt[i]), y = p.py(p.vlo, posAt[i]);
         if (p.vertical) {
             line(x, p.y0 + p.h, x, p.y0 + p.h + 4);
-            text(x, p.y0 + p.h + 16, posTicks[i], "middle", 11);
+            if (turned)
+                text(x + 3, p.y0 + p.h + 12, posTicks[i], "end", 11, -45);
+            else
+                text(x, p.y0 + p.h + 16, posTicks[i], "middle", 11);
         } else {
             line(p.x0 - 4, y, p.x0, y);
             text(p.x0 - 6, y + 4, posTicks[i], "end", 11);
@@ -195,8 +201,10 @@ void Figure::axes(const Panel& p, const std::string& valueLabel, const std::stri
     }
     const std::string& bottom = p.vertical ? posLabel : valueLabel;
     const std::string& left = p.vertical ? valueLabel : posLabel;
-    text(p.x0 + p.w / 2, p.y0 + p.h + 34, bottom, "middle", 12);
-    text(p.x0 - (p.vertical ? 44 : 120), p.y0 + p.h / 2, left, "middle", 12, -90);
+    text(p.x0 + p.w / 2, p.y0 + p.h + 34 + (turned ? longest * 0.71 : 0), bottom, "middle", 12);
+    // The side label sits just clear of the widest tick label.
+    const double side = p.vertical ? 44 : std::clamp(longest + 22, 44.0, 130.0);
+    text(p.x0 - side, p.y0 + p.h / 2, left, "middle", 12, -90);
 }
 
 void Figure::legend(double x, double y, const std::vector<std::pair<std::string, int>>& entries) {
@@ -218,6 +226,13 @@ std::string Figure::finish(const std::string& title, const std::string& name) co
          "font-weight=\"bold\">" +
          esc(title) + "</text>\n";
     return s + body + "</svg>\n";
+}
+
+double tickTextWidth(const std::vector<std::string>& ticks) {
+    std::size_t n = 0;
+    for (const auto& t : ticks)
+        n = std::max(n, t.size());
+    return 6.2 * static_cast<double>(n); // 11-pixel sans-serif
 }
 
 Panel standardPanel(const Figure& f, bool vertical, double vlo, double vhi, double plo,

@@ -23,10 +23,10 @@ std::string dynText(const GraphRecord& g, const std::string& name);
 // The quoted tick list 'a''b''c' split into its labels.
 std::vector<std::string> splitTicks(const std::string& ticks);
 
-// Column access of the phantom rows.
+// Column access of the phantom rows (c < 0: an absent column, missing in every row).
 int col(const GraphRecord& g, const std::string& name);
-double cellNum(const std::vector<Cell>& row, int c);
-std::string cellText(const std::vector<Cell>& row, int c);
+double cellNum(const GraphRecord& g, std::size_t r, int c);
+const std::string& cellText(const GraphRecord& g, std::size_t r, int c);
 
 // Nice tick values covering [lo, hi].
 std::vector<double> niceTicks(double lo, double hi, int target = 6);
@@ -59,6 +59,9 @@ struct Figure {
     void legend(double x, double y, const std::vector<std::pair<std::string, int>>& entries);
     std::string finish(const std::string& title, const std::string& name) const;
 };
+
+// Width in pixels of the longest tick label (11-pixel type).
+double tickTextWidth(const std::vector<std::string>& ticks);
 
 // A plot area of the standard figure, leaving room for the title, axes and legend.
 Panel standardPanel(const Figure& f, bool vertical, double vlo, double vhi, double plo, double phi);

@@ -86,6 +86,7 @@ void openPlotGroup(VlcRun& run, int nameMsg, int labelMsg) {
 }
 
 void closePlotGroup(VlcRun& run) {
+    host::ColumnStore::releaseBuffers();
     if (!run.plotGroupOpen) return;
     run.plotGroupOpen = 0;
     int rc = run.procOutput->closeGroup();
@@ -96,6 +97,7 @@ bool readPlotObs(VlcRun& run, int valueOffset, std::vector<PlotObs>& out) {
     out.clear();
     host::UtilFile& vout = *run.vlcvout;
     if (int rc = vout.point(0)) return utilFailure(run, rc), false;
+    out.reserve(static_cast<std::size_t>(std::max<std::int64_t>(0, vout.count())));
     std::vector<double> rec(vout.recordBytes() / 8 + 1);
     const bool stab = run.stabilize != 0;
     while (vout.read(rec.data())) {

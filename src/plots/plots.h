@@ -36,8 +36,34 @@ struct PlotGraph {
     int column(const std::string& name, host::ColumnKind kind = host::ColumnKind::Numeric,
                int width = 0);
     void dyn(const std::string& name, host::DynValue v);
-    void row(std::vector<host::Cell> cells) { rec.data.rows.push_back(std::move(cells)); }
-    std::size_t rows() const { return rec.data.rows.size(); }
+    // Rows are kept column by column: a phantom may hold millions.
+    void row(std::initializer_list<host::Cell> cells) {
+        started();
+        rec.columns.addRow(cells);
+    }
+    void row(const std::vector<host::Cell>& cells) {
+        started();
+        rec.columns.addRow(cells);
+    }
+    std::size_t rows() const { return rec.columns.rows(); }
+    // The fast path: a text's code, and a row as its numbers and text codes in column order.
+    std::uint32_t code(const std::string& text) {
+        started();
+        return rec.columns.intern(text);
+    }
+    void coded(std::initializer_list<double> numbers, std::initializer_list<std::uint32_t> codes) {
+        started();
+        rec.columns.addCoded(numbers, codes);
+    }
+    void reserve(std::size_t n) {
+        started();
+        rec.columns.reserve(n);
+    }
+
+  private:
+    void started() {
+        if (rec.columns.columns() != rec.phantom.columns.size()) rec.columns.reset(rec.phantom);
+    }
 };
 
 // Delivers a graph with the given label and title: the phantom data first, the graph only when

@@ -50,7 +50,7 @@ struct CdfGraph {
     }
 };
 
-// Increment of an observation's running percentage, and the group totals it divides by.
+// The group totals (f x w) of a panel, treated at 1.
 struct Totals {
     double g[2] = {0.0, 0.0};
 };
@@ -64,28 +64,34 @@ void addPanel(PlotGraph& g, const std::string& title, const std::string levels[2
     Totals tot;
     for (const PlotObs& o : sorted)
         if (in(o)) tot.g[o.treated] += o.freq * weight(o);
+    const std::uint32_t t = g.code(title), none = g.code(std::string());
+    const std::uint32_t level[2] = {g.code(levels[0]), g.code(levels[1])};
+    // Running percentages from the running sum of f x w, summed in the order of the total,
+    // so the last record of a curve is at exactly 100.
     for (int side : {1, 0}) {
-        g.row({title, levels[side], lo, 0.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN});
-        double run = 0.0;
+        g.coded({lo, 0.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {t, level[side]});
+        double sum = 0.0;
         for (const PlotObs& o : sorted) {
             if (o.treated != (side == 1) || !in(o)) continue;
-            run += o.freq * weight(o) * 100.0 / tot.g[side];
-            g.row({title, levels[side], o.value, run, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN});
+            sum += o.freq * weight(o);
+            g.coded({o.value, sum / tot.g[side] * 100.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN},
+                    {t, level[side]});
         }
-        g.row({title, levels[side], hi, 100.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN});
+        g.coded({hi, 100.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {t, level[side]});
         g.row(CdfGraph::blank());
     }
     if (!bands) return;
-    double F[2] = {0.0, 0.0};
+    double sum[2] = {0.0, 0.0};
     for (const PlotObs& o : sorted) {
         if (!in(o)) continue;
-        g.row({title, std::string(), o.value, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN});
-        F[o.treated] += o.freq * weight(o) * 100.0 / tot.g[o.treated];
-        const double ft = F[1], fc = F[0];
+        g.coded({o.value, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {t, none});
+        sum[o.treated] += o.freq * weight(o);
+        const double ft = tot.g[1] > 0 ? sum[1] / tot.g[1] * 100.0 : 0.0;
+        const double fc = tot.g[0] > 0 ? sum[0] / tot.g[0] * 100.0 : 0.0;
         if (ft <= fc)
-            g.row({title, std::string(), kPlotNaN, kPlotNaN, ft, ft, ft, fc});
+            g.coded({kPlotNaN, kPlotNaN, ft, ft, ft, fc}, {t, none});
         else
-            g.row({title, std::string(), kPlotNaN, kPlotNaN, fc, ft, fc, fc});
+            g.coded({kPlotNaN, kPlotNaN, fc, ft, fc, fc}, {t, none});
     }
     g.row(CdfGraph::blank());
 }
@@ -95,10 +101,27 @@ std::string graphTitle(const std::string& name, int number, int graphs) {
     return name + " " + plotText(159, std::to_string(number)).substr(0, 8);
 }
 
-void sortByValue(std::vector<PlotObs>& obs) {
-    std::stable_sort(obs.begin(), obs.end(), [](const PlotObs& a, const PlotObs& b) {
-        return a.value < b.value || (std::isnan(b.value) && !std::isnan(a.value));
-    });
+// Value order, missing values last, ties in file order: (value, position) keys sorted in
+// place move 16 bytes an element and need no merge buffer. The key and spare buffers are the
+// caller's, kept from one row to the next so their pages are touched once.
+struct SortBuffers {
+    std::vector<std::pair<double, std::size_t>> key;
+    std::vector<PlotObs> spare;
+};
+
+void sortByValue(std::vector<PlotObs>& obs, SortBuffers& buf) {
+    auto& key = buf.key;
+    key.clear();
+    key.reserve(obs.size());
+    for (std::size_t i = 0; i < obs.size(); ++i)
+        if (!std::isnan(obs[i].value)) key.push_back({obs[i].value, i});
+    std::sort(key.begin(), key.end());
+    for (std::size_t i = 0; i < obs.size(); ++i)
+        if (std::isnan(obs[i].value)) key.push_back({obs[i].value, i});
+    buf.spare.resize(obs.size());
+    for (std::size_t i = 0; i < key.size(); ++i)
+        buf.spare[i] = obs[key[i].second];
+    obs.swap(buf.spare);
 }
 
 } // namespace
@@ -111,13 +134,15 @@ int vlcpltc(VlcRun& run) {
     const int cols = std::max(1, run.cdfPanelCols);
     const int graphs = (P + cols - 1) / cols;
     std::vector<PlotObs> obs;
+    SortBuffers buf;
     for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
-        sortByValue(obs);
+        sortByValue(obs, buf);
         const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
         const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
         for (int gi = 0; gi < graphs; ++gi) {
             CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, cols, row, 141, lo, hi);
+            c.g.reserve((3 * obs.size() + 5) * static_cast<std::size_t>(cols));
             for (int k = gi * cols; k < std::min(P, (gi + 1) * cols); ++k) {
                 const int panel = run.plotPanels[static_cast<std::size_t>(k)];
                 addPanel(
@@ -142,15 +167,17 @@ int vlcplsc(VlcRun& run) {
     const int cols = std::max(1, std::min(K, 3));
     const int graphs = (K + cols - 1) / cols;
     std::vector<PlotObs> obs;
+    SortBuffers buf;
     for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
-        sortByValue(obs);
+        sortByValue(obs, buf);
         const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
         const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
         for (int gi = 0; gi < graphs; ++gi) {
             CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, cols,
                        row, 147, b.strataLo[static_cast<std::size_t>(row.slot)],
                        b.strataHi[static_cast<std::size_t>(row.slot)]);
+            c.g.reserve(obs.size() + 4 * static_cast<std::size_t>(cols));
             for (int k = gi * cols + 1; k <= std::min(K, (gi + 1) * cols); ++k) {
                 auto in = [k](const PlotObs& o) {
                     return o.stratum >= k - 0.5 && o.stratum < k + 0.5;

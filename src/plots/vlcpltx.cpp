@@ -39,6 +39,28 @@ std::string groupTicks() {
     return tickLabel(plotText(81)) + tickLabel(plotText(80));
 }
 
+// The phantom of a box plot over n positions (panels or strata) and the value range lo..hi.
+PlotGraph boxGraph(const VlcRun& run, const char* phantom, const char* graph, int titleMsg,
+                   int yLabelMsg, const PlotRow& row, int n, double lo, double hi) {
+    PlotGraph g(phantom, graph);
+    g.dyn("_ETitle", plotText(titleMsg, row.name));
+    g.dyn("_Vertical", vertical(run));
+    g.dyn("_YMax", n + (vertical(run) ? 0.5 : 0.9));
+    g.dyn("_YLabel", plotText(yLabelMsg));
+    g.dyn("_YEnd", std::int64_t{n});
+    g.dyn("_XLabel", row.label);
+    g.dyn("_XMin", lo);
+    g.dyn("_XMax", hi);
+    g.dyn("_YTicks", run.panelLabels);
+    g.dyn("_YMin", 0.5);
+    g.column("YVal");
+    g.column("Response", ColumnKind::Character, levelWidth(run));
+    g.column("XVal");
+    g.column("XFrq");
+    g.column("XWgt");
+    return g;
+}
+
 } // namespace
 
 int vlcpltx(VlcRun& run) {
@@ -49,29 +71,18 @@ int vlcpltx(VlcRun& run) {
     std::vector<PlotObs> obs;
     for (const PlotRow& row : distributionRows(run, run.boxSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
-        PlotGraph g("BoxPhnt", "BoxPlot");
-        g.dyn("_ETitle", plotText(140, row.name));
-        g.dyn("_Vertical", vertical(run));
-        g.dyn("_YMax", P + (vertical(run) ? 0.5 : 0.9));
-        g.dyn("_YLabel", plotText(138));
-        g.dyn("_YEnd", std::int64_t{P});
-        g.dyn("_XLabel", row.label);
-        g.dyn("_XMin", b.wideLo[static_cast<std::size_t>(row.slot)]);
-        g.dyn("_XMax", b.wideHi[static_cast<std::size_t>(row.slot)]);
-        g.dyn("_YTicks", run.panelLabels);
-        g.dyn("_YMin", 0.5);
-        g.column("YVal");
-        g.column("Response", ColumnKind::Character, levelWidth(run));
-        g.column("XVal");
-        g.column("XFrq");
-        g.column("XWgt");
+        const auto slot = static_cast<std::size_t>(row.slot);
+        PlotGraph g =
+            boxGraph(run, "BoxPhnt", "BoxPlot", 140, 138, row, P, b.wideLo[slot], b.wideHi[slot]);
+        g.reserve(obs.size() * static_cast<std::size_t>(P));
+        const std::uint32_t level[2] = {g.code(ctl), g.code(trt)};
         for (int k = 1; k <= P; ++k) {
             const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
             for (int side : {1, 0})
                 for (const PlotObs& o : obs) {
                     if (o.treated != (side == 1) || !inPanel(o, panel)) continue;
-                    g.row({k + (side ? 0.15 : -0.15), side ? trt : ctl, o.value, o.freq,
-                           panelWeight(o, panel)});
+                    g.coded({k + (side ? 0.15 : -0.15), o.value, o.freq, panelWeight(o, panel)},
+                            {level[side]});
                 }
         }
         deliverGraph(run, g, plotText(15), row.name, true);
@@ -102,13 +113,16 @@ int vlcpltj(VlcRun& run) {
         for (const char* c : {"YVal1", "YVal2", "YVal3"})
             g.column(c);
         g.column("Response", ColumnKind::Character, levelWidth(run));
+        g.reserve(obs.size());
+        const std::uint32_t level[2] = {g.code(ctl), g.code(trt)};
         for (int side : {1, 0})
             for (const PlotObs& o : obs) {
                 if (o.treated != (side == 1)) continue;
-                std::vector<host::Cell> r{side ? 4.0 : 2.0, kPlotNaN, kPlotNaN, kPlotNaN,
-                                          side ? trt : ctl};
-                r[o.status <= 0.1 ? 1 : o.status <= 1.1 ? 2 : 3] = o.value;
-                g.row(std::move(r));
+                // The value goes to YVal1 outside the region, YVal2 in it, YVal3 when matched.
+                const int at = o.status <= 0.1 ? 0 : o.status <= 1.1 ? 1 : 2;
+                g.coded({side ? 4.0 : 2.0, at == 0 ? o.value : kPlotNaN,
+                         at == 1 ? o.value : kPlotNaN, at == 2 ? o.value : kPlotNaN},
+                        {level[side]});
             }
         deliverGraph(run, g, plotText(21), row.name, g.rows() > 0);
     }
@@ -151,6 +165,7 @@ int vlcpltw(VlcRun& run) {
     g.column("YVal1");
     g.column("YVal2");
     g.column("Response", ColumnKind::Character, levelWidth(run));
+    g.reserve(obs.size());
     const std::string trt = trimmed(run.treatedLevel), ctl = trimmed(run.controlLevel);
     for (int side : {1, 0})
         for (const PlotObs& o : obs) {
@@ -173,27 +188,16 @@ int vlcplsx(VlcRun& run) {
     std::vector<PlotObs> obs;
     for (const PlotRow& row : distributionRows(run, run.boxSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
-        PlotGraph g("StrataBoxPhnt", "StrataBoxPlot");
-        g.dyn("_ETitle", plotText(146, row.name));
-        g.dyn("_Vertical", vertical(run));
-        g.dyn("_YMax", K + (vertical(run) ? 0.5 : 0.9));
-        g.dyn("_YLabel", plotText(139));
-        g.dyn("_YEnd", std::int64_t{K});
-        g.dyn("_XLabel", row.label);
-        g.dyn("_XMin", b.strataLo[static_cast<std::size_t>(row.slot)]);
-        g.dyn("_XMax", b.strataHi[static_cast<std::size_t>(row.slot)]);
-        g.dyn("_YTicks", run.panelLabels);
-        g.dyn("_YMin", 0.5);
-        g.column("YVal");
-        g.column("Response", ColumnKind::Character, levelWidth(run));
-        g.column("XVal");
-        g.column("XFrq");
-        g.column("XWgt");
+        const auto slot = static_cast<std::size_t>(row.slot);
+        PlotGraph g = boxGraph(run, "StrataBoxPhnt", "StrataBoxPlot", 146, 139, row, K,
+                               b.strataLo[slot], b.strataHi[slot]);
+        g.reserve(obs.size());
+        const std::uint32_t level[2] = {g.code(ctl), g.code(trt)};
         for (const PlotObs& o : obs) {
             int k = stratumOf(o, K);
             if (!k) continue;
             double w = run.weightType == 121 ? 1.0 : run.matchActive ? o.wMatch : o.wRegion;
-            g.row({k + (o.treated ? 0.15 : -0.15), o.treated ? trt : ctl, o.value, o.freq, w});
+            g.coded({k + (o.treated ? 0.15 : -0.15), o.value, o.freq, w}, {level[o.treated]});
         }
         deliverGraph(run, g, plotText(25), row.name, true);
     }
@@ -224,6 +228,7 @@ int vlcplsj(VlcRun& run) {
         g.dyn("_Seed", run.cloudSeed);
         for (const char* c : {"XVal", "YVal1", "YVal2"})
             g.column(c);
+        g.reserve(obs.size());
         for (const PlotObs& o : obs) {
             int k = stratumOf(o, K);
             if (!k) continue;

@@ -82,9 +82,9 @@ TEST(StdDiffPlot, OneRowBandOffAndBinaryRowsFromProportions) {
     EXPECT_EQ(dyn(g, "_YMax"), 2);
     EXPECT_EQ(dyn(g, "_Band"), 0);
     EXPECT_EQ(dyn(g, "_DMin"), 0);
-    ASSERT_EQ(g.data.rows.size(), 2u); // the row and the closing all-missing row
-    EXPECT_EQ(std::get<double>(g.data.rows[0][1]), 0.4);
-    EXPECT_TRUE(std::isnan(std::get<double>(g.data.rows[1][0])));
+    ASSERT_EQ(g.rowCount(), 2u); // the row and the closing all-missing row
+    EXPECT_EQ(g.number(0, 1), 0.4);
+    EXPECT_TRUE(std::isnan(g.number(1, 0)));
 
     // A binary row: (p_t - p_c) / D with D the all-observations deviation; missing D: skipped.
     cap->graphs.clear();
@@ -93,13 +93,13 @@ TEST(StdDiffPlot, OneRowBandOffAndBinaryRowsFromProportions) {
     vlcpset(a.run);
     vlcpltd(a.run);
     ASSERT_EQ(cap->graphs.size(), 1u);
-    EXPECT_NEAR(std::get<double>(cap->graphs[0].data.rows[1][1]), 0.2 / std::sqrt(0.24), 1e-15);
+    EXPECT_NEAR(cap->graphs[0].number(1, 1), 0.2 / std::sqrt(0.24), 1e-15);
     EXPECT_EQ(dyn(cap->graphs[0], "_YIncr"), 1);
     cap->graphs.clear();
     a.slot(kAllObs, 4).s = NAN;
     vlcpset(a.run);
     vlcpltd(a.run);
-    EXPECT_EQ(cap->graphs[0].data.rows.size(), 2u); // position 2 stays empty
+    EXPECT_EQ(cap->graphs[0].rowCount(), 2u); // position 2 stays empty
 }
 
 } // namespace

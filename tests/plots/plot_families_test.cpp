@@ -1,0 +1,498 @@
+// Phantom rows of the distribution and stratified plot families, from a six-record working
+// file written by hand; every expected row is worked out in the comments.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <sstream>
+
+#include "../assess/assess_fixture.h"
+#include "adjust/adjust.h"
+#include "plots/plots.h"
+
+namespace velloc {
+namespace {
+
+using testing::AssessRun;
+
+struct GraphCapture : host::OutputSink {
+    std::vector<host::GraphRecord> graphs;
+    void graph(const host::OutputContext&, const host::GraphRecord& g) override {
+        graphs.push_back(g);
+    }
+};
+
+constexpr int kRec = 15; // 13 fixed fields, the CLASS indicator, x
+constexpr double NaN = kPlotNaN;
+
+struct Rec {
+    bool treated;
+    double f, status, x, att, matchAtt, stratum;
+};
+
+// rec  group    f  status  x  ATT   match ATT  stratum
+//  1   treated  1  2.0     1  1     1          1
+//  2   treated  2  1.1     3  1     1          2
+//  3   control  1  0.1     2  0.5   .          .
+//  4   control  1  1.5     4  0.25  0.5        1
+//  5   control  3  2.5     6  1.5   2          2
+//  6   control  1  0.5     5  0.75  .          3
+const std::vector<Rec> kSix = {
+    {true, 1, 2.0, 1, 1, 1, 1},        {true, 2, 1.1, 3, 1, 1, 2},
+    {false, 1, 0.1, 2, 0.5, NaN, NaN}, {false, 1, 1.5, 4, 0.25, 0.5, 1},
+    {false, 3, 2.5, 6, 1.5, 2, 2},     {false, 1, 0.5, 5, 0.75, NaN, 3},
+};
+
+struct PlotRun : AssessRun {
+    std::shared_ptr<GraphCapture> cap = std::make_shared<GraphCapture>();
+    std::ostringstream log;
+
+    explicit PlotRun(const std::vector<Rec>& recs = kSix) {
+        host::Log::setStream(&log);
+        output.addSink(cap);
+        run.assessPs = 0;
+        run.weightType = 121;
+        run.boxSel.vars = run.cdfSel.vars = run.cloudSel.vars = {1};
+        run.barSel.vars = {1};
+        run.assessLevel1 = {"A"};
+        run.assessLevel2 = {"B"};
+        run.balance.wideLo[0] = -1, run.balance.wideHi[0] = 9;
+        run.balance.narrowLo[0] = 0, run.balance.narrowHi[0] = 8;
+        run.balance.strataLo[0] = -2, run.balance.strataHi[0] = 10;
+        run.voutRecBytes = kRec * 8;
+        run.voutClass = 13;
+        run.voutCont = 14;
+        run.combinedVars = {0};
+        run.vlcvout = std::make_unique<host::UtilFile>("VLCVOUT", kRec * 8);
+        run.vlcvout->point(-2);
+        int n = 0;
+        for (const Rec& o : recs) {
+            double r[kRec] = {};
+            r[kVoutObs] = ++n;
+            r[kVoutFreq] = o.f;
+            r[kVoutTreat] = o.treated ? 1 : 0;
+            r[kVoutRegion] = o.status;
+            r[kVoutAte] = r[kVoutAteStab] = r[kVoutAtt] = o.att;
+            r[kVoutMatchAtt] = r[kVoutMatchAte] = o.matchAtt;
+            r[kVoutStratum] = o.stratum;
+            r[14] = o.x;
+            EXPECT_EQ(run.vlcvout->write(r), 0);
+        }
+    }
+    ~PlotRun() { host::Log::setStream(nullptr); }
+
+    int logged(const std::string& what) const {
+        const std::string s = log.str();
+        int n = 0;
+        for (auto p = s.find(what); p != std::string::npos; p = s.find(what, p + 1))
+            ++n;
+        return n;
+    }
+};
+
+double dyn(const host::GraphRecord& g, const std::string& name) {
+    for (const auto* list : {&g.phantom.dynamics, &g.dynamics})
+        for (const auto& d : *list)
+            if (d.name == name) {
+                if (auto p = std::get_if<double>(&d.value)) return *p;
+                if (auto p = std::get_if<std::int64_t>(&d.value)) return static_cast<double>(*p);
+            }
+    return NAN;
+}
+
+std::string dynText(const host::GraphRecord& g, const std::string& name) {
+    for (const auto* list : {&g.phantom.dynamics, &g.dynamics})
+        for (const auto& d : *list)
+            if (d.name == name)
+                if (auto p = std::get_if<std::string>(&d.value)) return *p;
+    return "(none)";
+}
+
+// One column of the phantom rows; missing numbers stay NaN.
+std::vector<double> column(const host::GraphRecord& g, const std::string& name) {
+    int c = g.phantom.columnIndex(name);
+    EXPECT_GE(c, 0) << name;
+    std::vector<double> out;
+    for (std::size_t r = 0; r < g.rowCount() && c >= 0; ++r)
+        out.push_back(g.number(r, static_cast<std::size_t>(c)));
+    return out;
+}
+
+std::vector<std::string> texts(const host::GraphRecord& g, const std::string& name) {
+    int c = g.phantom.columnIndex(name);
+    EXPECT_GE(c, 0) << name;
+    std::vector<std::string> out;
+    for (std::size_t r = 0; r < g.rowCount() && c >= 0; ++r)
+        out.push_back(g.text(r, static_cast<std::size_t>(c)));
+    return out;
+}
+
+// Element-wise comparison within a few ulps; NaN matches NaN.
+void expectValues(const std::vector<double>& got, const std::vector<double>& want,
+                  const char* what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        if (std::isnan(want[i]))
+            EXPECT_TRUE(std::isnan(got[i])) << what << " row " << i;
+        else
+            EXPECT_DOUBLE_EQ(got[i], want[i]) << what << " row " << i;
+    }
+}
+
+TEST(BoxPlot, PanelsAtKPlusMinusPointFifteenWithStrictThresholds) {
+    PlotRun a;
+    a.run.plotBox = 1;
+    a.run.matchGiven = a.run.matchActive = 1; // no weights: All, Region, Matched
+    vlcpset(a.run);
+    vlcpltx(a.run);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    const auto& g = a.cap->graphs[0];
+    EXPECT_EQ(g.name, "BoxPlot");
+    EXPECT_EQ(dynText(g, "_YTicks"), "'All''Region''Matched'");
+    EXPECT_EQ(dyn(g, "_YMax"), 3.9);
+    EXPECT_EQ(dyn(g, "_YEnd"), 3);
+    EXPECT_EQ(dyn(g, "_XMin"), -1);
+    EXPECT_EQ(dyn(g, "_XMax"), 9);
+    // All: treated 1, 2 then controls 3-6. Region (s > 0.1): rec 3 (s = 0.1) is out.
+    // Matched (s > 1.1): rec 2 (s = 1.1) and rec 6 are out.
+    expectValues(
+        column(g, "YVal"),
+        {1.15, 1.15, 0.85, 0.85, 0.85, 0.85, 2.15, 2.15, 1.85, 1.85, 1.85, 3.15, 2.85, 2.85},
+        "YVal");
+    expectValues(column(g, "XVal"), {1, 3, 2, 4, 6, 5, 1, 3, 4, 6, 5, 1, 4, 6}, "XVal");
+    expectValues(column(g, "XFrq"), {1, 2, 1, 1, 3, 1, 1, 2, 1, 3, 1, 1, 1, 3}, "XFrq");
+    expectValues(column(g, "XWgt"), std::vector<double>(14, 1.0), "XWgt");
+    EXPECT_EQ(texts(g, "Response")[0], "1");
+    EXPECT_EQ(texts(g, "Response")[2], "0");
+
+    // The vertical layout leaves less room above the last panel.
+    a.cap->graphs.clear();
+    a.run.plotOrientation = 2;
+    vlcpltx(a.run);
+    EXPECT_EQ(dyn(a.cap->graphs.at(0), "_YMax"), 3.5);
+    EXPECT_EQ(dyn(a.cap->graphs.at(0), "_Vertical"), 1);
+}
+
+TEST(BoxPlot, WeightedPanelsCarryTheirWeights) {
+    PlotRun a;
+    a.run.plotBox = 1;
+    a.run.weightType = 124; // ATT: All, Region, Weighted (region members with ATT weights)
+    vlcpset(a.run);
+    vlcpltx(a.run);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    std::vector<double> w = column(a.cap->graphs[0], "XWgt");
+    ASSERT_EQ(w.size(), 6u + 5u + 5u);
+    expectValues({w.begin() + 11, w.end()}, {1, 1, 0.25, 1.5, 0.75}, "weighted panel");
+    expectValues({w.begin(), w.begin() + 11}, std::vector<double>(11, 1.0), "plain panels");
+
+    // ATT match weights: the fourth panel is the matched set (s > 1.1) with match weights.
+    PlotRun m;
+    m.run.plotBox = 1;
+    m.run.weightType = 125;
+    m.run.matchGiven = m.run.matchActive = 1;
+    vlcpset(m.run);
+    vlcpltx(m.run);
+    std::vector<double> mw = column(m.cap->graphs.at(0), "XWgt");
+    std::vector<double> pos = column(m.cap->graphs.at(0), "YVal");
+    ASSERT_EQ(mw.size(), 6u + 5u + 3u + 3u);
+    expectValues({mw.end() - 3, mw.end()}, {1, 0.5, 2}, "match weights");
+    expectValues({pos.end() - 3, pos.end()}, {4.15, 3.85, 3.85}, "fourth panel");
+}
+
+TEST(CdfPlot, CurvesReachExactlyOneHundredAndBandsFollowBothCurves) {
+    PlotRun a;
+    a.run.plotCdf = 1; // panels All and Region, two columns: one graph
+    vlcpset(a.run);
+    ASSERT_EQ(vlcpltc(a.run), 0);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    const auto& g = a.cap->graphs[0];
+    EXPECT_EQ(dyn(g, "_PanelNum"), 1);
+    EXPECT_EQ(dyn(g, "_NRow"), 2);
+    EXPECT_EQ(dyn(g, "_XMin"), 0);
+    // Value order: 1 (T, f 1), 2 (C), 3 (T, f 2), 4 (C), 5 (C), 6 (C, f 3).
+    // All: treated total 3, control total 6. Treated: 0, 100/3, 100, end 100, separator.
+    // Control: 0, 100/6, 200/6, 300/6, 100, end 100, separator. Bands: two rows per record
+    // and a separator. Region: rec 3 out, control total 5: 0, 20, 40, 100, end 100.
+    // Rows: 5 + 7 + 13 + 5 + 6 + 11 = 47.
+    ASSERT_EQ(g.rowCount(), 47u);
+    std::vector<double> y = column(g, "YVal"), x = column(g, "XVal");
+    expectValues({y.begin(), y.begin() + 12},
+                 {0, 100.0 / 3, 100, 100, NaN, 0, 100.0 / 6, 200.0 / 6, 50, 100, 100, NaN},
+                 "All curves");
+    expectValues({x.begin(), x.begin() + 12}, {0, 1, 3, 8, NaN, 0, 2, 4, 5, 6, 8, NaN},
+                 "All values");
+    // Last record of each curve is at exactly 100, not a rounding step short or over it.
+    EXPECT_EQ(y[2], 100.0);
+    EXPECT_EQ(y[9], 100.0);
+    // Band after rec 3 (control, x 2): F_t = 100/3 > F_c = 100/6.
+    std::vector<double> tmin = column(g, "TMin"), tmax = column(g, "TMax"),
+                        cmin = column(g, "CMin"), cmax = column(g, "CMax");
+    EXPECT_EQ(x[14], 2);
+    EXPECT_DOUBLE_EQ(tmin[15], 100.0 / 6);
+    EXPECT_DOUBLE_EQ(tmax[15], 100.0 / 3);
+    EXPECT_DOUBLE_EQ(cmin[15], 100.0 / 6);
+    EXPECT_DOUBLE_EQ(cmax[15], 100.0 / 6);
+    // Last band row of All: both at 100, so F_t <= F_c and everything is 100.
+    for (const auto* c : {&tmin, &tmax, &cmin, &cmax})
+        EXPECT_EQ((*c)[23], 100.0);
+    EXPECT_TRUE(std::isnan(tmin[24]));
+    // Region control curve.
+    expectValues({y.begin() + 30, y.begin() + 36}, {0, 20, 40, 100, 100, NaN}, "Region control");
+    std::vector<std::string> panel = texts(g, "Obs");
+    EXPECT_EQ(panel[0], "All Observations");
+    EXPECT_EQ(panel[25], "Observations in Support Region");
+    EXPECT_EQ(texts(g, "Treatment")[0], "1");
+    EXPECT_EQ(texts(g, "Treatment")[5], "0");
+}
+
+TEST(CdfPlot, SevenEqualRecordsEndAtOneHundredAndFourPanelsMakeTwoGraphs) {
+    // Seven controls of frequency 1: adding 100/7 seven times gives 100.00000000000001; the
+    // curve must still end at 100.
+    std::vector<Rec> recs = {{true, 1, 2, 0.5, 1, 1, 1}};
+    for (int i = 1; i <= 7; ++i)
+        recs.push_back({false, 1, 2, static_cast<double>(i), 1, 1, 1});
+    PlotRun a(recs);
+    a.run.plotCdf = 1;
+    a.run.weightType = 125;
+    a.run.matchGiven = a.run.matchActive = 1; // four panels in three columns
+    vlcpset(a.run);
+    ASSERT_EQ(vlcpltc(a.run), 0);
+    ASSERT_EQ(a.cap->graphs.size(), 2u);
+    EXPECT_EQ(dyn(a.cap->graphs[0], "_PanelNum"), 1);
+    EXPECT_EQ(dyn(a.cap->graphs[1], "_PanelNum"), 2);
+    EXPECT_EQ(dynText(a.cap->graphs[0], "_Title"), "x (1)");
+    EXPECT_EQ(dynText(a.cap->graphs[1], "_Title"), "x (2)");
+    std::vector<double> y = column(a.cap->graphs[0], "YVal");
+    // Treated: 0, 100, 100, sep; control: 0, then k/7 of 100 for k = 1..7.
+    EXPECT_DOUBLE_EQ(y[5], 100.0 / 7);
+    EXPECT_DOUBLE_EQ(y[8], 400.0 / 7);
+    EXPECT_EQ(y[11], 100.0);
+}
+
+TEST(BarChart, ProportionsAndCountsPerPanel) {
+    PlotRun a;
+    a.run.plotBar = 1;
+    vlcpset(a.run); // All, Region
+    auto setBin = [&](int set, double pt, double pc, double nt, double nc) {
+        auto& st = a.run.balance.sets[set];
+        st.slots[4].g[kTreated].mean = pt;
+        st.slots[4].g[kControl].mean = pc;
+        st.total[kTreated] = nt;
+        st.total[kControl] = nc;
+    };
+    setBin(kAllObs, 0.6, 0.25, 10, 20);
+    setBin(kRegion, 0.5, 0.2, 8, 15);
+    vlcplta(a.run);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    const auto& g = a.cap->graphs[0];
+    EXPECT_EQ(dyn(g, "_XMax"), 1.09);
+    EXPECT_EQ(dyn(g, "_YMax"), 2.8);
+    // Per panel: control first level, second level; treated first, second.
+    expectValues(column(g, "XVal0"), {0.85, 0.85, NaN, NaN, 1.85, 1.85, NaN, NaN}, "XVal0");
+    expectValues(column(g, "YVal0"), {0.25, 0.75, NaN, NaN, 0.2, 0.8, NaN, NaN}, "YVal0");
+    expectValues(column(g, "XVal1"), {NaN, NaN, 1.15, 1.15, NaN, NaN, 2.15, 2.15}, "XVal1");
+    expectValues(column(g, "YVal1"), {NaN, NaN, 0.6, 0.4, NaN, NaN, 0.5, 0.5}, "YVal1");
+    expectValues(column(g, "RIndex"), {2, 1, 2, 1, 2, 1, 2, 1}, "RIndex");
+    EXPECT_EQ(texts(g, "Response"),
+              (std::vector<std::string>{"A", "B", "A", "B", "A", "B", "A", "B"}));
+
+    // Counts: proportion x group total; the axis ends at 1.2 x the largest total (20).
+    a.cap->graphs.clear();
+    a.run.barFreq = 1;
+    vlcplta(a.run);
+    const auto& c = a.cap->graphs.at(0);
+    EXPECT_DOUBLE_EQ(dyn(c, "_XMax"), 24);
+    expectValues(column(c, "YVal0"), {5, 15, NaN, NaN, 3, 12, NaN, NaN}, "control counts");
+    expectValues(column(c, "YVal1"), {NaN, NaN, 6, 4, NaN, NaN, 4, 4}, "treated counts");
+}
+
+TEST(CloudPlots, StatusPicksTheColumnAndWeightCloudReferenceLines) {
+    PlotRun a;
+    a.run.plotCloud = 1;
+    vlcpset(a.run);
+    vlcpltj(a.run);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    const auto& g = a.cap->graphs[0];
+    // Treated first. s <= 0.1: YVal1; 0.1 < s <= 1.1: YVal2; s > 1.1: YVal3.
+    expectValues(column(g, "XVal"), {4, 4, 2, 2, 2, 2}, "XVal");
+    expectValues(column(g, "YVal1"), {NaN, NaN, 2, NaN, NaN, NaN}, "YVal1");
+    expectValues(column(g, "YVal2"), {NaN, 3, NaN, NaN, NaN, 5}, "YVal2");
+    expectValues(column(g, "YVal3"), {1, NaN, NaN, 4, 6, NaN}, "YVal3");
+
+    // Weight cloud, ATT: only the control line, at 10 x p_t / p_c = 10 x 0.3 / 0.7.
+    PlotRun w;
+    w.run.weightType = 124;
+    w.run.pT = 0.3, w.run.pC = 0.7;
+    w.run.maxWeight = 1.5;
+    vlcpltw(w.run);
+    ASSERT_EQ(w.cap->graphs.size(), 1u);
+    const auto& att = w.cap->graphs[0];
+    EXPECT_DOUBLE_EQ(dyn(att, "_CntlWgtRef"), 30.0 / 7.0);
+    EXPECT_TRUE(std::isnan(dyn(att, "_TrtWgtRef")));
+    EXPECT_DOUBLE_EQ(dyn(att, "_XMax"), 30.0 / 7.0); // the line lies beyond the largest weight
+    EXPECT_EQ(dyn(att, "_AttWgt"), 1);
+    expectValues(column(att, "YVal1"), {NaN, NaN, 0.5, NaN, NaN, NaN}, "outside the region");
+    expectValues(column(att, "YVal2"), {1, 1, NaN, 0.25, 1.5, 0.75}, "in the region");
+
+    // ATE with reference 5: treated line 5 / 0.3, control line 5 / 0.7.
+    PlotRun e;
+    e.run.weightType = 122;
+    e.run.wgtCloudRef = 5;
+    e.run.pT = 0.3, e.run.pC = 0.7;
+    e.run.maxWeight = 20;
+    vlcpltw(e.run);
+    const auto& ate = e.cap->graphs.at(0);
+    EXPECT_DOUBLE_EQ(dyn(ate, "_TrtWgtRef"), 50.0 / 3.0);
+    EXPECT_DOUBLE_EQ(dyn(ate, "_CntlWgtRef"), 50.0 / 7.0);
+    EXPECT_EQ(dyn(ate, "_XMax"), 20);
+    EXPECT_EQ(dyn(ate, "_AteWgt"), 1);
+
+    // No ATT or ATE weights: no weight cloud.
+    PlotRun none;
+    vlcpltw(none.run);
+    EXPECT_TRUE(none.cap->graphs.empty());
+}
+
+TEST(StdDiffPlot, TickLabelsCutAndQuotedWithOneWarning) {
+    PlotRun a;
+    a.run.plotStdDiff = 1;
+    a.run.analysisVars[0].name = "o'brien_abcdefghijklmnopq"; // 25 characters
+    a.run.classVars[0].var.name = "it's";
+    vlcpset(a.run);
+    // First 20 characters, quotes made double, each label between single quotes.
+    EXPECT_EQ(a.run.stdDiffTicks, "'o\"brien_abcdefghijkl''it\"s'");
+    EXPECT_EQ(a.logged("single quote"), 1);
+    EXPECT_EQ(a.run.status, 4);
+}
+
+TEST(StdDiffPlot, TwoRowsGiveIncrementOneAndMaxThree) {
+    PlotRun a;
+    a.run.plotStdDiff = 1;
+    a.run.stdDiffRef = 0.1;
+    a.slot(kAllObs, 0).z = 0.3;
+    a.setGroups(kAllObs, 4, 0.5, 0.25, 0.3, 0.21); // D = sqrt((0.25 + 0.21) / 2)
+    vlcpset(a.run);
+    vlcpltd(a.run);
+    const auto& g = a.cap->graphs.at(0);
+    EXPECT_EQ(dyn(g, "_YIncr"), 1);
+    EXPECT_EQ(dyn(g, "_YMax"), 3);
+    EXPECT_EQ(dyn(g, "_YEnd"), 2);
+    EXPECT_EQ(dyn(g, "_Band"), 1);
+    EXPECT_EQ(dyn(g, "_DMin"), -0.1);
+    EXPECT_DOUBLE_EQ(g.number(1, 1), 0.2 / std::sqrt(0.23));
+}
+
+// Stratified families with three strata formed and two shown.
+struct StrataRun : PlotRun {
+    StrataRun() {
+        run.nStrata = 3;
+        run.nStrataShown = 2;
+        run.strataAssess = 1;
+        run.balance.reset(4, 1, 3);
+        run.balance.strataLo[0] = -2, run.balance.strataHi[0] = 10;
+        run.balance.narrowLo[0] = 0, run.balance.narrowHi[0] = 8;
+    }
+};
+
+TEST(StratifiedPlots, BoxAndCloudShowStrataOneToKWithOneNotice) {
+    StrataRun a;
+    a.run.plotBox = a.run.plotCloud = 1;
+    vlcpset(a.run);
+    vlcplsx(a.run);
+    vlcplsj(a.run);
+    ASSERT_EQ(a.cap->graphs.size(), 2u);
+    const auto& box = a.cap->graphs[0];
+    EXPECT_EQ(box.name, "StrataBoxPlot");
+    EXPECT_EQ(dynText(box, "_YTicks"), "'1''2'");
+    EXPECT_EQ(dyn(box, "_YMax"), 2.9);
+    EXPECT_EQ(dyn(box, "_XMin"), -2);
+    // File order; rec 3 has no stratum and rec 6 lies in stratum 3, beyond the two shown.
+    expectValues(column(box, "YVal"), {1.15, 2.15, 0.85, 1.85}, "YVal");
+    expectValues(column(box, "XVal"), {1, 3, 4, 6}, "XVal");
+    const auto& cloud = a.cap->graphs[1];
+    EXPECT_EQ(dyn(cloud, "_YMax"), 3);
+    expectValues(column(cloud, "XVal"), {1, 2, 1, 2}, "stratum");
+    expectValues(column(cloud, "YVal1"), {1, 3, NaN, NaN}, "treated");
+    expectValues(column(cloud, "YVal2"), {NaN, NaN, 4, 6}, "control");
+    EXPECT_EQ(a.logged("first 2 of the 3 strata"), 1);
+    EXPECT_EQ(a.run.status, 4);
+}
+
+TEST(StratifiedPlots, CdfPanelsPerStratumWithoutBands) {
+    StrataRun a;
+    a.run.nStrataShown = 3;
+    a.run.plotCdf = 1;
+    vlcpset(a.run);
+    ASSERT_EQ(vlcplsc(a.run), 0);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    const auto& g = a.cap->graphs[0];
+    EXPECT_EQ(g.name, "StrataCDFPlot");
+    EXPECT_EQ(dyn(g, "_XMin"), -2);
+    // Stratum 1: treated rec 1, control rec 4; stratum 2: treated rec 2 (f 2), control rec 5;
+    // stratum 3: control rec 6 only. Curves run from the narrow minimum 0 to the maximum 8.
+    std::vector<double> y = column(g, "YVal"), x = column(g, "XVal");
+    ASSERT_EQ(g.rowCount(), 8u + 8u + 7u);
+    expectValues({x.begin(), x.begin() + 8}, {0, 1, 8, NaN, 0, 4, 8, NaN}, "stratum 1 values");
+    expectValues({y.begin(), y.begin() + 8}, {0, 100, 100, NaN, 0, 100, 100, NaN}, "stratum 1");
+    expectValues({y.begin() + 16, y.end()}, {0, 100, NaN, 0, 100, 100, NaN}, "stratum 3");
+    EXPECT_EQ(texts(g, "Stratum")[8], "Stratum 2");
+    EXPECT_EQ(a.logged("of the 3 strata"), 0); // all strata shown: no notice
+}
+
+TEST(StratifiedPlots, FiveStrataCdfMakesTwoGraphs) {
+    StrataRun a;
+    a.run.nStrata = a.run.nStrataShown = 5;
+    a.run.balance.reset(4, 1, 5);
+    a.run.plotCdf = 1;
+    vlcpset(a.run);
+    ASSERT_EQ(vlcplsc(a.run), 0);
+    ASSERT_EQ(a.cap->graphs.size(), 2u);
+    EXPECT_EQ(dyn(a.cap->graphs[0], "_PanelNum"), 1);
+    EXPECT_EQ(dyn(a.cap->graphs[1], "_PanelNum"), 2);
+    auto panels = [](const host::GraphRecord& g) {
+        std::vector<std::string> out;
+        for (const std::string& t : texts(g, "Stratum"))
+            if (!t.empty() && (out.empty() || out.back() != t)) out.push_back(t);
+        return out;
+    };
+    EXPECT_EQ(panels(a.cap->graphs[0]),
+              (std::vector<std::string>{"Stratum 1", "Stratum 2", "Stratum 3"}));
+    EXPECT_EQ(panels(a.cap->graphs[1]), (std::vector<std::string>{"Stratum 4", "Stratum 5"}));
+}
+
+TEST(StratifiedPlots, BarsCountOnlyShownStrataAndStdDiffRowsPerStratum) {
+    StrataRun a;
+    a.run.plotBar = a.run.plotStdDiff = 1;
+    a.run.barFreq = 1;
+    auto& s = a.run.balance.strata;
+    s[1][4].mean[kTreated] = 0.5, s[1][4].mean[kControl] = 0.25;
+    s[1][4].n[kTreated] = 4, s[1][4].n[kControl] = 8;
+    s[2][4].mean[kTreated] = 0.75, s[2][4].mean[kControl] = 0.5;
+    s[2][4].n[kTreated] = 4, s[2][4].n[kControl] = 10;
+    s[3][4].n[kControl] = 100; // not shown: must not stretch the axis
+    vlcpset(a.run);
+    vlcplsa(a.run);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    const auto& bar = a.cap->graphs[0];
+    EXPECT_DOUBLE_EQ(dyn(bar, "_XMax"), 12); // 1.2 x 10
+    expectValues(column(bar, "YVal0"), {2, 6, NaN, NaN, 5, 5, NaN, NaN}, "control counts");
+    expectValues(column(bar, "YVal1"), {NaN, NaN, 2, 2, NaN, NaN, 3, 1}, "treated counts");
+
+    // One plotted row (x): a data row per stratum, then the all-missing row.
+    a.cap->graphs.clear();
+    a.run.assessClass[0].twoLevel = 0;
+    a.run.balance.strataStdDiffLimit = 0.75;
+    s[1][0].z = 0.1, s[2][0].z = -0.2, s[3][0].z = 0.3;
+    vlcpset(a.run);
+    vlcplsd(a.run);
+    const auto& sd = a.cap->graphs.at(0);
+    EXPECT_EQ(dyn(sd, "_YIncr"), 0);
+    EXPECT_EQ(dyn(sd, "_YMax"), 2);
+    EXPECT_EQ(dyn(sd, "_XMin"), -0.75);
+    expectValues(column(sd, "XVar"), {1, 1, 1, NaN}, "XVar");
+    expectValues(column(sd, "XMean"), {0.1, -0.2, 0.3, NaN}, "XMean");
+    expectValues(column(sd, "XStrata"), {1, 2, 3, NaN}, "XStrata");
+    expectValues(column(sd, "XMean0"), {NaN, NaN, NaN, NaN}, "XMean0");
+}
+
+} // namespace
+} // namespace velloc
