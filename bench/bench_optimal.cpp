@@ -6,7 +6,9 @@
 // Usage: bench_optimal [case] [folder]. Cases: opt3k (OPTIMAL K=1, 3,000 x 30,000), opt10k
 // (OPTIMAL K=1, 10,000 x 100,000), full1k, full3k and full10k (FULL KMAX=3 KMAXTREATED=3,
 // 1,000 x 10,000, 3,000 x 30,000 and 10,000 x 100,000), full1k-nocaliper (full1k with every
-// pair admissible, 10 million pairs); all of them when none is named.
+// pair admissible, 10 million pairs), varratio10k (VARRATIO KMIN=1 KMAX=3, 10,000 x 100,000:
+// a few treated units in the upper tail compete for too few controls, so the network has no
+// flow and the step reports it); all of them when none is named.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -66,9 +68,10 @@ void run(const Case& c, const std::string& dir) {
                 c.name, c.nt, c.nc, c.method, step.seconds,
                 bench::phaseSeconds(text, "match").c_str(), code, bench::peakRssMiB());
     if (code != 0) {
-        for (std::size_t p = text.find("WARNING"); p != std::string::npos;
-             p = text.find("WARNING", p + 1))
-            std::printf("  %s\n", text.substr(p, text.find('\n', p) - p).c_str());
+        for (const char* level : {"WARNING", "ERROR"})
+            for (std::size_t p = text.find(level); p != std::string::npos;
+                 p = text.find(level, p + 1))
+                std::printf("  %s\n", text.substr(p, text.find('\n', p) - p).c_str());
     }
     if (code != 0 && code != 4) std::printf("%s", text.c_str());
     std::filesystem::remove(csv);
@@ -82,7 +85,8 @@ int main(int argc, char** argv) {
                           {"full1k", 1000, 10000, "full(kmax=3 kmaxtreated=3)"},
                           {"full3k", 3000, 30000, "full(kmax=3 kmaxtreated=3)"},
                           {"full10k", 10000, 100000, "full(kmax=3 kmaxtreated=3)"},
-                          {"full1k-nocaliper", 1000, 10000, "full(kmax=3 kmaxtreated=3)", "1000"}};
+                          {"full1k-nocaliper", 1000, 10000, "full(kmax=3 kmaxtreated=3)", "1000"},
+                          {"varratio10k", 10000, 100000, "varratio(kmin=1 kmax=3)"}};
     std::string want = argc > 1 ? argv[1] : "";
     std::string dir = argc > 2 ? argv[2] : (std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp");
     velloc::registerCatalogue();

@@ -46,13 +46,19 @@ inline StepOutcome runFirstStep(const std::string& program) {
     return out;
 }
 
-// A phase's seconds from the per-group timing note ("... match 1.23 s ..."), or "?".
+// A phase's seconds from the per-group timing note ("... took 2.1 s (read 0.2 s, match 1.23 s,
+// ...)"), or "?".
 inline std::string phaseSeconds(const std::string& log, const std::string& phase) {
-    const std::string key = phase + " ";
-    auto p = log.find(key);
-    if (p == std::string::npos) return "?";
-    p += key.size();
-    return log.substr(p, log.find(" s", p) - p);
+    auto note = log.find(" took ");
+    if (note == std::string::npos) return "?";
+    for (const char* lead : {"(", ", "}) {
+        const std::string key = lead + phase + " ";
+        auto p = log.find(key, note);
+        if (p == std::string::npos || p > log.find('\n', note)) continue;
+        p += key.size();
+        return log.substr(p, log.find(" s", p) - p);
+    }
+    return "?";
 }
 
 } // namespace velloc::bench

@@ -136,9 +136,9 @@ SimplexOut simplex(std::int32_t nNodes, std::span<const WorkArc> arcs,
 // each supply node through an extra node to each demand node. Those cost more than any
 // path of real arcs, so the working network always has a flow and uses them only when the
 // real arcs cannot carry the supplies. After each solve every arc left out is priced
-// against the node potentials; arcs of negative reduced cost (the cheapest few of each
-// tail) join and the network is solved again. When none is left, the flow with the left-out
-// arcs at zero meets the optimality conditions on the whole network.
+// against the node potentials; arcs of negative reduced cost join (all of them, or the most
+// negative few of each tail when they are many) and the network is solved again. When none is left,
+// the flow with the left-out arcs at zero meets the optimality conditions on the whole network.
 FlowResult solve(const FlowNetwork& net, std::int32_t candidates) {
     FlowResult res;
     if (std::string why = validate(net); !why.empty()) {
@@ -180,11 +180,11 @@ FlowResult solve(const FlowNetwork& net, std::int32_t candidates) {
     };
     std::vector<std::pair<std::int64_t, std::uint32_t>> pick;
     constexpr std::int64_t kMinKey = std::numeric_limits<std::int64_t>::min();
-    // Joins the `candidates` smallest keys of `pick` (ties by arc number).
-    auto joinBest = [&] {
-        if (std::ssize(pick) > candidates) {
-            std::nth_element(pick.begin(), pick.begin() + candidates, pick.end());
-            pick.resize(candidates);
+    // Joins the `most` smallest keys of `pick` (ties by arc number).
+    auto joinBest = [&](std::int64_t most) {
+        if (std::ssize(pick) > most) {
+            std::nth_element(pick.begin(), pick.begin() + most, pick.end());
+            pick.resize(most);
         }
         for (auto& [key, k] : pick)
             join(k);
@@ -211,7 +211,7 @@ FlowResult solve(const FlowNetwork& net, std::int32_t candidates) {
                 else
                     pick.push_back({c, static_cast<std::uint32_t>(a)});
             }
-            joinBest();
+            joinBest(candidates);
         }
         for (std::int64_t k : bestIn)
             if (k >= 0) join(k);
@@ -231,6 +231,7 @@ FlowResult solve(const FlowNetwork& net, std::int32_t candidates) {
 
     SimplexOut sol;
     std::vector<WorkArc> arcs;
+    std::vector<std::int32_t> quota(n, candidates);
     for (;;) {
         arcs.clear();
         arcs.reserve(work.size() + artificial.size());
@@ -245,17 +246,47 @@ FlowResult solve(const FlowNetwork& net, std::int32_t candidates) {
         }
         const std::size_t before = work.size();
         const std::vector<std::int64_t>& pi = sol.potential;
+        auto reduced = [&](std::int64_t a) {
+            return __int128(cost(a)) + pi[net.tail[a]] - pi[net.head[a]];
+        };
+        // When the arcs priced out are no more than the working network holds, they all
+        // join: competition for controls moves one step further each round, and each round
+        // costs a whole simplex. Otherwise each tail brings its most negative few, twice as
+        // many each time it comes back (a treated unit that competes for its nearest
+        // controls may need its fiftieth).
+        std::size_t priced = 0;
+        for (std::int64_t a = 0; a < m; ++a)
+            priced += !chosen[a] && net.capacity[a] > 0 && reduced(a) < 0;
+        if (priced == 0) break;
+        // Supplies routed through the artificial arcs sit about one artificial cost below the
+        // extra node's potential, and so do the units they compete with. Pricing sees only
+        // the rim of that region, one step a round; all arcs out of the region join at once.
+        bool artificialFlow = false;
+        for (std::size_t a = before; a < arcs.size(); ++a)
+            artificialFlow |= sol.flow[a] != 0;
+        if (artificialFlow) {
+            const __int128 rim = __int128(pi[extra]) - artificialCost / 2;
+            for (std::int64_t a = 0; a < m; ++a)
+                if (pi[net.tail[a]] < rim) join(a);
+        }
+        if (priced <= std::max<std::size_t>(before, 1u << 20)) {
+            for (std::int64_t a = 0; a < m; ++a)
+                if (!chosen[a] && net.capacity[a] > 0 && reduced(a) < 0) join(a);
+            continue;
+        }
         for (std::int64_t k = 0, end; k < m; k = end) {
             end = runEnd(k);
-            const std::int64_t piTail = pi[net.tail[k]];
             for (std::int64_t a = k; a < end; ++a) {
                 if (chosen[a] || !(net.capacity[a] > 0)) continue;
-                const __int128 red = __int128(cost(a)) + piTail - pi[net.head[a]];
+                const __int128 red = reduced(a);
                 if (red < 0)
                     pick.push_back({static_cast<std::int64_t>(std::max<__int128>(red, kMinKey)),
                                     static_cast<std::uint32_t>(a)});
             }
-            joinBest();
+            if (pick.empty()) continue;
+            std::int32_t& most = quota[net.tail[k]];
+            joinBest(most);
+            most = std::min<std::int32_t>(most, 1 << 29) * 2;
         }
         if (work.size() == before) break;
     }

@@ -41,8 +41,11 @@ void addMatchMessages() {
          "Optimal fixed-ratio matching found no acceptable solution in this BY group; no "
          "matches are made."},
         {g, 253, E,
-         "Variable-ratio matching found no acceptable solution in this BY group; no matches "
-         "are made."},
+         "Variable-ratio matching found no acceptable solution in this BY group: some treated "
+         "units share too few admissible controls, or too few controls are admissible to match "
+         "the number asked for. A wider CALIPER=, a smaller KMIN=, fewer controls to match "
+         "(KMEAN=, PCTCONTROL=, NCONTROL=) or METHOD=FULL lets more treated units be matched. "
+         "No matches are made."},
         {g, 254, E,
          "Full matching found no acceptable solution in this BY group: some treated units "
          "share too few admissible controls. A wider CALIPER=, a larger KMAXTREATED= or "

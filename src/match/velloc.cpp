@@ -119,16 +119,20 @@ bool report(VlcRun& run, int status) {
         return false;
     case kMatchNoMemory:
         host::xpmlog(host::kGroupProc, 248);
-        return true;
+        break;
     case kMatchNone:
         host::xpmlog(host::kGroupProc, 249);
-        return true;
+        break;
     default:
         host::xpmlog(host::kGroupProc, run.ratioType == 113   ? 253
                                        : run.ratioType == 114 ? 254
                                                               : 252);
-        return true;
+        break;
     }
+    // The other phases of the BY group go on without matches; the step's status must not
+    // read as a clean run when the matching that was asked for was not made.
+    run.raise(4);
+    return true;
 }
 
 // Treated results into the scratch file, then back into the treated file in score order.

@@ -166,6 +166,8 @@ TEST(FullMatching, CompetingForTooFewControlsExplainsWhatToChange) {
     for (const char* hint : {"CALIPER=", "KMAXTREATED=", "VARRATIO"})
         EXPECT_NE(text.find(hint), std::string::npos) << hint;
     EXPECT_EQ(r.matchActive, 0);
+    // No matches where matches were asked for: the step must not end as a clean run.
+    EXPECT_EQ(r.status, 4);
 
     // KMAXTREATED=3 lets the one control take all three.
     MatchGroup h = optimalGroup(114, units);
@@ -192,6 +194,24 @@ TEST(VariableRatio, EmptyCaliperWindowLeavesOnlyThatUnitUnmatched) {
     EXPECT_NEAR(r.totalDistance, 0.01 + 0.02 + 0.01 + 0.02, 1e-12);
     // The feasibility check counts the unit in the region that went without.
     EXPECT_EQ(vlcfeas(r), 1);
+}
+
+TEST(VariableRatio, TwoTreatedUnitsForOneControlExplainWhatToChange) {
+    // 0.50 and 0.51 both reach only 0.505; a control serves one treated unit here.
+    std::vector<Unit> units = {{1, 1, 0.50}, {2, 1, 0.51}, {3, 0, 0.505}, {4, 0, 0.90}};
+    MatchGroup g = optimalGroup(113, units);
+    VlcRun& r = *g.run;
+    r.kMin = 1, r.kMax = 1;
+    r.controlLimitType = 3, r.nControlLimit = 2;
+    g.setCaliper(0.05);
+    LogCapture log;
+    EXPECT_EQ(velloc(r), kMatchNoSolution);
+    EXPECT_EQ(log.count("[1049-253]"), 1);
+    const std::string text = log.text();
+    for (const char* hint : {"CALIPER=", "KMIN=", "METHOD=FULL"})
+        EXPECT_NE(text.find(hint), std::string::npos) << hint;
+    EXPECT_EQ(r.matchActive, 0);
+    EXPECT_EQ(r.status, 4);
 }
 
 TEST(GrowArray, GrowsByDoublingAndReportsExhaustion) {
