@@ -5,8 +5,6 @@
 //
 // Usage: bench_plots [rows] [folder]. rows defaults to 1,000,000; the data set and the report
 // go to folder (default: $TMPDIR or /tmp) and are removed afterwards.
-#include <sys/resource.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,33 +12,17 @@
 #include <sstream>
 #include <string>
 
-#include "frame/catalogue.h"
-#include "frame/driver.h"
-#include "frame/statements.h"
-#include "host/host.h"
+#include "bench_util.h"
 #include "host/render_svg.h"
 #include "host/session.h"
 #include "study_gen.h"
 
 namespace {
 
-double peakRssMiB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
-
+using velloc::bench::peakRssMiB;
+using velloc::bench::phaseSeconds;
 double since(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-// The seconds the per-group note gives a phase ("plots 1.234 s"), or "?".
-std::string phaseSeconds(const std::string& log, const std::string& phase) {
-    auto p = log.find(", " + phase + " ");
-    if (p == std::string::npos) p = log.find("(" + phase + " ");
-    if (p == std::string::npos) return "?";
-    p += phase.size() + 2;
-    return log.substr(p, log.find(" s", p) - p);
+    return velloc::bench::secondsSince(t0);
 }
 
 } // namespace
