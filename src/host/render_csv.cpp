@@ -1,13 +1,18 @@
 // Table CSV files: one TableName.csv per table for the whole run, BY variables as leading
 // columns, full precision, missing as an empty cell. Written at finish(), atomically per file.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <ostream>
 #include <system_error>
 
 #include "host/messages.h"
 #include "host/output.h"
 #include "host/output_messages.h"
 #include "host/render_format.h"
+#include "host/tempfile.h"
 
 namespace velloc::host {
 
@@ -44,12 +49,84 @@ std::size_t slot(std::vector<std::string>& header, const std::string& name, int 
     return header.size() - 1;
 }
 
+// Graph rows can number millions: they wait in an unlinked temporary file as length-prefixed
+// cells, and memory keeps only where each delivery's rows start and where its columns go.
+class Spool {
+  public:
+    std::uint64_t size() const { return written_ + buf_.size(); }
+    bool failed() const { return failed_; }
+    void append(std::string_view cell) {
+        const auto n = static_cast<std::uint32_t>(cell.size());
+        buf_.append(reinterpret_cast<const char*>(&n), sizeof n);
+        buf_.append(cell);
+        if (buf_.size() >= (1u << 20)) flush();
+    }
+    void flush() {
+        if (buf_.empty() || failed_) return;
+        if (!file_.open() && file_.create("CSV") != 0) failed_ = true;
+        if (!failed_ && file_.writeAt(buf_.data(), buf_.size(), written_, "CSV") != 0)
+            failed_ = true;
+        written_ += buf_.size();
+        buf_.clear();
+    }
+    // Sequential reads from a byte offset, a megabyte at a time.
+    class Reader {
+      public:
+        Reader(Spool& s, std::uint64_t off) : s_(s), off_(off) {}
+        bool next(std::string& cell) {
+            std::uint32_t n = 0;
+            if (!take(&n, sizeof n)) return false;
+            cell.resize(n);
+            return take(cell.data(), n);
+        }
+
+      private:
+        bool take(void* to, std::size_t n) {
+            char* out = static_cast<char*>(to);
+            while (n > 0) {
+                if (pos_ == buf_.size() && !refill()) return false;
+                const std::size_t k = std::min(n, buf_.size() - pos_);
+                std::memcpy(out, buf_.data() + pos_, k);
+                pos_ += k, out += k, n -= k;
+            }
+            return true;
+        }
+        bool refill() {
+            if (off_ >= s_.written_ || s_.failed_) return false;
+            const auto k =
+                static_cast<std::size_t>(std::min<std::uint64_t>(1u << 20, s_.written_ - off_));
+            buf_.resize(k);
+            if (s_.file_.readAt(buf_.data(), k, off_, "CSV") != 0) return false;
+            off_ += k, pos_ = 0;
+            return true;
+        }
+        Spool& s_;
+        std::uint64_t off_;
+        std::string buf_;
+        std::size_t pos_ = 0;
+    };
+
+  private:
+    detail::TempFile file_;
+    std::uint64_t written_ = 0;
+    std::string buf_;
+    bool failed_ = false;
+};
+
 struct Store {
     std::vector<std::string> byHeader, colHeader;
     struct Row {
         std::vector<std::pair<std::size_t, std::string>> by, cols; // (slot, text)
     };
     std::vector<Row> rows;
+    // Graph deliveries, whose cells are in the spool.
+    struct Segment {
+        std::vector<std::pair<std::size_t, std::string>> by;
+        std::vector<std::size_t> cols;
+        std::size_t rows = 0;
+        std::uint64_t offset = 0;
+    };
+    std::vector<Segment> segments;
 };
 
 class CsvSink : public OutputSink {
@@ -60,21 +137,28 @@ class CsvSink : public OutputSink {
         addRows(ctx, inst.definition->name, *inst.definition, inst);
     }
 
-    // A graph's phantom rows go to GraphName.csv.
+    // A graph's phantom rows go to GraphName.csv, through the spool.
     void graph(const OutputContext& ctx, const GraphRecord& g) override {
-        if (!g.data.rows.empty()) return addRows(ctx, g.name, g.phantom, g.data);
         Store& st = stores_[g.name];
-        auto by = bySlots(st, ctx);
-        std::vector<std::size_t> cols = columnSlots(st, g.phantom);
-        for (std::size_t r = 0; r < g.columns.rows(); ++r) {
-            Store::Row row;
-            row.by = by;
-            for (std::size_t c = 0; c < cols.size(); ++c)
-                row.cols.emplace_back(cols[c], g.columns.numeric(c)
-                                                   ? formatExact(g.columns.number(r, c))
-                                                   : trimRight(g.columns.text(r, c)));
-            st.rows.push_back(std::move(row));
-        }
+        Store::Segment seg;
+        seg.by = bySlots(st, ctx);
+        seg.cols = columnSlots(st, g.phantom);
+        seg.rows = g.rowCount();
+        seg.offset = spool_.size();
+        const bool cells = !g.data.rows.empty();
+        for (std::size_t r = 0; r < seg.rows; ++r)
+            for (std::size_t c = 0; c < seg.cols.size(); ++c) {
+                if (cells) {
+                    const Cell& cell = g.data.rows[r][c];
+                    spool_.append(std::holds_alternative<double>(cell)
+                                      ? formatExact(std::get<double>(cell))
+                                      : trimRight(std::get<std::string>(cell)));
+                } else {
+                    spool_.append(g.columns.numeric(c) ? formatExact(g.columns.number(r, c))
+                                                       : trimRight(g.columns.text(r, c)));
+                }
+            }
+        st.segments.push_back(std::move(seg));
     }
 
     std::vector<std::size_t> columnSlots(Store& st, const TableDefinition& def) {
@@ -129,12 +213,14 @@ class CsvSink : public OutputSink {
             xpmlog(kGroupHostOutput, kMsgOutputWrite, {dir_, ec.message()});
             return false;
         }
+        spool_.flush();
         bool ok = true;
         for (const auto& [name, st] : stores_)
             ok = writeAtomically((fs::path(dir_) / (fileStem(name) + ".csv")).string(),
-                                 render(st)) &&
+                                 [&](std::ostream& f) { return render(st, f); }) &&
                  ok;
         stores_.clear();
+        spool_ = Spool{};
         return ok;
     }
 
@@ -151,7 +237,7 @@ class CsvSink : public OutputSink {
         return by;
     }
 
-    static std::string render(const Store& st) {
+    bool render(const Store& st, std::ostream& f) {
         std::string out;
         auto line = [&](const std::vector<std::string>& cells) {
             for (std::size_t i = 0; i < cells.size(); ++i) {
@@ -159,24 +245,42 @@ class CsvSink : public OutputSink {
                 out += quoted(cells[i]);
             }
             out += '\n';
+            if (out.size() >= (1u << 20)) {
+                f << out;
+                out.clear();
+            }
         };
         std::vector<std::string> header = st.byHeader;
         header.insert(header.end(), st.colHeader.begin(), st.colHeader.end());
         line(header);
         const std::size_t nb = st.byHeader.size();
+        std::vector<std::string> cells;
         for (const auto& r : st.rows) {
-            std::vector<std::string> cells(header.size());
+            cells.assign(header.size(), {});
             for (const auto& [i, text] : r.by)
                 cells[i] = text;
             for (const auto& [i, text] : r.cols)
                 cells[nb + i] = text;
             line(cells);
         }
-        return out;
+        for (const Store::Segment& seg : st.segments) {
+            Spool::Reader in(spool_, seg.offset);
+            for (std::size_t r = 0; r < seg.rows; ++r) {
+                cells.assign(header.size(), {});
+                for (const auto& [i, text] : seg.by)
+                    cells[i] = text;
+                for (std::size_t c : seg.cols)
+                    if (!in.next(cells[nb + c])) return false;
+                line(cells);
+            }
+        }
+        f << out;
+        return true;
     }
 
     std::string dir_;
     std::map<std::string, Store> stores_;
+    Spool spool_;
 };
 
 } // namespace

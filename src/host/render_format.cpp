@@ -65,6 +65,13 @@ std::size_t displayWidth(std::string_view s) {
 }
 
 bool writeAtomically(const std::string& path, std::string_view content) {
+    return writeAtomically(path, [&](std::ostream& f) {
+        f.write(content.data(), static_cast<std::streamsize>(content.size()));
+        return true;
+    });
+}
+
+bool writeAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write) {
     namespace fs = std::filesystem;
     addOutputMessages();
     std::string tmp = path + fmt::format(".tmp{}", static_cast<long>(::getpid()));
@@ -72,9 +79,9 @@ bool writeAtomically(const std::string& path, std::string_view content) {
     {
         errno = 0;
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        if (f) f.write(content.data(), static_cast<std::streamsize>(content.size()));
+        if (f && !write(f)) reason = "the data to write could not be read back";
         if (f) f.close();
-        if (!f) reason = errno ? std::strerror(errno) : "write failed";
+        if (!f && reason.empty()) reason = errno ? std::strerror(errno) : "write failed";
     }
     if (reason.empty()) {
         std::error_code ec;

@@ -1,5 +1,7 @@
 // Number and text formatting shared by the renderers.
 #pragma once
+#include <functional>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 
@@ -31,5 +33,7 @@ namespace velloc::host {
 // Writes a whole file through a temporary name in the same folder and renames it into place, so
 // a reader never sees half a file. On failure logs the file and the reason and returns false.
 bool writeAtomically(const std::string& path, std::string_view content);
+// The same for content written piece by piece; write returns false when it cannot go on.
+bool writeAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write);
 
 } // namespace velloc::host

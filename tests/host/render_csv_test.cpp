@@ -1,5 +1,7 @@
 #include <cstdlib>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <string>
 
 #include "host/output.h"
 #include "output_fixture.h"
@@ -124,4 +126,56 @@ TEST(RenderCsv, AFolderThatCannotBeMadeIsReported) {
     EXPECT_NE(log.text.str().find("Cannot write the output file " + (blocker / "tables").string()),
               std::string::npos)
         << log.text.str();
+}
+
+// Graph rows go through a temporary spool: enough rows to pass its one-megabyte buffer many
+// times, in two BY groups, one of them kept as cells and one column by column, must come back
+// in order with every value.
+TEST(RenderCsv, LargeGraphsComeBackWholeThroughTheSpool) {
+    TempDir dir;
+    Output out;
+    out.addSink(makeCsvSink((dir.path / "tables").string()));
+    GraphRecord g;
+    g.name = "CloudPlot";
+    g.templatePath = "Stat.Velloc.Graphics.CloudPlot";
+    g.phantom.name = "CloudPhnt";
+    g.phantom.addColumn(numCol("XVal", 0));
+    g.phantom.addColumn(textCol("Group", 8));
+    out.beginStep("Step");
+
+    out.setByGroup({"site"}, {"A"});
+    g.data.definition = &g.phantom;
+    g.data.addRow({0.5, std::string("Treated ")});
+    g.data.addRow({nan(), std::string("a,b")});
+    ASSERT_EQ(out.deliver(g), 0);
+
+    out.setByGroup({"site"}, {"B"});
+    g.data.rows.clear();
+    g.columns.reset(g.phantom);
+    const int n = 200000;
+    for (int r = 0; r < n; ++r)
+        g.columns.addRow({r + 0.25, std::string(r % 2 ? "Control" : "Treated")});
+    ASSERT_EQ(out.deliver(g), 0);
+    out.endStep();
+    ASSERT_TRUE(out.finish());
+
+    std::ifstream in(dir.path / "tables" / "CloudPlot.csv");
+    std::string line;
+    std::getline(in, line);
+    EXPECT_EQ(line, "site,XVal,Group");
+    std::getline(in, line);
+    EXPECT_EQ(line, "A,0.5,Treated");
+    std::getline(in, line);
+    EXPECT_EQ(line, "A,,\"a,b\"");
+    int rows = 0;
+    while (std::getline(in, line)) {
+        const std::string want =
+            "B," + std::to_string(rows) + ".25," + (rows % 2 ? "Control" : "Treated");
+        if (line != want) {
+            ADD_FAILURE() << "row " << rows << ": " << line << " instead of " << want;
+            break;
+        }
+        ++rows;
+    }
+    EXPECT_EQ(rows, n);
 }
