@@ -25,15 +25,15 @@ namespace {
 // Treatment from a logistic model (about 10% treated) on two continuous covariates and a
 // two-level CLASS covariate.
 void writeStudy(const std::string& path, long n) {
-    velloc::bench::StudySpec spec;
-    spec.n = n;
-    spec.treatedShare = 0.1;
-    spec.continuous = 2;
-    spec.classes = 1;
-    spec.levels = 2;
-    spec.seed = 20240611;
+    velloc::bench::StudySpec study;
+    study.n = n;
+    study.treatedShare = 0.1;
+    study.continuous = 2;
+    study.classes = 1;
+    study.levels = 2;
+    study.seed = 20240611;
     std::FILE* out = std::fopen(path.c_str(), "w");
-    if (!out || !velloc::bench::writeStudy(spec, velloc::bench::studyTruth(spec), out)) {
+    if (!out || !velloc::bench::writeStudy(study, velloc::bench::studyTruth(study), out)) {
         std::fprintf(stderr, "bench_match: cannot write %s\n", path.c_str());
         std::exit(1);
     }

@@ -64,6 +64,36 @@ std::size_t displayWidth(std::string_view s) {
     return n;
 }
 
+std::string escapeMarkup(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() + 16);
+    for (char c : s) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '\'':
+            out += "&#39;";
+            break;
+        default:
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n')
+                out += ' ';
+            else
+                out += c;
+        }
+    }
+    return out;
+}
+
 bool writeAtomically(const std::string& path, std::string_view content) {
     return writeAtomically(path, [&](std::ostream& f) {
         f.write(content.data(), static_cast<std::streamsize>(content.size()));

@@ -30,6 +30,10 @@ std::size_t displayWidth(std::string_view s);
 
 namespace velloc::host {
 
+// Text for HTML and SVG: markup characters as entities, control characters (not allowed in
+// XML 1.0) as spaces.
+std::string escapeMarkup(std::string_view s);
+
 // Writes a whole file through a temporary name in the same folder and renames it into place, so
 // a reader never sees half a file. On failure logs the file and the reason and returns false.
 bool writeAtomically(const std::string& path, std::string_view content);

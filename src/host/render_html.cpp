@@ -9,33 +9,6 @@ namespace velloc::host {
 
 namespace {
 
-std::string esc(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() + 16);
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&#39;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
-
 constexpr const char* kStyle = R"(
 body { font-family: system-ui, sans-serif; margin: 2em; color: #111; }
 h1 { font-size: 1.4em; }
@@ -74,16 +47,16 @@ class HtmlSink : public OutputSink {
         headings();
         TableLayout lay = layoutTable(inst);
         const std::size_t nc = lay.columns.size();
-        body_ += "<table class=\"data\"" + groupAttr(ctx) + "><caption>" + esc(lay.title);
+        body_ += "<table class=\"data\"" + groupAttr(ctx) + "><caption>" + escapeMarkup(lay.title);
         for (const auto& s : lay.subtitles)
-            body_ += "<br><span class=\"sub\">" + esc(s) + "</span>";
+            body_ += "<br><span class=\"sub\">" + escapeMarkup(s) + "</span>";
         body_ += "</caption>\n<thead>\n";
         if (!lay.spans.empty()) {
             body_ += "<tr>";
             std::size_t c = 0;
             for (const auto& s : lay.spans) {
                 if (s.first > c) body_ += colspan(s.first - c, "") + "</th>";
-                body_ += colspan(s.last - s.first + 1, "span") + esc(s.text) + "</th>";
+                body_ += colspan(s.last - s.first + 1, "span") + escapeMarkup(s.text) + "</th>";
                 c = s.last + 1;
             }
             if (c < nc) body_ += colspan(nc - c, "") + "</th>";
@@ -92,15 +65,17 @@ class HtmlSink : public OutputSink {
         body_ += "<tr>";
         for (const auto& col : lay.columns)
             body_ += std::string("<th scope=\"col\" class=\"") + (col.numeric ? "num" : "text") +
-                     "\">" + esc(col.header) + "</th>";
+                     "\">" + escapeMarkup(col.header) + "</th>";
         body_ += "</tr>\n</thead>\n<tbody>\n";
         for (const auto& row : inst.rows) {
             body_ += "<tr>";
             for (std::size_t c = 0; c < nc; ++c) {
                 if (const double* v = std::get_if<double>(&row[c]))
-                    body_ += "<td class=\"num\">" + esc(formatNumber(*v, lay.columns[c].format));
+                    body_ += "<td class=\"num\">" +
+                             escapeMarkup(formatNumber(*v, lay.columns[c].format));
                 else
-                    body_ += "<td class=\"text\">" + esc(trimRight(std::get<std::string>(row[c])));
+                    body_ += "<td class=\"text\">" +
+                             escapeMarkup(trimRight(std::get<std::string>(row[c])));
                 body_ += "</td>";
             }
             body_ += "</tr>\n";
@@ -110,14 +85,15 @@ class HtmlSink : public OutputSink {
 
     void factoid(const OutputContext& ctx, const FactoidTable& t) override {
         headings();
-        body_ += "<table class=\"factoid\"" + groupAttr(ctx) + "><caption>" + esc(factoidTitle(t)) +
-                 "</caption>\n<tbody>\n";
+        body_ += "<table class=\"factoid\"" + groupAttr(ctx) + "><caption>" +
+                 escapeMarkup(factoidTitle(t)) + "</caption>\n<tbody>\n";
         for (const auto& e : t.entries) {
             bool numeric = std::holds_alternative<double>(e.value);
             std::string value = numeric ? formatNumber(std::get<double>(e.value), e.format)
                                         : trimRight(std::get<std::string>(e.value));
-            body_ += "<tr><th scope=\"row\">" + esc(trimRight(e.label)) + "</th><td class=\"" +
-                     (numeric ? "num" : "text") + "\">" + esc(value) + "</td></tr>\n";
+            body_ += "<tr><th scope=\"row\">" + escapeMarkup(trimRight(e.label)) +
+                     "</th><td class=\"" + (numeric ? "num" : "text") + "\">" +
+                     escapeMarkup(value) + "</td></tr>\n";
         }
         body_ += "</tbody>\n</table>\n";
     }
@@ -130,14 +106,14 @@ class HtmlSink : public OutputSink {
         if (!svg.empty())
             body_ += svg + "\n";
         else
-            body_ += "<div class=\"placeholder\">" + esc("graph " + g.name) + "</div>\n";
-        body_ += "<figcaption>" + esc(g.name) + "</figcaption>\n</figure>\n";
+            body_ += "<div class=\"placeholder\">" + escapeMarkup("graph " + g.name) + "</div>\n";
+        body_ += "<figcaption>" + escapeMarkup(g.name) + "</figcaption>\n</figure>\n";
     }
 
     bool finish() override {
         std::string doc = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
                           "<title>" +
-                          esc(reportTitle_.empty() ? "velloc report" : reportTitle_) +
+                          escapeMarkup(reportTitle_.empty() ? "velloc report" : reportTitle_) +
                           "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<main>\n" +
                           body_ + "</main>\n</body>\n</html>\n";
         return writeAtomically(path_, doc);
@@ -155,16 +131,16 @@ class HtmlSink : public OutputSink {
         std::string path;
         for (const auto& g : ctx.groupPath)
             path += (path.empty() ? "" : "/") + g;
-        return " data-group=\"" + esc(path) + "\"";
+        return " data-group=\"" + escapeMarkup(path) + "\"";
     }
 
     void headings() {
         if (titlePending_) {
-            body_ += "<h1>" + esc(title_) + "</h1>\n";
+            body_ += "<h1>" + escapeMarkup(title_) + "</h1>\n";
             titlePending_ = false;
         }
         if (!byPending_.empty()) {
-            body_ += "<h2 class=\"by\">" + esc(byPending_) + "</h2>\n";
+            body_ += "<h2 class=\"by\">" + escapeMarkup(byPending_) + "</h2>\n";
             byPending_.clear();
         }
     }

@@ -2,40 +2,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "host/render_format.h"
 #include "host/render_svg.h"
 #include "host/render_svg_canvas.h"
 
 namespace velloc::host::svg {
-
-std::string esc(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            // Control characters are not allowed in XML 1.0 text.
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n')
-                out += ' ';
-            else
-                out += c;
-        }
-    }
-    return out;
-}
 
 std::string num(double v) {
     if (!std::isfinite(v)) return "0";
@@ -132,7 +103,7 @@ void Figure::text(double x, double y, const std::string& s, const char* anchor, 
             "\" font-size=\"" + std::to_string(size) + "\" font-weight=\"" + weight + "\"";
     if (rotate != 0)
         body += " transform=\"rotate(" + num(rotate) + " " + num(x) + " " + num(y) + ")\"";
-    body += ">" + esc(s) + "</text>\n";
+    body += ">" + escapeMarkup(s) + "</text>\n";
 }
 
 void Figure::line(double x1, double y1, double x2, double y2, const char* stroke, double w,
@@ -219,12 +190,12 @@ std::string Figure::finish(const std::string& title, const std::string& name) co
     std::string s = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + num(width) +
                     "\" height=\"" + num(height) + "\" viewBox=\"0 0 " + num(width) + " " +
                     num(height) + "\" font-family=\"Helvetica, Arial, sans-serif\" role=\"img\">\n";
-    s += "<title>" + esc(name + ": " + title) + "</title>\n";
+    s += "<title>" + escapeMarkup(name + ": " + title) + "</title>\n";
     s += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     s += "<text x=\"" + num(width / 2) +
          "\" y=\"24\" text-anchor=\"middle\" font-size=\"15\" "
          "font-weight=\"bold\">" +
-         esc(title) + "</text>\n";
+         escapeMarkup(title) + "</text>\n";
     return s + body + "</svg>\n";
 }
 

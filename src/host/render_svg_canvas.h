@@ -14,7 +14,6 @@ namespace velloc::host::svg {
 inline constexpr const char* kTreatedColour = "#1f3f8f";
 inline constexpr const char* kControlColour = "#e08000";
 
-std::string esc(const std::string& s);
 std::string num(double v); // compact coordinate text
 
 // Dynamics of a graph record (phantom dynamics, then the graph's own).
