@@ -264,12 +264,19 @@ FlowResult solve(const FlowNetwork& net, std::int32_t candidates) {
         bool artificialFlow = false;
         for (std::size_t a = before; a < arcs.size(); ++a)
             artificialFlow |= sol.flow[a] != 0;
+        const std::size_t budget = std::max<std::size_t>(before, 1u << 20);
         if (artificialFlow) {
+            // Unless the region is most of the network (a network with no flow at all), whose
+            // simplex would cost what pricing saves.
             const __int128 rim = __int128(pi[extra]) - artificialCost / 2;
+            std::size_t inRegion = 0;
             for (std::int64_t a = 0; a < m; ++a)
-                if (pi[net.tail[a]] < rim) join(a);
+                inRegion += !chosen[a] && pi[net.tail[a]] < rim;
+            if (inRegion <= 4 * budget)
+                for (std::int64_t a = 0; a < m; ++a)
+                    if (pi[net.tail[a]] < rim) join(a);
         }
-        if (priced <= std::max<std::size_t>(before, 1u << 20)) {
+        if (priced <= budget) {
             for (std::int64_t a = 0; a < m; ++a)
                 if (!chosen[a] && net.capacity[a] > 0 && reduced(a) < 0) join(a);
             continue;
