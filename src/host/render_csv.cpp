@@ -215,10 +215,12 @@ class CsvSink : public OutputSink {
         }
         spool_.flush();
         bool ok = true;
-        for (const auto& [name, st] : stores_)
-            ok = writeAtomically((fs::path(dir_) / (fileStem(name) + ".csv")).string(),
+        for (const auto& entry : stores_) {
+            const Store& st = entry.second; // clang 14 cannot capture a structured binding
+            ok = writeAtomically((fs::path(dir_) / (fileStem(entry.first) + ".csv")).string(),
                                  [&](std::ostream& f) { return render(st, f); }) &&
                  ok;
+        }
         stores_.clear();
         spool_ = Spool{};
         return ok;
