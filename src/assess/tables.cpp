@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "frame/vlcrun.h"
+#include "host/misc.h"
 
 namespace velloc {
 
@@ -46,21 +47,13 @@ double extreme(double v) {
     return v >= DBL_MAX || v <= -DBL_MAX ? kNaN : v;
 }
 
-namespace {
-std::string trimmed(std::string s) {
-    s.erase(s.find_last_not_of(' ') + 1);
-    s.erase(0, s.find_first_not_of(' '));
-    return s;
-}
-} // namespace
-
 host::TableInstance openInstance(const VlcRun& run, const host::TableDefinition& def,
                                  std::vector<host::Dynamic> extra) {
     host::TableInstance inst;
     inst.definition = &def;
     inst.templatePath = def.templatePath;
-    inst.dynamics.push_back({"_TrtLevel", trimmed(run.treatedLevel)});
-    inst.dynamics.push_back({"_CntlLevel", trimmed(run.controlLevel)});
+    inst.dynamics.push_back({"_TrtLevel", host::trimBlanks(run.treatedLevel)});
+    inst.dynamics.push_back({"_CntlLevel", host::trimBlanks(run.controlLevel)});
     inst.dynamics.push_back({"_TrtVar", run.treatName});
     for (host::Dynamic& d : extra)
         inst.dynamics.push_back(std::move(d));

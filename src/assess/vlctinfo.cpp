@@ -7,6 +7,7 @@
 #include "assess/tables.h"
 #include "frame/phases.h"
 #include "frame/vlcrun.h"
+#include "host/misc.h"
 
 namespace velloc {
 
@@ -28,12 +29,6 @@ void addCount(host::FactoidTable& t, int label, double value) {
     t.entries.push_back({text(label), value, host::NumberFormat{0, 0}});
 }
 
-std::string trimmed(std::string s) {
-    s.erase(s.find_last_not_of(' ') + 1);
-    s.erase(0, s.find_first_not_of(' '));
-    return s;
-}
-
 } // namespace
 
 int vlctdat(VlcRun& run) {
@@ -46,7 +41,7 @@ int vlctdat(VlcRun& run) {
     if (!run.outDataPath.empty())
         addText(t, 37, run.outDataName.empty() ? run.outDataPath : run.outDataName);
     addText(t, 38, run.treatName);
-    addText(t, 39, trimmed(run.treatedText));
+    addText(t, 39, host::trimBlanks(run.treatedText));
     addCount(t, 41, b.sets[kAllObs].total[kTreated]);
     addCount(t, 42, b.sets[kAllObs].total[kControl]);
     addText(t, 50, text(run.regionType));
@@ -118,9 +113,9 @@ int vlctstr(VlcRun& run) {
 int vlctexw(VlcRun& run) {
     const host::TableDefinition& def = run.tabLargestWgt;
     if (def.name.empty()) return 0;
-    host::TableInstance inst = openInstance(
-        run, def,
-        {{"_TrtLevelWgt", trimmed(run.scaleTText)}, {"_CntlLevelWgt", trimmed(run.scaleCText)}});
+    host::TableInstance inst = openInstance(run, def,
+                                            {{"_TrtLevelWgt", host::trimBlanks(run.scaleTText)},
+                                             {"_CntlLevelWgt", host::trimBlanks(run.scaleCText)}});
     const int rows = run.nLargestWgt;
     for (int i = 0; i < rows; ++i) {
         RowBuffer row(def);
@@ -146,7 +141,7 @@ int vlctexw(VlcRun& run) {
                     std::size_t at = static_cast<std::size_t>(i) * run.idTextBytes + textOff;
                     std::string value;
                     if (at + v.width <= list.idText.size())
-                        value = trimmed(std::string(list.idText.data() + at, v.width));
+                        value = host::trimBlanks(std::string(list.idText.data() + at, v.width));
                     row.id(tmpl, column, value);
                     textOff += v.width;
                 } else {

@@ -37,4 +37,10 @@ void wzstrup(std::string& text) {
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
 }
 
+std::string trimBlanks(std::string_view text) {
+    const auto first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return {};
+    return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
 } // namespace velloc::host

@@ -16,4 +16,7 @@ double wzdttme();
 // Upper-cases ASCII letters in place.
 void wzstrup(std::string& text);
 
+// The text without its leading and trailing blanks.
+std::string trimBlanks(std::string_view text);
+
 } // namespace velloc::host

@@ -5,6 +5,7 @@
 
 #include "frame/phases.h"
 #include "frame/vlcrun.h"
+#include "host/misc.h"
 #include "plots/plots.h"
 
 namespace velloc {
@@ -12,13 +13,6 @@ namespace velloc {
 namespace {
 
 using host::ColumnKind;
-
-std::string trimmed(std::string s) {
-    while (!s.empty() && s.back() == ' ')
-        s.pop_back();
-    auto b = s.find_first_not_of(' ');
-    return b == std::string::npos ? std::string() : s.substr(b);
-}
 
 struct BarVar {
     int j = 0;    // position in the assessed CLASS list
@@ -44,8 +38,8 @@ std::vector<BarVar> barVars(const VlcRun& run) {
                   (label.empty() ? v.name : label).substr(0, 40),
                   "",
                   ""};
-        if (j < run.assessLevel1.size()) bv.level1 = trimmed(run.assessLevel1[j]);
-        if (j < run.assessLevel2.size()) bv.level2 = trimmed(run.assessLevel2[j]);
+        if (j < run.assessLevel1.size()) bv.level1 = host::trimBlanks(run.assessLevel1[j]);
+        if (j < run.assessLevel2.size()) bv.level2 = host::trimBlanks(run.assessLevel2[j]);
         out.push_back(std::move(bv));
     }
     return out;
@@ -100,8 +94,8 @@ void barDynamics(const VlcRun& run, PlotGraph& g, const BarVar& v, int positions
     g.dyn("_YMin", 0.8);
     g.dyn("_YLabel", plotText(yLabelMsg));
     g.dyn("_YEnd", std::int64_t{positions});
-    g.dyn("_XControl", trimmed(run.controlLevel));
-    g.dyn("_XTreated", trimmed(run.treatedLevel));
+    g.dyn("_XControl", host::trimBlanks(run.controlLevel));
+    g.dyn("_XTreated", host::trimBlanks(run.treatedLevel));
     g.dyn("_XMin", 0.0);
     g.dyn("_YTicks", ticks);
 }

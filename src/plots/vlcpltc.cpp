@@ -6,6 +6,7 @@
 #include "assess/rows.h"
 #include "frame/phases.h"
 #include "frame/vlcrun.h"
+#include "host/misc.h"
 #include "plots/plots.h"
 
 namespace velloc {
@@ -14,13 +15,6 @@ namespace {
 
 using host::Cell;
 using host::ColumnKind;
-
-std::string trimmed(std::string s) {
-    while (!s.empty() && s.back() == ' ')
-        s.pop_back();
-    auto b = s.find_first_not_of(' ');
-    return b == std::string::npos ? std::string() : s.substr(b);
-}
 
 // The phantom of one CDF graph; `first` names the panel column (Obs or Stratum).
 struct CdfGraph {
@@ -37,8 +31,8 @@ struct CdfGraph {
         g.dyn("_XLabel", row.label);
         g.dyn("_XMin", lo);
         g.dyn("_XMax", hi);
-        int w = std::max<int>({1, static_cast<int>(trimmed(run.treatedLevel).size()),
-                               static_cast<int>(trimmed(run.controlLevel).size())});
+        int w = std::max<int>({1, static_cast<int>(host::trimBlanks(run.treatedLevel).size()),
+                               static_cast<int>(host::trimBlanks(run.controlLevel).size())});
         g.column(first, ColumnKind::Character, std::max(firstWidth, 1));
         g.column("Treatment", ColumnKind::Character, w);
         for (const char* c : {"XVal", "YVal", "TMin", "TMax", "CMin", "CMax"})
@@ -129,7 +123,8 @@ void sortByValue(std::vector<PlotObs>& obs, SortBuffers& buf) {
 int vlcpltc(VlcRun& run) {
     openPlotGroup(run, 16, 17);
     const BalanceStats& b = run.balance;
-    const std::string levels[2] = {trimmed(run.controlLevel), trimmed(run.treatedLevel)};
+    const std::string levels[2] = {host::trimBlanks(run.controlLevel),
+                                   host::trimBlanks(run.treatedLevel)};
     const int P = static_cast<int>(run.plotPanels.size());
     const int cols = std::max(1, run.cdfPanelCols);
     const int graphs = (P + cols - 1) / cols;
@@ -162,7 +157,8 @@ int vlcplsc(VlcRun& run) {
     openPlotGroup(run, 26, 27);
     strataNotice(run);
     const BalanceStats& b = run.balance;
-    const std::string levels[2] = {trimmed(run.controlLevel), trimmed(run.treatedLevel)};
+    const std::string levels[2] = {host::trimBlanks(run.controlLevel),
+                                   host::trimBlanks(run.treatedLevel)};
     const int K = run.nStrataShown;
     const int cols = std::max(1, std::min(K, 3));
     const int graphs = (K + cols - 1) / cols;

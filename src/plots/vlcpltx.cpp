@@ -5,6 +5,7 @@
 #include "assess/rows.h"
 #include "frame/phases.h"
 #include "frame/vlcrun.h"
+#include "host/misc.h"
 #include "plots/plots.h"
 
 namespace velloc {
@@ -13,16 +14,9 @@ namespace {
 
 using host::ColumnKind;
 
-std::string trimmed(std::string s) {
-    while (!s.empty() && s.back() == ' ')
-        s.pop_back();
-    auto b = s.find_first_not_of(' ');
-    return b == std::string::npos ? std::string() : s.substr(b);
-}
-
 int levelWidth(const VlcRun& run) {
-    return std::max<int>({1, static_cast<int>(trimmed(run.treatedLevel).size()),
-                          static_cast<int>(trimmed(run.controlLevel).size())});
+    return std::max<int>({1, static_cast<int>(host::trimBlanks(run.treatedLevel).size()),
+                          static_cast<int>(host::trimBlanks(run.controlLevel).size())});
 }
 
 std::int64_t vertical(const VlcRun& run) {
@@ -67,7 +61,8 @@ int vlcpltx(VlcRun& run) {
     openPlotGroup(run, 14, 15);
     const BalanceStats& b = run.balance;
     const int P = static_cast<int>(run.plotPanels.size());
-    const std::string trt = trimmed(run.treatedLevel), ctl = trimmed(run.controlLevel);
+    const std::string trt = host::trimBlanks(run.treatedLevel),
+                      ctl = host::trimBlanks(run.controlLevel);
     std::vector<PlotObs> obs;
     for (const PlotRow& row : distributionRows(run, run.boxSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
@@ -94,7 +89,8 @@ int vlcpltx(VlcRun& run) {
 int vlcpltj(VlcRun& run) {
     openPlotGroup(run, 20, 21);
     const BalanceStats& b = run.balance;
-    const std::string trt = trimmed(run.treatedLevel), ctl = trimmed(run.controlLevel);
+    const std::string trt = host::trimBlanks(run.treatedLevel),
+                      ctl = host::trimBlanks(run.controlLevel);
     std::vector<PlotObs> obs;
     for (const PlotRow& row : distributionRows(run, run.cloudSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
@@ -166,7 +162,8 @@ int vlcpltw(VlcRun& run) {
     g.column("YVal2");
     g.column("Response", ColumnKind::Character, levelWidth(run));
     g.reserve(obs.size());
-    const std::string trt = trimmed(run.treatedLevel), ctl = trimmed(run.controlLevel);
+    const std::string trt = host::trimBlanks(run.treatedLevel),
+                      ctl = host::trimBlanks(run.controlLevel);
     for (int side : {1, 0})
         for (const PlotObs& o : obs) {
             if (o.treated != (side == 1)) continue;
@@ -184,7 +181,8 @@ int vlcplsx(VlcRun& run) {
     const BalanceStats& b = run.balance;
     const int K = run.nStrataShown;
     run.panelLabels = strataTicks(K);
-    const std::string trt = trimmed(run.treatedLevel), ctl = trimmed(run.controlLevel);
+    const std::string trt = host::trimBlanks(run.treatedLevel),
+                      ctl = host::trimBlanks(run.controlLevel);
     std::vector<PlotObs> obs;
     for (const PlotRow& row : distributionRows(run, run.boxSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;

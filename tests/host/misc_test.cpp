@@ -19,6 +19,13 @@ TEST(HostMisc, UpperCasesAsciiOnly) {
     EXPECT_EQ(s, "ABC_Z9\xC3\xA9");
 }
 
+TEST(HostMisc, TrimsBlanksOnBothSidesOnly) {
+    EXPECT_EQ(trimBlanks("  no degree  "), "no degree"); // inner blanks stay
+    EXPECT_EQ(trimBlanks("\tx "), "\tx");                // only blanks are trimmed
+    EXPECT_EQ(trimBlanks("    "), "");
+    EXPECT_EQ(trimBlanks(""), "");
+}
+
 TEST(HostMisc, MissingIsTheHostBitPatternAndANaN) {
     double m = missingValue();
     EXPECT_TRUE(isMissing(m));

@@ -18,23 +18,6 @@
 namespace velloc::testing {
 namespace {
 
-std::vector<std::vector<std::string>> readCsv(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::vector<std::string>> rows;
-    std::string line;
-    std::getline(in, line); // header
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> cells;
-        std::stringstream ss(line);
-        std::string cell;
-        while (std::getline(ss, cell, ','))
-            cells.push_back(cell);
-        rows.push_back(cells);
-    }
-    return rows;
-}
-
 void checkPairs() {
     const std::string dir = VELLOC_TEST_DATA "/lalonde/";
     auto data = readCsv(dir + "lalonde.csv");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -16,6 +17,24 @@
 #include "match/match.h"
 
 namespace velloc::testing {
+
+// The rows of a small comma-separated file without quoting, header left out.
+inline std::vector<std::vector<std::string>> readCsv(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::vector<std::string>> rows;
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::vector<std::string> cells;
+        std::stringstream ss(line);
+        std::string cell;
+        while (std::getline(ss, cell, ','))
+            cells.push_back(cell);
+        rows.push_back(cells);
+    }
+    return rows;
+}
 
 struct Unit {
     double obs;

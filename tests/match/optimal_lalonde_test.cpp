@@ -17,23 +17,6 @@
 namespace velloc::testing {
 namespace {
 
-std::vector<std::vector<std::string>> readCsv(const std::string& path) {
-    std::ifstream in(path);
-    std::vector<std::vector<std::string>> rows;
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> cells;
-        std::stringstream ss(line);
-        std::string cell;
-        while (std::getline(ss, cell, ','))
-            cells.push_back(cell);
-        rows.push_back(cells);
-    }
-    return rows;
-}
-
 // Minimum-cost assignment of every row of a dense n x m cost matrix (n <= m), by shortest
 // augmenting paths with potentials; returns the column of each row.
 std::vector<int> hungarian(const std::vector<std::vector<double>>& a) {
