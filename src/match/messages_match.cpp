@@ -51,8 +51,9 @@ void addMatchMessages() {
          "share too few admissible controls. A wider CALIPER=, a larger KMAXTREATED= or "
          "METHOD=VARRATIO lets more treated units be matched. No matches are made."},
         {g, 256, W,
-         "The covariance matrix of the Mahalanobis distance is singular; coordinates that are "
-         "linear combinations of earlier ones are left out of the distance."},
+         "The covariance matrix of the Mahalanobis distance is singular; coordinates with no "
+         "variance of their own (constant among the units the covariance is taken over, or "
+         "linear combinations of earlier coordinates) are left out of the distance."},
         {g, 257, W, "The Mahalanobis distance leaves out %1."},
         {g, 258, W,
          "The number of controls to match (%1) exceeds the %2 controls in the support region; "
