@@ -13,3 +13,5 @@ case "$kind" in
 esac
 cmake -S . -B "$dir" "${flags[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)"
+# A fuzz build whose library lacks the coverage hooks would fuzz nearly blind.
+if [ "$kind" = fuzz ]; then bash scripts/check_fuzz_build.sh "$dir"; fi

@@ -44,6 +44,13 @@ OptionSpec psLpsList(const char* name, std::initializer_list<const char*> aliase
     return s;
 }
 
+// Names not in the data set are reported by the MATCH statement as data errors.
+OptionSpec mahVarList() {
+    OptionSpec s = opt("VAR", ValueKind::VarList);
+    s.keepUnknown = true;
+    return s;
+}
+
 OptionSpec scoreChoice() {
     return choice("DISTANCE", ValueKind::Choice, {opt("PS"), opt("LPS")}, {"STAT"});
 }
@@ -161,7 +168,7 @@ host::Grammar build() {
                                           controlLimits()))}),
         choice("DISTANCE", ValueKind::Choice,
                {opt("PS"), opt("LPS"),
-                withPre(opt("MAH"), {opt("VAR", ValueKind::VarList), opt("LPS"), opt("PS"),
+                withPre(opt("MAH"), {mahVarList(), opt("LPS"), opt("PS"),
                                      choice("COV", ValueKind::Choice,
                                             {opt("CONTROL"), opt("POOLED"), opt("IDENTITY")}),
                                      yesNo("SQRT")})},

@@ -103,7 +103,7 @@ const MessageDef kFrameMessages[] = {
     {kGroupProc, 178, E, "%2 lists the character variable %1; only numeric variables are allowed."},
     {kGroupProc, 179, E, "%2 lists the variable %1, which %3."},
     {kGroupProc, 181, W, "ASSESS VAR= lists the treatment variable %1, which is not assessed."},
-    {kGroupProc, 182, E, "The Mahalanobis variable %1 is not among the analysis variables."},
+    {kGroupProc, 182, E, "The variable %1 of DISTANCE=MAH(VAR=) is not in the data set %2."},
     {kGroupProc, 183, E,
      "DISTANCE=MAH has no component: give VAR= variables, or the PS or LPS sub-option."},
     {kGroupProc, 184, E, "CALIPER= must be above 0 (found %1); use CALIPER=. for no caliper."},
@@ -112,9 +112,15 @@ const MessageDef kFrameMessages[] = {
     {kGroupProc, 187, E, "The utility file %1 could not be opened."},
     {kGroupProc, 188, E, "The treatment variable %1 must be listed in the CLASS statement."},
     {kGroupProc, 189, E, "METHOD=%1 needs KMAX= (the largest number of controls per treated)."},
-    {kGroupProc, 190, W, "PCTCONTROL= is ignored because KMEAN= was given first."},
-    {kGroupProc, 191, W, "NCONTROL= is ignored because KMEAN= was given first."},
-    {kGroupProc, 192, W, "NCONTROL= is ignored because PCTCONTROL= was given first."},
+    {kGroupProc, 190, W,
+     "KMEAN= and PCTCONTROL= are both given (%1 first): KMEAN= takes precedence and "
+     "PCTCONTROL= is ignored."},
+    {kGroupProc, 191, W,
+     "KMEAN= and NCONTROL= are both given (%1 first): KMEAN= takes precedence and NCONTROL= "
+     "is ignored."},
+    {kGroupProc, 192, W,
+     "PCTCONTROL= and NCONTROL= are both given (%1 first): PCTCONTROL= takes precedence and "
+     "NCONTROL= is ignored."},
     {kGroupProc, 193, W,
      "ASSESS WEIGHT=%1 is ignored with a MATCH statement; matching weights are used."},
     {kGroupProc, 194, W, "ASSESS WEIGHT=%1 needs a MATCH statement and is ignored."},

@@ -9,6 +9,12 @@ namespace {
 
 constexpr double kHuge = 1e18;
 
+// The one of two options written first in the statement, as the precedence warnings name it.
+std::string firstOf(const host::ParsedOption& a, const char* aName, const host::ParsedOption& b,
+                    const char* bName) {
+    return a.seq <= b.seq ? aName : bName;
+}
+
 } // namespace
 
 void matchOptions(VlcRun& run) {
@@ -66,15 +72,15 @@ void matchOptions(VlcRun& run) {
                       {"KMEAN=", "a number above 0", kmean->value});
             run.controlLimitType = 1;
             run.kMean = kmean->number;
-            if (pct) warn(run, 190);
-            if (nc) warn(run, 191);
+            if (pct) warn(run, 190, {firstOf(*kmean, "KMEAN=", *pct, "PCTCONTROL=")});
+            if (nc) warn(run, 191, {firstOf(*kmean, "KMEAN=", *nc, "NCONTROL=")});
         } else if (pct) {
             if (!(pct->number > 0 && pct->number <= 100))
                 fatal(kMsgOptionValue, host::kExitOption,
                       {"PCTCONTROL=", "a number above 0 and at most 100", pct->value});
             run.controlLimitType = 2;
             run.pctControl = pct->number;
-            if (nc) warn(run, 192);
+            if (nc) warn(run, 192, {firstOf(*pct, "PCTCONTROL=", *nc, "NCONTROL=")});
         } else if (nc) {
             run.controlLimitType = 3;
             run.nControlLimit = wholeOption(*nc, "NCONTROL=", 1, kHuge);
@@ -150,13 +156,14 @@ void exactAndMahOptions(VlcRun& run) {
     if (const host::ParsedOption* vars = m->find("DISTANCE/MAH/VAR")) {
         for (std::size_t i = 0; i < vars->vars.size(); ++i) {
             int v = vars->vars[i];
+            if (v == host::kUnknownVar)
+                fatal(182, host::kExitDataSet, {vars->names[i], run.inData->path()});
             if (run.inData->var(v).type == host::VarType::Character)
                 fatal(178, host::kExitDataSet, {vars->names[i], stat});
             if (classIndex(run, v) >= 0)
                 fatal(179, host::kExitDataSet, {vars->names[i], stat, "is a CLASS variable"});
             if (analysisIndex(run, v) < 0) run.analysisVars.push_back(varRef(run, v));
             int pos = analysisIndex(run, v);
-            if (pos < 0) fatal(182, host::kExitDataSet, {vars->names[i]});
             if (std::find(run.mahVars.begin(), run.mahVars.end(), pos) == run.mahVars.end())
                 run.mahVars.push_back(pos);
         }

@@ -190,6 +190,7 @@ int Parser::resolve(const Token& name, std::string_view context) {
     if (!ds) return 0;
     int v = ds->find(name.text);
     if (v > 0) return v;
+    if (keepUnknown_) return kUnknownVar;
     std::vector<std::string> known;
     for (int i = 1; i <= ds->nvars(); ++i)
         known.push_back(ds->var(i).name);
@@ -248,14 +249,14 @@ bool Parser::readListItem(std::vector<std::string>& names, std::vector<int>& var
             Token item = name;
             item.text = p1 + std::to_string(k);
             int v = resolve(item, context);
-            if (v < 0) return false;
+            if (v == -1) return false;
             names.push_back(ds && v > 0 ? ds->var(v).name : item.text);
             vars.push_back(v);
         }
         return true;
     }
     int v = resolve(name, context);
-    if (v < 0) return false;
+    if (v == -1) return false;
     names.push_back(ds && v > 0 ? ds->var(v).name : name.text);
     vars.push_back(v);
     return true;
@@ -537,7 +538,12 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& decl, ParsedOption& o,
             return expected("a variable or a list of variables in parentheses after " + decl.name +
                                 "=",
                             context);
-        return varList(o, decl.name, decl.psLpsItems);
+        {
+            keepUnknown_ = decl.keepUnknown;
+            bool ok = varList(o, decl.name, decl.psLpsItems);
+            keepUnknown_ = false;
+            return ok;
+        }
     case ValueKind::DataSet: {
         const Token& t = peek();
         if (t.kind != TokenKind::String && t.kind != TokenKind::Name &&

@@ -45,7 +45,12 @@ struct OptionSpec {
     std::vector<OptionSpec> post;    // options in parentheses after the value
     bool valueOptional = false;      // "KEYWORD(pre)" may stand without "="
     bool psLpsItems = false;         // a variable list that may also hold the items PS and LPS
+    // A variable list whose names need not be in the data set: they are kept with variable
+    // number kUnknownVar, for the statement to report as a data error in its own terms.
+    bool keepUnknown = false;
 };
+
+inline constexpr int kUnknownVar = -2;
 
 enum class Positional {
     None,
@@ -84,7 +89,7 @@ struct ParsedOption {
     bool missing = false;
     double number = std::numeric_limits<double>::quiet_NaN();
     std::vector<std::string> names; // list items as written
-    std::vector<int> vars;          // resolved variable numbers (0: not a variable, e.g. PS)
+    std::vector<int> vars; // resolved variable numbers (0: not a variable, e.g. PS; kUnknownVar)
     int line = 0;
     int column = 0;
     int seq = 0; // source order within the step
@@ -146,7 +151,8 @@ class Parser {
     // Reports an error at a token with a free text.
     void error(const Token& at, std::string_view text);
     // Resolves a variable name token; reports an unknown variable (naming the data set and a
-    // close name) and returns -1. Returns 0 when no data set is open.
+    // close name) and returns -1, or returns kUnknownVar silently inside a list that keeps
+    // unknown names. Returns 0 when no data set is open.
     int resolve(const Token& name, std::string_view context);
     // Reads one variable or a variable list item (a range x1-x5, _ALL_, _NUMERIC_, _CHAR_).
     bool readListItem(std::vector<std::string>& names, std::vector<int>& vars,
@@ -163,6 +169,7 @@ class Parser {
     std::string file_;
     int errors_ = 0;
     int seq_ = 0;
+    bool keepUnknown_ = false; // inside a list whose spec keeps unknown names
 
     bool statement(ParsedStatement& st, const StatementSpec& decl);
     bool options(ParsedStatement& st, const std::vector<OptionSpec>& specs,

@@ -1,5 +1,6 @@
 // Distances of matching: the clamped logit, the PS, LPS and Mahalanobis distances, the
 // covariance matrix behind the Mahalanobis distance and the pair test of the optimal methods.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <string>
@@ -28,6 +29,37 @@ void zscp(std::vector<double>& a, const std::vector<double>& x, double w) {
         for (int j = 0; j <= i; ++j)
             a[packedAt(i, j)] += w * x[i] * x[j];
 }
+
+// Spread of each coordinate over all observations (Welford's update), the scale against which
+// the sweep judges what variance a pivot has left.
+struct CoordinateSpread {
+    std::vector<double> mean, m2, maxAbs;
+    double n = 0;
+    explicit CoordinateSpread(int p) : mean(p, 0.0), m2(p, 0.0), maxAbs(p, 0.0) {}
+    void add(const std::vector<double>& x) {
+        for (double v : x)
+            if (std::isnan(v)) return;
+        n += 1;
+        for (std::size_t k = 0; k < x.size(); ++k) {
+            double d = x[k] - mean[k];
+            mean[k] += d / n;
+            m2[k] += d * (x[k] - mean[k]);
+            maxAbs[k] = std::max(maxAbs[k], std::fabs(x[k]));
+        }
+    }
+    // The variance over all observations, but never below (1e-8 x the largest magnitude)^2:
+    // deviations of a coordinate that is constant everywhere are rounding noise of its own
+    // magnitude, and a variance of that noise must not count as a scale.
+    std::vector<double> scale() const {
+        std::vector<double> s(mean.size());
+        for (std::size_t k = 0; k < s.size(); ++k) {
+            double var = n > 1 ? m2[k] / (n - 1) : 0.0;
+            double floor = 1e-8 * maxAbs[k];
+            s[k] = std::max(var, floor * floor);
+        }
+        return s;
+    }
+};
 
 } // namespace
 
@@ -142,13 +174,26 @@ int vlcxcov(VlcRun& run) {
     };
     std::vector<double> rec(run.vlcvout->recordBytes() / sizeof(double));
     std::vector<double>& x = run.mahVec1;
+    std::vector<double> raw(static_cast<std::size_t>(p)), groupMean(static_cast<std::size_t>(p));
+    CoordinateSpread spread(p);
     run.vlcvout->point(0);
     while (run.vlcvout->read(rec.data())) {
         int g = rec[kVoutTreat] < 0.5 ? kControl : kTreated;
-        for (int i = 0; i < m; ++i)
-            x[i] = rec[run.voutCont + run.mahPos[i]] - mean(run.mahVars[i], g);
-        if (run.mahAddPs) x[run.mahAddPs - 1] = rec[kVoutPs] - mean(run.balance.psSlot(), g);
-        if (run.mahAddLps) x[run.mahAddLps - 1] = rec[kVoutLps] - mean(run.balance.lpsSlot(), g);
+        for (int i = 0; i < m; ++i) {
+            raw[i] = rec[run.voutCont + run.mahPos[i]];
+            groupMean[i] = mean(run.mahVars[i], g);
+        }
+        if (run.mahAddPs) {
+            raw[run.mahAddPs - 1] = rec[kVoutPs];
+            groupMean[run.mahAddPs - 1] = mean(run.balance.psSlot(), g);
+        }
+        if (run.mahAddLps) {
+            raw[run.mahAddLps - 1] = rec[kVoutLps];
+            groupMean[run.mahAddLps - 1] = mean(run.balance.lpsSlot(), g);
+        }
+        for (int k = 0; k < p; ++k)
+            x[k] = raw[k] - groupMean[k];
+        spread.add(raw);
         zscp(g == kControl ? run.mahTri1 : run.mahTri2, x, 1.0);
     }
     run.vlcvout->point(0);
@@ -164,14 +209,16 @@ int vlcxcov(VlcRun& run) {
     }
 
     // Invert by sweeping every pivot; a refused pivot is a coordinate that earlier ones
-    // determine, and its row and column are cleared so it drops out of every distance.
-    std::vector<double> diag(static_cast<std::size_t>(p));
-    for (int i = 0; i < p; ++i)
-        diag[i] = a[packedAt(i, i)];
+    // determine, and its row and column are cleared so it drops out of every distance. The
+    // variance a pivot has left is judged against the coordinate's variance over all
+    // observations, not against its own diagonal: a coordinate constant among the controls
+    // has a diagonal of pure rounding noise, which is as large as the noise left after the
+    // sweep, so a test relative to itself would accept it.
+    const std::vector<double> scale = spread.scale();
     std::string flags(static_cast<std::size_t>(p), '0');
     bool singular = false;
     for (int k = 0; k < p; ++k) {
-        host::zsweep(a.data(), p, k, 1e-8, diag.data(), flags.data());
+        host::zsweep(a.data(), p, k, 1e-8, scale.data(), flags.data());
         if (flags[k] != '1') {
             singular = true;
             for (int i = 0; i < p; ++i)

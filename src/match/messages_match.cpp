@@ -11,7 +11,7 @@ void addMatchMessages() {
     constexpr auto T = Severity::Text;
     constexpr auto W = Severity::Warning;
     constexpr auto E = Severity::Error;
-    static const std::array<host::MessageDef, 28> defs{{
+    static const std::array<host::MessageDef, 32> defs{{
         {g, 75, T, "%1"},
         {g, 99, T, "Distance Metric"},
         {g, 103, T, "Covariance Matrix"},
@@ -23,6 +23,10 @@ void addMatchMessages() {
         {g, 119, T, "Caliper (PS)"},
         {g, 120, T, "Caliper (Logit PS)"},
         {g, 127, T, "Order of Treated Units"},
+        {g, 920, T, "Caliper Standard Deviation From"},
+        {g, 921, T, "Caliper Standard Deviation"},
+        {g, 922, T, "Pooled Treated and Control (ASSESS STDDEV=POOLED)"},
+        {g, 923, T, "Treated Group (ASSESS STDDEV=TREATED)"},
         {g, 133, T, "Matched Sets"},
         {g, 134, T, "Matched Obs (Treated)"},
         {g, 135, T, "Matched Obs (Control)"},
@@ -51,8 +55,9 @@ void addMatchMessages() {
          "share too few admissible controls. A wider CALIPER=, a larger KMAXTREATED= or "
          "METHOD=VARRATIO lets more treated units be matched. No matches are made."},
         {g, 256, W,
-         "The covariance matrix of the Mahalanobis distance is singular; coordinates that are "
-         "linear combinations of earlier ones are left out of the distance."},
+         "The covariance matrix of the Mahalanobis distance is singular; coordinates with no "
+         "variance of their own (constant among the units the covariance is taken over, or "
+         "linear combinations of earlier coordinates) are left out of the distance."},
         {g, 257, W, "The Mahalanobis distance leaves out %1."},
         {g, 258, W,
          "The number of controls to match (%1) exceeds the %2 controls in the support region; "

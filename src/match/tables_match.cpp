@@ -102,7 +102,15 @@ int vlctmtc(VlcRun& run, int matchOk) {
             if (run.matchOrder == 131) addCount(t, 132, static_cast<double>(run.seed));
         }
     }
-    if (run.caliperOn) addMeasure(t, run.caliperScale == 100 ? 119 : 120, run.caliperWidth);
+    if (run.caliperOn) {
+        addMeasure(t, run.caliperScale == 100 ? 119 : 120, run.caliperWidth);
+        // The deviation is the one ASSESS STDDEV= chose for standardized differences, so a
+        // display option moves the caliper: say which it is and what it came to.
+        if (run.caliperMult) {
+            addText(t, 920, text(run.sdTreatedOnly ? 923 : 922));
+            addMeasure(t, 921, run.caliperScale == 100 ? run.sdPs : run.sdLps);
+        }
+    }
     if (matchOk) {
         addCount(t, 133, run.nSets);
         addCount(t, 134, run.balance.sets[kMatch].total[kTreated]);

@@ -51,6 +51,8 @@ const std::vector<Case>& cases() {
         {"MAH character variable", m("match distance=mah(var=(name));"), 178, 1008, 0},
         {"MAH CLASS variable", "class treat site; psmodel treat = age; match stat=mah(var=(site));",
          179, 1008, 0},
+        {"MAH variable not in the data set", m("match distance=mah(var=(age nosuch));"), 182, 1008,
+         0},
         {"MAH without components", m("match distance=mah(cov=pooled);"), 183, 3000, 0},
         {"PCTCONTROL after KMEAN", m("match method=optimal(kmean=1.5 pctcontrol=50);"), 190, -1, 4},
         {"NCONTROL after KMEAN", m("match method=optimal(kmean=1.5 ncontrol=20);"), 191, -1, 4},

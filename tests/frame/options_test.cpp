@@ -48,6 +48,23 @@ TEST(MatchOptions, ControlLimitPrecedence) {
     EXPECT_EQ(c.run->controlLimitType, 3);
     EXPECT_EQ(c.run->nControlLimit, 30);
     EXPECT_EQ(c.run->status, 0);
+    // The warning says which of the two was written first, whichever wins.
+    auto firstNamed = [](const StepResult& r, int id, const std::string& text) {
+        std::string tag = "[1049-" + std::to_string(id) + "]";
+        std::size_t at = r.log.find(tag);
+        if (at == std::string::npos) return false;
+        std::size_t start = r.log.rfind('\n', at);
+        std::string line = r.log.substr(start == std::string::npos ? 0 : start + 1,
+                                        at - (start == std::string::npos ? 0 : start + 1));
+        return line.find(text) != std::string::npos;
+    };
+    EXPECT_TRUE(firstNamed(a, 190, "(KMEAN= first)")) << a.log;
+    EXPECT_TRUE(firstNamed(b, 192, "(NCONTROL= first)")) << b.log;
+    StepResult e = ok("match method=optimal(pctcontrol=50 kmean=1.5);");
+    EXPECT_EQ(e.run->controlLimitType, 1);
+    EXPECT_TRUE(firstNamed(e, 190, "(PCTCONTROL= first)")) << e.log;
+    StepResult f = ok("match method=varratio(kmax=3 ncontrol=20 kmean=2);");
+    EXPECT_TRUE(firstNamed(f, 191, "(NCONTROL= first)")) << f.log;
     // Greedy matching takes no control limits at all.
     StepResult d = ok("match method=greedy;");
     EXPECT_EQ(d.run->controlLimitType, 0);
@@ -96,6 +113,22 @@ TEST(MatchOptions, MahalanobisComponents) {
     EXPECT_EQ(run.mahCov, 106);
     EXPECT_EQ(run.mahSqrt, 0);
     EXPECT_EQ(run.mahTri1.size(), 15u);
+}
+
+TEST(MatchOptions, UnknownMahalanobisVariableIsADataErrorNamingIt) {
+    StepResult r = runStep(kModel + "match distance=mah(var=(x1 nosuch x2));");
+    EXPECT_EQ(r.exitCode, 1008) << r.log;
+    EXPECT_TRUE(r.logged(182)) << r.log;
+    EXPECT_FALSE(r.logged(3, host::kGroupGrammar)) << r.log;
+    EXPECT_NE(r.log.find("nosuch"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("study.csv"), std::string::npos) << r.log;
+    // A numbered range reaching past the data set's variables names the first missing one.
+    StepResult g = runStep(kModel + "match distance=mah(var=(x1-x4));");
+    EXPECT_EQ(g.exitCode, 1008) << g.log;
+    EXPECT_NE(g.log.find("x4"), std::string::npos) << g.log;
+    // Elsewhere an unknown variable stays a statement error.
+    StepResult a = runStep(kModel + "assess var=(nosuch);");
+    EXPECT_TRUE(a.logged(3, host::kGroupGrammar)) << a.log;
 }
 
 TEST(MatchOptions, ExactVariablesArePositionsInClassList) {

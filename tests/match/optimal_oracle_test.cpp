@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "mahalanobis_oracle.h"
 #include "match/match.h"
 #include "match_fixture.h"
 
@@ -24,7 +25,10 @@ struct Options {
     int limitType = 0; // 1 KMEAN=, 2 PCTCONTROL=, 3 NCONTROL=
     double kMean = 0, pct = 0;
     std::int64_t nLimit = 0;
-    int distance = 101; // 102: Mahalanobis with identity covariance on one covariate
+    int distance = 101; // 102: Mahalanobis over the coordinates below
+    int mahCov = 106;   // 104 control group, 105 pooled, 106 identity
+    int mahVars = 1;    // the first continuous values, then PS and LPS when added
+    bool mahPs = false, mahLps = false;
     int caliperScale = 101;
     bool caliper = false;
     double width = 0;
@@ -86,6 +90,7 @@ Expected oracle(const std::vector<Unit>& units, const Options& o) {
     }
 
     // Admissible pairs.
+    const MahOracle mah(units, o.mahCov, o.mahVars, o.mahPs, o.mahLps);
     const double w = o.width * (1 + 1.110223024625157e-10);
     std::vector<std::vector<std::pair<int, double>>> adm; // per marked treated unit
     for (const Unit* t : trt) {
@@ -97,9 +102,7 @@ Expected oracle(const std::vector<Unit>& units, const Options& o) {
             if (o.exact && std::fabs(t->exact[0] - c->exact[0]) > 0.1) continue;
             double dl = std::fabs(logit(t->ps) - logit(c->ps)), dp = std::fabs(t->ps - c->ps);
             if (o.caliper && (o.caliperScale == 100 ? dp : dl) > w) continue;
-            double d = o.distance == 100   ? dp
-                       : o.distance == 101 ? dl
-                                           : std::fabs(t->cont[0] - c->cont[0]);
+            double d = o.distance == 100 ? dp : o.distance == 101 ? dl : mah.distance(*t, *c);
             list.push_back({j, d});
         }
         if (!list.empty()) adm.push_back(list);
@@ -191,8 +194,33 @@ struct Outcome {
     std::string log;
 };
 
+// The group means the balance phase hands to the covariance: sums over the group divided by
+// its size, in double, as the weights phase forms them.
+void setGroupMeans(MatchGroup& g, const std::vector<Unit>& units) {
+    const int m = static_cast<int>(units[0].cont.size());
+    auto& balance = g.run->balance;
+    std::vector<double> sum(static_cast<std::size_t>(m) + 2, 0.0);
+    for (int grp = 0; grp < 2; ++grp) {
+        std::fill(sum.begin(), sum.end(), 0.0);
+        double n = 0;
+        for (const Unit& u : units) {
+            if (u.treated != grp) continue;
+            for (int i = 0; i < m; ++i)
+                sum[i] += u.cont[i];
+            sum[m] += u.ps;
+            sum[m + 1] += logitClamp(u.ps);
+            ++n;
+        }
+        const int gi = grp ? kTreated : kControl;
+        for (int i = 0; i < m; ++i)
+            balance.sets[kAllObs].slots[i].g[gi].mean = sum[i] / n;
+        balance.sets[kAllObs].slots[balance.psSlot()].g[gi].mean = sum[m] / n;
+        balance.sets[kAllObs].slots[balance.lpsSlot()].g[gi].mean = sum[m + 1] / n;
+    }
+}
+
 Outcome runOptimal(const std::vector<Unit>& units, const Options& o) {
-    MatchGroup g(o.exact ? 1 : 0, 1);
+    MatchGroup g(o.exact ? 1 : 0, static_cast<int>(units[0].cont.size()));
     VlcRun& r = *g.run;
     r.method = 110;
     r.ratioType = o.ratio;
@@ -206,15 +234,21 @@ Outcome runOptimal(const std::vector<Unit>& units, const Options& o) {
     r.nControlLimit = o.nLimit;
     r.distance = o.distance;
     r.caliperScale = o.caliperScale;
-    if (o.distance == 102) g.mahalanobis({0}, 0, 0, 106);
+    if (o.distance == 102) {
+        std::vector<int> vars;
+        for (int i = 0; i < o.mahVars; ++i)
+            vars.push_back(i);
+        g.mahalanobis(vars, o.mahPs, o.mahLps, o.mahCov);
+    }
     if (o.caliper) g.setCaliper(o.width);
     g.write(units);
+    LogCapture log;
     if (o.distance == 102) {
+        setGroupMeans(g, units);
         EXPECT_EQ(vlcxcov(r), 0);
     }
     for (const Unit& u : units)
         (u.treated ? r.nRegionTreated : r.nRegionControl) += u.status >= 0.5;
-    LogCapture log;
     int rc = velloc(r);
     Outcome out{rc ? rc : r.matchStatus, r.totalDistance, ""};
     if (!rc) {
@@ -300,6 +334,124 @@ void agreeOnRandomGroups(int ratio, int k, std::uint64_t seed, int count) {
     } else {
         EXPECT_GT(seen[102] + seen[104], 0);
     }
+}
+
+// Two covariates and the scores, with one of the structures that make a coordinate of the
+// covariance degenerate. Constants are values like 0.37 whose group mean is not exactly
+// representable, so the deviations from it are rounding noise rather than zeros.
+enum class Degenerate {
+    None,
+    X2ConstantAmongControls,
+    X2ConstantAmongTreated,
+    X1ConstantAmongControls,
+    X2ConstantWithinEachGroup,
+    X2CollinearEverywhere,
+    X2CollinearAmongControls,
+    ScoreConstantAmongControls,
+    Count
+};
+
+std::vector<Unit> degenerateUnits(std::mt19937_64& rng, Degenerate kind) {
+    std::uniform_int_distribution<int> nt(2, 5), nc(3, 7);
+    std::uniform_real_distribution<double> ps(0.05, 0.95), x(0, 10), u(0, 1);
+    const double constant = 0.01 * std::uniform_int_distribution<int>(1, 999)(rng) + 0.07;
+    const double slope = 0.3 + 0.1 * std::uniform_int_distribution<int>(0, 20)(rng), shift = 0.7;
+    const double controlScore = ps(rng);
+    std::vector<Unit> units;
+    const int t = nt(rng), c = nc(rng);
+    double obs = 1;
+    for (int i = 0; i < t + c; ++i) {
+        const bool treated = i < t;
+        Unit v{obs++, treated ? 1 : 0, ps(rng)};
+        double x1 = std::round(x(rng) * 1000) / 1000, x2 = std::round(x(rng) * 1000) / 1000;
+        switch (kind) {
+        case Degenerate::X2ConstantAmongControls:
+            if (!treated) x2 = constant;
+            break;
+        case Degenerate::X2ConstantAmongTreated:
+            if (treated) x2 = constant;
+            break;
+        case Degenerate::X1ConstantAmongControls:
+            if (!treated) x1 = constant;
+            break;
+        case Degenerate::X2ConstantWithinEachGroup:
+            x2 = treated ? constant + 1.3 : constant;
+            break;
+        case Degenerate::X2CollinearEverywhere:
+            x2 = slope * x1 + shift;
+            break;
+        case Degenerate::X2CollinearAmongControls:
+            if (!treated) x2 = slope * x1 + shift;
+            break;
+        case Degenerate::ScoreConstantAmongControls:
+            if (!treated) v.ps = controlScore;
+            break;
+        default:
+            break;
+        }
+        v.cont = {x1, x2};
+        bool mayLeave = treated ? i >= 2 : i - t >= 2;
+        if (mayLeave && u(rng) < 0.1) v.status = 0.0;
+        units.push_back(v);
+    }
+    return units;
+}
+
+// Mahalanobis matching with the control-group or the pooled covariance over degenerate
+// coordinates: the oracle's distances leave out what its own rank test drops, and the log
+// names exactly those coordinates.
+void agreeOnDegenerateMahalanobis(int ratio, int k, std::uint64_t seed, int count) {
+    std::mt19937_64 rng(seed);
+    std::uniform_real_distribution<double> u(0, 1);
+    int solved = 0, withDrops = 0;
+    for (int rep = 0; rep < count; ++rep) {
+        Options o = randomOptions(rng, ratio, k);
+        o.distance = 102;
+        o.caliperScale = u(rng) < 0.5 ? 100 : 101;
+        o.width = o.caliperScale == 100 ? 0.1 + 0.4 * u(rng) : 0.3 + 1.7 * u(rng);
+        o.mahCov = u(rng) < 0.7 ? 104 : 105;
+        o.mahVars = 2;
+        o.mahPs = u(rng) < 0.3;
+        o.mahLps = u(rng) < 0.6;
+        auto kind = static_cast<Degenerate>(rep % static_cast<int>(Degenerate::Count));
+        std::vector<Unit> units = degenerateUnits(rng, kind);
+        if (o.exact)
+            for (Unit& v : units)
+                v.exact = {static_cast<double>(u(rng) < 0.5)};
+        const std::vector<std::string> dropped =
+            MahOracle(units, o.mahCov, o.mahVars, o.mahPs, o.mahLps).droppedNames();
+        Expected e = oracle(units, o);
+        Outcome got = runOptimal(units, o);
+        const std::string where = "instance " + std::to_string(rep) + " structure " +
+                                  std::to_string(static_cast<int>(kind)) + " cov " +
+                                  std::to_string(o.mahCov);
+        ASSERT_EQ(got.status, e.status) << where << "\n" << got.log;
+        for (const std::string& id : e.messages)
+            EXPECT_NE(got.log.find(id), std::string::npos) << where << " " << id;
+        if (e.status == 0 || e.status == 103) {
+            ++solved;
+            EXPECT_NEAR(got.total, e.total, 1e-11 * std::max(1.0, e.total)) << where;
+        }
+        withDrops += !dropped.empty();
+        EXPECT_EQ(linesWith(got.log, "[1049-256]").size(), dropped.empty() ? 0u : 1u) << where;
+        std::vector<std::string> named = linesWith(got.log, "[1049-257]");
+        ASSERT_EQ(named.size(), dropped.size()) << where << "\n" << got.log;
+        for (std::size_t i = 0; i < dropped.size(); ++i)
+            EXPECT_NE(named[i].find("out " + dropped[i] + "."), std::string::npos)
+                << where << ": " << named[i];
+    }
+    EXPECT_GT(solved, count / 10);
+    EXPECT_GT(withDrops, count / 4);
+}
+
+TEST(OptimalOracle, DegenerateMahalanobisFixedRatio) {
+    agreeOnDegenerateMahalanobis(112, 1, 21, 240);
+    agreeOnDegenerateMahalanobis(112, 2, 22, 160);
+}
+
+TEST(OptimalOracle, DegenerateMahalanobisVariableRatioAndFull) {
+    agreeOnDegenerateMahalanobis(113, 0, 23, 160);
+    agreeOnDegenerateMahalanobis(114, 0, 24, 160);
 }
 
 TEST(OptimalOracle, FixedRatioOneControl) {
