@@ -220,5 +220,31 @@ TEST_F(EffectCli, RatiosOfAnOutcomeThatIsNotZeroOneAreRefused) {
     EXPECT_NE(lastLineOf(log).find("status 4"), std::string::npos) << log;
 }
 
+TEST_F(EffectCli, BootstrapAfterMatchingIsReproducibleFromItsSeed) {
+    auto program = [](int seed) {
+        return "proc velloc data=" + kData + " region=allobs;\n" + kModel +
+               "   match method=greedy(k=1) distance=lps caliper=.;\n"
+               "   effect outcome=re78 / se=bootstrap(nrep=200 seed=" +
+               std::to_string(seed) + ");\nrun;\n";
+    };
+    ASSERT_EQ(run(program(5)), 0) << log;
+    const std::string first = slurp(dir / "t" / "Effect.csv");
+    std::size_t progress = 0;
+    for (std::size_t at = log.find("[1049-960]"); at != std::string::npos;
+         at = log.find("[1049-960]", at + 1))
+        ++progress;
+    EXPECT_EQ(progress, 10u) << log;
+    EXPECT_NE(log.find("bootstrap of 200 replicates resampling matched sets"), std::string::npos);
+    ASSERT_EQ(run(program(5)), 0) << log;
+    EXPECT_EQ(slurp(dir / "t" / "Effect.csv"), first);
+    ASSERT_EQ(run(program(6)), 0) << log;
+    EXPECT_NE(slurp(dir / "t" / "Effect.csv"), first);
+    Table t = effects();
+    EXPECT_EQ(t.rows[0][t.column("SEMethod")], "BOOTSTRAP");
+    const double est = number(t.rows[0][t.column("Estimate")]);
+    EXPECT_LT(number(t.rows[0][t.column("Lower")]), est);
+    EXPECT_GT(number(t.rows[0][t.column("Upper")]), est);
+}
+
 } // namespace
 } // namespace velloc::effect::testing
