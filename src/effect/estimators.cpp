@@ -107,15 +107,15 @@ void groupSizes(const Sample& s, Contrast& c) {
 
 } // namespace
 
-Regression weightedLeastSquares(const std::vector<double>& X, int k, const Sample& s,
-                                SeMethod method) {
+Regression weightedLeastSquares(const DesignRow& design, int k, const Sample& s, SeMethod method) {
     Regression r;
     const std::size_t n = s.size(), uk = static_cast<std::size_t>(k);
-    std::vector<double> xtx(uk * uk, 0.0), xty(uk, 0.0);
+    std::vector<double> xtx(uk * uk, 0.0), xty(uk, 0.0), row(uk);
+    const double* xi = row.data();
     double total = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
         const double a = s.weight[i] * s.freq[i];
-        const double* xi = &X[i * uk];
+        design(i, row.data());
         total += s.freq[i];
         for (std::size_t p = 0; p < uk; ++p) {
             xty[p] += a * xi[p] * s.y[i];
@@ -144,7 +144,7 @@ Regression weightedLeastSquares(const std::vector<double>& X, int k, const Sampl
     std::unordered_map<double, std::size_t> clusterIndex;
     std::vector<double> clusterScores;
     for (std::size_t i = 0; i < n; ++i) {
-        const double* xi = &X[i * uk];
+        design(i, row.data());
         double fit = 0.0;
         for (std::size_t p = 0; p < uk; ++p)
             fit += xi[p] * r.beta[p];
@@ -209,11 +209,7 @@ Contrast weightedContrast(const Sample& s, Measure m, Estimand e, SeMethod metho
         }
         if (ss > 0.0) scale[j] = std::sqrt(ss / total);
     }
-    std::vector<double> X(n * uk);
-    std::vector<double> g1(uk, 0.0), g0(uk, 0.0);
-    double targetTotal = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        double* row = &X[i * uk];
+    auto design = [&](std::size_t i, double* row) {
         const double t = s.treat[i] > 0.5 ? 1.0 : 0.0;
         row[0] = 1.0;
         row[1] = t;
@@ -222,6 +218,12 @@ Contrast weightedContrast(const Sample& s, Measure m, Estimand e, SeMethod metho
             row[2 + j] = z;
             row[2 + p + j] = t * z;
         }
+    };
+    std::vector<double> g1(uk, 0.0), g0(uk, 0.0), row(uk);
+    double targetTotal = 0.0;
+    for (std::size_t i = 0; i < n && p > 0; ++i) {
+        design(i, row.data());
+        const double t = row[1];
         const bool target = e == Estimand::Ate || (e == Estimand::Att) == (t > 0.5);
         if (!target) continue;
         const double a = s.weight[i] * s.freq[i];
@@ -238,7 +240,7 @@ Contrast weightedContrast(const Sample& s, Measure m, Estimand e, SeMethod metho
     }
     g1[0] = g1[1] = g0[0] = 1.0;
 
-    Regression r = weightedLeastSquares(X, k, s, method);
+    Regression r = weightedLeastSquares(design, k, s, method);
     if (!r.ok) {
         c.estimate = c.se = c.mean[0] = c.mean[1] = c.meanSe[0] = c.meanSe[1] = kNaN;
         return c;

@@ -2,6 +2,7 @@
 // each one can be checked against an independent implementation.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace velloc::effect {
@@ -39,14 +40,15 @@ struct Inference {
     double lower = 0.0, upper = 0.0, z = 0.0, p = 0.0;
 };
 
-// Weighted least squares of y on the n x k design X with weights weight * freq; `cov` is the
-// sandwich covariance: HC0 (Robust), or CR1 by cluster (Cluster: G/(G-1) (n-1)/(n-k)).
+// Weighted least squares of y on an n x k design, whose row i `design(i, row)` fills, with
+// weights weight * freq; `cov` is the sandwich covariance: HC0 (Robust), or CR1 by cluster
+// (Cluster: G/(G-1) (n-1)/(n-k)).
 struct Regression {
     std::vector<double> beta, cov; // k, k x k
     bool ok = false;               // false when the design is singular
 };
-Regression weightedLeastSquares(const std::vector<double>& X, int k, const Sample& s,
-                                SeMethod method);
+using DesignRow = std::function<void(std::size_t, double*)>;
+Regression weightedLeastSquares(const DesignRow& design, int k, const Sample& s, SeMethod method);
 
 // The weighted contrast of the groups. Without covariates the outcome is regressed on the
 // treatment; with covariates on treatment, covariates and their products, and the predicted

@@ -25,7 +25,10 @@ struct Request {
     int nRep = 999;
     std::int64_t seed = 0; // 0: the session stream continues
     double alpha = 0.05;
-    std::string seReason;        // why this SE method, for the log
+    std::string seReason; // why this SE method, for the log
+    // Per observation of the BY group (input order): the outcomes, then the covariates, kept
+    // as the input is read so the effect needs no second pass over the data set.
+    std::vector<double> values;
     std::int64_t streamLive = 0; // the bootstrap stream, continued from group to group
 };
 

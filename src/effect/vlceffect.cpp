@@ -67,50 +67,55 @@ struct Collected {
 
 Collected collect(VlcRun& run) {
     const effect::Request& r = run.effect;
-    const std::size_t nOut = r.outcomes.size(), p = r.covariates.size();
+    const std::size_t nOut = r.outcomes.size(), p = r.covariates.size(), stride = nOut + p;
     Collected c;
     c.samples.resize(nOut);
     c.missing.assign(nOut, 0);
     c.missingWhich.resize(nOut);
-    for (effect::Sample& s : c.samples)
+    host::UtilFile& vout = *run.vlcvout;
+    const auto rows = static_cast<std::size_t>(vout.count());
+    const bool clustered =
+        r.adjustment == Adjustment::Matching || r.adjustment == Adjustment::Strata;
+    for (effect::Sample& s : c.samples) {
         s.p = static_cast<int>(p);
-    host::Dataset& in = *run.inData;
-    run.vlcskip->point(0);
-    run.vlcvout->point(0);
-    in.rewindGroup();
+        for (auto* v : {&s.y, &s.treat, &s.weight, &s.freq})
+            v->reserve(rows);
+        if (clustered) s.cluster.reserve(rows);
+        s.x.reserve(rows * p);
+    }
+    vout.point(0);
     const std::size_t recDoubles = static_cast<std::size_t>(run.voutRecBytes + 7) / 8;
     std::vector<double> rec(std::max<std::size_t>(recDoubles, kVoutFixed));
-    std::vector<double> x(p);
-    const bool clustered = r.adjustment == Adjustment::Matching;
-    const bool strata = r.adjustment == Adjustment::Strata;
-    while (in.nextObs()) {
-        std::int32_t skip = 1;
-        if (!run.vlcskip->read(&skip)) skip = 1;
-        if (skip != 0 || !run.vlcvout->read(rec.data())) continue;
+    const int clusterField = r.adjustment == Adjustment::Strata ? kVoutStratum : kVoutMatchSet;
+    while (vout.read(rec.data())) {
         const double w = sampleWeight(run, rec.data());
         if (std::isnan(w)) continue;
-        std::string missingCov;
-        for (std::size_t j = 0; j < p; ++j) {
-            x[j] = in.num(r.covariates[j]);
-            if (host::isMissing(x[j]) && missingCov.empty()) missingCov = r.covariateNames[j];
-        }
+        const auto obs = static_cast<std::size_t>(rec[kVoutObs]) - 1;
+        if ((obs + 1) * stride > r.values.size()) continue;
+        const double* v = &r.values[obs * stride];
+        const double* x = v + nOut;
+        int missingCov = -1;
+        for (std::size_t j = 0; j < p && missingCov < 0; ++j)
+            if (host::isMissing(x[j])) missingCov = static_cast<int>(j);
         for (std::size_t o = 0; o < nOut; ++o) {
-            const double y = in.num(r.outcomes[o]);
-            if (host::isMissing(y) || !missingCov.empty()) {
+            if (host::isMissing(v[o]) || missingCov >= 0) {
                 if (c.missing[o]++ == 0)
-                    c.missingWhich[o] = host::isMissing(y) ? r.outcomeNames[o] : missingCov;
+                    c.missingWhich[o] =
+                        host::isMissing(v[o])
+                            ? r.outcomeNames[o]
+                            : r.covariateNames[static_cast<std::size_t>(missingCov)];
                 continue;
             }
             effect::Sample& s = c.samples[o];
-            s.y.push_back(y);
+            s.y.push_back(v[o]);
             s.treat.push_back(rec[kVoutTreat] > 0.5 ? 1.0 : 0.0);
             s.weight.push_back(w);
             s.freq.push_back(rec[kVoutFreq]);
-            if (clustered) s.cluster.push_back(rec[kVoutMatchSet]);
-            if (strata) s.cluster.push_back(rec[kVoutStratum]);
-            s.x.insert(s.x.end(), x.begin(), x.end());
+            if (clustered) s.cluster.push_back(rec[clusterField]);
+            s.x.insert(s.x.end(), x, x + p);
         }
     }
+    vout.point(0);
     return c;
 }
 
@@ -205,6 +210,14 @@ void effectTables(VlcRun& run) {
     m.addColumn(textColumn("Group", 24));
     for (const char* c : {"N", "ESS", "Mean", "StdErr"})
         m.addColumn(numColumn(c));
+}
+
+void effectKeep(VlcRun& run, const host::Dataset& ds) {
+    effect::Request& r = run.effect;
+    for (int v : r.outcomes)
+        r.values.push_back(ds.num(v));
+    for (int v : r.covariates)
+        r.values.push_back(ds.num(v));
 }
 
 int vlceffect(VlcRun& run, int matchSuccess) {
