@@ -22,6 +22,18 @@ double quantile(const std::vector<double>& sorted, double q) {
     return sorted[lo] + (h - static_cast<double>(lo)) * (sorted[hi] - sorted[lo]);
 }
 
+double standardDeviation(const std::vector<double>& v) {
+    if (v.size() < 2) return std::nan("");
+    double mean = 0.0;
+    for (double x : v)
+        mean += x;
+    mean /= static_cast<double>(v.size());
+    double ss = 0.0;
+    for (double x : v)
+        ss += (x - mean) * (x - mean);
+    return std::sqrt(ss / (static_cast<double>(v.size()) - 1.0));
+}
+
 } // namespace
 
 Bootstrap bootstrapContrast(const Sample& s, Measure m, Estimand e, int nRep, double alpha,
@@ -55,6 +67,7 @@ Bootstrap bootstrapContrast(const Sample& s, Measure m, Estimand e, int nRep, do
 
     Sample r;
     r.p = s.p;
+    std::vector<double> groupMeans[2];
     b.replicates.reserve(static_cast<std::size_t>(nRep));
     for (int rep = 0; rep < nRep;) {
         r.clear();
@@ -76,27 +89,22 @@ Bootstrap bootstrapContrast(const Sample& s, Measure m, Estimand e, int nRep, do
         }
         // A replicate without both groups (or without an estimate) is drawn again; a sample
         // that keeps failing gives up rather than loop.
-        const double est = groups[0] && groups[1]
-                               ? onScale(weightedContrast(r, m, e, SeMethod::Robust).estimate, m)
-                               : std::nan("");
+        Contrast c;
+        if (groups[0] && groups[1]) c = weightedContrast(r, m, e, SeMethod::Robust);
+        const double est = groups[0] && groups[1] ? onScale(c.estimate, m) : std::nan("");
         if (std::isnan(est)) {
             if (++b.redrawn > 10LL * nRep) break;
             continue;
         }
         b.replicates.push_back(est);
+        for (int g = 0; g < 2; ++g)
+            groupMeans[g].push_back(c.mean[g]);
         ++rep;
         if (progress) progress(context, rep);
     }
-    double mean = 0.0;
-    for (double v : b.replicates)
-        mean += v;
-    mean /= static_cast<double>(b.replicates.size());
-    double ss = 0.0;
-    for (double v : b.replicates)
-        ss += (v - mean) * (v - mean);
-    b.contrast.se = b.replicates.size() > 1
-                        ? std::sqrt(ss / (static_cast<double>(b.replicates.size()) - 1.0))
-                        : std::nan("");
+    b.contrast.se = standardDeviation(b.replicates);
+    for (int g = 0; g < 2; ++g)
+        b.contrast.meanSe[g] = standardDeviation(groupMeans[g]);
     std::vector<double> sorted(b.replicates);
     std::sort(sorted.begin(), sorted.end());
     b.lower = quantile(sorted, alpha / 2.0);

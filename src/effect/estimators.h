@@ -74,7 +74,8 @@ namespace velloc::effect {
 // resampling whole clusters (matched sets) when `blocks`, else single rows. Replicates without
 // a treated or control row are drawn again (counted in *redrawn). Returns the contrast of the
 // full sample with `se` the replicates' standard deviation (of the log for ratios) and the
-// percentile limits in lower/upper; `progress` is called after every replicate.
+// percentile limits in lower/upper (the group means' errors are bootstrap ones too); `progress` is
+// called after every replicate.
 struct Bootstrap {
     Contrast contrast;
     double lower = 0.0, upper = 0.0;

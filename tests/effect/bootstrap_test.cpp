@@ -61,6 +61,10 @@ TEST(EffectBootstrap, BlocksAgreeWithTheClusterErrorAndRowsDoNot) {
     std::int64_t slot = 2024;
     Bootstrap blocks = bootstrapContrast(s, Measure::Diff, Estimand::Att, 400, 0.05, slot, true);
     EXPECT_NEAR(blocks.contrast.se, cr1, 0.10 * cr1);
+    // The group means' errors come from the same replicates: close to the cluster ones.
+    const Contrast cl = weightedContrast(s, Measure::Diff, Estimand::Att, SeMethod::Cluster);
+    for (int g = 0; g < 2; ++g)
+        EXPECT_NEAR(blocks.contrast.meanSe[g], cl.meanSe[g], 0.10 * cl.meanSe[g]);
     // Resampling single rows breaks the sets apart: the error it gives is the wrong one.
     Bootstrap rows = bootstrapContrast(s, Measure::Diff, Estimand::Att, 400, 0.05, slot, false);
     EXPECT_GT(std::fabs(rows.contrast.se - cr1), 0.5 * cr1);
