@@ -114,7 +114,9 @@ void standardErrors(VlcRun& run, const Statement& st, const std::string& what) {
         if (run.withReplacement) fatal(kMsgEffectClusterReplace, host::kExitOption);
         r.se = SeMethod::Cluster;
     } else if (se->value == "BOOTSTRAP") {
-        if (!matching) fatal(kMsgEffectBootstrapUnavailable, host::kExitOption, {what});
+        // Weights and strata would need the propensity model refitted in every replicate.
+        if (r.adjustment == Adjustment::Weights || r.adjustment == Adjustment::Strata)
+            fatal(kMsgEffectBootstrapUnavailable, host::kExitOption, {what});
         r.se = SeMethod::Bootstrap;
         if (const host::ParsedOption* n = st.find("SE/BOOTSTRAP/NREP"))
             r.nRep = static_cast<int>(wholeOption(*n, "NREP=", 2, 1000000));
@@ -123,7 +125,7 @@ void standardErrors(VlcRun& run, const Statement& st, const std::string& what) {
     } else {
         r.se = SeMethod::Robust;
     }
-    if (r.adjustment == Adjustment::Strata && se && se->value != "BOOTSTRAP")
+    if (r.adjustment == Adjustment::Strata && se)
         fatal(kMsgEffectStrataSe, host::kExitOption, {se->value});
     if (r.adjustment == Adjustment::Strata && !r.covariates.empty())
         fatal(kMsgEffectStrataCovariates, host::kExitOption);
@@ -140,8 +142,8 @@ void standardErrors(VlcRun& run, const Statement& st, const std::string& what) {
                      ", the matched set as the cluster" +
                      (r.seGiven ? "" : " (the default after matching)");
     } else if (r.se == SeMethod::Bootstrap) {
-        r.seReason = "bootstrap of " + std::to_string(r.nRep) +
-                     " replicates resampling matched sets as blocks, percentile limits";
+        r.seReason = "bootstrap of " + std::to_string(r.nRep) + " replicates resampling " +
+                     (matching ? "matched sets as blocks" : "observations") + ", percentile limits";
     } else {
         r.seReason = "robust sandwich (HC0) of " + model;
         if (r.adjustment == Adjustment::Weights)

@@ -51,8 +51,8 @@ const host::MessageDef kEffectMessages[] = {
      "The covariate %1 is also an outcome of the EFFECT statement."},
     {kGroupProc, kMsgEffectBootstrapProgress, N, "Bootstrap of %1: %2 of %3 replicates done."},
     {kGroupProc, kMsgEffectBootstrapUnavailable, E,
-     "SE=BOOTSTRAP is available after matching only; after %1 use the analytic standard "
-     "error."},
+     "SE=BOOTSTRAP is available after matching or without adjustment; after %1 use the "
+     "analytic standard error."},
     {kGroupProc, kMsgEffectMatchFailed, W,
      "The matching of this BY group failed; no treatment effect is estimated."},
     {kGroupProc, kMsgEffectSingular, W,

@@ -275,7 +275,8 @@ int vlceffect(VlcRun& run, int matchSuccess) {
         } else if (r.se == SeMethod::Bootstrap) {
             ProgressState st{&name, r.nRep, std::max(1, r.nRep / 10)};
             effect::Bootstrap b = effect::bootstrapContrast(
-                s, r.measure, r.estimand, r.nRep, r.alpha, r.streamLive, true, reportProgress, &st);
+                s, r.measure, r.estimand, r.nRep, r.alpha, r.streamLive,
+                r.adjustment == Adjustment::Matching, reportProgress, &st);
             if (b.redrawn > 0) {
                 host::xpmlog(host::kGroupProc, kMsgEffectBootstrapFailed,
                              {std::to_string(b.redrawn), std::to_string(r.nRep), name});

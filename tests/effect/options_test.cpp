@@ -44,6 +44,7 @@ TEST(EffectOptions, DefaultsFollowTheAdjustment) {
          SeMethod::Robust},
         {"effect outcome=x1 / covariates=(x2 x3) estimand=atc;", Adjustment::None, Estimand::Atc,
          SeMethod::Robust},
+        {"effect outcome=x1 / se=bootstrap;", Adjustment::None, Estimand::Ate, SeMethod::Bootstrap},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);
@@ -112,6 +113,8 @@ TEST(EffectOptions, StatementErrorsNameTheProblemAndEndTheStep) {
          "COVARIATES="},
         {"bootstrap after weights", "psweight; effect outcome=x1 / se=bootstrap;",
          kMsgEffectBootstrapUnavailable, "ATT weights"},
+        {"bootstrap after strata", "strata; effect outcome=x1 / se=bootstrap;",
+         kMsgEffectBootstrapUnavailable, "strata"},
         {"ALPHA out of range", "effect outcome=x1 / alpha=1.5;", 900, "ALPHA="},
         {"NREP of 1", "match; effect outcome=x1 / se=bootstrap(nrep=1);", 900, "NREP="},
         {"two EFFECT statements", "effect outcome=x1; effect outcome=x2;", 164, "EFFECT"},
