@@ -2,6 +2,7 @@
 
 #include "adjust/adjust_messages.h"
 #include "assess/assess_messages.h"
+#include "effect/effect_messages.h"
 #include "frame/driver_messages.h"
 #include "frame/frame_messages.h"
 #include "host/data_messages.h"
@@ -31,6 +32,7 @@ void registerCatalogue() {
     addAssessMessages();
     addMatchMessages();
     addPlotMessages();
+    addEffectMessages();
 }
 
 } // namespace velloc

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "effect/effect.h"
 #include "frame/statements.h"
 #include "frame/vlcrun.h"
 #include "host/host.h"
@@ -173,6 +174,7 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
         closeGroup(run);
     }
     run.groupOpen = false;
+    if (run.effect.given) clock.time("effect", [&] { return vlceffect(run, matchOk); });
     if (!run.outDataPath.empty())
         clock.time("output data", [&] { return p.vlcoutd(run, matchOk, run.nStrata); });
 }
@@ -217,6 +219,7 @@ void qorvlcat(const StepSource& step, const PhaseTable& phases) {
     run.procOutput = &host::Session::current().output;
     vlcinit(run, step);
     if (int rc = phases.vlcxods(run); rc < 0) host::zodsexit(rc);
+    effectTables(run);
     runByGroups(run, phases);
     // The output data set is renamed into place only when the step got this far.
     run.raise(vlcoutc(run));

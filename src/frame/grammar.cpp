@@ -243,6 +243,20 @@ host::Grammar build() {
         opt("STRATA", ValueKind::Name)};
     st.push_back(output);
 
+    StatementSpec effect;
+    effect.name = "EFFECT";
+    effect.options = {opt("OUTCOME", ValueKind::VarList)};
+    effect.after = {
+        choice("ESTIMAND", ValueKind::Choice, {opt("ATT"), opt("ATE"), opt("ATC")}),
+        choice("MEASURE", ValueKind::Choice, {opt("DIFF"), opt("RATIO"), opt("ODDSRATIO")}),
+        opt("COVARIATES", ValueKind::VarList),
+        choice("SE", ValueKind::Choice,
+               {opt("ROBUST"), opt("CLUSTER"),
+                withPre(opt("BOOTSTRAP"),
+                        {opt("NREP", ValueKind::Number), opt("SEED", ValueKind::Number)})}),
+        opt("ALPHA", ValueKind::Number)};
+    st.push_back(effect);
+
     g.keywords = {"ALL",         "ALLCOV",       "ALLOBS",      "ASCENDING",   "ASSESS",
                   "ATEWGT",      "ATTWGT",       "BAR",         "BARCHART",    "BOX",
                   "BOXPLOT",     "BY",           "CALIPER",     "CDF",         "CDFPLOT",
@@ -265,7 +279,10 @@ host::Grammar build() {
                   "TOTAL",       "TREATED",      "TREATVAR",    "TYPE",        "UPPER",
                   "VAR",         "VARINFO",      "VARRATIO",    "VERTICAL",    "WEIGHT",
                   "WGTCLOUD",    "WGTCLOUDPLOT", "YES",         "_ALL_",       "_CHARACTER_",
-                  "_CHAR_",      "_NUMERIC_",    "KMAXTRT"};
+                  "_CHAR_",      "_NUMERIC_",    "KMAXTRT",     "EFFECT",      "OUTCOME",
+                  "ESTIMAND",    "ATT",          "ATE",         "ATC",         "MEASURE",
+                  "DIFF",        "RATIO",        "ODDSRATIO",   "COVARIATES",  "SE",
+                  "ROBUST",      "CLUSTER",      "BOOTSTRAP",   "NREP",        "ALPHA"};
     g.secondary = {"CLASSES", "NCTRL", "NODETAIL",   "PCTCTRL",
                    "PLOT",    "STAT",  "STDDIFFDIV", "STRATUMWGT"};
     return g;

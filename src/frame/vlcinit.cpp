@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "effect/effect.h"
 #include "frame/frame_messages.h"
 #include "frame/options.h"
 #include "frame/statements.h"
@@ -309,6 +310,7 @@ void vlcinit(VlcRun& run, const StepSource& step) {
     exactAndMahOptions(run);
     assessOptions(run);
     weightOptions(run);
+    effectOptions(run);
     run.graphicsOn = run.assessGiven && opts.graphics ? 1 : 0;
     plotOptions(run);
     if (run.plotCloud) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "assess/balance.h"
+#include "effect/request.h"
 #include "host/host.h"
 #include "host/parser.h"
 #include "model/levelize.h"
@@ -385,6 +386,10 @@ struct VlcRun {
     int nFree = 0;                      // free parameters m = D - nAliased
     int fitReturn = 0;                  // Newton-Raphson result (0 converged)
     int fitIterations = 0;              // Newton iterations of the group's fit
+
+    // --- Treatment effect (EFFECT statement) --------------------------------------------
+    effect::Request effect;
+    host::TableDefinition tabEffect, tabEffectMeans;
 };
 
 } // namespace velloc

@@ -114,6 +114,19 @@ std::map<std::string, TableTemplate, std::less<>> buildTemplates() {
          col("ControlID", "ID", kBest, SpanKind::Control),
          col("MatchedTreated", "Matched Treated Units", kCount, SpanKind::Control)});
 
+    const std::string limits = "Confidence Limits";
+    add("Effect", "Treatment Effect",
+        {col("Outcome", "Outcome"), col("Estimand", "Estimand"), col("Measure", "Measure"),
+         col("Estimate", "Estimate", kDec4), col("StdErr", "Standard Error", kDec4),
+         spanned("Lower", "Lower", kDec4, limits), spanned("Upper", "Upper", kDec4, limits),
+         col("Z", "z", kPct), col("ProbZ", "Pr > |z|", kDec4), col("TreatedN", "N Treated", kCount),
+         col("ControlN", "N Control", kCount), col("TreatedESS", "ESS Treated", kPct),
+         col("ControlESS", "ESS Control", kPct), col("SEMethod", "SE Method")});
+    add("EffectMeans", "Adjusted Group Means",
+        {col("Outcome", "Outcome"), col("Group", "Group"), col("N", "N", kCount),
+         col("ESS", "ESS", kPct), col("Mean", "Mean", kDec4),
+         col("StdErr", "Standard Error", kDec4)});
+
     add("DataInfo", "Data Information", {});
     add("MatchInfo", "Matching Information", {});
     return all;

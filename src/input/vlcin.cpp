@@ -9,6 +9,7 @@
 
 #include <fmt/format.h>
 
+#include "effect/effect.h"
 #include "frame/phases.h"
 #include "frame/vlcrun.h"
 #include "input/input.h"
@@ -105,8 +106,11 @@ int vlcin(VlcRun& run) {
     run.nObsRead = 0;
     run.totalFreq = 0.0;
 
+    const bool keepEffect = run.effect.given;
+    if (keepEffect) run.effect.values.clear();
     while (ds.nextObs()) {
         ++obs;
+        if (keepEffect) effectKeep(run, ds);
         double freq = hasFreq ? ds.num(run.freqVar.number) : 1.0;
         double weight = hasWeight ? ds.num(run.weightVar.number) : 1.0;
         // A zero weight or frequency keeps the observation in the data (it still appears in

@@ -1,0 +1,250 @@
+// EFFECT through the command line: the Effect and EffectMeans tables in the listing, the HTML
+// report and --tables-dir; R's numbers after weights and strata; the effect after matching
+// computed on exactly the OUT= rows; BY groups; and the messages of bad outcomes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "../effect/effect_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace velloc::effect::testing {
+namespace {
+
+class EffectCli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("velloc_effect_" + std::to_string(::getpid()) + "_" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    static std::string slurp(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    // Runs the program with every destination; returns the exit status.
+    int run(const std::string& program) {
+        std::ofstream(dir / "p.vlc") << program;
+        std::string cmd = "cd '" + dir.string() + "' && '" + VELLOC_BINARY +
+                          "' --tables-dir t --html r.html p.vlc > out.lst 2> log.txt";
+        int rc = std::system(cmd.c_str());
+        log = slurp(dir / "log.txt");
+        listing = slurp(dir / "out.lst");
+        return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    }
+    Table effects() { return readTable((dir / "t" / "Effect.csv").string()); }
+
+    fs::path dir;
+    std::string log, listing;
+};
+
+std::string lastLineOf(std::string s) {
+    while (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    auto nl = s.rfind('\n');
+    return nl == std::string::npos ? s : s.substr(nl + 1);
+}
+
+const std::string kData = "'" + dataPath("lalonde_outcomes.csv") + "'";
+const std::string kModel = "   class treat race married nodegree;\n"
+                           "   psmodel treat(treated='1') = age educ race married nodegree "
+                           "re74 re75;\n";
+
+// The R reference row of a case, outcome and measure (no covariates).
+std::vector<std::string> reference(const std::string& c, const std::string& y, const std::string& m,
+                                   const std::string& type) {
+    Table ref = readTable(dataPath("reference.csv"));
+    for (const auto& r : ref.rows)
+        if (r[0] == c && r[1] == y && r[2] == m && r[4].empty() && r[5] == type) return r;
+    ADD_FAILURE() << "no reference row " << c << " " << y << " " << m;
+    return {};
+}
+
+TEST_F(EffectCli, WeightsAndStrataGiveRsNumbersInEveryDestination) {
+    const struct {
+        const char* name;
+        const char* adjustment;
+        const char* measure;
+        const char* outcome;
+        const char* type;
+    } cases[] = {
+        {"att", "psweight weight=attwgt;", "DIFF", "re78", "HC0"},
+        {"ate", "psweight weight=atewgt;", "RATIO", "employed78", "HC0"},
+        {"atestab", "psweight weight=atewgt(stabilize=yes);", "ODDSRATIO", "employed78", "HC0"},
+        {"strataatt", "strata nstrata=5 stratumweight=treated;", "DIFF", "re78", "STRATA"},
+        {"strataate", "strata nstrata=5 stratumweight=total;", "RATIO", "employed78", "STRATA"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(run("proc velloc data=" + kData + " region=cs;\n" + kModel + "   " +
+                      c.adjustment + "\n   effect outcome=" + c.outcome +
+                      " / measure=" + c.measure + ";\nrun;\n"),
+                  0)
+            << log;
+        Table t = effects();
+        ASSERT_EQ(t.rows.size(), 1u);
+        const auto ref = reference(c.name, c.outcome, c.measure, c.type);
+        ASSERT_FALSE(ref.empty());
+        const auto& row = t.rows[0];
+        EXPECT_EQ(row[t.column("Measure")], c.measure);
+        const double est = number(ref[6]), se = number(ref[7]);
+        EXPECT_NEAR(number(row[t.column("Estimate")]), est, 1e-8 * std::fabs(est));
+        EXPECT_NEAR(number(row[t.column("StdErr")]), se, 1e-6 * se);
+        EXPECT_EQ(row[t.column("SEMethod")], c.type == std::string("STRATA") ? "STRATA" : "ROBUST");
+        Table means = readTable((dir / "t" / "EffectMeans.csv").string());
+        ASSERT_EQ(means.rows.size(), 2u);
+        EXPECT_NEAR(number(means.rows[0][means.column("Mean")]), number(ref[8]),
+                    1e-8 * number(ref[8]));
+        EXPECT_NE(listing.find("Treatment Effect"), std::string::npos);
+        EXPECT_NE(listing.find("Adjusted Group Means"), std::string::npos);
+        const std::string html = slurp(dir / "r.html");
+        EXPECT_NE(html.find("Treatment Effect"), std::string::npos);
+        EXPECT_NE(log.find("[1049-950]"), std::string::npos) << log;
+    }
+}
+
+// After matching the effect uses the matched rows and match weights of the OUT= data set,
+// clustered by matched set; with replacement the robust error comes with the bootstrap advice.
+TEST_F(EffectCli, MatchingUsesTheMatchedSetsOfTheOutputDataSet) {
+    const struct {
+        const char* match;
+        SeMethod se;
+        bool advice;
+    } cases[] = {
+        {"method=greedy(k=1) caliper=0.25", SeMethod::Cluster, false},
+        {"method=optimal(k=2) caliper=.", SeMethod::Cluster, false},
+        {"method=varratio(kmin=1 kmax=3) caliper=.", SeMethod::Cluster, false},
+        {"method=full(kmax=4) caliper=.", SeMethod::Cluster, false},
+        {"method=replace(k=1) caliper=.", SeMethod::Robust, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.match);
+        run("proc velloc data=" + kData + " region=allobs;\n" + kModel + "   match " + c.match +
+            " distance=lps;\n   effect outcome=re78;\n   output out(obs=match)='o.csv' "
+            "matchid=set weight=w;\nrun;\n");
+        Table t = effects();
+        ASSERT_EQ(t.rows.size(), 1u) << log;
+        Table out = readTable((dir / "o.csv").string());
+        Sample own;
+        for (const auto& r : out.rows) {
+            if (std::isnan(number(r[out.column("set")]))) continue;
+            own.y.push_back(number(r[out.column("re78")]));
+            own.treat.push_back(number(r[out.column("treat")]));
+            own.weight.push_back(number(r[out.column("w")]));
+            own.freq.push_back(1.0);
+            own.cluster.push_back(number(r[out.column("set")]));
+        }
+        Contrast want = weightedContrast(own, Measure::Diff, Estimand::Att, c.se);
+        EXPECT_NEAR(number(t.rows[0][t.column("Estimate")]), want.estimate,
+                    1e-10 * std::fabs(want.estimate));
+        EXPECT_NEAR(number(t.rows[0][t.column("StdErr")]), want.se, 1e-10 * want.se);
+        EXPECT_EQ(number(t.rows[0][t.column("ControlN")]), want.count[0]);
+        EXPECT_EQ(log.find("[1049-951]") != std::string::npos, c.advice) << log;
+    }
+}
+
+// Each BY group is its own study; outcome values that are missing are counted, noted and left
+// out of the group's effect.
+TEST_F(EffectCli, ByGroupsAndMissingOutcomes) {
+    Table data = readTable(dataPath("lalonde_outcomes.csv"));
+    const int married = data.column("married"), re78 = data.column("re78");
+    std::ofstream csv(dir / "d.csv");
+    for (std::size_t i = 0; i < data.names.size(); ++i)
+        csv << (i ? "," : "") << data.names[i];
+    csv << "\n";
+    int blanks[2] = {0, 0};
+    for (int g = 0; g < 2; ++g)
+        for (std::size_t k = 0; k < data.rows.size(); ++k) {
+            auto r = data.rows[k];
+            if (std::stoi(r[married]) != g) continue;
+            if (k % 7 == 3) r[re78] = "", ++blanks[g];
+            for (std::size_t i = 0; i < r.size(); ++i)
+                csv << (i ? "," : "") << r[i];
+            csv << "\n";
+        }
+    csv.close();
+    ASSERT_EQ(run("proc velloc data='d.csv' region=allobs;\n   by married;\n"
+                  "   class treat race nodegree;\n   psmodel treat(treated='1') = age educ race "
+                  "nodegree re74 re75;\n   psweight weight=attwgt;\n   effect outcome=re78;\n"
+                  "   output out(obs=region)='o.csv' attwgt=w;\nrun;\n"),
+              0)
+        << log;
+    Table t = effects();
+    ASSERT_EQ(t.rows.size(), 2u);
+    EXPECT_EQ(t.names[0], "married");
+    Table out = readTable((dir / "o.csv").string());
+    for (int g = 0; g < 2; ++g) {
+        SCOPED_TRACE(g);
+        Sample own;
+        for (const auto& r : out.rows) {
+            if (std::stoi(r[out.column("married")]) != g || r[out.column("re78")].empty()) continue;
+            own.y.push_back(number(r[out.column("re78")]));
+            own.treat.push_back(number(r[out.column("treat")]));
+            own.weight.push_back(number(r[out.column("w")]));
+            own.freq.push_back(1.0);
+        }
+        Contrast want = weightedContrast(own, Measure::Diff, Estimand::Att, SeMethod::Robust);
+        EXPECT_EQ(number(t.rows[g][0]), g);
+        EXPECT_NEAR(number(t.rows[g][t.column("Estimate")]), want.estimate,
+                    1e-10 * std::fabs(want.estimate));
+        EXPECT_NEAR(number(t.rows[g][t.column("StdErr")]), want.se, 1e-10 * want.se);
+        const std::string note = std::to_string(blanks[g]) +
+                                 " observations kept by the adjustment have a missing value of "
+                                 "re78";
+        EXPECT_NE(log.find(note), std::string::npos) << log;
+    }
+}
+
+TEST_F(EffectCli, RatiosOfAnOutcomeThatIsNotZeroOneAreRefused) {
+    run("proc velloc data=" + kData + " region=cs;\n" + kModel +
+        "   psweight weight=attwgt;\n   effect outcome=(re78 employed78) / measure=ratio;\n"
+        "run;\n");
+    EXPECT_NE(log.find("ERROR: MEASURE=RATIO needs a 0/1 outcome, but re78 takes the value"),
+              std::string::npos)
+        << log;
+    Table t = effects();
+    ASSERT_EQ(t.rows.size(), 1u);
+    EXPECT_EQ(t.rows[0][t.column("Outcome")], "employed78");
+    EXPECT_NE(lastLineOf(log).find("status 4"), std::string::npos) << log;
+}
+
+TEST_F(EffectCli, BootstrapAfterMatchingIsReproducibleFromItsSeed) {
+    auto program = [](int seed) {
+        return "proc velloc data=" + kData + " region=allobs;\n" + kModel +
+               "   match method=greedy(k=1) distance=lps caliper=.;\n"
+               "   effect outcome=re78 / se=bootstrap(nrep=200 seed=" +
+               std::to_string(seed) + ");\nrun;\n";
+    };
+    ASSERT_EQ(run(program(5)), 0) << log;
+    const std::string first = slurp(dir / "t" / "Effect.csv");
+    std::size_t progress = 0;
+    for (std::size_t at = log.find("[1049-960]"); at != std::string::npos;
+         at = log.find("[1049-960]", at + 1))
+        ++progress;
+    EXPECT_EQ(progress, 10u) << log;
+    EXPECT_NE(log.find("bootstrap of 200 replicates resampling matched sets"), std::string::npos);
+    ASSERT_EQ(run(program(5)), 0) << log;
+    EXPECT_EQ(slurp(dir / "t" / "Effect.csv"), first);
+    ASSERT_EQ(run(program(6)), 0) << log;
+    EXPECT_NE(slurp(dir / "t" / "Effect.csv"), first);
+    Table t = effects();
+    EXPECT_EQ(t.rows[0][t.column("SEMethod")], "BOOTSTRAP");
+    const double est = number(t.rows[0][t.column("Estimate")]);
+    EXPECT_LT(number(t.rows[0][t.column("Lower")]), est);
+    EXPECT_GT(number(t.rows[0][t.column("Upper")]), est);
+}
+
+} // namespace
+} // namespace velloc::effect::testing
