@@ -90,6 +90,23 @@ Table readTable(const fs::path& p) {
     return t;
 }
 
+// Valid UTF-8: no stray continuation bytes, no truncated or overlong sequences.
+bool validUtf8(const std::string& s) {
+    for (std::size_t i = 0; i < s.size();) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        std::size_t n = c < 0x80         ? 1
+                        : (c >> 5) == 6  ? 2
+                        : (c >> 4) == 14 ? 3
+                        : (c >> 3) == 30 ? 4
+                                         : 0;
+        if (n == 0 || i + n > s.size() || (n == 2 && c < 0xC2)) return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n;
+    }
+    return true;
+}
+
 class TablesCli : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -217,6 +234,54 @@ TEST_F(TablesCli, NoPlotsWithGraphicsOffIsQuiet) {
         run(std::string(kStep) + "  assess var=(x) / plots=boxplot;\nrun;\n", "--no-graphics"), 0);
     EXPECT_NE(log().find("[210-1104]"), std::string::npos) << log();
     EXPECT_NE(log().find("with status 4."), std::string::npos) << log();
+}
+
+// A label of 39 characters and an accented letter, cut to fit a 40-byte field, and two levels
+// that differ only after their sixteenth byte, whose "é" straddles that byte.
+TEST_F(TablesCli, CutTextStaysValidAndDistinct) {
+    const std::string label = std::string(39, 'L') + "\xC3\xA9";
+    const std::string one = "abcdefghijklmno\xC3\xA9-one", two = "abcdefghijklmno\xC3\xA9-two";
+    std::ofstream data(dir / "u.csv");
+    data << "treat,x,g\n";
+    for (int i = 0; i < 40; ++i)
+        data << (i % 2) << ',' << (i * 37 % 17) + (i % 2) * 3 << ','
+             << ((i * 7 % 5) < 2 ? one : two) << '\n';
+    data.close();
+    std::ofstream(dir / "u.schema.json") << "{\"variables\": {\"x\": {\"label\": \"" << label
+                                         << "\"}, \"g\": {\"label\": \"" << label << "\"}}}\n";
+    ASSERT_EQ(run("proc velloc data='u.csv' region=allobs;\n"
+                  "  class treat g;\n"
+                  "  psmodel treat(treated='1') = x g;\n"
+                  "  strata nstrata=2;\n"
+                  "  assess lps var=(x g) / plots=(all);\n"
+                  "run;\n",
+                  "--html r.html --graphs-dir g --tables-dir t"),
+              0)
+        << log();
+    std::set<std::string> families;
+    for (const auto& e : fs::directory_iterator(dir / "g")) {
+        const std::string f = e.path().string();
+        const std::string stem = e.path().stem().string();
+        families.insert(stem.substr(stem.find('_') + 1));
+        EXPECT_TRUE(validUtf8(slurp(e.path()))) << f;
+        EXPECT_EQ(shell("xmllint --noout '" + f + "' 2>/dev/null"), 0) << "not well-formed: " << f;
+        EXPECT_EQ(shell("rsvg-convert '" + f + "' > /dev/null 2>&1"), 0) << "not drawable: " << f;
+    }
+    for (const char* family : {"BoxPlot", "CDFPlot", "CloudPlot", "BarChart"})
+        EXPECT_EQ(families.count(family), 1u) << family;
+    const std::string html = slurp(dir / "r.html");
+    EXPECT_TRUE(validUtf8(html));
+    EXPECT_NE(html.find(std::string(39, 'L') + "<"), std::string::npos)
+        << "the label is cut before the accented letter";
+    // The bar chart's data tell the two levels apart.
+    Table bars = readTable(dir / "t" / "BarChart.csv");
+    std::set<std::string> levels;
+    for (const auto& r : bars.rows) {
+        EXPECT_TRUE(validUtf8(r.at("Response")));
+        levels.insert(r.at("Response"));
+    }
+    EXPECT_EQ(levels.size(), 2u);
+    EXPECT_TRUE(levels.count(one) || levels.count(two)) << *levels.begin();
 }
 
 } // namespace
