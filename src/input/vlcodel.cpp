@@ -94,7 +94,8 @@ int treatedLevel(VlcRun& run) {
     std::string level[2];
     for (int i = 0; i < 2; ++i) {
         level[i] = levelText(run.model, t, i);
-        level[i] = host::cutText(level[i], kLevelTextMax);
+        // Only a long text is cut: a short one keeps its bytes for matching TREATED=.
+        if (level[i].size() > kLevelTextMax) level[i] = host::cutText(level[i], kLevelTextMax);
     }
     if (!run.treatedText.empty()) {
         const std::string want =
