@@ -294,8 +294,14 @@ void plotOptions(VlcRun& run) {
     const Statement* a = firstStatement(run, "ASSESS");
     if (!a) return;
     const host::ParsedOption* plots = a->find("PLOTS");
+    const std::vector<std::string> none;
+    const std::vector<std::string>& req = plots ? plots->names : none;
+    auto asked = [&](const char* name) {
+        return std::find(req.begin(), req.end(), name) != req.end();
+    };
     if (!run.graphicsOn) {
-        if (plots) {
+        // PLOTS=NONE asks for nothing, so switched-off graphics lose nothing.
+        if (plots && !asked("NONE")) {
             host::xpmlog(host::kGroupPlot, 1104);
             run.raise(4);
         }
@@ -306,11 +312,6 @@ void plotOptions(VlcRun& run) {
     if (a->has("PLOTS/NODETAILS")) run.finalSetOnly = 1;
     if (const host::ParsedOption* r = a->find("PLOTS/STDDIFF/REF")) run.stdDiffRef = r->number;
     if (const host::ParsedOption* r = a->find("PLOTS/WGTCLOUD/REF")) run.wgtCloudRef = r->number;
-    const std::vector<std::string> none;
-    const std::vector<std::string>& req = plots ? plots->names : none;
-    auto asked = [&](const char* name) {
-        return std::find(req.begin(), req.end(), name) != req.end();
-    };
     if (asked("NONE")) {
         // A note, not a warning: the user's intent is clear.
         if (req.size() > 1) host::xpmlog(host::kGroupPlot, 1100);

@@ -1,5 +1,6 @@
 #include "host/misc.h"
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 
@@ -41,6 +42,43 @@ std::string trimBlanks(std::string_view text) {
     const auto first = text.find_first_not_of(' ');
     if (first == std::string_view::npos) return {};
     return std::string(text.substr(first, text.find_last_not_of(' ') - first + 1));
+}
+
+namespace {
+
+// Length of the well-formed character at the start of s, or 0 when its first byte starts none.
+std::size_t characterLength(std::string_view s) {
+    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+    const unsigned char c = at(0);
+    if (c < 0x80) return 1;
+    std::size_t n = c >= 0xC2 && c <= 0xDF   ? 2
+                    : c >= 0xE0 && c <= 0xEF ? 3
+                    : c >= 0xF0 && c <= 0xF4 ? 4
+                                             : 0;
+    if (n == 0 || s.size() < n) return 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if ((at(i) & 0xC0) != 0x80) return 0;
+    // No overlong forms, no surrogates, nothing above U+10FFFF.
+    if ((c == 0xE0 && at(1) < 0xA0) || (c == 0xED && at(1) > 0x9F) || (c == 0xF0 && at(1) < 0x90) ||
+        (c == 0xF4 && at(1) > 0x8F))
+        return 0;
+    return n;
+}
+
+} // namespace
+
+std::string cutText(std::string_view text, std::size_t maxBytes) {
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(std::min(text.size(), maxBytes));
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t n = characterLength(text.substr(i));
+        const std::string_view piece = n ? text.substr(i, n) : kReplacement;
+        if (out.size() + piece.size() > maxBytes) break;
+        out += piece;
+        i += n ? n : 1;
+    }
+    return out;
 }
 
 } // namespace velloc::host

@@ -1,4 +1,4 @@
-// Small host services: symbols, the clock, upper-casing.
+// Small host services: symbols, the clock, upper-casing, trimming and cutting text.
 #pragma once
 #include <optional>
 #include <string>
@@ -18,5 +18,9 @@ void wzstrup(std::string& text);
 
 // The text without its leading and trailing blanks.
 std::string trimBlanks(std::string_view text);
+
+// UTF-8 text cut to at most maxBytes bytes between characters, never inside one; bytes that do
+// not form a character become U+FFFD, so what comes out is always valid UTF-8.
+std::string cutText(std::string_view text, std::size_t maxBytes = std::string_view::npos);
 
 } // namespace velloc::host

@@ -1,11 +1,13 @@
 // Table CSV files: one TableName.csv per table for the whole run, BY variables as leading
-// columns, full precision, missing as an empty cell. Written at finish(), atomically per file.
+// columns (after a Step column when the rows come from several PROC steps), full precision,
+// missing as an empty cell. Written at finish(), atomically per file.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <ostream>
+#include <set>
 #include <system_error>
 
 #include "host/messages.h"
@@ -47,6 +49,17 @@ std::size_t slot(std::vector<std::string>& header, const std::string& name, int 
         if (header[i] == name && seen++ == occurrence) return i;
     header.push_back(name);
     return header.size() - 1;
+}
+
+// The header of a table column. Columns standing for a template column (the ID columns of the
+// treated and the control block) get the block as a prefix, "Treated_id" and "Control_id", so
+// a block keeps its own columns from one step to the next and readers see no repeated names.
+std::string csvColumnName(const ColumnDef& c) {
+    if (c.templateColumn.empty()) return c.name;
+    std::string block = c.templateColumn;
+    if (block.size() > 2 && block.compare(block.size() - 2, 2, "ID") == 0)
+        block.resize(block.size() - 2);
+    return block + "_" + c.name;
 }
 
 // Graph rows can number millions: they wait in an unlinked temporary file as length-prefixed
@@ -115,12 +128,15 @@ class Spool {
 
 struct Store {
     std::vector<std::string> byHeader, colHeader;
+    std::set<int> steps; // PROC steps (1, 2, ...) that delivered rows
     struct Row {
+        int step = 0;
         std::vector<std::pair<std::size_t, std::string>> by, cols; // (slot, text)
     };
     std::vector<Row> rows;
     // Graph deliveries, whose cells are in the spool.
     struct Segment {
+        int step = 0;
         std::vector<std::pair<std::size_t, std::string>> by;
         std::vector<std::size_t> cols;
         std::size_t rows = 0;
@@ -133,6 +149,8 @@ class CsvSink : public OutputSink {
   public:
     explicit CsvSink(std::string dir) : dir_(std::move(dir)) {}
 
+    void stepBegin(const std::string&) override { ++step_; }
+
     void table(const OutputContext& ctx, const TableInstance& inst) override {
         addRows(ctx, inst.definition->name, *inst.definition, inst);
     }
@@ -141,6 +159,8 @@ class CsvSink : public OutputSink {
     void graph(const OutputContext& ctx, const GraphRecord& g) override {
         Store& st = stores_[g.name];
         Store::Segment seg;
+        seg.step = step_;
+        st.steps.insert(step_);
         seg.by = bySlots(st, ctx);
         seg.cols = columnSlots(st, g.phantom);
         seg.rows = g.rowCount();
@@ -164,8 +184,10 @@ class CsvSink : public OutputSink {
     std::vector<std::size_t> columnSlots(Store& st, const TableDefinition& def) {
         std::vector<std::size_t> cols;
         std::map<std::string, int> occurrences;
-        for (const auto& c : def.columns)
-            cols.push_back(slot(st.colHeader, c.name, occurrences[c.name]++));
+        for (const auto& c : def.columns) {
+            const std::string name = csvColumnName(c);
+            cols.push_back(slot(st.colHeader, name, occurrences[name]++));
+        }
         return cols;
     }
 
@@ -173,9 +195,11 @@ class CsvSink : public OutputSink {
                  const TableInstance& inst) {
         Store& st = stores_[key];
         auto by = bySlots(st, ctx);
+        st.steps.insert(step_);
         std::vector<std::size_t> cols = columnSlots(st, def);
         for (const auto& row : inst.rows) {
             Store::Row r;
+            r.step = step_;
             r.by = by;
             for (std::size_t c = 0; c < row.size(); ++c) {
                 const Cell& cell = row[c];
@@ -190,10 +214,12 @@ class CsvSink : public OutputSink {
     void factoid(const OutputContext& ctx, const FactoidTable& t) override {
         Store& st = stores_[t.name];
         auto by = bySlots(st, ctx);
+        st.steps.insert(step_);
         std::size_t label = slot(st.colHeader, "Label", 0);
         std::size_t value = slot(st.colHeader, "Value", 0);
         for (const auto& e : t.entries) {
             Store::Row r;
+            r.step = step_;
             r.by = by;
             r.cols.emplace_back(label, trimRight(e.label));
             r.cols.emplace_back(value, std::holds_alternative<double>(e.value)
@@ -252,15 +278,20 @@ class CsvSink : public OutputSink {
                 out.clear();
             }
         };
-        std::vector<std::string> header = st.byHeader;
+        // One step's file stays as it always was; rows of several steps say which is theirs.
+        const std::size_t ns = st.steps.size() > 1 ? 1 : 0;
+        std::vector<std::string> header;
+        if (ns) header.push_back("Step");
+        header.insert(header.end(), st.byHeader.begin(), st.byHeader.end());
         header.insert(header.end(), st.colHeader.begin(), st.colHeader.end());
         line(header);
-        const std::size_t nb = st.byHeader.size();
+        const std::size_t nb = ns + st.byHeader.size();
         std::vector<std::string> cells;
         for (const auto& r : st.rows) {
             cells.assign(header.size(), {});
+            if (ns) cells[0] = std::to_string(r.step);
             for (const auto& [i, text] : r.by)
-                cells[i] = text;
+                cells[ns + i] = text;
             for (const auto& [i, text] : r.cols)
                 cells[nb + i] = text;
             line(cells);
@@ -269,8 +300,9 @@ class CsvSink : public OutputSink {
             Spool::Reader in(spool_, seg.offset);
             for (std::size_t r = 0; r < seg.rows; ++r) {
                 cells.assign(header.size(), {});
+                if (ns) cells[0] = std::to_string(seg.step);
                 for (const auto& [i, text] : seg.by)
-                    cells[i] = text;
+                    cells[ns + i] = text;
                 for (std::size_t c : seg.cols)
                     if (!in.next(cells[nb + c])) return false;
                 line(cells);
@@ -281,6 +313,7 @@ class CsvSink : public OutputSink {
     }
 
     std::string dir_;
+    int step_ = 0; // the current PROC step, counted from 1
     std::map<std::string, Store> stores_;
     Spool spool_;
 };

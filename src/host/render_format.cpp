@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "host/messages.h"
+#include "host/misc.h"
 #include "host/missing.h"
 #include "host/output_messages.h"
 
@@ -64,7 +65,8 @@ std::size_t displayWidth(std::string_view s) {
     return n;
 }
 
-std::string escapeMarkup(std::string_view s) {
+std::string escapeMarkup(std::string_view text) {
+    const std::string s = cutText(text); // invalid bytes would make the document unreadable
     std::string out;
     out.reserve(s.size() + 16);
     for (char c : s) {

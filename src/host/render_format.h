@@ -31,7 +31,7 @@ std::size_t displayWidth(std::string_view s);
 namespace velloc::host {
 
 // Text for HTML and SVG: markup characters as entities, control characters (not allowed in
-// XML 1.0) as spaces.
+// XML 1.0) as spaces, bytes that are not UTF-8 as U+FFFD.
 std::string escapeMarkup(std::string_view s);
 
 // Writes a whole file through a temporary name in the same folder and renames it into place, so

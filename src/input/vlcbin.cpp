@@ -12,7 +12,7 @@ namespace {
 void resetList(VlcRun::TopList& list, const VlcRun& run) {
     const auto n = static_cast<std::size_t>(run.listLength);
     list.obs.assign(n, -1.0);
-    list.value.assign(n, 0.0);
+    list.value.assign(n, -1.0); // empty: a real weight or count is never negative
     list.idNum.assign(n * static_cast<std::size_t>(run.idNumCount), host::missingValue());
     list.idText.assign(n * static_cast<std::size_t>(run.idTextBytes), ' ');
 }

@@ -8,6 +8,7 @@
 
 #include "frame/phases.h"
 #include "frame/vlcrun.h"
+#include "host/misc.h"
 #include "input/input.h"
 #include "model/vlclreg.h"
 
@@ -67,20 +68,20 @@ std::string groupLabel(VlcRun& run, bool treated, const std::string& level) {
     const std::size_t nameMax = static_cast<std::size_t>(run.treatNameWidth);
     const std::size_t both = nameMax + static_cast<std::size_t>(run.levelTextWidth);
     if (name.size() + text.size() > both) {
-        if (name.size() > nameMax) name.resize(nameMax);
+        name = host::cutText(name, nameMax);
         if (text.size() > both - name.size()) {
-            text.resize(both - name.size());
+            text = host::cutText(text, both - name.size());
         }
         cut = true;
     }
     const std::size_t word = host::wkread(host::kGroupProc, treated ? 80 : 81).size();
     if (name.size() + text.size() + 8 + word > kLabelMax) {
         const std::size_t keep = kLabelMax - 8 - word - name.size();
-        text.resize(std::min(text.size(), keep));
+        text = host::cutText(text, keep);
         cut = true;
     }
     std::string label = host::xpmstr(host::kGroupProc, treated ? 77 : 78, {name, text});
-    if (label.size() > kLabelMax) label.resize(kLabelMax);
+    label = host::cutText(label, kLabelMax);
     if (cut) {
         host::xpmlog(host::kGroupProc, treated ? 230 : 231, {label});
         run.raise(4);
@@ -93,7 +94,8 @@ int treatedLevel(VlcRun& run) {
     std::string level[2];
     for (int i = 0; i < 2; ++i) {
         level[i] = levelText(run.model, t, i);
-        if (level[i].size() > kLevelTextMax) level[i].resize(kLevelTextMax);
+        // Only a long text is cut: a short one keeps its bytes for matching TREATED=.
+        if (level[i].size() > kLevelTextMax) level[i] = host::cutText(level[i], kLevelTextMax);
     }
     if (!run.treatedText.empty()) {
         const std::string want =
@@ -140,8 +142,15 @@ void assessedClassLevels(VlcRun& run) {
             continue;
         }
         ++run.nAssessClass2;
-        run.assessLevel1[i] = levelText(run.model, a.classIndex, 0).substr(0, kAssessLevelMax);
-        run.assessLevel2[i] = levelText(run.model, a.classIndex, 1).substr(0, kAssessLevelMax);
+        const std::string first = levelText(run.model, a.classIndex, 0);
+        const std::string second = levelText(run.model, a.classIndex, 1);
+        run.assessLevel1[i] = host::cutText(first, kAssessLevelMax);
+        run.assessLevel2[i] = host::cutText(second, kAssessLevelMax);
+        // Two levels alike in their first bytes would read as one: such a pair stays whole.
+        if (run.assessLevel1[i] == run.assessLevel2[i]) {
+            run.assessLevel1[i] = host::cutText(first);
+            run.assessLevel2[i] = host::cutText(second);
+        }
         run.assessLevelWidth[i] =
             static_cast<int>(std::max(run.assessLevel1[i].size(), run.assessLevel2[i].size()));
     }

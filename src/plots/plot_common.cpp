@@ -5,6 +5,7 @@
 #include "adjust/adjust.h"
 #include "assess/rows.h"
 #include "frame/vlcrun.h"
+#include "host/misc.h"
 #include "plots/plots.h"
 
 namespace velloc {
@@ -26,7 +27,7 @@ std::string panelTitle(int panel) {
 }
 
 std::string tickLabel(const std::string& name, bool* replaced) {
-    std::string s = name.substr(0, 20);
+    std::string s = host::cutText(name, 20);
     for (char& c : s)
         if (c == '\'') {
             c = '"';
@@ -154,7 +155,7 @@ std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& se
     auto excluded = [&](int slot) {
         return slot < static_cast<int>(b.excluded.size()) && b.excluded[slot];
     };
-    auto cut = [](std::string s) { return s.substr(0, 40); };
+    auto cut = [](const std::string& s) { return host::cutText(s, 40); };
     std::vector<PlotRow> rows;
     if (sel.ps && !excluded(b.psSlot()))
         rows.push_back({b.psSlot(), cut(plotText(84)), cut(plotText(100))});

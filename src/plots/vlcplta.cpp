@@ -34,8 +34,8 @@ std::vector<BarVar> barVars(const VlcRun& run) {
         if (run.inData && v.number > 0) label = run.inData->var(v.number).label;
         BarVar bv{static_cast<int>(j),
                   slot,
-                  v.name.substr(0, 40),
-                  (label.empty() ? v.name : label).substr(0, 40),
+                  host::cutText(v.name, 40),
+                  host::cutText(label.empty() ? v.name : label, 40),
                   "",
                   ""};
         if (j < run.assessLevel1.size()) bv.level1 = host::trimBlanks(run.assessLevel1[j]);

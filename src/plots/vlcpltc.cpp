@@ -92,7 +92,7 @@ void addPanel(PlotGraph& g, const std::string& title, const std::string levels[2
 
 std::string graphTitle(const std::string& name, int number, int graphs) {
     if (graphs <= 1) return name;
-    return name + " " + plotText(159, std::to_string(number)).substr(0, 8);
+    return name + " " + host::cutText(plotText(159, std::to_string(number)), 8);
 }
 
 // Value order, missing values last, ties in file order: (value, position) keys sorted in

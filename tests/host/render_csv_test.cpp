@@ -105,10 +105,11 @@ TEST(RenderCsv, RepeatedColumnNamesAndLaterColumnsKeepTheirPlaces) {
     b.addRow({3.0, 303.0, nan(), nan(), 7.0});
     ASSERT_EQ(out.deliver(b), 0);
     ASSERT_TRUE(out.finish());
+    // Rows of two steps: a leading Step column tells them apart.
     EXPECT_EQ(readFile(dir.path / "MatchMostObs.csv"),
-              "site,TreatedObs,ID id,ControlObs,ID id,Extra\n"
-              ",1,101,2,202,\n"
-              "x,3,303,,,7\n");
+              "Step,site,TreatedObs,ID id,ControlObs,ID id,Extra\n"
+              "1,,1,101,2,202,\n"
+              "2,x,3,303,,,7\n");
 }
 
 TEST(RenderCsv, AFolderThatCannotBeMadeIsReported) {
