@@ -1,5 +1,6 @@
 #include "frame/driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <string>
@@ -244,7 +245,12 @@ int runProcedureStep(const StepSource& step, int stepNumber, const PhaseTable& p
 int exitStatusFor(int procedureStatus) {
     if (procedureStatus == 0 || procedureStatus == 4) return 0;
     if (procedureStatus == 112) return 2;
+    if (procedureStatus > 0 && procedureStatus < 100) return 1;
     return 3;
+}
+
+int runExitStatus(int worstStepExit, int errorLines) {
+    return errorLines > 0 ? std::max(worstStepExit, 1) : worstStepExit;
 }
 
 } // namespace velloc
