@@ -80,7 +80,7 @@ void vlcextw(VlcRun& run, double v, int g, const double* rec);
 // left rewound. Returns 0 or a utility-file status code.
 int copyUtilFile(host::UtilFile& src, host::UtilFile& dst);
 
-// Reports a utility-file failure: its text in the log, status at least 112.
-void utilFailure(VlcRun& run, int code);
+// A utility-file failure ends the step (host::utilFatal): its text and phase in the log.
+[[noreturn]] void utilFailure(VlcRun& run, int code);
 
 } // namespace velloc

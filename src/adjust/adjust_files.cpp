@@ -2,6 +2,7 @@
 
 #include "adjust/adjust.h"
 #include "frame/vlcrun.h"
+#include "host/phase.h"
 #include "host/utilfile.h"
 
 namespace velloc {
@@ -33,9 +34,8 @@ int copyUtilFile(host::UtilFile& src, host::UtilFile& dst) {
     return 0;
 }
 
-void utilFailure(VlcRun& run, int code) {
-    host::xprrlog(code);
-    run.raise(112);
+void utilFailure(VlcRun&, int code) {
+    host::utilFatal(code);
 }
 
 } // namespace velloc

@@ -148,7 +148,8 @@ int main(int argc, char** argv) {
         host::xpmlog(host::kGroupHostRun, 4, {fileName});
         worst = 1;
     }
-    int worstExit = exitStatusFor(worst);
+    // A program without a step runs nothing: that is fatal, not an error the run went on past.
+    int worstExit = steps.empty() && !errors ? 3 : exitStatusFor(worst);
     if (!errors) {
         int n = 0;
         for (const StepSource& step : steps) {
@@ -157,10 +158,11 @@ int main(int argc, char** argv) {
             worstExit = std::max(worstExit, exitStatusFor(code));
         }
     }
+    // A report that could not be written is an output lost, not a fatal status of a step.
     if (!session.output.finish())
-        worstExit = 3;
+        worstExit = std::max(worstExit, 1);
     else if (!f.html.empty())
         host::xpmlog(host::kGroupHostRun, 7, {f.html});
     host::xpmlog(host::kGroupHostRun, 2, {std::to_string(steps.size()), std::to_string(worst)});
-    return worstExit;
+    return runExitStatus(worstExit, host::Log::count(host::Severity::Error));
 }

@@ -1,5 +1,6 @@
 #include "frame/driver.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <string>
@@ -11,6 +12,8 @@
 #include "frame/statements.h"
 #include "frame/vlcrun.h"
 #include "host/host.h"
+#include "host/phase.h"
+#include "host/run_messages.h"
 #include "output/vlcoutd.h"
 
 namespace velloc {
@@ -22,7 +25,9 @@ const ModuleInfo kModule{"VELLOC", VELLOC_VERSION, __DATE__};
 // Phase timing for the per-group note: a slow run can be diagnosed from the log afterwards.
 class PhaseClock {
   public:
+    explicit PhaseClock(int byGroup) : byGroup_(byGroup) {}
     template <typename F> int time(const char* name, F&& call) {
+        host::setCurrentPhase(name, byGroup_);
         auto start = std::chrono::steady_clock::now();
         int rc = call();
         double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -47,7 +52,20 @@ class PhaseClock {
         const char* name;
         double seconds;
     };
+    int byGroup_;
     std::vector<Entry> entries_;
+};
+
+// Utility-file faults end the step for as long as it runs, whichever phase meets them.
+class FaultsEndTheStep {
+  public:
+    FaultsEndTheStep() {
+        host::setCurrentPhase("step set-up", 0);
+        host::UtilFile::setFaultHandler(host::utilFatal);
+    }
+    ~FaultsEndTheStep() { host::UtilFile::setFaultHandler(nullptr); }
+    FaultsEndTheStep(const FaultsEndTheStep&) = delete;
+    FaultsEndTheStep& operator=(const FaultsEndTheStep&) = delete;
 };
 
 void openGroup(VlcRun& run, int nameMsg, int labelMsg) {
@@ -195,8 +213,9 @@ void runByGroups(VlcRun& run, const PhaseTable& phases) {
         }
         ++groupNumber;
         publishByGroup(run);
-        PhaseClock clock;
+        PhaseClock clock(groupNumber);
         runGroup(run, phases, clock);
+        host::setCurrentPhase("BY-group loop", 0);
         std::string by;
         for (const std::string& d : run.inData->byDescription())
             by += (by.empty() ? "" : " ") + d;
@@ -218,10 +237,12 @@ void qorvlcat(const StepSource& step, const PhaseTable& phases) {
     VlcRun run;
     run.procOutput = &host::Session::current().output;
     vlcinit(run, step);
+    host::setCurrentPhase("table set-up", 0);
     if (int rc = phases.vlcxods(run); rc < 0) host::zodsexit(rc);
     effectTables(run);
     runByGroups(run, phases);
     // The output data set is renamed into place only when the step got this far.
+    host::setCurrentPhase("output data set commit", 0);
     run.raise(vlcoutc(run));
     host::xexit(run.status);
 }
@@ -231,12 +252,14 @@ int runProcedureStep(const StepSource& step, int stepNumber, const PhaseTable& p
     output.beginStep("The VELLOC Procedure");
     int code = 0;
     try {
+        FaultsEndTheStep faults;
         qorvlcat(step, phases);
     } catch (const host::HostExit& e) {
         code = e.code;
-    } catch (const std::bad_alloc&) {
-        host::xpmlog(host::kGroupHostRun, 12, {});
-        code = host::kExitGrammarStorage;
+    } catch (const std::bad_alloc& e) {
+        host::xpmlog(host::kGroupHostRun, host::runmsg::kOutOfMemory,
+                     {host::currentPlace(), e.what()});
+        code = host::kExitNoMemory;
     }
     output.setByGroup({}, {});
     output.endStep();
@@ -247,7 +270,12 @@ int runProcedureStep(const StepSource& step, int stepNumber, const PhaseTable& p
 int exitStatusFor(int procedureStatus) {
     if (procedureStatus == 0 || procedureStatus == 4) return 0;
     if (procedureStatus == 112) return 2;
+    if (procedureStatus > 0 && procedureStatus < 100) return 1;
     return 3;
+}
+
+int runExitStatus(int worstStepExit, int errorLines) {
+    return errorLines > 0 ? std::max(worstStepExit, 1) : worstStepExit;
 }
 
 } // namespace velloc

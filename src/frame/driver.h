@@ -78,7 +78,11 @@ int runProcedureStep(const StepSource& step, int stepNumber,
                      const PhaseTable& phases = PhaseTable{});
 
 // Maps a procedure status to the program's exit status: 0 for 0 and 4, 2 for 112 (a BY group
-// was abandoned), 3 for anything else.
+// was abandoned), 1 for a count of statements in error (below 100), 3 for a fatal status.
 int exitStatusFor(int procedureStatus);
+
+// The exit status of the whole run: the worst step's, and at least 1 once an ERROR line was
+// logged, so a failure the run went on past is never reported as success.
+int runExitStatus(int worstStepExit, int errorLines);
 
 } // namespace velloc

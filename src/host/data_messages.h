@@ -28,6 +28,7 @@ inline constexpr int kOutCommit = 17;
 inline constexpr int kSchemaUnreadable = 18;
 inline constexpr int kOutSchema = 19;
 inline constexpr int kUnknownLibrary = 20;
+inline constexpr int kOutDuplicateName = 400;
 } // namespace datamsg
 
 } // namespace velloc::host

@@ -18,7 +18,7 @@ inline constexpr int kExitOption = 3000;
 inline constexpr int kExitDataSet = 1008;
 inline constexpr int kExitClassAfterModel = 2000;
 inline constexpr int kExitUtilityFile = 1012;
-inline constexpr int kExitGrammarStorage = 1016;
+inline constexpr int kExitNoMemory = 1016;
 inline constexpr int kExitOutputSetup = 1020;
 inline constexpr int kExitOutputError = 120;
 

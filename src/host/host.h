@@ -9,6 +9,7 @@
 #include "host/netopt.h"   // NetworkOptimizer: minimum-cost flow and assignment
 #include "host/outdata.h"  // the output data set writer
 #include "host/output.h"   // output groups, tables, graphs, sinks, zodsexit
+#include "host/phase.h"    // the running phase, utilFatal
 #include "host/session.h"  // the session: options, destinations, libraries
 #include "host/sweep.h"    // zsweep
 #include "host/utilfile.h" // utility files and zsort

@@ -10,7 +10,7 @@ namespace {
 constexpr int G = kGroupHostData;
 constexpr Severity E = Severity::Error;
 
-const std::array<MessageDef, 20> kDefs{{
+const std::array<MessageDef, 21> kDefs{{
     {G, datamsg::kCannotOpen, E, "The data set file %1 cannot be opened: %2."},
     {G, datamsg::kEmpty, E,
      "The data set file %1 is empty: it has no header row of variable names."},
@@ -50,6 +50,10 @@ const std::array<MessageDef, 20> kDefs{{
     {G, datamsg::kOutSchema, E, "The schema file %1 of the output data set cannot be written: %2."},
     {G, datamsg::kUnknownLibrary, E,
      "The library %1 of data set name %2 is not assigned. Use --lib %1=FOLDER."},
+    {G, datamsg::kOutDuplicateName, E,
+     "The output data set %1 would hold two variables named %2: %3 is already one of its "
+     "variables (names are compared without regard to case). Give the OUTPUT statement's new "
+     "variable another name; nothing is written."},
 }};
 } // namespace
 

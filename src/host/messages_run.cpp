@@ -19,8 +19,12 @@ constexpr MessageDef kRunMessages[] = {
     {kGroupHostRun, 14, Severity::Note, "The analysis took %1."},
     {kGroupHostRun, 11, Severity::Warning,
      "The input data set %1 has no observations; no BY group was processed."},
-    {kGroupHostRun, 12, Severity::Error,
-     "Out of memory: the procedure step was stopped. Reduce the data or free memory."},
+    {kGroupHostRun, runmsg::kOutOfMemory, Severity::Error,
+     "Out of memory in %1 (%2): the procedure step was stopped and writes no output data set. "
+     "Reduce the data or free memory."},
+    {kGroupHostRun, runmsg::kUtilFault, Severity::Error,
+     "A utility file failed in %1: the procedure step was stopped and writes no output data "
+     "set."},
     {kGroupHostRun, 13, Severity::Note, "Table CSV files were written to the folder %1."},
 };
 } // namespace

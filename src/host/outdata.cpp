@@ -1,10 +1,12 @@
 #include "host/outdata.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "host/csv_number.h"
@@ -38,11 +40,29 @@ void appendText(std::string& out, std::string_view s) {
     out += '"';
 }
 
+// The permissions a plain open() would give a new file under the process's umask.
+mode_t newFileMode() {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
 // A temporary file name beside the target: same folder, so the rename stays on one device.
+// mkstemp creates it private; it gets the umask's permissions before anything is written, so
+// the renamed file reads like any other output.
 std::string tempPathFor(const std::string& path, int& fd) {
     std::string t = path + ".tmp-XXXXXX";
     fd = ::mkstemp(t.data());
-    return fd >= 0 ? t : std::string();
+    if (fd < 0) return std::string();
+    if (::fchmod(fd, newFileMode()) != 0) {
+        const int saved = errno;
+        ::close(fd);
+        std::remove(t.c_str());
+        fd = -1;
+        errno = saved;
+        return std::string();
+    }
+    return t;
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& content, std::string& why) {
@@ -61,6 +81,15 @@ bool writeFileAtomically(const std::string& path, const std::string& content, st
         std::remove(tmp.c_str());
     }
     return ok;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) !=
+            std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
 }
 
 } // namespace
@@ -126,6 +155,14 @@ OutputDataset::~OutputDataset() {
 
 int OutputDataset::addVariable(Variable v) {
     Impl& m = *impl_;
+    // Two columns of one name would not read back; the variable list is refused instead.
+    for (const Variable& have : m.vars) {
+        if (sameName(have.name, v.name)) {
+            xpmlog(kGroupHostData, datamsg::kOutDuplicateName, {m.path, v.name, have.name});
+            m.fail("duplicate variable " + v.name);
+            return 0;
+        }
+    }
     if (v.type == VarType::Numeric) v.length = 8;
     m.vars.push_back(std::move(v));
     m.nums.push_back(missingValue());

@@ -1,5 +1,6 @@
 #include "host/utilfile.h"
 
+#include "host/phase.h"
 #include "host/tempfile.h"
 
 #include <sys/mman.h>
@@ -17,6 +18,30 @@ using detail::fail;
 namespace {
 
 std::atomic<std::size_t> gThreshold{std::size_t{256} << 20};
+
+UtilFile::FaultHandler gFaultHandler = nullptr;
+
+struct InjectedFault {
+    bool armed = false;
+    UtilFile::FaultOp op = UtilFile::FaultOp::Read;
+    std::string phase;
+    std::int64_t left = 0;
+};
+InjectedFault gInjected;
+
+bool isFault(int code) {
+    return code == kUtilIoError || code == kUtilDiskFull || code == kUtilNoMemory ||
+           code == kUtilTempCreate;
+}
+
+bool injectedFaultFires(UtilFile::FaultOp op) {
+    InjectedFault& f = gInjected;
+    if (!f.armed || f.op != op) return false;
+    if (!f.phase.empty() && f.phase != currentPhase()) return false;
+    if (--f.left > 0) return false;
+    f.armed = false;
+    return true;
+}
 
 constexpr std::size_t kWindowBytes = std::size_t{1} << 20; // I/O buffer of a spilled file
 constexpr std::size_t kFirstCapacity = std::size_t{64} << 10;
@@ -81,7 +106,14 @@ struct UtilFile::Impl {
 
     int setError(int code) {
         err = code;
+        if (gFaultHandler && isFault(code)) gFaultHandler(code);
         return code;
+    }
+
+    int injectedFault() {
+        return setError(fail(kUtilIoError, name,
+                             std::to_string(pos * static_cast<std::int64_t>(rec)),
+                             "injected fault"));
     }
 
     std::uint64_t bytes() const { return static_cast<std::uint64_t>(count) * rec; }
@@ -231,6 +263,7 @@ bool UtilFile::read(void* buf) {
     if (!impl_) return false;
     Impl& f = *impl_;
     if (f.pos >= f.count) return false;
+    if (injectedFaultFires(FaultOp::Read)) return f.injectedFault(), false;
     if (!f.file.open()) {
         std::memcpy(buf, f.mem + static_cast<std::size_t>(f.pos) * f.rec, f.rec);
         ++f.pos;
@@ -243,6 +276,7 @@ int UtilFile::write(const void* buf) {
     if (!impl_) return fail(kUtilNoRecordLength, "(moved)");
     Impl& f = *impl_;
     if (f.rec == 0) return f.setError(fail(kUtilNoRecordLength, f.name));
+    if (injectedFaultFires(FaultOp::Write)) return f.injectedFault();
     if (!f.file.open()) {
         std::size_t off = static_cast<std::size_t>(f.pos) * f.rec;
         if (f.pos == f.count) {
@@ -285,6 +319,15 @@ void UtilFile::setSpillThreshold(std::size_t bytes) {
 }
 std::size_t UtilFile::spillThreshold() {
     return gThreshold.load(std::memory_order_relaxed);
+}
+void UtilFile::setFaultHandler(FaultHandler handler) {
+    gFaultHandler = handler;
+}
+void UtilFile::injectFault(FaultOp op, std::string phase, std::int64_t nth) {
+    gInjected = InjectedFault{true, op, std::move(phase), nth < 1 ? 1 : nth};
+}
+void UtilFile::clearInjectedFault() {
+    gInjected = InjectedFault{};
 }
 void UtilFile::setTempDir(std::string dir) {
     detail::setTempDir(std::move(dir));

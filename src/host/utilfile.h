@@ -62,6 +62,18 @@ class UtilFile {
     static std::string tempDir();
     bool spilled() const;
 
+    // Called with the code of every I/O fault (read or write error, full disk, no memory, no
+    // temporary file) once its details are recorded; the procedure installs one that ends
+    // the step, so no caller can go on with partial data. nullptr: the code is only returned.
+    using FaultHandler = void (*)(int code);
+    static void setFaultHandler(FaultHandler handler);
+
+    // Test hook: the nth read (or write) of any utility file from now on, counted only while
+    // the named phase runs (any phase when empty), fails as an I/O error of the file would.
+    enum class FaultOp { Read, Write };
+    static void injectFault(FaultOp op, std::string phase, std::int64_t nth = 1);
+    static void clearInjectedFault();
+
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;

@@ -33,10 +33,7 @@ void putText(char* slot, int width, std::string_view text) {
 }
 
 void writeOrDie(host::UtilFile& f, const void* rec) {
-    if (int rc = f.write(rec); rc != 0) {
-        host::xprrlog(rc);
-        host::xexit(host::kExitUtilityFile);
-    }
+    if (int rc = f.write(rec); rc != 0) host::utilFatal(rc);
 }
 
 // Whether the observation can be used: the checks that a zero weight or frequency skips.

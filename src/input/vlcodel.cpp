@@ -207,10 +207,7 @@ int writeModelRows(VlcRun& run) {
             std::memcpy(reinterpret_cast<char*>(row.data()) + run.lregIdText * 8,
                         reinterpret_cast<const char*>(rec) + run.dataIdText,
                         static_cast<std::size_t>(run.idTextBytes));
-        if (int rc = lreg.write(row.data()); rc != 0) {
-            host::xprrlog(rc);
-            host::xexit(host::kExitUtilityFile);
-        }
+        if (int rc = lreg.write(row.data()); rc != 0) host::utilFatal(rc);
         const auto freq = static_cast<std::int64_t>(f);
         if (treated == 1) {
             ++run.nTreated;

@@ -33,10 +33,8 @@ int copyFile(host::UtilFile& src, host::UtilFile& dst) {
     return 0;
 }
 
-int sortFailed(VlcRun& run, int rc) {
-    host::xprrlog(rc);
-    run.raise(112);
-    return 1;
+int sortFailed(VlcRun&, int rc) {
+    host::utilFatal(rc);
 }
 
 bool reorders(const VlcRun& run) {

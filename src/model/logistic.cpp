@@ -41,14 +41,16 @@ void sizeWork(VlcFit* fit, int cols) {
 }
 
 // Reads the next block of usable rows into the block arrays: x holds the columns listed in
-// cols (column 0 is the intercept and always 1). Returns the rows in the block, -1 on error.
+// cols (column 0 is the intercept and always 1). Returns the rows in the block, -1 on error:
+// rows that end before nRecords were read leave the fit on partial data.
 int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
     int nb = 0;
     double* rec = fit->recBuf.data();
     while (nb < kFitBlockRows && left > 0) {
         if (!fit->rows->read(rec)) {
+            fit->readError = 1;
             left = 0;
-            break;
+            return -1;
         }
         --left;
         const double w = rec[kRowFreq] * rec[kRowWeight];
@@ -73,6 +75,7 @@ int evalPass(VlcFit* fit, bool derivs) {
         fit->readError = 1;
         return 1;
     }
+    if (fit->readError) return 1;
     double f = 0.0;
     if (derivs) {
         std::fill(fit->grad.begin(), fit->grad.end(), 0.0);
@@ -84,7 +87,8 @@ int evalPass(VlcFit* fit, bool derivs) {
     double* c = fit->blockC.data();
     for (;;) {
         const int nb = readBlock(fit, left, fit->freeCols.data(), m);
-        if (nb <= 0) break;
+        if (nb < 0) return 1;
+        if (nb == 0) break;
         cblas_dgemv(CblasRowMajor, CblasNoTrans, nb, m, 1.0, X, m, fit->parm.data(), 1, 0.0, eta,
                     1);
         for (int i = 0; i < nb; ++i) {
@@ -182,6 +186,7 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
                         1.0, fit.hessFull.data(), D);
         }
     }
+    if (fit.readError) return res.readError = true, res.rc = 1;
     if (res.total[0] <= kPositiveTotal || res.total[1] <= kPositiveTotal) {
         host::xpmlog(host::kGroupProc, 224);
         return res.rc = 1;
@@ -228,6 +233,7 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
     res.newtonRc = znewrap(&fit, prob, &ridge, fentry, gentry, centry);
     res.ridge = ridge;
     res.iterations = fit.iterations;
+    if (fit.readError) return res.readError = true, res.rc = 1;
     if (res.newtonRc != 0) {
         host::xpmlog(host::kGroupProc, 232);
         res.warned232 = true;

@@ -33,10 +33,12 @@ struct FitResult {
     bool warned233 = false;
     bool singularAtEstimates = false; // a pivot of the final Hessian was refused
     int status = 0;                   // 4 when a warning was issued, else 0
+    bool readError = false;           // the rows ended or failed before nRecords (rc 1)
 };
 
 // Fits the logistic model of the treatment indicator on the D design columns of the model
-// rows (at most nRecords of them). Issues messages 224, 232 and 233. Never throws.
+// rows (nRecords of them: fewer is a read error). Issues messages 224, 232 and 233. Throws only
+// what the row source throws.
 // expectedAliases (D flags, may be empty) marks the columns that the parameterisation makes
 // redundant: they are aliased like any other, but without the warning, since nothing in the
 // data or the model caused them.

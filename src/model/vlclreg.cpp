@@ -1,6 +1,5 @@
 #include "model/vlclreg.h"
 
-#include <new>
 #include <string>
 #include <utility>
 
@@ -16,14 +15,13 @@ namespace velloc {
 int vlclreg(VlcRun& run) {
     ModelRowSource* rows = run.lregRows;
     if (!rows || rows->recordDoubles() < kRowDesign + run.model.layout.D) return 1;
+    // Running out of memory here is reported by the step runner, which names the phase.
     FitResult res;
-    int rc = 1;
-    try {
-        rc =
-            fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structuralAliases(run.model));
-    } catch (const std::bad_alloc&) {
-        return 1; // no storage for the fit: the group is abandoned without a message
-    }
+    int rc =
+        fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structuralAliases(run.model));
+    // Rows that end early would leave the model fitted on part of the data.
+    if (res.readError)
+        host::utilFatal(run.vlclreg->lastError() ? run.vlclreg->lastError() : host::kUtilIoError);
     run.raise(res.status);
     if (rc != 0) return 1;
     run.coef = std::move(res.coef);

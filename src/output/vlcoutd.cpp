@@ -26,12 +26,19 @@ int vlcoutd(VlcRun& run, int matchSuccess, int nStrata) {
     const std::size_t recDoubles = static_cast<std::size_t>(run.voutRecBytes + 7) / 8;
     std::vector<double> rec(recDoubles < 13 ? 13 : recDoubles);
 
+    // Every observation has its flag and every one that took part its working record: a file
+    // that ends early is a fault, never a row of missing values.
+    auto readOrFail = [](host::UtilFile& f, void* buf) {
+        if (f.read(buf)) return;
+        host::utilFatal(f.lastError() ? f.lastError() : host::kUtilIoError);
+    };
     while (in.nextObs()) {
         std::int32_t skip = 1;
-        if (!run.vlcskip->read(&skip)) skip = 1;
+        readOrFail(*run.vlcskip, &skip);
         double region = 0.0;
         std::fill(slot.begin(), slot.end(), missing);
-        if (skip == 0 && run.vlcvout->read(rec.data())) {
+        if (skip == 0) {
+            readOrFail(*run.vlcvout, rec.data());
             slot[kSlotPs] = rec[3];
             slot[kSlotLps] = rec[4];
             region = rec[5];

@@ -268,15 +268,21 @@ TEST_F(StrataTest, LargeGroupOnSpilledFiles) {
     }
 }
 
-TEST_F(StrataTest, SortFailureAbandonsTheGroupWithTheHostError) {
+TEST_F(StrataTest, SortFailureEndsTheStepWithTheHostError) {
     // A working file too short to hold the score key cannot be sorted.
     registerCatalogue();
     run.vlcvout->setRecordBytes(16);
     const double rec[2] = {1.0, 1.0};
     run.vlcvout->write(rec);
-    EXPECT_EQ(vlcsort(run), 1);
-    EXPECT_EQ(run.status, 112);
+    int code = 0;
+    try {
+        vlcsort(run);
+    } catch (const host::HostExit& e) {
+        code = e.code;
+    }
+    EXPECT_EQ(code, host::kExitUtilityFile);
     EXPECT_NE(log.str().find("[901-307]"), std::string::npos);
+    EXPECT_NE(log.str().find("[901-400]"), std::string::npos);
     run.status = 0;
     EXPECT_EQ(vlcback(run), 0); // the observation number fits: restoring works
 }

@@ -260,7 +260,12 @@ TEST(DriverExit, StatusMapsToTheProgramExitStatus) {
     EXPECT_EQ(exitStatusFor(112), 2);
     EXPECT_EQ(exitStatusFor(3000), 3);
     EXPECT_EQ(exitStatusFor(1008), 3);
-    EXPECT_EQ(exitStatusFor(2), 3); // a parser error count
+    EXPECT_EQ(exitStatusFor(2), 1); // a count of statements in error
+    EXPECT_EQ(exitStatusFor(120), 3);
+    EXPECT_EQ(runExitStatus(0, 1), 1);
+    EXPECT_EQ(runExitStatus(0, 0), 0);
+    EXPECT_EQ(runExitStatus(2, 3), 2);
+    EXPECT_EQ(runExitStatus(3, 1), 3);
 }
 
 } // namespace

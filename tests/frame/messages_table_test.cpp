@@ -114,6 +114,10 @@ const std::vector<Case>& cases() {
         {"WEIGHT= without weights", m("assess / weight=none; output out='o.csv' weight=w;"), 219,
          -1, 4},
         {"WEIGHT= with STRATA", m("strata; output out='o.csv' weight=w;"), 220, -1, 4},
+        {"PS= names an input variable", m("output out='o.csv' ps=AGE;"), 400, 1020, 0,
+         host::kGroupHostData},
+        {"two new variables of one name", m("output out='o.csv' ps=s lps=s;"), 400, 1020, 0,
+         host::kGroupHostData},
     };
     return list;
 }

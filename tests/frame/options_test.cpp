@@ -368,8 +368,8 @@ TEST(OutputVariables, DefaultsAndOrder) {
     EXPECT_EQ(names(*m.run), (std::vector<std::string>{"_PS_", "_MATCHWGT_"}));
     EXPECT_EQ(m.run->outVars[1].label, host::wkread(host::kGroupProc, 156));
     StepResult full = ok("match method=full(kmax=3); strata; output out(obs=region)='o.csv' "
-                         "strata=s matchid=id_a id_b lps=l matchatewgt=mae weight=w ps=p;");
-    EXPECT_EQ(names(*full.run), (std::vector<std::string>{"p", "l", "w", "mae", "id_a", "id_b"}));
+                         "strata=s matchid=id_a id_b lps=l matchatewgt=mae weight=mw ps=p;");
+    EXPECT_EQ(names(*full.run), (std::vector<std::string>{"p", "l", "mw", "mae", "id_a", "id_b"}));
     EXPECT_EQ(full.run->outObs, 60);
     EXPECT_EQ(full.run->outVars[2].label, host::wkread(host::kGroupProc, 156));
     StepResult s = ok("strata; output out='o.csv' atewgt(stabilize=yes)=sw attwgt=tw;");
