@@ -169,7 +169,7 @@ class Parser {
     std::string file_;
     int errors_ = 0;
     int seq_ = 0;
-    bool keepUnknown_ = false; // inside a list whose spec keeps unknown names
+    bool keepUnknown_ = false; // inside a list whose grammar entry keeps unknown names
 
     bool statement(ParsedStatement& st, const StatementSpec& decl);
     bool options(ParsedStatement& st, const std::vector<OptionSpec>& specs,
