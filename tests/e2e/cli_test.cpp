@@ -2,6 +2,8 @@
 // status line, and no output file left behind by a failed run.
 #include <gtest/gtest.h>
 
+#include "cli_util.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -22,24 +24,13 @@ struct Result {
 
 class Cli : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("velloc_cli_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
+    void SetUp() override { dir = velloc::e2e::freshTestDir("velloc_cli_"); }
     void TearDown() override { fs::remove_all(dir); }
 
     void write(const std::string& name, const std::string& text) {
         std::ofstream(dir / name, std::ios::binary) << text;
     }
-    std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string read(const fs::path& p) { return velloc::e2e::slurp(p); }
     // Runs velloc in the test folder with the given arguments.
     Result run(const std::string& args) {
         std::string cmd = "cd '" + dir.string() + "' && '" + VELLOC_BINARY + "' " + args +

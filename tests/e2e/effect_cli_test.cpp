@@ -3,6 +3,8 @@
 // computed on exactly the OUT= rows; BY groups; and the messages of bad outcomes.
 #include <gtest/gtest.h>
 
+#include "cli_util.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,21 +21,10 @@ namespace {
 
 class EffectCli : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("velloc_effect_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
+    void SetUp() override { dir = velloc::e2e::freshTestDir("velloc_effect_"); }
     void TearDown() override { fs::remove_all(dir); }
 
-    static std::string slurp(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    static std::string slurp(const fs::path& p) { return velloc::e2e::slurp(p); }
     // Runs the program with every destination; returns the exit status.
     int run(const std::string& program) {
         std::ofstream(dir / "p.vlc") << program;

@@ -2,6 +2,8 @@
 // modes of everything written, and an output data set that velloc reads back.
 #include <gtest/gtest.h>
 
+#include "cli_util.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -18,11 +20,7 @@ namespace {
 class Outcome : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("velloc_outcome_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = velloc::e2e::freshTestDir("velloc_outcome_");
         // 40 observations; treatment more likely as x grows, z a second numeric column.
         std::string csv = "id,site,treat,x,z\n";
         for (int i = 1; i <= 40; ++i) {
@@ -39,12 +37,7 @@ class Outcome : public ::testing::Test {
     void write(const std::string& name, const std::string& text) {
         std::ofstream(dir / name, std::ios::binary) << text;
     }
-    std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
+    std::string read(const fs::path& p) { return velloc::e2e::slurp(p); }
     // Runs velloc on the program text under the given umask; the log is in log.
     int run(const std::string& program, const std::string& flags = "",
             const std::string& mask = "022") {

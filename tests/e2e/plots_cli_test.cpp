@@ -3,6 +3,8 @@
 // with graphics switched off.
 #include <gtest/gtest.h>
 
+#include "cli_util.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,17 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int shell(const std::string& cmd) {
-    int rc = std::system(cmd.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using velloc::e2e::shell;
+using velloc::e2e::slurp;
 
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;

@@ -3,6 +3,8 @@
 // off twice over is not worth a warning.
 #include <gtest/gtest.h>
 
+#include "cli_util.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,17 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int shell(const std::string& cmd) {
-    int rc = std::system(cmd.c_str());
-    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-}
-
-std::string slurp(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using velloc::e2e::shell;
+using velloc::e2e::slurp;
 
 // RFC 4180 as Python's csv module reads it: quoted fields may hold commas, doubled quotes and
 // line breaks.
@@ -110,11 +103,7 @@ bool validUtf8(const std::string& s) {
 class TablesCli : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("velloc_tables_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
+        dir = velloc::e2e::freshTestDir("velloc_tables_");
         // Five treated units and three controls; the id equals the observation number, so an
         // id in the wrong block shows against its Obs column.
         std::ofstream(dir / "d.csv") << "id,treat,x\n1,1,0.5\n2,0,0.7\n3,1,0.2\n4,0,0.9\n"

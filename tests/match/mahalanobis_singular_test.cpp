@@ -22,29 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Group means as the weights phase forms them: the sum over the group divided by its size.
-void setMeans(MatchGroup& g, const std::vector<Unit>& units) {
-    auto& b = g.run->balance;
-    const int m = g.nCont;
-    for (int grp = 0; grp < 2; ++grp) {
-        std::vector<double> sum(static_cast<std::size_t>(m) + 2, 0.0);
-        double n = 0;
-        for (const Unit& u : units) {
-            if (u.treated != grp) continue;
-            for (int i = 0; i < m; ++i)
-                sum[i] += u.cont[i];
-            sum[m] += u.ps;
-            sum[m + 1] += logitClamp(u.ps);
-            ++n;
-        }
-        const int gi = grp ? kTreated : kControl;
-        for (int i = 0; i < m; ++i)
-            b.sets[kAllObs].slots[i].g[gi].mean = sum[i] / n;
-        b.sets[kAllObs].slots[b.psSlot()].g[gi].mean = sum[m] / n;
-        b.sets[kAllObs].slots[b.lpsSlot()].g[gi].mean = sum[m + 1] / n;
-    }
-}
-
 int runGreedy(MatchGroup& g) {
     VlcRun& r = *g.run;
     int rc = vlcxcov(r);
@@ -63,7 +40,7 @@ const std::vector<Unit> kConstantScoreControls = {
 TEST(MahalanobisSingular, LpsConstantAmongControlsDropsOut) {
     MatchGroup g(0, 1);
     g.mahalanobis({0}, 0, 1, 104);
-    setMeans(g, kConstantScoreControls);
+    setGroupMeans(g, kConstantScoreControls);
     g.write(kConstantScoreControls);
     LogCapture log;
     ASSERT_EQ(runGreedy(g), 0);
@@ -101,7 +78,7 @@ TEST(MahalanobisSingular, ScaleOfTheCoordinateDoesNotMatter) {
         units.push_back({6, 1, 0.6, {}, {0, 7 * scale}});
         MatchGroup g(0, 2);
         g.mahalanobis({0, 1}, 0, 0, 104);
-        setMeans(g, units);
+        setGroupMeans(g, units);
         auto& mean = g.run->balance.sets[kAllObs].slots[1].g[kControl].mean;
         mean = std::nextafter((1e6 + 0.37) * scale, HUGE_VAL);
         g.write(units);
@@ -124,7 +101,7 @@ TEST(MahalanobisSingular, ConstantEverywhereAndTinyButRealVarianceAmongControls)
                                {5, 1, 0.5, {}, {9, 0.37, 4.0}},   {6, 1, 0.6, {}, {0, 0.37, 6.0}}};
     MatchGroup g(0, 3);
     g.mahalanobis({0, 1, 2}, 0, 0, 104);
-    setMeans(g, units);
+    setGroupMeans(g, units);
     for (int grp : {kControl, kTreated})
         g.run->balance.sets[kAllObs].slots[1].g[grp].mean = std::nextafter(0.37, 1.0);
     g.write(units);

@@ -196,4 +196,29 @@ struct MatchGroup {
     }
 };
 
+// The group means the balance phase hands to the covariance: sums over the group divided by
+// its size, in double, as the weights phase forms them.
+inline void setGroupMeans(MatchGroup& g, const std::vector<Unit>& units) {
+    const int m = static_cast<int>(units[0].cont.size());
+    auto& balance = g.run->balance;
+    std::vector<double> sum(static_cast<std::size_t>(m) + 2, 0.0);
+    for (int grp = 0; grp < 2; ++grp) {
+        std::fill(sum.begin(), sum.end(), 0.0);
+        double n = 0;
+        for (const Unit& u : units) {
+            if (u.treated != grp) continue;
+            for (int i = 0; i < m; ++i)
+                sum[i] += u.cont[i];
+            sum[m] += u.ps;
+            sum[m + 1] += logitClamp(u.ps);
+            ++n;
+        }
+        const int gi = grp ? kTreated : kControl;
+        for (int i = 0; i < m; ++i)
+            balance.sets[kAllObs].slots[i].g[gi].mean = sum[i] / n;
+        balance.sets[kAllObs].slots[balance.psSlot()].g[gi].mean = sum[m] / n;
+        balance.sets[kAllObs].slots[balance.lpsSlot()].g[gi].mean = sum[m + 1] / n;
+    }
+}
+
 } // namespace velloc::testing
