@@ -243,3 +243,50 @@ TEST_F(DataRows, RowsLeftOutForMissingValuesAreNotedWithTheVariables) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(DataRowsBy, RowsOfNoGroupKeepTheirPlaceInEveryByGroup) {
+    // Rows 3, 7 and 10 have weight 0 and lack the treatment or x: each BY group's output rows
+    // are those of the data without them, with empty new values in their places. (Their x
+    // values lie inside the range of x, which sets the scale of the fit.)
+    const fs::path dir = velloc::e2e::freshTestDir("velloc_datarows_by_");
+    const std::string rows[] = {"1,1,1,1,1",    "1,2,0,2,1", "1,3,,2,0",   "1,4,1,3,1",
+                                "1,5,0,2.5,1",  "1,6,1,2,1", "1,7,0,.,0",  "1,8,0,4,1",
+                                "2,9,1,1,1",    "2,10,,2,0", "2,11,0,2,1", "2,12,1,3,1",
+                                "2,13,0,1.5,1", "2,14,0,4,1"};
+    auto runOn = [&](const std::string& name, bool extra) {
+        std::ofstream out(dir / (name + ".csv"));
+        out << "g,id,t,x,w\n";
+        for (const std::string& r : rows)
+            if (extra || r.back() != '0') out << r << "\n";
+        out.close();
+        std::ofstream(dir / (name + ".vlc"))
+            << "proc velloc data='" << name << ".csv';\n  by g; class t;\n"
+            << "  psmodel t(treated='1') = x / weight=w;\n"
+            << "  output out='" << name << "_o.csv' ps=ps attwgt=aw;\nrun;\n";
+        EXPECT_EQ(shell("cd '" + dir.string() + "' && '" VELLOC_BINARY "' --no-graphics " + name +
+                        ".vlc > " + name + ".lst 2> " + name + ".log"),
+                  0);
+        std::map<std::string, std::string> byId;
+        std::ifstream in(dir / (name + "_o.csv"));
+        std::string line;
+        std::getline(in, line);
+        while (std::getline(in, line)) {
+            Row r = cells(line);
+            byId[r[1]] = line;
+        }
+        return byId;
+    };
+    const auto plain = runOn("plain", false), extra = runOn("extra", true);
+    EXPECT_EQ(plain.size(), 11u);
+    EXPECT_EQ(extra.size(), 14u);
+    for (const auto& [id, line] : plain)
+        EXPECT_EQ(extra.at(id), line);
+    EXPECT_EQ(extra.at("3"), "1,3,,2,0,,");
+    EXPECT_EQ(extra.at("7"), "1,7,0,,0,,");
+    EXPECT_EQ(extra.at("10"), "2,10,,2,0,,");
+    fs::remove_all(dir);
+}
+
+} // namespace
