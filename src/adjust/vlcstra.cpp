@@ -1,6 +1,7 @@
 // Propensity score strata: quantile cuts of the key units (treated units, or all units) inside
 // the support region, placed only between distinct scores, and each record's stratum number.
 #include <cfloat>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -72,7 +73,9 @@ int vlcstra(VlcRun& run) {
     bool reached = false;
     while (vout.read(rec.data())) {
         const double ps = rec[kVoutPs];
-        const bool key = !keyTreated || rec[kVoutTreat] >= 0.5;
+        // A row without a score or group (none reach here from the weights pass) is no key.
+        const bool key =
+            !std::isnan(ps) && rec[kVoutTreat] >= 0.0 && (!keyTreated || rec[kVoutTreat] >= 0.5);
         const bool inside = ps >= lower && ps <= upper;
         if (inside && s < K && key) {
             const auto nNew = static_cast<std::int64_t>(static_cast<double>(n) + rec[kVoutFreq]);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -61,6 +62,15 @@ std::string scaleText(double c) {
     while (!t.empty() && t.back() == ' ')
         t.pop_back();
     return t;
+}
+
+// Marks the observation left out in VLCSKIP: a row in no group, or without a score, has no
+// working record, and the output data set gives it missing values.
+void markLeftOut(VlcRun& run, double obs) {
+    if (!run.vlcskip) return;
+    const std::int32_t flag = 1;
+    if (int rc = run.vlcskip->point(static_cast<std::int64_t>(obs))) utilFailure(run, rc);
+    if (int rc = run.vlcskip->write(&flag)) utilFailure(run, rc);
 }
 
 } // namespace
@@ -149,8 +159,16 @@ int vlcwght(VlcRun& run) {
     std::vector<double> in(lregDoubles), out(voutDoubles);
     const double missing = host::missingValue();
 
-    // 5. One working record per model row.
+    // 5. One working record per model row of a group. Rows of no group, and rows whose score
+    // is missing (a zero-weight row without a value the score needs), take part in no sum,
+    // no region, no strata and no match.
+    std::int64_t dropped = 0;
     while (lreg.read(in.data())) {
+        if (!(in[kRowTreat] >= 0.0)) {
+            markLeftOut(run, in[kRowObs]);
+            ++dropped;
+            continue;
+        }
         std::fill(out.begin(), out.end(), 0.0);
         const double f = in[kRowFreq];
         out[kVoutObs] = in[kRowObs];
@@ -168,6 +186,11 @@ int vlcwght(VlcRun& run) {
         } else {
             l = suppliedLps ? in[kRowScore] : lpsFromDesign(&in[kRowDesign], run.coef.data(), D);
             p = psFromLps(l);
+        }
+        if (std::isnan(p) || std::isnan(l)) {
+            markLeftOut(run, in[kRowObs]);
+            ++dropped;
+            continue;
         }
         out[kVoutPs] = p;
         out[kVoutLps] = l;
@@ -220,6 +243,7 @@ int vlcwght(VlcRun& run) {
         if (int rc = vout.write(out.data())) return utilFailure(run, rc), 1;
     }
     if (int rc = lreg.lastError()) return utilFailure(run, rc), 1;
+    if (dropped > 0 && run.vlcskip) run.vlcskip->point(0);
 
     if (run.psZeroOneCount > 0) {
         host::xpmlog(host::kGroupProc, kMsgPsZeroOne, {std::to_string(run.psZeroOneCount)});

@@ -41,7 +41,10 @@ int vlctdat(VlcRun& run) {
     if (!run.outDataPath.empty())
         addText(t, 37, run.outDataName.empty() ? run.outDataPath : run.outDataName);
     addText(t, 38, run.treatName);
-    addText(t, 39, host::trimBlanks(run.treatedText));
+    // The TREATED= text, or the level chosen without one (the first, or the last).
+    std::string treated = host::trimBlanks(run.treatedText);
+    if (treated.empty()) treated = run.treatedLevel;
+    addText(t, 39, treated);
     addCount(t, 41, b.sets[kAllObs].total[kTreated]);
     addCount(t, 42, b.sets[kAllObs].total[kControl]);
     addText(t, 50, text(run.regionType));

@@ -1,9 +1,24 @@
 // Messages of the observation reading and the model rows (group 1049).
 #pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
 
 namespace velloc {
 
+// Observations of a BY group left out for missing values (count and variables), and the
+// form of a list cut short.
+inline constexpr int kMsgLeftOutMissing = 970;
+inline constexpr int kMsgLeftOutMissingOne = 971;
+inline constexpr int kMsgListMore = 972;
+
+// How many entries a list in a message shows before it says how many more there are.
+inline constexpr std::size_t kListShown = 10;
+
 // Adds the reading and model-row messages to the catalogue. Safe to call more than once.
 void addInputMessages();
+
+// The items joined by ", "; past max items, the first max and the number left over.
+std::string listCut(const std::vector<std::string>& items, std::size_t max);
 
 } // namespace velloc

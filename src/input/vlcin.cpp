@@ -13,6 +13,7 @@
 #include "frame/phases.h"
 #include "frame/vlcrun.h"
 #include "input/input.h"
+#include "input/input_messages.h"
 
 namespace velloc {
 
@@ -36,22 +37,56 @@ void writeOrDie(host::UtilFile& f, const void* rec) {
     if (int rc = f.write(rec); rc != 0) host::utilFatal(rc);
 }
 
-// Whether the observation can be used: the checks that a zero weight or frequency skips.
-bool usable(VlcRun& run, const host::Dataset& ds, std::vector<unsigned char>& assessMissing) {
-    if (run.psSupplied && host::isMissing(ds.num(run.psVar.number))) return false;
-    for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
-        if (!run.assessOnly[i] && host::isMissing(ds.num(run.analysisVars[i].number))) return false;
-    for (const ClassVar& c : run.classVars) {
-        if (c.var.type == host::VarType::Numeric) {
-            if (host::isMissing(ds.num(c.var.number))) return false;
-        } else if (blank(ds.text(c.var.number))) {
-            return false;
-        }
+// Whether the observation can be used: the checks that a zero weight or frequency skips. Every
+// variable whose missing value leaves it out is marked in why (PS variable, analysis variables,
+// CLASS variables, in that order), so that the log can name them all.
+bool usable(VlcRun& run, const host::Dataset& ds, std::vector<unsigned char>& assessMissing,
+            std::vector<unsigned char>& why) {
+    std::fill(why.begin(), why.end(), 0);
+    bool ok = true;
+    auto leaveOut = [&](std::size_t slot) {
+        why[slot] = 1;
+        ok = false;
+    };
+    if (run.psSupplied && host::isMissing(ds.num(run.psVar.number))) leaveOut(0);
+    const std::size_t A = run.analysisVars.size();
+    for (std::size_t i = 0; i < A; ++i)
+        if (!run.assessOnly[i] && host::isMissing(ds.num(run.analysisVars[i].number)))
+            leaveOut(1 + i);
+    for (std::size_t c = 0; c < run.classVars.size(); ++c) {
+        const ClassVar& cv = run.classVars[c];
+        if (cv.var.type == host::VarType::Numeric ? host::isMissing(ds.num(cv.var.number))
+                                                  : blank(ds.text(cv.var.number)))
+            leaveOut(1 + A + c);
     }
-    for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
+    if (!ok) return false;
+    for (std::size_t i = 0; i < A; ++i)
         if (run.assessOnly[i] && host::isMissing(ds.num(run.analysisVars[i].number)))
             assessMissing[i] = 1;
     return true;
+}
+
+// The NOTE on the observations left out for missing values: how many, and which variables;
+// with several variables each gets the number of left-out observations that miss it.
+void noteLeftOut(const VlcRun& run, std::int64_t rows, const std::vector<std::int64_t>& perVar) {
+    if (rows == 0) return;
+    const std::size_t A = run.analysisVars.size();
+    std::vector<std::pair<std::string, std::int64_t>> named;
+    for (std::size_t s = 0; s < perVar.size(); ++s) {
+        if (perVar[s] == 0) continue;
+        const std::string& name = s == 0   ? run.psVar.name
+                                  : s <= A ? run.analysisVars[s - 1].name
+                                           : run.classVars[s - 1 - A].var.name;
+        named.emplace_back(name, perVar[s]);
+    }
+    std::vector<std::string> items;
+    for (const auto& [name, n] : named)
+        items.push_back(named.size() == 1 || rows == 1 ? name : fmt::format("{} ({})", name, n));
+    const std::string list = listCut(items, kListShown);
+    if (rows == 1)
+        host::xpmlog(host::kGroupProc, kMsgLeftOutMissingOne, {list});
+    else
+        host::xpmlog(host::kGroupProc, kMsgLeftOutMissing, {std::to_string(rows), list});
 }
 
 void fillRecord(const VlcRun& run, const host::Dataset& ds, double* rec) {
@@ -101,6 +136,10 @@ int vlcin(VlcRun& run) {
     const bool hasWeight = run.weightVar.number > 0;
     std::int64_t obs = 0;
     run.nObsRead = 0;
+    const std::size_t nWhy = 1 + run.analysisVars.size() + run.classVars.size();
+    std::vector<unsigned char> why(nWhy, 0);
+    std::vector<std::int64_t> perVar(nWhy, 0);
+    std::int64_t leftOut = 0;
     run.totalFreq = 0.0;
 
     const bool keepEffect = run.effect.given;
@@ -122,7 +161,7 @@ int vlcin(VlcRun& run) {
             direct = true;
         }
         std::int32_t flag = 1;
-        if (direct || usable(run, ds, assessMissing)) {
+        if (direct || usable(run, ds, assessMissing, why)) {
             if (hasFreq && freq > kMaxFreq) {
                 host::xpmlog(host::kGroupProc, 222,
                              {fmt::format("{:.17g}", freq), std::to_string(obs)});
@@ -140,9 +179,14 @@ int vlcin(VlcRun& run) {
             ++run.nObsRead;
             if (hasFreq) run.totalFreq += freq;
             flag = 0;
+        } else {
+            ++leftOut;
+            for (std::size_t k = 0; k < nWhy; ++k)
+                perVar[k] += why[k];
         }
         writeOrDie(skip, &flag);
     }
+    noteLeftOut(run, leftOut, perVar);
 
     if (run.assessGiven) {
         for (std::size_t i = 0; i < assessMissing.size(); ++i) {

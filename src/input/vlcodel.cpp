@@ -10,6 +10,7 @@
 #include "frame/vlcrun.h"
 #include "host/misc.h"
 #include "input/input.h"
+#include "input/input_messages.h"
 #include "model/vlclreg.h"
 
 namespace velloc {
@@ -89,6 +90,16 @@ std::string groupLabel(VlcRun& run, bool treated, const std::string& level) {
     return label;
 }
 
+// The levels of the treatment variable found in the BY group, quoted, for the messages that
+// refuse them: a user then sees at once what TREATED= can name.
+std::string treatmentLevels(const VlcRun& run) {
+    const int n = run.model.levels[run.treatClass].count();
+    std::vector<std::string> quoted;
+    for (int i = 0; i < n; ++i)
+        quoted.push_back("'" + host::cutText(levelText(run.model, run.treatClass, i), 40) + "'");
+    return quoted.empty() ? std::string("none") : listCut(quoted, kListShown);
+}
+
 int treatedLevel(VlcRun& run) {
     const int t = run.treatClass;
     std::string level[2];
@@ -105,7 +116,7 @@ int treatedLevel(VlcRun& run) {
         else if (equalFolded(level[1], want))
             run.treatedIndex = 1;
         else
-            return abandon(run, 227, {want, run.treatName});
+            return abandon(run, 227, {want, run.treatName, treatmentLevels(run)});
     } else if (run.treatedLast) {
         run.treatedIndex = 1;
     } else {
@@ -165,6 +176,18 @@ void lregLayout(VlcRun& run) {
     run.lregRecBytes = run.lregIdText * 8 + run.idTextBytes;
 }
 
+// Whether a model row can take part in a group. Rows written for their zero weight or
+// frequency skip the reading checks, so one may lack its treatment level or a value that the
+// score, a distance or a group sum needs: such a row takes part in no group (indicator -1).
+bool inGroup(const VlcRun& run, const double* rec) {
+    if (run.psSupplied && host::isMissing(rec[kDataScore])) return false;
+    for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
+        if (!run.assessOnly[i] && host::isMissing(rec[kDataAnalysis + i])) return false;
+    for (int li : run.model.levelIdx)
+        if (li < 0) return false;
+    return true;
+}
+
 int writeModelRows(VlcRun& run) {
     host::UtilFile& lreg = *run.vlclreg;
     lreg.point(-2);
@@ -188,7 +211,7 @@ int writeModelRows(VlcRun& run) {
         row[kRowWeight] = w;
         row[kRowScore] = rec[kDataScore];
         const int t = model.levelIdx[run.treatClass];
-        const int treated = t < 0 ? -1 : (run.treatedIndex == 0 ? 1 - t : t);
+        const int treated = t < 0 || !inGroup(run, rec) ? -1 : (run.treatedIndex == 0 ? 1 - t : t);
         row[kRowTreat] = treated;
         for (std::size_t e = 0; e < run.exactVars.size(); ++e) {
             const int li = model.levelIdx[run.exactVars[e]];
@@ -229,7 +252,8 @@ int vlcodel(VlcRun& run) {
     zlevcur(run.model, run.dataCursor.get());
     if (zlevrgi(run.model) == 1) return abandon(run, 224);
     const int nLevels = run.model.levels[run.treatClass].count();
-    if (nLevels != 2) return abandon(run, 225, {run.treatName, std::to_string(nLevels)});
+    if (nLevels != 2)
+        return abandon(run, 225, {run.treatName, std::to_string(nLevels), treatmentLevels(run)});
     if (treatedLevel(run) != 0) return 1;
     assessedClassLevels(run);
 

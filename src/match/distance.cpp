@@ -68,6 +68,7 @@ int treatedContStart(const VlcRun& run) {
 }
 
 double logitClamp(double p) {
+    if (std::isnan(p)) return p; // a missing score has no logit, and no distance
     if (p < kEps) return -kLogitClampLimit;
     if (p <= 0.9999999998889777) return std::log(p / (1.0 - p));
     return kLogitClampLimit;
@@ -95,7 +96,7 @@ double caliperDiff(const VlcRun& run, double pt, double pc) {
 }
 
 bool caliperPass(const VlcRun& run, double diff) {
-    return !run.caliperOn || !(diff > run.caliperTestWidth);
+    return !run.caliperOn || diff <= run.caliperTestWidth; // a missing difference fails
 }
 
 // The positions of the listed Mahalanobis covariates among the combined continuous values.
@@ -141,6 +142,7 @@ int vlcmobs(VlcRun& run, int j, double& distance) {
     const double* t = run.trtRec.data();
     if (!run.exactVars.empty() && !exactMatch(run, t + kTrtExact, j)) return 1;
     double pt = t[kTrtPs], pc = run.ctlPs[j];
+    if (std::isnan(pt) || std::isnan(pc)) return 1; // no pair without both scores
     if (!caliperPass(run, caliperDiff(run, pt, pc))) return 1;
     if (run.distance == 102)
         distance = mahDistance(run, j);
@@ -178,6 +180,7 @@ int vlcxcov(VlcRun& run) {
     CoordinateSpread spread(p);
     run.vlcvout->point(0);
     while (run.vlcvout->read(rec.data())) {
+        if (std::isnan(rec[kVoutPs])) continue; // a row without a score is in no group
         int g = rec[kVoutTreat] < 0.5 ? kControl : kTreated;
         for (int i = 0; i < m; ++i) {
             raw[i] = rec[run.voutCont + run.mahPos[i]];

@@ -83,7 +83,21 @@ int vlcmidx(double v, const VlcRun& run, const double* ps, int n) {
     return lowerWins(run, scoreDistance(run, v, ps[lo]), scoreDistance(run, v, ps[hi])) ? lo : hi;
 }
 
+// Missing control scores sort first: the searches run over the scored controls after them.
+int scoredFrom(const double* ps, int n) {
+    return static_cast<int>(
+        std::partition_point(ps, ps + n, [](double v) { return std::isnan(v); }) - ps);
+}
+
 int vlcidlu(double p, const VlcRun& run, const double* ps, int n, int& first, int& last) {
+    const int from = scoredFrom(ps, n);
+    if (from > 0) {
+        const int rc = vlcidlu(p, run, ps + from, n - from, first, last);
+        first += from;
+        last += from;
+        return rc;
+    }
+    if (n == 0 || std::isnan(p)) return 1;
     double w = run.caliperWidth, lo, hi;
     if (run.caliperScale == 101) {
         double z = logitClamp(p);
@@ -118,25 +132,27 @@ int vlccase(VlcRun& run, double& distance) {
     if (!(p >= lower && p <= upper)) return -1;
     const double* ps = run.ctlPs.data();
     const int n = static_cast<int>(run.ctlPs.size());
-    if (n == 0) return -1;
+    // Controls without a score come first and are never candidates.
+    const int from = scoredFrom(ps, n);
+    if (from == n) return -1;
 
     if (run.distance != 102) {
         // Matched controls are never admissible without replacement: the free lists step
         // over them, and the walk still meets the unmatched ones in the same order.
         const bool skip = !run.withReplacement && !run.nextFreeRight.empty();
         int choice = -1;
-        int c = vlcmidx(p, run, ps, n);
+        int c = from + vlcmidx(p, run, ps + from, n - from);
         if (ps[c] >= lower && ps[c] <= upper && admissible(run, trtExact, c)) {
             choice = c;
         } else {
             int L = c - 1, R = c + 1;
             if (skip) {
-                if (L >= 0) L = freeLeft(run, L);
+                if (L >= from) L = freeLeft(run, L);
                 if (R < n) R = freeRight(run, R);
             }
             for (;;) {
-                bool hasL = L >= 0 && !(ps[L] < lower);
-                bool hasR = R < n && !(ps[R] > upper);
+                bool hasL = L >= from && ps[L] >= lower;
+                bool hasR = R < n && ps[R] <= upper;
                 if (!hasL && !hasR) break;
                 bool takeL = hasL && (!hasR || lowerWins(run, scoreDistance(run, p, ps[L]),
                                                          scoreDistance(run, p, ps[R])));
@@ -147,7 +163,7 @@ int vlccase(VlcRun& run, double& distance) {
                 }
                 if (takeL) {
                     L = L - 1;
-                    if (skip && L >= 0) L = freeLeft(run, L);
+                    if (skip && L >= from) L = freeLeft(run, L);
                 } else {
                     R = R + 1;
                     if (skip && R < n) R = freeRight(run, R);
@@ -166,8 +182,8 @@ int vlccase(VlcRun& run, double& distance) {
     if (run.caliperOn) {
         if (vlcidlu(p, run, ps, n, first, last)) return -1;
     } else {
-        first = static_cast<int>(std::lower_bound(ps, ps + n, lower) - ps);
-        last = static_cast<int>(std::upper_bound(ps, ps + n, upper) - ps) - 1;
+        first = static_cast<int>(std::lower_bound(ps + from, ps + n, lower) - ps);
+        last = static_cast<int>(std::upper_bound(ps + from, ps + n, upper) - ps) - 1;
     }
     int best = -1;
     double bestD = DBL_MAX;

@@ -22,7 +22,7 @@ namespace velloc::testing {
 
 struct Row {
     double score;                   // supplied PS (or LPS with lpsSupplied)
-    int treated;                    // 1 treated, 0 control
+    int treated;                    // 1 treated, 0 control, -1 no group
     double f = 1.0;                 // frequency
     std::vector<double> cont = {};  // combined continuous values
     std::vector<double> cls = {};   // assessed CLASS indicators
@@ -94,7 +94,8 @@ class AdjustTest : public ::testing::Test {
                 std::memcpy(&rec[run.lregIdText], r.idText.c_str(), 8);
             }
             run.vlclreg->write(rec.data());
-            (r.treated ? run.freqTreated : run.freqControl) += static_cast<std::int64_t>(r.f);
+            if (r.treated >= 0) // a row of no group (-1) counts in neither
+                (r.treated ? run.freqTreated : run.freqControl) += static_cast<std::int64_t>(r.f);
         }
         run.nObsRead = obs;
     }
