@@ -243,10 +243,12 @@ py::dict run(const std::string& program, const py::list& inputs, py::object ever
     for (const py::handle& item : inputs) {
         auto in = item.cast<py::tuple>();
         auto name = in[0].cast<std::string>();
-        auto t = tableFrom(name, in[2].cast<py::list>());
+        auto t = tableFrom(name, in[1].cast<py::list>());
         if (std::string why = host::checkMemoryTable(*t); !why.empty())
             throw std::invalid_argument(why);
-        provider.named[Provider::key(name, in[1].cast<bool>())] = t;
+        // DATA=name and DATA='name' both read the frame.
+        provider.named[Provider::key(name, false)] = t;
+        provider.named[Provider::key(name, true)] = t;
     }
     if (!every.is_none()) {
         auto in = every.cast<py::tuple>();
@@ -349,5 +351,5 @@ PYBIND11_MODULE(_velloc, m) {
     m.attr("version") = VELLOC_VERSION;
     m.def("run", &run, py::arg("program"), py::arg("inputs"), py::arg("every"), py::arg("graphics"),
           py::arg("dir"),
-          "Runs a program; inputs are (name, quoted, columns), every is (name, columns) or None.");
+          "Runs a program; inputs are (name, columns), every is (name, columns) or None.");
 }

@@ -37,6 +37,10 @@ class CliRun:
         return {f.stem: f.read_text(encoding="utf-8")
                 for f in sorted((self.folder / "graphs").glob("*.svg"))}
 
+    def text(self, name):
+        path = self.folder / name
+        return path.read_text(encoding="utf-8") if path.exists() else ""
+
     def out(self, name):
         return pd.read_csv(self.folder / name, dtype=str, keep_default_na=False)
 
@@ -47,7 +51,7 @@ def run_cli(program, folder, graphics=True):
     folder = Path(folder)
     (folder / "prog.vlc").write_text(program)
     args = [str(cli_binary()), "prog.vlc", "--listing", "listing.txt", "--log", "log.txt",
-            "--tables-dir", "tables", "--graphs-dir", "graphs"]
+            "--tables-dir", "tables", "--graphs-dir", "graphs", "--html", "report.html"]
     if not graphics:
         args.append("--no-graphics")
     p = subprocess.run(args, cwd=folder)

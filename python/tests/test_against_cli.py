@@ -57,6 +57,9 @@ def compare(df, prog_of, tmp_path, graphics=True, skip=(), some=True):
     cli = run_cli(prog, tmp_path, graphics=graphics)
     assert ours.status == cli.status
     assert_same_tables(ours, cli, skip, some)
+    if not skip:
+        assert ours.listing == cli.text("listing.txt")
+        assert ours.html == cli.text("report.html")
     if graphics:
         theirs = cli.graphs()
         assert list(ours.graphs) == list(theirs)

@@ -120,3 +120,16 @@ def test_runs_from_two_threads_take_turns_and_agree():
             pd.testing.assert_frame_equal(r.tables[name], t)
         assert [m.text for m in r.log if "took" not in m.text] == \
                [m.text for m in results[0].log if "took" not in m.text]
+
+
+def test_quoted_and_unquoted_names_read_the_frame_of_the_key():
+    prog = PROG.replace("data=d", "data={}").replace("region=cs", "region=allobs")
+    a = velloc.run(prog.format("'Jobs'"), data={"Jobs": small()}, check=False)
+    b = velloc.run(prog.format("JOBS"), data={"Jobs": small()}, check=False)
+    for r, shown in ((a, "Jobs"), (b, "JOBS")):
+        info = r.tables["DataInfo"].set_index("Label")["Value"]
+        assert info["Data Set"] == shown
+        assert info["Number of Treated Observations"] == 3
+    # A quoted name is a path: it matches its key exactly.
+    with pytest.raises(velloc.Error, match="jobs"):
+        velloc.run(prog.format("'jobs'"), data={"Jobs": small()})

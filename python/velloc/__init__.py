@@ -253,8 +253,7 @@ def run(program, data=None, *, graphics=True, check=True):
             if not isinstance(key, str) or not key:
                 raise Error(f"The data set name {key!r} is not a text.")
             cols = _columns(key, df)
-            inputs.append((key, True, cols))
-            inputs.append((key, False, cols))
+            inputs.append((key, cols))
             frames.append(df)
     elif data is not None:
         every = ("DATA", _columns("DATA", data))
