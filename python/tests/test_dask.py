@@ -78,3 +78,47 @@ def test_without_a_client_argument():
                      data=df.sort_values("married", kind="mergesort").reset_index(drop=True),
                      check=False)
     pd.testing.assert_frame_equal(res.tables["StdDiff"], loc.tables["StdDiff"], check_exact=True)
+
+
+class KillFirstRun(distributed.WorkerPlugin):
+    """Ends the worker process as the first BY group starts running on it, once per marker
+    file, so that Dask has to run that group again elsewhere."""
+
+    def __init__(self, marker):
+        self.marker = marker
+
+    def setup(self, worker):
+        self.worker = worker
+
+    def transition(self, key, start, finish, **kwargs):
+        import os
+
+        name = key[0] if isinstance(key, tuple) else key
+        if finish == "executing" and str(name).startswith("_run_group"):
+            try:
+                fd = os.open(self.marker, os.O_CREAT | os.O_EXCL | os.O_WRONLY)
+            except FileExistsError:
+                return
+            os.close(fd)
+            os._exit(1)
+
+
+def test_a_worker_killed_mid_run_is_retried_with_the_same_result(tmp_path, monkeypatch):
+    import os
+    import pathlib
+
+    # The workers import the plugin's module from here.
+    here = str(pathlib.Path(__file__).parent)
+    monkeypatch.setenv("PYTHONPATH", here + os.pathsep + os.environ.get("PYTHONPATH", ""))
+    marker = tmp_path / "killed"
+    cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                       dashboard_address=None)
+    with distributed.Client(cluster) as c:
+        c.register_worker_plugin(KillFirstRun(str(marker)))
+        df = lalonde()
+        res = velloc.dask.run(PROG, dd.from_pandas(df, npartitions=2),
+                              by=["married", "nodegree"], client=c)
+        assert marker.exists(), "no worker was ended"
+        assert res.failures == [] and res.status == 0
+        assert_same(res, local(df, ["married", "nodegree"]))
+    cluster.close()
