@@ -122,3 +122,17 @@ def test_a_worker_killed_mid_run_is_retried_with_the_same_result(tmp_path, monke
         assert res.failures == [] and res.status == 0
         assert_same(res, local(df, ["married", "nodegree"]))
     cluster.close()
+
+
+def test_missing_by_values_form_the_first_group(client):
+    df = lalonde()
+    df["nodegree"] = df["nodegree"].astype(float)
+    df.loc[df.index % 5 == 0, "nodegree"] = np.nan
+    res = velloc.dask.run(PROG, dd.from_pandas(df, npartitions=3), by=["married", "nodegree"],
+                          client=client)
+    assert list(res.logs)[:1] == [(0, None)]
+    loc = velloc.run(PROG, data=df.sort_values(["married", "nodegree"], kind="mergesort",
+                                               na_position="first").reset_index(drop=True),
+                     check=False)
+    assert res.status == loc.status
+    assert_same(res, loc)

@@ -149,9 +149,9 @@ def _frame(columns, numeric_by=()):
         if kind == "num":
             data[i] = _np.asarray(values, dtype=_np.float64)
         elif name in numeric_by:
-            data[i] = _pd.to_numeric(_pd.Series(values, dtype=object).replace("", _np.nan)).to_numpy(
-                dtype=_np.float64
-            )
+            # Formatted BY values: a missing one shows as ".".
+            texts = _pd.Series(values, dtype=object).replace({"": _np.nan, ".": _np.nan})
+            data[i] = _pd.to_numeric(texts).to_numpy(dtype=_np.float64)
         else:
             data[i] = _np.array(values, dtype=object)
         names.append(name)

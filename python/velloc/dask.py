@@ -31,13 +31,19 @@ class GroupFailure(NamedTuple):
     log: list  # its velloc.Message lines
 
 
+def _missing(v):
+    return v is None or v is pd.NA or (isinstance(v, float) and math.isnan(v))
+
+
+def _norm(key):
+    # NaN is not equal to itself: a missing BY value is None in a group's key.
+    key = key if isinstance(key, tuple) else (key,)
+    return tuple(None if _missing(v) else v for v in key)
+
+
 def _key_order(key):
     # Missing values first, then ascending, as BY groups are ordered.
-    out = []
-    for v in key:
-        missing = v is None or v is pd.NA or (isinstance(v, float) and math.isnan(v))
-        out.append((0, 0) if missing else (1, v))
-    return out
+    return [(0, 0) if v is None else (1, v) for v in key]
 
 
 def _split(part, by):
@@ -46,7 +52,7 @@ def _split(part, by):
     if len(part) == 0:
         return pieces
     for key, frame in part.groupby(by, sort=False, dropna=False):
-        pieces[key if isinstance(key, tuple) else (key,)] = frame
+        pieces[_norm(key)] = frame
     return pieces
 
 
@@ -97,7 +103,7 @@ def run(program, ddf, by, client=None):
     parts = ddf.to_delayed()
     splits = [dask.delayed(_split, pure=True)(p, by) for p in parts]
     keys = ddf[by].drop_duplicates().compute()
-    keys = sorted((tuple(row) for row in keys.itertuples(index=False)), key=_key_order)
+    keys = sorted({_norm(tuple(row)) for row in keys.itertuples(index=False)}, key=_key_order)
     tasks = []
     for key in keys:
         pieces = [dask.delayed(_piece, pure=True)(s, key) for s in splits]
