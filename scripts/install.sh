@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   librsvg2-bin
+  python3-pybind11 python3-numpy python3-pandas python3-pytest python3-distributed
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds, and runs the whole test suite: the release build, the
 # same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and a short fuzzing run of
-# every fuzz target. Usage: scripts/test.sh [--quick]   (--quick: release build only)
+# every fuzz target, and the Python package's tests. Usage: scripts/test.sh [--quick]   (--quick: release build only)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install.sh
@@ -10,6 +10,16 @@ jobs=$(nproc)
 echo "== release build and tests"
 bash scripts/build.sh release
 ctest --test-dir build --output-on-failure -j"$jobs" | tee build/ctest-summary.log
+
+echo "== Python package tests"
+# The package is built beside the program when pybind11 is there; the tests compare it with
+# the program from the same build.
+if ls build/python/velloc/_velloc*.so >/dev/null 2>&1; then
+  PYTHONPATH="$PWD/build/python" VELLOC_BINARY="$PWD/build/velloc" \
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider python/tests
+else
+  echo "skipped: the Python package was not built (needs python3-pybind11)"
+fi
 
 # The closing line names the release suite's counts, after any fuzzing output.
 summary() {

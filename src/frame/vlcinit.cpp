@@ -29,7 +29,7 @@ class Hooks : public host::ParserHooks {
         std::string path = host::Session::current().resolveDataSet(data->value, data->quoted);
         if (path.empty()) host::xexit(host::kExitDataSet);
         try {
-            run_.inDataOwned = host::Dataset::open(path);
+            run_.inDataOwned = host::Session::current().openDataSet(path);
         } catch (const host::DataSetError&) {
             host::xexit(host::kExitDataSet);
         }

@@ -12,7 +12,15 @@ Session& Session::current() {
     return session;
 }
 
+std::unique_ptr<Dataset> Session::openDataSet(const std::string& path) const {
+    if (provider)
+        if (auto ds = provider->open(path)) return ds;
+    return Dataset::open(path);
+}
+
 std::string Session::resolveDataSet(const std::string& name, bool quoted) const {
+    if (provider)
+        if (auto path = provider->resolve(name, quoted)) return *path;
     if (quoted) return name;
     auto dot = name.find('.');
     std::string lib = dot == std::string::npos ? std::string("WORK") : name.substr(0, dot);

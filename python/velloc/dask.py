@@ -1,0 +1,144 @@
+"""BY groups of a Dask DataFrame, each run as its own study on a worker.
+
+``velloc.dask.run(program, ddf, by=[...], client=None)`` splits ``ddf`` into its BY groups
+(the values of the ``by`` columns, in ascending order, missing first, as a BY statement
+orders them), runs ``program`` on each group where Dask places it, and gathers the tables
+as pandas DataFrames and the OUT= data set as a Dask DataFrame, both in BY order. The
+program names the same variables in its BY statement, so that every table carries them.
+
+The result equals, cell for cell, one ``velloc.run`` of the program on the whole data sorted
+by the BY variables. A group whose run fails is reported in ``failures`` with its BY values
+and its log; the other groups finish. Without a client the default Dask scheduler runs the
+groups (a distributed client, when one is active, is the default).
+"""
+
+import math
+import re
+from typing import NamedTuple
+
+import dask
+import dask.dataframe as dd
+import pandas as pd
+
+from . import Error, run as _run
+
+__all__ = ["run", "GroupFailure", "DaskResult"]
+
+
+class GroupFailure(NamedTuple):
+    by: dict  # BY variable -> value of the failed group
+    message: str
+    log: list  # its velloc.Message lines
+
+
+def _missing(v):
+    return v is None or v is pd.NA or (isinstance(v, float) and math.isnan(v))
+
+
+def _norm(key):
+    # NaN is not equal to itself: a missing BY value is None in a group's key.
+    key = key if isinstance(key, tuple) else (key,)
+    return tuple(None if _missing(v) else v for v in key)
+
+
+def _key_order(key):
+    # Missing values first, then ascending, as BY groups are ordered.
+    return [(0, 0) if v is None else (1, v) for v in key]
+
+
+def _split(part, by):
+    """One partition's rows by BY value, in row order."""
+    pieces = {}
+    if len(part) == 0:
+        return pieces
+    for key, frame in part.groupby(by, sort=False, dropna=False):
+        pieces[_norm(key)] = frame
+    return pieces
+
+
+def _piece(pieces, key):
+    return pieces.get(key)
+
+
+def _run_group(program, by, key, *pieces):
+    frames = [p for p in pieces if p is not None]
+    df = pd.concat(frames) if len(frames) > 1 else frames[0]
+    df = df.reset_index(drop=True)
+    values = dict(zip(by, key))
+    try:
+        r = _run(program, data=df)
+    except Error as e:
+        res = e.result
+        return {"by": values, "failed": str(e), "log": e.log,
+                "tables": res.tables if res else {}, "graphs": res.graphs if res else {},
+                "out": res.out if res else None, "status": res.status if res else 3}
+    return {"by": values, "failed": None, "log": r.log, "tables": r.tables,
+            "graphs": r.graphs, "out": r.out, "status": r.status}
+
+
+class DaskResult:
+    """tables: name -> DataFrame of every group's rows in BY order; out: the OUT= data set
+    as a Dask DataFrame in BY order (None without one); graphs: name -> SVG, numbered in BY
+    order as one run numbers them; logs: BY values (tuple) -> the group's messages;
+    failures: GroupFailure of each failed group; status: the worst group status."""
+
+    def __init__(self, tables, out, graphs, logs, failures, status):
+        self.tables, self.out, self.graphs = tables, out, graphs
+        self.logs, self.failures, self.status = logs, failures, status
+
+
+_SEQ = re.compile(r"^\d{4}_")
+
+
+def run(program, ddf, by, client=None):
+    """Runs program on every BY group of the Dask DataFrame ddf; see the module text."""
+    if isinstance(by, str):
+        by = [by]
+    by = list(by)
+    if not by:
+        raise Error("velloc.dask.run needs at least one BY variable.")
+    for b in by:
+        if b not in ddf.columns:
+            raise Error(f"The BY variable {b} is not a column of the data.")
+    parts = ddf.to_delayed()
+    splits = [dask.delayed(_split, pure=True)(p, by) for p in parts]
+    keys = ddf[by].drop_duplicates().compute()
+    keys = sorted({_norm(tuple(row)) for row in keys.itertuples(index=False)}, key=_key_order)
+    tasks = []
+    for key in keys:
+        pieces = [dask.delayed(_piece, pure=True)(s, key) for s in splits]
+        tasks.append(dask.delayed(_run_group, pure=True)(program, by, key, *pieces))
+
+    if client is None:
+        try:
+            from distributed import get_client
+            client = get_client()
+        except (ImportError, ValueError):
+            client = None
+    if client is not None:
+        futures = client.compute(tasks)
+        results = client.gather(futures)
+    else:
+        results = list(dask.compute(*tasks))
+
+    tables, graphs, logs, failures, outs = {}, {}, {}, [], []
+    status = 0
+    seq = 0
+    for key, r in zip(keys, results):
+        logs[key] = r["log"]
+        status = max(status, r["status"])
+        if r["failed"]:
+            failures.append(GroupFailure(r["by"], r["failed"], r["log"]))
+        for name, t in r["tables"].items():
+            tables.setdefault(name, []).append(t)
+        for name, svg in r["graphs"].items():
+            seq += 1
+            graphs[f"{seq:04d}_" + _SEQ.sub("", name)] = svg
+        if r["out"] is not None:
+            outs.append(r["out"])
+    tables = {name: pd.concat(ts, ignore_index=True, sort=False) for name, ts in tables.items()}
+    out = None
+    if outs:
+        out = dd.from_delayed([dask.delayed(o) for o in outs], meta=outs[0].iloc[:0],
+                              verify_meta=False)
+    return DaskResult(tables, out, graphs, logs, failures, status)
