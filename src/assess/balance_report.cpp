@@ -4,7 +4,9 @@
 #include "assess/balance_report.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 #include "adjust/adjust.h"
@@ -17,26 +19,89 @@
 
 namespace velloc {
 
-EcdfDiff ecdfDiff(std::vector<WeightedValue> values) {
-    double total[2] = {0.0, 0.0};
-    for (const WeightedValue& v : values)
-        total[v.g] += v.w;
-    if (!(total[0] > 0.0) || !(total[1] > 0.0)) return {kNaN, kNaN};
-    std::sort(values.begin(), values.end(),
-              [](const WeightedValue& a, const WeightedValue& b) { return a.x < b.x; });
-    double cum[2] = {0.0, 0.0}, sum = 0.0, max = 0.0;
-    std::size_t distinct = 0;
-    for (std::size_t i = 0; i < values.size();) {
-        const double x = values[i].x;
-        for (; i < values.size() && values[i].x == x; ++i)
-            cum[values[i].g] += values[i].w;
-        if (i == values.size()) break; // the largest value: both eCDFs are 1
-        const double d = std::fabs(cum[1] / total[1] - cum[0] / total[0]);
-        sum += d;
-        max = std::max(max, d);
-        ++distinct;
+std::vector<EcdfDiff> ecdfDiffSets(const std::vector<double>& x, const std::vector<int>& g,
+                                   const std::vector<double>& f,
+                                   const std::vector<std::vector<double>>& unitWeight,
+                                   std::vector<EcdfKey>* scratch) {
+    const std::size_t nSets = unitWeight.size();
+    using Keyed = EcdfKey;
+    std::vector<Keyed> own;
+    std::vector<Keyed>& order = scratch ? *scratch : own;
+    order.clear();
+    order.reserve(x.size());
+    std::vector<std::array<double, 2>> total(nSets, {0.0, 0.0});
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        if (std::isnan(x[i])) continue;
+        order.push_back({x[i], static_cast<std::uint32_t>(i)});
+        for (std::size_t s = 0; s < nSets; ++s)
+            if (unitWeight[s][i] >= 0.0) total[s][g[i]] += f[i] * unitWeight[s][i];
     }
-    return {distinct ? sum / static_cast<double>(distinct) : 0.0, max};
+    // An indicator needs no sort: its one step below the largest value is at 0, where the
+    // gap is the difference of the weighted shares of 1.
+    const bool indicator = std::all_of(order.begin(), order.end(),
+                                       [](const Keyed& k) { return k.x == 0.0 || k.x == 1.0; });
+    if (indicator) {
+        std::vector<EcdfDiff> out;
+        for (std::size_t s = 0; s < nSets; ++s) {
+            double ones[2] = {0.0, 0.0};
+            for (const Keyed& k : order)
+                if (k.x == 1.0 && unitWeight[s][k.i] >= 0.0)
+                    ones[g[k.i]] += f[k.i] * unitWeight[s][k.i];
+            const double gap = std::fabs(ones[1] / total[s][1] - ones[0] / total[s][0]);
+            if (!(total[s][0] > 0.0) || !(total[s][1] > 0.0))
+                out.push_back({kNaN, kNaN});
+            else
+                out.push_back({gap, gap});
+        }
+        return out;
+    }
+    std::sort(order.begin(), order.end(), [](const Keyed& a, const Keyed& b) { return a.x < b.x; });
+    // Per set: running weights, and the difference at the set's latest distinct value, which
+    // counts only once a larger value of the set follows (the largest never counts).
+    std::vector<std::array<double, 2>> cum(nSets, {0.0, 0.0});
+    std::vector<double> sum(nSets, 0.0), max(nSets, 0.0), pending(nSets, kNaN);
+    std::vector<std::size_t> distinct(nSets, 0);
+    std::vector<unsigned char> seen(nSets, 0);
+    for (std::size_t k = 0; k < order.size();) {
+        const double v = order[k].x;
+        std::fill(seen.begin(), seen.end(), 0);
+        for (; k < order.size() && order[k].x == v; ++k) {
+            const std::uint32_t i = order[k].i;
+            for (std::size_t s = 0; s < nSets; ++s)
+                if (unitWeight[s][i] >= 0.0) {
+                    cum[s][g[i]] += f[i] * unitWeight[s][i];
+                    seen[s] = 1;
+                }
+        }
+        for (std::size_t s = 0; s < nSets; ++s) {
+            if (!seen[s]) continue;
+            if (!std::isnan(pending[s])) {
+                sum[s] += pending[s];
+                max[s] = std::max(max[s], pending[s]);
+                ++distinct[s];
+            }
+            pending[s] = std::fabs(cum[s][1] / total[s][1] - cum[s][0] / total[s][0]);
+        }
+    }
+    std::vector<EcdfDiff> out;
+    for (std::size_t s = 0; s < nSets; ++s) {
+        if (!(total[s][0] > 0.0) || !(total[s][1] > 0.0))
+            out.push_back({kNaN, kNaN});
+        else
+            out.push_back({distinct[s] ? sum[s] / static_cast<double>(distinct[s]) : 0.0, max[s]});
+    }
+    return out;
+}
+
+EcdfDiff ecdfDiff(const std::vector<WeightedValue>& values) {
+    std::vector<double> x, f;
+    std::vector<int> g;
+    for (const WeightedValue& v : values) {
+        x.push_back(v.x);
+        f.push_back(v.w);
+        g.push_back(v.g);
+    }
+    return ecdfDiffSets(x, g, f, {std::vector<double>(values.size(), 1.0)}).front();
 }
 
 double EssAccumulator::ess() const {
@@ -55,6 +120,14 @@ struct Records {
 Records readRecords(const VlcRun& run, const std::vector<BalanceRow>& rows) {
     Records r;
     r.value.resize(rows.size());
+    // The group's observation count bounds the records; reserving avoids regrowing 1e6-row
+    // columns.
+    const auto expect = static_cast<std::size_t>(std::max<std::int64_t>(run.nObsRead, 0));
+    for (auto* v : {&r.f, &r.region, &r.weight4, &r.stratum})
+        v->reserve(expect);
+    r.g.reserve(expect);
+    for (auto& v : r.value)
+        v.reserve(expect);
     std::vector<int> offset;
     for (const BalanceRow& row : rows)
         offset.push_back(workingOffset(run, row.slot));
@@ -222,20 +295,17 @@ int printBalanceReport(VlcRun& run) {
 
     // eCDF differences, row by row and set by set.
     std::vector<std::vector<EcdfDiff>> ecdf(rows.size());
+    std::vector<EcdfKey> scratch; // one sort buffer for every row
     host::TableInstance inst = openInstance(run, opt.ecdfDef);
     for (std::size_t i = 0; i < rows.size(); ++i) {
+        ecdf[i] = ecdfDiffSets(r.value[i], r.g, r.f, weights, &scratch);
         for (std::size_t s = 0; s < sets.size(); ++s) {
-            std::vector<WeightedValue> v;
-            for (std::size_t j = 0; j < r.f.size(); ++j)
-                if (weights[s][j] >= 0.0 && !std::isnan(r.value[i][j]))
-                    v.push_back({r.value[i][j], r.f[j] * weights[s][j], r.g[j]});
-            ecdf[i].push_back(ecdfDiff(std::move(v)));
             RowBuffer row(opt.ecdfDef);
             row.text("Variable", rows[i].label);
             row.text("Level", rows[i].level);
             row.text("Obs", setLabel(run, sets[s]));
-            row.num("ECDFMean", ecdf[i].back().mean);
-            row.num("ECDFMax", ecdf[i].back().max);
+            row.num("ECDFMean", ecdf[i][s].mean);
+            row.num("ECDFMax", ecdf[i][s].max);
             row.addTo(inst);
         }
     }

@@ -1,6 +1,7 @@
 // The balance report beyond the standardized differences: eCDF differences, effective sample
 // sizes and the per-set summary against the thresholds.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,7 +24,20 @@ struct EcdfDiff {
     double mean;
     double max;
 };
-EcdfDiff ecdfDiff(std::vector<WeightedValue> values);
+EcdfDiff ecdfDiff(const std::vector<WeightedValue>& values);
+
+struct EcdfKey {
+    double x;
+    std::uint32_t i;
+};
+
+// The same for several observation sets at once from one sort of the row's values x (NaN:
+// no value): unitWeight[s][i] is record i's weight per unit in set s (negative: not a member),
+// f its frequency and g its group.
+std::vector<EcdfDiff> ecdfDiffSets(const std::vector<double>& x, const std::vector<int>& g,
+                                   const std::vector<double>& f,
+                                   const std::vector<std::vector<double>>& unitWeight,
+                                   std::vector<EcdfKey>* scratch = nullptr);
 
 // Kish's effective sample size of records with frequency f and weight w per unit:
 // (sum f*w)^2 / sum f*w^2.

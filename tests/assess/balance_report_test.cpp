@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <vector>
 
 #include "assess/balance.h"
 #include "assess/balance_report.h"
@@ -46,6 +47,21 @@ TEST(EcdfDiff, DegenerateSets) {
     EcdfDiff noControl = ecdfDiff({{5, 1, 1}, {6, 0, 0}});
     EXPECT_TRUE(std::isnan(noControl.mean));
     EXPECT_TRUE(std::isnan(noControl.max));
+}
+
+TEST(EcdfDiff, EachSetCountsOnlyItsOwnValues) {
+    // Treated 1 3, control 2 4 in the first set: at u = 1, 2, 3 the gaps are 1/2, 0, 1/2.
+    // The second set holds only the first two records (treated 1, control 2): u = 1 alone,
+    // gap 1; the values 3 and 4 of the other set must not enter it. A record with no value
+    // (NaN) belongs to no eCDF.
+    const std::vector<double> x{1, 2, 3, 4, NAN}, f{1, 1, 1, 1, 5};
+    const std::vector<int> g{1, 0, 1, 0, 1};
+    std::vector<EcdfDiff> d = ecdfDiffSets(x, g, f, {{1, 1, 1, 1, 1}, {2, 0.5, -1, -1, 1}});
+    ASSERT_EQ(d.size(), 2u);
+    EXPECT_DOUBLE_EQ(d[0].mean, 1.0 / 3.0);
+    EXPECT_DOUBLE_EQ(d[0].max, 0.5);
+    EXPECT_DOUBLE_EQ(d[1].mean, 1.0);
+    EXPECT_DOUBLE_EQ(d[1].max, 1.0);
 }
 
 TEST(EffectiveSampleSize, FrequenciesCountAsCopies) {
