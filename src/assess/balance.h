@@ -12,6 +12,8 @@
 #include <limits>
 #include <vector>
 
+#include "assess/balance_settings.h"
+
 namespace velloc {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -66,7 +68,8 @@ struct StratumSlot {
 };
 
 struct BalanceStats {
-    int nCont = 0; // continuous slots including the PS and LPS slots
+    BalanceSettings settings; // of the step: reset() leaves it for the next BY group
+    int nCont = 0;            // continuous slots including the PS and LPS slots
     int nBin = 0;
     int psSlot() const { return nCont - 2; }
     int lpsSlot() const { return nCont - 1; }

@@ -14,21 +14,30 @@ bool excluded(const BalanceStats& b, int slot) {
     return slot >= 0 && slot < static_cast<int>(b.excluded.size()) && b.excluded[slot];
 }
 
+std::string levelOf(const std::vector<std::string>& levels, std::size_t j) {
+    return j < levels.size() ? levels[j] : std::string();
+}
+
 } // namespace
 
 std::vector<BalanceRow> balanceRows(const VlcRun& run) {
     const BalanceStats& b = run.balance;
     std::vector<BalanceRow> rows;
-    if (run.assessPs > 0 && !excluded(b, b.psSlot())) rows.push_back({b.psSlot(), false, text(82)});
-    if (run.assessLps && !excluded(b, b.lpsSlot())) rows.push_back({b.lpsSlot(), false, text(83)});
+    if (run.assessPs > 0 && !excluded(b, b.psSlot()))
+        rows.push_back({b.psSlot(), false, false, text(82), {}});
+    if (run.assessLps && !excluded(b, b.lpsSlot()))
+        rows.push_back({b.lpsSlot(), false, false, text(83), {}});
     for (int pos : run.assessCont)
         if (pos >= 0 && pos < b.nCont - 2 && !excluded(b, pos))
-            rows.push_back({pos, false, run.analysisVars[pos].name});
+            rows.push_back({pos, false, false, run.analysisVars[pos].name, {}});
     for (std::size_t j = 0; j < run.assessClass.size(); ++j) {
         const AssessClass& a = run.assessClass[j];
         int slot = b.binSlot(static_cast<int>(j));
         if (!a.twoLevel || static_cast<int>(j) >= b.nBin || excluded(b, slot)) continue;
-        rows.push_back({slot, true, run.classVars[a.classIndex].var.name});
+        const std::string& name = run.classVars[a.classIndex].var.name;
+        rows.push_back({slot, true, false, name, levelOf(run.assessLevel1, j)});
+        if (run.balance.settings.allLevels)
+            rows.push_back({slot, true, true, name, levelOf(run.assessLevel2, j)});
     }
     return rows;
 }

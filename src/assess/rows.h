@@ -8,13 +8,23 @@ namespace velloc {
 struct VlcRun;
 
 struct BalanceRow {
-    int slot = 0;        // balance slot
-    bool binary = false; // a two-level CLASS indicator
-    std::string label;   // variable name, or the PS / LPS row label
+    int slot = 0;            // balance slot
+    bool binary = false;     // a two-level CLASS indicator
+    bool complement = false; // the row of the second level: 1 - the slot's indicator
+    std::string label;       // variable name, or the PS / LPS row label
+    std::string level;       // the level whose proportion a CLASS row shows; empty otherwise
+
+    // The value of the row from a statistic of its slot: a proportion of the second level is
+    // one minus that of the first, and a difference of proportions changes sign.
+    double proportion(double p) const { return complement ? 1.0 - p : p; }
+    double difference(double d) const { return complement && d != 0.0 ? -d : d; }
+    // "married = 0" for a CLASS row, the label alone otherwise.
+    std::string named() const { return level.empty() ? label : label + " = " + level; }
 };
 
 // The printed rows in order: PS (when shown), LPS (when assessed), the assessed continuous
-// variables, the assessed two-level CLASS variables; excluded slots left out.
+// variables, the assessed two-level CLASS variables (the first level's row, then with
+// LEVELS=ALL the second level's); excluded slots left out.
 std::vector<BalanceRow> balanceRows(const VlcRun& run);
 
 // The observation sets of the BY group in table order (AllObs, Region, Match, fourth set).

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "assess/balance_report.h"
 #include "assess/balance_rules.h"
 #include "assess/rows.h"
 #include "assess/tables.h"
@@ -40,11 +41,12 @@ int vlctinf(VlcRun& run) {
             bool weighted = set == kFourth && (b.fourth == kRegionWgt || b.fourth == kMatchWgt);
             RowBuffer row(def);
             row.text("Variable", r.label);
+            row.text("Level", r.level);
             row.text("Obs", setLabel(run, set));
             double mean[2];
             for (int g : {kTreated, kControl}) {
                 std::string p = prefix(g);
-                mean[g] = slot.g[g].mean;
+                mean[g] = r.binary ? r.proportion(slot.g[g].mean) : slot.g[g].mean;
                 row.num(p + "N", strata ? run.nStrata : groupTotal(st, slot, g));
                 if (weighted) row.num(p + "Weight", groupWeight(st, slot, g));
                 row.num(p + "Mean", mean[g]);
@@ -75,19 +77,20 @@ int vlctdif(VlcRun& run) {
             const SlotStats& slot = b.sets[set].slots[r.slot];
             RowBuffer row(def);
             row.text("Variable", r.label);
+            row.text("Level", r.level);
             row.text("Obs", setLabel(run, set));
-            row.num("MeanDiff", slot.d);
+            row.num("MeanDiff", r.difference(slot.d));
             if (set != kAllObs) row.num("PctReduction", pctReduction(z0, slot.z));
             if (!rawOnly) {
                 if (set == kAllObs || run.sdPerSet) row.num("StdDev", slot.s);
-                row.num("StdDiff", slot.z);
+                row.num("StdDiff", r.difference(slot.z));
                 row.num("VarianceRatio", varianceRatio(slot.g[kTreated].var, slot.g[kControl].var));
             }
             row.addTo(inst);
         }
     }
     deliverTable(run, inst);
-    return 0;
+    return printBalanceReport(run);
 }
 
 int vlctins(VlcRun& run) {
@@ -101,13 +104,16 @@ int vlctins(VlcRun& run) {
             const StratumSlot& ss = b.strata[k][r.slot];
             RowBuffer row(def);
             row.text("Variable", r.label);
+            row.text("Level", r.level);
             row.num("StratumIndex", k);
+            double mean[2];
             for (int g : {kTreated, kControl}) {
                 std::string p = prefix(g);
+                mean[g] = r.binary ? r.proportion(ss.mean[g]) : ss.mean[g];
                 row.num(p + "N", ss.n[g]);
                 row.num(p + "Weight", ss.w[g]);
                 if (std::isnan(ss.mean[g])) continue;
-                row.num(p + "Mean", ss.mean[g]);
+                row.num(p + "Mean", mean[g]);
                 if (r.binary) {
                     row.num(p + "StdDev", std::sqrt(ss.mean[g] * (1.0 - ss.mean[g])));
                     continue;
@@ -116,7 +122,7 @@ int vlctins(VlcRun& run) {
                 row.num(p + "Min", extreme(ss.min[g]));
                 row.num(p + "Max", extreme(ss.max[g]));
             }
-            row.num("MeanDiff", ss.mean[kTreated] - ss.mean[kControl]);
+            row.num("MeanDiff", mean[kTreated] - mean[kControl]);
             row.addTo(inst);
         }
     }
@@ -137,9 +143,10 @@ int vlctdis(VlcRun& run) {
             const StratumSlot& ss = b.strata[k][r.slot];
             RowBuffer row(def);
             row.text("Variable", r.label);
+            row.text("Level", r.level);
             row.num("StratumIndex", k);
-            row.num("MeanDiff", ss.d);
-            row.num("StdDiff", ss.z);
+            row.num("MeanDiff", r.difference(ss.d));
+            row.num("StdDiff", r.difference(ss.z));
             row.num("PctReduction", pctReduction(z0, ss.z));
             if (!rawOnly) {
                 row.num("StdDev", ss.s);

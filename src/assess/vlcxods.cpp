@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string>
 
+#include "assess/balance_report.h"
 #include "assess/rows.h"
 #include "assess/tables.h"
 #include "frame/phases.h"
@@ -11,6 +12,9 @@
 namespace velloc {
 
 namespace {
+
+// Level texts are cut to 16 bytes unless two levels would then read alike.
+constexpr int kLevelWidth = 32;
 
 std::string text(int number) {
     return host::wkread(host::kGroupProc, number);
@@ -33,6 +37,12 @@ int variableWidth(const VlcRun& run) {
     for (const AssessClass& a : run.assessClass)
         w = std::max(w, run.classVars[a.classIndex].var.name.size());
     return static_cast<int>(std::min<std::size_t>(w, 32));
+}
+
+// The Level column follows the Variable column whenever a CLASS variable is assessed.
+void variableColumns(const VlcRun& run, host::TableDefinition& def, int varWidth) {
+    def.addColumn(textColumn("Variable", varWidth));
+    if (!run.assessClass.empty()) def.addColumn(textColumn("Level", kLevelWidth));
 }
 
 // Width of the Obs column: the longest set label that can occur.
@@ -111,14 +121,14 @@ int vlcxods(VlcRun& run) {
     if (run.varInfoTable) {
         host::TableDefinition& vi = run.tabVarInfo;
         begin(vi, "VarInfo", 7);
-        vi.addColumn(textColumn("Variable", varWidth));
+        variableColumns(run, vi, varWidth);
         vi.addColumn(textColumn("Obs", obsWidth));
         groupBlocks(run, vi, "N", minMax);
         blockEnds(vi, minMax);
         if (strata) {
             host::TableDefinition& svi = run.tabStrataVarInfo;
             begin(svi, "StrataVarInfo", 9);
-            svi.addColumn(textColumn("Variable", varWidth));
+            variableColumns(run, svi, varWidth);
             svi.addColumn(numColumn("StratumIndex"));
             groupBlocks(run, svi, "N", minMax);
             blockEnds(svi, minMax);
@@ -128,7 +138,7 @@ int vlcxods(VlcRun& run) {
     if (run.stdDiffTable) {
         host::TableDefinition& sd = run.tabStdDiff;
         begin(sd, "StdDiff", 8);
-        sd.addColumn(textColumn("Variable", varWidth));
+        variableColumns(run, sd, varWidth);
         sd.addColumn(textColumn("Obs", obsWidth));
         for (const char* c : {"MeanDiff", "StdDev", "StdDiff", "PctReduction", "VarianceRatio"})
             sd.addColumn(numColumn(c));
@@ -141,10 +151,11 @@ int vlcxods(VlcRun& run) {
         }
         sd.dynamics.push_back({"_allObs", allObs});
         sd.dynamics.push_back({"_allObsCont", allObsCont});
+        defineBalanceReport(run, varWidth, obsWidth);
         if (strata) {
             host::TableDefinition& ssd = run.tabStrataStdDiff;
             begin(ssd, "StrataStdDiff", 10);
-            ssd.addColumn(textColumn("Variable", varWidth));
+            variableColumns(run, ssd, varWidth);
             ssd.addColumn(numColumn("StratumIndex"));
             ssd.addColumn(numColumn("MeanDiff"));
             if (run.strataOwnSd) ssd.addColumn(numColumn("StdDev"));

@@ -51,6 +51,13 @@ OptionSpec mahVarList() {
     return s;
 }
 
+// THRESHOLD=(STDDIFF=d VARRATIO=r) of the balance summary.
+OptionSpec threshold() {
+    OptionSpec s = opt("THRESHOLD", ValueKind::Group);
+    s.group = {opt("STDDIFF", ValueKind::Number), opt("VARRATIO", ValueKind::Number)};
+    return s;
+}
+
 OptionSpec scoreChoice() {
     return choice("DISTANCE", ValueKind::Choice, {opt("PS"), opt("LPS")}, {"STAT"});
 }
@@ -223,6 +230,8 @@ host::Grammar build() {
                     opt("NLARGESTWGT", ValueKind::Number),
                     opt("NMATCHMOST", ValueKind::Number),
                     stratumWeight(),
+                    choice("LEVELS", ValueKind::Choice, {opt("ALL"), opt("FIRST")}),
+                    threshold(),
                     plots};
     st.push_back(assess);
 
@@ -282,7 +291,8 @@ host::Grammar build() {
                   "_CHAR_",      "_NUMERIC_",    "KMAXTRT",     "EFFECT",      "OUTCOME",
                   "ESTIMAND",    "ATT",          "ATE",         "ATC",         "MEASURE",
                   "DIFF",        "RATIO",        "ODDSRATIO",   "COVARIATES",  "SE",
-                  "ROBUST",      "CLUSTER",      "BOOTSTRAP",   "NREP",        "ALPHA"};
+                  "ROBUST",      "CLUSTER",      "BOOTSTRAP",   "NREP",        "ALPHA",
+                  "LEVELS",      "THRESHOLD"};
     g.secondary = {"CLASSES", "NCTRL", "NODETAIL",   "PCTCTRL",
                    "PLOT",    "STAT",  "STDDIFFDIV", "STRATUMWGT"};
     return g;

@@ -36,6 +36,22 @@ void assessVariable(VlcRun& run, int v, bool fromVarList, const std::string& nam
     run.assessCont.push_back(analysisIndex(run, v));
 }
 
+// LEVELS= and THRESHOLD=: how CLASS variables are shown and where balance is judged wanting.
+void assessDisplayOptions(VlcRun& run, const Statement& a) {
+    BalanceSettings& set = run.balance.settings;
+    if (const host::ParsedOption* l = a.find("LEVELS")) set.allLevels = l->value == "ALL";
+    if (const host::ParsedOption* t = a.find("THRESHOLD/STDDIFF")) {
+        if (!(t->number > 0))
+            fatal(kMsgOptionValue, host::kExitOption, {"STDDIFF=", "greater than 0", t->value});
+        set.stdDiffThreshold = t->number;
+    }
+    if (const host::ParsedOption* t = a.find("THRESHOLD/VARRATIO")) {
+        if (!(t->number > 1))
+            fatal(kMsgOptionValue, host::kExitOption, {"VARRATIO=", "greater than 1", t->value});
+        set.varRatioThreshold = t->number;
+    }
+}
+
 } // namespace
 
 void assessOptions(VlcRun& run) {
@@ -43,6 +59,7 @@ void assessOptions(VlcRun& run) {
     // The PS row is always computed; it is shown only when assessed.
     run.assessPs = -1;
     run.nAssessRows = 1;
+    run.balance.settings = BalanceSettings{};
     if (!a) return;
     run.assessGiven = 1;
     run.stdDiffTable = 1;
@@ -55,6 +72,7 @@ void assessOptions(VlcRun& run) {
     }
     if (const host::ParsedOption* b = a->find("STDBINVAR"))
         run.stdBinVar = b->value == "NO" ? 0 : 1;
+    assessDisplayOptions(run, *a);
     if (a->has("LPS")) run.assessLps = 1;
     if (a->has("PS")) run.assessPs = 1;
     if (a->has("ALLCOV")) {

@@ -34,6 +34,10 @@ bool vertical(const GraphRecord& g) {
 struct BoxStats {
     double pos = 0, total = 0, sum = 0, min = HUGE_VAL, max = -HUGE_VAL;
     double q[3] = {NAN, NAN, NAN}; // 25%, 50%, 75%
+    // Whisker ends: the most extreme observations inside the 1.5 IQR fences; and the
+    // observations beyond them, distinct values only, thinned evenly past the mark bound.
+    double whiskerLo = HUGE_VAL, whiskerHi = -HUGE_VAL;
+    std::vector<double> outliers;
 };
 
 // The boxes of a box plot in three passes over the rows, without copying or sorting them:
@@ -52,7 +56,10 @@ std::vector<BoxStats> boxSummaries(const GraphRecord& g) {
         std::size_t b = 0;
         while (b < boxes.size() && std::fabs(boxes[b].pos - pos) >= 1e-9)
             ++b;
-        if (b == boxes.size()) boxes.push_back({pos});
+        if (b == boxes.size()) {
+            boxes.emplace_back();
+            boxes.back().pos = pos;
+        }
         BoxStats& s = boxes[b];
         s.total += w, s.sum += x * w;
         s.min = std::min(s.min, x), s.max = std::max(s.max, x);
@@ -101,6 +108,29 @@ std::vector<BoxStats> boxSummaries(const GraphRecord& g) {
                 if (acc >= kQ[k] * boxes[b].total) break;
             }
         }
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        if (boxOf[r] == SIZE_MAX) continue;
+        BoxStats& s = boxes[boxOf[r]];
+        const double x = cellNum(g, r, xv), iqr = s.q[2] - s.q[0];
+        if (x < s.q[0] - 1.5 * iqr || x > s.q[2] + 1.5 * iqr) {
+            s.outliers.push_back(x);
+        } else {
+            s.whiskerLo = std::min(s.whiskerLo, x);
+            s.whiskerHi = std::max(s.whiskerHi, x);
+        }
+    }
+    for (BoxStats& s : boxes) {
+        std::sort(s.outliers.begin(), s.outliers.end());
+        s.outliers.erase(std::unique(s.outliers.begin(), s.outliers.end()), s.outliers.end());
+        if (s.outliers.size() > kMaxMarksPerSeries) {
+            std::vector<double> kept;
+            const std::size_t step = s.outliers.size() / kMaxMarksPerSeries + 1;
+            for (std::size_t i = 0; i < s.outliers.size(); i += step)
+                kept.push_back(s.outliers[i]);
+            kept.push_back(s.outliers.back()); // the farthest point stays
+            s.outliers = std::move(kept);
+        }
+    }
     return boxes;
 }
 
@@ -131,6 +161,12 @@ std::string drawStdDiff(const GraphRecord& g) {
                "none", 0.6);
     }
     f.line(p.px(0, p.plo), p.py(0, p.plo), p.px(0, p.phi), p.py(0, p.phi), "#888", 1, "4 3");
+    // The balance threshold, on both sides of zero, where the axis reaches it.
+    const double ref = dynNum(g, "_RefLine", 0);
+    if (ref > 0 && ref <= dynNum(g, "_XMax", 0.5))
+        for (double r : {-ref, ref})
+            f.line(p.px(r, p.plo), p.py(r, p.plo), p.px(r, p.phi), p.py(r, p.phi), "#b2182b", 0.8,
+                   "2 2");
     f.axes(p, "Standardized Difference", "", ticks, positions(ticks.size()));
     // Series: the sets (or the strata), each with its own shape and colour.
     struct Series {
@@ -139,21 +175,22 @@ std::string drawStdDiff(const GraphRecord& g) {
         const char* colour;
         int shape; // 0 circle, 1 triangle, 2 square, 3 diamond
         bool filled;
+        const char* panel; // the panel flag that must not be 0 (NODETAILS clears them)
     };
     static const Series series[] = {
-        {"XAllObsMean", "All", "#e08000", 1, false},
-        {"XRegionMean", "Region", "#009e73", 2, false},
-        {"XMatchMean", "Matched", "#cc79a7", 3, false},
-        {"XRegionWgtMean", "Weighted", "#1f3f8f", 0, true},
-        {"XMatchWgtMean", "Weighted Matched", "#1f3f8f", 0, true},
-        {"XStrMean", "Strata", "#1f3f8f", 0, true},
-        {"XMean", "Stratum", "#1f3f8f", 0, false},
+        {"XAllObsMean", "All", "#e08000", 1, false, nullptr},
+        {"XRegionMean", "Region", "#009e73", 2, false, "_Region"},
+        {"XMatchMean", "Matched", "#cc79a7", 3, false, "_Match"},
+        {"XRegionWgtMean", "Weighted", "#1f3f8f", 0, true, "_RegionWgt"},
+        {"XMatchWgtMean", "Weighted Matched", "#1f3f8f", 0, true, "_MatchWgt"},
+        {"XStrMean", "Strata", "#1f3f8f", 0, true, nullptr},
+        {"XMean", "Stratum", "#1f3f8f", 0, false, nullptr},
     };
     int xv = col(g, "XVar");
     double lx = p.x0;
     for (const Series& s : series) {
         int c = col(g, s.column);
-        if (c < 0) continue;
+        if (c < 0 || (s.panel && dynNum(g, s.panel, 1) == 0)) continue;
         bool any = false;
         auto shape = [&](double x, double y) {
             std::string fill = s.filled ? s.colour : "none";
@@ -217,8 +254,7 @@ std::string drawBox(const GraphRecord& g) {
     for (const BoxStats& s : boxSummaries(g)) {
         const double pos = s.pos, q1 = s.q[0], med = s.q[1], q3 = s.q[2];
         const double mean = s.sum / s.total;
-        const double iqr = q3 - q1, lo = std::max(s.min, q1 - 1.5 * iqr),
-                     hi = std::min(s.max, q3 + 1.5 * iqr);
+        const double lo = std::min(s.whiskerLo, q1), hi = std::max(s.whiskerHi, q3);
         const bool treated = std::fmod(pos + 10.0, 1.0) < 0.5;
         const char* colour = treated ? kTreatedColour : kControlColour;
         const double half = 0.11;
@@ -241,6 +277,11 @@ std::string drawBox(const GraphRecord& g) {
         seg(q3, 0, hi, 0);
         seg(lo, -half / 2, lo, half / 2);
         seg(hi, -half / 2, hi, half / 2);
+        for (double x : s.outliers) {
+            auto [ox, oy] = P(x, 0);
+            f.body += "<circle class=\"outlier\" cx=\"" + num(ox) + "\" cy=\"" + num(oy) +
+                      "\" r=\"2.5\" fill=\"none\" stroke=\"" + colour + "\"/>\n";
+        }
         auto [mx, my] = P(mean, 0);
         f.mark(mx, my, treated, 3);
     }

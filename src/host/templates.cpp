@@ -74,24 +74,45 @@ std::map<std::string, TableTemplate, std::less<>> buildTemplates() {
          spanned("TotalFreq", "Total", kCount, freqs),
          col("StratumWeight", "Stratum Weight", kDec4)});
 
-    std::vector<ColumnTemplate> vi{col("Variable", "Variable"), col("Obs", "Observations")};
+    std::vector<ColumnTemplate> vi{col("Variable", "Variable"), col("Level", "Level"),
+                                   col("Obs", "Observations")};
     addGroupBlocks(vi, "N");
     add("VarInfo", "Variable Information", vi);
 
-    std::vector<ColumnTemplate> svi{col("Variable", "Variable"),
+    std::vector<ColumnTemplate> svi{col("Variable", "Variable"), col("Level", "Level"),
                                     col("StratumIndex", "Stratum", kCount)};
     addGroupBlocks(svi, "N");
     add("StrataVarInfo", "Strata Variable Information", svi);
 
-    std::vector<ColumnTemplate> sd{col("Variable", "Variable"), col("Obs", "Observations")};
+    std::vector<ColumnTemplate> sd{col("Variable", "Variable"), col("Level", "Level"),
+                                   col("Obs", "Observations")};
     addDiffColumns(sd);
     add("StdDiff", "Standardized Mean Differences", sd);
 
-    std::vector<ColumnTemplate> ssd{col("Variable", "Variable"),
+    std::vector<ColumnTemplate> ssd{col("Variable", "Variable"), col("Level", "Level"),
                                     col("StratumIndex", "Stratum", kCount)};
     addDiffColumns(ssd);
     ssd.push_back(col("StratumWeight", "Stratum Weight", kDec4));
     add("StrataStdDiff", "Strata Standardized Mean Differences", ssd);
+
+    add("ECDFDiff", "eCDF Differences",
+        {col("Variable", "Variable"), col("Level", "Level"), col("Obs", "Observations"),
+         col("ECDFMean", "eCDF Mean", kDec4), col("ECDFMax", "eCDF Max", kDec4)});
+    std::vector<ColumnTemplate> ess{col("Obs", "Observations")};
+    for (auto [prefix, span] :
+         {std::pair{"Treated", SpanKind::Treated}, std::pair{"Control", SpanKind::Control}}) {
+        std::string p = prefix;
+        ess.push_back(col(p + "N", "N", kCount, span));
+        ess.push_back(col(p + "Weight", "Sum of Weights", kDec4, span));
+        ess.push_back(col(p + "ESS", "Effective Sample Size", kPct, span));
+    }
+    add("EffSampleSize", "Effective Sample Size", ess);
+    add("BalanceSummary", "Balance Summary",
+        {col("Obs", "Observations"), col("NVariables", "Rows", kCount),
+         col("MaxAbsStdDiff", "Largest |Std Diff|", kDec4), col("MaxStdDiffVariable", "Variable"),
+         col("NStdDiffOver", "Over Threshold", kCount),
+         col("NVarRatioOut", "Variance Ratios Outside", kCount),
+         col("MaxECDF", "Largest eCDF Max", kDec4), col("MaxECDFVariable", "Variable")});
 
     std::vector<ColumnTemplate> lw;
     for (auto [prefix, span] :

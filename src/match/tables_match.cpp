@@ -64,8 +64,8 @@ void defineMatchMost(VlcRun& run) {
         for (const IdVar& v : run.idVars) {
             std::string name = host::xpmstr(host::kGroupProc, 75, {v.var.name});
             if (name.size() > 32) name.resize(32);
-            host::ColumnDef c{name, name,      host::ColumnKind::Numeric, 0, {6, 5}, tmpl,
-                              dyn,  v.var.name};
+            // The best format: whole-number IDs print as integers (381, not 381.00000).
+            host::ColumnDef c{name, name, host::ColumnKind::Numeric, 0, {}, tmpl, dyn, v.var.name};
             if (v.var.type == host::VarType::Character) {
                 c.kind = host::ColumnKind::Character;
                 c.width = v.width;

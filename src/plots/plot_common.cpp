@@ -190,7 +190,7 @@ int vlcpset(VlcRun& run) {
     if (run.plotStdDiff) {
         bool replaced = false;
         for (const BalanceRow& r : balanceRows(run))
-            run.stdDiffTicks += tickLabel(r.label, &replaced);
+            run.stdDiffTicks += tickLabel(r.named(), &replaced);
         if (replaced) {
             host::xpmlog(host::kGroupProc, 221);
             run.raise(4);

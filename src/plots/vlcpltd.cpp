@@ -33,6 +33,8 @@ void axisDynamics(const VlcRun& run, PlotGraph& g, int n, double limit) {
     g.dyn("_YMax", static_cast<double>(n + 1));
     g.dyn("_DMin", -run.stdDiffRef);
     g.dyn("_DMax", run.stdDiffRef);
+    // Reference lines at the balance threshold of the summary table.
+    g.dyn("_RefLine", run.balance.settings.stdDiffThreshold);
 }
 
 } // namespace
@@ -77,7 +79,8 @@ int vlcpltd(VlcRun& run) {
         auto value = [&](int set) {
             const SlotStats& st = b.sets[set].slots[static_cast<std::size_t>(slot)];
             if (!rows[static_cast<std::size_t>(i)].binary) return st.z;
-            return (st.g[kTreated].mean - st.g[kControl].mean) / binaryDivisor(run, slot);
+            const double d = st.g[kTreated].mean - st.g[kControl].mean;
+            return rows[static_cast<std::size_t>(i)].difference(d) / binaryDivisor(run, slot);
         };
         if (rows[static_cast<std::size_t>(i)].binary && std::isnan(binaryDivisor(run, slot)))
             continue;
@@ -112,7 +115,8 @@ int vlcplsd(VlcRun& run) {
         for (int k = 1; k <= nStrata; ++k) {
             const StratumSlot& st =
                 b.strata[static_cast<std::size_t>(k)][static_cast<std::size_t>(row.slot)];
-            double z = row.binary ? (st.mean[kTreated] - st.mean[kControl]) / d : st.z;
+            double z =
+                row.binary ? row.difference(st.mean[kTreated] - st.mean[kControl]) / d : st.z;
             g.row({static_cast<double>(i + 1), z, kPlotNaN, static_cast<double>(k)});
             ++added;
         }

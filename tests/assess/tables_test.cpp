@@ -31,8 +31,9 @@ TEST(TableDefinitions, DefaultColumnsWithoutWeightsOrStrata) {
                      "TreatedMax", "ControlFreq", "ControlMean", "ControlStdDev", "ControlMin",
                      "ControlMax", "MeanDiff"}));
     EXPECT_EQ(a.run.tabPsInfo.templatePath, "Stat.Velloc.PSInfo");
-    EXPECT_EQ(columnNames(a.run.tabStdDiff), (Names{"Variable", "Obs", "MeanDiff", "StdDev",
-                                                    "StdDiff", "PctReduction", "VarianceRatio"}));
+    EXPECT_EQ(columnNames(a.run.tabStdDiff),
+              (Names{"Variable", "Level", "Obs", "MeanDiff", "StdDev", "StdDiff", "PctReduction",
+                     "VarianceRatio"}));
     EXPECT_EQ(dynamic(a.run.tabVarInfo.dynamics, "_TreatedEnd"), "TreatedMax");
     EXPECT_EQ(dynamic(a.run.tabStdDiff.dynamics, "_allObs"), "1");
     EXPECT_EQ(dynamic(a.run.tabStdDiff.dynamics, "_allObsCont"), "0");
@@ -52,8 +53,9 @@ TEST(TableDefinitions, OnlyClassVariablesHaveNoExtremes) {
     a.run.weightType = 124;
     vlcxods(a.run);
     EXPECT_EQ(columnNames(a.run.tabVarInfo),
-              (Names{"Variable", "Obs", "TreatedN", "TreatedWeight", "TreatedMean", "TreatedStdDev",
-                     "ControlN", "ControlWeight", "ControlMean", "ControlStdDev", "MeanDiff"}));
+              (Names{"Variable", "Level", "Obs", "TreatedN", "TreatedWeight", "TreatedMean",
+                     "TreatedStdDev", "ControlN", "ControlWeight", "ControlMean", "ControlStdDev",
+                     "MeanDiff"}));
     EXPECT_EQ(dynamic(a.run.tabVarInfo.dynamics, "_TreatedEnd"), "TreatedStdDev");
     EXPECT_EQ(dynamic(a.run.tabVarInfo.dynamics, "_ControlEnd"), "ControlStdDev");
     EXPECT_EQ(dynamic(a.run.tabStdDiff.dynamics, "_allObs"), "0");
@@ -69,9 +71,9 @@ TEST(TableDefinitions, StrataTablesAndOwnDeviation) {
               (Names{"StratumIndex", "LowerPS", "UpperPS", "TreatedFreq", "ControlFreq",
                      "TotalFreq", "StratumWeight"}));
     EXPECT_EQ(columnNames(a.run.tabStrataStdDiff),
-              (Names{"Variable", "StratumIndex", "MeanDiff", "StdDev", "StdDiff", "PctReduction",
-                     "VarianceRatio", "StratumWeight"}));
-    EXPECT_EQ(columnNames(a.run.tabStrataVarInfo)[1], "StratumIndex");
+              (Names{"Variable", "Level", "StratumIndex", "MeanDiff", "StdDev", "StdDiff",
+                     "PctReduction", "VarianceRatio", "StratumWeight"}));
+    EXPECT_EQ(columnNames(a.run.tabStrataVarInfo)[2], "StratumIndex");
     EXPECT_EQ(dynamic(a.run.tabStdDiff.dynamics, "_allObs"), "0");
     EXPECT_EQ(a.run.strataOwnSd, 1);
 
@@ -183,6 +185,58 @@ TEST(BalanceTables, VarInfoRows) {
     EXPECT_DOUBLE_EQ(num(*t, 6, "TreatedStdDev"), 0.4);
     EXPECT_NEAR(num(*t, 6, "MeanDiff"), -0.3, 1e-15);
     EXPECT_TRUE(std::isnan(num(*t, 6, "TreatedMin")));
+}
+
+TEST(TableDefinitions, LevelColumnOnlyWithClassVariables) {
+    AssessRun a;
+    a.run.assessClass.clear();
+    a.run.nAssessClass2 = 0;
+    a.run.nStrataReq = 3;
+    vlcxods(a.run);
+    for (const host::TableDefinition* d :
+         {&a.run.tabVarInfo, &a.run.tabStdDiff, &a.run.tabStrataVarInfo, &a.run.tabStrataStdDiff})
+        EXPECT_LT(d->columnIndex("Level"), 0) << d->name;
+    EXPECT_EQ(columnNames(a.run.tabStdDiff)[1], "Obs");
+}
+
+// Rows of g with LEVELS=ALL: the first level's row as before, then the second level's with
+// proportions 1 - p, differences of the opposite sign and the same deviation and ratio.
+TEST(BalanceTables, EveryLevelLabelled) {
+    AssessRun a;
+    a.run.assessPs = -1; // rows: x, g = a, g = b
+    a.run.balance.settings.allLevels = true;
+    a.run.assessLevel1 = {"a"};
+    a.run.assessLevel2 = {"b"};
+    const int g = a.run.balance.binSlot(0);
+    a.setGroups(kAllObs, 0, 3.0, 4.0, 2.0, 4.0);
+    a.setGroups(kAllObs, g, 0.2, 0.16, 0.5, 0.25); // s = sqrt(0.205)
+    a.setGroups(kRegion, g, 0.4, 0.24, 0.5, 0.25);
+    vlccdff(a.run);
+    vlcxods(a.run);
+    vlctinf(a.run);
+    vlctdif(a.run);
+    const host::TableInstance* vi = a.sink->find("VarInfo");
+    const host::TableInstance* sd = a.sink->find("StdDiff");
+    ASSERT_NE(vi, nullptr);
+    ASSERT_NE(sd, nullptr);
+    ASSERT_EQ(sd->rows.size(), 6u); // 3 rows x 2 sets
+    EXPECT_EQ(text(*sd, 0, "Level"), "");
+    EXPECT_EQ(text(*sd, 2, "Variable"), "g");
+    EXPECT_EQ(text(*sd, 2, "Level"), "a");
+    EXPECT_EQ(text(*sd, 4, "Level"), "b");
+    EXPECT_EQ(text(*vi, 4, "Level"), "b");
+    const double s = std::sqrt((0.16 + 0.25) / 2);
+    EXPECT_NEAR(num(*sd, 2, "StdDiff"), -0.3 / s, 1e-12);
+    EXPECT_NEAR(num(*sd, 4, "StdDiff"), 0.3 / s, 1e-12);
+    EXPECT_NEAR(num(*sd, 4, "MeanDiff"), 0.3, 1e-15);
+    EXPECT_DOUBLE_EQ(num(*sd, 4, "StdDev"), num(*sd, 2, "StdDev"));
+    EXPECT_DOUBLE_EQ(num(*sd, 5, "PctReduction"), num(*sd, 3, "PctReduction"));
+    EXPECT_NEAR(num(*sd, 5, "PctReduction"), 100.0 * (0.3 - 0.1) / 0.3, 1e-9);
+    EXPECT_DOUBLE_EQ(num(*sd, 5, "VarianceRatio"), num(*sd, 3, "VarianceRatio"));
+    EXPECT_NEAR(num(*vi, 4, "TreatedMean"), 0.8, 1e-15);
+    EXPECT_NEAR(num(*vi, 4, "ControlMean"), 0.5, 1e-15);
+    EXPECT_NEAR(num(*vi, 4, "TreatedStdDev"), 0.4, 1e-15);
+    EXPECT_NEAR(num(*vi, 5, "MeanDiff"), 0.1, 1e-15);
 }
 
 TEST(BalanceTables, LargestWeightsShorterTreatedList) {

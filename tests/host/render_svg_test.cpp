@@ -112,6 +112,60 @@ TEST(RenderSvg, WeightCloudReferenceLines) {
     EXPECT_EQ(count(renderGraphSvg(g), "stroke=\"#c00000\""), 2u);
 }
 
+GraphRecord stdDiff(std::vector<Dynamic> dynamics) {
+    GraphRecord g;
+    g.name = "StdDiffPlot";
+    g.phantom.name = "StdDiffPhnt";
+    for (const char* c : {"XVar", "XAllObsMean", "XRegionMean", "XRegionWgtMean", "XMatchMean",
+                          "XMatchWgtMean", "XStrMean"})
+        g.phantom.addColumn(column(c));
+    g.phantom.dynamics = {{"_XMin", -1.0},
+                          {"_XMax", 1.0},
+                          {"_YMin", 0.0},
+                          {"_YMax", 2.0},
+                          {"_YTicks", std::string("'age'")}};
+    for (Dynamic& d : dynamics)
+        g.phantom.dynamics.push_back(std::move(d));
+    g.columns.reset(g.phantom);
+    g.columns.addRow({1.0, 0.8, 0.6, 0.05, NAN, NAN, NAN});
+    g.columns.addRow({NAN, NAN, NAN, NAN, NAN, NAN, NAN});
+    g.data.definition = &g.phantom;
+    return g;
+}
+
+// NODETAILS clears the panel flags of the sets between the first and the final one: their
+// marks and legend keys go, even though the phantom still holds their values.
+TEST(RenderSvg, StdDiffPlotDrawsOnlyTheFlaggedSets) {
+    const std::string all =
+        renderGraphSvg(stdDiff({{"_Region", std::int64_t{1}}, {"_RegionWgt", std::int64_t{1}}}));
+    EXPECT_EQ(count(all, "class=\"mark\""), 6u); // three marks and three legend keys
+    EXPECT_NE(all.find(">Region<"), std::string::npos);
+    const std::string final =
+        renderGraphSvg(stdDiff({{"_Region", std::int64_t{0}}, {"_RegionWgt", std::int64_t{1}}}));
+    EXPECT_EQ(count(final, "class=\"mark\""), 4u);
+    EXPECT_EQ(final.find(">Region<"), std::string::npos);
+    EXPECT_NE(final.find(">Weighted<"), std::string::npos);
+}
+
+// The threshold lines stand at -t and +t: with the axis from -1.05 to 1.05 over the plot
+// width, both lie symmetric about the zero line; none are drawn beyond the axis.
+TEST(RenderSvg, StdDiffPlotThresholdLines) {
+    EXPECT_EQ(count(renderGraphSvg(stdDiff({})), "#b2182b"), 0u);
+    const std::string svg = renderGraphSvg(stdDiff({{"_RefLine", 0.1}}));
+    ASSERT_EQ(count(svg, "#b2182b"), 2u);
+    auto xOf = [&](std::size_t from) {
+        std::size_t at = svg.rfind("<line x1=\"", svg.find("#b2182b", from));
+        return std::stod(svg.substr(at + 10));
+    };
+    const std::size_t first = svg.find("#b2182b");
+    const double left = xOf(0), right = xOf(first + 1);
+    const std::size_t zeroAt = svg.rfind("<line x1=\"", svg.find("stroke-dasharray=\"4 3\""));
+    const double zero = std::stod(svg.substr(zeroAt + 10));
+    EXPECT_LT(left, zero);
+    EXPECT_NEAR(zero - left, right - zero, 0.02);
+    EXPECT_EQ(count(renderGraphSvg(stdDiff({{"_RefLine", 2.0}})), "#b2182b"), 0u);
+}
+
 TEST(RenderSvg, CdfCurvesAreDecimatedButEndAtOneHundred) {
     GraphRecord g;
     g.name = "CDFPlot";
@@ -172,6 +226,25 @@ TEST(RenderSvg, BoxQuartilesAreWeightedAndExactForHugeBoxes) {
     EXPECT_NE(ws.find("class=\"box\" x=\"150\""), std::string::npos) << ws;
     EXPECT_NE(ws.find("width=\"460\""), std::string::npos);
     EXPECT_NE(ws.find("<line x1=\"610\""), std::string::npos);
+}
+
+// Values 1..8 and 40: quartiles 3, 5 and 7, fences at -3 and 13. The upper whisker ends at 8,
+// the largest value inside the fence (x 242), not at the fence (x 299.5), and 40 is drawn as
+// an outlier at the axis end (x 610).
+TEST(RenderSvg, BoxWhiskersEndAtDataAndOutliersAreDrawn) {
+    GraphRecord g = box(40);
+    for (double v : {1, 2, 3, 4, 5, 6, 7, 8, 40})
+        g.columns.addRow({1.15, std::string("1"), v, 1.0, 1.0});
+    const std::string svg = renderGraphSvg(g);
+    EXPECT_NE(svg.find("<line x1=\"242\""), std::string::npos) << svg;
+    EXPECT_EQ(svg.find("299.5"), std::string::npos);
+    EXPECT_EQ(count(svg, "class=\"outlier\""), 1u);
+    EXPECT_NE(svg.find("class=\"outlier\" cx=\"610\""), std::string::npos);
+    // Without points beyond the fences there is nothing to mark.
+    GraphRecord tight = box(40);
+    for (double v : {1, 2, 3, 4, 5, 6, 7, 8})
+        tight.columns.addRow({1.15, std::string("1"), v, 1.0, 1.0});
+    EXPECT_EQ(count(renderGraphSvg(tight), "class=\"outlier\""), 0u);
 }
 
 TEST(RenderSvg, UnknownTemplateDrawsNothing) {

@@ -358,8 +358,9 @@ TEST(StdDiffPlot, TickLabelsCutAndQuotedWithOneWarning) {
     a.run.analysisVars[0].name = "o'brien_abcdefghijklmnopq"; // 25 characters
     a.run.classVars[0].var.name = "it's";
     vlcpset(a.run);
-    // First 20 characters, quotes made double, each label between single quotes.
-    EXPECT_EQ(a.run.stdDiffTicks, "'o\"brien_abcdefghijkl''it\"s'");
+    // First 20 characters, quotes made double, each label between single quotes; a CLASS row
+    // names the level it shows.
+    EXPECT_EQ(a.run.stdDiffTicks, "'o\"brien_abcdefghijkl''it\"s = A'");
     EXPECT_EQ(a.logged("single quote"), 1);
     EXPECT_EQ(a.run.status, 4);
 }
