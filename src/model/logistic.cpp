@@ -130,6 +130,45 @@ int evalPass(VlcFit* fit, bool derivs) {
     return 0;
 }
 
+// Cross products of the whole design row into fit.hessFull and the group totals, with each
+// non-intercept column shifted by its value in the first usable row: the span is unchanged,
+// and the centring of the alias screen then loses no precision to a column far from zero.
+// Also each column's range per treatment group. Non-zero when the rows cannot be rewound.
+int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
+              std::vector<double> (&hi)[2], std::vector<double>& shift) {
+    const int D = fit.D;
+    for (int g = 0; g < 2; ++g) {
+        lo[g].assign(static_cast<std::size_t>(D), HUGE_VAL);
+        hi[g].assign(static_cast<std::size_t>(D), -HUGE_VAL);
+    }
+    std::vector<int> all(static_cast<std::size_t>(D));
+    for (int j = 0; j < D; ++j)
+        all[j] = j;
+    fit.m = D;
+    sizeWork(&fit, D);
+    if (fit.rows->rewind() != 0) return 1;
+    std::int64_t left = fit.nRecords;
+    for (;;) {
+        const int nb = readBlock(&fit, left, all.data(), D);
+        if (nb <= 0) break;
+        for (int i = 0; i < nb; ++i) {
+            const int g = static_cast<int>(fit.blockY[i]);
+            res.total[g] += fit.blockW[i];
+            double* x = fit.blockX.data() + static_cast<std::size_t>(i) * D;
+            if (shift.empty()) shift.assign(x, x + D);
+            for (int j = 1; j < D; ++j) {
+                lo[g][j] = std::min(lo[g][j], x[j]);
+                hi[g][j] = std::max(hi[g][j], x[j]);
+                x[j] -= shift[j];
+            }
+            cblas_dscal(D, std::sqrt(fit.blockW[i]), x, 1);
+        }
+        cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, D, nb, 1.0, fit.blockX.data(), D, 1.0,
+                    fit.hessFull.data(), D);
+    }
+    return 0;
+}
+
 // Names every non-constant column that alone separates the treatment groups: all its
 // control values on one side of all its treated values (touching: quasi-completely). The
 // likelihood then has no finite maximum, whatever the other columns do.
@@ -185,41 +224,8 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
     fit.rows = &rows;
     fit.nRecords = nRecords;
 
-    // Cross products of the whole design row and the group totals, with each non-intercept
-    // column shifted by its value in the first usable row: the span is unchanged, and the
-    // centring below then loses no precision to a column far from zero.
     std::vector<double> lo[2], hi[2], shift;
-    for (int g = 0; g < 2; ++g) {
-        lo[g].assign(static_cast<std::size_t>(D), HUGE_VAL);
-        hi[g].assign(static_cast<std::size_t>(D), -HUGE_VAL);
-    }
-    {
-        std::vector<int> all(static_cast<std::size_t>(D));
-        for (int j = 0; j < D; ++j)
-            all[j] = j;
-        fit.m = D;
-        sizeWork(&fit, D);
-        if (rows.rewind() != 0) return res.rc = 1;
-        std::int64_t left = nRecords;
-        for (;;) {
-            const int nb = readBlock(&fit, left, all.data(), D);
-            if (nb <= 0) break;
-            for (int i = 0; i < nb; ++i) {
-                const int g = static_cast<int>(fit.blockY[i]);
-                res.total[g] += fit.blockW[i];
-                double* x = fit.blockX.data() + static_cast<std::size_t>(i) * D;
-                if (shift.empty()) shift.assign(x, x + D);
-                for (int j = 1; j < D; ++j) {
-                    lo[g][j] = std::min(lo[g][j], x[j]);
-                    hi[g][j] = std::max(hi[g][j], x[j]);
-                    x[j] -= shift[j];
-                }
-                cblas_dscal(D, std::sqrt(fit.blockW[i]), x, 1);
-            }
-            cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, D, nb, 1.0, fit.blockX.data(), D,
-                        1.0, fit.hessFull.data(), D);
-        }
-    }
+    if (crossPass(fit, res, lo, hi, shift)) return res.rc = 1;
     if (fit.readError) return res.readError = true, res.rc = 1;
     if (res.total[0] <= kPositiveTotal || res.total[1] <= kPositiveTotal) {
         host::xpmlog(host::kGroupProc, 224);
