@@ -2,9 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <string>
-
-#include "host/sweep.h"
 
 namespace velloc {
 
@@ -12,10 +9,6 @@ namespace {
 
 // Effects crossing more CLASS variables than this are not screened (2^n subsets).
 constexpr int kMaxClassFactors = 20;
-
-std::size_t packedSize(std::int64_t n) {
-    return static_cast<std::size_t>(n) * static_cast<std::size_t>(n + 1) / 2;
-}
 
 // An effect as the screen sees it: its CLASS variables in column order (the last varying
 // fastest) and its continuous monomial, a sorted multiset of continuous variables.
@@ -40,71 +33,18 @@ EffectShape shapeOf(const ModelDesc& m, const EffectSpec& e) {
     return s;
 }
 
-// Exact screen of one effect's columns. U, the span of the earlier columns restricted to
-// functions of this effect's CLASS variables S, is the sum of the spaces V_Q of functions of
-// c_Q over the down-closed family `in` of subsets Q of S (the conditional expectations of
-// the uniform product measure commute, so the earlier spans meet V_S in exactly that sum).
-// Column e_j is redundant iff P e_j lies in the span of P e_0..P e_{j-1}, P the orthogonal
-// projector onto U's complement; P is its own Gram matrix, so sweeping it in column order
-// marks the redundant columns.
-void sweepScreen(const std::vector<int>& nLev, const std::vector<unsigned char>& in, std::int64_t w,
-                 unsigned char* flags) {
-    const int s = static_cast<int>(nLev.size());
-    const unsigned full = (1u << s) - 1u;
-    // P = sum over Q not in the family of the ANOVA component A_Q
-    //   = sum over Q' of c(Q') E_Q', c(Q') = sum_{Q >= Q', Q not in family} (-1)^|Q - Q'|.
-    std::vector<double> coef(static_cast<std::size_t>(full) + 1, 0.0), inv(coef.size(), 1.0);
-    for (unsigned q1 = 0; q1 <= full; ++q1) {
-        for (unsigned q = q1;; q = (q + 1) | q1) {
-            if (!in[q]) coef[q1] += (__builtin_popcount(q ^ q1) & 1) ? -1.0 : 1.0;
-            if (q == full) break;
-        }
-        for (int v = 0; v < s; ++v)
-            if (!(q1 >> v & 1u)) inv[q1] /= nLev[static_cast<std::size_t>(v)];
-    }
-    // Level tuple of each column: the last CLASS variable varies fastest.
-    std::vector<int> tuple(static_cast<std::size_t>(w * s));
-    for (std::int64_t j = 0; j < w; ++j) {
-        std::int64_t r = j;
-        for (int v = s - 1; v >= 0; --v) {
-            tuple[static_cast<std::size_t>(j * s + v)] = static_cast<int>(r % nLev[v]);
-            r /= nLev[v];
-        }
-    }
-    std::vector<double> p(packedSize(w));
-    for (std::int64_t i = 0; i < w; ++i)
-        for (std::int64_t j = 0; j <= i; ++j) {
-            unsigned same = 0;
-            for (int v = 0; v < s; ++v)
-                if (tuple[static_cast<std::size_t>(i * s + v)] ==
-                    tuple[static_cast<std::size_t>(j * s + v)])
-                    same |= 1u << v;
-            double x = 0.0;
-            for (unsigned q1 = same;; q1 = (q1 - 1) & same) { // every subset of `same`
-                x += coef[q1] * inv[q1];
-                if (q1 == 0) break;
-            }
-            p[packedSize(i) + static_cast<std::size_t>(j)] = x;
-        }
-    std::vector<double> diag(static_cast<std::size_t>(w));
-    for (std::int64_t i = 0; i < w; ++i)
-        diag[static_cast<std::size_t>(i)] = p[packedSize(i) + static_cast<std::size_t>(i)];
-    std::string status(static_cast<std::size_t>(w), '0');
-    const int n = static_cast<int>(w);
-    for (int k = 0; k < n; ++k) {
-        // A column P annihilates is in U outright; the relative test cannot see that.
-        if (diag[static_cast<std::size_t>(k)] <= 1e-12) continue;
-        host::zsweep(p.data(), n, k, 1e-8, diag.data(), status.data());
-    }
-    for (std::int64_t j = 0; j < w; ++j)
-        flags[j] = status[static_cast<std::size_t>(j)] == '0';
-}
-
-// Corner-point rule for wide effects: a column is redundant when the CLASS variables not at
-// their last level form a set of the family (the randomized tests check it against the
-// sweep).
-void cornerScreen(const std::vector<int>& nLev, const std::vector<unsigned char>& in,
-                  std::int64_t w, unsigned char* flags) {
+// Marks the redundant columns of one effect with CLASS variables S (level counts nLev, the
+// last varying fastest), given the family `in` of subsets Q of S whose functions of c_Q the
+// earlier columns span. (The earlier effects T span every function of c_T; the conditional
+// expectations of the uniform product measure commute, so their sum meets the functions of
+// c_S in exactly the sum over the down-closed family of the S n T.) Column l is redundant
+// iff the variables not at their last level in l form a set of the family: expanding each
+// last-level indicator as 1 minus the others writes e_l as a function of c_Q in the span plus
+// columns that come before l in the column order; and the columns kept number
+// sum over Q outside the family of prod (n_v - 1), the dimension left, so none of them is
+// redundant.
+void markRedundant(const std::vector<int>& nLev, const std::vector<unsigned char>& in,
+                   std::int64_t w, unsigned char* flags) {
     const int s = static_cast<int>(nLev.size());
     for (std::int64_t j = 0; j < w; ++j) {
         std::int64_t r = j;
@@ -119,7 +59,7 @@ void cornerScreen(const std::vector<int>& nLev, const std::vector<unsigned char>
 
 } // namespace
 
-std::vector<unsigned char> structuralAliases(const ModelDesc& model, std::int64_t sweepWidth) {
+std::vector<unsigned char> structuralAliases(const ModelDesc& model) {
     const int D = model.layout.D;
     // Only a layout built from the registered effects can be screened.
     const auto& effects = model.modelDef.effects;
@@ -171,11 +111,7 @@ std::vector<unsigned char> structuralAliases(const ModelDesc& model, std::int64_
         std::vector<int> nLev;
         for (int c : sh.cls)
             nLev.push_back(model.levels[static_cast<std::size_t>(c)].count());
-        // The sweep costs O(w^3); wide effects take the closed form.
-        if (w <= sweepWidth)
-            sweepScreen(nLev, in, w, flags);
-        else
-            cornerScreen(nLev, in, w, flags);
+        markRedundant(nLev, in, w, flags);
     }
     return aliased;
 }

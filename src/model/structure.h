@@ -1,6 +1,5 @@
 // Design columns that the parameterisation itself makes redundant.
 #pragma once
-#include <cstdint>
 #include <vector>
 
 #include "model/levelize.h"
@@ -13,8 +12,6 @@ namespace velloc {
 // the earlier effects with the same continuous factors, over the levels of its own CLASS
 // variables, so the cost follows the effect's width and not the number of level combinations.
 // Returns an empty vector only for a layout that does not belong to the registered effects.
-// Effects wider than sweepWidth columns take a closed-form rule in place of the sweep.
-std::vector<unsigned char> structuralAliases(const ModelDesc& model,
-                                             std::int64_t sweepWidth = 2048);
+std::vector<unsigned char> structuralAliases(const ModelDesc& model);
 
 } // namespace velloc
