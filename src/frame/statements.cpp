@@ -68,9 +68,11 @@ void unite(std::vector<int>& into, const std::vector<int>& from) {
         if (std::find(into.begin(), into.end(), v) == into.end()) into.push_back(v);
 }
 
+// A crossing is the product of its factors, so a repeated variable stays: x*x is x squared.
+// (A repeated CLASS variable collapses later, once the CLASS list is known.)
 Effect cross(const Effect& a, const Effect& b) {
     Effect e = a;
-    unite(e.vars, b.vars);
+    e.vars.insert(e.vars.end(), b.vars.begin(), b.vars.end());
     unite(e.nested, b.nested);
     return e;
 }

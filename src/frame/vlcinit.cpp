@@ -153,7 +153,21 @@ void treatmentAndScore(VlcRun& run) {
 
 void analysisVariables(VlcRun& run) {
     if (run.psSupplied || !run.psmodel) return;
-    run.effects = run.psmodel->effects;
+    // An indicator squared is itself: a CLASS variable repeated in a crossing counts once
+    // (c*c is c, x*c*c is x*c), and an effect that then repeats an earlier one adds nothing.
+    // A repeated continuous variable stays, as its power.
+    run.effects.clear();
+    for (Effect e : run.psmodel->effects) {
+        for (std::vector<int>* list : {&e.vars, &e.nested}) {
+            std::vector<int> kept;
+            for (int v : *list)
+                if (classIndex(run, v) < 0 || std::find(kept.begin(), kept.end(), v) == kept.end())
+                    kept.push_back(v);
+            *list = std::move(kept);
+        }
+        if (std::find(run.effects.begin(), run.effects.end(), e) == run.effects.end())
+            run.effects.push_back(std::move(e));
+    }
     for (const Effect& e : run.effects) {
         std::vector<int> all = e.vars;
         all.insert(all.end(), e.nested.begin(), e.nested.end());

@@ -69,6 +69,21 @@ int zlevmod(ModelDesc& m, const ModelSpec& modelDef) {
             }
     }
     m.modelDef = modelDef;
+    // An indicator squared is itself: a CLASS variable repeated within an effect counts once.
+    for (auto& e : m.modelDef.effects) {
+        std::vector<int> seen;
+        for (auto* list : {&e.crossed, &e.nested})
+            list->erase(std::remove_if(list->begin(), list->end(),
+                                       [&](const FactorRef& f) {
+                                           if (!f.isClass) return false;
+                                           if (std::find(seen.begin(), seen.end(), f.index) !=
+                                               seen.end())
+                                               return true;
+                                           seen.push_back(f.index);
+                                           return false;
+                                       }),
+                        list->end());
+    }
     m.levels.assign(static_cast<std::size_t>(nClass), ClassLevels{});
     m.levelIdx.assign(static_cast<std::size_t>(nClass), -1);
     m.contVals.assign(static_cast<std::size_t>(modelDef.nCont), 0.0);

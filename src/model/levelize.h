@@ -10,10 +10,11 @@
 //   zlevrgx(model, model.contVals.data(), model.levelIdx.data(), row)   its D design values.
 //
 // Design columns: column 0 is the intercept (1); then each effect in the order given. An
-// effect is a product of factors: a continuous factor contributes its value, a CLASS factor
-// one 0/1 indicator per level, so a CLASS main effect has one column per level in level
-// order and a crossing has the products of its factors' columns (the last factor varying
-// fastest). Columns that are combinations of earlier ones are left for the fit to alias.
+// effect is a product of factors: a continuous factor contributes its value (repeated, its
+// power: x*x is x squared), a CLASS factor one 0/1 indicator per level (repeated, once), so a CLASS
+// main effect has one column per level in level order and a crossing has the products of its
+// factors' columns (the last factor varying fastest). Columns that are combinations of earlier ones
+// are left for the fit to alias.
 #pragma once
 #include <cstdint>
 #include <string>

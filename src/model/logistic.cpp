@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
 
 #include "host/messages.h"
 #include "host/missing.h"
@@ -58,8 +59,9 @@ int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
         if (k < 0 || k > 1 || !(w > 0.0) || anyMissing(rec + kRowDesign, fit->D)) continue;
         double* x = fit->blockX.data() + static_cast<std::size_t>(nb) * ncols;
         x[0] = 1.0;
+        const bool centred = fit->centre.size() == static_cast<std::size_t>(fit->D);
         for (int j = 1; j < ncols; ++j)
-            x[j] = rec[kRowDesign + cols[j]];
+            x[j] = rec[kRowDesign + cols[j]] - (centred ? fit->centre[cols[j]] : 0.0);
         fit->blockW[nb] = w;
         fit->blockY[nb] = k;
         ++nb;
@@ -128,6 +130,62 @@ int evalPass(VlcFit* fit, bool derivs) {
     return 0;
 }
 
+// Cross products of the whole design row into fit.hessFull and the group totals, with each
+// non-intercept column shifted by its value in the first usable row: the span is unchanged,
+// and the centring of the alias screen then loses no precision to a column far from zero.
+// Also each column's range per treatment group. Non-zero when the rows cannot be rewound.
+int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
+              std::vector<double> (&hi)[2], std::vector<double>& shift) {
+    const int D = fit.D;
+    for (int g = 0; g < 2; ++g) {
+        lo[g].assign(static_cast<std::size_t>(D), HUGE_VAL);
+        hi[g].assign(static_cast<std::size_t>(D), -HUGE_VAL);
+    }
+    std::vector<int> all(static_cast<std::size_t>(D));
+    for (int j = 0; j < D; ++j)
+        all[j] = j;
+    fit.m = D;
+    sizeWork(&fit, D);
+    if (fit.rows->rewind() != 0) return 1;
+    std::int64_t left = fit.nRecords;
+    for (;;) {
+        const int nb = readBlock(&fit, left, all.data(), D);
+        if (nb <= 0) break;
+        for (int i = 0; i < nb; ++i) {
+            const int g = static_cast<int>(fit.blockY[i]);
+            res.total[g] += fit.blockW[i];
+            double* x = fit.blockX.data() + static_cast<std::size_t>(i) * D;
+            if (shift.empty()) shift.assign(x, x + D);
+            for (int j = 1; j < D; ++j) {
+                lo[g][j] = std::min(lo[g][j], x[j]);
+                hi[g][j] = std::max(hi[g][j], x[j]);
+                x[j] -= shift[j];
+            }
+            cblas_dscal(D, std::sqrt(fit.blockW[i]), x, 1);
+        }
+        cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, D, nb, 1.0, fit.blockX.data(), D, 1.0,
+                    fit.hessFull.data(), D);
+    }
+    return 0;
+}
+
+// Names every non-constant column that alone separates the treatment groups: all its
+// control values on one side of all its treated values (touching: quasi-completely). The
+// likelihood then has no finite maximum, whatever the other columns do.
+template <class Name>
+void noteSeparation(const std::vector<double> (&lo)[2], const std::vector<double> (&hi)[2], int D,
+                    const Name& columnName) {
+    for (int k = 1; k < D; ++k) {
+        if (std::min(lo[0][k], lo[1][k]) == std::max(hi[0][k], hi[1][k])) continue;
+        const char* how = nullptr;
+        if (hi[0][k] < lo[1][k] || hi[1][k] < lo[0][k])
+            how = "completely";
+        else if (hi[0][k] <= lo[1][k] || hi[1][k] <= lo[0][k])
+            how = "quasi-completely";
+        if (how) host::xpmlog(host::kGroupProc, 911, {columnName(k), how});
+    }
+}
+
 } // namespace
 
 int fentry(VlcFit* fit) {
@@ -153,7 +211,8 @@ int centry(VlcFit* fit) {
 }
 
 int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
-                const std::vector<unsigned char>& expectedAliases) {
+                const std::vector<unsigned char>& expectedAliases,
+                const std::vector<std::string>& names) {
     res = FitResult{};
     res.D = D;
     if (D < 1 || rows.recordDoubles() < kRowDesign + D) return res.rc = 1;
@@ -165,35 +224,26 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
     fit.rows = &rows;
     fit.nRecords = nRecords;
 
-    // Cross products of the whole design row and the group totals.
-    {
-        std::vector<int> all(static_cast<std::size_t>(D));
-        for (int j = 0; j < D; ++j)
-            all[j] = j;
-        fit.m = D;
-        sizeWork(&fit, D);
-        if (rows.rewind() != 0) return res.rc = 1;
-        std::int64_t left = nRecords;
-        for (;;) {
-            const int nb = readBlock(&fit, left, all.data(), D);
-            if (nb <= 0) break;
-            for (int i = 0; i < nb; ++i) {
-                res.total[static_cast<int>(fit.blockY[i])] += fit.blockW[i];
-                cblas_dscal(D, std::sqrt(fit.blockW[i]),
-                            fit.blockX.data() + static_cast<std::size_t>(i) * D, 1);
-            }
-            cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, D, nb, 1.0, fit.blockX.data(), D,
-                        1.0, fit.hessFull.data(), D);
-        }
-    }
+    std::vector<double> lo[2], hi[2], shift;
+    if (crossPass(fit, res, lo, hi, shift)) return res.rc = 1;
     if (fit.readError) return res.readError = true, res.rc = 1;
     if (res.total[0] <= kPositiveTotal || res.total[1] <= kPositiveTotal) {
         host::xpmlog(host::kGroupProc, 224);
         return res.rc = 1;
     }
     const double p1 = res.total[1] / (res.total[0] + res.total[1]);
+    // Weighted column means from the shifted sums (row 0 of the cross-products).
+    fit.centre.assign(static_cast<std::size_t>(D), 0.0);
+    for (int j = 1; j < D; ++j)
+        fit.centre[j] = shift[j] + fit.hessFull[static_cast<std::size_t>(j) * D] / fit.hessFull[0];
+    auto columnName = [&](int k) {
+        return static_cast<std::size_t>(k) < names.size() ? names[k]
+                                                          : "column " + std::to_string(k);
+    };
 
     // Alias screening: a column whose pivot is refused depends on the columns before it.
+    // The intercept is swept first, so the tolerance applies to each column's remaining
+    // variance relative to its own centred variance, whatever its distance from zero.
     std::vector<double> cross(packedSize(D)), diag(static_cast<std::size_t>(D));
     for (int i = 0; i < D; ++i) {
         for (int j = 0; j <= i; ++j)
@@ -201,22 +251,32 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
         diag[i] = cross[packedSize(i) + i];
     }
     std::string sweepStatus(static_cast<std::size_t>(D), '0');
-    for (int k = 0; k < D; ++k)
+    host::zsweep(cross.data(), D, 0, 1e-8, diag.data(), sweepStatus.data());
+    for (int i = 1; i < D; ++i)
+        diag[i] = cross[packedSize(i) + i];
+    for (int k = 1; k < D; ++k)
         host::zsweep(cross.data(), D, k, 1e-8, diag.data(), sweepStatus.data());
     fit.freeCols.assign(1, 0);
+    std::string aliasedNames;
+    std::vector<int> constant;
     for (int k = 1; k < D; ++k) {
         if (sweepStatus[k] == '0') {
             res.aliased[k - 1] = 1;
             ++res.nAliased;
             if (static_cast<std::size_t>(k) < expectedAliases.size() && expectedAliases[k])
                 continue;
-            if (!res.warned233) host::xpmlog(host::kGroupProc, 233);
+            aliasedNames += (aliasedNames.empty() ? "" : ", ") + columnName(k);
+            if (std::min(lo[0][k], lo[1][k]) == std::max(hi[0][k], hi[1][k])) constant.push_back(k);
             res.warned233 = true;
             res.status = 4;
         } else {
             fit.freeCols.push_back(k);
         }
     }
+    if (res.warned233) host::xpmlog(host::kGroupProc, 233, {aliasedNames});
+    for (int k : constant)
+        host::xpmlog(host::kGroupProc, 910, {columnName(k)});
+    noteSeparation(lo, hi, D, columnName);
 
     const int m = D - res.nAliased;
     res.m = m;
@@ -240,8 +300,13 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
         res.status = 4;
     }
 
-    for (int j = 0; j < m; ++j)
+    // Back from centred columns: the intercept absorbs every slope times its centre.
+    double intercept = fit.parm[0];
+    for (int j = 1; j < m; ++j) {
         res.coef[fit.freeCols[j]] = fit.parm[j];
+        intercept -= fit.parm[j] * fit.centre[fit.freeCols[j]];
+    }
+    res.coef[0] = intercept;
 
     // The Hessian at the estimates must be of full rank.
     std::vector<double> h = fit.hess, hdiag(static_cast<std::size_t>(m));

@@ -1,6 +1,7 @@
 // The logistic propensity score fit over model rows, and score evaluation.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "model/vlcfit.h"
@@ -37,13 +38,14 @@ struct FitResult {
 };
 
 // Fits the logistic model of the treatment indicator on the D design columns of the model
-// rows (nRecords of them: fewer is a read error). Issues messages 224, 232 and 233. Throws only
-// what the row source throws.
-// expectedAliases (D flags, may be empty) marks the columns that the parameterisation makes
-// redundant: they are aliased like any other, but without the warning, since nothing in the
-// data or the model caused them.
+// rows (nRecords of them: fewer is a read error). Issues messages 224, 232, 233, 910, 911. Throws
+// only what the row source throws. expectedAliases (D flags, may be empty) marks the columns that
+// the parameterisation makes redundant: they are aliased like any other, but without the warning,
+// since nothing in the data or the model caused them. names (D texts, may be empty) name the design
+// columns in messages 233, 910 and 911.
 int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
-                const std::vector<unsigned char>& expectedAliases = {});
+                const std::vector<unsigned char>& expectedAliases = {},
+                const std::vector<std::string>& names = {});
 
 // Logit score of a design row under the coefficient vector.
 double lpsFromDesign(const double* design, const double* coef, int D);

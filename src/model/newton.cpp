@@ -25,7 +25,8 @@ int factorAll(double* factor, int m, double tau) {
 }
 
 // Step-halving line search from prev along dir. Returns 0 when a step was accepted, 1 for a
-// null step, 2 when an evaluation failed.
+// null step, 2 when an evaluation failed, 3 when the step is too small to test: the Newton
+// decrement or the step itself is rounding noise, i.e. prev is the optimum.
 int znewstp(VlcFit* fit, const std::vector<double>& dir, double fPrev, FitCallback fentry) {
     const int m = fit->m;
     double gd = 0.0;
@@ -37,7 +38,7 @@ int znewstp(VlcFit* fit, const std::vector<double>& dir, double fPrev, FitCallba
         // the optimum is what carries the estimates to full precision.
         for (int j = 0; j < m; ++j)
             fit->parm[j] = fit->prev[j] + dir[j];
-        return 1;
+        return 3;
     }
     double alpha = 2.0;
     for (;;) {
@@ -143,7 +144,7 @@ int znewrap(VlcFit* fit, const NewtonProblem& prob, double* ridge, FitCallback f
 
         const int step = znewstp(fit, dir, fPrev, fentry);
         if (step == 2) return 1;
-        if (step == 1) {
+        if (step == 1) { // the line search found no decrease
             if (nullSteps > m) return 1;
             ++nullSteps;
         } else {
@@ -151,7 +152,9 @@ int znewrap(VlcFit* fit, const NewtonProblem& prob, double* ridge, FitCallback f
         }
         fit->iterations = iter + 1;
         if (gentry(fit)) return 1;
-        if (centry(fit) == 0) {
+        // A step too small to test is convergence: the parameter test would only compare
+        // rounding noise, and fails on it when an estimate is exactly 0.
+        if (step == 3 || centry(fit) == 0) {
             if (r == 0.0) return 0;
             zhproj(fit->hess.data(), factor.data(), m);
             for (int i = 0; i < m; ++i) {

@@ -10,7 +10,8 @@ namespace velloc {
 // gradient and the packed Hessian; centry returns 1 while not converged, 0 when converged.
 // Each callback returns non-zero when it could not evaluate; znewrap then stops with 1.
 // ridge: in/out, the ridge factor in force in the last iteration.
-// Returns 0 converged, 1 iteration limit or repeated null steps, 3 ridging failed (the
+// Returns 0 converged (also when the Newton step at the current point is too small to test:
+// that point is the optimum), 1 iteration limit or repeated null steps, 3 ridging failed (the
 // previous parameters are restored), 4 Hessian not positive definite at the solution.
 int znewrap(VlcFit* fit, const NewtonProblem& prob, double* ridge, FitCallback fentry,
             FitCallback gentry, FitCallback centry);

@@ -1,24 +1,60 @@
 #include "model/structure.h"
 
+#include <algorithm>
 #include <cstdint>
-
-#include "host/sweep.h"
 
 namespace velloc {
 
 namespace {
 
-constexpr std::int64_t kMaxCombinations = 20000;
-constexpr int kRowsPerCombination = 3; // enough variation for every continuous crossing
+// Effects crossing more CLASS variables than this are not screened (2^n subsets).
+constexpr int kMaxClassFactors = 20;
 
-std::size_t packedSize(int n) {
-    return static_cast<std::size_t>(n) * (n + 1) / 2;
+// An effect as the screen sees it: its CLASS variables in column order (the last varying
+// fastest) and its continuous monomial, a sorted multiset of continuous variables.
+struct EffectShape {
+    std::vector<int> cls;
+    std::vector<int> mono;
+    std::int64_t width = 1;
+};
+
+EffectShape shapeOf(const ModelDesc& m, const EffectSpec& e) {
+    EffectShape s;
+    for (const auto* list : {&e.crossed, &e.nested})
+        for (const FactorRef& f : *list) {
+            if (!f.isClass) {
+                s.mono.push_back(f.index);
+            } else if (std::find(s.cls.begin(), s.cls.end(), f.index) == s.cls.end()) {
+                s.cls.push_back(f.index);
+                s.width *= m.levels[static_cast<std::size_t>(f.index)].count();
+            }
+        }
+    std::sort(s.mono.begin(), s.mono.end());
+    return s;
 }
 
-// A fixed generator keeps the screening deterministic from run to run.
-double nextGeneric(std::uint64_t& state) {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<double>(state >> 11) * (1.0 / 9007199254740992.0) * 2.0 - 1.0;
+// Marks the redundant columns of one effect with CLASS variables S (level counts nLev, the
+// last varying fastest), given the family `in` of subsets Q of S whose functions of c_Q the
+// earlier columns span. (The earlier effects T span every function of c_T; the conditional
+// expectations of the uniform product measure commute, so their sum meets the functions of
+// c_S in exactly the sum over the down-closed family of the S n T.) Column l is redundant
+// iff the variables not at their last level in l form a set of the family: expanding each
+// last-level indicator as 1 minus the others writes e_l as a function of c_Q in the span plus
+// columns that come before l in the column order; and the columns kept number
+// sum over Q outside the family of prod (n_v - 1), the dimension left, so none of them is
+// redundant.
+void markRedundant(const std::vector<int>& nLev, const std::vector<unsigned char>& in,
+                   std::int64_t w, unsigned char* flags) {
+    const int s = static_cast<int>(nLev.size());
+    for (std::int64_t j = 0; j < w; ++j) {
+        std::int64_t r = j;
+        unsigned notLast = 0;
+        for (int v = s - 1; v >= 0; --v) {
+            if (r % nLev[v] != nLev[v] - 1) notLast |= 1u << v;
+            r /= nLev[v];
+        }
+        flags[j] = in[notLast];
+    }
 }
 
 } // namespace
@@ -26,59 +62,57 @@ double nextGeneric(std::uint64_t& state) {
 std::vector<unsigned char> structuralAliases(const ModelDesc& model) {
     const int D = model.layout.D;
     // Only a layout built from the registered effects can be screened.
-    int width = 1;
+    const auto& effects = model.modelDef.effects;
+    std::int64_t width = 1;
     for (int w : model.layout.effectWidth)
         width += w;
-    if (D < 1 || model.layout.effectWidth.size() != model.modelDef.effects.size() || width != D)
-        return {};
-    // Only the CLASS variables of the effects vary; the others stay at their first level.
-    const std::size_t nClass = model.levels.size();
-    std::vector<unsigned char> used(nClass, 0);
-    for (const EffectSpec& e : model.modelDef.effects) {
-        for (const FactorRef& f : e.crossed)
-            if (f.isClass) used[static_cast<std::size_t>(f.index)] = 1;
-        for (const FactorRef& f : e.nested)
-            if (f.isClass) used[static_cast<std::size_t>(f.index)] = 1;
-    }
-    std::int64_t combos = 1;
-    for (std::size_t c = 0; c < nClass; ++c) {
-        if (!used[c]) continue;
-        const int n = model.levels[c].count();
-        if (n < 1) return {};
-        combos *= n;
-        if (combos > kMaxCombinations) return {};
-    }
+    if (D < 1 || model.layout.effectWidth.size() != effects.size() || width != D) return {};
 
-    std::vector<int> level(nClass, 0);
-    std::vector<double> cont(static_cast<std::size_t>(model.modelDef.nCont));
-    std::vector<double> row(static_cast<std::size_t>(D));
-    std::vector<double> cross(packedSize(D), 0.0);
-    std::uint64_t state = 0x9E3779B97F4A7C15ULL;
-    for (std::int64_t c = 0; c < combos; ++c) {
-        for (int r = 0; r < kRowsPerCombination; ++r) {
-            for (double& v : cont)
-                v = nextGeneric(state);
-            zlevrgx(model, cont.data(), level.data(), row.data());
-            for (int i = 0; i < D; ++i)
-                for (int j = 0; j <= i; ++j)
-                    cross[packedSize(i) + j] += row[i] * row[j];
-        }
-        // Next combination, the last used CLASS variable fastest.
-        for (std::size_t k = nClass; k-- > 0;) {
-            if (!used[k]) continue;
-            if (++level[k] < model.levels[k].count()) break;
-            level[k] = 0;
-        }
-    }
-    std::vector<double> diag(static_cast<std::size_t>(D));
-    for (int i = 0; i < D; ++i)
-        diag[i] = cross[packedSize(i) + i];
-    std::string status(static_cast<std::size_t>(D), '0');
-    for (int k = 0; k < D; ++k)
-        host::zsweep(cross.data(), D, k, 1e-8, diag.data(), status.data());
+    // Columns with different continuous monomials are independent as functions of the
+    // continuous values, so each effect is screened against the earlier effects of its own
+    // monomial (the intercept has the empty one), over its own CLASS variables only.
     std::vector<unsigned char> aliased(static_cast<std::size_t>(D), 0);
-    for (int k = 1; k < D; ++k)
-        aliased[k] = status[k] == '0';
+    std::vector<EffectShape> shapes;
+    for (const EffectSpec& e : effects)
+        shapes.push_back(shapeOf(model, e));
+    for (std::size_t e = 0; e < effects.size(); ++e) {
+        const EffectShape& sh = shapes[e];
+        const std::int64_t w = model.layout.effectWidth[e];
+        if (w == 0 || sh.width != w) continue;
+        const int s = static_cast<int>(sh.cls.size());
+        if (s > kMaxClassFactors) continue;
+        // The family: every subset of S that lies within S n T for an earlier effect T of
+        // the same monomial.
+        const unsigned full = (1u << s) - 1u;
+        std::vector<unsigned> tops;
+        if (sh.mono.empty()) tops.push_back(0); // the intercept
+        for (std::size_t t = 0; t < e; ++t) {
+            if (shapes[t].mono != sh.mono || model.layout.effectWidth[t] == 0) continue;
+            unsigned meet = 0;
+            for (int v = 0; v < s; ++v)
+                if (std::find(shapes[t].cls.begin(), shapes[t].cls.end(), sh.cls[v]) !=
+                    shapes[t].cls.end())
+                    meet |= 1u << v;
+            tops.push_back(meet);
+        }
+        if (tops.empty()) continue; // nothing earlier to depend on
+        std::vector<unsigned char> in(static_cast<std::size_t>(full) + 1, 0);
+        for (unsigned q = 0; q <= full; ++q)
+            for (unsigned t : tops)
+                if ((q & ~t) == 0) {
+                    in[q] = 1;
+                    break;
+                }
+        unsigned char* flags = aliased.data() + model.layout.effectStart[e];
+        if (in[full]) {
+            std::fill(flags, flags + w, 1);
+            continue;
+        }
+        std::vector<int> nLev;
+        for (int c : sh.cls)
+            nLev.push_back(model.levels[static_cast<std::size_t>(c)].count());
+        markRedundant(nLev, in, w, flags);
+    }
     return aliased;
 }
 

@@ -7,10 +7,11 @@
 namespace velloc {
 
 // Flags (one per design column) the columns that are linear combinations of earlier columns
-// whatever the data: e.g. the last level of a CLASS main effect after the intercept. They are
-// found by screening the design of every combination of the levels that occur, with generic
-// continuous values. Returns an empty vector when the combinations are too many to enumerate;
-// the caller then treats every aliased column as a data condition.
+// whatever the data: e.g. the last level of a CLASS main effect after the intercept, or every
+// column of an effect that repeats an earlier one. Each effect is screened on its own, against
+// the earlier effects with the same continuous factors, over the levels of its own CLASS
+// variables, so the cost follows the effect's width and not the number of level combinations.
+// Returns an empty vector only for a layout that does not belong to the registered effects.
 std::vector<unsigned char> structuralAliases(const ModelDesc& model);
 
 } // namespace velloc

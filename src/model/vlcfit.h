@@ -18,12 +18,16 @@ struct VlcFit {
     VlcRun* run = nullptr;          // may be null outside the procedure
 
     std::vector<int> freeCols; // design column of each parameter (freeCols[0] = 0)
-    std::vector<double> parm;  // current parameters
-    std::vector<double> prev;  // previous parameters
-    std::vector<double> grad;  // gradient
-    std::vector<double> hess;  // packed lower triangle, m(m+1)/2
-    double f = 0.0;            // objective at parm
-    double tol = 1e-6;         // relative parameter convergence
+    // Centre of each design column (its weighted mean; 0 for the intercept and when unset).
+    // The passes fit eta = parm_0 + sum parm_j (x_j - centre_j), which keeps the Hessian
+    // well conditioned for a column far from zero; the intercept is translated back after.
+    std::vector<double> centre;
+    std::vector<double> parm; // current parameters
+    std::vector<double> prev; // previous parameters
+    std::vector<double> grad; // gradient
+    std::vector<double> hess; // packed lower triangle, m(m+1)/2
+    double f = 0.0;           // objective at parm
+    double tol = 1e-6;        // relative parameter convergence
 
     // Pass work areas, sized by the first pass.
     std::vector<double> recBuf, blockX, blockW, blockY, blockEta, blockC, hessFull;

@@ -1,7 +1,9 @@
 #include "model/vlclreg.h"
 
+#include <algorithm>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include <fmt/format.h>
 
@@ -12,13 +14,65 @@
 
 namespace velloc {
 
+namespace {
+
+// Design column names for the log: the effect as written with each CLASS factor's level,
+// "x*x", "race black", "c*x A".
+std::vector<std::string> columnNames(const VlcRun& run) {
+    const ModelDesc& m = run.model;
+    std::vector<std::string> names{"Intercept"};
+    for (const EffectSpec& e : m.modelDef.effects) {
+        std::string effect;
+        std::vector<int> cls;
+        auto add = [&](const FactorRef& f, char sep) {
+            if (!effect.empty()) effect.push_back(sep);
+            if (f.isClass) {
+                effect += m.modelDef.classVars[static_cast<std::size_t>(f.index)].name;
+                cls.push_back(f.index);
+            } else if (static_cast<std::size_t>(f.index) < run.analysisVars.size()) {
+                effect += run.analysisVars[static_cast<std::size_t>(f.index)].name;
+            }
+        };
+        for (const FactorRef& f : e.crossed)
+            add(f, '*');
+        for (std::size_t i = 0; i < e.nested.size(); ++i)
+            add(e.nested[i], i ? ' ' : '(');
+        if (!e.nested.empty()) effect.push_back(')');
+        // Columns in level order, the last CLASS factor fastest (as the design lays them).
+        std::vector<int> level(cls.size(), 0);
+        const std::size_t first = names.size();
+        bool empty = false;
+        for (int c : cls)
+            empty = empty || m.levels[static_cast<std::size_t>(c)].count() == 0;
+        while (!empty) {
+            std::string n = effect;
+            for (std::size_t i = 0; i < cls.size(); ++i)
+                n += " " + levelText(m, cls[i], level[i]);
+            names.push_back(std::move(n));
+            std::size_t i = cls.size();
+            while (i > 0 &&
+                   ++level[i - 1] >= m.levels[static_cast<std::size_t>(cls[i - 1])].count())
+                level[--i] = 0;
+            if (i == 0) break;
+        }
+        const std::size_t e0 = &e - m.modelDef.effects.data();
+        if (e0 < m.layout.effectWidth.size() &&
+            names.size() - first != static_cast<std::size_t>(m.layout.effectWidth[e0]))
+            names.resize(first + static_cast<std::size_t>(std::max(m.layout.effectWidth[e0], 0)),
+                         effect);
+    }
+    return names;
+}
+
+} // namespace
+
 int vlclreg(VlcRun& run) {
     ModelRowSource* rows = run.lregRows;
     if (!rows || rows->recordDoubles() < kRowDesign + run.model.layout.D) return 1;
     // Running out of memory here is reported by the step runner, which names the phase.
     FitResult res;
-    int rc =
-        fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structuralAliases(run.model));
+    int rc = fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structuralAliases(run.model),
+                         columnNames(run));
     // Rows that end early would leave the model fitted on part of the data.
     if (res.readError)
         host::utilFatal(run.vlclreg->lastError() ? run.vlclreg->lastError() : host::kUtilIoError);
