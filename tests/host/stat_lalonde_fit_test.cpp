@@ -79,3 +79,30 @@ TEST(StatLalondeFit, RWriteCsvWithNaMarriedDropsTheRowsRDrops) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(StatLalondeFit, AStrayTextCellInACovariateIsNamedByTheStep) {
+    // Line 4 of the file (the third man) has age "unknown"; every other age is a number.
+    std::ifstream in(kLalonde);
+    std::ostringstream csv;
+    std::string line;
+    for (int n = 0; std::getline(in, line); ++n) {
+        if (n == 3) {
+            std::size_t a = line.find(',', line.find(',') + 1), b = line.find(',', a + 1);
+            line = line.substr(0, a + 1) + "unknown" + line.substr(b);
+        }
+        csv << line << '\n';
+    }
+    StepRun r = runOnCsv(csv.str(), kModel);
+    EXPECT_NE(r.code, 0) << r.log;
+    EXPECT_EQ(r.count(502, host::kGroupHostData), 1) << r.log;
+    EXPECT_NE(r.log.find("ERROR: PSMODEL uses the variable age as numeric, but the data set file"),
+              std::string::npos)
+        << r.log;
+    EXPECT_NE(r.log.find("has the value \"unknown\" on line 4 (column 3)"), std::string::npos)
+        << r.log;
+    EXPECT_FALSE(r.logged(178)) << r.log;
+}
+
+} // namespace
