@@ -1,9 +1,14 @@
 // Opening a Stata or SPSS data set: signature, dictionary, the measuring pass and chunks.
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <readstat.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 #include "host/data_messages.h"
 #include "host/messages.h"
@@ -55,6 +60,75 @@ bool signatureMatches(const std::string& path, StatKind kind) {
     }
     return false;
 }
+
+// Buffered input for the library, which otherwise makes one read call per row: a million
+// small rows cost a million system calls. Seeks inside the buffer cost nothing.
+struct BufferedIo {
+    int fd = -1;
+    std::vector<char> buf = std::vector<char>(1 << 20);
+    std::size_t pos = 0, end = 0;
+    readstat_off_t base = 0; // file offset of buf[0]
+
+    static int open(const char* path, void* ctx) {
+        auto& io = *static_cast<BufferedIo*>(ctx);
+        io.fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        io.pos = io.end = 0;
+        io.base = 0;
+        return io.fd;
+    }
+    static int close(void* ctx) {
+        auto& io = *static_cast<BufferedIo*>(ctx);
+        int r = io.fd >= 0 ? ::close(io.fd) : 0;
+        io.fd = -1;
+        return r;
+    }
+    static readstat_off_t seek(readstat_off_t offset, readstat_io_flags_t whence, void* ctx) {
+        auto& io = *static_cast<BufferedIo*>(ctx);
+        readstat_off_t target = offset;
+        if (whence == READSTAT_SEEK_CUR) {
+            target = io.base + static_cast<readstat_off_t>(io.pos) + offset;
+        } else if (whence == READSTAT_SEEK_END) {
+            struct stat st {};
+            if (::fstat(io.fd, &st) != 0) return -1;
+            target = st.st_size + offset;
+        }
+        if (target < 0) return -1;
+        if (target >= io.base && target <= io.base + static_cast<readstat_off_t>(io.end)) {
+            io.pos = static_cast<std::size_t>(target - io.base);
+            return target;
+        }
+        if (::lseek(io.fd, target, SEEK_SET) < 0) return -1;
+        io.base = target;
+        io.pos = io.end = 0;
+        return target;
+    }
+    static ssize_t read(void* out, size_t n, void* ctx) {
+        auto& io = *static_cast<BufferedIo*>(ctx);
+        char* dst = static_cast<char*>(out);
+        size_t done = 0;
+        while (done < n) {
+            if (io.pos == io.end) {
+                io.base += static_cast<readstat_off_t>(io.end);
+                io.pos = io.end = 0;
+                ssize_t r;
+                do {
+                    r = ::read(io.fd, io.buf.data(), io.buf.size());
+                } while (r < 0 && errno == EINTR);
+                if (r < 0) return -1;
+                if (r == 0) break;
+                io.end = static_cast<std::size_t>(r);
+            }
+            size_t k = std::min(n - done, io.end - io.pos);
+            std::memcpy(dst + done, io.buf.data() + io.pos, k);
+            io.pos += k;
+            done += k;
+        }
+        return static_cast<ssize_t>(done);
+    }
+    static readstat_error_t update(long, readstat_progress_handler, void*, void*) {
+        return READSTAT_OK;
+    }
+};
 
 } // namespace
 
@@ -117,7 +191,7 @@ struct StatCallbacks {
     static int valueLabel(const char* set, readstat_value_t value, const char* label, void* ctx) {
         auto& st = *static_cast<PS*>(ctx);
         // Labels of missing values label nothing that is read: those values are missing.
-        if (!st.dictionary || !set || !label ||
+        if (!st.labels || !set || !label ||
             readstat_value_type_class(value) != READSTAT_TYPE_CLASS_NUMERIC ||
             readstat_value_is_tagged_missing(value) || readstat_value_is_system_missing(value))
             return READSTAT_HANDLER_OK;
@@ -127,6 +201,7 @@ struct StatCallbacks {
 
     static int value(int obs, readstat_variable_t* variable, readstat_value_t value, void* ctx) {
         auto& st = *static_cast<PS*>(ctx);
+        if (st.stopAtData) return READSTAT_HANDLER_ABORT;
         StatDataset& ds = *st.ds;
         const int index = readstat_variable_get_index(variable);
         if (index < 0 || index >= static_cast<int>(ds.vars_.size())) return READSTAT_HANDLER_ABORT;
@@ -183,6 +258,13 @@ bool StatDataset::parse(ParseState& st, std::int64_t offset, std::int64_t limit)
     readstat_set_value_label_handler(p, &StatCallbacks::valueLabel);
     readstat_set_value_handler(p, &StatCallbacks::value);
     readstat_set_error_handler(p, &StatCallbacks::error);
+    BufferedIo io;
+    readstat_set_open_handler(p, &BufferedIo::open);
+    readstat_set_close_handler(p, &BufferedIo::close);
+    readstat_set_seek_handler(p, &BufferedIo::seek);
+    readstat_set_read_handler(p, &BufferedIo::read);
+    readstat_set_update_handler(p, &BufferedIo::update);
+    readstat_set_io_ctx(p, &io);
     if (offset > 0) readstat_set_row_offset(p, static_cast<long>(offset));
     if (limit > 0) readstat_set_row_limit(p, static_cast<long>(limit));
     readstat_error_t err = READSTAT_OK;
@@ -201,7 +283,9 @@ bool StatDataset::parse(ParseState& st, std::int64_t offset, std::int64_t limit)
         break;
     }
     readstat_parser_free(p);
-    if (err == READSTAT_OK) return true;
+    // A row limit would also cut the row count the header reports, so the dictionary pass
+    // stops itself instead.
+    if (err == READSTAT_OK || (st.stopAtData && err == READSTAT_ERROR_USER_ABORT)) return true;
     if (st.detail.empty()) st.detail = readstat_error_message(err);
     return false;
 }
@@ -214,13 +298,24 @@ void StatDataset::scan() {
     }
     if (!signatureMatches(path_, kind_))
         fail(datamsg::kStatSignature, {path_, kindName, lower(path_.substr(path_.rfind('.') + 1))});
-    // One pass reads the dictionary and value labels, checks every row decodes and measures
-    // the strings: a damaged file fails here, before anything is computed or written.
+    // The dictionary first. When the header gives the row count and there are no strings to
+    // measure nor value labels (Stata keeps them after the data), that is all; otherwise a pass
+    // over every row counts them and measures the strings, and a damaged file fails here, before
+    // anything is computed or written.
     ParseState st;
-    st.dictionary = st.measure = true;
+    st.dictionary = st.labels = st.measure = st.stopAtData = true;
     if (!parse(st, 0, 0)) fail(datamsg::kStatCannotRead, {path_, kindName, st.detail});
     if (vars_.empty()) fail(datamsg::kStatCannotRead, {path_, kindName, "it has no variables"});
-    nobs_ = st.rows;
+    const bool labelled =
+        std::any_of(vars_.begin(), vars_.end(), [](const Var& v) { return !v.labelSet.empty(); });
+    if (st.reportedRows >= 0 && nStr_ == 0 && !labelled) {
+        nobs_ = st.reportedRows;
+    } else {
+        ParseState all;
+        all.labels = all.measure = true;
+        if (!parse(all, 0, 0)) fail(datamsg::kStatCannotRead, {path_, kindName, all.detail});
+        nobs_ = all.rows;
+    }
     std::int64_t rowBytes = 8 * static_cast<std::int64_t>(nNum_);
     for (Var& v : vars_) {
         if (v.v.type == VarType::Character) {

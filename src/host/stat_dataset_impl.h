@@ -50,7 +50,9 @@ class StatDataset final : public Dataset {
     };
     struct ParseState {
         StatDataset* ds = nullptr;
-        bool dictionary = false; // collecting variables and value labels
+        bool dictionary = false; // collecting variables
+        bool labels = false;     // collecting value labels
+        bool stopAtData = false; // the dictionary alone: stop at the first value
         bool measure = false;    // counting rows and string lengths
         std::int64_t rows = 0, reportedRows = -1;
         std::int64_t offset = 0; // first row of the parse

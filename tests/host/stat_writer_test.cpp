@@ -173,6 +173,31 @@ TEST_F(StatOut, AStaleSidecarGoesAndAnEmptyDataSetIsValid) {
     EXPECT_EQ(lib.names, std::vector<std::string>{"x"});
 }
 
+TEST_F(StatOut, NumericOnlyFilesCountTheirRowsFromTheHeader) {
+    // No strings and no value labels: the reader takes the row count from the header.
+    for (const char* name : {"n.dta", "n.sav"}) {
+        SCOPED_TRACE(name);
+        std::string p = path(name);
+        {
+            OutputDataset out(p);
+            int x = out.addVariable(numVar("x"));
+            for (int i = 0; i < 5; ++i) {
+                out.setNum(x, i * 0.5);
+                out.writeRow();
+            }
+            ASSERT_TRUE(out.commit()) << log();
+        }
+        auto ds = Dataset::open(p);
+        EXPECT_EQ(ds->nobs(), 5);
+        ASSERT_EQ(ds->nextGroup(), 1);
+        std::vector<double> x;
+        while (ds->nextObs())
+            x.push_back(ds->num(1));
+        EXPECT_EQ(x, (std::vector<double>{0, 0.5, 1, 1.5, 2}));
+        EXPECT_EQ(ds->nextGroup(), 0);
+    }
+}
+
 TEST_F(StatOut, NamesTheFormatRefusesAreReportedAndNothingIsWritten) {
     std::string p = path("u.sav");
     {
