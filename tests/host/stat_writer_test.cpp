@@ -196,6 +196,22 @@ TEST_F(StatOut, NumericOnlyFilesCountTheirRowsFromTheHeader) {
         EXPECT_EQ(x, (std::vector<double>{0, 0.5, 1, 1.5, 2}));
         EXPECT_EQ(ds->nextGroup(), 0);
     }
+    // Cut inside its rows, such a file opens but its reading fails, naming the file.
+    std::string whole = read(path("n.dta"));
+    std::string cut = write("cut.dta", whole.substr(0, whole.size() - 30));
+    log_.str("");
+    try {
+        auto ds = Dataset::open(cut);
+        int g = ds->nextGroup();
+        while (g > 0 && ds->nextObs()) {
+        }
+        if (g > 0) g = ds->nextGroup();
+        EXPECT_LT(g, 0);
+    } catch (const DataSetError&) {
+    }
+    EXPECT_NE(log().find("ERROR: The data set file " + cut + " cannot be read as Stata data"),
+              std::string::npos)
+        << log();
 }
 
 TEST_F(StatOut, NamesTheFormatRefusesAreReportedAndNothingIsWritten) {
