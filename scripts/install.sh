@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config git python3
   libfmt-dev libcli11-dev nlohmann-json3-dev libfast-float-dev
-  libopenblas-dev liblemon-dev
+  libopenblas-dev liblemon-dev libreadstat-dev
   libgtest-dev libbenchmark-dev
   clang-14 libclang-rt-14-dev
   librsvg2-bin

@@ -158,8 +158,10 @@ void exactAndMahOptions(VlcRun& run) {
             int v = vars->vars[i];
             if (v == host::kUnknownVar)
                 fatal(182, host::kExitDataSet, {vars->names[i], run.inData->path()});
-            if (run.inData->var(v).type == host::VarType::Character)
+            if (run.inData->var(v).type == host::VarType::Character) {
+                host::refuseTextCell(*run.inData, v, stat);
                 fatal(178, host::kExitDataSet, {vars->names[i], stat});
+            }
             if (classIndex(run, v) >= 0)
                 fatal(179, host::kExitDataSet, {vars->names[i], stat, "is a CLASS variable"});
             if (analysisIndex(run, v) < 0) run.analysisVars.push_back(varRef(run, v));

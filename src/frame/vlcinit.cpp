@@ -173,8 +173,10 @@ void analysisVariables(VlcRun& run) {
         all.insert(all.end(), e.nested.begin(), e.nested.end());
         for (int v : all) {
             if (classIndex(run, v) >= 0 || analysisIndex(run, v) >= 0) continue;
-            if (run.inData->var(v).type == host::VarType::Character)
+            if (run.inData->var(v).type == host::VarType::Character) {
+                host::refuseTextCell(*run.inData, v, "PSMODEL");
                 fatal(178, host::kExitDataSet, {run.inData->var(v).name, "PSMODEL"});
+            }
             run.analysisVars.push_back(varRef(run, v));
         }
     }

@@ -45,6 +45,9 @@ class CsvDataset final : public Dataset {
     enum class State { Start, InGroup, GroupEnd, Finished };
 
     int loadRow(Row& r); // 1 read, 0 at the end, -1 on an error (logged)
+    void transcode(CsvRecord& rec);
+    // A cell as text: an unquoted NA of a character variable is blank (missing).
+    std::string_view cell(const Row& r, std::size_t i) const;
     int compareKeys(const Row& a, const Row& b) const;
     std::string byNames() const;
 
@@ -53,6 +56,8 @@ class CsvDataset final : public Dataset {
     std::int64_t nobs_ = 0;
     std::int64_t dataOffset_ = 0, dataLine_ = 2;
     CsvReader reader_;
+    bool cp1252_ = false; // the bytes are not UTF-8: cells are converted as they are read
+    std::string scratch_;
 
     std::vector<ByKey> by_;
     bool notsorted_ = false;

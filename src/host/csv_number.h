@@ -25,9 +25,9 @@ inline bool isPlainNumber(std::string_view s) {
     return i == n && i > d;
 }
 
-// Blank cells and "." are missing. Otherwise the whole cell (surrounding blanks aside) must be
-// a decimal number, optionally signed, with or without exponent; "inf" is accepted so that
-// every value the writer produces reads back, "nan" is not.
+// Blank cells, "." and "NA" are missing. Otherwise the whole cell (surrounding blanks aside) must
+// be a decimal number, optionally signed, with or without exponent; "inf" is accepted so that every
+// value the writer produces reads back, "nan" is not.
 inline CellKind parseCell(std::string_view s, double& value) {
     // Fast path: a plain number starting with a digit or a minus and a digit.
     if (!s.empty()) {
@@ -45,6 +45,8 @@ inline CellKind parseCell(std::string_view s, double& value) {
     while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t'))
         --e;
     if (b == e || (e - b == 1 && s[b] == '.')) return CellKind::Missing;
+    // R and pandas write a missing value as NA or as nothing.
+    if (e - b == 2 && s[b] == 'N' && s[b + 1] == 'A') return CellKind::Missing;
     const char* p = s.data() + b;
     const char* end = s.data() + e;
     if (*p == '+') {
@@ -59,6 +61,11 @@ inline CellKind parseCell(std::string_view s, double& value) {
     if (r.ptr != end) return CellKind::Text;
     if (r.ec != std::errc() && r.ec != std::errc::result_out_of_range) return CellKind::Text;
     return CellKind::Number;
+}
+
+// An unquoted NA in a character column is R's missing value, read as a blank.
+inline bool isNaText(std::string_view s, bool quoted) {
+    return !quoted && s.size() == 2 && s[0] == 'N' && s[1] == 'A';
 }
 
 } // namespace velloc::host

@@ -167,6 +167,7 @@ CsvReader::Result CsvReader::next(CsvRecord& rec) {
         int c = peek();
         if (c == '"') {
             any = true;
+            rec.quoted.push_back(static_cast<std::uint32_t>(rec.ends.size()));
             std::int64_t quoteLine = line_;
             ++pos_;
             for (;;) {

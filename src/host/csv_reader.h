@@ -12,17 +12,25 @@ namespace velloc::host {
 // quotes is stored as it is, in one copy).
 struct CsvRecord {
     std::string data;
-    std::vector<std::uint32_t> ends; // field i is data[ends[i-1] + 1 .. ends[i])
-    bool blankLine = false;          // the line held nothing at all
+    std::vector<std::uint32_t> ends;   // field i is data[ends[i-1] + 1 .. ends[i])
+    std::vector<std::uint32_t> quoted; // fields (0-based, ascending) that began with a quote
+    bool blankLine = false;            // the line held nothing at all
 
     std::size_t size() const { return ends.size(); }
     std::string_view field(std::size_t i) const {
         std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
         return std::string_view(data).substr(b, ends[i] - b);
     }
+    // A quoted cell is text as written: a quoted "NA" is the two letters, not a missing value.
+    bool wasQuoted(std::size_t i) const {
+        for (std::uint32_t q : quoted)
+            if (q == i) return true;
+        return false;
+    }
     void clear() {
         data.clear();
         ends.clear();
+        quoted.clear();
         blankLine = false;
     }
 };

@@ -29,6 +29,14 @@ inline constexpr int kSchemaUnreadable = 18;
 inline constexpr int kOutSchema = 19;
 inline constexpr int kUnknownLibrary = 20;
 inline constexpr int kOutDuplicateName = 400;
+inline constexpr int kRowNames = 500;
+inline constexpr int kReadAsCp1252 = 501;
+inline constexpr int kTextInNumeric = 502;
+inline constexpr int kStatCannotRead = 503;
+inline constexpr int kStatSignature = 504;
+inline constexpr int kStatWrite = 505;
+inline constexpr int kStatWriteValue = 506;
+inline constexpr int kStatNotSorted = 507;
 } // namespace datamsg
 
 } // namespace velloc::host

@@ -6,8 +6,11 @@
 #include "host/csv_dataset.h"
 #include "host/csv_number.h"
 #include "host/data_messages.h"
+#include "host/exit.h"
 #include "host/messages.h"
 #include "host/schema.h"
+#include "host/stat_dataset.h"
+#include "host/text_encoding.h"
 
 namespace velloc::host {
 
@@ -50,6 +53,8 @@ std::string str(std::int64_t v) {
 std::unique_ptr<Dataset> Dataset::open(const std::string& path) {
     // The texts must be there whoever runs first, the driver or a test.
     if (!hasMessage(kGroupHostData, datamsg::kCannotOpen)) addDataSetMessages();
+    if (StatKind kind = statKindFor(path); kind != StatKind::None)
+        return openStatDataset(path, kind);
     auto ds = std::make_unique<CsvDataset>(path);
     ds->scan();
     return ds;
@@ -73,6 +78,10 @@ void CsvDataset::scan() {
     for (std::size_t i = 0; i < rec.size(); ++i) {
         std::string_view name = trimBlanks(rec.field(i));
         std::string col = str(static_cast<std::int64_t>(i + 1));
+        if (i == 0 && name.empty() && rec.size() > 1) {
+            xpmlog(kGroupHostData, datamsg::kRowNames, {path_});
+            name = "_ROWNAME_";
+        }
         if (!validName(name)) fail(datamsg::kInvalidName, {path_, name, col});
         auto [it, fresh] = seen.emplace(upper(name), i + 1);
         if (!fresh)
@@ -122,8 +131,10 @@ void CsvDataset::scan() {
         }
     }
 
-    std::vector<std::size_t> maxLen(n, 0);
-    std::int64_t rows = 0;
+    // Lengths as UTF-8 both ways: whether the file is Windows-1252 may show only late.
+    std::vector<std::size_t> maxLen(n, 0), maxLen1252(n, 0);
+    std::vector<char> numberSeen(n, 0);
+    std::int64_t rows = 0, badUtf8Line = 0;
     for (;;) {
         CsvReader::Result r = reader_.next(rec);
         if (r == CsvReader::Result::End) break;
@@ -140,22 +151,47 @@ void CsvDataset::scan() {
                  {path_, str(static_cast<std::int64_t>(rec.size())), str(reader_.recordLine()),
                   str(static_cast<std::int64_t>(n)), str(static_cast<std::int64_t>(col))});
         }
+        const bool high = std::any_of(rec.data.begin(), rec.data.end(),
+                                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        if (high && badUtf8Line == 0 && !isValidUtf8(rec.data)) badUtf8Line = reader_.recordLine();
         for (std::size_t i = 0; i < n; ++i) {
             std::string_view f = rec.field(i);
             if (f.size() > maxLen[i]) maxLen[i] = f.size();
-            if (!canBeNumeric[i] || isPlainNumber(f)) continue;
+            if (high) maxLen1252[i] = std::max(maxLen1252[i], cp1252Utf8Length(f));
+            if (isPlainNumber(f)) {
+                numberSeen[i] = 1;
+                continue;
+            }
+            if (!canBeNumeric[i] && numberSeen[i]) continue;
             double v;
-            if (parseCell(f, v) == CellKind::Text) {
+            CellKind kind = parseCell(f, v);
+            if (kind == CellKind::Number) numberSeen[i] = 1;
+            if (kind == CellKind::Text && canBeNumeric[i]) {
                 if (explicitType[i])
                     fail(datamsg::kNotANumber,
                          {path_, f, str(reader_.recordLine()),
                           str(static_cast<std::int64_t>(i + 1)), vars_[i].name});
                 canBeNumeric[i] = 0;
+                vars_[i].textLine = reader_.recordLine();
+                vars_[i].textColumn = static_cast<int>(i + 1);
+                vars_[i].textCell = std::string(f);
             }
         }
         ++rows;
     }
     nobs_ = rows;
+    if (badUtf8Line > 0) {
+        cp1252_ = true;
+        xpmlog(kGroupHostData, datamsg::kReadAsCp1252, {path_, str(badUtf8Line)});
+        for (std::size_t i = 0; i < n; ++i) {
+            maxLen[i] = std::max(maxLen[i], maxLen1252[i]);
+            if (!vars_[i].textCell.empty()) {
+                std::string t;
+                appendCp1252AsUtf8(t, vars_[i].textCell);
+                vars_[i].textCell = std::move(t);
+            }
+        }
+    }
 
     for (std::size_t i = 0; i < n; ++i) {
         Variable& v = vars_[i];
@@ -163,6 +199,8 @@ void CsvDataset::scan() {
             v.type = VarType::Numeric;
             v.length = 8;
         } else {
+            // Only a column that also holds numbers has a stray text cell to point at.
+            if (!numberSeen[i]) v.textLine = 0;
             v.type = VarType::Character;
             v.length = static_cast<int>(std::max<std::size_t>(1, maxLen[i]));
         }
@@ -182,6 +220,15 @@ void CsvDataset::scan() {
     cur_.num.assign(n, 0.0);
     if (!reader_.seek(dataOffset_, dataLine_))
         fail(datamsg::kReadError, {path_, str(dataLine_ - 1), reader_.error()});
+}
+
+void refuseTextCell(const Dataset& ds, int var, std::string_view user) {
+    if (var < 1 || var > ds.nvars()) return;
+    const Variable& v = ds.var(var);
+    if (v.type != VarType::Character || v.textLine <= 0) return;
+    xpmlog(kGroupHostData, datamsg::kTextInNumeric,
+           {ds.path(), v.textCell, str(v.textLine), v.name, std::string(user), str(v.textColumn)});
+    xexit(kExitDataSet);
 }
 
 int CsvDataset::find(std::string_view name) const {

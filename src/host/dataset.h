@@ -24,6 +24,11 @@ struct Variable {
     std::string format;  // format name from the sidecar (e.g. "BEST", "F", "$"), else empty
     int formatWidth = 0; // 0 when no format
     int formatDecimals = 0;
+    // A character variable whose other cells are all numbers or missing: its first text cell
+    // (line 0 when there is none), so that a numeric use can name the cell to correct.
+    std::int64_t textLine = 0;
+    int textColumn = 0;
+    std::string textCell;
 };
 
 struct ByKey {
@@ -71,6 +76,11 @@ class Dataset {
     // BY values of the current group, formatted, in BY order: "name=value".
     virtual std::vector<std::string> byDescription() const = 0;
 };
+
+// When the variable is character only because of a few text cells among numbers, logs the
+// error that names the first of them and ends the step with the data-set exit code; user names
+// the statement or option that wants a number. Otherwise returns.
+void refuseTextCell(const Dataset& ds, int var, std::string_view user);
 
 // Formats a number as the host's BEST w. format does (w significant places at most; integers
 // without a decimal point; '.' for missing), right-justified in w columns.

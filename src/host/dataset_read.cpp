@@ -7,6 +7,7 @@
 #include "host/data_messages.h"
 #include "host/messages.h"
 #include "host/missing.h"
+#include "host/text_encoding.h"
 
 namespace velloc::host {
 
@@ -54,6 +55,7 @@ int CsvDataset::loadRow(Row& r) {
         }
         break;
     }
+    if (cp1252_) transcode(r.rec);
     r.num.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         if (vars_[i].type != VarType::Numeric) continue;
@@ -76,6 +78,24 @@ int CsvDataset::loadRow(Row& r) {
     return 1;
 }
 
+void CsvDataset::transcode(CsvRecord& rec) {
+    scratch_.clear();
+    std::vector<std::uint32_t> ends;
+    ends.reserve(rec.size());
+    for (std::size_t i = 0; i < rec.size(); ++i) {
+        if (i > 0) scratch_ += ',';
+        appendCp1252AsUtf8(scratch_, rec.field(i));
+        ends.push_back(static_cast<std::uint32_t>(scratch_.size()));
+    }
+    std::swap(rec.data, scratch_);
+    rec.ends = std::move(ends);
+}
+
+std::string_view CsvDataset::cell(const Row& r, std::size_t i) const {
+    std::string_view f = r.rec.field(i);
+    return isNaText(f, r.rec.wasQuoted(i)) ? std::string_view() : f;
+}
+
 // < 0 when a comes before b in BY order, 0 when they are in the same group, > 0 otherwise.
 int CsvDataset::compareKeys(const Row& a, const Row& b) const {
     for (const ByKey& k : by_) {
@@ -87,7 +107,7 @@ int CsvDataset::compareKeys(const Row& a, const Row& b) const {
             c = mx && my ? 0 : mx ? -1 : my ? 1 : x < y ? -1 : x > y ? 1 : 0;
         } else {
             // Character values compare as the host's blank-padded values do.
-            std::string_view x = trimRight(a.rec.field(i)), y = trimRight(b.rec.field(i));
+            std::string_view x = trimRight(cell(a, i)), y = trimRight(cell(b, i));
             int m = std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()));
             c = m != 0 ? (m < 0 ? -1 : 1) : x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
         }
@@ -195,13 +215,13 @@ double CsvDataset::num(int var) const {
 std::string_view CsvDataset::text(int var) const {
     std::size_t i = static_cast<std::size_t>(var - 1);
     if (i >= cur_.rec.size()) return {};
-    return cur_.rec.field(i);
+    return cell(cur_, i);
 }
 
 std::string CsvDataset::formatted(int var) const {
     std::size_t i = static_cast<std::size_t>(var - 1);
     if (i >= vars_.size() || cur_.rec.size() != vars_.size()) return {};
-    return formatValue(vars_[i], cur_.num[i], cur_.rec.field(i));
+    return formatValue(vars_[i], cur_.num[i], cell(cur_, i));
 }
 
 std::vector<std::string> CsvDataset::byDescription() const {
@@ -211,7 +231,7 @@ std::vector<std::string> CsvDataset::byDescription() const {
         const Variable& v = vars_[static_cast<std::size_t>(k.var - 1)];
         std::size_t i = static_cast<std::size_t>(k.var - 1);
         out.push_back(v.name + "=" +
-                      std::string(trimLeft(formatValue(v, key_.num[i], key_.rec.field(i)))));
+                      std::string(trimLeft(formatValue(v, key_.num[i], cell(key_, i)))));
     }
     return out;
 }

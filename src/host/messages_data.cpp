@@ -9,8 +9,9 @@ namespace velloc::host {
 namespace {
 constexpr int G = kGroupHostData;
 constexpr Severity E = Severity::Error;
+constexpr Severity N = Severity::Note;
 
-const std::array<MessageDef, 21> kDefs{{
+const std::array<MessageDef, 29> kDefs{{
     {G, datamsg::kCannotOpen, E, "The data set file %1 cannot be opened: %2."},
     {G, datamsg::kEmpty, E,
      "The data set file %1 is empty: it has no header row of variable names."},
@@ -54,6 +55,26 @@ const std::array<MessageDef, 21> kDefs{{
      "The output data set %1 would hold two variables named %2: %3 is already one of its "
      "variables (names are compared without regard to case). Give the OUTPUT statement's new "
      "variable another name; nothing is written."},
+    {G, datamsg::kRowNames, N,
+     "The data set file %1 has no name for its first column, as R and pandas write row names; "
+     "the column is read as the variable _ROWNAME_."},
+    {G, datamsg::kReadAsCp1252, N,
+     "The data set file %1 is not valid UTF-8 (line %2 is the first that is not); it is read as "
+     "Windows-1252 and its text converted to UTF-8."},
+    {G, datamsg::kTextInNumeric, E,
+     "%5 uses the variable %4 as numeric, but the data set file %1 has the value \"%2\" on line "
+     "%3 (column %6), which is not a number; the other values of %4 are numbers or missing "
+     "values (., NA or an empty cell)."},
+    {G, datamsg::kStatCannotRead, E, "The data set file %1 cannot be read as %2 data: %3."},
+    {G, datamsg::kStatSignature, E,
+     "The data set file %1 is named .%3, but its first bytes are not those of %2 data; check the "
+     "file or its extension."},
+    {G, datamsg::kStatWrite, E, "The output data set %1 cannot be written as %2 data: %3."},
+    {G, datamsg::kStatWriteValue, E,
+     "The output data set %1 cannot be written as %2 data: the variable %3 %4."},
+    {G, datamsg::kStatNotSorted, E,
+     "The data set %1 is not sorted by the BY variables %2: observation %3 is out of order. Sort "
+     "the data or add the NOTSORTED option to the BY statement."},
 }};
 } // namespace
 

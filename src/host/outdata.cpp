@@ -1,5 +1,6 @@
 #include "host/outdata.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "host/messages.h"
 #include "host/missing.h"
 #include "host/schema.h"
+#include "host/stat_writer.h"
 
 namespace velloc::host {
 
@@ -103,6 +105,7 @@ struct OutputDataset::Impl {
     std::vector<char> looksNumeric; // character variables whose every value reads as a number
     std::string buf;
     bool started = false, committed = false, failed = false;
+    std::unique_ptr<StatWriter> stat; // a .dta or .sav target: rows go to its spool
 
     void open() {
         int fd = -1;
@@ -146,6 +149,9 @@ struct OutputDataset::Impl {
 OutputDataset::OutputDataset(std::string path) : impl_(std::make_unique<Impl>()) {
     if (!hasMessage(kGroupHostData, datamsg::kOutCreate)) addDataSetMessages();
     impl_->path = std::move(path);
+    StatKind kind = statKindFor(impl_->path);
+    if (kind == StatKind::Dta || kind == StatKind::Sav)
+        impl_->stat = std::make_unique<StatWriter>(kind);
     impl_->open();
 }
 
@@ -194,6 +200,15 @@ void OutputDataset::setText(int var, std::string_view value) {
 
 void OutputDataset::writeRow() {
     Impl& m = *impl_;
+    if (m.stat) {
+        std::string why;
+        if (!m.failed && !m.stat->append(m.vars, m.nums, m.texts, why)) m.fail(why);
+        std::fill(m.nums.begin(), m.nums.end(), missingValue());
+        for (std::string& t : m.texts)
+            t.clear();
+        m.started = true;
+        return;
+    }
     if (!m.started) m.header();
     for (std::size_t i = 0; i < m.vars.size(); ++i) {
         if (i) m.buf += ',';
@@ -217,6 +232,7 @@ void OutputDataset::writeRow() {
 bool OutputDataset::commit() {
     Impl& m = *impl_;
     if (m.committed) return true;
+    if (m.stat) return commitStat();
     if (!m.started && !m.failed) m.header();
     m.flush();
     if (m.file && !m.failed) {
@@ -262,6 +278,36 @@ bool OutputDataset::commit() {
         // A sidecar left from an earlier data set of this name would no longer fit.
         std::remove(schemaPath.c_str());
     }
+    if (std::rename(m.tmpPath.c_str(), m.path.c_str()) != 0) {
+        xpmlog(kGroupHostData, datamsg::kOutCommit, {m.path, std::strerror(errno)});
+        m.discard();
+        return false;
+    }
+    m.tmpPath.clear();
+    m.committed = true;
+    return true;
+}
+
+// A Stata or SPSS file carries its own labels and types: no sidecar, and a stale one goes.
+bool OutputDataset::commitStat() {
+    Impl& m = *impl_;
+    if (m.file && !m.failed) {
+        std::fflush(m.file);
+        if (!m.stat->write(m.vars, {}, ::fileno(m.file), m.path)) {
+            m.discard();
+            return false;
+        }
+        if (::fsync(::fileno(m.file)) != 0) m.fail(std::strerror(errno));
+    }
+    if (m.file && std::fclose(m.file) != 0) m.fail(std::strerror(errno));
+    m.file = nullptr;
+    if (m.failed) {
+        xpmlog(kGroupHostData, datamsg::kOutCreate, {m.path, m.error});
+        m.discard();
+        return false;
+    }
+    std::string schemaPath = schemaPathFor(m.path);
+    if (::access(schemaPath.c_str(), F_OK) == 0) std::remove(schemaPath.c_str());
     if (std::rename(m.tmpPath.c_str(), m.path.c_str()) != 0) {
         xpmlog(kGroupHostData, datamsg::kOutCommit, {m.path, std::strerror(errno)});
         m.discard();

@@ -1,6 +1,6 @@
-// The output data set writer: a CSV file written to a temporary name beside the target and
-// renamed over it on commit, so a failed run never leaves half a file. Destroying an
-// uncommitted writer removes the temporary file.
+// The output data set writer: a CSV file (or a Stata or SPSS file, by its extension) written to a
+// temporary name beside the target and renamed over it on commit, so a failed run never leaves half
+// a file. Destroying an uncommitted writer removes the temporary file.
 #pragma once
 #include <memory>
 #include <string>
@@ -39,6 +39,7 @@ class OutputDataset {
     const std::string& path() const;
 
   private:
+    bool commitStat();
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -1,0 +1,261 @@
+// OUT= as a Stata or SPSS file: read back by velloc and, independently, by libreadstat's own
+// parser (names, types, labels, widths, row count and every value); values a format cannot
+// hold are refused with nothing left behind.
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <readstat.h>
+
+#include "dataset_test_util.h"
+#include "host/missing.h"
+#include "host/outdata.h"
+
+using namespace velloc::host;
+using velloc::host::testing::DataTest;
+
+namespace {
+
+// What libreadstat's parser sees in a file, without velloc's reader.
+struct Parsed {
+    long rows = -1;
+    std::vector<std::string> names, labels;
+    std::vector<readstat_type_class_t> classes;
+    std::vector<std::size_t> widths;
+    std::vector<std::vector<std::string>> cells; // "." for missing, else %.17g or the text
+};
+
+int onMeta(readstat_metadata_t* m, void* c) {
+    static_cast<Parsed*>(c)->rows = readstat_get_row_count(m);
+    return READSTAT_HANDLER_OK;
+}
+int onVar(int, readstat_variable_t* v, const char*, void* c) {
+    auto& p = *static_cast<Parsed*>(c);
+    p.names.emplace_back(readstat_variable_get_name(v));
+    const char* l = readstat_variable_get_label(v);
+    p.labels.emplace_back(l ? l : "");
+    p.classes.push_back(readstat_variable_get_type_class(v));
+    p.widths.push_back(readstat_variable_get_storage_width(v));
+    return READSTAT_HANDLER_OK;
+}
+int onValue(int obs, readstat_variable_t* v, readstat_value_t x, void* c) {
+    auto& p = *static_cast<Parsed*>(c);
+    if (static_cast<std::size_t>(obs) >= p.cells.size()) p.cells.emplace_back();
+    std::string s;
+    if (readstat_value_is_system_missing(x)) {
+        s = ".";
+    } else if (readstat_variable_get_type_class(v) == READSTAT_TYPE_CLASS_STRING) {
+        s = readstat_string_value(x) ? readstat_string_value(x) : "";
+    } else {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.17g", readstat_double_value(x));
+        s = buf;
+    }
+    p.cells.back().push_back(s);
+    return READSTAT_HANDLER_OK;
+}
+
+Parsed parseWithLibrary(const std::string& path) {
+    Parsed p;
+    readstat_parser_t* parser = readstat_parser_init();
+    readstat_set_metadata_handler(parser, onMeta);
+    readstat_set_variable_handler(parser, onVar);
+    readstat_set_value_handler(parser, onValue);
+    bool dta = path.size() > 4 && path.substr(path.size() - 4) == ".dta";
+    readstat_error_t err = dta ? readstat_parse_dta(parser, path.c_str(), &p)
+                               : readstat_parse_sav(parser, path.c_str(), &p);
+    readstat_parser_free(parser);
+    EXPECT_EQ(err, READSTAT_OK) << path << ": " << readstat_error_message(err);
+    return p;
+}
+
+Variable numVar(const std::string& name, const std::string& label = {}) {
+    Variable v;
+    v.name = name;
+    v.label = label;
+    return v;
+}
+
+Variable charVar(const std::string& name) {
+    Variable v;
+    v.name = name;
+    v.type = VarType::Character;
+    return v;
+}
+
+} // namespace
+
+class StatOut : public DataTest {
+  protected:
+    std::vector<std::string> files() {
+        std::vector<std::string> out;
+        for (auto& e : std::filesystem::directory_iterator(dir_))
+            out.push_back(e.path().filename().string());
+        std::sort(out.begin(), out.end());
+        return out;
+    }
+    // Three rows: id 1..3, ps with a missing value, an arm text of up to 7 bytes (UTF-8).
+    void writeSample(const std::string& p, const std::string& psName) {
+        OutputDataset out(p);
+        int id = out.addVariable(numVar("id", "Study identifier"));
+        int ps = out.addVariable(numVar(psName, "Propensity score"));
+        int arm = out.addVariable(charVar("arm"));
+        const double scores[] = {0.1, missingValue(), 1.0 / 3};
+        const char* arms[] = {"drug", "",
+                              "plac\xC3\xA9"
+                              "bo"};
+        for (int i = 0; i < 3; ++i) {
+            out.setNum(id, i + 1);
+            out.setNum(ps, scores[i]);
+            out.setText(arm, arms[i]);
+            out.writeRow();
+        }
+        ASSERT_TRUE(out.commit()) << log();
+    }
+};
+
+TEST_F(StatOut, StataAndSpssFilesReadBackThroughBothReaders) {
+    // SPSS names begin with a letter; Stata's may begin with an underscore.
+    for (const char* name : {"out.dta", "out.sav"}) {
+        SCOPED_TRACE(name);
+        std::string p = path(name);
+        const std::string psName = name == std::string("out.dta") ? "_PS_" : "ps";
+        writeSample(p, psName);
+        EXPECT_EQ(files(), std::vector<std::string>{name}) << "no temporary, no sidecar";
+
+        Parsed lib = parseWithLibrary(p);
+        EXPECT_EQ(lib.rows, 3);
+        EXPECT_EQ(lib.names, (std::vector<std::string>{"id", psName, "arm"}));
+        EXPECT_EQ(lib.labels,
+                  (std::vector<std::string>{"Study identifier", "Propensity score", ""}));
+        ASSERT_EQ(lib.classes.size(), 3u);
+        EXPECT_EQ(lib.classes[0], READSTAT_TYPE_CLASS_NUMERIC);
+        EXPECT_EQ(lib.classes[2], READSTAT_TYPE_CLASS_STRING);
+        EXPECT_GE(lib.widths[2], 8u); // "placébo" is 8 bytes of UTF-8
+        ASSERT_EQ(lib.cells.size(), 3u);
+        EXPECT_EQ(lib.cells[0], (std::vector<std::string>{"1", "0.10000000000000001", "drug"}));
+        EXPECT_EQ(lib.cells[1], (std::vector<std::string>{"2", ".", ""}));
+        EXPECT_EQ(lib.cells[2], (std::vector<std::string>{"3", "0.33333333333333331",
+                                                          "plac\xC3\xA9"
+                                                          "bo"}));
+
+        auto ds = Dataset::open(p);
+        ASSERT_EQ(ds->nvars(), 3);
+        EXPECT_EQ(ds->var(2).label, "Propensity score");
+        EXPECT_EQ(ds->var(3).type, VarType::Character);
+        ASSERT_EQ(ds->nextGroup(), 1);
+        std::vector<double> ps;
+        std::vector<std::string> arm;
+        while (ds->nextObs()) {
+            ps.push_back(ds->num(2));
+            arm.emplace_back(ds->text(3));
+        }
+        ASSERT_EQ(ps.size(), 3u);
+        EXPECT_EQ(ps[0], 0.1);
+        EXPECT_TRUE(isMissing(ps[1]));
+        EXPECT_EQ(ps[2], 1.0 / 3); // bit for bit
+        EXPECT_EQ(arm[2], "plac\xC3\xA9"
+                          "bo");
+        std::filesystem::remove(p);
+    }
+}
+
+TEST_F(StatOut, AStaleSidecarGoesAndAnEmptyDataSetIsValid) {
+    std::string p = path("e.dta");
+    write("e.dta.schema.json", "{}");
+    {
+        OutputDataset out(p);
+        out.addVariable(numVar("x"));
+        ASSERT_TRUE(out.commit()) << log();
+    }
+    EXPECT_EQ(files(), std::vector<std::string>{"e.dta"});
+    Parsed lib = parseWithLibrary(p);
+    EXPECT_EQ(lib.rows, 0);
+    EXPECT_EQ(lib.names, std::vector<std::string>{"x"});
+}
+
+TEST_F(StatOut, NumericOnlyFilesCountTheirRowsFromTheHeader) {
+    // No strings and no value labels: the reader takes the row count from the header.
+    for (const char* name : {"n.dta", "n.sav"}) {
+        SCOPED_TRACE(name);
+        std::string p = path(name);
+        {
+            OutputDataset out(p);
+            int x = out.addVariable(numVar("x"));
+            for (int i = 0; i < 5; ++i) {
+                out.setNum(x, i * 0.5);
+                out.writeRow();
+            }
+            ASSERT_TRUE(out.commit()) << log();
+        }
+        auto ds = Dataset::open(p);
+        EXPECT_EQ(ds->nobs(), 5);
+        ASSERT_EQ(ds->nextGroup(), 1);
+        std::vector<double> x;
+        while (ds->nextObs())
+            x.push_back(ds->num(1));
+        EXPECT_EQ(x, (std::vector<double>{0, 0.5, 1, 1.5, 2}));
+        EXPECT_EQ(ds->nextGroup(), 0);
+    }
+    // Cut inside its rows, such a file opens but its reading fails, naming the file.
+    std::string whole = read(path("n.dta"));
+    std::string cut = write("cut.dta", whole.substr(0, whole.size() - 30));
+    log_.str("");
+    try {
+        auto ds = Dataset::open(cut);
+        int g = ds->nextGroup();
+        while (g > 0 && ds->nextObs()) {
+        }
+        if (g > 0) g = ds->nextGroup();
+        EXPECT_LT(g, 0);
+    } catch (const DataSetError&) {
+    }
+    EXPECT_NE(log().find("ERROR: The data set file " + cut + " cannot be read as Stata data"),
+              std::string::npos)
+        << log();
+}
+
+TEST_F(StatOut, NamesTheFormatRefusesAreReportedAndNothingIsWritten) {
+    std::string p = path("u.sav");
+    {
+        OutputDataset out(p);
+        int x = out.addVariable(numVar("_PS_"));
+        out.setNum(x, 0.5);
+        out.writeRow();
+        EXPECT_FALSE(out.commit());
+    }
+    EXPECT_NE(log().find("ERROR: The output data set " + p +
+                         " cannot be written as SPSS data: the variable _PS_ cannot be named so"),
+              std::string::npos)
+        << log();
+    EXPECT_TRUE(files().empty());
+}
+
+TEST_F(StatOut, ValuesTheFormatCannotHoldAreRefused) {
+    // Stata keeps the doubles above 8.988e307 for its missing values.
+    std::string p = path("big.dta");
+    {
+        OutputDataset out(p);
+        int x = out.addVariable(numVar("x"));
+        out.setNum(x, 1.0);
+        out.writeRow();
+        out.setNum(x, std::numeric_limits<double>::max());
+        out.writeRow();
+        EXPECT_FALSE(out.commit());
+    }
+    EXPECT_NE(log().find("[900-506]"), std::string::npos) << log();
+    EXPECT_NE(log().find("the variable x has the value 1.7976931348623157e+308 in observation 2"),
+              std::string::npos)
+        << log();
+    EXPECT_TRUE(files().empty()) << "nothing is left behind";
+    // A Stata string holds at most 2045 bytes.
+    log_.str("");
+    {
+        OutputDataset out(p);
+        int t = out.addVariable(charVar("t"));
+        out.setText(t, std::string(2046, 'x'));
+        out.writeRow();
+        EXPECT_FALSE(out.commit());
+    }
+    EXPECT_NE(log().find("the variable t has a value of 2046 bytes"), std::string::npos) << log();
+    EXPECT_TRUE(files().empty());
+}
