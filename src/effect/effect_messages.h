@@ -1,4 +1,4 @@
-// Catalogue texts of the EFFECT statement and its tables (group 1049, numbers 940-979).
+// Catalogue texts of the EFFECT statement and its tables (group 1049, numbers 940-964).
 #pragma once
 
 namespace velloc {
