@@ -65,10 +65,11 @@ std::string scaleText(double c) {
 }
 
 // Marks the observation left out in VLCSKIP: a row in no group, or without a score, has no
-// working record, and the output data set gives it missing values.
-void markLeftOut(VlcRun& run, double obs) {
+// working record. The output data set gives it missing values, or only its score when it
+// was scored (flag 2, the scores kept in run.noGroupScores in observation order).
+void markLeftOut(VlcRun& run, double obs, bool scored = false) {
     if (!run.vlcskip) return;
-    const std::int32_t flag = 1;
+    const std::int32_t flag = scored ? 2 : 1;
     if (int rc = run.vlcskip->point(static_cast<std::int64_t>(obs))) utilFailure(run, rc);
     if (int rc = run.vlcskip->write(&flag)) utilFailure(run, rc);
 }
@@ -163,8 +164,12 @@ int vlcwght(VlcRun& run) {
     // is missing (a zero-weight row without a value the score needs), take part in no sum,
     // no region, no strata and no match.
     std::int64_t dropped = 0;
+    run.noGroupScores.clear();
     while (lreg.read(in.data())) {
-        if (!(in[kRowTreat] >= 0.0)) {
+        // A row without a treatment level but with every value its score needs is scored for
+        // the output data set only.
+        const bool scoreOnly = in[kRowTreat] == -2.0;
+        if (!(in[kRowTreat] >= 0.0) && !scoreOnly) {
             markLeftOut(run, in[kRowObs]);
             ++dropped;
             continue;
@@ -177,6 +182,11 @@ int vlcwght(VlcRun& run) {
         double p, l;
         if (run.psSupplied && !suppliedLps) {
             p = in[kRowScore];
+            if (scoreOnly && checkSuppliedPs(p)) {
+                markLeftOut(run, in[kRowObs]);
+                ++dropped;
+                continue;
+            }
             if (int msg = checkSuppliedPs(p)) {
                 host::xpmlog(host::kGroupProc, msg);
                 run.raise(112);
@@ -187,8 +197,10 @@ int vlcwght(VlcRun& run) {
             l = suppliedLps ? in[kRowScore] : lpsFromDesign(&in[kRowDesign], run.coef.data(), D);
             p = psFromLps(l);
         }
-        if (std::isnan(p) || std::isnan(l)) {
-            markLeftOut(run, in[kRowObs]);
+        if (scoreOnly || std::isnan(p) || std::isnan(l)) {
+            const bool scored = scoreOnly && !std::isnan(p) && !std::isnan(l);
+            if (scored) run.noGroupScores.insert(run.noGroupScores.end(), {p, l});
+            markLeftOut(run, in[kRowObs], scored);
             ++dropped;
             continue;
         }

@@ -317,7 +317,8 @@ struct VlcRun {
     double wgtRefTreated = kNaN, wgtRefControl = kNaN; // large-weight reference lines
     double scaleT = 1.0, scaleC = 1.0;                 // c_t, c_c of the scaled weights
     std::string scaleTText, scaleCText;                // catalogue text 79 with c_t, c_c
-    std::int64_t psZeroOneCount = 0; // observations whose PS is exactly 0 or 1 (weights missing)
+    std::vector<double> noGroupScores; // (PS, LPS) of the scored rows of no group, in obs order
+    std::int64_t psZeroOneCount = 0;   // observations whose PS is exactly 0 or 1 (weights missing)
     double regionLower = kNaN, regionUpper = kNaN;
     std::int64_t nRegionTreated = 0, nRegionControl = 0; // n_te, n_ce
     double maxWeight = 0.0;

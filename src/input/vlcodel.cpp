@@ -178,14 +178,16 @@ void lregLayout(VlcRun& run) {
 
 // Whether a model row can take part in a group. Rows written for their zero weight or
 // frequency skip the reading checks, so one may lack its treatment level or a value that the
-// score, a distance or a group sum needs: such a row takes part in no group (indicator -1).
-bool inGroup(const VlcRun& run, const double* rec) {
-    if (run.psSupplied && host::isMissing(rec[kDataScore])) return false;
+// score, a distance or a group sum needs: such a row takes part in no group. One that lacks
+// only its treatment level can still be scored (indicator -2, the output data set shows its
+// score); one that lacks anything else cannot (indicator -1).
+int noGroupIndicator(const VlcRun& run, const double* rec) {
+    if (run.psSupplied && host::isMissing(rec[kDataScore])) return -1;
     for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
-        if (!run.assessOnly[i] && host::isMissing(rec[kDataAnalysis + i])) return false;
-    for (int li : run.model.levelIdx)
-        if (li < 0) return false;
-    return true;
+        if (!run.assessOnly[i] && host::isMissing(rec[kDataAnalysis + i])) return -1;
+    for (std::size_t c = 0; c < run.model.levelIdx.size(); ++c)
+        if (static_cast<int>(c) != run.treatClass && run.model.levelIdx[c] < 0) return -1;
+    return run.model.levelIdx[run.treatClass] < 0 ? -2 : 0;
 }
 
 int writeModelRows(VlcRun& run) {
@@ -211,7 +213,8 @@ int writeModelRows(VlcRun& run) {
         row[kRowWeight] = w;
         row[kRowScore] = rec[kDataScore];
         const int t = model.levelIdx[run.treatClass];
-        const int treated = t < 0 || !inGroup(run, rec) ? -1 : (run.treatedIndex == 0 ? 1 - t : t);
+        const int noGroup = noGroupIndicator(run, rec);
+        const int treated = noGroup < 0 ? noGroup : (run.treatedIndex == 0 ? 1 - t : t);
         row[kRowTreat] = treated;
         for (std::size_t e = 0; e < run.exactVars.size(); ++e) {
             const int li = model.levelIdx[run.exactVars[e]];

@@ -32,11 +32,18 @@ int vlcoutd(VlcRun& run, int matchSuccess, int nStrata) {
         if (f.read(buf)) return;
         host::utilFatal(f.lastError() ? f.lastError() : host::kUtilIoError);
     };
+    std::size_t nextScored = 0;
     while (in.nextObs()) {
         std::int32_t skip = 1;
         readOrFail(*run.vlcskip, &skip);
         double region = 0.0;
         std::fill(slot.begin(), slot.end(), missing);
+        if (skip == 2 && nextScored + 1 < run.noGroupScores.size()) {
+            // A row of no group that could be scored: its score, nothing else.
+            slot[kSlotPs] = run.noGroupScores[nextScored];
+            slot[kSlotLps] = run.noGroupScores[nextScored + 1];
+            nextScored += 2;
+        }
         if (skip == 0) {
             readOrFail(*run.vlcvout, rec.data());
             slot[kSlotPs] = rec[3];

@@ -127,12 +127,17 @@ class DataRows : public ::testing::Test {
             ASSERT_TRUE(extraOut.count(id)) << id;
             EXPECT_EQ(extraOut.at(id), row) << "id " << id;
         }
-        // The extra rows keep their place in the output with no score and no weight.
+        // The extra rows keep their place in the output with no weight. A row that lacks only
+        // its treatment is scored: the same covariates as the row it copies, the same score.
+        // Any other has no score either.
         for (const Row& r : extra) {
             ASSERT_TRUE(extraOut.count(r[0])) << r[0];
             const Row& o = extraOut.at(r[0]);
-            ASSERT_GE(o.size(), 12u); // ten data columns, w, then the new variables
-            for (std::size_t c = 11; c < o.size(); ++c)
+            ASSERT_GE(o.size(), 13u); // ten data columns, w, then ps and aw
+            const auto from = scoredFrom.find(r[0]);
+            EXPECT_EQ(o[11], from == scoredFrom.end() ? "" : plainOut.at(from->second)[11])
+                << "score of id " << r[0];
+            for (std::size_t c = 12; c < o.size(); ++c)
                 EXPECT_EQ(o[c], "") << "column " << c << " of id " << r[0];
         }
     }
@@ -148,6 +153,7 @@ class DataRows : public ::testing::Test {
     }
 
     fs::path dir;
+    std::map<std::string, std::string> scoredFrom; // extra row id -> id of the row it copies
 };
 
 // Copies of the first n rows that pass the test, with new ids from 9001 and one change.
@@ -172,6 +178,11 @@ TEST_F(DataRows, ZeroWeightRowsWithoutTreatmentAreInNoGroup) {
     // 40 copies of treated units with the treatment blanked: as controls they would be the
     // best matches of the treated units they copy.
     const auto extra = copies(40, kTreated, [](Row& r) { r[1] = ""; });
+    std::vector<std::string> sourceIds;
+    for (const Row& r : lalonde())
+        if (kTreated(r) && sourceIds.size() < extra.size()) sourceIds.push_back(r[0]);
+    for (std::size_t i = 0; i < extra.size(); ++i)
+        scoredFrom[extra[i][0]] = sourceIds[i];
     const std::string assess = "  assess var=(age educ) / varinfo;";
     expectSameAsWithout(extra, assess);
     // The control group of the job-training data: 429 men, ages summing to 12025 (R:
@@ -248,7 +259,7 @@ namespace {
 
 TEST(DataRowsBy, RowsOfNoGroupKeepTheirPlaceInEveryByGroup) {
     // Rows 3, 7 and 10 have weight 0 and lack the treatment or x: each BY group's output rows
-    // are those of the data without them, with empty new values in their places. (Their x
+    // are those of the data without them, with the extra rows in their places. (Their x
     // values lie inside the range of x, which sets the scale of the fit.)
     const fs::path dir = velloc::e2e::freshTestDir("velloc_datarows_by_");
     const std::string rows[] = {"1,1,1,1,1",    "1,2,0,2,1", "1,3,,2,0",   "1,4,1,3,1",
@@ -283,9 +294,13 @@ TEST(DataRowsBy, RowsOfNoGroupKeepTheirPlaceInEveryByGroup) {
     EXPECT_EQ(extra.size(), 14u);
     for (const auto& [id, line] : plain)
         EXPECT_EQ(extra.at(id), line);
-    EXPECT_EQ(extra.at("3"), "1,3,,2,0,,");
+    // Rows 3 and 10 lack only the treatment: scored, as the rows of their BY group with the
+    // same x (ids 2 and 11), without a weight; row 7 lacks x, so it has no score either.
+    const auto psOf = [&](const std::string& id) { return cells(plain.at(id))[5]; };
+    ASSERT_FALSE(psOf("2").empty());
+    EXPECT_EQ(extra.at("3"), "1,3,,2,0," + psOf("2") + ",");
     EXPECT_EQ(extra.at("7"), "1,7,0,,0,,");
-    EXPECT_EQ(extra.at("10"), "2,10,,2,0,,");
+    EXPECT_EQ(extra.at("10"), "2,10,,2,0," + psOf("11") + ",");
     fs::remove_all(dir);
 }
 

@@ -83,14 +83,15 @@ TEST(MissingValues, ManyVariablesAreListedShortened) {
 
 TEST(MissingValues, ZeroWeightRowsLackingAValueTakePartInNoGroup) {
     // Rows 5 (treatment missing) and 6 (covariate missing) have weight 0: written, but in no
-    // group, so the group counts are those of the other six rows.
+    // group, so the group counts are those of the other six rows. Row 5 can still be scored
+    // (-2), row 6 cannot (-1).
     StepRun r = runOnCsv("t,x,w\n"
                          "1,1,1\n0,2,1\n1,3,1\n0,4,1\n,5,0\n0,.,0\n1,2.5,0\n0,3.5,1\n",
                          "class t; psmodel t(treated='1') = x / weight=w;");
     ASSERT_EQ(r.groups.size(), 1u) << r.log;
     const GroupSnap& g = r.groups[0];
     ASSERT_EQ(g.lreg.size(), 8u);
-    const double want[] = {1, 0, 1, 0, -1, -1, 1, 0};
+    const double want[] = {1, 0, 1, 0, -2, -1, 1, 0};
     for (std::size_t i = 0; i < 8; ++i)
         EXPECT_EQ(g.lreg[i][kRowTreat], want[i]) << "row " << i + 1;
     // The zero-weight row 7 with every value is a treated unit like any other.
