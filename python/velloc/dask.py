@@ -51,7 +51,9 @@ def _split(part, by):
     pieces = {}
     if len(part) == 0:
         return pieces
-    for key, frame in part.groupby(by, sort=False, dropna=False):
+    # One BY variable is grouped by its name, so that keys are values alike in every pandas.
+    grouper = by[0] if len(by) == 1 else list(by)
+    for key, frame in part.groupby(grouper, sort=False, dropna=False):
         pieces[_norm(key)] = frame
     return pieces
 
