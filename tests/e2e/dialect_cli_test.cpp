@@ -122,20 +122,31 @@ TEST_F(Dialect, SemicolonLatin1NullDataFitsToR) {
 TEST_F(Dialect, BadOptionValuesEndTheStep) {
     std::ofstream(dir / "d.csv") << "treat,x\n1,0.5\n0,1.5\n1,2\n0,0\n";
     const char* model = "  class treat;\n  psmodel treat = x;\n  output out='o.csv' ps=p;\nrun;\n";
+    // Bad values are data set errors (status 3); bad syntax is a statement error (status 1).
     struct Case {
         std::string options, wanted;
+        int status;
     };
     for (const Case& c :
-         {Case{"delimiter=';;'", "In the PROC VELLOC statement, DATA= has the data set option "
-                                 "DELIMITER=';;'; a delimiter is one character"},
-          Case{"encoding='ebcdic'", "In the PROC VELLOC statement, DATA= has the data set "
-                                    "option ENCODING='ebcdic', an encoding that cannot be read"},
-          Case{"missing=()", "ERROR:"}, Case{"delimiter=tab", "ERROR:"},
-          Case{"separator=';'", "ERROR:"}}) {
+         {Case{"delimiter=';;'",
+               "In the PROC VELLOC statement, DATA= has the data set option DELIMITER=';;'; a "
+               "delimiter is one character",
+               3},
+          Case{"encoding='ebcdic'",
+               "In the PROC VELLOC statement, DATA= has the data set option ENCODING='ebcdic', "
+               "an encoding that cannot be read",
+               3},
+          Case{"missing=()",
+               "found ')' where a quoted text in the list after MISSING= was "
+               "expected",
+               1},
+          Case{"delimiter=tab", "found tab where a quoted text after DELIMITER= was expected", 1},
+          Case{"separator=';'",
+               "separator is not an option of DATA. Expected DELIMITER, ENCODING or MISSING", 1}}) {
         fs::remove(dir / "o.csv");
         int rc = run("proc velloc data='d.csv'(" + c.options + ");\n" + model);
         std::string l = log();
-        EXPECT_EQ(rc, 3) << c.options << "\n" << l;
+        EXPECT_EQ(rc, c.status) << c.options << "\n" << l;
         EXPECT_NE(l.find(c.wanted), std::string::npos) << c.options << "\n" << l;
         EXPECT_FALSE(fs::exists(dir / "o.csv")) << c.options;
     }
