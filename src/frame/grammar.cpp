@@ -34,6 +34,17 @@ OptionSpec choice(const char* name, ValueKind kind, std::vector<OptionSpec> choi
     return s;
 }
 
+OptionSpec withPost(OptionSpec s, std::vector<OptionSpec> post) {
+    s.post = std::move(post);
+    return s;
+}
+
+// The data set options of a delimited text file: DATA='x.txt'(DELIMITER=';' ...).
+std::vector<OptionSpec> csvDialect() {
+    return {opt("DELIMITER", ValueKind::Text), opt("ENCODING", ValueKind::Text),
+            opt("MISSING", ValueKind::TextList)};
+}
+
 OptionSpec yesNo(const char* name) {
     return choice(name, ValueKind::Choice, {opt("YES"), opt("NO")});
 }
@@ -117,7 +128,7 @@ host::Grammar build() {
     StatementSpec proc;
     proc.name = "VELLOC";
     proc.options = {
-        opt("DATA", ValueKind::DataSet),
+        withPost(opt("DATA", ValueKind::DataSet), csvDialect()),
         choice("REGION", ValueKind::Choice,
                {withPre(opt("ALLOBS"),
                         {opt("PSMIN", ValueKind::Number), opt("PSMAX", ValueKind::Number)}),
@@ -292,7 +303,7 @@ host::Grammar build() {
                   "ESTIMAND",    "ATT",          "ATE",         "ATC",         "MEASURE",
                   "DIFF",        "RATIO",        "ODDSRATIO",   "COVARIATES",  "SE",
                   "ROBUST",      "CLUSTER",      "BOOTSTRAP",   "NREP",        "ALPHA",
-                  "LEVELS",      "THRESHOLD"};
+                  "LEVELS",      "THRESHOLD",    "DELIMITER",   "ENCODING",    "MISSING"};
     g.secondary = {"CLASSES", "NCTRL", "NODETAIL",   "PCTCTRL",
                    "PLOT",    "STAT",  "STDDIFFDIV", "STRATUMWGT"};
     return g;

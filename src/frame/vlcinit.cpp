@@ -28,8 +28,16 @@ class Hooks : public host::ParserHooks {
         if (!data) return;
         std::string path = host::Session::current().resolveDataSet(data->value, data->quoted);
         if (path.empty()) host::xexit(host::kExitDataSet);
+        const host::ParsedOption* delim = st.find("DATA/DELIMITER");
+        const host::ParsedOption* enc = st.find("DATA/ENCODING");
+        const host::ParsedOption* miss = st.find("DATA/MISSING");
         try {
-            run_.inDataOwned = host::Session::current().openDataSet(path);
+            host::CsvDialect dialect =
+                host::makeCsvDialect("PROC VELLOC", "DATA", delim ? &delim->value : nullptr,
+                                     enc ? &enc->value : nullptr, miss ? &miss->names : nullptr);
+            // Only a file read as delimited text has a dialect; others keep the session's way.
+            run_.inDataOwned = dialect.isDefault() ? host::Session::current().openDataSet(path)
+                                                   : host::Dataset::open(path, dialect);
         } catch (const host::DataSetError&) {
             host::xexit(host::kExitDataSet);
         }

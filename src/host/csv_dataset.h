@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "host/csv_number.h"
 #include "host/csv_reader.h"
 #include "host/dataset.h"
 
@@ -13,7 +14,8 @@ std::string formatValue(const Variable& v, double num, std::string_view text);
 
 class CsvDataset final : public Dataset {
   public:
-    explicit CsvDataset(std::string path) : path_(std::move(path)) {}
+    explicit CsvDataset(std::string path, CsvDialect dialect = {})
+        : path_(std::move(path)), dialect_(std::move(dialect)) {}
     // Reads the header and the sidecar, then scans every record once for types, lengths,
     // the row count and well-formedness. Logs and throws DataSetError on any fault.
     void scan();
@@ -46,12 +48,16 @@ class CsvDataset final : public Dataset {
 
     int loadRow(Row& r); // 1 read, 0 at the end, -1 on an error (logged)
     void transcode(CsvRecord& rec);
-    // A cell as text: an unquoted NA of a character variable is blank (missing).
+    // A cell's number, with the dialect's missing texts read as missing values.
+    CellKind classify(std::string_view f, double& v) const;
+    bool isMissingText(std::string_view f) const;
+    // A cell as text: an unquoted NA, or missing text, of a character variable is blank.
     std::string_view cell(const Row& r, std::size_t i) const;
     int compareKeys(const Row& a, const Row& b) const;
     std::string byNames() const;
 
     std::string path_, label_;
+    CsvDialect dialect_;
     std::vector<Variable> vars_;
     std::int64_t nobs_ = 0;
     std::int64_t dataOffset_ = 0, dataLine_ = 2;

@@ -15,28 +15,21 @@ namespace velloc::host {
 namespace {
 std::size_t bufferBytes = 1 << 20;
 
-// Bytes that end an unquoted field.
-struct Stops {
-    bool stop[256] = {};
-    constexpr Stops() {
-        stop[static_cast<unsigned char>(',')] = true;
-        stop[static_cast<unsigned char>('\n')] = true;
-        stop[static_cast<unsigned char>('\r')] = true;
-    }
-};
-constexpr Stops kStops;
-
-// Bytes that a simple line may not hold, and the separator.
-struct Special {
-    bool stop[256] = {};
-    constexpr Special() {
-        stop[static_cast<unsigned char>(',')] = true;
-        stop[static_cast<unsigned char>('"')] = true;
-        stop[static_cast<unsigned char>('\r')] = true;
-    }
-};
-constexpr Special kSpecial;
 } // namespace
+
+void CsvReader::setDelimiter(char d) {
+    delim_ = d;
+    std::fill(std::begin(stops_), std::end(stops_), false);
+    std::fill(std::begin(special_), std::end(special_), false);
+    // Bytes that end an unquoted field; and those a simple line may not hold, besides the
+    // delimiter.
+    for (unsigned char c : {static_cast<unsigned char>(d), static_cast<unsigned char>('\n'),
+                            static_cast<unsigned char>('\r')})
+        stops_[c] = true;
+    for (unsigned char c : {static_cast<unsigned char>(d), static_cast<unsigned char>('"'),
+                            static_cast<unsigned char>('\r')})
+        special_[c] = true;
+}
 
 void CsvReader::setBufferBytes(std::size_t bytes) {
     bufferBytes = std::max<std::size_t>(bytes, 1);
@@ -123,7 +116,8 @@ bool CsvReader::nextSimpleLine(CsvRecord& rec) {
     // One pass finds the separators and anything that needs the full parser.
     const char* q = p;
 #if defined(__SSE2__)
-    const __m128i comma = _mm_set1_epi8(','), quote = _mm_set1_epi8('"'), cr = _mm_set1_epi8('\r');
+    const __m128i comma = _mm_set1_epi8(delim_), quote = _mm_set1_epi8('"'),
+                  cr = _mm_set1_epi8('\r');
     for (; le - q >= 16; q += 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
         if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, cr)))) {
@@ -138,8 +132,8 @@ bool CsvReader::nextSimpleLine(CsvRecord& rec) {
     }
 #endif
     for (; q < le; ++q) {
-        if (!kSpecial.stop[static_cast<unsigned char>(*q)]) continue;
-        if (*q != ',') {
+        if (!special_[static_cast<unsigned char>(*q)]) continue;
+        if (*q != delim_) {
             rec.ends.clear();
             return false;
         }
@@ -201,7 +195,7 @@ CsvReader::Result CsvReader::next(CsvRecord& rec) {
             const char* p = buf_.data() + pos_;
             const char* e = buf_.data() + end_;
             const char* s = p;
-            while (s < e && !kStops.stop[static_cast<unsigned char>(*s)])
+            while (s < e && !stops_[static_cast<unsigned char>(*s)])
                 ++s;
             if (s != p) any = true;
             rec.data.append(p, s);
@@ -214,9 +208,9 @@ CsvReader::Result CsvReader::next(CsvRecord& rec) {
         }
         rec.ends.push_back(static_cast<std::uint32_t>(rec.data.size()));
         c = peek();
-        if (c == ',') {
+        if (c == static_cast<unsigned char>(delim_)) {
             any = true;
-            rec.data += ',';
+            rec.data += delim_;
             ++pos_;
             continue;
         }

@@ -39,7 +39,7 @@ class CsvReader {
   public:
     enum class Result { Record, End, Unterminated, IoError };
 
-    CsvReader() = default;
+    CsvReader() { setDelimiter(','); }
     ~CsvReader();
     CsvReader(const CsvReader&) = delete;
     CsvReader& operator=(const CsvReader&) = delete;
@@ -47,6 +47,8 @@ class CsvReader {
     // Opens the file and skips a UTF-8 byte-order mark. False with the reason in error().
     bool open(const std::string& path);
     Result next(CsvRecord& rec);
+    // The byte between fields (a comma unless set; not a quote or a line end).
+    void setDelimiter(char d);
     // Where the record last returned by next() starts: 1-based line and byte offset.
     std::int64_t recordLine() const { return recLine_; }
     std::int64_t recordOffset() const { return recOffset_; }
@@ -67,6 +69,9 @@ class CsvReader {
     bool nextSimpleLine(CsvRecord& rec);
     int peek(); // next byte or -1 at the end of the file, refilling as needed
 
+    char delim_ = ',';
+    bool stops_[256] = {};   // bytes that end an unquoted field
+    bool special_[256] = {}; // bytes that send a line to the full parser
     int fd_ = -1;
     std::vector<char> buf_;
     std::size_t pos_ = 0, end_ = 0;

@@ -37,6 +37,10 @@ inline constexpr int kStatSignature = 504;
 inline constexpr int kStatWrite = 505;
 inline constexpr int kStatWriteValue = 506;
 inline constexpr int kStatNotSorted = 507;
+inline constexpr int kDialectNotText = 508;
+inline constexpr int kNotUtf8 = 509;
+inline constexpr int kBadDelimiter = 510;
+inline constexpr int kBadEncoding = 511;
 } // namespace datamsg
 
 } // namespace velloc::host

@@ -48,19 +48,33 @@ std::string str(std::int64_t v) {
     return std::to_string(v);
 }
 
+bool hasTsvExtension(const std::string& path) {
+    if (path.size() < 4) return false;
+    return upper(std::string_view(path).substr(path.size() - 4)) == ".TSV";
+}
+
 } // namespace
 
 std::unique_ptr<Dataset> Dataset::open(const std::string& path) {
+    return open(path, CsvDialect{});
+}
+
+std::unique_ptr<Dataset> Dataset::open(const std::string& path, const CsvDialect& dialect) {
     // The texts must be there whoever runs first, the driver or a test.
     if (!hasMessage(kGroupHostData, datamsg::kCannotOpen)) addDataSetMessages();
-    if (StatKind kind = statKindFor(path); kind != StatKind::None)
+    if (StatKind kind = statKindFor(path); kind != StatKind::None) {
+        if (!dialect.isDefault()) fail(datamsg::kDialectNotText, {path, statKindName(kind)});
         return openStatDataset(path, kind);
-    auto ds = std::make_unique<CsvDataset>(path);
+    }
+    auto ds = std::make_unique<CsvDataset>(path, dialect);
     ds->scan();
     return ds;
 }
 
 void CsvDataset::scan() {
+    char delim = dialect_.delimiter;
+    if (delim == 0) delim = hasTsvExtension(path_) ? '\t' : ',';
+    reader_.setDelimiter(delim);
     if (!reader_.open(path_)) fail(datamsg::kCannotOpen, {path_, reader_.error()});
     CsvRecord rec;
     switch (reader_.next(rec)) {
@@ -135,6 +149,8 @@ void CsvDataset::scan() {
     std::vector<std::size_t> maxLen(n, 0), maxLen1252(n, 0);
     std::vector<char> numberSeen(n, 0);
     std::int64_t rows = 0, badUtf8Line = 0;
+    const bool checkMissing = !dialect_.missing.empty();
+    const bool cp1252 = dialect_.encoding == CsvDialect::Encoding::Cp1252;
     for (;;) {
         CsvReader::Result r = reader_.next(rec);
         if (r == CsvReader::Result::End) break;
@@ -153,18 +169,23 @@ void CsvDataset::scan() {
         }
         const bool high = std::any_of(rec.data.begin(), rec.data.end(),
                                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-        if (high && badUtf8Line == 0 && !isValidUtf8(rec.data)) badUtf8Line = reader_.recordLine();
+        if (high && !cp1252 && badUtf8Line == 0 && !isValidUtf8(rec.data)) {
+            badUtf8Line = reader_.recordLine();
+            if (dialect_.encoding == CsvDialect::Encoding::Utf8)
+                fail(datamsg::kNotUtf8, {path_, str(badUtf8Line)});
+        }
         for (std::size_t i = 0; i < n; ++i) {
             std::string_view f = rec.field(i);
             if (f.size() > maxLen[i]) maxLen[i] = f.size();
             if (high) maxLen1252[i] = std::max(maxLen1252[i], cp1252Utf8Length(f));
+            if (checkMissing && isMissingText(f)) continue;
             if (isPlainNumber(f)) {
                 numberSeen[i] = 1;
                 continue;
             }
             if (!canBeNumeric[i] && numberSeen[i]) continue;
             double v;
-            CellKind kind = parseCell(f, v);
+            CellKind kind = classify(f, v);
             if (kind == CellKind::Number) numberSeen[i] = 1;
             if (kind == CellKind::Text && canBeNumeric[i]) {
                 if (explicitType[i])
@@ -180,9 +201,10 @@ void CsvDataset::scan() {
         ++rows;
     }
     nobs_ = rows;
-    if (badUtf8Line > 0) {
+    if (badUtf8Line > 0 || cp1252) {
         cp1252_ = true;
-        xpmlog(kGroupHostData, datamsg::kReadAsCp1252, {path_, str(badUtf8Line)});
+        // Asked for, the conversion needs no note.
+        if (!cp1252) xpmlog(kGroupHostData, datamsg::kReadAsCp1252, {path_, str(badUtf8Line)});
         for (std::size_t i = 0; i < n; ++i) {
             maxLen[i] = std::max(maxLen[i], maxLen1252[i]);
             if (!vars_[i].textCell.empty()) {

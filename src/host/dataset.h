@@ -31,6 +31,26 @@ struct Variable {
     std::string textCell;
 };
 
+// How a delimited text file is read: the data set options DELIMITER=, ENCODING= and MISSING=.
+struct CsvDialect {
+    enum class Encoding { Detect, Utf8, Cp1252 };
+    char delimiter = 0; // 0: by extension (tab for .tsv, else comma)
+    Encoding encoding = Encoding::Detect;
+    // Texts read as missing besides the empty cell, "." and NA (compared without the blanks
+    // around the cell).
+    std::vector<std::string> missing;
+    bool isDefault() const {
+        return delimiter == 0 && encoding == Encoding::Detect && missing.empty();
+    }
+};
+
+// The dialect that the data set options name, as written after statement's option= (for the
+// messages); nullptr for an option not given. Logs the fault and throws DataSetError for a
+// delimiter that is not one character (or '\t', TAB) or an encoding that cannot be read.
+CsvDialect makeCsvDialect(std::string_view statement, std::string_view option,
+                          const std::string* delimiter, const std::string* encoding,
+                          const std::vector<std::string>* missing);
+
 struct ByKey {
     int var;         // 1-based variable number
     bool descending; // DESCENDING given for this variable
@@ -47,6 +67,9 @@ class Dataset {
     // Opens and scans the file. Logs the problem and throws DataSetError when it is missing,
     // unreadable or malformed (ragged row, unterminated quote, duplicate or invalid name).
     static std::unique_ptr<Dataset> open(const std::string& path);
+    // The same for a delimited text file read with the given dialect; other formats refuse a
+    // dialect that is not the default (logged, DataSetError).
+    static std::unique_ptr<Dataset> open(const std::string& path, const CsvDialect& dialect);
     virtual ~Dataset() = default;
 
     virtual const std::string& path() const = 0;

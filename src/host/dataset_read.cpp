@@ -60,7 +60,7 @@ int CsvDataset::loadRow(Row& r) {
     for (std::size_t i = 0; i < n; ++i) {
         if (vars_[i].type != VarType::Numeric) continue;
         double v;
-        switch (parseCell(r.rec.field(i), v)) {
+        switch (classify(r.rec.field(i), v)) {
         case CellKind::Number:
             r.num[i] = v;
             break;
@@ -91,9 +91,27 @@ void CsvDataset::transcode(CsvRecord& rec) {
     rec.ends = std::move(ends);
 }
 
+bool CsvDataset::isMissingText(std::string_view f) const {
+    while (!f.empty() && (f.front() == ' ' || f.front() == '\t'))
+        f.remove_prefix(1);
+    while (!f.empty() && (f.back() == ' ' || f.back() == '\t'))
+        f.remove_suffix(1);
+    for (const std::string& m : dialect_.missing)
+        if (f == m) return true;
+    return false;
+}
+
+CellKind CsvDataset::classify(std::string_view f, double& v) const {
+    // Before the number: a missing text may be a number itself (-99).
+    if (!dialect_.missing.empty() && isMissingText(f)) return CellKind::Missing;
+    return parseCell(f, v);
+}
+
 std::string_view CsvDataset::cell(const Row& r, std::size_t i) const {
     std::string_view f = r.rec.field(i);
-    return isNaText(f, r.rec.wasQuoted(i)) ? std::string_view() : f;
+    if (isNaText(f, r.rec.wasQuoted(i))) return {};
+    if (!dialect_.missing.empty() && !r.rec.wasQuoted(i) && isMissingText(f)) return {};
+    return f;
 }
 
 // < 0 when a comes before b in BY order, 0 when they are in the same group, > 0 otherwise.

@@ -11,7 +11,7 @@ constexpr int G = kGroupHostData;
 constexpr Severity E = Severity::Error;
 constexpr Severity N = Severity::Note;
 
-const std::array<MessageDef, 29> kDefs{{
+const std::array<MessageDef, 33> kDefs{{
     {G, datamsg::kCannotOpen, E, "The data set file %1 cannot be opened: %2."},
     {G, datamsg::kEmpty, E,
      "The data set file %1 is empty: it has no header row of variable names."},
@@ -75,6 +75,19 @@ const std::array<MessageDef, 29> kDefs{{
     {G, datamsg::kStatNotSorted, E,
      "The data set %1 is not sorted by the BY variables %2: observation %3 is out of order. Sort "
      "the data or add the NOTSORTED option to the BY statement."},
+    {G, datamsg::kDialectNotText, E,
+     "The data set file %1 holds %2 data; the data set options DELIMITER=, ENCODING= and "
+     "MISSING= apply only to delimited text files."},
+    {G, datamsg::kNotUtf8, E,
+     "The data set file %1 is not valid UTF-8 (line %2 is the first that is not), although "
+     "ENCODING='utf-8' was given; name the file's encoding, for example "
+     "ENCODING='windows-1252'."},
+    {G, datamsg::kBadDelimiter, E,
+     "In the %1 statement, %2= has the data set option DELIMITER='%3'; a delimiter is one "
+     "character, or '\\t' or 'TAB' for a tab, and not a double quote or a line end."},
+    {G, datamsg::kBadEncoding, E,
+     "In the %1 statement, %2= has the data set option ENCODING='%3', an encoding that cannot be "
+     "read; use 'utf-8' or 'windows-1252' (also named 'latin1')."},
 }};
 } // namespace
 

@@ -564,6 +564,24 @@ bool Parser::value(ParsedStatement& st, const OptionSpec& decl, ParsedOption& o,
         o.value = next().text;
         o.quoted = true;
         return true;
+    case ValueKind::TextList:
+        if (accept('(')) {
+            if (peek().kind != TokenKind::String)
+                return expected("a quoted text in the list after " + decl.name + "=", context);
+            while (peek().kind == TokenKind::String)
+                o.names.push_back(next().text);
+            if (!accept(')'))
+                return expected("a quoted text or ')' in the list after " + decl.name + "=",
+                                context);
+        } else if (peek().kind == TokenKind::String) {
+            o.names.push_back(next().text);
+        } else {
+            return expected(
+                "a quoted text or a list of them in parentheses after " + decl.name + "=", context);
+        }
+        o.value = o.names.front();
+        o.quoted = true;
+        return true;
     case ValueKind::TextOrChoice:
         if (peek().kind == TokenKind::String) {
             o.value = next().text;

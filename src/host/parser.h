@@ -28,6 +28,7 @@ enum class ValueKind {
     VarList,         // KEYWORD=variable | (variables)
     DataSet,         // KEYWORD='path' | name | lib.member
     Text,            // KEYWORD='text'
+    TextList,        // KEYWORD='text' | ('text' ...)
     TextOrChoice,    // KEYWORD='text' | choice
     Choice,          // KEYWORD=choice<(sub-options)>
     ChoiceList,      // KEYWORD=choice<(...)> | (choice<(...)> ...)
