@@ -68,7 +68,9 @@ bool usable(VlcRun& run, const host::Dataset& ds, std::vector<unsigned char>& as
 
 // The NOTE on the observations left out for missing values: how many, and which variables;
 // with several variables each gets the number of left-out observations that miss it.
-void noteLeftOut(const VlcRun& run, std::int64_t rows, const std::vector<std::int64_t>& perVar) {
+void noteLeftOut(VlcRun& run, std::int64_t rows, const std::vector<std::int64_t>& perVar) {
+    run.nObsDropped = rows;
+    run.droppedVars.clear();
     if (rows == 0) return;
     const std::size_t A = run.analysisVars.size();
     std::vector<std::pair<std::string, std::int64_t>> named;
@@ -83,6 +85,7 @@ void noteLeftOut(const VlcRun& run, std::int64_t rows, const std::vector<std::in
     for (const auto& [name, n] : named)
         items.push_back(named.size() == 1 || rows == 1 ? name : fmt::format("{} ({})", name, n));
     const std::string list = listCut(items, kListShown);
+    run.droppedVars = list;
     if (rows == 1)
         host::xpmlog(host::kGroupProc, kMsgLeftOutMissingOne, {list});
     else
@@ -186,6 +189,7 @@ int vlcin(VlcRun& run) {
         }
         writeOrDie(skip, &flag);
     }
+    run.nObsInput = obs;
     noteLeftOut(run, leftOut, perVar);
 
     if (run.assessGiven) {
