@@ -143,6 +143,7 @@ int vlcin(VlcRun& run) {
     std::vector<unsigned char> why(nWhy, 0);
     std::vector<std::int64_t> perVar(nWhy, 0);
     std::int64_t leftOut = 0;
+    std::int64_t zeroWeight = 0; // kept for the output data set only: not read for the analysis
     run.totalFreq = 0.0;
 
     const bool keepEffect = run.effect.given;
@@ -163,6 +164,7 @@ int vlcin(VlcRun& run) {
             freq = 0.0;
             direct = true;
         }
+        if (direct) ++zeroWeight;
         std::int32_t flag = 1;
         if (direct || usable(run, ds, assessMissing, why)) {
             if (hasFreq && freq > kMaxFreq) {
@@ -189,7 +191,7 @@ int vlcin(VlcRun& run) {
         }
         writeOrDie(skip, &flag);
     }
-    run.nObsInput = obs;
+    run.nObsInput = obs - zeroWeight;
     noteLeftOut(run, leftOut, perVar);
 
     if (run.assessGiven) {
