@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "assess/model_tables.h"
 #include "effect/effect.h"
 #include "frame/statements.h"
 #include "frame/vlcrun.h"
@@ -146,6 +147,7 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
         p.vlctpsc(run);
         if (run.matchGiven) p.vlctmtc(run, matchOk);
         if (run.nStrata) p.vlctstr(run);
+        vlctpsm(run);
         return 0;
     });
     (void)rc;

@@ -250,6 +250,9 @@ struct VlcRun {
     // --- Observation data (written by vlcin) -----------------------------------------------
     std::int64_t nObsRead = 0;
     double totalFreq = 0.0;
+    std::int64_t nObsInput = 0;   // observations of the group read from the input
+    std::int64_t nObsDropped = 0; // left out for missing values
+    std::string droppedVars;      // the variables that caused it, as note 970/971 lists them
 
     // --- Output ----------------------------------------------------------------------------
     host::Output* procOutput = nullptr;
@@ -387,6 +390,16 @@ struct VlcRun {
     int nFree = 0;                      // free parameters m = D - nAliased
     int fitReturn = 0;                  // Newton-Raphson result (0 converged)
     int fitIterations = 0;              // Newton iterations of the group's fit
+    // The model tables (PSModelEstimates, PSModelFit) of a fitted group.
+    bool fitDone = false;                   // the group's model was fitted (not PS= supplied)
+    std::vector<double> fitCov;             // D x D inverse information, empty when singular
+    std::vector<unsigned char> fitRefLevel; // D flags: aliased by the parameterisation
+    std::vector<std::string> fitParmNames;  // D parameter names, "race = hispan", "age*educ"
+    std::vector<double> fitColScale;        // D divisors from the scaled design to the data's units
+    double fitMinus2LL = 0.0;
+    double fitCstat = 0.0;
+    std::int64_t fitNUsed = 0; // rows the fit used (positive weight, treatment 0/1)
+    double fitWeightUsed = 0.0;
 
     // --- Treatment effect (EFFECT statement) --------------------------------------------
     effect::Request effect;

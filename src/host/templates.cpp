@@ -148,6 +148,14 @@ std::map<std::string, TableTemplate, std::less<>> buildTemplates() {
          col("ESS", "ESS", kPct), col("Mean", "Mean", kDec4),
          col("StdErr", "Standard Error", kDec4)});
 
+    const std::string wald = "95% Wald Limits";
+    add("PSModelEstimates", "Propensity Score Model Estimates",
+        {col("Parameter", "Parameter"), col("Estimate", "Estimate", kDec4),
+         col("StdErr", "Standard Error", kDec4), col("WaldZ", "z", kPct),
+         col("ProbZ", "Pr > |z|", kDec4), col("OddsRatio", "Odds Ratio", kDec4),
+         spanned("LowerCL", "Lower", kDec4, wald), spanned("UpperCL", "Upper", kDec4, wald),
+         col("Note", "Note")});
+    add("PSModelFit", "Propensity Score Model Fit", {});
     add("DataInfo", "Data Information", {});
     add("MatchInfo", "Matching Information", {});
     return all;

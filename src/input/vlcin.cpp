@@ -68,7 +68,9 @@ bool usable(VlcRun& run, const host::Dataset& ds, std::vector<unsigned char>& as
 
 // The NOTE on the observations left out for missing values: how many, and which variables;
 // with several variables each gets the number of left-out observations that miss it.
-void noteLeftOut(const VlcRun& run, std::int64_t rows, const std::vector<std::int64_t>& perVar) {
+void noteLeftOut(VlcRun& run, std::int64_t rows, const std::vector<std::int64_t>& perVar) {
+    run.nObsDropped = rows;
+    run.droppedVars.clear();
     if (rows == 0) return;
     const std::size_t A = run.analysisVars.size();
     std::vector<std::pair<std::string, std::int64_t>> named;
@@ -83,6 +85,7 @@ void noteLeftOut(const VlcRun& run, std::int64_t rows, const std::vector<std::in
     for (const auto& [name, n] : named)
         items.push_back(named.size() == 1 || rows == 1 ? name : fmt::format("{} ({})", name, n));
     const std::string list = listCut(items, kListShown);
+    run.droppedVars = list;
     if (rows == 1)
         host::xpmlog(host::kGroupProc, kMsgLeftOutMissingOne, {list});
     else
@@ -140,6 +143,7 @@ int vlcin(VlcRun& run) {
     std::vector<unsigned char> why(nWhy, 0);
     std::vector<std::int64_t> perVar(nWhy, 0);
     std::int64_t leftOut = 0;
+    std::int64_t zeroWeight = 0; // kept for the output data set only: not read for the analysis
     run.totalFreq = 0.0;
 
     const bool keepEffect = run.effect.given;
@@ -160,6 +164,7 @@ int vlcin(VlcRun& run) {
             freq = 0.0;
             direct = true;
         }
+        if (direct) ++zeroWeight;
         std::int32_t flag = 1;
         if (direct || usable(run, ds, assessMissing, why)) {
             if (hasFreq && freq > kMaxFreq) {
@@ -186,6 +191,7 @@ int vlcin(VlcRun& run) {
         }
         writeOrDie(skip, &flag);
     }
+    run.nObsInput = obs - zeroWeight;
     noteLeftOut(run, leftOut, perVar);
 
     if (run.assessGiven) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "host/messages.h"
 #include "host/missing.h"
@@ -186,6 +187,88 @@ void noteSeparation(const std::vector<double> (&lo)[2], const std::vector<double
     }
 }
 
+// The inverse information of the centred parameters, carried to the design columns: the
+// intercept is theta_0 - sum c_j theta_j, so its row of the map is (1, -c_j).
+void covariance(VlcFit& fit, FitResult& res) {
+    const int m = fit.m, D = fit.D;
+    std::vector<double> h = fit.hess, hdiag(static_cast<std::size_t>(m));
+    for (int i = 0; i < m; ++i)
+        hdiag[i] = h[packedSize(i) + i];
+    std::string hs(static_cast<std::size_t>(m), '0');
+    for (int k = 0; k < m; ++k)
+        host::zsweep(h.data(), m, k, 1e-12, hdiag.data(), hs.data());
+    if (hs.find('0') != std::string::npos) return;
+    auto V = [&](int i, int j) { return i >= j ? h[packedSize(i) + j] : h[packedSize(j) + i]; };
+    // A (D x m): row 0 = (1, -c), row freeCols[j] = e_j.
+    std::vector<double> A(static_cast<std::size_t>(D) * m, 0.0);
+    A[0] = 1.0;
+    for (int j = 1; j < m; ++j) {
+        A[j] = -fit.centre[fit.freeCols[j]];
+        A[static_cast<std::size_t>(fit.freeCols[j]) * m + j] = 1.0;
+    }
+    std::vector<double> AV(static_cast<std::size_t>(D) * m, 0.0);
+    for (int r = 0; r < D; ++r)
+        for (int j = 0; j < m; ++j) {
+            double s = 0.0;
+            for (int k = 0; k < m; ++k)
+                s += A[static_cast<std::size_t>(r) * m + k] * V(k, j);
+            AV[static_cast<std::size_t>(r) * m + j] = s;
+        }
+    res.cov.assign(static_cast<std::size_t>(D) * D, 0.0);
+    for (int r = 0; r < D; ++r)
+        for (int c = 0; c < D; ++c) {
+            double s = 0.0;
+            for (int k = 0; k < m; ++k)
+                s += AV[static_cast<std::size_t>(r) * m + k] *
+                     A[static_cast<std::size_t>(c) * m + k];
+            res.cov[static_cast<std::size_t>(r) * D + c] = s;
+        }
+}
+
+// Area under the ROC curve of the fitted logits over the rows the fit used, weighted: the
+// share of treated-control weight pairs in which the treated row scores higher, ties one half.
+// Rows with one design give one logit, so ties are exact. Non-zero when the rows fail.
+int concordance(VlcFit& fit, FitResult& res) {
+    const int D = fit.D;
+    if (fit.rows->rewind() != 0) return 1;
+    struct Scored {
+        double lps, w;
+        int g;
+    };
+    std::vector<Scored> s;
+    s.reserve(static_cast<std::size_t>(std::max<std::int64_t>(fit.nRecords, 0)));
+    double* rec = fit.recBuf.data();
+    for (std::int64_t left = fit.nRecords; left > 0; --left) {
+        if (!fit.rows->read(rec)) return 1;
+        const double w = rec[kRowFreq] * rec[kRowWeight];
+        const int k = groupOf(rec[kRowTreat]);
+        if (k < 0 || k > 1 || !(w > 0.0) || anyMissing(rec + kRowDesign, D)) continue;
+        double eta = res.coef[0];
+        for (int j = 1; j < D; ++j)
+            eta += res.coef[j] * rec[kRowDesign + j];
+        s.push_back({eta, w, k});
+    }
+    res.nUsed = static_cast<std::int64_t>(s.size());
+    std::sort(s.begin(), s.end(), [](const Scored& a, const Scored& b) { return a.lps < b.lps; });
+    double below0 = 0.0, pairs = 0.0, tot[2] = {0.0, 0.0};
+    for (std::size_t i = 0; i < s.size();) {
+        std::size_t e = i;
+        double g[2] = {0.0, 0.0};
+        while (e < s.size() && s[e].lps == s[i].lps) {
+            g[s[e].g] += s[e].w;
+            ++e;
+        }
+        pairs += g[1] * (below0 + 0.5 * g[0]);
+        below0 += g[0];
+        tot[0] += g[0];
+        tot[1] += g[1];
+        i = e;
+    }
+    res.weightUsed = tot[0] + tot[1];
+    res.cstat = pairs / (tot[0] * tot[1]);
+    return 0;
+}
+
 } // namespace
 
 int fentry(VlcFit* fit) {
@@ -321,6 +404,11 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
         res.warned232 = true;
         res.status = 4;
     }
+
+    // The fit statistics at the estimates themselves: the last Hessian may be one step behind.
+    if (gentry(&fit) != 0 || concordance(fit, res) != 0) return res.readError = true, res.rc = 1;
+    res.minus2LL = 2.0 * fit.f;
+    covariance(fit, res);
     return res.rc = 0;
 }
 

@@ -35,6 +35,14 @@ struct FitResult {
     bool singularAtEstimates = false; // a pivot of the final Hessian was refused
     int status = 0;                   // 4 when a warning was issued, else 0
     bool readError = false;           // the rows ended or failed before nRecords (rc 1)
+    // At the estimates: the inverse of the weighted information, D x D row-major over the
+    // design columns (rows and columns of aliased columns 0; empty when it is singular),
+    // -2 log likelihood, the c-statistic of the fitted scores, and the rows and weight used.
+    std::vector<double> cov;
+    double minus2LL = 0.0;
+    double cstat = 0.0;
+    std::int64_t nUsed = 0;
+    double weightUsed = 0.0;
 };
 
 // Fits the logistic model of the treatment indicator on the D design columns of the model

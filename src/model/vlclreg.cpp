@@ -18,7 +18,8 @@ namespace {
 
 // Design column names for the log: the effect as written with each CLASS factor's level,
 // "x*x", "race black", "c*x A".
-std::vector<std::string> columnNames(const VlcRun& run) {
+// With forTable, the names of the estimates table instead: "race = black", "c*x = A".
+std::vector<std::string> columnNames(const VlcRun& run, bool forTable = false) {
     const ModelDesc& m = run.model;
     std::vector<std::string> names{"Intercept"};
     for (const EffectSpec& e : m.modelDef.effects) {
@@ -47,7 +48,7 @@ std::vector<std::string> columnNames(const VlcRun& run) {
         while (!empty) {
             std::string n = effect;
             for (std::size_t i = 0; i < cls.size(); ++i)
-                n += " " + levelText(m, cls[i], level[i]);
+                n += (forTable ? (i ? ", " : " = ") : " ") + levelText(m, cls[i], level[i]);
             names.push_back(std::move(n));
             std::size_t i = cls.size();
             while (i > 0 &&
@@ -64,15 +65,39 @@ std::vector<std::string> columnNames(const VlcRun& run) {
     return names;
 }
 
+// Each design column's divisor back to the data's units: the product of the scales of the
+// continuous variables in its effect (the model rows hold them divided by run.contScale).
+std::vector<double> columnScales(const VlcRun& run) {
+    const ModelDesc& m = run.model;
+    std::vector<double> scales{1.0};
+    for (std::size_t e = 0; e < m.modelDef.effects.size(); ++e) {
+        const EffectSpec& spec = m.modelDef.effects[e];
+        double s = 1.0;
+        auto take = [&](const FactorRef& f) {
+            const auto i = static_cast<std::size_t>(f.index);
+            if (!f.isClass && i < run.contScale.size()) s *= run.contScale[i];
+        };
+        for (const FactorRef& f : spec.crossed)
+            take(f);
+        for (const FactorRef& f : spec.nested)
+            take(f);
+        const int width = e < m.layout.effectWidth.size() ? m.layout.effectWidth[e] : 0;
+        scales.insert(scales.end(), static_cast<std::size_t>(std::max(width, 0)), s);
+    }
+    return scales;
+}
+
 } // namespace
 
 int vlclreg(VlcRun& run) {
     ModelRowSource* rows = run.lregRows;
     if (!rows || rows->recordDoubles() < kRowDesign + run.model.layout.D) return 1;
     // Running out of memory here is reported by the step runner, which names the phase.
+    run.fitDone = false;
     FitResult res;
-    int rc = fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structuralAliases(run.model),
-                         columnNames(run));
+    std::vector<unsigned char> structural = structuralAliases(run.model);
+    int rc =
+        fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structural, columnNames(run));
     // Rows that end early would leave the model fitted on part of the data.
     if (res.readError)
         host::utilFatal(run.vlclreg->lastError() ? run.vlclreg->lastError() : host::kUtilIoError);
@@ -84,6 +109,18 @@ int vlclreg(VlcRun& run) {
     run.nFree = res.m;
     run.fitReturn = res.newtonRc;
     run.fitIterations = res.iterations;
+    run.fitDone = true;
+    run.fitCov = std::move(res.cov);
+    run.fitRefLevel = std::move(structural);
+    run.fitRefLevel.resize(run.coef.size(), 0);
+    run.fitParmNames = columnNames(run, true);
+    run.fitParmNames.resize(run.coef.size());
+    run.fitColScale = columnScales(run);
+    run.fitColScale.resize(run.coef.size(), 1.0);
+    run.fitMinus2LL = res.minus2LL;
+    run.fitCstat = res.cstat;
+    run.fitNUsed = res.nUsed;
+    run.fitWeightUsed = res.weightUsed;
     // Until the score tables exist the log is where a user sees the fit.
     std::string coefs;
     for (std::size_t j = 0; j < run.coef.size(); ++j)
