@@ -71,15 +71,15 @@ std::vector<double> columnScales(const VlcRun& run) {
     const ModelDesc& m = run.model;
     std::vector<double> scales{1.0};
     for (std::size_t e = 0; e < m.modelDef.effects.size(); ++e) {
-        const EffectSpec& spec = m.modelDef.effects[e];
+        const EffectSpec& effect = m.modelDef.effects[e];
         double s = 1.0;
         auto take = [&](const FactorRef& f) {
             const auto i = static_cast<std::size_t>(f.index);
             if (!f.isClass && i < run.contScale.size()) s *= run.contScale[i];
         };
-        for (const FactorRef& f : spec.crossed)
+        for (const FactorRef& f : effect.crossed)
             take(f);
-        for (const FactorRef& f : spec.nested)
+        for (const FactorRef& f : effect.nested)
             take(f);
         const int width = e < m.layout.effectWidth.size() ? m.layout.effectWidth[e] : 0;
         scales.insert(scales.end(), static_cast<std::size_t>(std::max(width, 0)), s);
