@@ -9,6 +9,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   librsvg2-bin
   python3-pybind11 python3-numpy python3-pandas python3-pytest python3-distributed
+  r-base-core r-cran-haven
 )
 missing=()
 for p in "${packages[@]}"; do

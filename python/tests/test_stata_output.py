@@ -3,6 +3,7 @@ and variable label equals the same run's CSV output and its sidecar."""
 
 import json
 import shutil
+import subprocess
 
 import numpy as np
 import pandas as pd
@@ -49,3 +50,53 @@ def test_dta_output_reads_back_in_pandas(tmp_path):
     # Every unit has a score, and the unmatched controls a missing match weight.
     assert dta["ps"].notna().all()
     assert dta["mw"].isna().any() and dta["mw"].notna().any()
+
+
+def haven_labels(path, variable):
+    """The value labels of variable in a Stata or SPSS file as R's haven reads them, or None
+    when R with haven is not installed."""
+    rscript = shutil.which("Rscript")
+    if not rscript:
+        return None
+    code = ("suppressPackageStartupMessages(library(haven)); "
+            "d <- if (grepl('dta$', a <- commandArgs(TRUE)[1])) read_dta(a) else read_sav(a); "
+            "l <- attr(d[[commandArgs(TRUE)[2]]], 'labels'); "
+            "cat(paste(unname(l), names(l), sep = '=', collapse = '\\n'))")
+    p = subprocess.run([rscript, "-e", code, str(path), variable], capture_output=True,
+                       text=True)
+    if p.returncode != 0 and "haven" in p.stderr:
+        return None
+    assert p.returncode == 0, p.stderr
+    return dict(line.split("=", 1) for line in p.stdout.splitlines())
+
+
+def test_value_labels_survive_a_round_trip(tmp_path):
+    # A Stata file as pandas writes one: race coded 0/1/2 with its texts as value labels.
+    lal = pd.read_csv(LALONDE)
+    codes = {"black": 0, "hispan": 1, "white": 2}
+    lal["race"] = lal["race"].map(codes).astype("int32")
+    lal.to_stata(tmp_path / "lal.dta", write_index=False, version=118,
+                 value_labels={"race": {v: k for k, v in codes.items()}})
+    for out in ("o.dta", "o.sav"):
+        program = f"""proc velloc data='lal.dta';
+  class treat race;
+  psmodel treat(treated='1') = age educ race re74;
+  psweight weight=attwgt;
+  output out='{out}' ps=ps attwgt=aw;
+run;
+"""
+        run = run_cli(program, tmp_path, graphics=False)
+        assert run.status == 0, run.log
+        # The level texts are the labels: the model table names the race levels by them.
+        params = set(run.tables()["PSModelEstimates"]["Parameter"])
+        assert {"race = black", "race = hispan", "race = white"} <= params, params
+        want = {"0": "black", "1": "hispan", "2": "white"}
+        if out.endswith(".dta"):
+            with pd.io.stata.StataReader(tmp_path / out) as reader:
+                reader.read()
+                got = reader.value_labels()
+            assert list(got.values()) == [{0: "black", 1: "hispan", 2: "white"}]
+        haven = haven_labels(tmp_path / out, "race")
+        if haven is not None:
+            assert {k.split(".")[0]: v for k, v in haven.items()} == want
+        assert "[900-512]" not in run.log

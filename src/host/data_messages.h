@@ -41,6 +41,7 @@ inline constexpr int kDialectNotText = 508;
 inline constexpr int kNotUtf8 = 509;
 inline constexpr int kBadDelimiter = 510;
 inline constexpr int kBadEncoding = 511;
+inline constexpr int kLabelsNotKept = 512;
 } // namespace datamsg
 
 } // namespace velloc::host

@@ -7,6 +7,7 @@
 // group. Without BY variables the whole data set is one group.
 #pragma once
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -24,6 +25,10 @@ struct Variable {
     std::string format;  // format name from the sidecar (e.g. "BEST", "F", "$"), else empty
     int formatWidth = 0; // 0 when no format
     int formatDecimals = 0;
+    // Value labels of a numeric variable read from a Stata or SPSS file (value -> text), shared
+    // by the variables that share a label set; null when none. An output file of those
+    // formats writes them back.
+    std::shared_ptr<const std::map<double, std::string>> valueLabels;
     // A character variable whose other cells are all numbers or missing: its first text cell
     // (line 0 when there is none), so that a numeric use can name the cell to correct.
     std::int64_t textLine = 0;

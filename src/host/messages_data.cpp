@@ -11,7 +11,7 @@ constexpr int G = kGroupHostData;
 constexpr Severity E = Severity::Error;
 constexpr Severity N = Severity::Note;
 
-const std::array<MessageDef, 33> kDefs{{
+const std::array<MessageDef, 34> kDefs{{
     {G, datamsg::kCannotOpen, E, "The data set file %1 cannot be opened: %2."},
     {G, datamsg::kEmpty, E,
      "The data set file %1 is empty: it has no header row of variable names."},
@@ -88,6 +88,8 @@ const std::array<MessageDef, 33> kDefs{{
     {G, datamsg::kBadEncoding, E,
      "In the %1 statement, %2= has the data set option ENCODING='%3', an encoding that cannot be "
      "read; use 'utf-8' or 'windows-1252' (also named 'latin1')."},
+    {G, datamsg::kLabelsNotKept, N,
+     "The output data set %1 does not keep the value labels of %2: %3."},
 }};
 } // namespace
 

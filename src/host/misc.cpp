@@ -81,4 +81,11 @@ std::string cutText(std::string_view text, std::size_t maxBytes) {
     return out;
 }
 
+std::string listWithAnd(const std::vector<std::string>& names) {
+    std::string out;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        out += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    return out;
+}
+
 } // namespace velloc::host

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velloc::host {
 
@@ -22,5 +23,8 @@ std::string trimBlanks(std::string_view text);
 // UTF-8 text cut to at most maxBytes bytes between characters, never inside one; bytes that do
 // not form a character become U+FFFD, so what comes out is always valid UTF-8.
 std::string cutText(std::string_view text, std::size_t maxBytes = std::string_view::npos);
+
+// Names as a reader lists them: "a", "a and b", "a, b and c".
+std::string listWithAnd(const std::vector<std::string>& names);
 
 } // namespace velloc::host

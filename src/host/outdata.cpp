@@ -13,6 +13,7 @@
 #include "host/csv_number.h"
 #include "host/data_messages.h"
 #include "host/messages.h"
+#include "host/misc.h"
 #include "host/missing.h"
 #include "host/schema.h"
 #include "host/stat_writer.h"
@@ -285,6 +286,13 @@ bool OutputDataset::commit() {
     }
     m.tmpPath.clear();
     m.committed = true;
+    std::vector<std::string> labelled;
+    for (const Variable& v : m.vars)
+        if (v.valueLabels && !v.valueLabels->empty()) labelled.push_back(v.name);
+    if (!labelled.empty())
+        xpmlog(kGroupHostData, datamsg::kLabelsNotKept,
+               {m.path, listWithAnd(labelled),
+                "a CSV file holds no value labels; name it .dta or .sav to keep them"});
     return true;
 }
 

@@ -317,6 +317,7 @@ void StatDataset::scan() {
         nobs_ = all.rows;
     }
     std::int64_t rowBytes = 8 * static_cast<std::int64_t>(nNum_);
+    std::map<std::string, std::shared_ptr<const std::map<double, std::string>>> sharedSets;
     for (Var& v : vars_) {
         if (v.v.type == VarType::Character) {
             v.v.length = static_cast<int>(std::max<std::size_t>(1, v.longest));
@@ -326,7 +327,10 @@ void StatDataset::scan() {
         v.v.length = 8;
         auto it = labelSets_.find(v.labelSet);
         if (v.labelSet.empty() || it == labelSets_.end()) continue;
-        v.labels = &it->second;
+        auto& shared = sharedSets[v.labelSet];
+        if (!shared) shared = std::make_shared<const std::map<double, std::string>>(it->second);
+        v.v.valueLabels = shared;
+        v.labels = shared.get();
         // The level texts are the labels; values without one show as numbers.
         std::size_t w = 12;
         for (const auto& [value, text] : it->second)

@@ -9,6 +9,7 @@
 
 #include "host/data_messages.h"
 #include "host/messages.h"
+#include "host/misc.h"
 #include "host/missing.h"
 
 namespace velloc::host {
@@ -48,6 +49,45 @@ struct Writer {
         if (w) readstat_writer_free(w);
     }
 };
+
+struct LabelSet {
+    const void* key; // the shared labels it was made from
+    readstat_label_set_t* set;
+    bool dropped; // some labels were left out
+};
+
+// The label set of v, made once for the variables that share one (a Stata label set is named
+// after its first variable). Stata labels only whole values that fit in 32 bits; a variable
+// whose other labels are left out is added to notWhole. Null when nothing can be labelled.
+readstat_label_set_t* labelSet(readstat_writer_t* w, bool dta, const Variable& v,
+                               std::vector<LabelSet>& sets, std::vector<std::string>& notWhole) {
+    const void* key = v.valueLabels.get();
+    for (const LabelSet& have : sets)
+        if (have.key == key) {
+            if (have.dropped) notWhole.push_back(v.name);
+            return have.set;
+        }
+    readstat_label_set_t* set = nullptr;
+    bool dropped = false;
+    for (const auto& [value, text] : *v.valueLabels) {
+        const bool whole =
+            value == std::floor(value) && value >= -2147483647.0 && value <= 2147483647.0;
+        if (dta && !whole) {
+            dropped = true;
+            continue;
+        }
+        if (!set)
+            set = readstat_add_label_set(w, dta ? READSTAT_TYPE_INT32 : READSTAT_TYPE_DOUBLE,
+                                         v.name.c_str());
+        if (dta)
+            readstat_label_int32_value(set, static_cast<std::int32_t>(value), text.c_str());
+        else
+            readstat_label_double_value(set, value, text.c_str());
+    }
+    if (dropped) notWhole.push_back(v.name);
+    sets.push_back({key, set, dropped});
+    return set;
+}
 
 } // namespace
 
@@ -103,6 +143,8 @@ bool StatWriter::write(const std::vector<Variable>& vars, const std::string& lab
     if (!label.empty()) readstat_writer_set_file_label(wr.w, label.c_str());
     if (kind_ == StatKind::Dta) readstat_writer_set_file_format_version(wr.w, 118);
     std::vector<readstat_variable_t*> rv;
+    std::vector<LabelSet> sets;
+    std::vector<std::string> notWhole;
     for (std::size_t i = 0; i < vars.size(); ++i) {
         const Variable& v = vars[i];
         const bool text = v.type == VarType::Character;
@@ -114,7 +156,16 @@ bool StatWriter::write(const std::vector<Variable>& vars, const std::string& lab
                                            text ? READSTAT_TYPE_STRING : READSTAT_TYPE_DOUBLE,
                                            text ? widths_[i] : 0));
         if (!v.label.empty()) readstat_variable_set_label(rv.back(), v.label.c_str());
+        if (!text && v.valueLabels && !v.valueLabels->empty()) {
+            if (readstat_label_set_t* set =
+                    labelSet(wr.w, kind_ == StatKind::Dta, v, sets, notWhole))
+                readstat_variable_set_label_set(rv.back(), set);
+        }
     }
+    if (!notWhole.empty())
+        xpmlog(kGroupHostData, datamsg::kLabelsNotKept,
+               {path, listWithAnd(notWhole),
+                "Stata labels whole numbers only, so the labels of other values are left out"});
     readstat_error_t err = kind_ == StatKind::Dta ? readstat_begin_writing_dta(wr.w, &sink, rows_)
                                                   : readstat_begin_writing_sav(wr.w, &sink, rows_);
     if (err != READSTAT_OK)

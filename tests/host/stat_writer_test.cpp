@@ -4,6 +4,8 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <map>
+#include <memory>
 #include <readstat.h>
 
 #include "dataset_test_util.h"
@@ -258,4 +260,130 @@ TEST_F(StatOut, ValuesTheFormatCannotHoldAreRefused) {
     }
     EXPECT_NE(log().find("the variable t has a value of 2046 bytes"), std::string::npos) << log();
     EXPECT_TRUE(files().empty());
+}
+
+namespace {
+
+// Value label sets as libreadstat's parser sees them: the set each variable uses, and each
+// set's value -> text.
+struct ParsedLabels {
+    std::map<std::string, std::string> setOf; // variable -> label set name
+    std::map<std::string, std::map<double, std::string>> sets;
+};
+
+int onLabelVar(int, readstat_variable_t* v, const char* set, void* c) {
+    if (set) static_cast<ParsedLabels*>(c)->setOf[readstat_variable_get_name(v)] = set;
+    return READSTAT_HANDLER_OK;
+}
+int onLabel(const char* set, readstat_value_t value, const char* label, void* c) {
+    auto& p = *static_cast<ParsedLabels*>(c);
+    const double x = readstat_value_type(value) == READSTAT_TYPE_INT32
+                         ? readstat_int32_value(value)
+                         : readstat_double_value(value);
+    p.sets[set][x] = label;
+    return READSTAT_HANDLER_OK;
+}
+
+ParsedLabels labelsWithLibrary(const std::string& path) {
+    ParsedLabels p;
+    readstat_parser_t* parser = readstat_parser_init();
+    readstat_set_variable_handler(parser, onLabelVar);
+    readstat_set_value_label_handler(parser, onLabel);
+    bool dta = path.substr(path.size() - 4) == ".dta";
+    readstat_error_t err = dta ? readstat_parse_dta(parser, path.c_str(), &p)
+                               : readstat_parse_sav(parser, path.c_str(), &p);
+    readstat_parser_free(parser);
+    EXPECT_EQ(err, READSTAT_OK) << path << ": " << readstat_error_message(err);
+    return p;
+}
+
+// Copies every variable and row of a data set to out, as OUT= does with the input's variables.
+void copyAll(Dataset& in, OutputDataset& out) {
+    for (int i = 1; i <= in.nvars(); ++i)
+        out.addVariable(in.var(i));
+    while (in.nextGroup() > 0)
+        while (in.nextObs()) {
+            for (int i = 1; i <= in.nvars(); ++i) {
+                if (in.var(i).type == VarType::Numeric)
+                    out.setNum(i, in.num(i));
+                else
+                    out.setText(i, in.text(i));
+            }
+            out.writeRow();
+        }
+}
+
+} // namespace
+
+TEST_F(StatOut, ValueLabelsOfAFileHavenWroteAreWrittenBack) {
+    // haven_labelled.dta labels sex 1 "male", 2 "female" (tests/reference/formats_fixtures.R).
+    const std::string src = std::string(VELLOC_TEST_DATA) + "/formats/haven_labelled.dta";
+    for (const char* name : {"back.dta", "back.sav"}) {
+        SCOPED_TRACE(name);
+        std::string p = path(name);
+        {
+            auto in = Dataset::open(src);
+            OutputDataset out(p);
+            copyAll(*in, out);
+            ASSERT_TRUE(out.commit()) << log();
+        }
+        ParsedLabels lib = labelsWithLibrary(p);
+        ASSERT_EQ(lib.setOf.count("sex"), 1u);
+        EXPECT_EQ(lib.setOf.size(), 1u) << "only sex is labelled";
+        EXPECT_EQ(lib.sets[lib.setOf["sex"]],
+                  (std::map<double, std::string>{{1, "male"}, {2, "female"}}));
+        // Read back by velloc, the texts are the level texts again.
+        auto back = Dataset::open(p);
+        int sex = back->find("sex");
+        ASSERT_GT(sex, 0);
+        ASSERT_EQ(back->nextGroup(), 1);
+        std::vector<std::string> texts;
+        while (back->nextObs())
+            texts.push_back(back->formatted(sex));
+        ASSERT_EQ(texts.size(), 5u);
+        EXPECT_EQ(texts[0], "male");
+        EXPECT_EQ(texts[1], "female");
+    }
+    EXPECT_EQ(log().find("[900-512]"), std::string::npos) << log();
+}
+
+TEST_F(StatOut, StataKeepsTheLabelsOfWholeValuesAndCsvSaysItKeepsNone) {
+    // Two variables sharing one set with a label on 0.5, which Stata cannot label.
+    auto labels = std::make_shared<const std::map<double, std::string>>(
+        std::map<double, std::string>{{0.5, "half"}, {1, "one"}, {2, "two"}});
+    Variable a = numVar("a"), b = numVar("b");
+    a.valueLabels = b.valueLabels = labels;
+    auto writeAb = [&](const std::string& p) {
+        OutputDataset out(p);
+        int ia = out.addVariable(a), ib = out.addVariable(b);
+        out.setNum(ia, 1);
+        out.setNum(ib, 0.5);
+        out.writeRow();
+        return out.commit();
+    };
+
+    ASSERT_TRUE(writeAb(path("ab.sav"))) << log();
+    EXPECT_EQ(log().find("[900-512]"), std::string::npos) << "SPSS labels any value";
+    ParsedLabels sav = labelsWithLibrary(path("ab.sav"));
+    ASSERT_EQ(sav.setOf.size(), 2u);
+    EXPECT_EQ(sav.setOf["a"], sav.setOf["b"]) << "one set, shared";
+    EXPECT_EQ(sav.sets[sav.setOf["a"]], *labels);
+
+    ASSERT_TRUE(writeAb(path("ab.dta"))) << log();
+    ParsedLabels dta = labelsWithLibrary(path("ab.dta"));
+    ASSERT_EQ(dta.setOf.size(), 2u);
+    EXPECT_EQ(dta.setOf["a"], dta.setOf["b"]);
+    EXPECT_EQ(dta.sets[dta.setOf["a"]], (std::map<double, std::string>{{1, "one"}, {2, "two"}}));
+    EXPECT_NE(log().find("NOTE: The output data set " + path("ab.dta") +
+                         " does not keep the value labels of a and b: Stata labels whole "
+                         "numbers only"),
+              std::string::npos)
+        << log();
+
+    log_.str("");
+    ASSERT_TRUE(writeAb(path("ab.csv"))) << log();
+    EXPECT_NE(log().find("does not keep the value labels of a and b: a CSV file holds no value "
+                         "labels; name it .dta or .sav to keep them"),
+              std::string::npos)
+        << log();
 }
