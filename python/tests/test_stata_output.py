@@ -145,3 +145,29 @@ run;
             # The label sets are named after their variables; their texts are the same.
             assert sorted(got_labels.values(), key=str) == sorted(want_labels.values(), key=str)
             assert np.isnan(got["income"].to_numpy(dtype=float)[[2, 7, 16, 39]]).all()
+
+
+def test_spss_output_takes_the_default_names_without_their_underscore(tmp_path):
+    # SPSS names cannot begin with "_": the defaults _PS_ and _ATTWGT_ become PS_ and ATTWGT_,
+    # while Stata keeps them.
+    shutil.copy(LALONDE, tmp_path / "lalonde.csv")
+    for out in ("d.sav", "d.dta"):
+        program = f"""proc velloc data='lalonde.csv';
+  class treat race;
+  psmodel treat(treated='1') = age educ race re74;
+  psweight weight=attwgt;
+  output out='{out}';
+run;
+"""
+        run = run_cli(program, tmp_path, graphics=False)
+        assert run.status == 0, run.log
+        assert (tmp_path / out).exists()
+    with pd.io.stata.StataReader(tmp_path / "d.dta") as reader:
+        assert list(reader.read().columns)[-2:] == ["_PS_", "_ATTWGT_"]
+    rscript = shutil.which("Rscript")
+    if rscript:
+        p = subprocess.run([rscript, "-e", "suppressPackageStartupMessages(library(haven)); "
+                            "cat(names(read_sav(commandArgs(TRUE)[1])), sep='\\n')",
+                            str(tmp_path / "d.sav")], capture_output=True, text=True)
+        if "there is no package called" not in p.stderr:
+            assert p.stdout.split()[-2:] == ["PS_", "ATTWGT_"], p.stdout + p.stderr

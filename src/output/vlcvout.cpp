@@ -1,5 +1,6 @@
 // vlcvout: which variables the output data set gets, in order, with their labels.
 #include "frame/options.h"
+#include "host/stat_dataset.h"
 
 namespace velloc {
 
@@ -94,14 +95,20 @@ int vlcvout(VlcRun& run) {
     else if (run.nStrataReq > 0)
         run.outStrata = 2;
 
-    // The new variables, in output order.
+    // The new variables, in output order. SPSS names cannot begin with an underscore, so in a
+    // .sav file the default names drop it (PS_, ATTWGT_...); names the user gave stay as given.
+    const bool spss = host::statKindFor(run.outDataPath) == host::StatKind::Sav;
+    auto defaultName = [&](int id) {
+        std::string name = text(id);
+        return spss && name.front() == '_' ? name.substr(1) : name;
+    };
     auto add = [&](std::string name, int label, int slot) {
         run.outVars.push_back({std::move(name), text(label), slot});
     };
-    if (run.outPs) add(run.outPs == 1 ? opt(out, "PS")->value : text(95), 100, kSlotPs);
+    if (run.outPs) add(run.outPs == 1 ? opt(out, "PS")->value : defaultName(95), 100, kSlotPs);
     if (run.outLps) add(opt(out, "LPS")->value, 101, kSlotLps);
     if (run.outWgt) {
-        std::string name = run.outWgt == 1 ? wgt->value : text(run.outWgtAtt ? 97 : 98);
+        std::string name = run.outWgt == 1 ? wgt->value : defaultName(run.outWgtAtt ? 97 : 98);
         int label = run.outWgtAte        ? (run.outWgtAteStab ? 153 : 152)
                     : run.outWgtAtt      ? 154
                     : run.outWgtMatchAte ? 157
@@ -115,7 +122,7 @@ int vlcvout(VlcRun& run) {
     if (run.outMatchAteWgt) add(maw->value, 157, kSlotMatchAteWgt);
     for (int i = 0; i < run.nMatchIdVars; ++i)
         add(run.matchIdNames[i], 155, i == 0 ? kSlotMatchId : kSlotWeight + i);
-    if (run.outStrata) add(run.outStrata == 1 ? st->value : text(96), 158, kSlotStrata);
+    if (run.outStrata) add(run.outStrata == 1 ? st->value : defaultName(96), 158, kSlotStrata);
     run.outSlots.assign(kSlotWeight + 1 + static_cast<std::size_t>(run.nMatchIdVars),
                         host::missingValue());
 
