@@ -5,9 +5,13 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #include "adjust/adjust.h"
 #include "assess/balance_rules.h"
@@ -19,80 +23,6 @@
 
 namespace velloc {
 
-std::vector<EcdfDiff> ecdfDiffSets(const std::vector<double>& x, const std::vector<int>& g,
-                                   const std::vector<double>& f,
-                                   const std::vector<std::vector<double>>& unitWeight,
-                                   std::vector<EcdfKey>* scratch) {
-    const std::size_t nSets = unitWeight.size();
-    using Keyed = EcdfKey;
-    std::vector<Keyed> own;
-    std::vector<Keyed>& order = scratch ? *scratch : own;
-    order.clear();
-    order.reserve(x.size());
-    std::vector<std::array<double, 2>> total(nSets, {0.0, 0.0});
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        if (std::isnan(x[i])) continue;
-        order.push_back({x[i], static_cast<std::uint32_t>(i)});
-        for (std::size_t s = 0; s < nSets; ++s)
-            if (unitWeight[s][i] >= 0.0) total[s][g[i]] += f[i] * unitWeight[s][i];
-    }
-    // An indicator needs no sort: its one step below the largest value is at 0, where the
-    // gap is the difference of the weighted shares of 1.
-    const bool indicator = std::all_of(order.begin(), order.end(),
-                                       [](const Keyed& k) { return k.x == 0.0 || k.x == 1.0; });
-    if (indicator) {
-        std::vector<EcdfDiff> out;
-        for (std::size_t s = 0; s < nSets; ++s) {
-            double ones[2] = {0.0, 0.0};
-            for (const Keyed& k : order)
-                if (k.x == 1.0 && unitWeight[s][k.i] >= 0.0)
-                    ones[g[k.i]] += f[k.i] * unitWeight[s][k.i];
-            const double gap = std::fabs(ones[1] / total[s][1] - ones[0] / total[s][0]);
-            if (!(total[s][0] > 0.0) || !(total[s][1] > 0.0))
-                out.push_back({kNaN, kNaN});
-            else
-                out.push_back({gap, gap});
-        }
-        return out;
-    }
-    std::sort(order.begin(), order.end(), [](const Keyed& a, const Keyed& b) { return a.x < b.x; });
-    // Per set: running weights, and the difference at the set's latest distinct value, which
-    // counts only once a larger value of the set follows (the largest never counts).
-    std::vector<std::array<double, 2>> cum(nSets, {0.0, 0.0});
-    std::vector<double> sum(nSets, 0.0), max(nSets, 0.0), pending(nSets, kNaN);
-    std::vector<std::size_t> distinct(nSets, 0);
-    std::vector<unsigned char> seen(nSets, 0);
-    for (std::size_t k = 0; k < order.size();) {
-        const double v = order[k].x;
-        std::fill(seen.begin(), seen.end(), 0);
-        for (; k < order.size() && order[k].x == v; ++k) {
-            const std::uint32_t i = order[k].i;
-            for (std::size_t s = 0; s < nSets; ++s)
-                if (unitWeight[s][i] >= 0.0) {
-                    cum[s][g[i]] += f[i] * unitWeight[s][i];
-                    seen[s] = 1;
-                }
-        }
-        for (std::size_t s = 0; s < nSets; ++s) {
-            if (!seen[s]) continue;
-            if (!std::isnan(pending[s])) {
-                sum[s] += pending[s];
-                max[s] = std::max(max[s], pending[s]);
-                ++distinct[s];
-            }
-            pending[s] = std::fabs(cum[s][1] / total[s][1] - cum[s][0] / total[s][0]);
-        }
-    }
-    std::vector<EcdfDiff> out;
-    for (std::size_t s = 0; s < nSets; ++s) {
-        if (!(total[s][0] > 0.0) || !(total[s][1] > 0.0))
-            out.push_back({kNaN, kNaN});
-        else
-            out.push_back({distinct[s] ? sum[s] / static_cast<double>(distinct[s]) : 0.0, max[s]});
-    }
-    return out;
-}
-
 EcdfDiff ecdfDiff(const std::vector<WeightedValue>& values) {
     std::vector<double> x, f;
     std::vector<int> g;
@@ -101,7 +31,9 @@ EcdfDiff ecdfDiff(const std::vector<WeightedValue>& values) {
         f.push_back(v.w);
         g.push_back(v.g);
     }
-    return ecdfDiffSets(x, g, f, {std::vector<double>(values.size(), 1.0)}).front();
+    EcdfScratch scratch;
+    return ecdfDiffSets(x, ecdfMasses(g, f, {std::vector<double>(values.size(), 1.0)}), scratch)
+        .front();
 }
 
 double EssAccumulator::ess() const {
@@ -154,6 +86,40 @@ Records readRecords(const VlcRun& run, const std::vector<BalanceRow>& rows) {
     }
     vout.point(0);
     return r;
+}
+
+// The rows' differences, computed on the machine's cores (each row is independent, so the
+// results do not depend on how many run at once). A sort of 1,000,000 values per row made these
+// tables a large part of a weighting step.
+std::vector<std::vector<EcdfDiff>> ecdfDiffRows(const std::vector<std::vector<double>>& values,
+                                                const EcdfMasses& masses) {
+    std::vector<std::vector<EcdfDiff>> out(values.size());
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure; // out of memory in a helper reaches the caller's handler
+    std::mutex failureLock;
+    auto work = [&] {
+        try {
+            EcdfScratch scratch;
+            for (std::size_t i; (i = next++) < values.size();)
+                out[i] = ecdfDiffSets(values[i], masses, scratch);
+        } catch (...) {
+            std::lock_guard<std::mutex> hold(failureLock);
+            if (!failure) failure = std::current_exception();
+            next = values.size();
+        }
+    };
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    // Small groups are not worth a thread.
+    const std::size_t helpers =
+        masses.group.size() < 50000 ? 0 : std::min(cores, values.size()) - 1;
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < helpers; ++t)
+        threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads)
+        t.join();
+    if (failure) std::rethrow_exception(failure);
+    return out;
 }
 
 // Per record, its weight per unit in the set, or a negative value when it is not a member.
@@ -294,11 +260,10 @@ int printBalanceReport(VlcRun& run) {
         weights.push_back(setWeights(run, r, set));
 
     // eCDF differences, row by row and set by set.
-    std::vector<std::vector<EcdfDiff>> ecdf(rows.size());
-    std::vector<EcdfKey> scratch; // one sort buffer for every row
+    const std::vector<std::vector<EcdfDiff>> ecdf =
+        ecdfDiffRows(r.value, ecdfMasses(r.g, r.f, weights));
     host::TableInstance inst = openInstance(run, opt.ecdfDef);
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        ecdf[i] = ecdfDiffSets(r.value[i], r.g, r.f, weights, &scratch);
         for (std::size_t s = 0; s < sets.size(); ++s) {
             RowBuffer row(opt.ecdfDef);
             row.text("Variable", rows[i].label);

@@ -56,7 +56,9 @@ TEST(EcdfDiff, EachSetCountsOnlyItsOwnValues) {
     // (NaN) belongs to no eCDF.
     const std::vector<double> x{1, 2, 3, 4, NAN}, f{1, 1, 1, 1, 5};
     const std::vector<int> g{1, 0, 1, 0, 1};
-    std::vector<EcdfDiff> d = ecdfDiffSets(x, g, f, {{1, 1, 1, 1, 1}, {2, 0.5, -1, -1, 1}});
+    EcdfScratch scratch;
+    std::vector<EcdfDiff> d =
+        ecdfDiffSets(x, ecdfMasses(g, f, {{1, 1, 1, 1, 1}, {2, 0.5, -1, -1, 1}}), scratch);
     ASSERT_EQ(d.size(), 2u);
     EXPECT_DOUBLE_EQ(d[0].mean, 1.0 / 3.0);
     EXPECT_DOUBLE_EQ(d[0].max, 0.5);
