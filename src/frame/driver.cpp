@@ -156,8 +156,11 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
     openGroup(run, 32, 33);
     if (run.assessGiven) {
         bool cont = continuousRows(run);
-        if (run.varInfoTable) p.vlctinf(run);
-        if (run.stdDiffTable) p.vlctdif(run);
+        clock.time("balance tables", [&] {
+            if (run.varInfoTable) p.vlctinf(run);
+            if (run.stdDiffTable) p.vlctdif(run);
+            return 0;
+        });
         if (run.nLargestWgt) p.vlctexw(run);
         if (run.nLargestMatchWgt) p.vlctexm(run);
         int abandon = clock.time("plots", [&] {
