@@ -19,7 +19,8 @@ enum class Fail { None, Group, Fit, Region, Strata, Estimate };
 
 // The buffers of one replicate, kept from replicate to replicate.
 struct Replicate {
-    std::vector<std::uint32_t> picks;
+    std::vector<std::uint32_t> hits;          // per observation: times drawn
+    std::vector<std::uint32_t> picks, counts; // the observations drawn, and how often
     std::vector<double> ps, lps;
     std::vector<char> inside;
     std::vector<std::uint32_t> order; // positions in picks by ascending score (strata)
@@ -35,6 +36,11 @@ inline bool treatedRow(const double* row) {
     return row[kRowTreat] > 0.5;
 }
 
+// The frequency of drawn observation j: its own times the times it was drawn.
+inline double freqOf(const RefitStudy& st, const Replicate& r, std::size_t j) {
+    return rowOf(st, r.picks[j])[kRowFreq] * r.counts[j];
+}
+
 // The scores of the drawn rows: from the model refitted on them, or kept.
 Fail score(const RefitStudy& st, const RefitRule& rule, Replicate& r, std::int64_t& fits) {
     const std::size_t n = r.picks.size();
@@ -48,10 +54,11 @@ Fail score(const RefitStudy& st, const RefitRule& rule, Replicate& r, std::int64
         }
         return Fail::None;
     }
-    PickedRowSource source(st.rows.data(), st.recordDoubles(), r.picks);
+    PickedRowSource source(st.rows.data(), st.recordDoubles(), r.picks, r.counts);
     FitResult fit;
     ++fits;
-    if (refitLogistic(source, st.D, static_cast<std::int64_t>(n), fit, st.expectedAliases) != 0)
+    if (refitLogistic(source, st.D, static_cast<std::int64_t>(n), fit, st.expectedAliases,
+                      st.start) != 0)
         return fit.total[0] > 0.0 && fit.total[1] > 0.0 ? Fail::Fit : Fail::Group;
     if (!fit.usable) return Fail::Fit;
     for (std::size_t j = 0; j < n; ++j) {
@@ -74,7 +81,7 @@ Fail region(const RefitStudy& st, const RefitRule& rule, Replicate& r, const dou
         const double v = onPs ? r.ps[j] : r.lps[j];
         lo[g] = std::min(lo[g], v);
         hi[g] = std::max(hi[g], v);
-        sum[g] += row[kRowFreq] * v;
+        sum[g] += freqOf(st, r, j) * v;
     }
     double sd = kNaN;
     if (rule.region.extend && rule.region.extendMult) {
@@ -83,7 +90,7 @@ Fail region(const RefitStudy& st, const RefitRule& rule, Replicate& r, const dou
             const double* row = rowOf(st, r.picks[j]);
             const int g = treatedRow(row) ? 1 : 0;
             const double d = (onPs ? r.ps[j] : r.lps[j]) - sum[g] / freq[g];
-            ssq[g] += row[kRowFreq] * d * d;
+            ssq[g] += freqOf(st, r, j) * d * d;
         }
         for (int g = 0; g < 2; ++g)
             var[g] = freq[g] - 1.0 > 0.0 ? ssq[g] / (freq[g] - 1.0) : kNaN;
@@ -100,8 +107,7 @@ Fail region(const RefitStudy& st, const RefitRule& rule, Replicate& r, const dou
     for (std::size_t j = 0; j < n; ++j) {
         if (!(r.ps[j] >= lower && r.ps[j] <= upper)) continue;
         r.inside[j] = 1;
-        const double* row = rowOf(st, r.picks[j]);
-        in[treatedRow(row) ? 1 : 0] += row[kRowFreq];
+        in[treatedRow(rowOf(st, r.picks[j])) ? 1 : 0] += freqOf(st, r, j);
     }
     return in[0] + 0.1 < 2.0 || in[1] + 0.1 < 2.0 ? Fail::Region : Fail::None;
 }
@@ -119,7 +125,7 @@ void addToSample(const RefitStudy& st, Replicate& r, std::size_t j, double w, do
     s.y.push_back(y);
     s.treat.push_back(treatedRow(row) ? 1.0 : 0.0);
     s.weight.push_back(w);
-    s.freq.push_back(row[kRowFreq]);
+    s.freq.push_back(freqOf(st, r, j));
     if (!std::isnan(cluster)) s.cluster.push_back(cluster);
     s.x.insert(s.x.end(), x, x + p);
 }
@@ -153,14 +159,14 @@ Fail stratified(const RefitStudy& st, const RefitRule& rule, Replicate& r) {
     double keys = 0.0;
     for (std::size_t j = 0; j < n; ++j) {
         const double* row = rowOf(st, r.picks[j]);
-        if (r.inside[j] && (!rule.keyTreated || treatedRow(row))) keys += row[kRowFreq];
+        if (r.inside[j] && (!rule.keyTreated || treatedRow(row))) keys += freqOf(st, r, j);
     }
     StrataCuts cuts(rule.nStrata, static_cast<std::int64_t>(keys), rule.keyTreated);
     if (cuts.status()) return Fail::Strata;
     for (std::uint32_t j : r.order) {
         const double* row = rowOf(st, r.picks[j]);
         const bool key = !rule.keyTreated || treatedRow(row);
-        if (!cuts.add(r.ps[j], row[kRowFreq], key, r.inside[j] != 0)) return Fail::Strata;
+        if (!cuts.add(r.ps[j], freqOf(st, r, j), key, r.inside[j] != 0)) return Fail::Strata;
     }
     if (cuts.finish()) return Fail::Strata;
     for (std::size_t j = 0; j < n; ++j)
@@ -174,14 +180,21 @@ Fail stratified(const RefitStudy& st, const RefitRule& rule, Replicate& r) {
 Fail replicate(const RefitStudy& st, const RefitRule& rule, Replicate& r, std::int64_t& slot,
                std::int64_t& fits) {
     const std::size_t n = st.size();
-    r.picks.resize(n);
-    double freq[2] = {0, 0};
+    r.hits.assign(n, 0);
     for (std::size_t j = 0; j < n; ++j) {
         auto pick = static_cast<std::size_t>(support::zranuni(slot) * static_cast<double>(n));
         if (pick >= n) pick = n - 1;
-        r.picks[j] = static_cast<std::uint32_t>(pick);
-        const double* row = rowOf(st, r.picks[j]);
-        freq[treatedRow(row) ? 1 : 0] += row[kRowFreq];
+        ++r.hits[pick];
+    }
+    // Each observation drawn once, with its count: about 63% of them, in their own order.
+    r.picks.clear();
+    r.counts.clear();
+    double freq[2] = {0, 0};
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!r.hits[i]) continue;
+        r.picks.push_back(static_cast<std::uint32_t>(i));
+        r.counts.push_back(r.hits[i]);
+        freq[treatedRow(rowOf(st, r.picks.back())) ? 1 : 0] += freqOf(st, r, r.picks.size() - 1);
     }
     if (!(freq[0] > 0.0) || !(freq[1] > 0.0)) return Fail::Group;
     if (Fail f = score(st, rule, r, fits); f != Fail::None) return f;

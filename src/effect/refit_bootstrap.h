@@ -18,6 +18,7 @@ namespace velloc::effect {
 struct RefitStudy {
     int D = 0;
     std::vector<unsigned char> expectedAliases; // design columns the parameterisation aliases
+    std::vector<double> start;                  // the full sample's coefficients (may be empty)
     std::vector<double> rows;                   // n x recordDoubles()
     std::vector<double> y;                      // the outcome; missing: not in the effect
     std::vector<double> x;                      // n x p covariates of the outcome regression

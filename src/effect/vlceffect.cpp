@@ -127,7 +127,10 @@ effect::RefitStudy refitStudy(VlcRun& run) {
     const effect::Request& r = run.effect;
     effect::RefitStudy st;
     st.D = run.psSupplied ? 0 : run.model.layout.D;
-    if (!run.psSupplied) st.expectedAliases = structuralAliases(run.model);
+    if (!run.psSupplied) {
+        st.expectedAliases = structuralAliases(run.model);
+        st.start = run.coef;
+    }
     const auto width = static_cast<std::size_t>(st.recordDoubles());
     // The model rows by observation number.
     std::vector<double> design;

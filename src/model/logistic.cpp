@@ -304,7 +304,8 @@ namespace {
 // -2 log likelihood, c-statistic), as a bootstrap replicate needs only the coefficients.
 int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
              const std::vector<unsigned char>& expectedAliases,
-             const std::vector<std::string>& names, bool quiet) {
+             const std::vector<std::string>& names, bool quiet,
+             const std::vector<double>& start = {}) {
     res = FitResult{};
     res.D = D;
     if (D < 1 || rows.recordDoubles() < kRowDesign + D) return res.rc = 1;
@@ -375,6 +376,15 @@ int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
     fit.m = m;
     fit.parm.assign(static_cast<std::size_t>(m), 0.0);
     fit.parm[0] = -std::log(1.0 / p1 - 1.0);
+    if (start.size() == static_cast<std::size_t>(D)) {
+        // From given coefficients, in the centred parameters: the intercept takes the slopes
+        // times their centres.
+        fit.parm[0] = start[0];
+        for (int j = 1; j < m; ++j) {
+            fit.parm[j] = start[fit.freeCols[j]];
+            fit.parm[0] += start[fit.freeCols[j]] * fit.centre[fit.freeCols[j]];
+        }
+    }
     fit.prev = fit.parm;
     fit.grad.assign(static_cast<std::size_t>(m), 0.0);
     fit.hess.assign(packedSize(m), 0.0);
@@ -431,8 +441,9 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
 }
 
 int refitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
-                  const std::vector<unsigned char>& expectedAliases) {
-    const int rc = fitModel(rows, D, nRecords, res, expectedAliases, {}, true);
+                  const std::vector<unsigned char>& expectedAliases,
+                  const std::vector<double>& start) {
+    const int rc = fitModel(rows, D, nRecords, res, expectedAliases, {}, true, start);
     res.usable = rc == 0 && res.newtonRc == 0 && !res.singularAtEstimates && !res.separated;
     return rc;
 }

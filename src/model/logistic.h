@@ -60,9 +60,12 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
 // The same fit on other rows, as a bootstrap replicate refits the model: silent, and with only
 // the coefficients (no covariance, -2 log likelihood or c-statistic). res.usable says whether
 // the coefficients are estimates: the fit converged, the Hessian at them is of full rank and no
-// column separates the groups. Returns as fitLogistic.
+// column separates the groups. start (D coefficients, or empty) is where Newton-Raphson
+// starts, e.g. the full sample's estimates, which a replicate's are near. Returns as
+// fitLogistic.
 int refitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
-                  const std::vector<unsigned char>& expectedAliases = {});
+                  const std::vector<unsigned char>& expectedAliases = {},
+                  const std::vector<double>& start = {});
 
 // Logit score of a design row under the coefficient vector.
 double lpsFromDesign(const double* design, const double* coef, int D);

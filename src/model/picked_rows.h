@@ -8,12 +8,14 @@
 
 namespace velloc {
 
-// The rows listed in picks (repeats allowed), in that order. The rows stay owned by the
-// caller, so each replicate of a bootstrap costs only its index list.
+// The rows listed in picks, in that order, each with its frequency times its count: a row
+// drawn k times is one row of k times the frequency, which every sum of the fit weighs alike.
+// The rows stay owned by the caller, so each replicate of a bootstrap costs only its lists.
 class PickedRowSource : public ModelRowSource {
   public:
-    PickedRowSource(const double* data, int recordDoubles, const std::vector<std::uint32_t>& picks)
-        : data_(data), r_(recordDoubles), picks_(picks) {}
+    PickedRowSource(const double* data, int recordDoubles, const std::vector<std::uint32_t>& picks,
+                    const std::vector<std::uint32_t>& counts)
+        : data_(data), r_(recordDoubles), picks_(picks), counts_(counts) {}
     int recordDoubles() const override { return r_; }
     int rewind() override {
         pos_ = 0;
@@ -23,6 +25,7 @@ class PickedRowSource : public ModelRowSource {
         if (pos_ >= picks_.size()) return false;
         const double* src = data_ + static_cast<std::size_t>(picks_[pos_]) * r_;
         std::copy(src, src + r_, rec);
+        rec[kRowFreq] *= counts_[pos_];
         ++pos_;
         return true;
     }
@@ -31,6 +34,7 @@ class PickedRowSource : public ModelRowSource {
     const double* data_;
     int r_;
     const std::vector<std::uint32_t>& picks_;
+    const std::vector<std::uint32_t>& counts_;
     std::size_t pos_ = 0;
 };
 
