@@ -34,7 +34,7 @@ const char* estimandName(effect::Estimand e) {
 }
 
 const char* seName(const effect::Request& r) {
-    if (r.adjustment == Adjustment::Strata) return "STRATA";
+    if (r.adjustment == Adjustment::Strata && r.se != SeMethod::Bootstrap) return "STRATA";
     return r.se == SeMethod::Cluster     ? "CLUSTER"
            : r.se == SeMethod::Bootstrap ? "BOOTSTRAP"
                                          : "ROBUST";
