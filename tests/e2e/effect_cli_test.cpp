@@ -337,5 +337,31 @@ TEST_F(EffectBootstrapCli, TheSeedReproducesTheRunAndProgressIsLogged) {
     EXPECT_NE(slurp(dir / "t" / "Effect.csv"), first);
 }
 
+// Three treated units among 30: many draws hold fewer than two of them, so there is no support
+// region with both groups. Those draws are drawn again, and the warning counts them by cause.
+TEST_F(EffectBootstrapCli, DrawsWithoutAnEstimateAreCountedInAWarning) {
+    std::ofstream csv(dir / "few.csv");
+    csv << "t,x,y\n";
+    for (int i = 0; i < 30; ++i)
+        csv << (i % 10 == 0 ? 1 : 0) << "," << (i % 7) * 0.5 << "," << i % 4 << "\n";
+    csv.close();
+    run("proc velloc data='few.csv' region=allobs;\n   class t;\n   psmodel t(treated='1') = x;\n"
+        "   psweight weight=attwgt;\n   effect outcome=y / se=bootstrap(nrep=100 seed=3);\nrun;\n");
+    const std::size_t at = log.find("[1049-965]");
+    ASSERT_NE(at, std::string::npos) << log;
+    const std::string line = log.substr(log.rfind('\n', at) + 1, at - log.rfind('\n', at));
+    EXPECT_NE(line.find("WARNING: "), std::string::npos) << line;
+    EXPECT_NE(line.find("bootstrap draws for y gave no estimate and were drawn again"),
+              std::string::npos)
+        << line;
+    EXPECT_NE(line.find("without a support region holding two observations of each group"),
+              std::string::npos)
+        << line;
+    Table t = effects();
+    ASSERT_EQ(t.rows.size(), 1u);
+    EXPECT_GT(number(t.rows[0][t.column("StdErr")]), 0.0);
+    EXPECT_NE(lastLineOf(log).find("status 4"), std::string::npos) << log;
+}
+
 } // namespace
 } // namespace velloc::effect::testing
