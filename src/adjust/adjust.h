@@ -61,6 +61,65 @@ inline constexpr int kCtlClass = 13; // CLASS indicators, continuous values, PS,
 // Tolerance of positive totals, of the region bounds and of the caliper test width.
 inline constexpr double kAdjustTol = 1.110223024625157e-10;
 
+// The analysis weights of an observation of score p, with pT and pC the treated and control
+// shares of the frequency total: ATE 1/d, stabilized ATE (its group's share)/d, ATT 1 for the
+// treated and p/d for controls, d being p for the treated and 1 - p for controls. A score of
+// exactly 0 or 1 gives an infinite weight, which the callers treat as missing.
+struct ScoreWeights {
+    double ate = 0.0, ateStab = 0.0, att = 0.0;
+};
+ScoreWeights scoreWeights(bool treated, double p, double pT, double pC);
+
+// The support region's rule as the options set it.
+struct RegionRule {
+    int type = 57;       // 43, 45 common support; 46, 47 the treated range; else all observations
+    int score = 101;     // the scale of the extremes and extensions: 100 PS, 101 LPS
+    bool extend = false; // widen by the extensions
+    bool extendMult = true;                      // extensions are multiples of the score's SD
+    double extendLower = 0.0, extendUpper = 0.0; // as given (missing: none)
+    double psMin = 0.0, psMax = 1.0;             // PSMIN=, PSMAX=
+};
+RegionRule regionRule(const VlcRun& run);
+// An extension on the region's scale: the amount, times sd when the rule multiplies.
+double regionExtension(const RegionRule& rule, double amount, double sd);
+// The region's bounds on the PS scale from the extremes of each group's score on the rule's
+// scale (index 0 control, 1 treated) and the extensions on that scale. Returns 0, or the
+// message that ends the BY group: 236 the groups' scores do not overlap, 239 the scores are
+// practically constant.
+int regionBounds(const RegionRule& rule, const double min[2], const double max[2], double lowerAmt,
+                 double upperAmt, double& lower, double& upper);
+
+// The cuts of K propensity score strata: fed the records in ascending score order, it cuts
+// between consecutive distinct scores of the key units once a stratum holds its share of them
+// (ceil(k (N + 1) / K) - 1 key units up to cut k), and spreads the remainder again when tied
+// scores carry a stratum past its share.
+class StrataCuts {
+  public:
+    // keyTotal: the key units' frequency total inside the region; keyTreated: the key units
+    // are the treated (the warnings name which).
+    StrataCuts(int K, std::int64_t keyTotal, bool keyTreated);
+    // The next record; key: a key unit, inside: in the support region. False once the strata
+    // cannot be formed.
+    bool add(double ps, double freq, bool key, bool inside);
+    // After the last record: 0 when every cut is placed, else the warning (240-245).
+    int finish();
+    int status() const { return status_; }
+    // Bounds 0..K: -DBL_MAX, the K - 1 cuts, DBL_MAX.
+    const std::vector<double>& bounds() const { return bound_; }
+
+  private:
+    int K_;
+    bool keyTreated_;
+    std::vector<std::int64_t> c_;
+    std::vector<double> bound_;
+    int s_ = 1, status_ = 0;
+    std::int64_t n_ = 0;
+    double prevKey_;
+    bool reached_ = false;
+};
+// The stratum (1..K) of a score inside the region under the bounds of StrataCuts.
+int stratumOf(const std::vector<double>& bounds, double ps);
+
 // Fills the working, treated and control record layouts of the run from the sizes of the
 // EXACT, assessed CLASS, combined continuous and ID lists.
 void setAdjustLayouts(VlcRun& run);

@@ -65,36 +65,61 @@ void finishMeans(const VlcRun& run, SetStats& set, const double div[2],
 
 } // namespace
 
+RegionRule regionRule(const VlcRun& run) {
+    RegionRule r;
+    r.type = run.regionType;
+    r.score = run.regionScore;
+    r.extend = run.regionExtend != 0;
+    r.extendMult = run.extendMult != 0;
+    r.extendLower = run.extendLower;
+    r.extendUpper = run.extendUpper;
+    r.psMin = run.regionMin;
+    r.psMax = run.regionMax;
+    return r;
+}
+
+double regionExtension(const RegionRule& rule, double amount, double sd) {
+    return !host::isMissing(amount) && rule.extendMult ? amount * sd : amount;
+}
+
+int regionBounds(const RegionRule& rule, const double min[2], const double max[2], double lowerAmt,
+                 double upperAmt, double& lower, double& upper) {
+    const double minT = min[kTreated], maxT = max[kTreated];
+    const double minC = min[kControl], maxC = max[kControl];
+    const double lowCS = std::max(minT, minC), highCS = std::min(maxT, maxC);
+    const double lo = std::min(minT, minC), hi = std::max(maxT, maxC);
+    // No overlap, or practically constant scores.
+    if (highCS < lowCS) return 236;
+    if (hi - 0.0001 <= lo) return 239;
+    // The interval, widened when asked, then on the PS scale and clipped to PSMIN=/PSMAX=.
+    double L = lo, U = hi;
+    if (rule.type == 43 || rule.type == 45) L = lowCS, U = highCS;
+    if (rule.type == 46 || rule.type == 47) L = minT, U = maxT;
+    if (rule.extend) {
+        L -= lowerAmt;
+        U += upperAmt;
+    }
+    if (rule.score != 100) {
+        L = psFromLps(L);
+        U = psFromLps(U);
+    }
+    lower = std::max(rule.psMin, L);
+    upper = std::min(rule.psMax, U);
+    return 0;
+}
+
 int vlcregn(VlcRun& run) {
     BalanceStats& b = run.balance;
     const SetStats& all = b.sets[kAllObs];
     const int ps = b.psSlot(), lps = b.lpsSlot();
 
-    // 1, 2. The groups' score extremes on the region's scale.
+    // 1-8. The bounds from the groups' score extremes on the region's scale.
     const auto& sg = all.slots[static_cast<std::size_t>(run.regionScore == 100 ? ps : lps)].g;
-    const double minT = sg[kTreated].min, maxT = sg[kTreated].max;
-    const double minC = sg[kControl].min, maxC = sg[kControl].max;
-    const double lowCS = std::max(minT, minC), highCS = std::min(maxT, maxC);
-    const double lo = std::min(minT, minC), hi = std::max(maxT, maxC);
-    // 3, 4. No overlap, or practically constant scores.
-    if (highCS < lowCS) return fail(run, 236);
-    if (hi - 0.0001 <= lo) return fail(run, 239);
-
-    // 5, 6. The interval, widened when asked.
-    double L = lo, U = hi;
-    if (run.regionType == 43 || run.regionType == 45) L = lowCS, U = highCS;
-    if (run.regionType == 46 || run.regionType == 47) L = minT, U = maxT;
-    if (run.regionExtend) {
-        L -= run.extendLowerAmt;
-        U += run.extendUpperAmt;
-    }
-    // 7, 8. To the PS scale, then clipped to PSMIN=/PSMAX=.
-    if (run.regionScore != 100) {
-        L = psFromLps(L);
-        U = psFromLps(U);
-    }
-    run.regionLower = std::max(run.regionMin, L);
-    run.regionUpper = std::min(run.regionMax, U);
+    const double mins[2] = {sg[kControl].min, sg[kTreated].min};
+    const double maxs[2] = {sg[kControl].max, sg[kTreated].max};
+    if (int msg = regionBounds(regionRule(run), mins, maxs, run.extendLowerAmt, run.extendUpperAmt,
+                               run.regionLower, run.regionUpper))
+        return fail(run, msg);
 
     // 9. Accumulators.
     const bool weighted = run.weightType == 122 || run.weightType == 124;

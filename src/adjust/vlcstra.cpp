@@ -1,5 +1,6 @@
 // Propensity score strata: quantile cuts of the key units (treated units, or all units) inside
 // the support region, placed only between distinct scores, and each record's stratum number.
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
@@ -38,6 +39,56 @@ bool hasEqualNeighbours(const std::vector<std::int64_t>& c, int from, int to) {
 
 } // namespace
 
+StrataCuts::StrataCuts(int K, std::int64_t keyTotal, bool keyTreated)
+    : K_(K), keyTreated_(keyTreated), c_(static_cast<std::size_t>(std::max(K, 1)) + 1, 0),
+      bound_(static_cast<std::size_t>(std::max(K, 1)) + 1, 0.0), prevKey_(-DBL_MAX) {
+    for (int k = 1; k <= K; ++k)
+        c_[static_cast<std::size_t>(k)] = ceilDiv(std::int64_t{k} * (keyTotal + 1), K) - 1;
+    bound_.front() = -DBL_MAX;
+    bound_.back() = DBL_MAX;
+    if (K < 1 || hasEqualNeighbours(c_, 1, K)) status_ = keyTreated ? 241 : 240;
+}
+
+bool StrataCuts::add(double ps, double freq, bool key, bool inside) {
+    if (status_) return false;
+    const auto uK = static_cast<std::size_t>(K_);
+    if (inside && s_ < K_ && key) {
+        const auto nNew = static_cast<std::int64_t>(static_cast<double>(n_) + freq);
+        const auto us = static_cast<std::size_t>(s_);
+        if (reached_ && nNew > c_[us] && ps > prevKey_) {
+            bound_[us] = (ps + prevKey_) / 2.0;
+            if (n_ > c_[us]) {
+                // Tied scores carried the stratum past its target: spread the rest again.
+                c_[us] = n_;
+                for (int j = s_ + 1; j <= K_; ++j)
+                    c_[static_cast<std::size_t>(j)] =
+                        c_[us] + ceilDiv(std::int64_t{j - s_} * (c_[uK] - c_[us] + 1), K_ - s_) - 1;
+                if (hasEqualNeighbours(c_, s_ + 1, K_)) {
+                    status_ = keyTreated_ ? 243 : 242;
+                    return false;
+                }
+            }
+            reached_ = false;
+            ++s_;
+        }
+        n_ = nNew;
+    }
+    if (key) prevKey_ = ps;
+    if (n_ >= c_[static_cast<std::size_t>(s_)]) reached_ = true;
+    return true;
+}
+
+int StrataCuts::finish() {
+    if (!status_ && s_ < K_) status_ = keyTreated_ ? 245 : 244;
+    return status_;
+}
+
+int stratumOf(const std::vector<double>& bounds, double ps) {
+    // Cut k is the upper bound of stratum k: a score equal to it stays below.
+    const auto it = std::lower_bound(bounds.begin() + 1, bounds.end() - 1, ps);
+    return static_cast<int>(it - bounds.begin());
+}
+
 int vlcstra(VlcRun& run) {
     run.strataAssess = 1;
     const int K = run.nStrata;
@@ -49,14 +100,8 @@ int vlcstra(VlcRun& run) {
         keyTreated ? reg.total[kTreated] : reg.total[kTreated] + reg.total[kControl]);
 
     // 2. Target cumulative counts of key units.
-    std::vector<std::int64_t> c(uK + 1, 0);
-    for (int k = 1; k <= K; ++k)
-        c[static_cast<std::size_t>(k)] = ceilDiv(std::int64_t{k} * (N + 1), K) - 1;
-    if (hasEqualNeighbours(c, 1, K)) return noStrata(run, keyTreated ? 241 : 240, K);
-
-    run.strataBound.assign(uK + 1, 0.0);
-    run.strataBound[0] = -DBL_MAX;
-    run.strataBound[uK] = DBL_MAX;
+    StrataCuts cuts(K, N, keyTreated);
+    if (cuts.status()) return noStrata(run, cuts.status(), K);
     const double lower = run.regionLower - kAdjustTol, upper = run.regionUpper + kAdjustTol;
 
     // 3. Boundary pass: cuts between consecutive distinct key scores once a target is reached.
@@ -67,42 +112,19 @@ int vlcstra(VlcRun& run) {
     if (int rc = temp.setRecordBytes(vout.recordBytes()))
         return utilFailure(run, rc), run.nStrata = 0, 1;
     std::vector<double> rec(vout.recordBytes() / 8 + 1);
-    int s = 1;
-    std::int64_t n = 0;
-    double prevKey = -DBL_MAX;
-    bool reached = false;
     while (vout.read(rec.data())) {
         const double ps = rec[kVoutPs];
         // A row without a score or group (none reach here from the weights pass) is no key.
         const bool key =
             !std::isnan(ps) && rec[kVoutTreat] >= 0.0 && (!keyTreated || rec[kVoutTreat] >= 0.5);
-        const bool inside = ps >= lower && ps <= upper;
-        if (inside && s < K && key) {
-            const auto nNew = static_cast<std::int64_t>(static_cast<double>(n) + rec[kVoutFreq]);
-            const auto us = static_cast<std::size_t>(s);
-            if (reached && nNew > c[us] && ps > prevKey) {
-                run.strataBound[us] = (ps + prevKey) / 2.0;
-                if (n > c[us]) {
-                    // Tied scores carried the stratum past its target: spread the rest again.
-                    c[us] = n;
-                    for (int j = s + 1; j <= K; ++j)
-                        c[static_cast<std::size_t>(j)] =
-                            c[us] + ceilDiv(std::int64_t{j - s} * (c[uK] - c[us] + 1), K - s) - 1;
-                    if (hasEqualNeighbours(c, s + 1, K))
-                        return noStrata(run, keyTreated ? 243 : 242, K);
-                }
-                reached = false;
-                ++s;
-            }
-            n = nNew;
-        }
-        if (key) prevKey = ps;
-        if (n >= c[static_cast<std::size_t>(s)]) reached = true;
+        if (!cuts.add(ps, rec[kVoutFreq], key, ps >= lower && ps <= upper))
+            return noStrata(run, cuts.status(), K);
         if (int rc = temp.write(rec.data())) return utilFailure(run, rc), run.nStrata = 0, 1;
     }
     if (int rc = vout.lastError()) return utilFailure(run, rc), run.nStrata = 0, 1;
     // 4. Every cut placed.
-    if (s < K) return noStrata(run, keyTreated ? 245 : 244, K);
+    if (int msg = cuts.finish()) return noStrata(run, msg, K);
+    run.strataBound = cuts.bounds();
 
     // 5. Stratum numbers, score ranges and cumulative counts; records outside keep missing.
     const double missing = host::missingValue();

@@ -98,6 +98,15 @@ std::vector<char> activeBinary(const VlcRun& run) {
     return on;
 }
 
+ScoreWeights scoreWeights(bool treated, double p, double pT, double pC) {
+    const double den = treated ? p : 1.0 - p;
+    ScoreWeights w;
+    w.ate = 1.0 / den;
+    w.ateStab = (treated ? pT : pC) / den;
+    w.att = treated ? 1.0 : p / den;
+    return w;
+}
+
 int vlcwght(VlcRun& run) {
     setAdjustLayouts(run);
     ensureBalance(run);
@@ -209,11 +218,11 @@ int vlcwght(VlcRun& run) {
         out[kVoutRegion] = 0.0;
         const bool treated = in[kRowTreat] > 0.5;
         const int g = treated ? kTreated : kControl;
-        const double den = treated ? p : 1.0 - p;
+        const ScoreWeights sw = scoreWeights(treated, p, pT, pC);
         bool lost = false;
-        out[kVoutAte] = wantAte ? finiteOrMissing(1.0 / den, lost) : missing;
-        out[kVoutAteStab] = wantStab ? finiteOrMissing((treated ? pT : pC) / den, lost) : missing;
-        out[kVoutAtt] = !wantAtt ? missing : treated ? 1.0 : finiteOrMissing(p / den, lost);
+        out[kVoutAte] = wantAte ? finiteOrMissing(sw.ate, lost) : missing;
+        out[kVoutAteStab] = wantStab ? finiteOrMissing(sw.ateStab, lost) : missing;
+        out[kVoutAtt] = wantAtt ? finiteOrMissing(sw.att, lost) : missing;
         if (lost) ++run.psZeroOneCount;
         out[kVoutMatchSet] = out[kVoutMatchAtt] = out[kVoutMatchAte] = missing;
         out[kVoutStratum] = missing;
@@ -346,13 +355,10 @@ int vlcwght(VlcRun& run) {
         run.caliperTestWidth = w + w * kAdjustTol;
     }
     // 13. Region extensions on the region's score scale.
-    auto extension = [&](double amount) {
-        if (!host::isMissing(amount) && run.extendMult)
-            amount *= run.regionScore == 100 ? run.sdPs : run.sdLps;
-        return amount;
-    };
-    run.extendLowerAmt = extension(run.extendLower);
-    run.extendUpperAmt = extension(run.extendUpper);
+    const RegionRule rule = regionRule(run);
+    const double sd = rule.score == 100 ? run.sdPs : run.sdLps;
+    run.extendLowerAmt = regionExtension(rule, run.extendLower, sd);
+    run.extendUpperAmt = regionExtension(rule, run.extendUpper, sd);
     return 0;
 }
 

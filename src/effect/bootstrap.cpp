@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "effect/estimators.h"
+#include "effect/replicates.h"
 #include "support/random.h"
 
 namespace velloc::effect {
@@ -102,6 +103,12 @@ Bootstrap bootstrapContrast(const Sample& s, Measure m, Estimand e, int nRep, do
         ++rep;
         if (progress) progress(context, rep);
     }
+    summarizeReplicates(b, groupMeans, m, alpha);
+    return b;
+}
+
+void summarizeReplicates(Bootstrap& b, const std::vector<double> (&groupMeans)[2], Measure m,
+                         double alpha) {
     b.contrast.se = standardDeviation(b.replicates);
     for (int g = 0; g < 2; ++g)
         b.contrast.meanSe[g] = standardDeviation(groupMeans[g]);
@@ -110,7 +117,10 @@ Bootstrap bootstrapContrast(const Sample& s, Measure m, Estimand e, int nRep, do
     b.lower = quantile(sorted, alpha / 2.0);
     b.upper = quantile(sorted, 1.0 - alpha / 2.0);
     if (m != Measure::Diff) b.lower = std::exp(b.lower), b.upper = std::exp(b.upper);
-    return b;
+}
+
+double onMeasureScale(double estimate, Measure m) {
+    return onScale(estimate, m);
 }
 
 } // namespace velloc::effect

@@ -1,4 +1,4 @@
-// Catalogue texts of the EFFECT statement and its tables (group 1049, numbers 940-964).
+// Catalogue texts of the EFFECT statement and its tables (group 1049, numbers 940-966).
 #pragma once
 
 namespace velloc {
@@ -23,10 +23,11 @@ inline constexpr int kMsgEffectStrataSe = 956;
 inline constexpr int kMsgEffectStrataCovariates = 957;
 inline constexpr int kMsgEffectCovariateOutcome = 958;
 inline constexpr int kMsgEffectBootstrapProgress = 960;
-inline constexpr int kMsgEffectBootstrapUnavailable = 961;
 inline constexpr int kMsgEffectMatchFailed = 962;
 inline constexpr int kMsgEffectSingular = 963;
 inline constexpr int kMsgEffectBootstrapFailed = 964;
+inline constexpr int kMsgEffectBootstrapRedrawn = 965;
+inline constexpr int kMsgEffectBootstrapShort = 966;
 
 // Adds the texts to the host catalogue; safe to call more than once.
 void addEffectMessages();

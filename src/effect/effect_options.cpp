@@ -102,7 +102,7 @@ void variables(VlcRun& run, const Statement& st) {
     }
 }
 
-void standardErrors(VlcRun& run, const Statement& st, const std::string& what) {
+void standardErrors(VlcRun& run, const Statement& st) {
     effect::Request& r = run.effect;
     const host::ParsedOption* se = st.find("SE");
     r.seGiven = se != nullptr;
@@ -114,9 +114,6 @@ void standardErrors(VlcRun& run, const Statement& st, const std::string& what) {
         if (run.withReplacement) fatal(kMsgEffectClusterReplace, host::kExitOption);
         r.se = SeMethod::Cluster;
     } else if (se->value == "BOOTSTRAP") {
-        // Weights and strata would need the propensity model refitted in every replicate.
-        if (r.adjustment == Adjustment::Weights || r.adjustment == Adjustment::Strata)
-            fatal(kMsgEffectBootstrapUnavailable, host::kExitOption, {what});
         r.se = SeMethod::Bootstrap;
         if (const host::ParsedOption* n = st.find("SE/BOOTSTRAP/NREP"))
             r.nRep = static_cast<int>(wholeOption(*n, "NREP=", 2, 1000000));
@@ -125,7 +122,7 @@ void standardErrors(VlcRun& run, const Statement& st, const std::string& what) {
     } else {
         r.se = SeMethod::Robust;
     }
-    if (r.adjustment == Adjustment::Strata && se)
+    if (r.adjustment == Adjustment::Strata && se && r.se != SeMethod::Bootstrap)
         fatal(kMsgEffectStrataSe, host::kExitOption, {se->value});
     if (r.adjustment == Adjustment::Strata && !r.covariates.empty())
         fatal(kMsgEffectStrataCovariates, host::kExitOption);
@@ -134,7 +131,16 @@ void standardErrors(VlcRun& run, const Statement& st, const std::string& what) {
     const std::string model = covs ? "the weighted outcome regression on treatment, covariates "
                                      "and their products (g-computation, delta method)"
                                    : "the weighted regression of the outcome on treatment";
-    if (r.adjustment == Adjustment::Strata) {
+    const bool redo = r.adjustment == Adjustment::Weights || r.adjustment == Adjustment::Strata;
+    if (r.se == SeMethod::Bootstrap && redo) {
+        r.seReason =
+            "bootstrap of " + std::to_string(r.nRep) + " replicates resampling " +
+            "observations, " +
+            (run.psSupplied ? "the supplied scores kept" : "the propensity model refitted") +
+            " and the support region and " +
+            (r.adjustment == Adjustment::Strata ? "strata" : "weights") +
+            " formed again in each, percentile limits";
+    } else if (r.adjustment == Adjustment::Strata) {
         r.seReason = "stratified variance, the sum over strata of the squared stratum weight "
                      "times the variances of the two group means";
     } else if (r.se == SeMethod::Cluster) {
@@ -187,7 +193,7 @@ void effectOptions(VlcRun& run) {
                   {"ALPHA=", "a number between 0 and 1", a->value});
         r.alpha = a->number;
     }
-    standardErrors(run, *st, what);
+    standardErrors(run, *st);
 }
 
 } // namespace velloc

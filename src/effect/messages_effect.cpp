@@ -43,16 +43,13 @@ const host::MessageDef kEffectMessages[] = {
      "SE=CLUSTER needs matched sets that do not share controls; with METHOD=REPLACE use "
      "SE=ROBUST or SE=BOOTSTRAP."},
     {kGroupProc, kMsgEffectStrataSe, E,
-     "With a STRATA statement the standard error is the stratified variance; SE=%1 is not "
-     "available."},
+     "With a STRATA statement the standard error is the stratified variance or SE=BOOTSTRAP; "
+     "SE=%1 is not available."},
     {kGroupProc, kMsgEffectStrataCovariates, E,
      "COVARIATES= is not available with a STRATA statement; use weights or matching."},
     {kGroupProc, kMsgEffectCovariateOutcome, E,
      "The covariate %1 is also an outcome of the EFFECT statement."},
     {kGroupProc, kMsgEffectBootstrapProgress, N, "Bootstrap of %1: %2 of %3 replicates done."},
-    {kGroupProc, kMsgEffectBootstrapUnavailable, E,
-     "SE=BOOTSTRAP is available after matching or without adjustment; after %1 use the "
-     "analytic standard error."},
     {kGroupProc, kMsgEffectMatchFailed, W,
      "The matching of this BY group failed; no treatment effect is estimated."},
     {kGroupProc, kMsgEffectSingular, W,
@@ -61,6 +58,11 @@ const host::MessageDef kEffectMessages[] = {
     {kGroupProc, kMsgEffectBootstrapFailed, W,
      "%1 of %2 bootstrap replicates of %3 had no treated or no control observation and were "
      "drawn again."},
+    {kGroupProc, kMsgEffectBootstrapRedrawn, W,
+     "%1 bootstrap draws for %2 gave no estimate and were drawn again: %3."},
+    {kGroupProc, kMsgEffectBootstrapShort, W,
+     "Only %1 of %2 bootstrap replicates of %3 could be computed; the standard error and the "
+     "limits use those."},
 };
 } // namespace
 

@@ -12,7 +12,9 @@
 #include "assess/tables.h"
 #include "effect/effect.h"
 #include "effect/effect_messages.h"
+#include "effect/refit_bootstrap.h"
 #include "frame/vlcrun.h"
+#include "model/structure.h"
 #include "support/random.h"
 
 namespace velloc {
@@ -32,7 +34,7 @@ const char* estimandName(effect::Estimand e) {
 }
 
 const char* seName(const effect::Request& r) {
-    if (r.adjustment == Adjustment::Strata) return "STRATA";
+    if (r.adjustment == Adjustment::Strata && r.se != SeMethod::Bootstrap) return "STRATA";
     return r.se == SeMethod::Cluster     ? "CLUSTER"
            : r.se == SeMethod::Bootstrap ? "BOOTSTRAP"
                                          : "ROBUST";
@@ -119,6 +121,104 @@ Collected collect(VlcRun& run) {
     return c;
 }
 
+// The observations a bootstrap that redoes the adjustment draws from: every working record
+// (a treatment group and a score), with the model row the fit read, and the covariates.
+effect::RefitStudy refitStudy(VlcRun& run) {
+    const effect::Request& r = run.effect;
+    effect::RefitStudy st;
+    st.D = run.psSupplied ? 0 : run.model.layout.D;
+    if (!run.psSupplied) {
+        st.expectedAliases = structuralAliases(run.model);
+        st.start = run.coef;
+    }
+    const auto width = static_cast<std::size_t>(st.recordDoubles());
+    // The model rows by observation number.
+    std::vector<double> design;
+    std::vector<std::int64_t> at;
+    if (!run.psSupplied) {
+        host::UtilFile& lreg = *run.vlclreg;
+        std::vector<double> rec(std::max<std::size_t>((lreg.recordBytes() + 7) / 8,
+                                                      static_cast<std::size_t>(kRowDesign + st.D)));
+        lreg.point(0);
+        while (lreg.read(rec.data())) {
+            const auto obs = static_cast<std::size_t>(rec[kRowObs]);
+            if (obs >= at.size()) at.resize(obs + 1, -1);
+            at[obs] = static_cast<std::int64_t>(design.size() / width);
+            design.insert(design.end(), rec.begin(), rec.begin() + static_cast<long>(width));
+        }
+        lreg.point(0);
+    }
+    host::UtilFile& vout = *run.vlcvout;
+    const std::size_t nOut = r.outcomes.size(), p = r.covariates.size(), stride = nOut + p;
+    st.p = static_cast<int>(p);
+    std::vector<double> rec(
+        std::max<std::size_t>(static_cast<std::size_t>(run.voutRecBytes + 7) / 8, kVoutFixed));
+    std::vector<double> row(width, 0.0);
+    vout.point(0);
+    while (vout.read(rec.data())) {
+        const auto obs = static_cast<std::size_t>(rec[kVoutObs]);
+        if (obs == 0 || obs * stride > r.values.size()) continue;
+        if (!run.psSupplied) {
+            if (obs >= at.size() || at[obs] < 0) continue;
+            const double* d = &design[static_cast<std::size_t>(at[obs]) * width];
+            row.assign(d, d + width);
+        }
+        row[kRowObs] = rec[kVoutObs];
+        row[kRowFreq] = rec[kVoutFreq];
+        if (run.psSupplied) row[kRowWeight] = 1.0;
+        row[kRowScore] = rec[kVoutPs];
+        row[kRowTreat] = rec[kVoutTreat] > 0.5 ? 1.0 : 0.0;
+        st.rows.insert(st.rows.end(), row.begin(), row.end());
+        const double* x = &r.values[(obs - 1) * stride + nOut];
+        st.x.insert(st.x.end(), x, x + p);
+        st.y.push_back(kNaN);
+    }
+    vout.point(0);
+    return st;
+}
+
+// The outcome values of the study's observations.
+void studyOutcome(const VlcRun& run, effect::RefitStudy& st, std::size_t o) {
+    const effect::Request& r = run.effect;
+    const std::size_t stride = r.outcomes.size() + r.covariates.size();
+    const auto width = static_cast<std::size_t>(st.recordDoubles());
+    for (std::size_t i = 0; i < st.size(); ++i) {
+        const auto obs = static_cast<std::size_t>(st.rows[i * width + kRowObs]);
+        st.y[i] = r.values[(obs - 1) * stride + o];
+    }
+}
+
+effect::RefitRule refitRule(const VlcRun& run) {
+    const effect::Request& r = run.effect;
+    effect::RefitRule rule;
+    rule.refit = !run.psSupplied;
+    rule.strata = r.adjustment == Adjustment::Strata;
+    rule.ate = run.weightType == 122;
+    rule.stabilize = run.stabilize != 0;
+    rule.region = regionRule(run);
+    rule.sdTreatedOnly = run.sdTreatedOnly != 0;
+    rule.nStrata = run.nStrataReq;
+    rule.keyTreated = run.strataKey == 1;
+    rule.treatedWeights = run.strataWeight == 2;
+    rule.measure = r.measure;
+    rule.estimand = r.estimand;
+    return rule;
+}
+
+// Counts of the draws a bootstrap gave up, for the warning.
+std::string failureText(const effect::RefitFailures& f) {
+    std::string t;
+    auto add = [&](std::int64_t n, const char* what) {
+        if (n > 0) t += (t.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+    };
+    add(f.group, "without a treated or a control observation");
+    add(f.fit, "whose propensity model did not converge, was singular or separated the groups");
+    add(f.region, "without a support region holding two observations of each group");
+    add(f.strata, "whose strata could not be formed");
+    add(f.estimate, "whose effect was undefined");
+    return t;
+}
+
 // The first outcome value that is not 0 or 1, as text; empty when there is none.
 std::string notBinary(const effect::Sample& s) {
     for (double y : s.y)
@@ -182,6 +282,51 @@ void deliver(VlcRun& run, const std::vector<Row>& rows) {
     deliverTable(run, means);
 }
 
+void warnDroppedStrata(VlcRun& run, const Row& row) {
+    for (double id : row.c.droppedStrata) {
+        host::xpmlog(host::kGroupProc, kMsgEffectStratumDropped,
+                     {fmt::format("{}", id), row.outcome});
+        run.raise(4);
+    }
+}
+
+// The effect of outcome o on the adjusted sample s with the error of a bootstrap that redoes
+// the adjustment in every replicate. False when there is no estimate.
+bool bootstrapAdjusted(VlcRun& run, effect::RefitStudy& study, std::size_t o,
+                       const effect::Sample& s, Row& row) {
+    effect::Request& r = run.effect;
+    const bool strata = r.adjustment == Adjustment::Strata;
+    const effect::Contrast full =
+        strata ? effect::stratifiedContrast(s, r.measure, run.strataWeight == 2)
+               : effect::weightedContrast(s, r.measure, r.estimand, SeMethod::Robust);
+    row.c = full;
+    warnDroppedStrata(run, row);
+    if (std::isnan(full.mean[0]) && !r.covariates.empty()) {
+        host::xpmlog(host::kGroupProc, kMsgEffectSingular, {row.outcome});
+        run.raise(4);
+        return false;
+    }
+    studyOutcome(run, study, o);
+    ProgressState st{&row.outcome, r.nRep, std::max(1, r.nRep / 10)};
+    effect::RefitBootstrap b = effect::bootstrapRefit(study, refitRule(run), full, r.nRep, r.alpha,
+                                                      r.streamLive, reportProgress, &st);
+    if (b.failures.total() > 0) {
+        host::xpmlog(host::kGroupProc, kMsgEffectBootstrapRedrawn,
+                     {std::to_string(b.failures.total()), row.outcome, failureText(b.failures)});
+        run.raise(4);
+    }
+    if (const auto done = static_cast<int>(b.boot.replicates.size()); done < r.nRep) {
+        host::xpmlog(host::kGroupProc, kMsgEffectBootstrapShort,
+                     {std::to_string(done), std::to_string(r.nRep), row.outcome});
+        run.raise(4);
+    }
+    row.c = b.boot.contrast;
+    row.inf = effect::infer(row.c.estimate, row.c.se, r.measure, r.alpha);
+    row.inf.lower = b.boot.lower;
+    row.inf.upper = b.boot.upper;
+    return true;
+}
+
 } // namespace
 
 void effectTables(VlcRun& run) {
@@ -237,6 +382,12 @@ int vlceffect(VlcRun& run, int matchSuccess) {
     if (r.adjustment == Adjustment::Matching && run.withReplacement && r.se != SeMethod::Bootstrap)
         host::xpmlog(host::kGroupProc, kMsgEffectReplace), run.raise(4);
 
+    // After weights or strata each replicate redoes the adjustment on the drawn observations.
+    const bool refitting = r.se == SeMethod::Bootstrap && (r.adjustment == Adjustment::Weights ||
+                                                           r.adjustment == Adjustment::Strata);
+    effect::RefitStudy study;
+    if (refitting) study = refitStudy(run);
+
     std::vector<Row> rows;
     for (std::size_t o = 0; o < r.outcomes.size(); ++o) {
         const std::string& name = r.outcomeNames[o];
@@ -264,13 +415,11 @@ int vlceffect(VlcRun& run, int matchSuccess) {
             run.raise(4);
             continue;
         }
-        if (r.adjustment == Adjustment::Strata) {
+        if (refitting) {
+            if (!bootstrapAdjusted(run, study, o, s, row)) continue;
+        } else if (r.adjustment == Adjustment::Strata) {
             row.c = effect::stratifiedContrast(s, r.measure, run.strataWeight == 2);
-            for (double id : row.c.droppedStrata) {
-                host::xpmlog(host::kGroupProc, kMsgEffectStratumDropped,
-                             {fmt::format("{}", id), name});
-                run.raise(4);
-            }
+            warnDroppedStrata(run, row);
             row.inf = effect::infer(row.c.estimate, row.c.se, r.measure, r.alpha);
         } else if (r.se == SeMethod::Bootstrap) {
             ProgressState st{&name, r.nRep, std::max(1, r.nRep / 10)};

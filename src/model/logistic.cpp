@@ -172,10 +172,12 @@ int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
 
 // Names every non-constant column that alone separates the treatment groups: all its
 // control values on one side of all its treated values (touching: quasi-completely). The
-// likelihood then has no finite maximum, whatever the other columns do.
+// likelihood then has no finite maximum, whatever the other columns do. Returns whether one
+// does; quiet: without the notes.
 template <class Name>
-void noteSeparation(const std::vector<double> (&lo)[2], const std::vector<double> (&hi)[2], int D,
-                    const Name& columnName) {
+bool noteSeparation(const std::vector<double> (&lo)[2], const std::vector<double> (&hi)[2], int D,
+                    const Name& columnName, bool quiet) {
+    bool any = false;
     for (int k = 1; k < D; ++k) {
         if (std::min(lo[0][k], lo[1][k]) == std::max(hi[0][k], hi[1][k])) continue;
         const char* how = nullptr;
@@ -183,8 +185,11 @@ void noteSeparation(const std::vector<double> (&lo)[2], const std::vector<double
             how = "completely";
         else if (hi[0][k] <= lo[1][k] || hi[1][k] <= lo[0][k])
             how = "quasi-completely";
-        if (how) host::xpmlog(host::kGroupProc, 911, {columnName(k), how});
+        if (!how) continue;
+        any = true;
+        if (!quiet) host::xpmlog(host::kGroupProc, 911, {columnName(k), how});
     }
+    return any;
 }
 
 // The inverse information of the centred parameters, carried to the design columns: the
@@ -293,9 +298,14 @@ int centry(VlcFit* fit) {
     return 0;
 }
 
-int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
-                const std::vector<unsigned char>& expectedAliases,
-                const std::vector<std::string>& names) {
+namespace {
+
+// The fit itself; quiet: no messages and no statistics at the estimates (covariance,
+// -2 log likelihood, c-statistic), as a bootstrap replicate needs only the coefficients.
+int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
+             const std::vector<unsigned char>& expectedAliases,
+             const std::vector<std::string>& names, bool quiet,
+             const std::vector<double>& start = {}) {
     res = FitResult{};
     res.D = D;
     if (D < 1 || rows.recordDoubles() < kRowDesign + D) return res.rc = 1;
@@ -311,7 +321,7 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
     if (crossPass(fit, res, lo, hi, shift)) return res.rc = 1;
     if (fit.readError) return res.readError = true, res.rc = 1;
     if (res.total[0] <= kPositiveTotal || res.total[1] <= kPositiveTotal) {
-        host::xpmlog(host::kGroupProc, 224);
+        if (!quiet) host::xpmlog(host::kGroupProc, 224);
         return res.rc = 1;
     }
     const double p1 = res.total[1] / (res.total[0] + res.total[1]);
@@ -356,16 +366,25 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
             fit.freeCols.push_back(k);
         }
     }
-    if (res.warned233) host::xpmlog(host::kGroupProc, 233, {aliasedNames});
+    if (res.warned233 && !quiet) host::xpmlog(host::kGroupProc, 233, {aliasedNames});
     for (int k : constant)
-        host::xpmlog(host::kGroupProc, 910, {columnName(k)});
-    noteSeparation(lo, hi, D, columnName);
+        if (!quiet) host::xpmlog(host::kGroupProc, 910, {columnName(k)});
+    res.separated = noteSeparation(lo, hi, D, columnName, quiet);
 
     const int m = D - res.nAliased;
     res.m = m;
     fit.m = m;
     fit.parm.assign(static_cast<std::size_t>(m), 0.0);
     fit.parm[0] = -std::log(1.0 / p1 - 1.0);
+    if (start.size() == static_cast<std::size_t>(D)) {
+        // From given coefficients, in the centred parameters: the intercept takes the slopes
+        // times their centres.
+        fit.parm[0] = start[0];
+        for (int j = 1; j < m; ++j) {
+            fit.parm[j] = start[fit.freeCols[j]];
+            fit.parm[0] += start[fit.freeCols[j]] * fit.centre[fit.freeCols[j]];
+        }
+    }
     fit.prev = fit.parm;
     fit.grad.assign(static_cast<std::size_t>(m), 0.0);
     fit.hess.assign(packedSize(m), 0.0);
@@ -378,7 +397,7 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
     res.iterations = fit.iterations;
     if (fit.readError) return res.readError = true, res.rc = 1;
     if (res.newtonRc != 0) {
-        host::xpmlog(host::kGroupProc, 232);
+        if (!quiet) host::xpmlog(host::kGroupProc, 232);
         res.warned232 = true;
         res.status = 4;
     }
@@ -400,16 +419,33 @@ int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& r
         host::zsweep(h.data(), m, k, 1e-8, hdiag.data(), hs.data());
     res.singularAtEstimates = hs.find('0') != std::string::npos;
     if (res.singularAtEstimates && !res.warned232) {
-        host::xpmlog(host::kGroupProc, 232);
+        if (!quiet) host::xpmlog(host::kGroupProc, 232);
         res.warned232 = true;
         res.status = 4;
     }
 
+    if (quiet) return res.rc = 0;
     // The fit statistics at the estimates themselves: the last Hessian may be one step behind.
     if (gentry(&fit) != 0 || concordance(fit, res) != 0) return res.readError = true, res.rc = 1;
     res.minus2LL = 2.0 * fit.f;
     covariance(fit, res);
     return res.rc = 0;
+}
+
+} // namespace
+
+int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
+                const std::vector<unsigned char>& expectedAliases,
+                const std::vector<std::string>& names) {
+    return fitModel(rows, D, nRecords, res, expectedAliases, names, false);
+}
+
+int refitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
+                  const std::vector<unsigned char>& expectedAliases,
+                  const std::vector<double>& start) {
+    const int rc = fitModel(rows, D, nRecords, res, expectedAliases, {}, true, start);
+    res.usable = rc == 0 && res.newtonRc == 0 && !res.singularAtEstimates && !res.separated;
+    return rc;
 }
 
 double lpsFromDesign(const double* design, const double* coef, int D) {

@@ -35,6 +35,8 @@ struct FitResult {
     bool singularAtEstimates = false; // a pivot of the final Hessian was refused
     int status = 0;                   // 4 when a warning was issued, else 0
     bool readError = false;           // the rows ended or failed before nRecords (rc 1)
+    bool separated = false;           // a column alone separates the groups (note 911)
+    bool usable = false;              // refitLogistic: converged, of full rank, not separated
     // At the estimates: the inverse of the weighted information, D x D row-major over the
     // design columns (rows and columns of aliased columns 0; empty when it is singular),
     // -2 log likelihood, the c-statistic of the fitted scores, and the rows and weight used.
@@ -54,6 +56,16 @@ struct FitResult {
 int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
                 const std::vector<unsigned char>& expectedAliases = {},
                 const std::vector<std::string>& names = {});
+
+// The same fit on other rows, as a bootstrap replicate refits the model: silent, and with only
+// the coefficients (no covariance, -2 log likelihood or c-statistic). res.usable says whether
+// the coefficients are estimates: the fit converged, the Hessian at them is of full rank and no
+// column separates the groups. start (D coefficients, or empty) is where Newton-Raphson
+// starts, e.g. the full sample's estimates, which a replicate's are near. Returns as
+// fitLogistic.
+int refitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
+                  const std::vector<unsigned char>& expectedAliases = {},
+                  const std::vector<double>& start = {});
 
 // Logit score of a design row under the coefficient vector.
 double lpsFromDesign(const double* design, const double* coef, int D);

@@ -45,6 +45,10 @@ TEST(EffectOptions, DefaultsFollowTheAdjustment) {
         {"effect outcome=x1 / covariates=(x2 x3) estimand=atc;", Adjustment::None, Estimand::Atc,
          SeMethod::Robust},
         {"effect outcome=x1 / se=bootstrap;", Adjustment::None, Estimand::Ate, SeMethod::Bootstrap},
+        {"psweight weight=atewgt; effect outcome=x1 / se=bootstrap(nrep=50);", Adjustment::Weights,
+         Estimand::Ate, SeMethod::Bootstrap},
+        {"strata stratumweight=treated; effect outcome=x1 / se=bootstrap(nrep=50);",
+         Adjustment::Strata, Estimand::Att, SeMethod::Bootstrap},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.body);
@@ -111,10 +115,11 @@ TEST(EffectOptions, StatementErrorsNameTheProblemAndEndTheStep) {
          kMsgEffectCovariateOutcome, "x2"},
         {"character covariate", "effect outcome=x1 / covariates=(name);", kMsgEffectCharacter,
          "COVARIATES="},
-        {"bootstrap after weights", "psweight; effect outcome=x1 / se=bootstrap;",
-         kMsgEffectBootstrapUnavailable, "ATT weights"},
-        {"bootstrap after strata", "strata; effect outcome=x1 / se=bootstrap;",
-         kMsgEffectBootstrapUnavailable, "strata"},
+        {"bootstrap after strata with covariates",
+         "strata; effect outcome=x1 / covariates=x2 se=bootstrap;", kMsgEffectStrataCovariates,
+         "STRATA"},
+        {"cluster with strata", "strata; effect outcome=x1 / se=cluster;",
+         kMsgEffectClusterNeedsSets, "MATCH"},
         {"ALPHA out of range", "effect outcome=x1 / alpha=1.5;", 900, "ALPHA="},
         {"NREP of 1", "match; effect outcome=x1 / se=bootstrap(nrep=1);", 900, "NREP="},
         {"two EFFECT statements", "effect outcome=x1; effect outcome=x2;", 164, "EFFECT"},
