@@ -8,8 +8,8 @@
 
 namespace velloc::host {
 
-// Printed width of the listing (characters) and of the HTML report (characters of its table
-// type, cell padding counted as the gap): what an A4 or Letter page holds in portrait.
+// Printed width of the listing (characters) and of the HTML report (characters of its 8-point
+// print type, cell padding counted as the gap): what an A4 or Letter page holds in portrait.
 inline constexpr std::size_t kListingPageWidth = 100;
 inline constexpr std::size_t kHtmlPageWidth = 100;
 

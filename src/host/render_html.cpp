@@ -12,8 +12,8 @@ namespace velloc::host {
 
 namespace {
 
-// Characters a cell's padding and rule take in the width budget.
-constexpr std::size_t kHtmlGap = 3;
+// Characters a cell's padding takes in the width budget (1 em of 8-point print type).
+constexpr std::size_t kHtmlGap = 2;
 
 constexpr const char* kStyle = R"(
 body { font-family: system-ui, sans-serif; margin: 2em; color: #111; }
@@ -35,11 +35,11 @@ figure.graph .placeholder { border: 1px dashed #999; padding: 2em; color: #555; 
 @media print {
   @page { size: portrait; margin: 15mm 12mm; }
   body { margin: 0; font-size: 9pt; }
-  table { font-size: 8.5pt; margin: 1em 0; page-break-inside: auto; }
+  table { font-size: 8pt; margin: 1em 0; page-break-inside: auto; }
   thead { display: table-header-group; }
   tr, caption { page-break-inside: avoid; }
   caption { page-break-after: avoid; }
-  th, td { padding: 0.1em 0.5em; }
+  th, td { padding: 0.1em 0.45em; }
   figure.graph { page-break-inside: avoid; margin: 1em 0; }
   figure.graph svg { max-width: 100%; max-height: 24cm; height: auto; }
   h1, h2.by { page-break-after: avoid; }

@@ -105,9 +105,10 @@ struct WideTable {
             def.addColumn(numCol("Stat" + std::to_string(i), 4));
         inst.definition = &def;
         for (const char* v : {"age", "education"}) {
-            std::vector<Cell> row{std::string(v)};
+            std::vector<Cell> row(15, 0.0);
+            row[0] = std::string(v);
             for (int i = 0; i < 14; ++i)
-                row.push_back(100.0 + i + 0.123456);
+                row[static_cast<std::size_t>(i) + 1] = 100.0 + i + 0.123456;
             inst.addRow(row);
         }
     }
@@ -165,7 +166,7 @@ TEST(ColumnGroups, HtmlSplitsWideTablesAndPrintsToThePage) {
             ++n;
         return n;
     };
-    // Widths 9 and 14 x 8 with a gap of 3: 9 + 11 x 8 = 97 fits, a ninth statistic does not.
+    // Widths 9 and 14 x 8 with a gap of 2: 9 + 10 x 9 = 99 fits, a tenth statistic does not.
     EXPECT_EQ(count("<table class=\"data\""), 2u);
     EXPECT_EQ(count(">Variable</th>"), 2u);
     EXPECT_EQ(count("<td class=\"text\">age</td>"), 2u);
