@@ -19,9 +19,12 @@ std::size_t blockWidth(const std::vector<std::size_t>& widths, std::size_t first
 std::size_t rowLabelColumns(const TableLayout& lay, const std::vector<std::size_t>& widths,
                             std::size_t budget, std::size_t gap) {
     std::size_t n = 0;
-    while (n < lay.columns.size() && n < widths.size() && !lay.columns[n].numeric)
+    while (n < lay.columns.size() && !lay.columns[n].numeric)
         ++n;
-    if (n == lay.columns.size()) return 0;
+    // The columns before the first spanned block name the row too (StrataVarInfo's Stratum).
+    if (!lay.spans.empty()) n = std::max(n, lay.spans.front().first);
+    n = std::min(n, widths.size());
+    if (n >= lay.columns.size()) return 0;
     // Labels that crowd out the values repeat only as far as the first column.
     while (n > 0 && blockWidth(widths, 0, n - 1, gap) > budget / 2)
         --n;

@@ -13,8 +13,9 @@ namespace velloc::host {
 inline constexpr std::size_t kListingPageWidth = 100;
 inline constexpr std::size_t kHtmlPageWidth = 100;
 
-// The leading text columns that name a row (Variable, Level): they repeat in every group. None
-// when the table is all text, or when they would leave less than half the page to the rest.
+// The leading columns that name a row: the text columns (Variable, Level) and every column
+// before the first spanned block (a Stratum number). They repeat in every group; none when they
+// are the whole table, fewer when they would leave less than half the page to the rest.
 std::size_t rowLabelColumns(const TableLayout& lay, const std::vector<std::size_t>& widths,
                             std::size_t budget, std::size_t gap);
 

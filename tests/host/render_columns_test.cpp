@@ -91,6 +91,25 @@ TEST(ColumnGroups, SpansFollowTheirColumnsIntoEachGroup) {
     EXPECT_TRUE(groupSpans(spans, {0, 1}).empty());
 }
 
+// Row labels: the leading text columns, and every column before the first spanned block (a
+// numeric Stratum column names the row as much as Variable does).
+TEST(ColumnGroups, RowLabelsAreTheColumnsBeforeTheValues) {
+    TableLayout lay;
+    for (bool numeric : {false, true, true, true, true})
+        lay.columns.push_back({"h", {}, numeric});
+    const std::vector<std::size_t> w = {16, 7, 8, 8, 8};
+    EXPECT_EQ(rowLabelColumns(lay, w, 100, 2), 1u); // Variable only
+    lay.spans = {{2, 4, "Treated"}};
+    EXPECT_EQ(rowLabelColumns(lay, w, 100, 2), 2u); // Variable and Stratum
+    // Labels may take at most half the page: 16 + 2 + 7 = 25 is too much for a page of 40.
+    EXPECT_EQ(rowLabelColumns(lay, w, 40, 2), 1u);
+    EXPECT_EQ(rowLabelColumns(lay, w, 30, 2), 0u);
+    // An all-text table has nothing to repeat the labels for.
+    TableLayout text;
+    text.columns = {{"a", {}, false}, {"b", {}, false}};
+    EXPECT_EQ(rowLabelColumns(text, {5, 5}, 100, 2), 0u);
+}
+
 namespace {
 
 // A VarInfo-like table: Variable, then 14 statistics of 8-character values under two spans.
