@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "host/output.h"
+#include "host/render_columns.h"
 #include "host/render_format.h"
 #include "host/templates.h"
 
@@ -64,6 +65,19 @@ std::vector<std::string> wrap(const std::string& text, std::size_t width) {
     return lines.empty() ? std::vector<std::string>{std::string()} : lines;
 }
 
+// One column group as printed: widths, wrapped headers, alignment and spans of its columns.
+struct Block {
+    std::vector<std::size_t> w;
+    std::vector<std::vector<std::string>> heads;
+    std::vector<bool> numeric;
+    std::vector<LayoutSpan> spans;
+    std::size_t headLines = 1;
+};
+
+std::string continued() {
+    return "(continued)";
+}
+
 class ListingSink : public OutputSink {
   public:
     explicit ListingSink(std::ostream& out) : out_(out) {}
@@ -95,12 +109,10 @@ class ListingSink : public OutputSink {
         // Headers wider than their values wrap at blanks, so long headers do not widen a
         // column of short numbers; they are bottom-aligned above the values.
         std::vector<std::vector<std::string>> heads(nc);
-        std::size_t headLines = 1;
         for (std::size_t c = 0; c < nc; ++c) {
             heads[c] = wrap(lay.columns[c].header, std::max(w[c], kShortHeader));
             for (const auto& h : heads[c])
                 w[c] = std::max(w[c], displayWidth(h));
-            headLines = std::max(headLines, heads[c].size());
         }
         // A spanning header wider than its columns widens them.
         auto spanWidth = [&](const LayoutSpan& s) {
@@ -118,44 +130,32 @@ class ListingSink : public OutputSink {
             for (std::size_t c = s.first; c <= s.last; ++c)
                 w[c] += extra / n + (s.last - c < extra % n ? 1 : 0);
         }
-        std::size_t total = 0;
-        for (std::size_t c = 0; c < nc; ++c)
-            total += w[c] + (c ? kGap : 0);
-
-        out_ << '\n';
-        putLine(out_, centre(lay.title, total));
-        for (const auto& s : lay.subtitles)
-            putLine(out_, centre(s, total));
-        out_ << '\n';
-        if (!lay.spans.empty()) {
-            std::string line;
-            std::size_t c = 0;
-            for (const auto& s : lay.spans) {
-                for (; c < s.first; ++c)
-                    line += std::string(w[c] + (c ? kGap : 0), ' ');
-                if (c) line += std::string(kGap, ' ');
-                line += dashed(s.text, spanWidth(s));
-                c = s.last + 1;
+        // A table wider than the page prints as column groups, each repeating the row labels.
+        const std::size_t labels = rowLabelColumns(lay, w, kListingPageWidth, kGap);
+        const auto groups = columnGroups(w, labels, lay.spans, kListingPageWidth, kGap);
+        for (std::size_t k = 0; k < groups.size(); ++k) {
+            Block b;
+            for (std::size_t c : groups[k]) {
+                b.w.push_back(w[c]);
+                b.heads.push_back(heads[c]);
+                b.numeric.push_back(lay.columns[c].numeric);
+                b.headLines = std::max(b.headLines, heads[c].size());
             }
-            putLine(out_, line);
-        }
-        for (std::size_t k = 0; k < headLines; ++k) {
-            std::string header;
-            for (std::size_t c = 0; c < nc; ++c) {
-                if (c) header += std::string(kGap, ' ');
-                std::size_t blank = headLines - heads[c].size();
-                std::string h = k < blank ? std::string() : heads[c][k - blank];
-                header += lay.columns[c].numeric ? padLeft(h, w[c]) : padRight(h, w[c]);
+            b.spans = groupSpans(lay.spans, groups[k]);
+            std::size_t total = 0;
+            for (std::size_t i = 0; i < b.w.size(); ++i)
+                total += b.w[i] + (i ? kGap : 0);
+            out_ << '\n';
+            if (k == 0) {
+                putLine(out_, centre(lay.title, total));
+                for (const auto& s : lay.subtitles)
+                    putLine(out_, centre(s, total));
+                out_ << '\n';
+            } else {
+                putLine(out_, centre(lay.title + " " + continued(), total));
+                out_ << '\n';
             }
-            putLine(out_, header);
-        }
-        for (const auto& row : cells) {
-            std::string line;
-            for (std::size_t c = 0; c < nc; ++c) {
-                if (c) line += std::string(kGap, ' ');
-                line += lay.columns[c].numeric ? padLeft(row[c], w[c]) : padRight(row[c], w[c]);
-            }
-            putLine(out_, line);
+            printBlock(b, groups[k], cells);
         }
     }
 
@@ -184,6 +184,49 @@ class ListingSink : public OutputSink {
     }
 
   private:
+    // Spanning headers, column headers (bottom-aligned) and the rows of one column group.
+    void printBlock(const Block& b, const std::vector<std::size_t>& cols,
+                    const std::vector<std::vector<std::string>>& cells) {
+        const std::size_t nc = b.w.size();
+        auto spanWidth = [&](const LayoutSpan& s) {
+            std::size_t sum = 0;
+            for (std::size_t c = s.first; c <= s.last; ++c)
+                sum += b.w[c];
+            return sum + kGap * (s.last - s.first);
+        };
+        if (!b.spans.empty()) {
+            std::string line;
+            std::size_t c = 0;
+            for (const auto& s : b.spans) {
+                for (; c < s.first; ++c)
+                    line += std::string(b.w[c] + (c ? kGap : 0), ' ');
+                if (c) line += std::string(kGap, ' ');
+                line += dashed(s.text, spanWidth(s));
+                c = s.last + 1;
+            }
+            putLine(out_, line);
+        }
+        for (std::size_t k = 0; k < b.headLines; ++k) {
+            std::string header;
+            for (std::size_t c = 0; c < nc; ++c) {
+                if (c) header += std::string(kGap, ' ');
+                std::size_t blank = b.headLines - b.heads[c].size();
+                std::string h = k < blank ? std::string() : b.heads[c][k - blank];
+                header += b.numeric[c] ? padLeft(h, b.w[c]) : padRight(h, b.w[c]);
+            }
+            putLine(out_, header);
+        }
+        for (const auto& row : cells) {
+            std::string line;
+            for (std::size_t c = 0; c < nc; ++c) {
+                if (c) line += std::string(kGap, ' ');
+                const std::string& t = row[cols[c]];
+                line += b.numeric[c] ? padLeft(t, b.w[c]) : padRight(t, b.w[c]);
+            }
+            putLine(out_, line);
+        }
+    }
+
     static std::string joinBy(const OutputContext& ctx) {
         std::string s;
         for (const auto& b : ctx.byLine)

@@ -4,8 +4,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <sstream>
 
+#include "host/box_stats.h"
+#include "host/render_format.h"
 #include "host/render_svg_canvas.h"
+#include "host/templates.h"
 #include "support/random.h"
 
 namespace velloc::host {
@@ -22,116 +26,23 @@ std::vector<double> positions(std::size_t n) {
 }
 
 std::string title(const GraphRecord& g) {
-    std::string t = dynText(g, "_Title");
-    return t.empty() ? g.name : t;
+    return graphTitle(g);
 }
 
 bool vertical(const GraphRecord& g) {
     return dynNum(g, "_Vertical", 0) == 1;
 }
 
-// Summary statistics of one box: weighted quartiles, mean and extremes.
-struct BoxStats {
-    double pos = 0, total = 0, sum = 0, min = HUGE_VAL, max = -HUGE_VAL;
-    double q[3] = {NAN, NAN, NAN}; // 25%, 50%, 75%
-    // Whisker ends: the most extreme observations inside the 1.5 IQR fences; and the
-    // observations beyond them, distinct values only, thinned evenly past the mark bound.
-    double whiskerLo = HUGE_VAL, whiskerHi = -HUGE_VAL;
-    std::vector<double> outliers;
-};
-
-// The boxes of a box plot in three passes over the rows, without copying or sorting them:
-// totals and extremes; a weight histogram that finds the bin holding each quartile; then
-// only that bin's values are sorted. The quartile is the first value whose running weight
-// reaches q x total.
-std::vector<BoxStats> boxSummaries(const GraphRecord& g) {
+// The boxes of a box plot from its phantom rows: frequency x weight is each row's weight.
+std::vector<BoxStats> boxes(const GraphRecord& g) {
     const int yv = col(g, "YVal"), xv = col(g, "XVal"), fq = col(g, "XFrq"), wg = col(g, "XWgt");
-    constexpr std::size_t kBins = 4096;
-    std::vector<BoxStats> boxes;
-    std::vector<std::size_t> boxOf(g.rowCount(), SIZE_MAX);
-    for (std::size_t r = 0; r < g.rowCount(); ++r) {
-        const double pos = cellNum(g, r, yv), x = cellNum(g, r, xv);
-        const double w = cellNum(g, r, fq) * cellNum(g, r, wg);
-        if (std::isnan(pos) || std::isnan(x) || !(w > 0)) continue;
-        std::size_t b = 0;
-        while (b < boxes.size() && std::fabs(boxes[b].pos - pos) >= 1e-9)
-            ++b;
-        if (b == boxes.size()) {
-            boxes.emplace_back();
-            boxes.back().pos = pos;
-        }
-        BoxStats& s = boxes[b];
-        s.total += w, s.sum += x * w;
-        s.min = std::min(s.min, x), s.max = std::max(s.max, x);
-        boxOf[r] = b;
-    }
-    auto binOf = [&](const BoxStats& s, double x) {
-        if (!(s.max > s.min)) return std::size_t{0};
-        auto i = static_cast<std::size_t>((x - s.min) / (s.max - s.min) * kBins);
-        return std::min(i, kBins - 1);
-    };
-    std::vector<std::vector<double>> hist(boxes.size(), std::vector<double>(kBins, 0.0));
-    for (std::size_t r = 0; r < g.rowCount(); ++r)
-        if (boxOf[r] != SIZE_MAX) {
-            const BoxStats& s = boxes[boxOf[r]];
-            hist[boxOf[r]][binOf(s, cellNum(g, r, xv))] += cellNum(g, r, fq) * cellNum(g, r, wg);
-        }
-    // Per box and quartile: the target bin and the weight below it.
-    std::vector<std::array<std::size_t, 3>> bin(boxes.size());
-    std::vector<std::array<double, 3>> below(boxes.size());
-    std::vector<std::array<std::vector<std::pair<double, double>>, 3>> inBin(boxes.size());
-    static constexpr double kQ[3] = {0.25, 0.5, 0.75};
-    for (std::size_t b = 0; b < boxes.size(); ++b)
-        for (int k = 0; k < 3; ++k) {
-            double acc = 0;
-            std::size_t i = 0;
-            while (i + 1 < kBins && acc + hist[b][i] < kQ[k] * boxes[b].total)
-                acc += hist[b][i++];
-            bin[b][k] = i, below[b][k] = acc;
-        }
-    for (std::size_t r = 0; r < g.rowCount(); ++r) {
-        if (boxOf[r] == SIZE_MAX) continue;
-        const std::size_t b = boxOf[r];
-        const double x = cellNum(g, r, xv);
-        const std::size_t i = binOf(boxes[b], x);
-        for (int k = 0; k < 3; ++k)
-            if (bin[b][k] == i) inBin[b][k].push_back({x, cellNum(g, r, fq) * cellNum(g, r, wg)});
-    }
-    for (std::size_t b = 0; b < boxes.size(); ++b)
-        for (int k = 0; k < 3; ++k) {
-            auto& v = inBin[b][k];
-            std::sort(v.begin(), v.end());
-            double acc = below[b][k];
-            for (const auto& [x, w] : v) {
-                acc += w;
-                boxes[b].q[k] = x;
-                if (acc >= kQ[k] * boxes[b].total) break;
-            }
-        }
-    for (std::size_t r = 0; r < g.rowCount(); ++r) {
-        if (boxOf[r] == SIZE_MAX) continue;
-        BoxStats& s = boxes[boxOf[r]];
-        const double x = cellNum(g, r, xv), iqr = s.q[2] - s.q[0];
-        if (x < s.q[0] - 1.5 * iqr || x > s.q[2] + 1.5 * iqr) {
-            s.outliers.push_back(x);
-        } else {
-            s.whiskerLo = std::min(s.whiskerLo, x);
-            s.whiskerHi = std::max(s.whiskerHi, x);
-        }
-    }
-    for (BoxStats& s : boxes) {
-        std::sort(s.outliers.begin(), s.outliers.end());
-        s.outliers.erase(std::unique(s.outliers.begin(), s.outliers.end()), s.outliers.end());
-        if (s.outliers.size() > kMaxMarksPerSeries) {
-            std::vector<double> kept;
-            const std::size_t step = s.outliers.size() / kMaxMarksPerSeries + 1;
-            for (std::size_t i = 0; i < s.outliers.size(); i += step)
-                kept.push_back(s.outliers[i]);
-            kept.push_back(s.outliers.back()); // the farthest point stays
-            s.outliers = std::move(kept);
-        }
-    }
-    return boxes;
+    return boxSummaries(
+        g.rowCount(),
+        [&](std::size_t r) {
+            return BoxObs{cellNum(g, r, yv), cellNum(g, r, xv),
+                          cellNum(g, r, fq) * cellNum(g, r, wg)};
+        },
+        kMaxMarksPerSeries);
 }
 
 } // namespace
@@ -143,14 +54,26 @@ std::string drawStdDiff(const GraphRecord& g) {
     const double n = static_cast<double>(ticks.size());
     // A row per plotted variable: across the page the rows set the height; up the page they
     // set the width, and turned labels need room below the axis.
+    // Per-stratum marks of a row sit in lanes, one a stratum, so a dozen strata do not cover
+    // each other: the row grows with the number of strata.
+    double strataCount = 0;
+    const int sc = col(g, "XStrata");
+    for (std::size_t r = 0; sc >= 0 && r < g.rowCount(); ++r)
+        if (double k = cellNum(g, r, sc); k > strataCount) strataCount = k;
+    // The positions run from 0 to n + 1: a lane of 11 pixels a stratum needs n + 1 pitches.
+    const double lanes = 11.0 * strataCount * (n + 1);
     double below = 0;
     if (vert) {
-        f.width = std::max(640.0, 110 + 36.0 * n);
+        f.width = std::max({640.0, 110 + 36.0 * n, 100 + lanes});
         below = std::min(160.0, 0.71 * tickTextWidth(ticks));
         f.height = 380 + below;
     } else {
-        f.height = std::max(300.0, 140.0 + 22.0 * n);
+        f.height = std::max({300.0, 140.0 + 22.0 * n, 120 + lanes});
     }
+    auto lane = [&](double k) {
+        return strataCount > 1 ? ((k - 1) / (strataCount - 1) - 0.5) * 0.8 : 0.0;
+    };
+    const double ring = strataCount > 1 ? 4.5 : 6;
     Panel p = standardPanel(f, vert, dynNum(g, "_XMin", -0.5), dynNum(g, "_XMax", 0.5),
                             dynNum(g, "_YMin", 0), dynNum(g, "_YMax", 1));
     p.h -= below;
@@ -223,10 +146,12 @@ std::string drawStdDiff(const GraphRecord& g) {
             double pos = cellNum(g, r, xv), z = cellNum(g, r, c), k = cellNum(g, r, strata);
             if (std::isnan(pos) || std::isnan(z)) continue;
             if (!std::isnan(k)) {
-                f.body += "<circle cx=\"" + num(p.px(z, pos)) + "\" cy=\"" + num(p.py(z, pos)) +
-                          "\" r=\"6\" fill=\"white\" stroke=\"" + s.colour +
+                const double at = pos + lane(k);
+                f.body += "<circle cx=\"" + num(p.px(z, at)) + "\" cy=\"" + num(p.py(z, at)) +
+                          "\" r=\"" + num(ring) + "\" fill=\"white\" stroke=\"" + s.colour +
                           "\" class=\"mark\"/>\n";
-                f.text(p.px(z, pos), p.py(z, pos) + 3, num(k), "middle", 8, 0, "bold");
+                f.text(p.px(z, at), p.py(z, at) + 2.5, num(k), "middle", ring > 5 ? 8 : 6, 0,
+                       "bold");
             } else {
                 shape(p.px(z, pos), p.py(z, pos));
             }
@@ -247,13 +172,21 @@ std::string drawBox(const GraphRecord& g) {
     Figure f;
     const bool vert = vertical(g);
     std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
-    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), dynNum(g, "_XMax"),
-                            dynNum(g, "_YMin", 0.5), dynNum(g, "_YMax", 1.5));
+    // Box plots come from summary statistics, so a million rows draw a handful of marks. The
+    // value axis reaches every whisker and outlier drawn.
+    const std::vector<BoxStats> stats = boxes(g);
+    double vlo = dynNum(g, "_XMin"), vhi = dynNum(g, "_XMax");
+    for (const BoxStats& s : stats) {
+        const double lo = s.outliers.empty() ? s.whiskerLo : s.outliers.front();
+        const double hi = s.outliers.empty() ? s.whiskerHi : s.outliers.back();
+        if (std::isfinite(lo) && !(lo >= vlo)) vlo = lo;
+        if (std::isfinite(hi) && !(hi <= vhi)) vhi = hi;
+    }
+    Panel p = standardPanel(f, vert, vlo, vhi, dynNum(g, "_YMin", 0.5), dynNum(g, "_YMax", 1.5));
     f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
-    // Box plots come from summary statistics, so a million rows draw a handful of marks.
-    for (const BoxStats& s : boxSummaries(g)) {
+    for (const BoxStats& s : stats) {
         const double pos = s.pos, q1 = s.q[0], med = s.q[1], q3 = s.q[2];
-        const double mean = s.sum / s.total;
+        const double mean = s.mean();
         const double lo = std::min(s.whiskerLo, q1), hi = std::max(s.whiskerHi, q3);
         const bool treated = std::fmod(pos + 10.0, 1.0) < 0.5;
         const char* colour = treated ? kTreatedColour : kControlColour;
@@ -285,9 +218,7 @@ std::string drawBox(const GraphRecord& g) {
         auto [mx, my] = P(mean, 0);
         f.mark(mx, my, treated, 3);
     }
-    f.legend(p.x0, f.height - 8,
-             {{dynText(g, "_XTreated").empty() ? "Treated" : dynText(g, "_XTreated"), 1},
-              {"Control", 0}});
+    f.legend(p.x0, f.height - 8, {{groupText(g, true), 1}, {groupText(g, false), 0}});
     return f.finish(title(g), g.name);
 }
 
@@ -321,29 +252,22 @@ std::string drawCdf(const GraphRecord& g) {
         if (!p.open) p.curves.emplace_back(), p.open = true;
         p.curves.back().push_back({x, y});
     }
+    // Every set (or stratum) is a panel of one figure, in a grid of up to three columns.
     Figure f;
-    const bool vert = vertical(g);
     const std::size_t n = std::max<std::size_t>(1, panels.size());
-    f.width = vert ? std::max(640.0, 300.0 * static_cast<double>(n)) : 640;
-    f.height = vert ? 420 : 110 + 250.0 * static_cast<double>(n);
+    const double given = dynNum(g, "_NCol", 0);
+    const std::size_t cols = given >= 1 && given <= 3 ? static_cast<std::size_t>(given)
+                             : n <= 1                 ? 1
+                             : n <= 4                 ? 2
+                                                      : 3;
+    const std::size_t gridRows = (n + cols - 1) / cols;
+    const double cellW = cols == 1 ? 640 : 330;
+    f.width = cellW * static_cast<double>(cols);
+    f.height = 110 + 250.0 * static_cast<double>(gridRows);
     const double vlo = dynNum(g, "_XMin"), vhi = dynNum(g, "_XMax");
     for (std::size_t k = 0; k < panels.size(); ++k) {
-        Panel p;
-        if (vert) {
-            double w = (f.width - 60) / static_cast<double>(n);
-            p = {60 + w * static_cast<double>(k) + 10,
-                 70,
-                 w - 30,
-                 f.height - 140,
-                 vlo,
-                 vhi,
-                 0,
-                 100,
-                 false};
-        } else {
-            p = {70,   60 + 250.0 * static_cast<double>(k), f.width - 100, 180, vlo, vhi, 0, 100,
-                 false};
-        }
+        const double cx = static_cast<double>(k % cols), cy = static_cast<double>(k / cols);
+        Panel p{70 + cellW * cx, 60 + 250.0 * cy, cellW - 100, 180, vlo, vhi, 0, 100, false};
         if (!(p.vhi > p.vlo)) p.vlo -= 1, p.vhi += 1;
         f.text(p.x0 + p.w / 2, p.y0 - 6, panels[k].title, "middle", 12, 0, "bold");
         f.rect(p.x0, p.y0, p.w, p.h, "none", "#444");
@@ -356,7 +280,7 @@ std::string drawCdf(const GraphRecord& g) {
             f.text(p.x0 - 6, p.py(0, t) + 4, num(t), "end", 11);
         }
         f.text(p.x0 + p.w / 2, p.y0 + p.h + 32, dynText(g, "_XLabel"), "middle", 12);
-        if (k == 0 || !vert)
+        if (k % cols == 0)
             f.text(p.x0 - 40, p.y0 + p.h / 2, "Cumulative Percent", "middle", 12, -90);
         // The first curve of a panel is the treated one.
         for (std::size_t c = 0; c < panels[k].curves.size(); ++c) {
@@ -377,11 +301,13 @@ std::string drawCdf(const GraphRecord& g) {
                       (treated ? "" : " stroke-dasharray=\"6 3\"") + "/>\n";
         }
     }
+    const std::string trt = groupText(g, true), ctl = groupText(g, false);
     f.body += "<g class=\"legend\">";
     f.line(70, f.height - 12, 100, f.height - 12, kTreatedColour, 1.8);
-    f.text(105, f.height - 8, "Treated", "start", 11);
-    f.line(180, f.height - 12, 210, f.height - 12, kControlColour, 1.8, "6 3");
-    f.text(215, f.height - 8, "Control", "start", 11);
+    f.text(105, f.height - 8, trt, "start", 11);
+    const double cx = 135 + 6.2 * static_cast<double>(displayWidth(trt));
+    f.line(cx, f.height - 12, cx + 30, f.height - 12, kControlColour, 1.8, "6 3");
+    f.text(cx + 35, f.height - 8, ctl, "start", 11);
     f.body += "</g>\n";
     return f.finish(title(g), g.name);
 }
@@ -400,6 +326,7 @@ std::string drawBar(const GraphRecord& g) {
     int x0 = col(g, "XVal0"), y0 = col(g, "YVal0"), x1 = col(g, "XVal1"), y1 = col(g, "YVal1");
     int ri = col(g, "RIndex");
     double start = 0;
+    std::vector<std::pair<double, double>> ends; // (position, end of its stacked bar)
     for (std::size_t r = 0; r < g.rowCount(); ++r) {
         bool treated = !std::isnan(cellNum(g, r, x1));
         double pos = treated ? cellNum(g, r, x1) : cellNum(g, r, x0);
@@ -415,6 +342,19 @@ std::string drawBar(const GraphRecord& g) {
                   num(std::fabs(d - c)) + "\" fill=\"" + colour + "\" fill-opacity=\"" +
                   (first ? "0.85" : "0.2") + "\" stroke=\"" + colour + "\"/>\n";
         start += val;
+        ends.push_back({pos, start});
+    }
+    // Panels whose counts are sums of weights say so beside their bars.
+    std::istringstream weighted(dynText(g, "_WgtTotals"));
+    for (double k; weighted >> k;) {
+        double end = 0;
+        for (const auto& [pos, e] : ends)
+            if (std::fabs(pos - k) < 0.5) end = std::max(end, e);
+        const double x = p.px(end, k), y = p.py(end, k);
+        if (vert)
+            f.text(x, y - 5, "weighted total", "middle", 10);
+        else
+            f.text(x + 5, y + 4, "weighted total", "start", 10);
     }
     // Legend: a swatch per group (dark: first level, light: second level).
     std::string levels[2];
@@ -433,43 +373,97 @@ std::string drawBar(const GraphRecord& g) {
         f.text(lx + 16, ly, label, "start", 11);
         lx += 30 + 6.2 * static_cast<double>(label.size());
     };
-    const std::string trt = dynText(g, "_XTreated"), ctl = dynText(g, "_XControl");
-    swatch(kTreatedColour, "0.85", trt.empty() ? "Treated" : "Treated (" + trt + ")");
-    swatch(kControlColour, "0.85", ctl.empty() ? "Control" : "Control (" + ctl + ")");
-    swatch("#555555", "0.85", levels[0].empty() ? "first level" : levels[0]);
-    swatch("#555555", "0.2", levels[1].empty() ? "second level" : levels[1]);
+    // The levels of the plotted variable, named as in the balance tables ("married = 1").
+    const std::string var = dynText(g, "_XVarName");
+    auto levelText = [&](const std::string& level, const char* none) {
+        if (level.empty()) return std::string(none);
+        return var.empty() ? level : var + " = " + level;
+    };
+    swatch(kTreatedColour, "0.85", groupText(g, true));
+    swatch(kControlColour, "0.85", groupText(g, false));
+    swatch("#555555", "0.85", levelText(levels[0], "first level"));
+    swatch("#555555", "0.2", levelText(levels[1], "second level"));
     return f.finish(title(g), g.name);
 }
+
+namespace {
+
+// A cloud mark as a subpath. Treated: a dot (a round-capped stub under a wide stroke) or an open
+// ring; control: a filled or an open triangle.
+std::string cloudMark(bool treated, bool filled, double x, double y) {
+    if (treated && filled) return "M" + num(x) + " " + num(y) + "h.01";
+    if (treated)
+        return "M" + num(x - 2.4) + " " + num(y) + "a2.4 2.4 0 1 0 4.8 0a2.4 2.4 0 1 0 -4.8 0";
+    return "M" + num(x) + " " + num(y - 3) + "l3 5.4h-6z";
+}
+
+std::string cloudStyle(bool treated, bool filled) {
+    const std::string colour = treated ? kTreatedColour : kControlColour;
+    if (treated && filled)
+        return "fill=\"none\" stroke=\"" + colour +
+               "\" stroke-width=\"5\" stroke-linecap=\"round\"";
+    return "fill=\"" + (filled ? colour : std::string("none")) + "\" stroke=\"" + colour +
+           "\" stroke-width=\"1.2\" stroke-linejoin=\"round\"";
+}
+
+// What the value columns of a cloud mean: outside the region, in it (unmatched when matching
+// ran), matched. Strata clouds hold the groups instead.
+struct CloudKinds {
+    bool strata = false, matching = false;
+    // Without matching the groups keep their usual marks (treated filled, control open);
+    // with it, matched units are filled and unmatched ones open.
+    bool filled(bool treated, std::size_t k) const {
+        return strata || !matching ? treated : k == 2;
+    }
+    bool faded(std::size_t k, std::size_t columns) const {
+        return !strata && columns > 1 && k == 0;
+    }
+};
+
+// The legend: the groups on the first line; then, when the cloud tells sets apart, what the
+// marks of each set look like.
+void cloudLegend(Figure& f, const GraphRecord& g, double x, const CloudKinds& kind,
+                 const std::vector<std::size_t>& count, std::size_t columns) {
+    double lx = x, y = f.height - (kind.strata || columns < 2 ? 8 : 26);
+    for (bool treated : {true, false}) {
+        const std::string label = groupText(g, treated);
+        f.body += "<path class=\"mark\" d=\"" + cloudMark(treated, treated, lx, y - 4) + "\" " +
+                  cloudStyle(treated, treated) + "/>\n";
+        f.text(lx + 10, y, label, "start", 11);
+        lx += 30 + 6.2 * static_cast<double>(displayWidth(label));
+    }
+    if (kind.strata || columns < 2) return;
+    lx = x, y = f.height - 8;
+    static const char* const kText[2][3] = {
+        {"outside the support region (faded)", "in the support region", ""},
+        {"outside the support region (faded)", "unmatched, in the region", "matched"}};
+    for (std::size_t k : {std::size_t{2}, std::size_t{1}, std::size_t{0}}) {
+        if (k >= columns || count[2 * k] + count[2 * k + 1] == 0) continue;
+        const std::string op = kind.faded(k, columns) ? " opacity=\"0.4\"" : "";
+        for (bool treated : {true, false}) {
+            const bool filled = kind.filled(treated, k);
+            f.body += "<path d=\"" + cloudMark(treated, filled, lx, y - 4) + "\" " +
+                      cloudStyle(treated, filled) + op + "/>\n";
+            lx += 10;
+        }
+        const std::string label = kText[kind.matching ? 1 : 0][k];
+        f.text(lx, y, label, "start", 11);
+        lx += 22 + 6.2 * static_cast<double>(label.size());
+    }
+}
+
+} // namespace
 
 std::string drawCloud(const GraphRecord& g) {
     Figure f;
     const bool vert = vertical(g);
-    const bool strata = col(g, "YVal3") < 0 && col(g, "Response") < 0;
+    CloudKinds kind;
+    kind.strata = col(g, "YVal3") < 0 && col(g, "Response") < 0;
+    kind.matching = dynNum(g, "_Match", 0) == 1;
+    const bool strata = kind.strata;
     std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
     std::vector<double> at = strata ? positions(ticks.size()) : std::vector<double>{2.0, 4.0};
     double plo = strata ? dynNum(g, "_YMin", 0) : 1.0, phi = strata ? dynNum(g, "_YMax", 2) : 5.0;
-    // The axis of the weight cloud ends at its largest reference line: a margin keeps the line
-    // off the frame.
-    double vhi = dynNum(g, "_XMax");
-    if (g.name == "WgtCloudPlot") vhi += 0.05 * (vhi - dynNum(g, "_XMin"));
-    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), vhi, plo, phi);
-    f.axes(p, strata ? dynText(g, "_YLabel") : dynText(g, "_YLabel"), dynText(g, "_XLabel"), ticks,
-           at);
-    // Reference lines of the weight cloud.
-    for (const char* r : {"_TrtWgtRef", "_CntlWgtRef", "_WgtRef"}) {
-        double v = dynNum(g, r);
-        if (std::isnan(v)) continue;
-        double pa = std::string(r) == "_TrtWgtRef"    ? 3.0
-                    : std::string(r) == "_CntlWgtRef" ? 1.0
-                                                      : plo;
-        double pb = std::string(r) == "_TrtWgtRef"    ? 5.0
-                    : std::string(r) == "_CntlWgtRef" ? 3.0
-                                                      : phi;
-        f.line(p.px(v, pa), p.py(v, pa), p.px(v, pb), p.py(v, pb), "#c00000", 1.2, "5 3");
-    }
-    // Jitter from the graph's own stream: the same run draws the same figure.
-    std::int64_t seed = static_cast<std::int64_t>(dynNum(g, "_Seed", 1));
-    if (seed < 1 || seed > support::kMaxSeed) seed = 1;
     int xv = col(g, "XVal");
     std::vector<int> ys;
     for (const char* c : {"YVal1", "YVal2", "YVal3"})
@@ -488,6 +482,28 @@ std::string drawCloud(const GraphRecord& g) {
     for (std::size_t r = 0; r < g.rowCount(); ++r)
         for (std::size_t k = 0; k < ys.size(); ++k)
             if (int s = seriesOf(r, k, pos); s >= 0) ++count[static_cast<std::size_t>(s)];
+    // The axis of the weight cloud ends at its largest reference line: a margin keeps the line
+    // off the frame.
+    double vhi = dynNum(g, "_XMax");
+    if (g.name == "WgtCloudPlot") vhi += 0.05 * (vhi - dynNum(g, "_XMin"));
+    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), vhi, plo, phi);
+    if (!strata && ys.size() > 1) p.h -= 18; // a second legend line
+    f.axes(p, dynText(g, "_YLabel"), dynText(g, "_XLabel"), ticks, at);
+    // Reference lines of the weight cloud.
+    for (const char* r : {"_TrtWgtRef", "_CntlWgtRef", "_WgtRef"}) {
+        double v = dynNum(g, r);
+        if (std::isnan(v)) continue;
+        double pa = std::string(r) == "_TrtWgtRef"    ? 3.0
+                    : std::string(r) == "_CntlWgtRef" ? 1.0
+                                                      : plo;
+        double pb = std::string(r) == "_TrtWgtRef"    ? 5.0
+                    : std::string(r) == "_CntlWgtRef" ? 3.0
+                                                      : phi;
+        f.line(p.px(v, pa), p.py(v, pa), p.px(v, pb), p.py(v, pb), "#c00000", 1.2, "5 3");
+    }
+    // Jitter from the graph's own stream: the same run draws the same figure.
+    std::int64_t seed = static_cast<std::int64_t>(dynNum(g, "_Seed", 1));
+    if (seed < 1 || seed > support::kMaxSeed) seed = 1;
     std::vector<std::string> paths(nSeries);
     std::vector<std::size_t> shown(nSeries, 0);
     for (std::size_t r = 0; r < g.rowCount(); ++r)
@@ -501,25 +517,20 @@ std::string drawCloud(const GraphRecord& g) {
             const double v = cellNum(g, r, ys[k]);
             const double base = strata ? pos + (treated ? 0.2 : -0.2) : pos;
             const double jit = (support::zranuni(seed) - 0.5) * (strata ? 0.3 : 0.8);
-            const double x = p.px(v, base + jit), y = p.py(v, base + jit);
-            // Treated: a dot (a round-capped stub); control: an open triangle.
-            paths[s] += treated ? "M" + num(x) + " " + num(y) + "h.01"
-                                : "M" + num(x) + " " + num(y - 3) + "l3 5.4h-6z";
+            paths[s] += cloudMark(treated, kind.filled(treated, k), p.px(v, base + jit),
+                                  p.py(v, base + jit));
         }
     for (std::size_t s = 0; s < nSeries; ++s) {
         if (paths[s].empty()) continue;
         const bool treated = s % 2 == 1;
-        // Dense clouds get lighter marks; outside the region faded, matched full.
+        // Dense clouds get lighter marks; outside the region faded.
         double op = std::clamp(1500.0 / static_cast<double>(shown[s] + 1), 0.35, 1.0);
-        if (ys.size() > 1 && s / 2 == 0 && !strata) op *= 0.4;
-        f.body += std::string("<path class=\"marks\" d=\"") + paths[s] + "\" fill=\"none\" " +
-                  (treated ? std::string("stroke=\"") + kTreatedColour +
-                                 "\" stroke-width=\"5\" stroke-linecap=\"round\""
-                           : std::string("stroke=\"") + kControlColour +
-                                 "\" stroke-width=\"1.2\" stroke-linejoin=\"round\"") +
-                  " opacity=\"" + num(op) + "\"/>\n";
+        if (kind.faded(s / 2, ys.size())) op *= 0.4;
+        f.body += "<path class=\"marks\" d=\"" + paths[s] + "\" " +
+                  cloudStyle(treated, kind.filled(treated, s / 2)) + " opacity=\"" + num(op) +
+                  "\"/>\n";
     }
-    f.legend(p.x0, f.height - 8, {{"Treated", 1}, {"Control", 0}});
+    cloudLegend(f, g, p.x0, kind, count, ys.size());
     return f.finish(title(g), g.name);
 }
 

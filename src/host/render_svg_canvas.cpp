@@ -44,6 +44,16 @@ std::string dynText(const GraphRecord& g, const std::string& name) {
     return num(dynNum(g, name));
 }
 
+std::string groupText(const GraphRecord& g, bool treated) {
+    const std::string word = treated ? "Treated" : "Control";
+    const Dynamic* level = findDyn(g, treated ? "_XTreated" : "_XControl");
+    const std::string levelText = level ? dynamicText(level->value) : std::string();
+    if (levelText.empty()) return word;
+    const Dynamic* var = findDyn(g, "_TrtVar");
+    const std::string varText = var ? dynamicText(var->value) : std::string();
+    return word + " (" + (varText.empty() ? "" : varText + " = ") + levelText + ")";
+}
+
 std::vector<std::string> splitTicks(const std::string& ticks) {
     std::vector<std::string> out;
     std::size_t i = 0;

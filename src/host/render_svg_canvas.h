@@ -22,6 +22,10 @@ std::string dynText(const GraphRecord& g, const std::string& name);
 // The quoted tick list 'a''b''c' split into its labels.
 std::vector<std::string> splitTicks(const std::string& ticks);
 
+// Legend text of a group, from the level texts the graph carries: "Treated (treat = 1)", or
+// "Treated (1)" without the variable's name, or the bare word without a level.
+std::string groupText(const GraphRecord& g, bool treated);
+
 // Column access of the phantom rows (c < 0: an absent column, missing in every row).
 int col(const GraphRecord& g, const std::string& name);
 double cellNum(const GraphRecord& g, std::size_t r, int c);

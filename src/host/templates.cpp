@@ -277,4 +277,17 @@ std::string factoidTitle(const FactoidTable& table) {
     return table.name;
 }
 
+std::string graphTitle(const GraphRecord& graph) {
+    auto text = [&](const char* name) -> std::string {
+        for (const auto* list : {&graph.dynamics, &graph.phantom.dynamics})
+            for (const Dynamic& d : *list)
+                if (d.name == name)
+                    if (auto s = std::get_if<std::string>(&d.value)) return trimRight(*s);
+        return {};
+    };
+    for (const char* name : {"_ETitle", "_Title", "_Label"})
+        if (std::string t = text(name); !t.empty()) return t;
+    return graph.name;
+}
+
 } // namespace velloc::host

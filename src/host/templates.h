@@ -60,6 +60,10 @@ TableLayout layoutTable(const TableInstance& instance);
 // Title of a factoid table: template title, else its label, else its name.
 std::string factoidTitle(const FactoidTable& table);
 
+// Title of a graph as a reader sees it ("Cumulative Distribution of age"): its full title, else
+// its short title, else its label, else its name.
+std::string graphTitle(const GraphRecord& graph);
+
 // A dynamic of the instance, else of its definition; nullptr when neither sets it.
 const Dynamic* findDynamic(const TableInstance& instance, std::string_view name);
 

@@ -68,6 +68,12 @@ void PlotGraph::dyn(const std::string& name, host::DynValue v) {
     rec.phantom.dynamics.push_back({name, std::move(v)});
 }
 
+void groupDynamics(const VlcRun& run, PlotGraph& g) {
+    g.dyn("_XTreated", host::trimBlanks(run.treatedLevel));
+    g.dyn("_XControl", host::trimBlanks(run.controlLevel));
+    g.dyn("_TrtVar", run.treatName);
+}
+
 void deliverGraph(VlcRun& run, PlotGraph& g, const std::string& label, const std::string& title,
                   bool draw) {
     g.rec.data.definition = &g.rec.phantom;

@@ -66,6 +66,9 @@ struct PlotGraph {
     }
 };
 
+// The group level texts a legend names: _XTreated, _XControl and the treatment variable _TrtVar.
+void groupDynamics(const VlcRun& run, PlotGraph& g);
+
 // Delivers a graph with the given label and title: the phantom data first, the graph only when
 // `draw` (at least one data row). Output failures go to the output-error handler.
 void deliverGraph(VlcRun& run, PlotGraph& g, const std::string& label, const std::string& title,

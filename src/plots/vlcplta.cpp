@@ -94,8 +94,8 @@ void barDynamics(const VlcRun& run, PlotGraph& g, const BarVar& v, int positions
     g.dyn("_YMin", 0.8);
     g.dyn("_YLabel", plotText(yLabelMsg));
     g.dyn("_YEnd", std::int64_t{positions});
-    g.dyn("_XControl", host::trimBlanks(run.controlLevel));
-    g.dyn("_XTreated", host::trimBlanks(run.treatedLevel));
+    groupDynamics(run, g);
+    g.dyn("_XVarName", v.name);
     g.dyn("_XMin", 0.0);
     g.dyn("_YTicks", ticks);
 }
@@ -117,6 +117,12 @@ int vlcplta(VlcRun& run) {
                     std::max({largest, s.total[side], weightedPanel(panel) ? s.wtotal[side] : 0.0});
         }
         g.dyn("_XMax", run.barFreq ? 1.2 * largest : 1.09);
+        // Counts of a weighted panel are sums of weights: the chart says so at those panels.
+        std::string weightedAt;
+        for (int k = 1; k <= P && run.barFreq; ++k)
+            if (weightedPanel(run.plotPanels[static_cast<std::size_t>(k - 1)]))
+                weightedAt += std::to_string(k) + " ";
+        if (!weightedAt.empty()) g.dyn("_WgtTotals", weightedAt);
         barColumns(g, static_cast<int>(std::max(v.level1.size(), v.level2.size())));
         for (int k = 1; k <= P; ++k) {
             const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
@@ -152,6 +158,10 @@ int vlcplsa(VlcRun& run) {
                 largest = std::max(largest, weighted ? st.w[side] : st.n[side]);
         }
         g.dyn("_XMax", run.barFreq ? 1.2 * largest : 1.09);
+        std::string weightedAt;
+        for (int k = 1; k <= K && run.barFreq && weighted; ++k)
+            weightedAt += std::to_string(k) + " ";
+        if (!weightedAt.empty()) g.dyn("_WgtTotals", weightedAt);
         barColumns(g, static_cast<int>(std::max(v.level1.size(), v.level2.size())));
         for (int k = 1; k <= K; ++k) {
             const StratumSlot& st =

@@ -1,5 +1,6 @@
 // Cumulative distribution plots: per panel the treated and control curves (running percentages
-// in value order) and the band between them; panels are cut into graphs of a few columns.
+// in value order) and the band between them; one graph per variable holds every panel, laid out
+// in a grid of up to three columns.
 #include <algorithm>
 #include <cmath>
 
@@ -20,17 +21,20 @@ using host::ColumnKind;
 struct CdfGraph {
     PlotGraph g;
     CdfGraph(const VlcRun& run, const char* phantom, const char* graph, const char* first,
-             int firstWidth, int cols, const PlotRow& row, int titleMsg, double lo, double hi)
+             int firstWidth, int panels, const PlotRow& row, int titleMsg, double lo, double hi)
         : g(phantom, graph) {
         const bool vertical = run.plotOrientation == 2;
+        // Two columns up to four panels (All, Region, Matched, Weighted), three beyond.
+        const int cols = panels <= 1 ? 1 : panels <= 4 ? 2 : 3;
         g.dyn("_ETitle", plotText(titleMsg, row.name));
         g.dyn("_Vertical", std::int64_t{vertical ? 1 : 0});
         g.dyn("_DesignWidth", std::string(vertical ? "defaultdesignwidth" : "defaultdesignheight"));
-        g.dyn("_NRow", std::int64_t{vertical ? 1 : cols});
-        g.dyn("_NCol", std::int64_t{vertical ? cols : 1});
+        g.dyn("_NRow", std::int64_t{(panels + cols - 1) / cols});
+        g.dyn("_NCol", std::int64_t{cols});
         g.dyn("_XLabel", row.label);
         g.dyn("_XMin", lo);
         g.dyn("_XMax", hi);
+        groupDynamics(run, g);
         int w = std::max<int>({1, static_cast<int>(host::trimBlanks(run.treatedLevel).size()),
                                static_cast<int>(host::trimBlanks(run.controlLevel).size())});
         g.column(first, ColumnKind::Character, std::max(firstWidth, 1));
@@ -90,11 +94,6 @@ void addPanel(PlotGraph& g, const std::string& title, const std::string levels[2
     g.row(CdfGraph::blank());
 }
 
-std::string graphTitle(const std::string& name, int number, int graphs) {
-    if (graphs <= 1) return name;
-    return name + " " + host::cutText(plotText(159, std::to_string(number)), 8);
-}
-
 // Value order, missing values last, ties in file order: (value, position) keys sorted in
 // place move 16 bytes an element and need no merge buffer. The key and spare buffers are the
 // caller's, kept from one row to the next so their pages are touched once.
@@ -125,9 +124,8 @@ int vlcpltc(VlcRun& run) {
     const BalanceStats& b = run.balance;
     const std::string levels[2] = {host::trimBlanks(run.controlLevel),
                                    host::trimBlanks(run.treatedLevel)};
+    // One figure per variable with every set as a panel, so the sets compare at a glance.
     const int P = static_cast<int>(run.plotPanels.size());
-    const int cols = std::max(1, run.cdfPanelCols);
-    const int graphs = (P + cols - 1) / cols;
     std::vector<PlotObs> obs;
     SortBuffers buf;
     for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
@@ -135,19 +133,15 @@ int vlcpltc(VlcRun& run) {
         sortByValue(obs, buf);
         const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
         const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
-        for (int gi = 0; gi < graphs; ++gi) {
-            CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, cols, row, 141, lo, hi);
-            c.g.reserve((3 * obs.size() + 5) * static_cast<std::size_t>(cols));
-            for (int k = gi * cols; k < std::min(P, (gi + 1) * cols); ++k) {
-                const int panel = run.plotPanels[static_cast<std::size_t>(k)];
-                addPanel(
-                    c.g, panelTitle(panel), levels, obs, lo, hi,
-                    [panel](const PlotObs& o) { return inPanel(o, panel); },
-                    [panel](const PlotObs& o) { return panelWeight(o, panel); }, true);
-            }
-            c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{gi + 1}});
-            deliverGraph(run, c.g, plotText(17), graphTitle(row.name, gi + 1, graphs), true);
-        }
+        CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, P, row, 141, lo, hi);
+        c.g.reserve((3 * obs.size() + 5) * static_cast<std::size_t>(P));
+        for (int panel : run.plotPanels)
+            addPanel(
+                c.g, panelTitle(panel), levels, obs, lo, hi,
+                [panel](const PlotObs& o) { return inPanel(o, panel); },
+                [panel](const PlotObs& o) { return panelWeight(o, panel); }, true);
+        c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{1}});
+        deliverGraph(run, c.g, plotText(17), row.name, true);
     }
     closePlotGroup(run);
     return 0;
@@ -160,8 +154,6 @@ int vlcplsc(VlcRun& run) {
     const std::string levels[2] = {host::trimBlanks(run.controlLevel),
                                    host::trimBlanks(run.treatedLevel)};
     const int K = run.nStrataShown;
-    const int cols = std::max(1, std::min(K, 3));
-    const int graphs = (K + cols - 1) / cols;
     std::vector<PlotObs> obs;
     SortBuffers buf;
     for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
@@ -169,22 +161,18 @@ int vlcplsc(VlcRun& run) {
         sortByValue(obs, buf);
         const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
         const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
-        for (int gi = 0; gi < graphs; ++gi) {
-            CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, cols,
-                       row, 147, b.strataLo[static_cast<std::size_t>(row.slot)],
-                       b.strataHi[static_cast<std::size_t>(row.slot)]);
-            c.g.reserve(obs.size() + 4 * static_cast<std::size_t>(cols));
-            for (int k = gi * cols + 1; k <= std::min(K, (gi + 1) * cols); ++k) {
-                auto in = [k](const PlotObs& o) {
-                    return o.stratum >= k - 0.5 && o.stratum < k + 0.5;
-                };
-                addPanel(
-                    c.g, plotText(74, std::to_string(k)), levels, obs, lo, hi, in,
-                    [](const PlotObs&) { return 1.0; }, false);
-            }
-            c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{gi + 1}});
-            deliverGraph(run, c.g, plotText(27), graphTitle(row.name, gi + 1, graphs), true);
+        CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, K, row,
+                   147, b.strataLo[static_cast<std::size_t>(row.slot)],
+                   b.strataHi[static_cast<std::size_t>(row.slot)]);
+        c.g.reserve(obs.size() + 4 * static_cast<std::size_t>(K));
+        for (int k = 1; k <= K; ++k) {
+            auto in = [k](const PlotObs& o) { return o.stratum >= k - 0.5 && o.stratum < k + 0.5; };
+            addPanel(
+                c.g, plotText(74, std::to_string(k)), levels, obs, lo, hi, in,
+                [](const PlotObs&) { return 1.0; }, false);
         }
+        c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{1}});
+        deliverGraph(run, c.g, plotText(27), row.name, true);
     }
     closePlotGroup(run);
     return 0;

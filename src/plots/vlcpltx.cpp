@@ -47,6 +47,7 @@ PlotGraph boxGraph(const VlcRun& run, const char* phantom, const char* graph, in
     g.dyn("_XMax", hi);
     g.dyn("_YTicks", run.panelLabels);
     g.dyn("_YMin", 0.5);
+    groupDynamics(run, g);
     g.column("YVal");
     g.column("Response", ColumnKind::Character, levelWidth(run));
     g.column("XVal");
@@ -105,6 +106,7 @@ int vlcpltj(VlcRun& run) {
         g.dyn("_Match", std::int64_t{run.matchActive ? 1 : 0});
         // The jitter of the drawing comes from the cloud stream recorded for the BY group.
         g.dyn("_Seed", run.cloudSeed);
+        groupDynamics(run, g);
         g.column("XVal");
         for (const char* c : {"YVal1", "YVal2", "YVal3"})
             g.column(c);
@@ -157,6 +159,7 @@ int vlcpltw(VlcRun& run) {
     g.dyn("_YTicks", groupTicks());
     g.dyn("_XLabel", plotText(138));
     g.dyn("_YLabel", plotText(att ? 89 : stab ? 88 : 87));
+    groupDynamics(run, g);
     g.column("XVal");
     g.column("YVal1");
     g.column("YVal2");
@@ -224,6 +227,7 @@ int vlcplsj(VlcRun& run) {
         g.dyn("_YLabel", row.label);
         g.dyn("_YTicks", strataTicks(K));
         g.dyn("_Seed", run.cloudSeed);
+        groupDynamics(run, g);
         for (const char* c : {"XVal", "YVal1", "YVal2"})
             g.column(c);
         g.reserve(obs.size());

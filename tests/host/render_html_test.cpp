@@ -115,3 +115,29 @@ TEST(RenderHtml, AnUnwritableFileIsReportedNotThrown) {
         << log.text.str();
     EXPECT_TRUE(dir.files().empty());
 }
+
+// Figures are captioned by what they show, not by the graph's internal name.
+TEST(RenderHtml, FiguresAreCaptionedByTheirTitles) {
+    TempDir dir;
+    const std::string file = (dir.path / "r.html").string();
+    Output out;
+    out.addSink(makeHtmlSink(file));
+    out.beginStep("");
+    GraphRecord cdf;
+    cdf.name = "CDFPlot";
+    cdf.phantom.dynamics = {{"_ETitle", std::string("Cumulative Distribution of age")}};
+    cdf.dynamics = {{"_Title", std::string("age")}};
+    GraphRecord plain; // only a short title
+    plain.name = "StdDiffPlot";
+    plain.dynamics = {{"_Title", std::string("Standardized Mean Differences")}};
+    ASSERT_EQ(out.deliver(cdf), 0);
+    ASSERT_EQ(out.deliver(plain), 0);
+    out.endStep();
+    ASSERT_TRUE(out.finish());
+    const std::string html = readFile(file);
+    EXPECT_NE(html.find("<figcaption>Cumulative Distribution of age</figcaption>"),
+              std::string::npos);
+    EXPECT_NE(html.find("<figcaption>Standardized Mean Differences</figcaption>"),
+              std::string::npos);
+    EXPECT_EQ(html.find("<figcaption>CDFPlot"), std::string::npos);
+}

@@ -1,12 +1,14 @@
 // The SVG renderers: well-formed documents (rasterised once), escaped text, bounded marks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "host/render_svg.h"
+#include "host/render_svg_canvas.h"
 
 namespace velloc::host {
 namespace {
@@ -101,11 +103,12 @@ TEST(RenderSvg, WeightCloudReferenceLines) {
     const std::string att = renderGraphSvg(g);
     EXPECT_EQ(count(att, "stroke=\"#c00000\""), 1u);
     // The plot area runs from x 150 to 610 (width 640, margins 150 and 30) over weights 0 to
-    // 42 (40 and a 5% margin): weight 21 is at x 380, and the control line spans the lower
-    // half (positions 1 to 3 of 1..5, y 360 to 210).
+    // 42 (40 and a 5% margin): weight 21 is at x 380. It runs from y 60 to 342 (420 less 60
+    // above, 60 below and 18 for the second legend line), so the control line spans the lower
+    // half (positions 1 to 3 of 1..5, y 342 to 201).
     g.phantom.dynamics[2].value = 21.0;
     const std::string at21 = renderGraphSvg(g);
-    EXPECT_NE(at21.find("<line x1=\"380\" y1=\"360\" x2=\"380\" y2=\"210\" stroke=\"#c00000\""),
+    EXPECT_NE(at21.find("<line x1=\"380\" y1=\"342\" x2=\"380\" y2=\"201\" stroke=\"#c00000\""),
               std::string::npos)
         << at21;
     g.phantom.dynamics.push_back({"_TrtWgtRef", 30.0});
@@ -245,6 +248,139 @@ TEST(RenderSvg, BoxWhiskersEndAtDataAndOutliersAreDrawn) {
     for (double v : {1, 2, 3, 4, 5, 6, 7, 8})
         tight.columns.addRow({1.15, std::string("1"), v, 1.0, 1.0});
     EXPECT_EQ(count(renderGraphSvg(tight), "class=\"outlier\""), 0u);
+}
+
+// The axis reaches the outliers drawn even when the plot phase's range stops short of them.
+TEST(RenderSvg, BoxAxisCoversItsOutliers) {
+    GraphRecord g = box(10); // range 0..10, an outlier at 40: the axis now runs 0..40
+    for (double v : {1, 2, 3, 4, 5, 6, 7, 8, 40})
+        g.columns.addRow({1.15, std::string("1"), v, 1.0, 1.0});
+    const std::string svg = renderGraphSvg(g);
+    EXPECT_NE(svg.find("class=\"outlier\" cx=\"610\""), std::string::npos) << svg;
+    EXPECT_NE(svg.find("<line x1=\"242\""), std::string::npos); // whisker at 8: 150 + 460 x 8/40
+}
+
+GraphRecord cdf(const std::vector<std::string>& panels) {
+    GraphRecord g;
+    g.name = "CDFPlot";
+    g.phantom.name = "CDFPhnt";
+    g.phantom.addColumn(column("Obs", ColumnKind::Character));
+    g.phantom.addColumn(column("Treatment", ColumnKind::Character));
+    for (const char* c : {"XVal", "YVal", "TMin", "TMax", "CMin", "CMax"})
+        g.phantom.addColumn(column(c));
+    g.phantom.dynamics = {{"_XMin", 0.0},          {"_XMax", 1.0},
+                          {"_XTreated", "smoker"}, {"_XControl", "non-smoker"},
+                          {"_TrtVar", "smoke"},    {"_ETitle", "Cumulative Distribution of age"}};
+    g.dynamics = {{"_Title", std::string("age")}};
+    g.columns.reset(g.phantom);
+    for (const std::string& p : panels)
+        for (const char* level : {"smoker", "non-smoker"}) {
+            g.columns.addRow({p, std::string(level), 0.0, 0.0, NAN, NAN, NAN, NAN});
+            g.columns.addRow({p, std::string(level), 1.0, 100.0, NAN, NAN, NAN, NAN});
+            g.columns.addRow({std::string(), std::string(), NAN, NAN, NAN, NAN, NAN, NAN});
+        }
+    return g;
+}
+
+// Every set is a panel of one figure with both groups' curves; four panels make a 2 x 2 grid
+// (two cells of 330 across, two rows of 250 below the 60 of the title).
+TEST(RenderSvg, CdfSetsArePanelsOfOneFigureWithGroupLegend) {
+    const std::string svg = renderGraphSvg(cdf({"All", "Region", "Matched", "Weighted Matched"}));
+    EXPECT_EQ(count(svg, "class=\"curve\""), 8u);
+    for (const char* p : {">All<", ">Region<", ">Matched<", ">Weighted Matched<"})
+        EXPECT_EQ(count(svg, p), 1u) << p;
+    EXPECT_NE(svg.find("width=\"660\" height=\"610\""), std::string::npos) << svg.substr(0, 200);
+    EXPECT_EQ(count(svg, "Cumulative Percent"), 2u); // once per grid row
+    // Legends name the groups by their level texts; the figure by its full title.
+    EXPECT_NE(svg.find(">Treated (smoke = smoker)<"), std::string::npos);
+    EXPECT_NE(svg.find(">Control (smoke = non-smoker)<"), std::string::npos);
+    EXPECT_NE(svg.find(">Cumulative Distribution of age<"), std::string::npos);
+    // One panel keeps the single wide layout.
+    EXPECT_NE(renderGraphSvg(cdf({"All"})).find("width=\"640\" height=\"360\""), std::string::npos);
+}
+
+// Matched controls are filled triangles, unmatched ones open; points outside the region are
+// faded, and the legend says what each look means.
+TEST(RenderSvg, CloudTellsMatchedFromUnmatchedControls) {
+    GraphRecord g = cloud(0);
+    g.phantom.dynamics.push_back({"_Match", std::int64_t{1}});
+    g.phantom.dynamics.push_back({"_XTreated", std::string("1")});
+    g.phantom.dynamics.push_back({"_XControl", std::string("0")});
+    g.columns.reset(g.phantom);
+    g.columns.addRow({2.0, 0.1, NAN, NAN, std::string("0")}); // control outside the region
+    g.columns.addRow({2.0, NAN, 0.2, NAN, std::string("0")}); // control unmatched
+    g.columns.addRow({2.0, NAN, NAN, 0.3, std::string("0")}); // control matched
+    g.columns.addRow({4.0, NAN, NAN, 0.4, std::string("1")}); // treated matched
+    const std::string svg = renderGraphSvg(g);
+    const std::string filled = "fill=\"" + std::string(svg::kControlColour) + "\"";
+    // The matched control series and its legend key are filled; the other two series are not.
+    EXPECT_EQ(count(svg, "class=\"marks\""), 4u);
+    std::size_t filledSeries = 0;
+    for (auto p = svg.find("class=\"marks\""); p != std::string::npos;
+         p = svg.find("class=\"marks\"", p + 1))
+        filledSeries += svg.substr(p, svg.find("/>", p) - p).find(filled) != std::string::npos;
+    EXPECT_EQ(filledSeries, 1u);
+    EXPECT_NE(svg.find(">matched<"), std::string::npos);
+    EXPECT_NE(svg.find(">unmatched, in the region<"), std::string::npos);
+    EXPECT_NE(svg.find(">outside the support region (faded)<"), std::string::npos);
+    EXPECT_NE(svg.find(">Treated (1)<"), std::string::npos);
+    EXPECT_NE(svg.find(">Control (0)<"), std::string::npos);
+}
+
+// Twelve strata of one row: each stratum's ring sits in its own lane, at least a ring's
+// width (9 pixels) from the next, even when the differences are equal.
+TEST(RenderSvg, StratumMarksDoNotOverlap) {
+    GraphRecord g;
+    g.name = "StrataStdDiffPlot";
+    g.phantom.name = "StrataStdDiffPhnt";
+    for (const char* c : {"XVar", "XMean", "XMean0", "XStrata"})
+        g.phantom.addColumn(column(c));
+    g.phantom.dynamics = {{"_XMin", -1.0},
+                          {"_XMax", 1.0},
+                          {"_YMin", 0.0},
+                          {"_YMax", 2.0},
+                          {"_YTicks", std::string("'age'")}};
+    g.columns.reset(g.phantom);
+    for (int k = 1; k <= 12; ++k)
+        g.columns.addRow({1.0, 0.1, NAN, static_cast<double>(k)});
+    const std::string svg = renderGraphSvg(g);
+    std::vector<double> ys;
+    for (auto p = svg.find("<circle cx="); p != std::string::npos;
+         p = svg.find("<circle cx=", p + 1))
+        ys.push_back(std::stod(svg.substr(svg.find("cy=\"", p) + 4)));
+    ASSERT_EQ(ys.size(), 12u);
+    std::sort(ys.begin(), ys.end());
+    for (std::size_t i = 1; i < ys.size(); ++i)
+        EXPECT_GE(ys[i] - ys[i - 1], 9.0) << i;
+}
+
+// With counts, the weighted panels say their bars are weighted totals; the level legend names
+// the variable.
+TEST(RenderSvg, WeightedFrequencyBarsAreLabelled) {
+    GraphRecord g;
+    g.name = "BarChart";
+    g.phantom.name = "BarPhnt";
+    for (const char* c : {"XVal0", "YVal0", "XVal1", "YVal1"})
+        g.phantom.addColumn(column(c));
+    g.phantom.addColumn(column("Response", ColumnKind::Character));
+    g.phantom.addColumn(column("RIndex"));
+    g.phantom.dynamics = {{"_XMin", 0.0},
+                          {"_XMax", 30.0},
+                          {"_YTicks", std::string("'All''Weighted'")},
+                          {"_XVarName", std::string("married")}};
+    g.columns.reset(g.phantom);
+    for (double k : {1.0, 2.0}) {
+        g.columns.addRow({k - 0.15, 5.0, NAN, NAN, std::string("1"), 2.0});
+        g.columns.addRow({k - 0.15, 15.0, NAN, NAN, std::string("0"), 1.0});
+        g.columns.addRow({NAN, NAN, k + 0.15, 4.0, std::string("1"), 2.0});
+        g.columns.addRow({NAN, NAN, k + 0.15, 6.0, std::string("0"), 1.0});
+    }
+    EXPECT_EQ(count(renderGraphSvg(g), "weighted total"), 0u);
+    g.phantom.dynamics.push_back({"_WgtTotals", std::string("2 ")});
+    const std::string svg = renderGraphSvg(g);
+    EXPECT_EQ(count(svg, ">weighted total<"), 1u);
+    EXPECT_NE(svg.find(">married = 1<"), std::string::npos);
+    EXPECT_NE(svg.find(">married = 0<"), std::string::npos);
 }
 
 TEST(RenderSvg, UnknownTemplateDrawsNothing) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <set>
 #include <sstream>
 
 #include "../assess/assess_fixture.h"
@@ -200,13 +201,14 @@ TEST(BoxPlot, WeightedPanelsCarryTheirWeights) {
 
 TEST(CdfPlot, CurvesReachExactlyOneHundredAndBandsFollowBothCurves) {
     PlotRun a;
-    a.run.plotCdf = 1; // panels All and Region, two columns: one graph
+    a.run.plotCdf = 1; // panels All and Region side by side in one graph
     vlcpset(a.run);
     ASSERT_EQ(vlcpltc(a.run), 0);
     ASSERT_EQ(a.cap->graphs.size(), 1u);
     const auto& g = a.cap->graphs[0];
     EXPECT_EQ(dyn(g, "_PanelNum"), 1);
-    EXPECT_EQ(dyn(g, "_NRow"), 2);
+    EXPECT_EQ(dyn(g, "_NRow"), 1);
+    EXPECT_EQ(dyn(g, "_NCol"), 2);
     EXPECT_EQ(dyn(g, "_XMin"), 0);
     // Value order: 1 (T, f 1), 2 (C), 3 (T, f 2), 4 (C), 5 (C), 6 (C, f 3).
     // All: treated total 3, control total 6. Treated: 0, 100/3, 100, end 100, separator.
@@ -244,7 +246,7 @@ TEST(CdfPlot, CurvesReachExactlyOneHundredAndBandsFollowBothCurves) {
     EXPECT_EQ(texts(g, "Treatment")[5], "0");
 }
 
-TEST(CdfPlot, SevenEqualRecordsEndAtOneHundredAndFourPanelsMakeTwoGraphs) {
+TEST(CdfPlot, SevenEqualRecordsEndAtOneHundredAndFourPanelsMakeOneGraph) {
     // Seven controls of frequency 1: adding 100/7 seven times gives 100.00000000000001; the
     // curve must still end at 100.
     std::vector<Rec> recs = {{true, 1, 2, 0.5, 1, 1, 1}};
@@ -256,12 +258,31 @@ TEST(CdfPlot, SevenEqualRecordsEndAtOneHundredAndFourPanelsMakeTwoGraphs) {
     a.run.matchGiven = a.run.matchActive = 1; // four panels in three columns
     vlcpset(a.run);
     ASSERT_EQ(vlcpltc(a.run), 0);
-    ASSERT_EQ(a.cap->graphs.size(), 2u);
-    EXPECT_EQ(dyn(a.cap->graphs[0], "_PanelNum"), 1);
-    EXPECT_EQ(dyn(a.cap->graphs[1], "_PanelNum"), 2);
-    EXPECT_EQ(dynText(a.cap->graphs[0], "_Title"), "x (1)");
-    EXPECT_EQ(dynText(a.cap->graphs[1], "_Title"), "x (2)");
-    std::vector<double> y = column(a.cap->graphs[0], "YVal");
+    // One figure per variable: every set is a panel of it, in a grid of two columns.
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    const auto& g = a.cap->graphs[0];
+    EXPECT_EQ(dynText(g, "_Title"), "x");
+    EXPECT_EQ(dyn(g, "_NCol"), 2);
+    EXPECT_EQ(dyn(g, "_NRow"), 2);
+    std::vector<std::string> panels;
+    for (const std::string& t : texts(g, "Obs"))
+        if (!t.empty() && (panels.empty() || panels.back() != t)) panels.push_back(t);
+    EXPECT_EQ(panels,
+              (std::vector<std::string>{"All Observations", "Observations in Support Region",
+                                        "Matched Observations", "Weighted Matched Observations"}));
+    // Each panel holds both groups: the treated level and the control level.
+    std::vector<std::string> treatment = texts(g, "Treatment"), obs = texts(g, "Obs");
+    for (const std::string& p : panels) {
+        std::set<std::string> levels;
+        for (std::size_t r = 0; r < obs.size(); ++r)
+            if (obs[r] == p && !treatment[r].empty()) levels.insert(treatment[r]);
+        EXPECT_EQ(levels, (std::set<std::string>{"0", "1"})) << p;
+    }
+    // The legend's level texts travel with the graph.
+    EXPECT_EQ(dynText(g, "_XTreated"), "1");
+    EXPECT_EQ(dynText(g, "_XControl"), "0");
+    EXPECT_EQ(dynText(g, "_TrtVar"), "treat");
+    std::vector<double> y = column(g, "YVal");
     // Treated: 0, 100, 100, sep; control: 0, then k/7 of 100 for k = 1..7.
     EXPECT_DOUBLE_EQ(y[5], 100.0 / 7);
     EXPECT_DOUBLE_EQ(y[8], 400.0 / 7);
@@ -418,6 +439,26 @@ TEST(StratifiedPlots, BoxAndCloudShowStrataOneToKWithOneNotice) {
     EXPECT_EQ(a.run.status, 4);
 }
 
+// Counts of the weighted panel are sums of weights: that panel (the third: All, Region,
+// Weighted) is flagged, and only when the chart shows counts.
+TEST(BarChart, WeightedCountPanelsAreFlaggedAndLevelsNamed) {
+    PlotRun a;
+    a.run.plotBar = 1;
+    a.run.weightType = 122;
+    vlcpset(a.run);
+    ASSERT_EQ(a.run.plotPanels.size(), 3u);
+    vlcplta(a.run);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    EXPECT_EQ(dynText(a.cap->graphs[0], "_WgtTotals"), "(none)");
+    EXPECT_EQ(dynText(a.cap->graphs[0], "_XVarName"), "g");
+    a.cap->graphs.clear();
+    a.run.barFreq = 1;
+    vlcplta(a.run);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    EXPECT_EQ(dynText(a.cap->graphs[0], "_WgtTotals"), "3 ");
+    EXPECT_EQ(dynText(a.cap->graphs[0], "_XTreated"), "1");
+}
+
 TEST(StratifiedPlots, CdfPanelsPerStratumWithoutBands) {
     StrataRun a;
     a.run.nStrataShown = 3;
@@ -439,16 +480,16 @@ TEST(StratifiedPlots, CdfPanelsPerStratumWithoutBands) {
     EXPECT_EQ(a.logged("of the 3 strata"), 0); // all strata shown: no notice
 }
 
-TEST(StratifiedPlots, FiveStrataCdfMakesTwoGraphs) {
+TEST(StratifiedPlots, FiveStrataCdfMakesOneGraphOfFivePanels) {
     StrataRun a;
     a.run.nStrata = a.run.nStrataShown = 5;
     a.run.balance.reset(4, 1, 5);
     a.run.plotCdf = 1;
     vlcpset(a.run);
     ASSERT_EQ(vlcplsc(a.run), 0);
-    ASSERT_EQ(a.cap->graphs.size(), 2u);
-    EXPECT_EQ(dyn(a.cap->graphs[0], "_PanelNum"), 1);
-    EXPECT_EQ(dyn(a.cap->graphs[1], "_PanelNum"), 2);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    EXPECT_EQ(dyn(a.cap->graphs[0], "_NCol"), 3);
+    EXPECT_EQ(dyn(a.cap->graphs[0], "_NRow"), 2);
     auto panels = [](const host::GraphRecord& g) {
         std::vector<std::string> out;
         for (const std::string& t : texts(g, "Stratum"))
@@ -456,8 +497,8 @@ TEST(StratifiedPlots, FiveStrataCdfMakesTwoGraphs) {
         return out;
     };
     EXPECT_EQ(panels(a.cap->graphs[0]),
-              (std::vector<std::string>{"Stratum 1", "Stratum 2", "Stratum 3"}));
-    EXPECT_EQ(panels(a.cap->graphs[1]), (std::vector<std::string>{"Stratum 4", "Stratum 5"}));
+              (std::vector<std::string>{"Stratum 1", "Stratum 2", "Stratum 3", "Stratum 4",
+                                        "Stratum 5"}));
 }
 
 TEST(StratifiedPlots, BarsCountOnlyShownStrataAndStdDiffRowsPerStratum) {
