@@ -80,8 +80,9 @@ def bench_dask(groups, per_group):
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True) as cluster, \
             Client(cluster) as client:
         ddf = dd.from_pandas(df, npartitions=groups)
-        velloc.dask.run(program(True), ddf, by=["g"], client=client)  # warm the workers
-        two = timed(lambda: velloc.dask.run(program(True), ddf, by=["g"], client=client))
+        velloc.dask.run(program(True), ddf, by=["g"], client=client, graphics=False)  # warm the workers
+        two = timed(lambda: velloc.dask.run(program(True), ddf, by=["g"], client=client,
+                                            graphics=False))
     print(f"{groups} BY groups of {per_group} rows: one process {one:.2f} s, two Dask "
           f"workers {two:.2f} s (speed-up x{one / two:.2f})")
 

@@ -57,6 +57,18 @@ def test_groups_on_two_workers_equal_one_run(client):
     assert_same(res, local(df, ["married", "nodegree"]))
 
 
+def test_graphics_off_skips_the_graphs_and_keeps_the_tables(client):
+    df = lalonde()
+    ddf = dd.from_pandas(df, npartitions=2)
+    res = velloc.dask.run(PROG, ddf, by=["married", "nodegree"], client=client, graphics=False)
+    loc = local(df, ["married", "nodegree"])
+    assert res.graphs == {} and loc.graphs
+    # The graphs' data tables go with the graphs; every other table is the same.
+    assert {"StdDiff", "MatchInfo"} <= set(res.tables) < set(loc.tables)
+    for name, t in res.tables.items():
+        pd.testing.assert_frame_equal(t, loc.tables[name], check_exact=True, obj=name)
+
+
 def test_a_failing_group_is_reported_and_the_others_finish(client):
     df = lalonde()
     # The married=1, nodegree=0 group loses its treated men: that group cannot be fitted.

@@ -62,13 +62,13 @@ def _piece(pieces, key):
     return pieces.get(key)
 
 
-def _run_group(program, by, key, *pieces):
+def _run_group(program, by, graphics, key, *pieces):
     frames = [p for p in pieces if p is not None]
     df = pd.concat(frames) if len(frames) > 1 else frames[0]
     df = df.reset_index(drop=True)
     values = dict(zip(by, key))
     try:
-        r = _run(program, data=df)
+        r = _run(program, data=df, graphics=graphics)
     except Error as e:
         res = e.result
         return {"by": values, "failed": str(e), "log": e.log,
@@ -92,8 +92,9 @@ class DaskResult:
 _SEQ = re.compile(r"^\d{4}_")
 
 
-def run(program, ddf, by, client=None):
-    """Runs program on every BY group of the Dask DataFrame ddf; see the module text."""
+def run(program, ddf, by, client=None, graphics=True):
+    """Runs program on every BY group of the Dask DataFrame ddf; see the module text.
+    graphics=False skips the graphs, as velloc.run(graphics=False) does."""
     if isinstance(by, str):
         by = [by]
     by = list(by)
@@ -109,7 +110,7 @@ def run(program, ddf, by, client=None):
     tasks = []
     for key in keys:
         pieces = [dask.delayed(_piece, pure=True)(s, key) for s in splits]
-        tasks.append(dask.delayed(_run_group, pure=True)(program, by, key, *pieces))
+        tasks.append(dask.delayed(_run_group, pure=True)(program, by, graphics, key, *pieces))
 
     if client is None:
         try:
