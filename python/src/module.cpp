@@ -32,38 +32,9 @@ std::string upper(std::string s) {
     return s;
 }
 
-// A data set under another name: an OUT= data set read again shows the name the program
-// gave it, not the private file it is kept in.
-class Renamed final : public host::Dataset {
-  public:
-    Renamed(std::unique_ptr<host::Dataset> in, std::string name)
-        : in_(std::move(in)), name_(std::move(name)) {}
-    const std::string& path() const override { return name_; }
-    const std::string& label() const override { return in_->label(); }
-    int nvars() const override { return in_->nvars(); }
-    const host::Variable& var(int number) const override { return in_->var(number); }
-    int find(std::string_view name) const override { return in_->find(name); }
-    std::int64_t nobs() const override { return in_->nobs(); }
-    void setBy(std::vector<host::ByKey> keys, bool notsorted) override {
-        in_->setBy(std::move(keys), notsorted);
-    }
-    int nextGroup() override { return in_->nextGroup(); }
-    bool nextObs() override { return in_->nextObs(); }
-    void rewindGroup() override { in_->rewindGroup(); }
-    std::int64_t obsNumber() const override { return in_->obsNumber(); }
-    double num(int var) const override { return in_->num(var); }
-    std::string_view text(int var) const override { return in_->text(var); }
-    std::string formatted(int var) const override { return in_->formatted(var); }
-    std::vector<std::string> byDescription() const override { return in_->byDescription(); }
-
-  private:
-    std::unique_ptr<host::Dataset> in_;
-    std::string name_;
-};
-
 // Data set names of one run. Every name the program uses gets a path in the run's private
-// folder: an OUT= data set is written there and read back, a later DATA= of the same name
-// reads it, a name given from Python opens its frame, and any other name opens its file.
+// folder: an OUT= data set at that path is kept in memory (never written), a later DATA= of the
+// same name reads it, a name given from Python opens its frame, and any other name opens its file.
 class Provider : public host::DataSetProvider {
   public:
     std::string dir;
@@ -78,6 +49,8 @@ class Provider : public host::DataSetProvider {
     };
     std::map<std::string, Entry> entries; // by key()
     int uses = 0;
+    // The OUT= data sets, by path, as their steps committed them (never written to a file).
+    std::map<std::string, std::shared_ptr<const host::MemoryTable>> kept;
 
     static std::string key(const std::string& name, bool quoted) {
         return quoted ? "'" + name : upper(name);
@@ -96,11 +69,20 @@ class Provider : public host::DataSetProvider {
         return e.path;
     }
 
+    bool keepsOutput(const std::string& path) const override {
+        for (const auto& [k, e] : entries)
+            if (e.path == path) return true;
+        return false;
+    }
+    void takeOutput(const std::string& path, std::shared_ptr<host::MemoryTable> table) override {
+        kept[path] = std::move(table);
+    }
+
     std::unique_ptr<host::Dataset> open(const std::string& path) override {
         for (const auto& [k, e] : entries) {
             if (e.path != path) continue;
-            if (std::filesystem::exists(path)) // an earlier step's OUT=
-                return std::make_unique<Renamed>(host::Dataset::open(path), e.name);
+            if (auto out = kept.find(path); out != kept.end()) // an earlier step's OUT=
+                return host::openMemoryDataset(out->second, e.name);
             std::shared_ptr<const host::MemoryTable> t = every;
             if (auto f = named.find(k); !t && f != named.end()) t = f->second;
             if (t) return host::openMemoryDataset(t, e.name);
@@ -185,52 +167,30 @@ py::list columnsOf(const velloc::python::GatheredTable& t) {
     return out;
 }
 
-// An OUT= data set read back, column by column, with the types its sidecar keeps.
-struct ReadBack {
-    std::string name;
-    std::vector<host::Variable> vars;
-    std::vector<std::vector<double>> nums;
-    std::vector<std::vector<std::string>> texts;
-    std::string error;
-};
-
-ReadBack readBack(const std::string& name, const std::string& path) {
-    ReadBack rb;
-    rb.name = name;
-    try {
-        std::unique_ptr<host::Dataset> ds = host::Dataset::open(path);
-        const int n = ds->nvars();
-        rb.nums.resize(static_cast<std::size_t>(n));
-        rb.texts.resize(static_cast<std::size_t>(n));
-        for (int v = 1; v <= n; ++v)
-            rb.vars.push_back(ds->var(v));
-        ds->setBy({}, false);
-        if (ds->nextGroup() > 0)
-            while (ds->nextObs())
-                for (int v = 1; v <= n; ++v) {
-                    const std::size_t i = static_cast<std::size_t>(v - 1);
-                    if (rb.vars[i].type == host::VarType::Numeric)
-                        rb.nums[i].push_back(ds->num(v));
-                    else
-                        rb.texts[i].emplace_back(ds->text(v));
-                }
-    } catch (const host::DataSetError& e) {
-        rb.error = e.message;
-    }
-    return rb;
-}
-
-py::list columnsOf(const ReadBack& rb) {
+// An OUT= data set as Python takes it: per column (name, "num", array, label) or (name,
+// "text", list of str, label), a blank text as "".
+py::list columnsOf(const host::MemoryTable& t) {
     py::list out;
-    for (std::size_t i = 0; i < rb.vars.size(); ++i) {
-        const host::Variable& var = rb.vars[i];
-        if (var.type == host::VarType::Numeric)
+    for (const host::MemoryColumn& c : t.columns) {
+        if (c.type == host::VarType::Numeric) {
             out.append(py::make_tuple(
-                var.name, "num",
-                py::array_t<double>(static_cast<py::ssize_t>(rb.nums[i].size()), rb.nums[i].data()),
-                var.label));
-        else
-            out.append(py::make_tuple(var.name, "text", py::cast(rb.texts[i]), var.label));
+                c.name, "num",
+                py::array_t<double>(static_cast<py::ssize_t>(c.numbers.size()), c.numbers.data()),
+                c.label));
+            continue;
+        }
+        // One str object per distinct text, shared by its rows.
+        std::vector<py::str> texts;
+        texts.reserve(c.texts.size());
+        for (const std::string& text : c.texts)
+            texts.emplace_back(text);
+        py::str blank("");
+        py::list cells(static_cast<py::ssize_t>(c.codes.size()));
+        for (std::size_t i = 0; i < c.codes.size(); ++i) {
+            const std::int32_t k = c.codes[i];
+            cells[static_cast<py::ssize_t>(i)] = k < 0 ? blank : texts[static_cast<std::size_t>(k)];
+        }
+        out.append(py::make_tuple(c.name, "text", cells, c.label));
     }
     return out;
 }
@@ -263,7 +223,8 @@ py::dict run(const std::string& program, const py::list& inputs, py::object ever
         graphics ? host::GraphRenderer(host::renderGraphSvg) : host::GraphRenderer());
     const std::string htmlPath = (std::filesystem::path(dir) / "report.html").string();
     std::vector<int> stepStatus;
-    std::vector<ReadBack> outData;
+    std::vector<std::pair<const Provider::Entry*, std::shared_ptr<const host::MemoryTable>>>
+        outData;
     int exitStatus = 0;
     {
         py::gil_scoped_release release;
@@ -305,16 +266,12 @@ py::dict run(const std::string& program, const py::list& inputs, py::object ever
         host::xpmlog(host::kGroupHostRun, 2, {std::to_string(steps.size()), std::to_string(worst)});
         exitStatus = runExitStatus(worstExit, host::Log::count(host::Severity::Error));
 
-        // The OUT= data sets, the last step's last; what reading them logs is not the run's.
-        std::vector<const Provider::Entry*> written;
+        // The OUT= data sets, the last step's last.
         for (const auto& [k, e] : provider.entries)
-            if (std::filesystem::exists(e.path)) written.push_back(&e);
-        std::sort(written.begin(), written.end(),
-                  [](const auto* a, const auto* b) { return a->lastUse < b->lastUse; });
-        std::ostringstream readLog;
-        host::Log::setStream(&readLog);
-        for (const Provider::Entry* e : written)
-            outData.push_back(readBack(e->name, e->path));
+            if (auto t = provider.kept.find(e.path); t != provider.kept.end())
+                outData.emplace_back(&e, t->second);
+        std::sort(outData.begin(), outData.end(),
+                  [](const auto& a, const auto& b) { return a.first->lastUse < b.first->lastUse; });
     }
 
     py::dict result;
@@ -334,12 +291,8 @@ py::dict run(const std::string& program, const py::list& inputs, py::object ever
     result["graphs"] = graphs;
 
     py::list outs;
-    for (const ReadBack& rb : outData) {
-        if (!rb.error.empty())
-            throw std::runtime_error("The OUT= data set " + rb.name +
-                                     " cannot be read back: " + rb.error);
-        outs.append(py::make_tuple(rb.name, columnsOf(rb)));
-    }
+    for (const auto& [e, t] : outData)
+        outs.append(py::make_tuple(e->name, columnsOf(*t)));
     result["outs"] = outs;
     return result;
 }

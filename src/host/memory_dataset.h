@@ -19,6 +19,7 @@ namespace velloc::host {
 // which is how a categorical column arrives and keeps a million-row text column small.
 struct MemoryColumn {
     std::string name;
+    std::string label; // an OUT= data set's variable label, kept in memory
     VarType type = VarType::Numeric;
     std::vector<double> numbers;
     std::vector<std::int32_t> codes;

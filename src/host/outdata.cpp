@@ -9,13 +9,16 @@
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 #include "host/csv_number.h"
 #include "host/data_messages.h"
+#include "host/memory_dataset.h"
 #include "host/messages.h"
 #include "host/misc.h"
 #include "host/missing.h"
 #include "host/schema.h"
+#include "host/session.h"
 #include "host/stat_writer.h"
 
 namespace velloc::host {
@@ -107,6 +110,31 @@ struct OutputDataset::Impl {
     std::string buf;
     bool started = false, committed = false, failed = false;
     std::unique_ptr<StatWriter> stat; // a .dta or .sav target: rows go to its spool
+    // A data set the front end keeps in memory: rows go to columns, no file is written.
+    DataSetProvider* keeper = nullptr;
+    std::shared_ptr<MemoryTable> table;
+    std::vector<std::unordered_map<std::string, std::int32_t>> dictionary; // per column
+
+    void keepRow() {
+        for (std::size_t i = 0; i < vars.size(); ++i) {
+            MemoryColumn& c = table->columns[i];
+            if (vars[i].type == VarType::Numeric) {
+                c.numbers.push_back(nums[i]);
+                nums[i] = missingValue();
+                continue;
+            }
+            std::string& t = texts[i];
+            std::int32_t code = -1;
+            if (!t.empty()) {
+                auto [it, fresh] =
+                    dictionary[i].try_emplace(t, static_cast<std::int32_t>(c.texts.size()));
+                if (fresh) c.texts.push_back(t);
+                code = it->second;
+            }
+            c.codes.push_back(code);
+            t.clear();
+        }
+    }
 
     void open() {
         int fd = -1;
@@ -150,6 +178,12 @@ struct OutputDataset::Impl {
 OutputDataset::OutputDataset(std::string path) : impl_(std::make_unique<Impl>()) {
     if (!hasMessage(kGroupHostData, datamsg::kOutCreate)) addDataSetMessages();
     impl_->path = std::move(path);
+    if (DataSetProvider* p = Session::current().provider; p && p->keepsOutput(impl_->path)) {
+        impl_->keeper = p;
+        impl_->table = std::make_shared<MemoryTable>();
+        impl_->table->name = impl_->path;
+        return;
+    }
     StatKind kind = statKindFor(impl_->path);
     if (kind == StatKind::Dta || kind == StatKind::Sav)
         impl_->stat = std::make_unique<StatWriter>(kind);
@@ -171,6 +205,14 @@ int OutputDataset::addVariable(Variable v) {
         }
     }
     if (v.type == VarType::Numeric) v.length = 8;
+    if (m.table) {
+        MemoryColumn c;
+        c.name = v.name;
+        c.label = v.label;
+        c.type = v.type;
+        m.table->columns.push_back(std::move(c));
+        m.dictionary.emplace_back();
+    }
     m.vars.push_back(std::move(v));
     m.nums.push_back(missingValue());
     m.texts.emplace_back();
@@ -201,6 +243,11 @@ void OutputDataset::setText(int var, std::string_view value) {
 
 void OutputDataset::writeRow() {
     Impl& m = *impl_;
+    if (m.table) {
+        m.keepRow();
+        m.started = true;
+        return;
+    }
     if (m.stat) {
         std::string why;
         if (!m.failed && !m.stat->append(m.vars, m.nums, m.texts, why)) m.fail(why);
@@ -233,6 +280,15 @@ void OutputDataset::writeRow() {
 bool OutputDataset::commit() {
     Impl& m = *impl_;
     if (m.committed) return true;
+    if (m.table) {
+        if (m.failed) {
+            xpmlog(kGroupHostData, datamsg::kOutCreate, {m.path, m.error});
+            return false;
+        }
+        m.keeper->takeOutput(m.path, std::move(m.table));
+        m.committed = true;
+        return true;
+    }
     if (m.stat) return commitStat();
     if (!m.started && !m.failed) m.header();
     m.flush();

@@ -11,6 +11,8 @@
 
 namespace velloc::host {
 
+struct MemoryTable;
+
 struct SessionOptions {
     bool traceSyntax = false;   // DEBUG=SYN
     bool traceSemantic = false; // DEBUG=SEM
@@ -27,6 +29,11 @@ class DataSetProvider {
     virtual std::optional<std::string> resolve(const std::string& name, bool quoted) = 0;
     // The data set at a path resolve() gave, or nullptr to open the path as a file.
     virtual std::unique_ptr<Dataset> open(const std::string& path) = 0;
+    // Whether an OUT= data set at a path resolve() gave is kept in memory rather than
+    // written; such a data set reaches takeOutput() when its step commits it, and never
+    // when the step fails.
+    virtual bool keepsOutput(const std::string& /*path*/) const { return false; }
+    virtual void takeOutput(const std::string& /*path*/, std::shared_ptr<MemoryTable> /*table*/) {}
 };
 
 class Session {

@@ -2,10 +2,13 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <optional>
 
 #include "dataset_test_util.h"
+#include "host/memory_dataset.h"
 #include "host/missing.h"
 #include "host/outdata.h"
+#include "host/session.h"
 
 using namespace velloc::host;
 using velloc::host::testing::DataTest;
@@ -194,4 +197,61 @@ TEST_F(OutData, SidecarCarriesLabelsFormatsAndTypes) {
     EXPECT_FALSE(std::filesystem::exists(path("s.schema.json")));
     EXPECT_EQ(files(), std::vector<std::string>{"s.csv"});
     EXPECT_NO_THROW(Dataset::open(p));
+}
+
+namespace {
+
+// A front end that keeps the OUT= data set at one path in memory.
+struct KeepingProvider : DataSetProvider {
+    std::string keep;
+    std::vector<std::shared_ptr<MemoryTable>> taken;
+    std::optional<std::string> resolve(const std::string&, bool) override { return {}; }
+    std::unique_ptr<Dataset> open(const std::string&) override { return nullptr; }
+    bool keepsOutput(const std::string& path) const override { return path == keep; }
+    void takeOutput(const std::string&, std::shared_ptr<MemoryTable> t) override {
+        taken.push_back(std::move(t));
+    }
+};
+
+} // namespace
+
+TEST_F(OutData, AKeptDataSetArrivesWholeOnCommitAndNeverAsAFile) {
+    KeepingProvider p;
+    p.keep = path("kept.csv");
+    Session& s = Session::current();
+    s.provider = &p;
+    {
+        // Not committed (the step failed): nothing reaches the front end.
+        OutputDataset out(p.keep);
+        int x = out.addVariable(numVar("x"));
+        out.setNum(x, 1);
+        out.writeRow();
+    }
+    EXPECT_TRUE(p.taken.empty());
+    {
+        OutputDataset out(p.keep);
+        Variable labelled = numVar("ps");
+        labelled.label = "Propensity Score";
+        int ps = out.addVariable(labelled), arm = out.addVariable(charVar("arm"));
+        const char* arms[] = {"drug", "", "placebo", "drug"};
+        for (int i = 0; i < 4; ++i) {
+            if (i != 2) out.setNum(ps, 0.25 * i); // row 3: missing
+            out.setText(arm, arms[i]);
+            out.writeRow();
+        }
+        ASSERT_TRUE(out.commit()) << log();
+    }
+    s.provider = nullptr;
+    EXPECT_TRUE(files().empty()) << "no file, no temporary, no sidecar";
+    ASSERT_EQ(p.taken.size(), 1u);
+    const MemoryTable& t = *p.taken[0];
+    ASSERT_EQ(t.columns.size(), 2u);
+    EXPECT_EQ(t.columns[0].label, "Propensity Score");
+    const std::vector<double>& ps = t.columns[0].numbers;
+    ASSERT_EQ(ps.size(), 4u);
+    EXPECT_EQ(ps[1], 0.25);
+    EXPECT_TRUE(isMissing(ps[2]));
+    EXPECT_EQ(t.columns[1].codes, (std::vector<std::int32_t>{0, -1, 1, 0})) << "blank is -1";
+    EXPECT_EQ(t.columns[1].texts, (std::vector<std::string>{"drug", "placebo"}));
+    EXPECT_EQ(checkMemoryTable(t), "") << "a later DATA= can read it";
 }
