@@ -162,10 +162,12 @@ void checkStudy(const std::string& study, const std::vector<std::string>& tables
                 EXPECT_NEAR(std::stod(r->at(stat)), want, 1e-10 * std::max(1.0, std::fabs(want)))
                     << where;
             }
-            if (table == "BalanceSummary" && stat == "MaxAbsStdDiff")
+            if (table == "BalanceSummary" && stat == "MaxAbsStdDiff") {
                 EXPECT_EQ(r->at("MaxStdDiffVariable"), e.at("variable")) << where;
-            if (table == "BalanceSummary" && stat == "MaxECDF")
+            }
+            if (table == "BalanceSummary" && stat == "MaxECDF") {
                 EXPECT_EQ(r->at("MaxECDFVariable"), e.at("variable")) << where;
+            }
             ++checked;
         }
         if (table == "BalanceSummary") continue;

@@ -114,8 +114,8 @@ TEST(ModelRows, AssessedClassVariablesGetAnIndicatorColumnPerLevel) {
     // h has three levels: a column per level (p, q, r) and a note. k has two, f before m: one
     // column, the indicator of f. u has one level: one column, always 1, and its own note.
     StepRun r = runOnCsv("t,h,k,u,x\n"
-                         "1,p,m,z,1\n1,q,f,z,2\n1,r,m,z,3\n"
-                         "0,p,f,z,4\n0,q,m,z,5\n0,r,f,z,6\n",
+                         "1,p,m,z,1\n1,q,f,z,5\n1,r,m,z,3\n"
+                         "0,p,f,z,4\n0,q,m,z,2\n0,r,f,z,6\n",
                          "class t h k u; psmodel t(treated='1') = x; assess var=(h k u);");
     ASSERT_EQ(r.groups.size(), 1u) << r.log;
     const GroupSnap& g = r.groups[0];
