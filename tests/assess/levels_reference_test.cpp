@@ -122,8 +122,12 @@ std::map<std::string, std::vector<std::string>> levelOrder(const std::vector<Rec
     return out;
 }
 
-void checkStudy(const std::string& study, const std::vector<std::string>& tables) {
+void checkStudy(const std::string& study, const std::vector<std::string>& tables, int status) {
     const Study run = runStudy(study);
+    // Notes only: the step's status is what the adjustment itself raised.
+    EXPECT_NE(run.log.find("finished 1 procedure step(s) with status " + std::to_string(status)),
+              std::string::npos)
+        << run.log;
     // The note once per BY group in which race has more than two levels, and no warning.
     std::size_t notes = 0;
     for (std::size_t at = 0; (at = run.log.find("[1049-973]", at)) != std::string::npos; ++at)
@@ -186,16 +190,50 @@ void checkStudy(const std::string& study, const std::vector<std::string>& tables
 }
 
 TEST(LevelsReference, Weighting) {
-    checkStudy("weighting", {"VarInfo", "StdDiff", "ECDFDiff", "BalanceSummary"});
+    checkStudy("weighting", {"VarInfo", "StdDiff", "ECDFDiff", "BalanceSummary"}, 0);
 }
 
 TEST(LevelsReference, Strata) {
-    checkStudy("strata", {"VarInfo", "StdDiff", "StrataVarInfo", "StrataStdDiff", "ECDFDiff",
-                          "BalanceSummary"});
+    checkStudy(
+        "strata",
+        {"VarInfo", "StdDiff", "StrataVarInfo", "StrataStdDiff", "ECDFDiff", "BalanceSummary"}, 0);
 }
 
 TEST(LevelsReference, MatchingEveryLevel) {
-    checkStudy("matching", {"VarInfo", "StdDiff", "ECDFDiff", "BalanceSummary"});
+    // Greedy matching leaves some treated men unmatched (warning 250): status 4.
+    checkStudy("matching", {"VarInfo", "StdDiff", "ECDFDiff", "BalanceSummary"}, 4);
+}
+
+// A CLASS variable with one level in a BY group keeps its row: proportion 1 in both groups, a
+// difference of 0 and no standardized difference or variance ratio (both variances are 0).
+TEST(LevelsReference, OneLevelKeepsItsRow) {
+    fs::path work = fs::temp_directory_path() / "velloc_levels_one";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    std::ofstream(work / "d.csv") << "t,u,x\n1,z,1\n1,z,5\n1,z,3\n0,z,4\n0,z,2\n0,z,6\n";
+    std::ofstream(work / "p.vlc") << "proc velloc data='d.csv'; class t u; "
+                                     "psmodel t(treated='1') = x; assess var=(u) / varinfo; run;";
+    std::string cmd = "cd '" + work.string() +
+                      "' && '" VELLOC_BINARY
+                      "' --no-graphics --listing /dev/null --log velloc.log --tables-dir tables "
+                      "p.vlc";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    const std::string log = readFile(work / "velloc.log");
+    EXPECT_NE(log.find("The CLASS variable u has one level ('z') in this BY group"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("with status 0"), std::string::npos) << log;
+    const std::vector<Record> sd = readCsv(work / "tables" / "StdDiff.csv");
+    const std::vector<Record> vi = readCsv(work / "tables" / "VarInfo.csv");
+    const Record* s = find(sd, {{"Variable", "u"}, {"Level", "z"}, {"Obs", "All"}});
+    const Record* v = find(vi, {{"Variable", "u"}, {"Level", "z"}, {"Obs", "All"}});
+    ASSERT_NE(s, nullptr);
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(std::stod(v->at("TreatedMean")), 1.0);
+    EXPECT_EQ(std::stod(v->at("ControlMean")), 1.0);
+    EXPECT_EQ(std::stod(s->at("MeanDiff")), 0.0);
+    EXPECT_EQ(s->at("StdDiff"), "");
+    EXPECT_EQ(s->at("VarianceRatio"), "");
 }
 
 } // namespace
