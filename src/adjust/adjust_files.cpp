@@ -9,7 +9,7 @@ namespace velloc {
 
 void setAdjustLayouts(VlcRun& run) {
     const int E = static_cast<int>(run.exactVars.size());
-    const int Q = static_cast<int>(run.assessClass.size());
+    const int Q = run.classColumns();
     const int M = run.nCombined;
     run.voutExact = kVoutFixed;
     run.voutClass = run.voutExact + E;

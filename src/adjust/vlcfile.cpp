@@ -16,7 +16,7 @@ int vlcfile(VlcRun& run) {
     host::UtilFile& trt = *run.vlctreat;
     host::UtilFile& ctl = *run.vlccntl;
     const int E = static_cast<int>(run.exactVars.size());
-    const int Q = static_cast<int>(run.assessClass.size());
+    const int Q = run.classColumns();
     const int tail = Q + run.nCombined + 2; // CLASS indicators, continuous values, PS, LPS
     if (int rc = vout.point(0)) return utilFailure(run, rc), 0;
     if (int rc = trt.point(-2)) return utilFailure(run, rc), 0;

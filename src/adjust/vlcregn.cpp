@@ -133,7 +133,7 @@ int vlcregn(VlcRun& run) {
     run.maxWeight = 0.0;
 
     const int M = run.nCombined;
-    const int Q = static_cast<int>(run.assessClass.size());
+    const int Q = run.classColumns();
     const std::vector<int> slot = combinedSlots(run);
     const std::vector<char> binOn = activeBinary(run);
     std::vector<int> cont;

@@ -28,11 +28,11 @@ constexpr double kPropLow = 1.110223024625157e-16;
 constexpr double kPropHigh = 0.9999999999999999;
 
 // Sizes the balance statistics when the group reset did not (one slot per analysis variable,
-// the PS and LPS slots, one per assessed CLASS variable).
+// the PS and LPS slots, one per CLASS indicator column).
 void ensureBalance(VlcRun& run) {
     BalanceStats& b = run.balance;
     const int nCont = static_cast<int>(run.analysisVars.size()) + 2;
-    const int nBin = static_cast<int>(run.assessClass.size());
+    const int nBin = run.classColumns();
     if (b.nCont == nCont && b.nBin == nBin &&
         b.sets[kAllObs].slots.size() == static_cast<std::size_t>(nCont + nBin))
         return;
@@ -88,13 +88,12 @@ std::vector<int> combinedSlots(const VlcRun& run) {
     return slot;
 }
 
-// The assessed two-level CLASS indicators that take part this group: true per indicator.
+// The CLASS indicator columns that take part this group: true per column.
 std::vector<char> activeBinary(const VlcRun& run) {
     const BalanceStats& b = run.balance;
-    std::vector<char> on(run.assessClass.size(), 0);
+    std::vector<char> on(static_cast<std::size_t>(std::min(run.classColumns(), b.nBin)), 0);
     for (std::size_t j = 0; j < on.size(); ++j)
-        on[j] = run.assessClass[j].twoLevel &&
-                !b.excluded[static_cast<std::size_t>(b.binSlot(static_cast<int>(j)))];
+        on[j] = !b.excluded[static_cast<std::size_t>(b.binSlot(static_cast<int>(j)))];
     return on;
 }
 
@@ -115,7 +114,7 @@ int vlcwght(VlcRun& run) {
     BalanceStats& b = run.balance;
     SetStats& all = b.sets[kAllObs];
     const int E = static_cast<int>(run.exactVars.size());
-    const int Q = static_cast<int>(run.assessClass.size());
+    const int Q = run.classColumns();
     const int M = run.nCombined;
     const int I = run.idNumCount;
     const int ps = b.psSlot(), lps = b.lpsSlot();

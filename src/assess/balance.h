@@ -3,8 +3,8 @@
 // matching and strata passes accumulate and the balance tables and plots read.
 //
 // Slots: continuous slots first (one per analysis variable, then the PS slot, then the LPS
-// slot), binary slots after them (one per assessed two-level CLASS variable, whose value is
-// the indicator of its first level). Every value that cannot be computed is NaN.
+// slot), binary slots after them (one per CLASS indicator column of the BY group, whose value
+// is the indicator of its level). Every value that cannot be computed is NaN.
 #pragma once
 #include <cfloat>
 #include <cmath>

@@ -14,10 +14,6 @@ bool excluded(const BalanceStats& b, int slot) {
     return slot >= 0 && slot < static_cast<int>(b.excluded.size()) && b.excluded[slot];
 }
 
-std::string levelOf(const std::vector<std::string>& levels, std::size_t j) {
-    return j < levels.size() ? levels[j] : std::string();
-}
-
 } // namespace
 
 std::vector<BalanceRow> balanceRows(const VlcRun& run) {
@@ -30,14 +26,15 @@ std::vector<BalanceRow> balanceRows(const VlcRun& run) {
     for (int pos : run.assessCont)
         if (pos >= 0 && pos < b.nCont - 2 && !excluded(b, pos))
             rows.push_back({pos, false, false, run.analysisVars[pos].name, {}});
-    for (std::size_t j = 0; j < run.assessClass.size(); ++j) {
-        const AssessClass& a = run.assessClass[j];
+    for (std::size_t j = 0; j < run.classIndicators.size(); ++j) {
+        const ClassIndicator& ind = run.classIndicators[j];
         int slot = b.binSlot(static_cast<int>(j));
-        if (!a.twoLevel || static_cast<int>(j) >= b.nBin || excluded(b, slot)) continue;
+        if (static_cast<int>(j) >= b.nBin || excluded(b, slot)) continue;
+        const AssessClass& a = run.assessClass[static_cast<std::size_t>(ind.cls)];
         const std::string& name = run.classVars[a.classIndex].var.name;
-        rows.push_back({slot, true, false, name, levelOf(run.assessLevel1, j)});
-        if (run.balance.settings.allLevels)
-            rows.push_back({slot, true, true, name, levelOf(run.assessLevel2, j)});
+        rows.push_back({slot, true, false, name, ind.text});
+        if (run.balance.settings.allLevels && a.nLevels == 2)
+            rows.push_back({slot, true, true, name, ind.complement});
     }
     return rows;
 }
@@ -75,7 +72,7 @@ int workingOffset(const VlcRun& run, int slot) {
     if (slot == b.lpsSlot()) return 4;
     if (slot >= b.nCont) {
         int j = slot - b.nCont;
-        return j < static_cast<int>(run.assessClass.size()) ? run.voutClass + j : -1;
+        return j < run.classColumns() ? run.voutClass + j : -1;
     }
     for (std::size_t i = 0; i < run.combinedVars.size(); ++i)
         if (run.combinedVars[i] == slot) return run.voutCont + static_cast<int>(i);

@@ -9,7 +9,7 @@ struct VlcRun;
 
 struct BalanceRow {
     int slot = 0;            // balance slot
-    bool binary = false;     // a two-level CLASS indicator
+    bool binary = false;     // a CLASS level indicator
     bool complement = false; // the row of the second level: 1 - the slot's indicator
     std::string label;       // variable name, or the PS / LPS row label
     std::string level;       // the level whose proportion a CLASS row shows; empty otherwise
@@ -23,8 +23,8 @@ struct BalanceRow {
 };
 
 // The printed rows in order: PS (when shown), LPS (when assessed), the assessed continuous
-// variables, the assessed two-level CLASS variables (the first level's row, then with
-// LEVELS=ALL the second level's); excluded slots left out.
+// variables, the assessed CLASS variables (two-level ones: the first level's row, then with
+// LEVELS=ALL the second level's; others: a row per level); excluded slots left out.
 std::vector<BalanceRow> balanceRows(const VlcRun& run);
 
 // The observation sets of the BY group in table order (AllObs, Region, Match, fourth set).

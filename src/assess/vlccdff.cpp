@@ -16,7 +16,7 @@ bool computed(const VlcRun& run, int slot) {
     if (!b.excluded.empty() && b.excluded[slot]) return false;
     if (slot >= b.nCont) {
         int j = slot - b.nCont;
-        return j < static_cast<int>(run.assessClass.size()) && run.assessClass[j].twoLevel;
+        return j < run.classColumns();
     }
     if (slot == b.lpsSlot()) return run.assessLps != 0;
     if (slot == b.psSlot()) return run.assessPs != 0;

@@ -39,7 +39,6 @@ int vlccdst(VlcRun& run) {
     std::vector<int> slots, offsets;
     for (int s = 0; s < nSlots; ++s) {
         if (!b.excluded.empty() && b.excluded[s]) continue;
-        if (s >= b.nCont && !run.assessClass[s - b.nCont].twoLevel) continue;
         int off = workingOffset(run, s);
         if (off < 0) continue;
         slots.push_back(s);

@@ -42,10 +42,20 @@ struct IdVar {
     int width = 0; // length, or format width when formatted
 };
 
-// An assessed CLASS variable; twoLevel is decided per BY group.
+// An assessed CLASS variable; its level count is found per BY group.
 struct AssessClass {
     int classIndex = 0; // position in the CLASS list
-    int twoLevel = 0;
+    int nLevels = 0;
+};
+
+// One indicator column of the assessed CLASS variables in a BY group: a two-level variable
+// has one, for its first level (its second level's row, with LEVELS=ALL, is the complement);
+// a variable with one level or more than two has one per level, in level order.
+struct ClassIndicator {
+    int cls = 0;            // position in the assessed CLASS list
+    int level = 0;          // the level whose indicator the column holds
+    std::string text;       // that level's text as the rows show it
+    std::string complement; // two-level variables: the second level's text; empty otherwise
 };
 
 // Per-plot selection of rows: the LPS row, the PS row and one flag per assessed continuous
@@ -167,7 +177,7 @@ struct VlcRun {
     std::vector<AssessClass> assessClass;
     std::vector<int> assessCont; // positions in the analysis list
     int nAssessCont = 0;         // continuous variables assessed
-    int nAssessClass2 = 0;       // two-level CLASS variables assessed
+    int nAssessClass2 = 0;       // CLASS variables with indicator columns this BY group
     int nAssessRows = 0;         // balance rows: PS (also hidden), LPS, continuous, CLASS
 
     // Plots.
@@ -270,12 +280,14 @@ struct VlcRun {
     void raise(int code) {
         if (code > status) status = code;
     }
+    // Q: the CLASS indicator columns of the model rows and working records this BY group.
+    int classColumns() const { return static_cast<int>(classIndicators.size()); }
 
     // --- Input and model rows (vlcbin, vlcin, vlcodel) --------------------------------------
     // Record layouts, in doubles from the record start (byte widths for packed text).
     int dataRecBytes = 0; // VLCDATA record length
     int lregExact = 0;    // VLCLREG: first EXACT level index (E = exactVars.size())
-    int lregClass = 0;    // first assessed two-level CLASS indicator (Q = assessClass.size())
+    int lregClass = 0;    // first assessed CLASS indicator (Q = classIndicators.size())
     int lregCont = 0;     // first combined continuous value (M = nCombined)
     int lregIdNum = 0;    // first numeric ID value (idNumCount of them)
     int lregIdText = 0;   // packed ID text (idTextBytes)
@@ -287,9 +299,9 @@ struct VlcRun {
     int treatedIndex = 0;                   // which of the two levels (library order) is treated
     std::string treatedLevel, controlLevel; // formatted level texts, left-justified
     std::string treatedLabel, controlLabel; // group labels (catalogue texts 77, 78)
-    std::vector<std::string> assessLevel1, assessLevel2; // two-level CLASS level texts
-    std::int64_t nTreated = 0, nControl = 0;             // model rows per group
-    std::int64_t freqTreated = 0, freqControl = 0;       // frequency totals per group
+    std::vector<ClassIndicator> classIndicators;   // the BY group's CLASS indicator columns
+    std::int64_t nTreated = 0, nControl = 0;       // model rows per group
+    std::int64_t freqTreated = 0, freqControl = 0; // frequency totals per group
     BalanceStats balance; // every observation set's statistics (reset by vlcbin)
     // Set once, on the first BY group: the VLCDATA layout (doubles from the record start, the
     // analysis values at 4; text offsets in bytes) and the role of each analysis variable.
@@ -304,7 +316,6 @@ struct VlcRun {
     std::unique_ptr<ModelRowSource> lregFileRows; // VLCLREG as the fit's row source
     std::vector<double> lregRow;                  // the model-row buffer of the group
     int labelWidthMax = 0;                        // the wider of the two group labels
-    std::vector<int> assessLevelWidth;            // per assessed CLASS variable, two-level
 
     // --- Weights, region and strata (vlcwght, vlcregn, vlcsort, vlcfile, vlcstra, vlcback) --
     int voutRecBytes = 0; // VLCVOUT record length

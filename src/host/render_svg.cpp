@@ -322,9 +322,18 @@ std::string drawBar(const GraphRecord& g) {
                             std::min(dynNum(g, "_YMin", 0.8) - 0.2, 0.6),
                             std::max(dynNum(g, "_YMax", 1.8), yEnd + 0.4));
     f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
-    // Stacked bars: the first level from 0, the second level on top of it.
+    // Stacked bars: the first level (the highest RIndex) from 0, each next level on top of it;
+    // the first is dark and the last light.
     int x0 = col(g, "XVal0"), y0 = col(g, "YVal0"), x1 = col(g, "XVal1"), y1 = col(g, "YVal1");
     int ri = col(g, "RIndex");
+    double top = 1;
+    for (std::size_t r = 0; r < g.rowCount(); ++r)
+        top = std::max(top, cellNum(g, r, ri));
+    auto opacity = [&](double idx) {
+        if (idx >= top) return std::string("0.85");
+        if (idx <= 1) return std::string("0.2");
+        return num(0.2 + 0.65 * (idx - 1) / (top - 1));
+    };
     double start = 0;
     std::vector<std::pair<double, double>> ends; // (position, end of its stacked bar)
     for (std::size_t r = 0; r < g.rowCount(); ++r) {
@@ -332,15 +341,15 @@ std::string drawBar(const GraphRecord& g) {
         double pos = treated ? cellNum(g, r, x1) : cellNum(g, r, x0);
         double val = treated ? cellNum(g, r, y1) : cellNum(g, r, y0);
         if (std::isnan(pos) || std::isnan(val)) continue;
-        bool first = cellNum(g, r, ri) == 2;
-        if (first) start = 0;
+        const double idx = cellNum(g, r, ri);
+        if (idx >= top) start = 0;
         const char* colour = treated ? kTreatedColour : kControlColour;
         double a = p.px(start, pos - 0.13), b = p.px(start + val, pos + 0.13);
         double c = p.py(start, pos - 0.13), d = p.py(start + val, pos + 0.13);
         f.body += "<rect class=\"bar\" x=\"" + num(std::min(a, b)) + "\" y=\"" +
                   num(std::min(c, d)) + "\" width=\"" + num(std::fabs(b - a)) + "\" height=\"" +
                   num(std::fabs(d - c)) + "\" fill=\"" + colour + "\" fill-opacity=\"" +
-                  (first ? "0.85" : "0.2") + "\" stroke=\"" + colour + "\"/>\n";
+                  opacity(idx) + "\" stroke=\"" + colour + "\"/>\n";
         start += val;
         ends.push_back({pos, start});
     }
@@ -356,33 +365,56 @@ std::string drawBar(const GraphRecord& g) {
         else
             f.text(x + 5, y + 4, "weighted total", "start", 10);
     }
-    // Legend: a swatch per group (dark: first level, light: second level).
-    std::string levels[2];
+    // Legend: a swatch per group, then one per level (dark: first level, light: last).
+    const auto nLevels = static_cast<std::size_t>(top);
+    std::vector<std::string> levels(nLevels);
     const int rc = col(g, "Response");
     for (std::size_t r = 0; r < g.rowCount(); ++r) {
         const double idx = cellNum(g, r, ri);
-        if (idx == 2 && levels[0].empty()) levels[0] = cellText(g, r, rc);
-        if (idx == 1 && levels[1].empty()) levels[1] = cellText(g, r, rc);
+        if (!(idx >= 1) || idx > top) continue;
+        std::string& l = levels[nLevels - static_cast<std::size_t>(idx)];
+        if (l.empty()) l = cellText(g, r, rc);
     }
-    double lx = p.x0;
-    const double ly = f.height - 8;
-    auto swatch = [&](const char* colour, const char* opacity, const std::string& label) {
-        f.body += std::string("<rect x=\"") + num(lx) + "\" y=\"" + num(ly - 9) +
-                  "\" width=\"12\" height=\"10\" fill=\"" + colour + "\" fill-opacity=\"" +
-                  opacity + "\" stroke=\"" + colour + "\"/>\n";
-        f.text(lx + 16, ly, label, "start", 11);
-        lx += 30 + 6.2 * static_cast<double>(label.size());
-    };
     // The levels of the plotted variable, named as in the balance tables ("married = 1").
     const std::string var = dynText(g, "_XVarName");
-    auto levelText = [&](const std::string& level, const char* none) {
-        if (level.empty()) return std::string(none);
+    auto levelText = [&](const std::string& level, std::size_t i) {
+        if (level.empty())
+            return nLevels == 2 ? std::string(i == 0 ? "first level" : "second level")
+                                : "level " + std::to_string(i + 1);
         return var.empty() ? level : var + " = " + level;
     };
-    swatch(kTreatedColour, "0.85", groupText(g, true));
-    swatch(kControlColour, "0.85", groupText(g, false));
-    swatch("#555555", "0.85", levelText(levels[0], "first level"));
-    swatch("#555555", "0.2", levelText(levels[1], "second level"));
+    struct Swatch {
+        const char* colour;
+        std::string opacity, label;
+    };
+    std::vector<Swatch> swatches{{kTreatedColour, "0.85", groupText(g, true)},
+                                 {kControlColour, "0.85", groupText(g, false)}};
+    for (std::size_t i = 0; i < nLevels; ++i)
+        swatches.push_back(
+            {"#555555", opacity(static_cast<double>(nLevels - i)), levelText(levels[i], i)});
+    // A legend wider than the figure goes on to further lines, which the figure grows to hold.
+    std::vector<std::pair<double, int>> at; // (x, line) of each swatch
+    double lx = p.x0;
+    int lines = 1;
+    for (const Swatch& s : swatches) {
+        const double w = 30 + 6.2 * static_cast<double>(s.label.size());
+        if (lx > p.x0 && lx + w - 14 > f.width - 10) {
+            lx = p.x0;
+            ++lines;
+        }
+        at.push_back({lx, lines - 1});
+        lx += w;
+    }
+    f.height += 16.0 * (lines - 1);
+    for (std::size_t i = 0; i < swatches.size(); ++i) {
+        const double x = at[i].first;
+        const double ly = f.height - 8 - 16.0 * (lines - 1 - at[i].second);
+        f.body += std::string("<rect x=\"") + num(x) + "\" y=\"" + num(ly - 9) +
+                  "\" width=\"12\" height=\"10\" fill=\"" + swatches[i].colour +
+                  "\" fill-opacity=\"" + swatches[i].opacity + "\" stroke=\"" + swatches[i].colour +
+                  "\"/>\n";
+        f.text(x + 16, ly, swatches[i].label, "start", 11);
+    }
     return f.finish(title(g), g.name);
 }
 

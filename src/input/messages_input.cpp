@@ -13,7 +13,7 @@ void addInputMessages() {
     constexpr auto W = Severity::Warning;
     constexpr auto N = Severity::Note;
     constexpr auto T = Severity::Text;
-    static const std::array<host::MessageDef, 17> defs{{
+    static const std::array<host::MessageDef, 18> defs{{
         // Group labels and group names.
         {g, 77, T, "Treated (%1 = %2)"},
         {g, 78, T, "Control (%1 = %2)"},
@@ -28,9 +28,6 @@ void addInputMessages() {
         {g, 225, E,
          "The treatment variable %1 has %2 levels in this BY group (%3), but exactly two are "
          "required; the BY group is skipped."},
-        {g, 226, W,
-         "The CLASS variable %1 has %2 levels in this BY group; only CLASS variables with "
-         "exactly two levels are assessed, so it is left out of the balance assessment."},
         {g, 227, E,
          "The TREATED= level '%1' is not a level of the treatment variable %2 in this BY group, "
          "whose levels are %3; the BY group is skipped."},
@@ -50,6 +47,12 @@ void addInputMessages() {
         {g, kMsgLeftOutMissingOne, N,
          "1 observation of this BY group was not used because of missing values in %1."},
         {g, kMsgListMore, T, "%1 and %2 more"},
+        {g, kMsgClassLevels, N,
+         "The CLASS variable %1 has %2 levels in this BY group; it is assessed as one indicator "
+         "row per level."},
+        {g, kMsgClassOneLevel, N,
+         "The CLASS variable %1 has one level ('%2') in this BY group; its row shows a "
+         "proportion of 1 in both groups and no standardized difference."},
     }};
     host::addMessages(defs);
 }

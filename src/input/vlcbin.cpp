@@ -35,11 +35,12 @@ int vlcbin(VlcRun& run) {
     run.totalDistance = 0.0;
     run.nSets = 0;
 
-    run.balance.reset(static_cast<int>(run.analysisVars.size()) + 2,
-                      static_cast<int>(run.assessClass.size()), run.nStrataReq);
+    // The binary slots are sized when the group's CLASS levels are known (vlcodel).
+    run.classIndicators.clear();
+    run.balance.reset(static_cast<int>(run.analysisVars.size()) + 2, 0, run.nStrataReq);
     std::fill(run.assessOnlyMissing.begin(), run.assessOnlyMissing.end(), 0);
     for (AssessClass& a : run.assessClass)
-        a.twoLevel = 0;
+        a.nLevels = 0;
     run.nAssessClass2 = 0;
 
     for (int g = 0; g < 2; ++g) {

@@ -1,6 +1,6 @@
 // vlcodel: scales the model's continuous variables, has the library find the BY group's
-// CLASS levels, picks the treated level, labels the groups, checks the assessed CLASS
-// variables and writes one model row per VLCDATA record to VLCLREG.
+// CLASS levels, picks the treated level, labels the groups, lays out the indicator columns of
+// the assessed CLASS variables and writes one model row per VLCDATA record to VLCLREG.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -133,44 +133,60 @@ int treatedLevel(VlcRun& run) {
     return 0;
 }
 
+// The level texts of one assessed CLASS variable, cut to kAssessLevelMax bytes; when two
+// would then read alike, all stay whole so that distinct levels stay distinct.
+std::vector<std::string> assessedLevelTexts(const VlcRun& run, int classIndex, int n) {
+    std::vector<std::string> whole, cut;
+    for (int l = 0; l < n; ++l) {
+        whole.push_back(levelText(run.model, classIndex, l));
+        cut.push_back(host::cutText(whole.back(), kAssessLevelMax));
+    }
+    std::vector<std::string> sorted = cut;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end()) return cut;
+    for (std::string& t : whole)
+        t = host::cutText(t);
+    return whole;
+}
+
+// The indicator columns of the assessed CLASS variables: one for a two-level variable (its
+// first level), one per level otherwise. The balance slots follow them.
 void assessedClassLevels(VlcRun& run) {
-    const std::size_t q = run.assessClass.size();
-    run.assessLevel1.assign(q, std::string());
-    run.assessLevel2.assign(q, std::string());
-    run.assessLevelWidth.assign(q, 0);
+    run.classIndicators.clear();
     run.nAssessClass2 = 0;
-    for (std::size_t i = 0; i < q; ++i) {
+    for (std::size_t i = 0; i < run.assessClass.size(); ++i) {
         AssessClass& a = run.assessClass[i];
         const int n = run.model.levels[a.classIndex].count();
-        a.twoLevel = n == 2 ? 1 : 0;
-        if (!a.twoLevel) {
-            host::xpmlog(host::kGroupProc, 226,
-                         {run.classVars[a.classIndex].var.name, std::to_string(n)});
-            run.raise(4);
-            const std::size_t slot =
-                static_cast<std::size_t>(run.balance.binSlot(static_cast<int>(i)));
-            if (slot < run.balance.excluded.size()) run.balance.excluded[slot] = 1;
+        a.nLevels = n;
+        if (n <= 0) continue;
+        ++run.nAssessClass2;
+        const std::vector<std::string> text = assessedLevelTexts(run, a.classIndex, n);
+        const std::string& name = run.classVars[a.classIndex].var.name;
+        if (n == 2) {
+            run.classIndicators.push_back({static_cast<int>(i), 0, text[0], text[1]});
             continue;
         }
-        ++run.nAssessClass2;
-        const std::string first = levelText(run.model, a.classIndex, 0);
-        const std::string second = levelText(run.model, a.classIndex, 1);
-        run.assessLevel1[i] = host::cutText(first, kAssessLevelMax);
-        run.assessLevel2[i] = host::cutText(second, kAssessLevelMax);
-        // Two levels alike in their first bytes would read as one: such a pair stays whole.
-        if (run.assessLevel1[i] == run.assessLevel2[i]) {
-            run.assessLevel1[i] = host::cutText(first);
-            run.assessLevel2[i] = host::cutText(second);
-        }
-        run.assessLevelWidth[i] =
-            static_cast<int>(std::max(run.assessLevel1[i].size(), run.assessLevel2[i].size()));
+        if (n == 1)
+            host::xpmlog(host::kGroupProc, kMsgClassOneLevel, {name, text[0]});
+        else
+            host::xpmlog(host::kGroupProc, kMsgClassLevels, {name, std::to_string(n)});
+        for (int l = 0; l < n; ++l)
+            run.classIndicators.push_back({static_cast<int>(i), l, text[l], {}});
     }
+    // The binary slots are sized now that the levels are known; the continuous slots keep
+    // what reading the group found.
+    BalanceStats& b = run.balance;
+    std::vector<unsigned char> cont(b.excluded.begin(),
+                                    b.excluded.begin() +
+                                        std::min<std::ptrdiff_t>(b.nCont, b.excluded.size()));
+    b.reset(b.nCont, run.classColumns(), run.nStrataReq);
+    std::copy(cont.begin(), cont.end(), b.excluded.begin());
 }
 
 void lregLayout(VlcRun& run) {
     run.lregExact = kRowDesign + run.model.layout.D;
     run.lregClass = run.lregExact + static_cast<int>(run.exactVars.size());
-    run.lregCont = run.lregClass + static_cast<int>(run.assessClass.size());
+    run.lregCont = run.lregClass + run.classColumns();
     run.lregIdNum = run.lregCont + run.nCombined;
     run.lregIdText = run.lregIdNum + run.idNumCount;
     run.lregRecBytes = run.lregIdText * 8 + run.idTextBytes;
@@ -196,10 +212,6 @@ int writeModelRows(VlcRun& run) {
     lreg.setRecordBytes(static_cast<std::size_t>(run.lregRecBytes));
     std::vector<double>& row = run.lregRow;
     row.assign(static_cast<std::size_t>(run.lregRecBytes + 7) / 8, 0.0);
-    // Slots of assessed CLASS variables without two levels stay missing.
-    for (std::size_t i = 0; i < run.assessClass.size(); ++i)
-        row[run.lregClass + i] = host::missingValue();
-
     auto* cursor = static_cast<DataCursor*>(run.dataCursor.get());
     ModelDesc& model = run.model;
     if (cursor->vlcxini() != 0) return 1;
@@ -220,10 +232,10 @@ int writeModelRows(VlcRun& run) {
             const int li = model.levelIdx[run.exactVars[e]];
             row[run.lregExact + e] = li < 0 ? host::missingValue() : li;
         }
-        for (std::size_t i = 0; i < run.assessClass.size(); ++i) {
-            if (!run.assessClass[i].twoLevel) continue;
-            const int li = model.levelIdx[run.assessClass[i].classIndex];
-            row[run.lregClass + i] = li < 0 ? host::missingValue() : 1.0 - li;
+        for (std::size_t c = 0; c < run.classIndicators.size(); ++c) {
+            const ClassIndicator& ind = run.classIndicators[c];
+            const int li = model.levelIdx[run.assessClass[ind.cls].classIndex];
+            row[run.lregClass + c] = li < 0 ? host::missingValue() : (li == ind.level ? 1.0 : 0.0);
         }
         for (int m = 0; m < run.nCombined; ++m)
             row[run.lregCont + m] = rec[kDataAnalysis + run.combinedVars[m]];

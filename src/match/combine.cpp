@@ -26,13 +26,9 @@ std::vector<int> slotOffsets(const VlcRun& run) {
         off[b.psSlot()] = kVoutPs;
         off[b.lpsSlot()] = kVoutLps;
     }
-    // Binary slots: the two-level assessed CLASS variables, in list order.
-    const int q = static_cast<int>(run.assessClass.size());
-    int bin = 0;
-    for (int j = 0; j < q && bin < b.nBin; ++j) {
-        if (b.nBin < q && !run.assessClass[j].twoLevel) continue;
-        off[b.binSlot(bin++)] = run.voutClass + j;
-    }
+    // Binary slots: the CLASS indicator columns, in order.
+    for (int j = 0; j < run.classColumns() && j < b.nBin; ++j)
+        off[b.binSlot(j)] = run.voutClass + j;
     for (std::size_t s = 0; s < off.size(); ++s)
         if (s < b.excluded.size() && b.excluded[s]) off[s] = -1;
     return off;

@@ -64,7 +64,7 @@ struct CoordinateSpread {
 } // namespace
 
 int treatedContStart(const VlcRun& run) {
-    return kTrtExact + static_cast<int>(run.exactVars.size() + run.assessClass.size());
+    return kTrtExact + static_cast<int>(run.exactVars.size()) + run.classColumns();
 }
 
 double logitClamp(double p) {

@@ -1,6 +1,7 @@
-// Bar charts of the assessed two-level CLASS variables: per panel (or stratum) the share of
-// each level in the control and the treated group, or the counts behind them.
+// Bar charts of the assessed CLASS variables: per panel (or stratum) the share of each level
+// in the control and the treated group, stacked, or the counts behind them.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "frame/phases.h"
@@ -14,33 +15,50 @@ namespace {
 
 using host::ColumnKind;
 
+// One chart: a CLASS variable and the balance slots of its levels' bars. A two-level variable
+// has one slot (the first level; the second level's bar is the complement), any other one
+// slot per level.
 struct BarVar {
-    int j = 0;    // position in the assessed CLASS list
-    int slot = 0; // balance slot
-    std::string name, label, level1, level2;
+    int j = 0; // position in the assessed CLASS list
+    std::vector<int> slots;
+    std::string name, label;
+    std::vector<std::string> levels; // the bars' level texts, in level order
+    bool complement = false;
+
+    int levelWidth() const {
+        std::size_t w = 1;
+        for (const std::string& l : levels)
+            w = std::max(w, l.size());
+        return static_cast<int>(w);
+    }
 };
 
 std::vector<BarVar> barVars(const VlcRun& run) {
     const BalanceStats& b = run.balance;
     std::vector<BarVar> out;
-    for (std::size_t j = 0; j < run.assessClass.size(); ++j) {
-        const AssessClass& a = run.assessClass[j];
-        const int slot = b.binSlot(static_cast<int>(j));
-        if (!a.twoLevel || static_cast<int>(j) >= b.nBin || j >= run.barSel.vars.size() ||
-            !run.barSel.vars[j] || (slot < static_cast<int>(b.excluded.size()) && b.excluded[slot]))
+    for (std::size_t c = 0; c < run.classIndicators.size() && static_cast<int>(c) < b.nBin; ++c) {
+        const ClassIndicator& ind = run.classIndicators[c];
+        const auto j = static_cast<std::size_t>(ind.cls);
+        const int slot = b.binSlot(static_cast<int>(c));
+        if (j >= run.barSel.vars.size() || !run.barSel.vars[j] ||
+            (slot < static_cast<int>(b.excluded.size()) && b.excluded[slot]))
             continue;
-        const VarRef& v = run.classVars[static_cast<std::size_t>(a.classIndex)].var;
-        std::string label;
-        if (run.inData && v.number > 0) label = run.inData->var(v.number).label;
-        BarVar bv{static_cast<int>(j),
-                  slot,
-                  host::cutText(v.name, 40),
-                  host::cutText(label.empty() ? v.name : label, 40),
-                  "",
-                  ""};
-        if (j < run.assessLevel1.size()) bv.level1 = host::trimBlanks(run.assessLevel1[j]);
-        if (j < run.assessLevel2.size()) bv.level2 = host::trimBlanks(run.assessLevel2[j]);
-        out.push_back(std::move(bv));
+        if (out.empty() || out.back().j != ind.cls) {
+            const VarRef& v =
+                run.classVars[static_cast<std::size_t>(run.assessClass[j].classIndex)].var;
+            std::string label;
+            if (run.inData && v.number > 0) label = run.inData->var(v.number).label;
+            BarVar bv;
+            bv.j = ind.cls;
+            bv.name = host::cutText(v.name, 40);
+            bv.label = host::cutText(label.empty() ? v.name : label, 40);
+            bv.complement = run.assessClass[j].nLevels == 2;
+            out.push_back(std::move(bv));
+        }
+        BarVar& bv = out.back();
+        bv.slots.push_back(slot);
+        bv.levels.push_back(host::trimBlanks(ind.text));
+        if (bv.complement) bv.levels.push_back(host::trimBlanks(ind.complement));
     }
     return out;
 }
@@ -59,21 +77,24 @@ int panelSet(int panel) {
     }
 }
 
-// The four bars of one position: control at k - 0.15, treated at k + 0.15, first level
-// (RIndex 2) then second level (RIndex 1). scale turns proportions into counts.
-void addBars(PlotGraph& g, const BarVar& v, double k, const double p[2], const double scale[2]) {
+// The stacked bars of one position: control at k - 0.15, treated at k + 0.15, one bar per
+// level in level order, the first level with the highest RIndex (the level count) and the last
+// with 1. p holds each slot's proportion per side; scale turns proportions into counts.
+void addBars(PlotGraph& g, const BarVar& v, double k, const std::vector<std::array<double, 2>>& p,
+             const double scale[2]) {
+    const std::size_t n = v.levels.size();
     for (int side : {0, 1}) {
         const double x = side ? k + 0.15 : k - 0.15;
-        const double first = p[side] * scale[side];
-        const double second = (1.0 - p[side]) * scale[side];
-        auto bar = [&](double y, const std::string& level, double index) {
+        for (std::size_t l = 0; l < n; ++l) {
+            const double share =
+                v.complement ? (l == 0 ? p[0][side] : 1.0 - p[0][side]) : p[l][side];
+            const double y = share * scale[side];
+            const auto index = static_cast<double>(n - l);
             if (side)
-                g.row({kPlotNaN, kPlotNaN, x, y, level, index});
+                g.row({kPlotNaN, kPlotNaN, x, y, v.levels[l], index});
             else
-                g.row({x, y, kPlotNaN, kPlotNaN, level, index});
-        };
-        bar(first, v.level1, 2.0);
-        bar(second, v.level2, 1.0);
+                g.row({x, y, kPlotNaN, kPlotNaN, v.levels[l], index});
+        }
     }
 }
 
@@ -123,12 +144,15 @@ int vlcplta(VlcRun& run) {
             if (weightedPanel(run.plotPanels[static_cast<std::size_t>(k - 1)]))
                 weightedAt += std::to_string(k) + " ";
         if (!weightedAt.empty()) g.dyn("_WgtTotals", weightedAt);
-        barColumns(g, static_cast<int>(std::max(v.level1.size(), v.level2.size())));
+        barColumns(g, v.levelWidth());
         for (int k = 1; k <= P; ++k) {
             const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
             const SetStats& s = b.sets[panelSet(panel)];
-            const SlotStats& st = s.slots[static_cast<std::size_t>(v.slot)];
-            const double p[2] = {st.g[kControl].mean, st.g[kTreated].mean};
+            std::vector<std::array<double, 2>> p;
+            for (int slot : v.slots) {
+                const SlotStats& st = s.slots[static_cast<std::size_t>(slot)];
+                p.push_back({st.g[kControl].mean, st.g[kTreated].mean});
+            }
             double scale[2] = {1.0, 1.0};
             if (run.barFreq)
                 for (int side : {0, 1})
@@ -153,7 +177,7 @@ int vlcplsa(VlcRun& run) {
         double largest = 0.0;
         for (int k = 1; k <= K; ++k) {
             const StratumSlot& st =
-                b.strata[static_cast<std::size_t>(k)][static_cast<std::size_t>(v.slot)];
+                b.strata[static_cast<std::size_t>(k)][static_cast<std::size_t>(v.slots[0])];
             for (int side : {0, 1})
                 largest = std::max(largest, weighted ? st.w[side] : st.n[side]);
         }
@@ -162,11 +186,16 @@ int vlcplsa(VlcRun& run) {
         for (int k = 1; k <= K && run.barFreq && weighted; ++k)
             weightedAt += std::to_string(k) + " ";
         if (!weightedAt.empty()) g.dyn("_WgtTotals", weightedAt);
-        barColumns(g, static_cast<int>(std::max(v.level1.size(), v.level2.size())));
+        barColumns(g, v.levelWidth());
         for (int k = 1; k <= K; ++k) {
             const StratumSlot& st =
-                b.strata[static_cast<std::size_t>(k)][static_cast<std::size_t>(v.slot)];
-            const double p[2] = {st.mean[kControl], st.mean[kTreated]};
+                b.strata[static_cast<std::size_t>(k)][static_cast<std::size_t>(v.slots[0])];
+            std::vector<std::array<double, 2>> p;
+            for (int slot : v.slots) {
+                const StratumSlot& sl =
+                    b.strata[static_cast<std::size_t>(k)][static_cast<std::size_t>(slot)];
+                p.push_back({sl.mean[kControl], sl.mean[kTreated]});
+            }
             double scale[2] = {1.0, 1.0};
             if (run.barFreq)
                 for (int side : {0, 1})

@@ -59,7 +59,10 @@ class AdjustTest : public ::testing::Test {
         run.combinedVars.clear();
         for (int i = 0; i < nCont; ++i)
             run.combinedVars.push_back(i);
-        run.assessClass.assign(static_cast<std::size_t>(nCls), AssessClass{0, 1});
+        run.assessClass.assign(static_cast<std::size_t>(nCls), AssessClass{0, 2});
+        run.classIndicators.clear();
+        for (int j = 0; j < nCls; ++j)
+            run.classIndicators.push_back({j, 0, {}, {}});
         run.exactVars.assign(static_cast<std::size_t>(nExact), 0);
         run.idNumCount = ids ? 1 : 0;
         run.idTextBytes = ids ? 8 : 0;

@@ -46,7 +46,8 @@ struct AssessRun {
         ClassVar g;
         g.var = {3, "g", host::VarType::Numeric};
         run.classVars = {g};
-        run.assessClass = {{0, 1}};
+        run.assessClass = {{0, 2}};
+        run.classIndicators = {{0, 0, {}, {}}};
         run.nAssessClass2 = 1;
         run.assessGiven = run.stdDiffTable = run.varInfoTable = 1;
         run.assessPs = 1;

@@ -205,8 +205,7 @@ TEST(BalanceTables, EveryLevelLabelled) {
     AssessRun a;
     a.run.assessPs = -1; // rows: x, g = a, g = b
     a.run.balance.settings.allLevels = true;
-    a.run.assessLevel1 = {"a"};
-    a.run.assessLevel2 = {"b"};
+    a.run.classIndicators = {{0, 0, "a", "b"}};
     const int g = a.run.balance.binSlot(0);
     a.setGroups(kAllObs, 0, 3.0, 4.0, 2.0, 4.0);
     a.setGroups(kAllObs, g, 0.2, 0.16, 0.5, 0.25); // s = sqrt(0.205)

@@ -383,6 +383,59 @@ TEST(RenderSvg, WeightedFrequencyBarsAreLabelled) {
     EXPECT_NE(svg.find(">married = 0<"), std::string::npos);
 }
 
+// Three levels stack in level order from 0 (RIndex 3, 2, 1), dark to light, each named in the
+// legend; a legend wider than the figure goes on to a second line and the figure grows.
+TEST(RenderSvg, BarsOfThreeLevelsStackAndTheLegendWraps) {
+    GraphRecord g;
+    g.name = "BarChart";
+    g.phantom.name = "BarPhnt";
+    for (const char* c : {"XVal0", "YVal0", "XVal1", "YVal1"})
+        g.phantom.addColumn(column(c));
+    g.phantom.addColumn(column("Response", ColumnKind::Character));
+    g.phantom.addColumn(column("RIndex"));
+    g.phantom.dynamics = {{"_XMin", 0.0},
+                          {"_XMax", 1.09},
+                          {"_YTicks", std::string("'All'")},
+                          {"_XVarName", std::string("race")}};
+    g.columns.reset(g.phantom);
+    const char* level[] = {"black", "hispan", "white"};
+    const double share[] = {0.5, 0.25, 0.25};
+    for (int l = 0; l < 3; ++l)
+        g.columns.addRow({0.85, share[l], NAN, NAN, std::string(level[l]), 3.0 - l});
+    for (int l = 0; l < 3; ++l)
+        g.columns.addRow({NAN, NAN, 1.15, share[2 - l], std::string(level[l]), 3.0 - l});
+    const std::string svg = renderGraphSvg(g);
+    // Bars: x and width of each, in drawing order.
+    std::vector<double> x, w;
+    std::vector<std::string> opacity;
+    for (auto p = svg.find("<rect class=\"bar\""); p != std::string::npos;
+         p = svg.find("<rect class=\"bar\"", p + 1)) {
+        x.push_back(std::stod(svg.substr(svg.find("x=\"", p) + 3)));
+        w.push_back(std::stod(svg.substr(svg.find("width=\"", p) + 7)));
+        const auto o = svg.find("fill-opacity=\"", p) + 14;
+        opacity.push_back(svg.substr(o, svg.find('"', o) - o));
+    }
+    ASSERT_EQ(x.size(), 6u);
+    for (int side : {0, 3}) {
+        EXPECT_NEAR(x[side + 1], x[side] + w[side], 0.01) << side;
+        EXPECT_NEAR(x[side + 2], x[side + 1] + w[side + 1], 0.01) << side;
+    }
+    EXPECT_NEAR(w[0], 2 * w[1], 0.01);
+    EXPECT_NEAR(w[3], w[5] / 2, 0.01);
+    EXPECT_EQ(opacity, (std::vector<std::string>{"0.85", "0.53", "0.2", "0.85", "0.53", "0.2"}));
+    for (const char* l : {">race = black<", ">race = hispan<", ">race = white<"})
+        EXPECT_NE(svg.find(l), std::string::npos) << l;
+    EXPECT_NE(svg.find("height=\"420\""), std::string::npos) << "fits on one line";
+
+    // A long treated label (70 characters, 464 pixels from x = 150): the control swatch and
+    // the levels go on to a second line, 16 pixels lower.
+    g.phantom.dynamics.push_back({"_XTreated", std::string(60, 'T')});
+    const std::string wide = renderGraphSvg(g);
+    ASSERT_NE(wide.find("Treated (" + std::string(60, 'T') + ")"), std::string::npos);
+    EXPECT_NE(wide.find("height=\"436\""), std::string::npos);
+    EXPECT_NE(wide.find("<rect x=\"150\" y=\"419\""), std::string::npos) << "second line";
+}
+
 TEST(RenderSvg, UnknownTemplateDrawsNothing) {
     GraphRecord g;
     g.name = "Nothing";

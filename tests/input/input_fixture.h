@@ -33,7 +33,7 @@ struct GroupSnap {
     int treatedIndex = -1, nAssessClass2 = 0;
     std::string treatedLevel, controlLevel, treatedLabel, controlLabel;
     std::vector<unsigned char> excluded;
-    std::vector<std::string> level1, level2;
+    std::vector<ClassIndicator> indicators;
     std::vector<VarRef> analysisVars;
 };
 
@@ -99,8 +99,7 @@ inline int snapOdel(VlcRun& run) {
     s.treatedLabel = run.treatedLabel;
     s.controlLabel = run.controlLabel;
     s.nAssessClass2 = run.nAssessClass2;
-    s.level1 = run.assessLevel1;
-    s.level2 = run.assessLevel2;
+    s.indicators = run.classIndicators;
     snaps().push_back(s);
     return rc;
 }

@@ -110,30 +110,65 @@ TEST(ModelRows, FewerThanTwoRowsInAGroupAbandonIt) {
     EXPECT_EQ(ctl.code, 112);
 }
 
-TEST(ModelRows, OnlyTwoLevelAssessedClassVariablesAreAssessed) {
-    // h has three levels: reported and left out. k has two, f before m.
+TEST(ModelRows, AssessedClassVariablesGetAnIndicatorColumnPerLevel) {
+    // h has three levels: a column per level (p, q, r) and a note. k has two, f before m: one
+    // column, the indicator of f. u has one level: one column, always 1, and its own note.
+    StepRun r = runOnCsv("t,h,k,u,x\n"
+                         "1,p,m,z,1\n1,q,f,z,5\n1,r,m,z,3\n"
+                         "0,p,f,z,4\n0,q,m,z,2\n0,r,f,z,6\n",
+                         "class t h k u; psmodel t(treated='1') = x; assess var=(h k u);");
+    ASSERT_EQ(r.groups.size(), 1u) << r.log;
+    const GroupSnap& g = r.groups[0];
+    EXPECT_EQ(r.count(973), 1);
+    EXPECT_NE(r.log.find("variable h has 3 levels in this BY group; it is assessed as one "
+                         "indicator row per level"),
+              std::string::npos)
+        << r.log;
+    EXPECT_EQ(r.count(974), 1);
+    EXPECT_NE(r.log.find("variable u has one level ('z')"), std::string::npos) << r.log;
+    EXPECT_FALSE(r.logged(226));
+    EXPECT_EQ(g.nAssessClass2, 3);
+    ASSERT_EQ(g.indicators.size(), 5u);
+    const char* text[] = {"p", "q", "r", "f", "z"};
+    const int cls[] = {0, 0, 0, 1, 2}, level[] = {0, 1, 2, 0, 0};
+    for (std::size_t c = 0; c < 5; ++c) {
+        EXPECT_EQ(g.indicators[c].text, text[c]) << c;
+        EXPECT_EQ(g.indicators[c].cls, cls[c]) << c;
+        EXPECT_EQ(g.indicators[c].level, level[c]) << c;
+    }
+    EXPECT_EQ(g.indicators[3].complement, "m");
+    EXPECT_EQ(g.indicators[0].complement, "");
+    // Binary slots follow x, PS and LPS, one per column, none left out.
+    EXPECT_EQ(g.excluded, std::vector<unsigned char>(8, 0));
+    const char* h = "pqrpqr";
+    const char* k = "mfmfmf";
+    ASSERT_EQ(g.lreg.size(), 6u);
+    for (std::size_t i = 0; i < g.lreg.size(); ++i) {
+        for (int l = 0; l < 3; ++l)
+            EXPECT_EQ(g.lreg[i][g.lregClass + l], h[i] == "pqr"[l] ? 1.0 : 0.0) << i << " " << l;
+        EXPECT_EQ(g.lreg[i][g.lregClass + 3], k[i] == 'f' ? 1.0 : 0.0);
+        EXPECT_EQ(g.lreg[i][g.lregClass + 4], 1.0);
+    }
+    EXPECT_EQ(g.lregCont, g.lregClass + 5);
+    EXPECT_EQ(r.code, 0) << r.log;
+}
+
+TEST(ModelRows, LevelTextsAreCutUnlessTwoWouldReadAlike) {
+    // Three levels alike in their first 16 bytes stay whole; a cut shorter one would too.
     StepRun r = runOnCsv("t,h,k,x\n"
-                         "1,p,m,1\n1,q,f,2\n1,r,m,3\n"
-                         "0,p,f,4\n0,q,m,5\n0,r,f,6\n",
+                         "1,abcdefghijklmnopA,abcdefghijklmnopqrs,1\n"
+                         "1,abcdefghijklmnopB,b,2\n1,c,abcdefghijklmnopqrs,3\n"
+                         "0,abcdefghijklmnopA,b,4\n0,abcdefghijklmnopB,abcdefghijklmnopqrs,5\n"
+                         "0,c,b,6\n",
                          "class t h k; psmodel t(treated='1') = x; assess var=(h k);");
     ASSERT_EQ(r.groups.size(), 1u) << r.log;
     const GroupSnap& g = r.groups[0];
-    EXPECT_EQ(r.count(226), 1);
-    EXPECT_NE(r.log.find("variable h has 3 levels"), std::string::npos) << r.log;
-    EXPECT_EQ(g.nAssessClass2, 1);
-    ASSERT_EQ(g.level1.size(), 2u);
-    EXPECT_EQ(g.level1[1], "f");
-    EXPECT_EQ(g.level2[1], "m");
-    // Binary slots follow x, PS and LPS.
-    ASSERT_EQ(g.excluded.size(), 5u);
-    EXPECT_EQ(g.excluded[3], 1);
-    EXPECT_EQ(g.excluded[4], 0);
-    const char* k = "mfmfmf";
-    for (std::size_t i = 0; i < g.lreg.size(); ++i) {
-        EXPECT_TRUE(std::isnan(g.lreg[i][g.lregClass]));
-        EXPECT_EQ(g.lreg[i][g.lregClass + 1], k[i] == 'f' ? 1.0 : 0.0);
-    }
-    EXPECT_GE(r.code, 4);
+    ASSERT_EQ(g.indicators.size(), 4u);
+    EXPECT_EQ(g.indicators[0].text, "abcdefghijklmnopA");
+    EXPECT_EQ(g.indicators[1].text, "abcdefghijklmnopB");
+    EXPECT_EQ(g.indicators[2].text, "c");
+    EXPECT_EQ(g.indicators[3].text, "abcdefghijklmnop");
+    EXPECT_EQ(g.indicators[3].complement, "b");
 }
 
 TEST(ModelRows, LongLabelsAreShortenedWithAWarning) {

@@ -54,8 +54,7 @@ struct PlotRun : AssessRun {
         run.weightType = 121;
         run.boxSel.vars = run.cdfSel.vars = run.cloudSel.vars = {1};
         run.barSel.vars = {1};
-        run.assessLevel1 = {"A"};
-        run.assessLevel2 = {"B"};
+        run.classIndicators = {{0, 0, "A", "B"}};
         run.balance.wideLo[0] = -1, run.balance.wideHi[0] = 9;
         run.balance.narrowLo[0] = 0, run.balance.narrowHi[0] = 8;
         run.balance.strataLo[0] = -2, run.balance.strataHi[0] = 10;
@@ -326,6 +325,39 @@ TEST(BarChart, ProportionsAndCountsPerPanel) {
     expectValues(column(c, "YVal1"), {NaN, NaN, 6, 4, NaN, NaN, 4, 4}, "treated counts");
 }
 
+// A three-level variable: one bar per level and group, its proportion (no complement), RIndex
+// 3 for the first level down to 1, the levels named.
+TEST(BarChart, ThreeLevelsGiveABarPerLevel) {
+    PlotRun a;
+    a.run.plotBar = 1;
+    a.run.balance.reset(4, 3, 0);
+    for (int s = 0; s < kNumSets; ++s)
+        a.run.balance.sets[s].present = s <= kRegion;
+    a.run.assessClass[0].nLevels = 3;
+    a.run.classIndicators = {{0, 0, "p", {}}, {0, 1, "q", {}}, {0, 2, "r", {}}};
+    vlcpset(a.run); // All, Region
+    const double pt[2][3] = {{0.5, 0.3, 0.2}, {0.4, 0.4, 0.2}};
+    const double pc[2][3] = {{0.1, 0.3, 0.6}, {0.2, 0.2, 0.6}};
+    for (int set : {kAllObs, kRegion})
+        for (int l = 0; l < 3; ++l) {
+            auto& st = a.run.balance.sets[set].slots[static_cast<std::size_t>(4 + l)];
+            st.g[kTreated].mean = pt[set][l];
+            st.g[kControl].mean = pc[set][l];
+        }
+    vlcplta(a.run);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    const auto& g = a.cap->graphs[0];
+    expectValues(column(g, "YVal0"), {0.1, 0.3, 0.6, NaN, NaN, NaN, 0.2, 0.2, 0.6, NaN, NaN, NaN},
+                 "control");
+    expectValues(column(g, "YVal1"), {NaN, NaN, NaN, 0.5, 0.3, 0.2, NaN, NaN, NaN, 0.4, 0.4, 0.2},
+                 "treated");
+    expectValues(column(g, "XVal1"),
+                 {NaN, NaN, NaN, 1.15, 1.15, 1.15, NaN, NaN, NaN, 2.15, 2.15, 2.15}, "XVal1");
+    expectValues(column(g, "RIndex"), {3, 2, 1, 3, 2, 1, 3, 2, 1, 3, 2, 1}, "RIndex");
+    EXPECT_EQ(texts(g, "Response"), (std::vector<std::string>{"p", "q", "r", "p", "q", "r", "p",
+                                                              "q", "r", "p", "q", "r"}));
+}
+
 TEST(CloudPlots, StatusPicksTheColumnAndWeightCloudReferenceLines) {
     PlotRun a;
     a.run.plotCloud = 1;
@@ -521,7 +553,7 @@ TEST(StratifiedPlots, BarsCountOnlyShownStrataAndStdDiffRowsPerStratum) {
 
     // One plotted row (x): a data row per stratum, then the all-missing row.
     a.cap->graphs.clear();
-    a.run.assessClass[0].twoLevel = 0;
+    a.run.classIndicators.clear();
     a.run.balance.strataStdDiffLimit = 0.75;
     s[1][0].z = 0.1, s[2][0].z = -0.2, s[3][0].z = 0.3;
     vlcpset(a.run);

@@ -69,7 +69,7 @@ TEST(StdDiffPlot, OneRowBandOffAndBinaryRowsFromProportions) {
     a.output.addSink(cap);
     a.run.plotStdDiff = 1;
     a.run.assessPs = 0;
-    a.run.assessClass[0].twoLevel = 0; // only x is plotted
+    a.run.classIndicators.clear(); // only x is plotted
     a.run.stdDiffRef = 0.0;
     a.slot(kAllObs, 0).z = 0.4;
     a.slot(kRegion, 0).z = 0.1;
@@ -88,7 +88,7 @@ TEST(StdDiffPlot, OneRowBandOffAndBinaryRowsFromProportions) {
 
     // A binary row: (p_t - p_c) / D with D the all-observations deviation; missing D: skipped.
     cap->graphs.clear();
-    a.run.assessClass[0].twoLevel = 1;
+    a.run.classIndicators = {{0, 0, {}, {}}};
     a.setGroups(kAllObs, 4, 0.6, 0.24, 0.4, 0.24); // D = sqrt(0.24)
     vlcpset(a.run);
     vlcpltd(a.run);

@@ -8,7 +8,10 @@ VarInfo, StdDiff, StrataVarInfo and StrataStdDiff CSV tables. Standard library o
 
 Usage:
   balance_reference.py --data OUT.csv --tables DIR --treat treat --treated 1
-      --cont age,educ --binary married --lps _LPS [--weight _ATTWgt] [--strata _Stratum]
+      --cont age,educ --binary married [--levels race] --lps _LPS [--weight _ATTWgt]
+      [--strata _Stratum]
+--binary variables have one row, for their first level in sort order; --levels variables (more
+than two levels) one row per level, each the indicator of its level.
 Exit status 0 when every compared value agrees to --rtol (default 1e-9), 1 otherwise.
 """
 import argparse
@@ -27,6 +30,14 @@ def num(text):
     if text in ("", "."):
         return NAN
     return float(text)
+
+
+def is_number(text):
+    try:
+        float(text)
+    except ValueError:
+        return False
+    return True
 
 
 def read_csv(path):
@@ -118,6 +129,7 @@ def main():
     ap.add_argument("--treated", required=True)
     ap.add_argument("--cont", default="")
     ap.add_argument("--binary", default="")
+    ap.add_argument("--levels", default="")
     ap.add_argument("--lps", required=True)
     ap.add_argument("--weight")
     ap.add_argument("--strata")
@@ -126,20 +138,25 @@ def main():
 
     cont = [v for v in a.cont.split(",") if v]
     binary = [v for v in a.binary.split(",") if v]
+    multi = [v for v in a.levels.split(",") if v]
     data = [r for r in read_csv(a.data) if not math.isnan(num(r[a.lps]))]
-    # The indicator of a CLASS variable is 1 for its first level in ascending order.
-    first = {}
-    for b in binary:
-        levels = sorted({r[b].strip() for r in data}, key=lambda t: (num(t), t))
-        first[b] = levels[0]
+    # The indicator of a CLASS row is 1 for its level: a binary variable's first level in
+    # ascending order, every level of a --levels variable.
+    levels = {}
+    for b in binary + multi:
+        texts = {r[b].strip() for r in data}
+        numeric = all(is_number(t) for t in texts)
+        found = sorted(texts, key=lambda t: (num(t), t) if numeric else (0, t))
+        levels[b] = found[:1] if b in binary else found
+    indicators = [(b, lev) for b in binary + multi for lev in levels[b]]
 
     def record(r):
         o = {"g": 1 if r[a.treat].strip() == a.treated else 0, "f": 1.0,
              "w": num(r[a.weight]) if a.weight else 1.0, a.lps: num(r[a.lps])}
         for c in cont:
             o[c] = num(r[c])
-        for b in binary:
-            o[b] = 1.0 if r[b].strip() == first[b] else 0.0
+        for b, lev in indicators:
+            o[(b, lev)] = 1.0 if r[b].strip() == lev else 0.0
         o["stratum"] = num(r[a.strata]) if a.strata else NAN
         return o
 
@@ -150,10 +167,11 @@ def main():
     region = [o for o in obs if lo <= 1 / (1 + math.exp(-o[a.lps])) <= hi]
 
     rows = [("Logit Prop Score", a.lps, False)] + [(c, c, False) for c in cont] + \
-        [(b, b, True) for b in binary]
+        [(b, (b, lev), True) for b, lev in indicators]
     expected_vi, expected_sd = {}, {}
     exp_svi, exp_ssd = {}, {}
     for label, var, isbin in rows:
+        level = var[1] if isbin else ""
         sets = [("All", group_stats(obs, var, isbin, False)),
                 ("Region", group_stats(region, var, isbin, False))]
         if a.weight:
@@ -191,25 +209,25 @@ def main():
                           ControlMin=st[0]["min"], ControlMax=st[0]["max"])
             if name == "Weighted":
                 vi.update(TreatedWeight=st[1]["wt"], ControlWeight=st[0]["wt"])
-            expected_vi[(label, name)] = vi
+            expected_vi[(label, level, name)] = vi
             sd = {"MeanDiff": d, "StdDiff": z,
                   "VarianceRatio": var_ratio(st[1]["var"], st[0]["var"])}
             if name == "All":
                 sd["StdDev"] = s0
             else:
                 sd["PctReduction"] = pct_reduction(z0, z)
-            expected_sd[(label, name)] = sd
+            expected_sd[(label, level, name)] = sd
         if a.strata:
             for (k, st, _), w in zip(per, omega):
                 d = st[1]["mean"] - st[0]["mean"]
                 d, z = std_diff(d, s0, isbin)
-                exp_ssd[(label, k)] = {"MeanDiff": d, "StdDiff": z, "StratumWeight": w,
+                exp_ssd[(label, level, k)] = {"MeanDiff": d, "StdDiff": z, "StratumWeight": w,
                                        "PctReduction": pct_reduction(z0, z),
                                        "VarianceRatio": var_ratio(st[1]["var"], st[0]["var"])}
-                exp_svi[(label, k)] = {"TreatedN": st[1]["n"], "ControlN": st[0]["n"],
+                exp_svi[(label, level, k)] = {"TreatedN": st[1]["n"], "ControlN": st[0]["n"],
                                        "TreatedMean": st[1]["mean"], "ControlMean": st[0]["mean"]}
                 if not isbin:
-                    exp_svi[(label, k)].update(
+                    exp_svi[(label, level, k)].update(
                         TreatedStdDev=math.sqrt(st[1]["var"]) if st[1]["n"] > 1 else NAN,
                         ControlStdDev=math.sqrt(st[0]["var"]) if st[0]["n"] > 1 else NAN,
                         TreatedMin=st[1]["min"], TreatedMax=st[1]["max"])
@@ -222,10 +240,11 @@ def main():
         path = os.path.join(a.tables, table + ".csv")
         got = {}
         for row in read_csv(path):
-            key = (row[key_cols[0]].strip(), index_text(row[key_cols[1]]))
+            key = (row[key_cols[0]].strip(), row.get("Level", "").strip(),
+                   index_text(row[key_cols[1]]))
             got[key] = row
         for key, values in expected.items():
-            skey = (key[0], str(key[1]))
+            skey = (key[0], key[1], str(key[2]))
             row = got.get(skey)
             if row is None:
                 failures.append(f"{table}: no row {skey}")
