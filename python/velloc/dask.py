@@ -12,7 +12,9 @@ and its log; the other groups finish. Without a client the default Dask schedule
 groups (a distributed client, when one is active, is the default).
 """
 
+import ctypes
 import math
+import os
 import re
 from typing import NamedTuple
 
@@ -62,7 +64,29 @@ def _piece(pieces, key):
     return pieces.get(key)
 
 
+_malloc_tuned = False
+
+
+def _tune_malloc():
+    """Dask's nannies start workers with MALLOC_TRIM_THRESHOLD_ set, which turns off glibc's
+    adaptive mmap threshold: every large buffer of a run is then a fresh mapping whose pages
+    fault in again, and a run takes about twice as long as in the client. Put back the
+    limits glibc adapts to by itself (32 MB mappings, twice that kept before trimming)."""
+    global _malloc_tuned
+    if _malloc_tuned or "MALLOC_TRIM_THRESHOLD_" not in os.environ:
+        return
+    _malloc_tuned = True
+    try:
+        libc = ctypes.CDLL("libc.so.6")
+        M_TRIM_THRESHOLD, M_MMAP_THRESHOLD = -1, -3
+        libc.mallopt(M_MMAP_THRESHOLD, 32 << 20)
+        libc.mallopt(M_TRIM_THRESHOLD, 64 << 20)
+    except (OSError, AttributeError):
+        pass
+
+
 def _run_group(program, by, graphics, key, *pieces):
+    _tune_malloc()
     frames = [p for p in pieces if p is not None]
     df = pd.concat(frames) if len(frames) > 1 else frames[0]
     df = df.reset_index(drop=True)
@@ -76,6 +100,24 @@ def _run_group(program, by, graphics, key, *pieces):
                 "out": res.out if res else None, "status": res.status if res else 3}
     return {"by": values, "failed": None, "log": r.log, "tables": r.tables,
             "graphs": r.graphs, "out": r.out, "status": r.status}
+
+
+def _keys(pieces):
+    return list(pieces)
+
+
+def _without_out(r):
+    small = {k: v for k, v in r.items() if k != "out"}
+    small["has_out"] = r["out"] is not None
+    return small
+
+
+def _out_of(r):
+    return r["out"]
+
+
+def _empty_like(frame):
+    return frame.iloc[:0]
 
 
 class DaskResult:
@@ -103,31 +145,42 @@ def run(program, ddf, by, client=None, graphics=True):
     for b in by:
         if b not in ddf.columns:
             raise Error(f"The BY variable {b} is not a column of the data.")
-    parts = ddf.to_delayed()
-    splits = [dask.delayed(_split, pure=True)(p, by) for p in parts]
-    keys = ddf[by].drop_duplicates().compute()
-    keys = sorted({_norm(tuple(row)) for row in keys.itertuples(index=False)}, key=_key_order)
-    tasks = []
-    for key in keys:
-        pieces = [dask.delayed(_piece, pure=True)(s, key) for s in splits]
-        tasks.append(dask.delayed(_run_group, pure=True)(program, by, graphics, key, *pieces))
-
     if client is None:
         try:
             from distributed import get_client
             client = get_client()
         except (ImportError, ValueError):
             client = None
+    parts = ddf.to_delayed()
+    splits = [dask.delayed(_split, pure=True)(p, by) for p in parts]
+    out_parts = None
     if client is not None:
-        futures = client.compute(tasks)
-        results = client.gather(futures)
+        # Each partition is split once on the cluster; the BY values come from the splits
+        # (no second pass over the data), a group takes pieces only from the partitions that
+        # hold it, and only the small part of each result comes to the client: the OUT= rows
+        # stay on the workers as the partitions of the returned Dask DataFrame.
+        split_f = client.compute(splits)
+        held = client.gather(client.map(_keys, split_f))
+        keys = sorted({k for ks in held for k in ks}, key=_key_order)
+        futures = []
+        for key in keys:
+            pieces = [client.submit(_piece, sf, key) for sf, ks in zip(split_f, held) if key in ks]
+            futures.append(client.submit(_run_group, program, by, graphics, key, *pieces))
+        results = client.gather(client.map(_without_out, futures))
+        out_parts = [client.submit(_out_of, f) for f in futures]
     else:
+        keys = ddf[by].drop_duplicates().compute()
+        keys = sorted({_norm(tuple(row)) for row in keys.itertuples(index=False)}, key=_key_order)
+        tasks = []
+        for key in keys:
+            pieces = [dask.delayed(_piece, pure=True)(s, key) for s in splits]
+            tasks.append(dask.delayed(_run_group, pure=True)(program, by, graphics, key, *pieces))
         results = list(dask.compute(*tasks))
 
     tables, graphs, logs, failures, outs = {}, {}, {}, [], []
     status = 0
     seq = 0
-    for key, r in zip(keys, results):
+    for i, (key, r) in enumerate(zip(keys, results)):
         logs[key] = r["log"]
         status = max(status, r["status"])
         if r["failed"]:
@@ -137,11 +190,17 @@ def run(program, ddf, by, client=None, graphics=True):
         for name, svg in r["graphs"].items():
             seq += 1
             graphs[f"{seq:04d}_" + _SEQ.sub("", name)] = svg
-        if r["out"] is not None:
+        if out_parts is not None:
+            if r["has_out"]:
+                outs.append(out_parts[i])
+        elif r["out"] is not None:
             outs.append(r["out"])
     tables = {name: pd.concat(ts, ignore_index=True, sort=False) for name, ts in tables.items()}
     out = None
-    if outs:
+    if outs and out_parts is not None:
+        meta = client.submit(_empty_like, outs[0]).result()
+        out = dd.from_delayed(outs, meta=meta, verify_meta=False)
+    elif outs:
         out = dd.from_delayed([dask.delayed(o) for o in outs], meta=outs[0].iloc[:0],
                               verify_meta=False)
     return DaskResult(tables, out, graphs, logs, failures, status)
