@@ -6,6 +6,8 @@
 // computed with numpy from the definitions (tests/data/levels/expected.csv).
 #include <gtest/gtest.h>
 
+#include "../e2e/cli_util.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -22,44 +24,8 @@ namespace {
 namespace fs = std::filesystem;
 const fs::path kData = fs::path(VELLOC_SOURCE_DIR) / "tests" / "data" / "levels";
 
-using Record = std::map<std::string, std::string>;
-
-// Comma-separated values without quoted fields (none of these tables holds a comma).
-std::vector<Record> readCsv(const fs::path& p) {
-    std::ifstream in(p);
-    std::vector<Record> out;
-    std::string line;
-    std::vector<std::string> header;
-    auto split = [](const std::string& l) {
-        std::vector<std::string> cells;
-        std::stringstream s(l);
-        std::string c;
-        while (std::getline(s, c, ','))
-            cells.push_back(c);
-        if (!l.empty() && l.back() == ',') cells.emplace_back();
-        return cells;
-    };
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (header.empty()) {
-            header = split(line);
-            continue;
-        }
-        std::vector<std::string> cells = split(line);
-        Record r;
-        for (std::size_t i = 0; i < header.size() && i < cells.size(); ++i)
-            r[header[i]] = cells[i];
-        out.push_back(r);
-    }
-    return out;
-}
-
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using velloc::e2e::readCsv;
+using velloc::e2e::Record;
 
 struct Study {
     fs::path tables;
@@ -76,7 +42,7 @@ Study runStudy(const std::string& study) {
                       "' --no-graphics --listing /dev/null --log velloc.log --tables-dir tables '" +
                       (kData / (study + ".vlc")).string() + "'";
     EXPECT_EQ(std::system(cmd.c_str()), 0) << "see " << (work / "velloc.log");
-    return {work / "tables", readFile(work / "velloc.log")};
+    return {work / "tables", velloc::e2e::slurp(work / "velloc.log")};
 }
 
 bool stratumTable(const std::string& table) {
@@ -218,7 +184,7 @@ TEST(LevelsReference, OneLevelKeepsItsRow) {
                       "' --no-graphics --listing /dev/null --log velloc.log --tables-dir tables "
                       "p.vlc";
     ASSERT_EQ(std::system(cmd.c_str()), 0);
-    const std::string log = readFile(work / "velloc.log");
+    const std::string log = velloc::e2e::slurp(work / "velloc.log");
     EXPECT_NE(log.find("The CLASS variable u has one level ('z') in this BY group"),
               std::string::npos)
         << log;

@@ -4,6 +4,8 @@
 // definitions (tests/data/balance/expected.csv).
 #include <gtest/gtest.h>
 
+#include "../e2e/cli_util.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -18,37 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 const fs::path kData = fs::path(VELLOC_SOURCE_DIR) / "tests" / "data" / "balance";
 
-using Record = std::map<std::string, std::string>;
-
-// Comma-separated values without quoted fields (none of these tables holds a comma).
-std::vector<Record> readCsv(const fs::path& p) {
-    std::ifstream in(p);
-    std::vector<Record> out;
-    std::string line;
-    std::vector<std::string> header;
-    auto split = [](const std::string& l) {
-        std::vector<std::string> cells;
-        std::stringstream s(l);
-        std::string c;
-        while (std::getline(s, c, ','))
-            cells.push_back(c);
-        if (!l.empty() && l.back() == ',') cells.emplace_back();
-        return cells;
-    };
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (header.empty()) {
-            header = split(line);
-            continue;
-        }
-        std::vector<std::string> cells = split(line);
-        Record r;
-        for (std::size_t i = 0; i < header.size() && i < cells.size(); ++i)
-            r[header[i]] = cells[i];
-        out.push_back(r);
-    }
-    return out;
-}
+using velloc::e2e::readCsv;
+using velloc::e2e::Record;
 
 fs::path runStudy(const std::string& study) {
     fs::path work = fs::temp_directory_path() / ("velloc_report_" + study);

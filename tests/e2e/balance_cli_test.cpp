@@ -20,32 +20,8 @@ using velloc::e2e::freshTestDir;
 using velloc::e2e::shell;
 using velloc::e2e::slurp;
 
-using Record = std::map<std::string, std::string>;
-
-std::vector<Record> readCsv(const fs::path& p) {
-    std::istringstream in(slurp(p));
-    std::vector<Record> out;
-    std::vector<std::string> header;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> cells;
-        std::stringstream s(line);
-        std::string c;
-        while (std::getline(s, c, ','))
-            cells.push_back(c);
-        if (!line.empty() && line.back() == ',') cells.emplace_back();
-        if (header.empty()) {
-            header = cells;
-            continue;
-        }
-        Record r;
-        for (std::size_t i = 0; i < header.size() && i < cells.size(); ++i)
-            r[header[i]] = cells[i];
-        out.push_back(r);
-    }
-    return out;
-}
+using velloc::e2e::readCsv;
+using velloc::e2e::Record;
 
 std::string program(const std::string& assessOptions) {
     return "proc velloc data='" VELLOC_TEST_DATA "/lalonde/lalonde.csv' region=allobs;\n"

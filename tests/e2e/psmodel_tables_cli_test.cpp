@@ -24,53 +24,9 @@ using velloc::e2e::freshTestDir;
 using velloc::e2e::shell;
 using velloc::e2e::slurp;
 
-using Record = std::map<std::string, std::string>;
+using velloc::e2e::readCsv;
+using velloc::e2e::Record;
 
-// CSV with quoted cells ("a, b" and doubled quotes).
-std::vector<std::string> splitCsv(const std::string& line) {
-    std::vector<std::string> cells(1);
-    bool quoted = false;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-        const char ch = line[i];
-        if (quoted) {
-            if (ch == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                cells.back() += '"';
-                ++i;
-            } else if (ch == '"') {
-                quoted = false;
-            } else {
-                cells.back() += ch;
-            }
-        } else if (ch == '"') {
-            quoted = true;
-        } else if (ch == ',') {
-            cells.emplace_back();
-        } else {
-            cells.back() += ch;
-        }
-    }
-    return cells;
-}
-
-std::vector<Record> readCsv(const fs::path& p) {
-    std::istringstream in(slurp(p));
-    std::vector<Record> out;
-    std::vector<std::string> header;
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        std::vector<std::string> cells = splitCsv(line);
-        if (header.empty()) {
-            header = cells;
-            continue;
-        }
-        Record r;
-        for (std::size_t i = 0; i < header.size() && i < cells.size(); ++i)
-            r[header[i]] = cells[i];
-        out.push_back(r);
-    }
-    return out;
-}
 
 double num(const Record& r, const std::string& key) {
     auto it = r.find(key);

@@ -24,14 +24,17 @@ struct Parsed {
     std::vector<readstat_type_class_t> classes;
     std::vector<std::size_t> widths;
     std::vector<std::vector<std::string>> cells; // "." for missing, else %.17g or the text
+    std::map<std::string, std::string> setOf;    // variable -> its value label set
+    std::map<std::string, std::map<double, std::string>> sets; // value label sets
 };
 
 int onMeta(readstat_metadata_t* m, void* c) {
     static_cast<Parsed*>(c)->rows = readstat_get_row_count(m);
     return READSTAT_HANDLER_OK;
 }
-int onVar(int, readstat_variable_t* v, const char*, void* c) {
+int onVar(int, readstat_variable_t* v, const char* set, void* c) {
     auto& p = *static_cast<Parsed*>(c);
+    if (set) p.setOf[readstat_variable_get_name(v)] = set;
     p.names.emplace_back(readstat_variable_get_name(v));
     const char* l = readstat_variable_get_label(v);
     p.labels.emplace_back(l ? l : "");
@@ -56,12 +59,22 @@ int onValue(int obs, readstat_variable_t* v, readstat_value_t x, void* c) {
     return READSTAT_HANDLER_OK;
 }
 
+int onLabel(const char* set, readstat_value_t value, const char* label, void* c) {
+    auto& p = *static_cast<Parsed*>(c);
+    const double x = readstat_value_type(value) == READSTAT_TYPE_INT32
+                         ? readstat_int32_value(value)
+                         : readstat_double_value(value);
+    p.sets[set][x] = label;
+    return READSTAT_HANDLER_OK;
+}
+
 Parsed parseWithLibrary(const std::string& path) {
     Parsed p;
     readstat_parser_t* parser = readstat_parser_init();
     readstat_set_metadata_handler(parser, onMeta);
     readstat_set_variable_handler(parser, onVar);
     readstat_set_value_handler(parser, onValue);
+    readstat_set_value_label_handler(parser, onLabel);
     bool dta = path.size() > 4 && path.substr(path.size() - 4) == ".dta";
     readstat_error_t err = dta ? readstat_parse_dta(parser, path.c_str(), &p)
                                : readstat_parse_sav(parser, path.c_str(), &p);
@@ -264,39 +277,6 @@ TEST_F(StatOut, ValuesTheFormatCannotHoldAreRefused) {
 
 namespace {
 
-// Value label sets as libreadstat's parser sees them: the set each variable uses, and each
-// set's value -> text.
-struct ParsedLabels {
-    std::map<std::string, std::string> setOf; // variable -> label set name
-    std::map<std::string, std::map<double, std::string>> sets;
-};
-
-int onLabelVar(int, readstat_variable_t* v, const char* set, void* c) {
-    if (set) static_cast<ParsedLabels*>(c)->setOf[readstat_variable_get_name(v)] = set;
-    return READSTAT_HANDLER_OK;
-}
-int onLabel(const char* set, readstat_value_t value, const char* label, void* c) {
-    auto& p = *static_cast<ParsedLabels*>(c);
-    const double x = readstat_value_type(value) == READSTAT_TYPE_INT32
-                         ? readstat_int32_value(value)
-                         : readstat_double_value(value);
-    p.sets[set][x] = label;
-    return READSTAT_HANDLER_OK;
-}
-
-ParsedLabels labelsWithLibrary(const std::string& path) {
-    ParsedLabels p;
-    readstat_parser_t* parser = readstat_parser_init();
-    readstat_set_variable_handler(parser, onLabelVar);
-    readstat_set_value_label_handler(parser, onLabel);
-    bool dta = path.substr(path.size() - 4) == ".dta";
-    readstat_error_t err = dta ? readstat_parse_dta(parser, path.c_str(), &p)
-                               : readstat_parse_sav(parser, path.c_str(), &p);
-    readstat_parser_free(parser);
-    EXPECT_EQ(err, READSTAT_OK) << path << ": " << readstat_error_message(err);
-    return p;
-}
-
 // Copies every variable and row of a data set to out, as OUT= does with the input's variables.
 void copyAll(Dataset& in, OutputDataset& out) {
     for (int i = 1; i <= in.nvars(); ++i)
@@ -327,7 +307,7 @@ TEST_F(StatOut, ValueLabelsOfAFileHavenWroteAreWrittenBack) {
             copyAll(*in, out);
             ASSERT_TRUE(out.commit()) << log();
         }
-        ParsedLabels lib = labelsWithLibrary(p);
+        Parsed lib = parseWithLibrary(p);
         ASSERT_EQ(lib.setOf.count("sex"), 1u);
         EXPECT_EQ(lib.setOf.size(), 1u) << "only sex is labelled";
         EXPECT_EQ(lib.sets[lib.setOf["sex"]],
@@ -364,13 +344,13 @@ TEST_F(StatOut, StataKeepsTheLabelsOfWholeValuesAndCsvSaysItKeepsNone) {
 
     ASSERT_TRUE(writeAb(path("ab.sav"))) << log();
     EXPECT_EQ(log().find("[900-512]"), std::string::npos) << "SPSS labels any value";
-    ParsedLabels sav = labelsWithLibrary(path("ab.sav"));
+    Parsed sav = parseWithLibrary(path("ab.sav"));
     ASSERT_EQ(sav.setOf.size(), 2u);
     EXPECT_EQ(sav.setOf["a"], sav.setOf["b"]) << "one set, shared";
     EXPECT_EQ(sav.sets[sav.setOf["a"]], *labels);
 
     ASSERT_TRUE(writeAb(path("ab.dta"))) << log();
-    ParsedLabels dta = labelsWithLibrary(path("ab.dta"));
+    Parsed dta = parseWithLibrary(path("ab.dta"));
     ASSERT_EQ(dta.setOf.size(), 2u);
     EXPECT_EQ(dta.setOf["a"], dta.setOf["b"]);
     EXPECT_EQ(dta.sets[dta.setOf["a"]], (std::map<double, std::string>{{1, "one"}, {2, "two"}}));
