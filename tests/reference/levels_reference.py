@@ -33,17 +33,16 @@ import sys
 
 import numpy as np
 
+# The data reader, the eCDF statistics and the set expansion are the balance report reference's.
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from balance_report_reference import ecdf_stats, expand, read  # noqa: E402
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 DATA = os.path.join(HERE, "..", "data")
 OUT = os.path.join(DATA, "levels")
 RACE = {"black": 0.0, "hispan": 1.0, "white": 2.0}
 RACE_TEXT = {v: k for k, v in RACE.items()}
 STD_THRESHOLD, VR_THRESHOLD = 0.1, 2.0
-
-
-def read(path):
-    with open(path, newline="") as f:
-        return list(csv.DictReader(f))
 
 
 def prepare():
@@ -59,17 +58,6 @@ def prepare():
                     continue
                 w.writerow([copy, r["id"], r["treat"], r["age"], r["race"], r["married"],
                             ps[r["id"]], 1 + int(r["id"]) % 3])
-
-
-def ecdf_stats(x, w, t):
-    xt, wt, xc, wc = x[t], w[t], x[~t], w[~t]
-    u = np.unique(x)[:-1]
-    if len(u) == 0:
-        return 0.0, 0.0
-    ft = np.array([wt[xt <= v].sum() for v in u]) / wt.sum()
-    fc = np.array([wc[xc <= v].sum() for v in u]) / wc.sum()
-    d = np.abs(ft - fc)
-    return d.mean(), d.max()
 
 
 def wmean(x, w):
@@ -122,11 +110,6 @@ def study_sets(study, d):
         sets.append(("Matched", np.where(inset, 1.0, np.nan)))
         sets.append(("Weighted Matched", np.where(inset, mw, np.nan)))
     return sets
-
-
-def expand(d, mask):
-    f = d["f"][mask].astype(int)
-    return {k: np.repeat(v[mask], f) for k, v in d.items()}
 
 
 class Table:
