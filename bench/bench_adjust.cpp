@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "adjust/adjust_messages.h"
-#include "frame/phases.h"
-#include "frame/vlcrun.h"
-#include "host/utilfile.h"
-#include "model/modelrow.h"
+#include "core/model_rows.h"
+#include "core/phases.h"
+#include "core/run_context.h"
+#include "io/utility_file.h"
 
 using namespace velloc;
 

@@ -14,10 +14,10 @@
 #include <random>
 #include <sstream>
 
-#include "frame/catalogue.h"
-#include "frame/driver.h"
-#include "frame/statements.h"
+#include "driver/message_catalogue.h"
+#include "driver/step_driver.h"
 #include "host/host.h"
+#include "statements/statements.h"
 
 using namespace velloc;
 

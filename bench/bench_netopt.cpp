@@ -20,7 +20,7 @@
 #include <string>
 
 #include "bench_util.h"
-#include "host/netopt.h"
+#include "solvers/network_optimizer.h"
 
 using velloc::host::NetworkOptimizer;
 

@@ -13,8 +13,8 @@
 #include <string>
 
 #include "bench_util.h"
-#include "host/render_svg.h"
 #include "host/session.h"
+#include "render/graph_renderers.h"
 #include "study_gen.h"
 
 namespace {

@@ -12,9 +12,9 @@
 #include <unistd.h>
 #include <vector>
 
-#include "host/dataset.h"
-#include "host/messages.h"
-#include "host/utilfile.h"
+#include "base/messages.h"
+#include "io/dataset.h"
+#include "io/utility_file.h"
 #include "study_gen.h"
 
 using namespace velloc::host;

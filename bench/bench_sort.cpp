@@ -4,7 +4,7 @@
 // Usage: bench_sort [mem|ext|both] [records]. Peak RSS is a process-lifetime figure, so "both"
 // runs the external sort first; run the modes separately for clean memory figures.
 #include "bench_util.h"
-#include "host/utilfile.h"
+#include "io/utility_file.h"
 
 #include <chrono>
 #include <cstdio>

@@ -13,10 +13,10 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/messages.h"
 #include "bench_util.h"
-#include "host/dataset.h"
-#include "host/messages.h"
-#include "host/outdata.h"
+#include "io/dataset.h"
+#include "io/output_dataset.h"
 #include "study_gen.h"
 
 using namespace velloc::host;

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "frame/catalogue.h"
-#include "frame/driver.h"
-#include "frame/statements.h"
+#include "driver/message_catalogue.h"
+#include "driver/step_driver.h"
 #include "host/host.h"
+#include "statements/statements.h"
 
 namespace velloc::bench {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "host/csv_reader.h"
-#include "host/data_messages.h"
-#include "host/dataset.h"
-#include "host/messages.h"
+#include "base/messages.h"
+#include "io/csv_reader.h"
+#include "io/data_messages.h"
+#include "io/dataset.h"
 
 using namespace velloc::host;
 

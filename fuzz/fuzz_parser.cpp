@@ -6,9 +6,9 @@
 #include <string>
 
 #include "../tests/support/memory_dataset.h"
-#include "frame/statements.h"
-#include "frame/vlcrun.h"
+#include "core/run_context.h"
 #include "host/host.h"
+#include "statements/statements.h"
 
 namespace {
 

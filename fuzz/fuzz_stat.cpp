@@ -8,10 +8,10 @@
 #include <string>
 #include <unistd.h>
 
-#include "host/data_messages.h"
-#include "host/dataset.h"
-#include "host/messages.h"
-#include "host/stat_dataset.h"
+#include "base/messages.h"
+#include "io/data_messages.h"
+#include "io/dataset.h"
+#include "io/stat_dataset.h"
 
 using namespace velloc::host;
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "host/render_format.h"
+#include "render/number_format.h"
 
 namespace velloc::python {
 

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "host/output.h"
+#include "render/output.h"
 
 namespace velloc::python {
 

@@ -11,13 +11,13 @@
 #include <mutex>
 #include <sstream>
 
-#include "frame/catalogue.h"
-#include "frame/driver.h"
-#include "frame/statements.h"
+#include "driver/message_catalogue.h"
+#include "driver/step_driver.h"
 #include "host/host.h"
-#include "host/memory_dataset.h"
-#include "host/render_svg.h"
+#include "io/memory_dataset.h"
 #include "memory_sink.h"
+#include "render/graph_renderers.h"
+#include "statements/statements.h"
 
 namespace py = pybind11;
 using namespace velloc;

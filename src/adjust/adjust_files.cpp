@@ -1,9 +1,9 @@
 #include <vector>
 
 #include "adjust/adjust.h"
-#include "frame/vlcrun.h"
-#include "host/phase.h"
-#include "host/utilfile.h"
+#include "core/run_context.h"
+#include "io/step_place.h"
+#include "io/utility_file.h"
 
 namespace velloc {
 

@@ -14,12 +14,12 @@
 #include <thread>
 
 #include "adjust/adjust.h"
+#include "assess/balance_rows.h"
 #include "assess/balance_rules.h"
-#include "assess/rows.h"
-#include "assess/tables.h"
-#include "frame/vlcrun.h"
-#include "host/missing.h"
-#include "host/utilfile.h"
+#include "assess/table_columns.h"
+#include "base/missing.h"
+#include "core/run_context.h"
+#include "io/utility_file.h"
 
 namespace velloc {
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <cmath>
 
-#include "assess/balance.h"
+#include "core/balance_stats.h"
 
 namespace velloc {
 

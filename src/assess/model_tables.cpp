@@ -6,10 +6,10 @@
 #include <cmath>
 #include <string>
 
-#include "assess/rows.h"
-#include "assess/tables.h"
-#include "frame/vlcrun.h"
-#include "host/misc.h"
+#include "assess/balance_rows.h"
+#include "assess/table_columns.h"
+#include "base/text.h"
+#include "core/run_context.h"
 
 namespace velloc {
 

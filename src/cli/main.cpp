@@ -11,11 +11,11 @@
 #include <iterator>
 #include <sstream>
 
-#include "frame/catalogue.h"
-#include "frame/driver.h"
-#include "frame/statements.h"
+#include "driver/message_catalogue.h"
+#include "driver/step_driver.h"
 #include "host/host.h"
-#include "host/render_svg.h"
+#include "render/graph_renderers.h"
+#include "statements/statements.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <cmath>
 #include <unordered_map>
 
+#include "effect/bootstrap.h"
 #include "effect/estimators.h"
-#include "effect/replicates.h"
-#include "support/random.h"
+#include "numeric/random.h"
 
 namespace velloc::effect {
 

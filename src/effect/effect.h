@@ -5,15 +5,9 @@
 namespace velloc {
 
 struct VlcRun;
-namespace host {
-class Dataset;
-}
 
 // Reads the EFFECT statement into run.effect; errors end the procedure.
 void effectOptions(VlcRun& run);
-
-// Keeps the outcome and covariate values of the input's current observation.
-void effectKeep(VlcRun& run, const host::Dataset& ds);
 
 // Defines the Effect and EffectMeans tables (once per step, when EFFECT is given).
 void effectTables(VlcRun& run);

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <string>
 
+#include "core/run_context.h"
 #include "effect/effect.h"
 #include "effect/effect_messages.h"
-#include "frame/options.h"
-#include "frame/vlcrun.h"
+#include "options/options.h"
 
 namespace velloc {
 

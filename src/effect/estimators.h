@@ -5,11 +5,9 @@
 #include <functional>
 #include <vector>
 
-namespace velloc::effect {
+#include "core/effect_request.h"
 
-enum class Measure { Diff, Ratio, OddsRatio };
-enum class Estimand { Att, Ate, Atc };
-enum class SeMethod { Robust, Cluster, Bootstrap };
+namespace velloc::effect {
 
 // The observations an effect is estimated on. `weight` is the analysis weight (1 when the
 // adjustment has none) and `freq` the frequency (replication) count. `cluster` is the matched

@@ -5,11 +5,11 @@
 #include <cmath>
 #include <numeric>
 
-#include "assess/balance.h"
-#include "effect/replicates.h"
-#include "host/missing.h"
+#include "base/missing.h"
+#include "core/balance_stats.h"
+#include "effect/bootstrap.h"
 #include "model/logistic.h"
-#include "support/random.h"
+#include "numeric/random.h"
 
 namespace velloc::effect {
 

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "host/messages.h"
-#include "host/misc.h"
+#include "base/messages.h"
+#include "base/text.h"
 
 namespace velloc::host {
 

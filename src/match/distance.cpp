@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "frame/phases.h"
-#include "frame/vlcrun.h"
+#include "core/phases.h"
+#include "core/run_context.h"
 #include "match/match.h"
 
 namespace velloc {

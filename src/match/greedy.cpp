@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstddef>
 
-#include "frame/vlcrun.h"
+#include "core/run_context.h"
 #include "match/match.h"
 
 namespace velloc {

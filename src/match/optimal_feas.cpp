@@ -1,7 +1,7 @@
 // The feasibility check of the optimal methods' match sets.
 #include <cstdint>
 
-#include "frame/vlcrun.h"
+#include "core/run_context.h"
 #include "match/match.h"
 
 namespace velloc {

@@ -7,10 +7,10 @@
 #include <new>
 #include <string>
 
-#include "frame/vlcrun.h"
-#include "host/netopt.h"
+#include "core/run_context.h"
 #include "match/match.h"
 #include "match/optimal.h"
+#include "solvers/network_optimizer.h"
 
 namespace velloc {
 

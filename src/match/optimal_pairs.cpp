@@ -5,10 +5,10 @@
 #include <cmath>
 #include <cstddef>
 
-#include "frame/vlcrun.h"
-#include "host/netopt.h"
+#include "core/run_context.h"
 #include "match/match.h"
 #include "match/optimal.h"
+#include "solvers/network_optimizer.h"
 
 namespace velloc {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "host/missing.h"
+#include "base/missing.h"
 
 namespace velloc {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "host/messages.h"
-#include "host/missing.h"
-#include "host/sweep.h"
+#include "base/messages.h"
+#include "base/missing.h"
 #include "model/newton.h"
+#include "numeric/sweep.h"
 
 namespace velloc {
 

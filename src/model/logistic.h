@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "model/vlcfit.h"
+#include "model/fit_records.h"
 
 namespace velloc {
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "host/messages.h"
+#include "base/messages.h"
 
 namespace velloc {
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstddef>
 
-#include "model/vlcfit.h"
+#include "model/fit_records.h"
 
 namespace velloc {
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "model/modelrow.h"
+#include "core/model_rows.h"
 
 namespace velloc {
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "adjust/adjust.h"
-#include "assess/rows.h"
-#include "frame/vlcrun.h"
-#include "host/misc.h"
+#include "assess/balance_rows.h"
+#include "base/text.h"
+#include "core/run_context.h"
 #include "plots/plots.h"
 
 namespace velloc {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/output.h"
+#include "render/output.h"
 
 namespace velloc {
 

@@ -12,11 +12,11 @@
 
 #include "adjust/adjust.h"
 #include "adjust/adjust_messages.h"
-#include "frame/phases.h"
-#include "frame/vlcrun.h"
-#include "host/messages.h"
-#include "host/utilfile.h"
-#include "model/modelrow.h"
+#include "base/messages.h"
+#include "core/model_rows.h"
+#include "core/phases.h"
+#include "core/run_context.h"
+#include "io/utility_file.h"
 
 namespace velloc::testing {
 

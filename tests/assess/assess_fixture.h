@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "frame/catalogue.h"
-#include "frame/phases.h"
-#include "frame/vlcrun.h"
+#include "core/phases.h"
+#include "core/run_context.h"
+#include "driver/message_catalogue.h"
 #include "host/host.h"
 
 namespace velloc::testing {

@@ -4,8 +4,8 @@
 #include <cmath>
 #include <vector>
 
-#include "assess/balance.h"
 #include "assess/balance_report.h"
+#include "core/balance_stats.h"
 
 namespace velloc {
 namespace {

@@ -27,7 +27,6 @@ using velloc::e2e::slurp;
 using velloc::e2e::readCsv;
 using velloc::e2e::Record;
 
-
 double num(const Record& r, const std::string& key) {
     auto it = r.find(key);
     if (it == r.end() || it->second.empty()) return NAN;

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "effect/estimators.h"
-#include "support/random.h"
+#include "numeric/random.h"
 
 namespace velloc::effect {
 namespace {

@@ -2,7 +2,7 @@
 // error with its message and exit code.
 #include <gtest/gtest.h>
 
-#include "../frame/step_fixture.h"
+#include "../driver/step_fixture.h"
 #include "effect/effect_messages.h"
 
 namespace velloc::testing {

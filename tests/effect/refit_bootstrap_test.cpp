@@ -9,10 +9,10 @@
 #include <cmath>
 
 #include "adjust/adjust.h"
+#include "base/missing.h"
 #include "effect/refit_bootstrap.h"
-#include "host/missing.h"
 #include "model/logistic.h"
-#include "support/random.h"
+#include "numeric/random.h"
 
 namespace velloc::effect {
 namespace {

@@ -6,8 +6,8 @@
 #include <map>
 #include <sstream>
 
+#include "core/model_rows.h"
 #include "input_fixture.h"
-#include "model/modelrow.h"
 
 namespace {
 

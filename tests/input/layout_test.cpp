@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/model_rows.h"
 #include "input/input.h"
 #include "input_fixture.h"
-#include "model/modelrow.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // files but take part in no group; a refused treatment level list shows what the data hold.
 #include <cmath>
 
+#include "core/model_rows.h"
 #include "input/input_messages.h"
 #include "input_fixture.h"
-#include "model/modelrow.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 // conditions that abandon a BY group.
 #include <cmath>
 
+#include "core/model_rows.h"
 #include "input_fixture.h"
-#include "model/modelrow.h"
 
 namespace {
 

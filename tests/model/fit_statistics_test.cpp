@@ -6,8 +6,8 @@
 #include <cmath>
 #include <vector>
 
-#include "host/messages.h"
-#include "host/missing.h"
+#include "base/messages.h"
+#include "base/missing.h"
 #include "model/logistic.h"
 #include "model/model_messages.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/messages.h"
+#include "base/messages.h"
 #include "model/logistic.h"
 #include "model/model_messages.h"
 #include "model/newton.h"

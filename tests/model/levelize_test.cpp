@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-#include "host/missing.h"
+#include "base/missing.h"
 #include "model_rows.h"
 
 namespace {

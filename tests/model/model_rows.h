@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "core/model_rows.h"
 #include "model/levelize.h"
-#include "model/modelrow.h"
 
 namespace velloc::testing {
 

@@ -9,11 +9,11 @@
 #include <sstream>
 #include <string>
 
-#include "host/messages.h"
-#include "host/sweep.h"
+#include "base/messages.h"
 #include "model/logistic.h"
 #include "model/model_messages.h"
 #include "model_rows.h"
+#include "numeric/sweep.h"
 
 namespace {
 

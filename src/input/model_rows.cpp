@@ -1,0 +1,288 @@
+// vlcodel: scales the model's continuous variables, has the library find the BY group's
+// CLASS levels, picks the treated level, labels the groups, lays out the indicator columns of
+// the assessed CLASS variables and writes one model row per VLCDATA record to VLCLREG.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "base/text.h"
+#include "core/phases.h"
+#include "core/run_context.h"
+#include "input/input.h"
+#include "input/input_messages.h"
+#include "model/levelize.h"
+#include "model/propensity_fit.h"
+
+namespace velloc {
+
+namespace {
+
+constexpr double kBig = 1.3407807929943e+154;
+constexpr std::size_t kLevelTextMax = 76;
+constexpr std::size_t kLabelMax = 256;
+constexpr std::size_t kAssessLevelMax = 16;
+
+int abandon(VlcRun& run, int number, host::Args args = {}) {
+    host::xpmlog(host::kGroupProc, number, args);
+    run.raise(112);
+    return 1;
+}
+
+// One pass over VLCDATA: the scale of each model continuous variable is a quarter of its
+// range, or 1 when the range is negligible against the values (a constant enters unscaled).
+void scalePass(VlcRun& run) {
+    const int n = run.nModelCont;
+    std::vector<double> lo(static_cast<std::size_t>(n), kBig),
+        hi(static_cast<std::size_t>(n), -kBig);
+    std::vector<double> rec(static_cast<std::size_t>(run.dataRecBytes) / 8 + 1);
+    if (n > 0) {
+        run.vlcdata->point(0);
+        for (std::int64_t r = 0; r < run.nObsRead && run.vlcdata->read(rec.data()); ++r) {
+            for (int j = 0; j < n; ++j) {
+                const double x = rec[kDataAnalysis + j];
+                if (host::isMissing(x)) continue;
+                lo[j] = std::min(lo[j], x);
+                hi[j] = std::max(hi[j], x);
+            }
+        }
+    }
+    run.contScale.assign(static_cast<std::size_t>(n), 1.0);
+    for (int j = 0; j < n; ++j) {
+        const double s = (hi[j] - lo[j]) * 0.25;
+        if (s > 0.00001 * std::max(std::fabs(lo[j]), std::fabs(hi[j]))) run.contScale[j] = s;
+    }
+}
+
+bool equalFolded(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    std::string x = a, y = b;
+    host::wzstrup(x);
+    host::wzstrup(y);
+    return x == y;
+}
+
+// The label of one group; cut to fit, with a warning, when name and level are too long.
+std::string groupLabel(VlcRun& run, bool treated, const std::string& level) {
+    std::string name = run.treatName;
+    std::string text = level;
+    bool cut = false;
+    const std::size_t nameMax = static_cast<std::size_t>(run.treatNameWidth);
+    const std::size_t both = nameMax + static_cast<std::size_t>(run.levelTextWidth);
+    if (name.size() + text.size() > both) {
+        name = host::cutText(name, nameMax);
+        if (text.size() > both - name.size()) {
+            text = host::cutText(text, both - name.size());
+        }
+        cut = true;
+    }
+    const std::size_t word = host::wkread(host::kGroupProc, treated ? 80 : 81).size();
+    if (name.size() + text.size() + 8 + word > kLabelMax) {
+        const std::size_t keep = kLabelMax - 8 - word - name.size();
+        text = host::cutText(text, keep);
+        cut = true;
+    }
+    std::string label = host::xpmstr(host::kGroupProc, treated ? 77 : 78, {name, text});
+    label = host::cutText(label, kLabelMax);
+    if (cut) {
+        host::xpmlog(host::kGroupProc, treated ? 230 : 231, {label});
+        run.raise(4);
+    }
+    return label;
+}
+
+// The levels of the treatment variable found in the BY group, quoted, for the messages that
+// refuse them: a user then sees at once what TREATED= can name.
+std::string treatmentLevels(const VlcRun& run) {
+    const int n = run.model.levels[run.treatClass].count();
+    std::vector<std::string> quoted;
+    for (int i = 0; i < n; ++i)
+        quoted.push_back("'" + host::cutText(levelText(run.model, run.treatClass, i), 40) + "'");
+    return quoted.empty() ? std::string("none") : listCut(quoted, kListShown);
+}
+
+int treatedLevel(VlcRun& run) {
+    const int t = run.treatClass;
+    std::string level[2];
+    for (int i = 0; i < 2; ++i) {
+        level[i] = levelText(run.model, t, i);
+        // Only a long text is cut: a short one keeps its bytes for matching TREATED=.
+        if (level[i].size() > kLevelTextMax) level[i] = host::cutText(level[i], kLevelTextMax);
+    }
+    if (!run.treatedText.empty()) {
+        const std::string want =
+            run.treatedText.substr(0, static_cast<std::size_t>(run.treatedTextLen));
+        if (equalFolded(level[0], want))
+            run.treatedIndex = 0;
+        else if (equalFolded(level[1], want))
+            run.treatedIndex = 1;
+        else
+            return abandon(run, 227, {want, run.treatName, treatmentLevels(run)});
+    } else if (run.treatedLast) {
+        run.treatedIndex = 1;
+    } else {
+        // A 0/1 treatment then treats 0: say so, since that is rarely what was meant.
+        run.treatedIndex = 0;
+        if (!run.treatedGiven) host::xpmlog(host::kGroupProc, 320, {run.treatName, level[0]});
+    }
+    run.treatedLevel = level[run.treatedIndex];
+    run.controlLevel = level[1 - run.treatedIndex];
+    run.treatedLabel = groupLabel(run, true, run.treatedLevel);
+    run.controlLabel = groupLabel(run, false, run.controlLevel);
+    run.labelWidthMax =
+        static_cast<int>(std::max(run.treatedLabel.size(), run.controlLabel.size()));
+    return 0;
+}
+
+// The level texts of one assessed CLASS variable, cut to kAssessLevelMax bytes; when two
+// would then read alike, all stay whole so that distinct levels stay distinct.
+std::vector<std::string> assessedLevelTexts(const VlcRun& run, int classIndex, int n) {
+    std::vector<std::string> whole, cut;
+    for (int l = 0; l < n; ++l) {
+        whole.push_back(levelText(run.model, classIndex, l));
+        cut.push_back(host::cutText(whole.back(), kAssessLevelMax));
+    }
+    std::vector<std::string> sorted = cut;
+    std::sort(sorted.begin(), sorted.end());
+    if (std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end()) return cut;
+    for (std::string& t : whole)
+        t = host::cutText(t);
+    return whole;
+}
+
+// The indicator columns of the assessed CLASS variables: one for a two-level variable (its
+// first level), one per level otherwise. The balance slots follow them.
+void assessedClassLevels(VlcRun& run) {
+    run.classIndicators.clear();
+    run.nAssessClass2 = 0;
+    for (std::size_t i = 0; i < run.assessClass.size(); ++i) {
+        AssessClass& a = run.assessClass[i];
+        const int n = run.model.levels[a.classIndex].count();
+        a.nLevels = n;
+        if (n <= 0) continue;
+        ++run.nAssessClass2;
+        const std::vector<std::string> text = assessedLevelTexts(run, a.classIndex, n);
+        const std::string& name = run.classVars[a.classIndex].var.name;
+        if (n == 2) {
+            run.classIndicators.push_back({static_cast<int>(i), 0, text[0], text[1]});
+            continue;
+        }
+        if (n == 1)
+            host::xpmlog(host::kGroupProc, kMsgClassOneLevel, {name, text[0]});
+        else
+            host::xpmlog(host::kGroupProc, kMsgClassLevels, {name, std::to_string(n)});
+        for (int l = 0; l < n; ++l)
+            run.classIndicators.push_back({static_cast<int>(i), l, text[l], {}});
+    }
+    // The binary slots are sized now that the levels are known; the continuous slots keep
+    // what reading the group found.
+    BalanceStats& b = run.balance;
+    std::vector<unsigned char> cont(b.excluded.begin(),
+                                    b.excluded.begin() +
+                                        std::min<std::ptrdiff_t>(b.nCont, b.excluded.size()));
+    b.reset(b.nCont, run.classColumns(), run.nStrataReq);
+    std::copy(cont.begin(), cont.end(), b.excluded.begin());
+}
+
+void lregLayout(VlcRun& run) {
+    run.lregExact = kRowDesign + run.model.layout.D;
+    run.lregClass = run.lregExact + static_cast<int>(run.exactVars.size());
+    run.lregCont = run.lregClass + run.classColumns();
+    run.lregIdNum = run.lregCont + run.nCombined;
+    run.lregIdText = run.lregIdNum + run.idNumCount;
+    run.lregRecBytes = run.lregIdText * 8 + run.idTextBytes;
+}
+
+// Whether a model row can take part in a group. Rows written for their zero weight or
+// frequency skip the reading checks, so one may lack its treatment level or a value that the
+// score, a distance or a group sum needs: such a row takes part in no group. One that lacks
+// only its treatment level can still be scored (indicator -2, the output data set shows its
+// score); one that lacks anything else cannot (indicator -1).
+int noGroupIndicator(const VlcRun& run, const double* rec) {
+    if (run.psSupplied && host::isMissing(rec[kDataScore])) return -1;
+    for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
+        if (!run.assessOnly[i] && host::isMissing(rec[kDataAnalysis + i])) return -1;
+    for (std::size_t c = 0; c < run.model.levelIdx.size(); ++c)
+        if (static_cast<int>(c) != run.treatClass && run.model.levelIdx[c] < 0) return -1;
+    return run.model.levelIdx[run.treatClass] < 0 ? -2 : 0;
+}
+
+int writeModelRows(VlcRun& run) {
+    host::UtilFile& lreg = *run.vlclreg;
+    lreg.point(-2);
+    lreg.setRecordBytes(static_cast<std::size_t>(run.lregRecBytes));
+    std::vector<double>& row = run.lregRow;
+    row.assign(static_cast<std::size_t>(run.lregRecBytes + 7) / 8, 0.0);
+    auto* cursor = static_cast<DataCursor*>(run.dataCursor.get());
+    ModelDesc& model = run.model;
+    if (cursor->vlcxini() != 0) return 1;
+    while (cursor->vlcxnxt() == 1) {
+        const double* rec = cursor->record();
+        double w = 1.0, f = 1.0;
+        if (zlevrgd(model, &w, &f) != 0) return 1;
+        zlevrgx(model, model.contVals.data(), model.levelIdx.data(), row.data() + kRowDesign);
+        row[kRowObs] = rec[kDataObs];
+        row[kRowFreq] = f;
+        row[kRowWeight] = w;
+        row[kRowScore] = rec[kDataScore];
+        const int t = model.levelIdx[run.treatClass];
+        const int noGroup = noGroupIndicator(run, rec);
+        const int treated = noGroup < 0 ? noGroup : (run.treatedIndex == 0 ? 1 - t : t);
+        row[kRowTreat] = treated;
+        for (std::size_t e = 0; e < run.exactVars.size(); ++e) {
+            const int li = model.levelIdx[run.exactVars[e]];
+            row[run.lregExact + e] = li < 0 ? host::missingValue() : li;
+        }
+        for (std::size_t c = 0; c < run.classIndicators.size(); ++c) {
+            const ClassIndicator& ind = run.classIndicators[c];
+            const int li = model.levelIdx[run.assessClass[ind.cls].classIndex];
+            row[run.lregClass + c] = li < 0 ? host::missingValue() : (li == ind.level ? 1.0 : 0.0);
+        }
+        for (int m = 0; m < run.nCombined; ++m)
+            row[run.lregCont + m] = rec[kDataAnalysis + run.combinedVars[m]];
+        for (int k = 0; k < run.idNumCount; ++k)
+            row[run.lregIdNum + k] = rec[run.dataIdNum + k];
+        if (run.idTextBytes > 0)
+            std::memcpy(reinterpret_cast<char*>(row.data()) + run.lregIdText * 8,
+                        reinterpret_cast<const char*>(rec) + run.dataIdText,
+                        static_cast<std::size_t>(run.idTextBytes));
+        if (int rc = lreg.write(row.data()); rc != 0) host::utilFatal(rc);
+        const auto freq = static_cast<std::int64_t>(f);
+        if (treated == 1) {
+            ++run.nTreated;
+            run.freqTreated += freq;
+        } else if (treated == 0) {
+            ++run.nControl;
+            run.freqControl += freq;
+        }
+    }
+    lreg.point(0);
+    return 0;
+}
+
+} // namespace
+
+int vlcodel(VlcRun& run) {
+    scalePass(run);
+
+    zlevcur(run.model, run.dataCursor.get());
+    if (zlevrgi(run.model) == 1) return abandon(run, 224);
+    const int nLevels = run.model.levels[run.treatClass].count();
+    if (nLevels != 2)
+        return abandon(run, 225, {run.treatName, std::to_string(nLevels), treatmentLevels(run)});
+    if (treatedLevel(run) != 0) return 1;
+    assessedClassLevels(run);
+
+    lregLayout(run);
+    run.nTreated = run.nControl = 0;
+    run.freqTreated = run.freqControl = 0;
+    if (writeModelRows(run) != 0) return abandon(run, 224);
+    run.lregFileRows = std::make_unique<UtilFileRows>(*run.vlclreg);
+    run.lregRows = run.lregFileRows.get();
+
+    if (run.nTreated < 2) return abandon(run, 228, {run.treatedLabel});
+    if (run.nControl < 2) return abandon(run, 229, {run.controlLabel});
+    return 0;
+}
+
+} // namespace velloc

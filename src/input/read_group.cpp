@@ -1,0 +1,217 @@
+// vlcin: reads the BY group's observations once, decides which can be used, and writes them
+// to VLCDATA (with a written/left-out flag per observation in VLCSKIP). Every later phase
+// reads these files instead of the data set.
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "core/phases.h"
+#include "core/run_context.h"
+#include "input/input.h"
+#include "input/input_messages.h"
+
+namespace velloc {
+
+namespace {
+
+// Keeps the outcome and covariate values of the input's current observation for the EFFECT
+// statement, so the effect needs no second pass over the data set.
+void keepEffectValues(VlcRun& run, const host::Dataset& ds) {
+    effect::Request& r = run.effect;
+    for (int v : r.outcomes)
+        r.values.push_back(ds.num(v));
+    for (int v : r.covariates)
+        r.values.push_back(ds.num(v));
+}
+
+constexpr double kMaxFreq = 2147483647.0;
+
+bool blank(std::string_view s) {
+    for (char ch : s)
+        if (ch != ' ') return false;
+    return true;
+}
+
+// Copies text into a blank-padded slot of the given width.
+void putText(char* slot, int width, std::string_view text) {
+    std::memset(slot, ' ', static_cast<std::size_t>(width));
+    std::memcpy(slot, text.data(), std::min(text.size(), static_cast<std::size_t>(width)));
+}
+
+void writeOrDie(host::UtilFile& f, const void* rec) {
+    if (int rc = f.write(rec); rc != 0) host::utilFatal(rc);
+}
+
+// Whether the observation can be used: the checks that a zero weight or frequency skips. Every
+// variable whose missing value leaves it out is marked in why (PS variable, analysis variables,
+// CLASS variables, in that order), so that the log can name them all.
+bool usable(VlcRun& run, const host::Dataset& ds, std::vector<unsigned char>& assessMissing,
+            std::vector<unsigned char>& why) {
+    std::fill(why.begin(), why.end(), 0);
+    bool ok = true;
+    auto leaveOut = [&](std::size_t slot) {
+        why[slot] = 1;
+        ok = false;
+    };
+    if (run.psSupplied && host::isMissing(ds.num(run.psVar.number))) leaveOut(0);
+    const std::size_t A = run.analysisVars.size();
+    for (std::size_t i = 0; i < A; ++i)
+        if (!run.assessOnly[i] && host::isMissing(ds.num(run.analysisVars[i].number)))
+            leaveOut(1 + i);
+    for (std::size_t c = 0; c < run.classVars.size(); ++c) {
+        const ClassVar& cv = run.classVars[c];
+        if (cv.var.type == host::VarType::Numeric ? host::isMissing(ds.num(cv.var.number))
+                                                  : blank(ds.text(cv.var.number)))
+            leaveOut(1 + A + c);
+    }
+    if (!ok) return false;
+    for (std::size_t i = 0; i < A; ++i)
+        if (run.assessOnly[i] && host::isMissing(ds.num(run.analysisVars[i].number)))
+            assessMissing[i] = 1;
+    return true;
+}
+
+// The NOTE on the observations left out for missing values: how many, and which variables;
+// with several variables each gets the number of left-out observations that miss it.
+void noteLeftOut(VlcRun& run, std::int64_t rows, const std::vector<std::int64_t>& perVar) {
+    run.nObsDropped = rows;
+    run.droppedVars.clear();
+    if (rows == 0) return;
+    const std::size_t A = run.analysisVars.size();
+    std::vector<std::pair<std::string, std::int64_t>> named;
+    for (std::size_t s = 0; s < perVar.size(); ++s) {
+        if (perVar[s] == 0) continue;
+        const std::string& name = s == 0   ? run.psVar.name
+                                  : s <= A ? run.analysisVars[s - 1].name
+                                           : run.classVars[s - 1 - A].var.name;
+        named.emplace_back(name, perVar[s]);
+    }
+    std::vector<std::string> items;
+    for (const auto& [name, n] : named)
+        items.push_back(named.size() == 1 || rows == 1 ? name : fmt::format("{} ({})", name, n));
+    const std::string list = listCut(items, kListShown);
+    run.droppedVars = list;
+    if (rows == 1)
+        host::xpmlog(host::kGroupProc, kMsgLeftOutMissingOne, {list});
+    else
+        host::xpmlog(host::kGroupProc, kMsgLeftOutMissing, {std::to_string(rows), list});
+}
+
+void fillRecord(const VlcRun& run, const host::Dataset& ds, double* rec) {
+    for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
+        rec[kDataAnalysis + i] = ds.num(run.analysisVars[i].number);
+    char* bytes = reinterpret_cast<char*>(rec);
+    int idNum = 0;
+    int idText = run.dataIdText;
+    for (const IdVar& v : run.idVars) {
+        if (v.var.type == host::VarType::Numeric) {
+            rec[run.dataIdNum + idNum++] = ds.num(v.var.number);
+        } else {
+            putText(bytes + idText, v.width, ds.text(v.var.number));
+            idText += v.width;
+        }
+    }
+    for (std::size_t c = 0; c < run.classVars.size(); ++c) {
+        const ClassVar& cv = run.classVars[c];
+        if (run.classNumSlot[c] >= 0)
+            rec[run.dataClassNum + run.classNumSlot[c]] = ds.num(cv.var.number);
+        // Formatted values are left-justified in their slot, so that levels compare as text.
+        std::string f = ds.formatted(cv.var.number);
+        std::size_t b = f.find_first_not_of(' ');
+        putText(bytes + run.dataClassText + cv.offset, cv.width,
+                b == std::string::npos ? std::string_view() : std::string_view(f).substr(b));
+        if (cv.rawOffset >= 0) {
+            const int len = run.inData->var(cv.var.number).length;
+            putText(bytes + run.dataClassRaw + cv.rawOffset, len, ds.text(cv.var.number));
+        }
+    }
+}
+
+} // namespace
+
+int vlcin(VlcRun& run) {
+    host::Dataset& ds = *run.inData;
+    host::UtilFile& skip = *run.vlcskip;
+    host::UtilFile& data = *run.vlcdata;
+    skip.point(-2);
+    data.point(-2);
+    skip.setRecordBytes(4);
+    data.setRecordBytes(static_cast<std::size_t>(run.dataRecBytes));
+
+    std::vector<double> rec(static_cast<std::size_t>(run.dataRecBytes) / 8, 0.0);
+    std::vector<unsigned char>& assessMissing = run.assessOnlyMissing;
+    const bool hasFreq = run.freqVar.number > 0;
+    const bool hasWeight = run.weightVar.number > 0;
+    std::int64_t obs = 0;
+    run.nObsRead = 0;
+    const std::size_t nWhy = 1 + run.analysisVars.size() + run.classVars.size();
+    std::vector<unsigned char> why(nWhy, 0);
+    std::vector<std::int64_t> perVar(nWhy, 0);
+    std::int64_t leftOut = 0;
+    std::int64_t zeroWeight = 0; // kept for the output data set only: not read for the analysis
+    run.totalFreq = 0.0;
+
+    const bool keepEffect = run.effect.given;
+    if (keepEffect) run.effect.values.clear();
+    while (ds.nextObs()) {
+        ++obs;
+        if (keepEffect) keepEffectValues(run, ds);
+        double freq = hasFreq ? ds.num(run.freqVar.number) : 1.0;
+        double weight = hasWeight ? ds.num(run.weightVar.number) : 1.0;
+        // A zero weight or frequency keeps the observation in the data (it still appears in
+        // the output data set) whatever its other values.
+        bool direct = false;
+        if (hasWeight && !(weight > 0.0)) {
+            weight = 0.0;
+            direct = true;
+        }
+        if (hasFreq && !(freq >= 1.0)) {
+            freq = 0.0;
+            direct = true;
+        }
+        if (direct) ++zeroWeight;
+        std::int32_t flag = 1;
+        if (direct || usable(run, ds, assessMissing, why)) {
+            if (hasFreq && freq > kMaxFreq) {
+                host::xpmlog(host::kGroupProc, 222,
+                             {fmt::format("{:.17g}", freq), std::to_string(obs)});
+                run.raise(112);
+                return 1;
+            }
+            freq = std::floor(freq);
+            std::fill(rec.begin(), rec.end(), 0.0);
+            rec[kDataObs] = static_cast<double>(obs);
+            rec[kDataFreq] = freq;
+            rec[kDataWeight] = weight;
+            rec[kDataScore] = run.psSupplied ? ds.num(run.psVar.number) : host::missingValue();
+            fillRecord(run, ds, rec.data());
+            writeOrDie(data, rec.data());
+            ++run.nObsRead;
+            if (hasFreq) run.totalFreq += freq;
+            flag = 0;
+        } else {
+            ++leftOut;
+            for (std::size_t k = 0; k < nWhy; ++k)
+                perVar[k] += why[k];
+        }
+        writeOrDie(skip, &flag);
+    }
+    run.nObsInput = obs - zeroWeight;
+    noteLeftOut(run, leftOut, perVar);
+
+    if (run.assessGiven) {
+        for (std::size_t i = 0; i < assessMissing.size(); ++i) {
+            if (!assessMissing[i]) continue;
+            if (i < run.balance.excluded.size()) run.balance.excluded[i] = 1;
+            host::xpmlog(host::kGroupProc, 223, {run.analysisVars[i].name});
+            run.raise(4);
+        }
+    }
+    return 0;
+}
+
+} // namespace velloc

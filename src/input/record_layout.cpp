@@ -1,0 +1,140 @@
+// The record layout of VLCDATA, the roles of the analysis variables and the model's
+// registration with the levelization library: fixed once per step, before the first BY group.
+#include <algorithm>
+
+#include "core/run_context.h"
+#include "input/input.h"
+#include "model/levelize.h"
+
+namespace velloc {
+
+namespace {
+
+int classPos(const VlcRun& run, int varNumber) {
+    for (std::size_t i = 0; i < run.classVars.size(); ++i)
+        if (run.classVars[i].var.number == varNumber) return static_cast<int>(i);
+    return -1;
+}
+
+int analysisPos(const VlcRun& run, int varNumber) {
+    for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
+        if (run.analysisVars[i].number == varNumber) return static_cast<int>(i);
+    return -1;
+}
+
+bool contains(const std::vector<int>& v, int x) {
+    return std::find(v.begin(), v.end(), x) != v.end();
+}
+
+// Effects name input variables; the library wants CLASS and continuous list positions.
+int factorRefs(const VlcRun& run, const std::vector<int>& vars, std::vector<FactorRef>& out) {
+    for (int v : vars) {
+        FactorRef f;
+        f.index = classPos(run, v);
+        f.isClass = f.index >= 0;
+        if (!f.isClass) f.index = analysisPos(run, v);
+        if (f.index < 0 || (!f.isClass && f.index >= run.nModelCont)) return 1;
+        out.push_back(f);
+    }
+    return 0;
+}
+
+} // namespace
+
+int inputSetup(VlcRun& run) {
+    const int nAnalysis = static_cast<int>(run.analysisVars.size());
+    const int nClass = static_cast<int>(run.classVars.size());
+
+    // Roles: a variable of the model or of the Mahalanobis distance must be present; one
+    // that is only assessed may be missing (it then drops out of the assessment).
+    run.assessOnly.assign(static_cast<std::size_t>(nAnalysis), 0);
+    for (int i : run.assessCont)
+        if (i >= run.nModelCont && !contains(run.mahVars, i)) run.assessOnly[i] = 1;
+    run.assessOnlyMissing.assign(static_cast<std::size_t>(nAnalysis), 0);
+
+    // VLCDATA: header, analysis values, ID numbers, ID text, CLASS numbers, formatted CLASS
+    // values, raw character CLASS values; padded to a multiple of 8 bytes.
+    int nClassNum = 0;
+    run.classNumSlot.assign(static_cast<std::size_t>(nClass), -1);
+    for (int c = 0; c < nClass; ++c)
+        if (run.classVars[c].var.type == host::VarType::Numeric) run.classNumSlot[c] = nClassNum++;
+    run.dataIdNum = kDataAnalysis + nAnalysis;
+    run.dataIdText = (run.dataIdNum + run.idNumCount) * 8;
+    run.dataClassNum = (run.dataIdText + run.idTextBytes + 7) / 8;
+    run.dataClassText = (run.dataClassNum + nClassNum) * 8;
+    run.dataClassRaw = run.dataClassText + run.classBufBytes;
+    run.dataRecBytes = (run.dataClassRaw + run.classRawBytes + 7) / 8 * 8;
+
+    // The combined continuous list of the model rows: Mahalanobis components, then the
+    // assessed continuous variables not among them.
+    run.combinedVars = run.mahVars;
+    for (int i : run.assessCont)
+        if (!contains(run.combinedVars, i)) run.combinedVars.push_back(i);
+    run.nCombined = static_cast<int>(run.combinedVars.size());
+
+    // TREATED=FIRST states the default; only a missing TREATED= earns the note of vlcodel.
+    if (run.psmodel) {
+        run.treatedGiven = run.psmodel->has("TREATED") ? 1 : 0;
+    } else {
+        for (const Statement& st : run.statements)
+            if (st.keyword == "PSDATA") {
+                run.treatedGiven = st.has("TREATVAR/TREATED") ? 1 : 0;
+                break;
+            }
+    }
+
+    ModelSpec modelDef;
+    for (const ClassVar& c : run.classVars) {
+        ClassVarSpec s;
+        s.name = c.var.name;
+        s.width = c.width;
+        s.numeric = c.var.type == host::VarType::Numeric;
+        s.numericUnformatted = c.numericUnformatted;
+        modelDef.classVars.push_back(s);
+    }
+    modelDef.nCont = run.nModelCont;
+    if (!run.psSupplied) {
+        for (const Effect& e : run.effects) {
+            EffectSpec es;
+            if (factorRefs(run, e.vars, es.crossed) || factorRefs(run, e.nested, es.nested))
+                return 1;
+            modelDef.effects.push_back(std::move(es));
+        }
+    }
+    if (zlevmod(run.model, modelDef) != 0) return 1;
+    run.contScale.assign(static_cast<std::size_t>(run.nModelCont), 1.0);
+    run.dataCursor = std::make_unique<DataCursor>(run);
+    run.inputReady = 1;
+    return 0;
+}
+
+DataCursor::DataCursor(VlcRun& run) : run_(run) {}
+
+int DataCursor::vlcxini() {
+    rec_.assign(static_cast<std::size_t>(run_.dataRecBytes / 8 + 1), 0.0);
+    row_ = 0;
+    return run_.vlcdata->point(0) == 0 ? 0 : 1;
+}
+
+int DataCursor::vlcxnxt() {
+    if (row_ >= run_.nObsRead) return 0;
+    if (!run_.vlcdata->read(rec_.data())) return 0;
+    ++row_;
+    return 1;
+}
+
+int DataCursor::vlcxval(CursorRow& row) {
+    const double* r = rec_.data();
+    for (int j = 0; j < run_.nModelCont; ++j)
+        row.z[j] = r[kDataAnalysis + j] / run_.contScale[j];
+    const char* text = reinterpret_cast<const char*>(r) + run_.dataClassText;
+    std::copy(text, text + run_.classBufBytes, row.classText);
+    for (std::size_t c = 0; c < run_.classVars.size(); ++c)
+        if (run_.classNumSlot[c] >= 0)
+            row.classNum[c] = r[run_.dataClassNum + run_.classNumSlot[c]];
+    row.freq = r[kDataFreq];
+    row.weight = r[kDataWeight];
+    return 1;
+}
+
+} // namespace velloc

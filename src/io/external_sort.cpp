@@ -1,0 +1,286 @@
+// zsort: stable sort of a utility file by 8-byte double keys. Keys are mapped to unsigned
+// integers whose order is the wanted order, so every comparison is a plain integer compare.
+#include "io/temp_files.h"
+#include "io/utility_file.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+namespace velloc::host {
+
+using detail::fail;
+
+namespace {
+
+constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
+constexpr std::size_t kIoBytes = std::size_t{1} << 20;
+
+// Order-preserving image of a double: NaN (missing) lowest, -0 equal to +0; complemented for
+// a descending key, which also puts NaN highest.
+inline std::uint64_t encode(const char* rec, const SortKey& k) {
+    double d;
+    std::memcpy(&d, rec + static_cast<std::size_t>(k.offset) * 8, 8);
+    std::uint64_t u;
+    if (d != d) {
+        u = 0;
+    } else {
+        if (d == 0.0) d = 0.0;
+        u = std::bit_cast<std::uint64_t>(d);
+        u = (u & kSign) ? ~u : (u | kSign);
+    }
+    return k.descending ? ~u : u;
+}
+
+template <int N> struct Item {
+    std::uint64_t k[N];
+    std::uint64_t idx;
+};
+
+template <int N> bool operator<(const Item<N>& a, const Item<N>& b) {
+    for (int j = 0; j < N; ++j)
+        if (a.k[j] != b.k[j]) return a.k[j] < b.k[j];
+    return a.idx < b.idx;
+}
+
+// Each sorter calls emit(i) for the records in sorted order (i = index in data) and stops at
+// the first non-zero result, which it returns.
+template <int N, class Emit>
+int sortFixed(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, Emit& emit) {
+    std::vector<Item<N>> items(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const char* r = data + i * rec;
+        for (int j = 0; j < N; ++j)
+            items[i].k[j] = encode(r, keys[j]);
+        items[i].idx = i;
+    }
+    std::sort(items.begin(), items.end());
+    for (const Item<N>& it : items)
+        if (int rc = emit(it.idx); rc != kUtilOk) return rc;
+    return kUtilOk;
+}
+
+template <class Emit>
+int sortGeneral(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, int nkeys,
+                Emit& emit) {
+    std::size_t m = static_cast<std::size_t>(nkeys);
+    std::vector<std::uint64_t> enc(n * m);
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < m; ++j)
+            enc[i * m + j] = encode(data + i * rec, keys[j]);
+    std::vector<std::uint64_t> perm(n);
+    for (std::size_t i = 0; i < n; ++i)
+        perm[i] = i;
+    std::stable_sort(perm.begin(), perm.end(), [&](std::uint64_t a, std::uint64_t b) {
+        const std::uint64_t* x = enc.data() + a * m;
+        const std::uint64_t* y = enc.data() + b * m;
+        for (std::size_t j = 0; j < m; ++j)
+            if (x[j] != y[j]) return x[j] < y[j];
+        return false;
+    });
+    for (std::uint64_t i : perm)
+        if (int rc = emit(i); rc != kUtilOk) return rc;
+    return kUtilOk;
+}
+
+// Stable: equal keys keep their order in data.
+template <class Emit>
+int sortRecords(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, int nkeys,
+                Emit&& emit) {
+    switch (nkeys) {
+    case 0:
+        for (std::size_t i = 0; i < n; ++i)
+            if (int rc = emit(i); rc != kUtilOk) return rc;
+        return kUtilOk;
+    case 1:
+        return sortFixed<1>(data, n, rec, keys, emit);
+    case 2:
+        return sortFixed<2>(data, n, rec, keys, emit);
+    case 3:
+        return sortFixed<3>(data, n, rec, keys, emit);
+    default:
+        return sortGeneral(data, n, rec, keys, nkeys, emit);
+    }
+}
+
+struct Run {
+    std::uint64_t next; // byte offset of the next unread record in the run file
+    std::uint64_t end;
+    std::size_t bufPos = 0, bufLen = 0;
+    char* buf = nullptr;
+};
+
+// Sorted runs of at most the threshold each, written back to back to one temporary file,
+// then merged through a heap that breaks ties by run number: runs hold consecutive stretches
+// of the source, so the merge is stable.
+int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
+    const std::string& name = src.name();
+    const std::size_t rec = src.recordBytes();
+    const std::size_t runRecs = std::max<std::size_t>(1, UtilFile::spillThreshold() / rec);
+
+    detail::TempFile runFile;
+    if (int rc = runFile.create(name); rc != kUtilOk) return rc;
+
+    std::vector<Run> runs;
+    {
+        std::uint64_t total = static_cast<std::uint64_t>(src.count());
+        std::size_t cap = static_cast<std::size_t>(std::min<std::uint64_t>(runRecs, total));
+        std::vector<char> data(cap * rec);
+        std::vector<char> out(std::max(rec, kIoBytes / rec * rec));
+        std::uint64_t fileOff = 0;
+        src.point(0);
+        for (;;) {
+            std::size_t n = 0;
+            while (n < cap && src.read(data.data() + n * rec))
+                ++n;
+            // A short run before the end means the read failed.
+            if (n < cap && src.position() <= src.count()) return src.lastError();
+            if (n == 0) break;
+            Run r;
+            r.next = fileOff;
+            std::size_t used = 0;
+            int rc = sortRecords(data.data(), n, rec, keys, nkeys, [&](std::uint64_t i) {
+                if (used + rec > out.size()) {
+                    if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk)
+                        return e;
+                    fileOff += used;
+                    used = 0;
+                }
+                std::memcpy(out.data() + used, data.data() + i * rec, rec);
+                used += rec;
+                return static_cast<int>(kUtilOk);
+            });
+            if (rc != kUtilOk) return rc;
+            if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk) return e;
+            fileOff += used;
+            r.end = fileOff;
+            runs.push_back(r);
+            if (n < cap) break;
+        }
+    }
+
+    // Merge buffers share the threshold's worth of memory, each between one record and
+    // kIoBytes.
+    const std::size_t nr = runs.size();
+    std::size_t per = UtilFile::spillThreshold() / std::max<std::size_t>(nr, 1);
+    per = std::max(rec, std::min(per, kIoBytes) / rec * rec);
+    std::vector<char> bufs(per * nr);
+    const std::size_t m = static_cast<std::size_t>(nkeys);
+    std::vector<std::uint64_t> head(nr * m); // encoded keys of each run's current record
+    std::vector<std::uint32_t> heap;
+    heap.reserve(nr);
+
+    auto current = [&](std::uint32_t r) { return runs[r].buf + runs[r].bufPos; };
+    // Loads the next record of run r; false when the run is exhausted (or on error, in rc).
+    int rc = kUtilOk;
+    auto refill = [&](std::uint32_t r) -> bool {
+        Run& run = runs[r];
+        if (run.bufPos + rec < run.bufLen) {
+            run.bufPos += rec;
+        } else {
+            if (run.next >= run.end) return false;
+            std::size_t len =
+                static_cast<std::size_t>(std::min<std::uint64_t>(per, run.end - run.next));
+            if (int e = runFile.readAt(run.buf, len, run.next, name); e != kUtilOk) {
+                rc = e;
+                return false;
+            }
+            run.next += len;
+            run.bufPos = 0;
+            run.bufLen = len;
+        }
+        const char* p = current(r);
+        for (std::size_t j = 0; j < m; ++j)
+            head[r * m + j] = encode(p, keys[j]);
+        return true;
+    };
+    auto less = [&](std::uint32_t a, std::uint32_t b) {
+        const std::uint64_t* x = head.data() + a * m;
+        const std::uint64_t* y = head.data() + b * m;
+        for (std::size_t j = 0; j < m; ++j)
+            if (x[j] != y[j]) return x[j] < y[j];
+        return a < b;
+    };
+    auto siftDown = [&](std::size_t i) {
+        const std::size_t n = heap.size();
+        std::uint32_t v = heap[i];
+        for (;;) {
+            std::size_t c = 2 * i + 1;
+            if (c >= n) break;
+            if (c + 1 < n && less(heap[c + 1], heap[c])) ++c;
+            if (!less(heap[c], v)) break;
+            heap[i] = heap[c];
+            i = c;
+        }
+        heap[i] = v;
+    };
+
+    for (std::uint32_t r = 0; r < nr; ++r) {
+        runs[r].buf = bufs.data() + static_cast<std::size_t>(r) * per;
+        runs[r].bufPos = runs[r].bufLen = 0;
+        if (refill(r)) heap.push_back(r);
+        if (rc != kUtilOk) return rc;
+    }
+    for (std::size_t i = heap.size() / 2; i-- > 0;)
+        siftDown(i);
+
+    while (!heap.empty()) {
+        std::uint32_t r = heap[0];
+        if (int e = dst.write(current(r)); e != kUtilOk) return e;
+        if (!refill(r)) {
+            if (rc != kUtilOk) return rc;
+            heap[0] = heap.back();
+            heap.pop_back();
+        }
+        if (!heap.empty()) siftDown(0);
+    }
+    return kUtilOk;
+}
+
+int sortInMemory(const char* data, UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
+    const std::size_t rec = src.recordBytes();
+    const std::size_t n = static_cast<std::size_t>(src.count());
+    return sortRecords(data, n, rec, keys, nkeys,
+                       [&](std::uint64_t i) { return dst.write(data + i * rec); });
+}
+
+} // namespace
+
+int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
+    if (&src == &dst) return fail(kUtilSameFile, src.name());
+    if (nkeys < 0 || (nkeys > 0 && keys == nullptr))
+        return fail(kUtilBadKey, src.name(), "the key list is invalid");
+    const std::size_t rec = src.recordBytes();
+    for (int j = 0; j < nkeys; ++j) {
+        if (keys[j].offset < 0 ||
+            (rec > 0 && (static_cast<std::size_t>(keys[j].offset) + 1) * 8 > rec))
+            return fail(kUtilBadKey, src.name(),
+                        "key " + std::to_string(j + 1) + " at double " +
+                            std::to_string(keys[j].offset) + " lies outside the " +
+                            std::to_string(rec) + "-byte records");
+    }
+    if (int rc = dst.point(-2); rc != kUtilOk) return rc;
+    if (int rc = dst.setRecordBytes(rec); rc != kUtilOk) return rc;
+    int rc = kUtilOk;
+    try {
+        const char* data = src.memoryData();
+        std::uint64_t bytes = static_cast<std::uint64_t>(src.count()) * rec;
+        if (src.count() == 0) {
+            rc = kUtilOk;
+        } else if (data != nullptr && bytes <= UtilFile::spillThreshold()) {
+            rc = sortInMemory(data, src, dst, keys, nkeys);
+        } else {
+            rc = externalSort(src, dst, keys, nkeys);
+        }
+    } catch (const std::bad_alloc&) {
+        rc = fail(kUtilNoMemory, src.name(), "sort work space");
+    }
+    src.point(0);
+    dst.point(0);
+    return rc;
+}
+
+} // namespace velloc::host

@@ -1,0 +1,94 @@
+// The libreadstat implementation of Dataset (internal to the host).
+#pragma once
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "io/dataset.h"
+#include "io/stat_dataset.h"
+
+namespace velloc::host {
+
+class StatDataset final : public Dataset {
+  public:
+    StatDataset(std::string path, StatKind kind) : path_(std::move(path)), kind_(kind) {}
+    // Signature, dictionary and row count. Logs and throws DataSetError on any fault.
+    void scan();
+
+    const std::string& path() const override { return path_; }
+    const std::string& label() const override { return label_; }
+    int nvars() const override { return static_cast<int>(vars_.size()); }
+    const Variable& var(int number) const override { return vars_.at(number - 1).v; }
+    int find(std::string_view name) const override;
+    std::int64_t nobs() const override { return nobs_; }
+
+    void setBy(std::vector<ByKey> keys, bool notsorted) override;
+    int nextGroup() override;
+    bool nextObs() override;
+    void rewindGroup() override;
+
+    std::int64_t obsNumber() const override { return cur_ + 1; }
+    double num(int var) const override;
+    std::string_view text(int var) const override;
+    std::string formatted(int var) const override;
+    std::vector<std::string> byDescription() const override;
+
+    // What the readstat callbacks fill (public for them, not for other code).
+    struct Var {
+        Variable v;
+        int slot = 0;         // index into a row's numbers or its strings
+        std::string labelSet; // name of the value label set, empty when none
+        const std::map<double, std::string>* labels = nullptr;
+        std::size_t longest = 0; // longest string seen (for the character length)
+    };
+    struct Chunk {
+        std::int64_t first = 0, count = 0;
+        std::vector<double> num;        // count x numeric variables
+        std::vector<std::uint32_t> end; // count x string variables: end of each in text
+        std::string text;
+    };
+    struct ParseState {
+        StatDataset* ds = nullptr;
+        bool dictionary = false; // collecting variables
+        bool labels = false;     // collecting value labels
+        bool stopAtData = false; // the dictionary alone: stop at the first value
+        bool measure = false;    // counting rows and string lengths
+        std::int64_t rows = 0, reportedRows = -1;
+        std::int64_t offset = 0; // first row of the parse
+        Chunk* chunk = nullptr;
+        std::int64_t lastObs = -1;
+        std::string detail; // the library's own error text
+    };
+
+  private:
+    bool parse(ParseState& st, std::int64_t offset, std::int64_t limit);
+    bool load(std::int64_t row); // makes row part of the chunk; false on an error (logged)
+    double numAt(std::int64_t row, int var) const;
+    std::string_view textAt(std::int64_t row, int var) const;
+    std::string formatAt(std::int64_t row, int var) const;
+    int compareToKey(std::int64_t row) const;
+    void setKey(std::int64_t row);
+    std::string byNames() const;
+    friend struct StatCallbacks;
+
+    std::string path_, label_;
+    StatKind kind_;
+    std::vector<Var> vars_;
+    int nNum_ = 0, nStr_ = 0;
+    std::map<std::string, std::map<double, std::string>> labelSets_;
+    std::int64_t nobs_ = 0;
+    std::int64_t chunkRows_ = 1;
+    Chunk chunk_;
+
+    std::vector<ByKey> by_;
+    bool notsorted_ = false;
+    enum class State { Start, InGroup, GroupEnd, Finished } state_ = State::Start;
+    std::int64_t cur_ = -1, next_ = 0, groupStart_ = 0;
+    std::vector<double> keyNum_;
+    std::vector<std::string> keyText_;
+    bool firstPending_ = false, failed_ = false, unsorted_ = false;
+    std::int64_t unsortedObs_ = 0;
+};
+
+} // namespace velloc::host

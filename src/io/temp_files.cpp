@@ -1,0 +1,162 @@
+#include "io/temp_files.h"
+
+#include "base/messages.h"
+#include "io/utility_file.h"
+
+#include <array>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <unistd.h>
+
+namespace velloc::host {
+
+namespace {
+
+struct Failure {
+    int code = 0;
+    std::string a1, a2, a3;
+};
+
+thread_local Failure lastFailure;
+
+std::mutex dirMutex;
+std::string chosenDir;
+
+constexpr std::array<MessageDef, 10> kMessages{{
+    {kGroupHostRun, 300, Severity::Error, "Utility file or sort error %1."},
+    {kGroupHostRun, kUtilIoError, Severity::Error, "I/O error on utility file %1 at byte %2: %3."},
+    {kGroupHostRun, kUtilDiskFull, Severity::Error,
+     "No space left for utility file %1 in the temporary folder %2."},
+    {kGroupHostRun, kUtilBadPosition, Severity::Error,
+     "Utility file %1 cannot be positioned at %2: it holds %3 records."},
+    {kGroupHostRun, kUtilNoRecordLength, Severity::Error,
+     "Utility file %1 has no record length, so no record can be written to it."},
+    {kGroupHostRun, kUtilNotEmpty, Severity::Error,
+     "The record length of utility file %1 cannot change to %2 bytes while it holds records."},
+    {kGroupHostRun, kUtilNoMemory, Severity::Error,
+     "Out of memory for utility file %1 (%2 bytes requested)."},
+    {kGroupHostRun, kUtilBadKey, Severity::Error, "Sort of utility file %1: %2."},
+    {kGroupHostRun, kUtilTempCreate, Severity::Error,
+     "Cannot create a temporary file for utility file %1 in the folder %2: %3."},
+    {kGroupHostRun, kUtilSameFile, Severity::Error,
+     "Sort of utility file %1: the source and the target are the same file."},
+}};
+
+void registerMessages() {
+    static std::once_flag once;
+    std::call_once(once, [] { addMessages(kMessages); });
+}
+
+} // namespace
+
+void xprrlog(int code) {
+    registerMessages();
+    if (code == kUtilOk) return;
+    const Failure& f = lastFailure;
+    if (!hasMessage(kGroupHostRun, code) || code < kUtilIoError || code > kUtilSameFile) {
+        xpmlog(kGroupHostRun, 300, {std::to_string(code)});
+        return;
+    }
+    if (f.code == code) {
+        xpmlog(kGroupHostRun, code, {f.a1, f.a2, f.a3});
+    } else {
+        xpmlog(kGroupHostRun, code, {"(unknown)", "?", "?"});
+    }
+}
+
+namespace detail {
+
+int fail(int code, std::string a1, std::string a2, std::string a3) {
+    lastFailure = Failure{code, std::move(a1), std::move(a2), std::move(a3)};
+    return code;
+}
+
+void setTempDir(std::string dir) {
+    std::lock_guard lock(dirMutex);
+    chosenDir = std::move(dir);
+}
+
+std::string tempDir() {
+    {
+        std::lock_guard lock(dirMutex);
+        if (!chosenDir.empty()) return chosenDir;
+    }
+    const char* env = std::getenv("TMPDIR");
+    if (env != nullptr && *env != '\0') return env;
+    return "/tmp";
+}
+
+TempFile::~TempFile() {
+    close();
+}
+
+TempFile& TempFile::operator=(TempFile&& o) noexcept {
+    if (this != &o) {
+        close();
+        fd_ = o.fd_;
+        o.fd_ = -1;
+    }
+    return *this;
+}
+
+void TempFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+int TempFile::create(const std::string& member) {
+    close();
+    std::string dir = tempDir();
+    std::string path = dir + "/velloc-";
+    // Member names may hold blanks ("VLCSKIP "); keep the file name plain.
+    for (char c : member)
+        if (std::isalnum(static_cast<unsigned char>(c))) path += c;
+    path += "-XXXXXX";
+    int fd = ::mkstemp(path.data());
+    if (fd < 0) return fail(kUtilTempCreate, member, dir, std::strerror(errno));
+    ::unlink(path.c_str());
+    fd_ = fd;
+    return kUtilOk;
+}
+
+int TempFile::writeAt(const void* p, std::size_t n, std::uint64_t off, const std::string& member) {
+    const char* c = static_cast<const char*>(p);
+    while (n > 0) {
+        ssize_t w = ::pwrite(fd_, c, n, static_cast<off_t>(off));
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG)
+                return fail(kUtilDiskFull, member, tempDir());
+            return fail(kUtilIoError, member, std::to_string(off), std::strerror(errno));
+        }
+        if (w == 0) return fail(kUtilDiskFull, member, tempDir());
+        c += w;
+        n -= static_cast<std::size_t>(w);
+        off += static_cast<std::uint64_t>(w);
+    }
+    return kUtilOk;
+}
+
+int TempFile::readAt(void* p, std::size_t n, std::uint64_t off, const std::string& member) {
+    char* c = static_cast<char*>(p);
+    while (n > 0) {
+        ssize_t r = ::pread(fd_, c, n, static_cast<off_t>(off));
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            return fail(kUtilIoError, member, std::to_string(off), std::strerror(errno));
+        }
+        if (r == 0)
+            return fail(kUtilIoError, member, std::to_string(off), "unexpected end of file");
+        c += r;
+        n -= static_cast<std::size_t>(r);
+        off += static_cast<std::uint64_t>(r);
+    }
+    return kUtilOk;
+}
+
+} // namespace detail
+} // namespace velloc::host

@@ -1,0 +1,339 @@
+#include "io/utility_file.h"
+
+#include "io/step_place.h"
+#include "io/temp_files.h"
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace velloc::host {
+
+using detail::fail;
+
+namespace {
+
+std::atomic<std::size_t> gThreshold{std::size_t{256} << 20};
+
+UtilFile::FaultHandler gFaultHandler = nullptr;
+
+struct InjectedFault {
+    bool armed = false;
+    UtilFile::FaultOp op = UtilFile::FaultOp::Read;
+    std::string phase;
+    std::int64_t left = 0;
+};
+InjectedFault gInjected;
+
+bool isFault(int code) {
+    return code == kUtilIoError || code == kUtilDiskFull || code == kUtilNoMemory ||
+           code == kUtilTempCreate;
+}
+
+bool injectedFaultFires(UtilFile::FaultOp op) {
+    InjectedFault& f = gInjected;
+    if (!f.armed || f.op != op) return false;
+    if (!f.phase.empty() && f.phase != currentPhase()) return false;
+    if (--f.left > 0) return false;
+    f.armed = false;
+    return true;
+}
+
+constexpr std::size_t kWindowBytes = std::size_t{1} << 20; // I/O buffer of a spilled file
+constexpr std::size_t kFirstCapacity = std::size_t{64} << 10;
+constexpr std::size_t kMaxReserve = std::size_t{1} << 30;
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// In-memory records live in an anonymous mapping rather than the heap. First-touch page faults
+// are the dominant cost of a pass over fresh memory on virtual machines, so the mapping asks
+// for huge pages, reserves the spill threshold's worth of address space at once (pages are
+// only committed when written), grows without copying (mremap), and is kept when the file is
+// emptied: the next phase that rewrites the file reuses pages that are already resident.
+std::size_t roundUp(std::size_t n, std::size_t to) {
+    return (n + to - 1) / to * to;
+}
+
+char* mapBytes(std::size_t cap) {
+    void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
+    return static_cast<char*>(p);
+}
+
+char* remapBytes(char* old, std::size_t oldCap, std::size_t cap) {
+    void* p = ::mremap(old, oldCap, cap, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return nullptr;
+    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
+    return static_cast<char*>(p);
+}
+
+void unmapBytes(char* p, std::size_t cap) {
+    if (p) ::munmap(p, cap);
+}
+
+} // namespace
+
+struct UtilFile::Impl {
+    std::string name;
+    std::size_t rec = 0;
+    std::int64_t count = 0;
+    std::int64_t pos = 0; // 0-based index of the next record
+    int err = 0;
+
+    // In memory: the records back to back.
+    char* mem = nullptr;
+    std::size_t memCap = 0;
+
+    // Spilled: the file and one window of it. Bytes [winOff, winOff + winLen) of the window are
+    // current; [dLo, dHi) of them (relative to winOff) are not yet written to the file.
+    detail::TempFile file;
+    char* win = nullptr;
+    std::size_t winCap = 0;
+    std::uint64_t winOff = 0;
+    std::size_t winLen = 0;
+    std::size_t dLo = 0, dHi = 0;
+
+    Impl(std::string n, std::size_t r) : name(std::move(n)), rec(r) {}
+    ~Impl() {
+        unmapBytes(mem, memCap);
+        std::free(win);
+    }
+
+    int setError(int code) {
+        err = code;
+        if (gFaultHandler && isFault(code)) gFaultHandler(code);
+        return code;
+    }
+
+    int injectedFault() {
+        return setError(fail(kUtilIoError, name,
+                             std::to_string(pos * static_cast<std::int64_t>(rec)),
+                             "injected fault"));
+    }
+
+    std::uint64_t bytes() const { return static_cast<std::uint64_t>(count) * rec; }
+
+    int flush() {
+        if (dHi > dLo) {
+            int rc = file.writeAt(win + dLo, dHi - dLo, winOff + dLo, name);
+            if (rc != kUtilOk) return setError(rc);
+        }
+        dLo = dHi = 0;
+        return kUtilOk;
+    }
+
+    int loadWindow(std::uint64_t off) {
+        if (int rc = flush(); rc != kUtilOk) return rc;
+        std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(winCap, bytes() - off));
+        winOff = off;
+        winLen = 0;
+        if (int rc = file.readAt(win, n, off, name); rc != kUtilOk) return setError(rc);
+        winLen = n;
+        return kUtilOk;
+    }
+
+    int grow(std::size_t need) {
+        const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        std::size_t cap = std::max(memCap, kFirstCapacity);
+        while (cap < need)
+            cap = cap > SIZE_MAX / 2 ? need : cap * 2;
+        // Address space up to the threshold costs nothing until written: reserve it at once.
+        std::size_t reserve = std::min(gThreshold.load(std::memory_order_relaxed), kMaxReserve);
+        cap = roundUp(std::max({need, cap, reserve}), page);
+        char* p = mem ? remapBytes(mem, memCap, cap) : mapBytes(cap);
+        if (p == nullptr) return setError(fail(kUtilNoMemory, name, std::to_string(cap)));
+        mem = p;
+        memCap = cap;
+        return kUtilOk;
+    }
+
+    int spill() {
+        std::size_t cap = std::max(rec, kWindowBytes / rec * rec);
+        char* w = static_cast<char*>(std::malloc(cap));
+        if (w == nullptr) return setError(fail(kUtilNoMemory, name, std::to_string(cap)));
+        if (int rc = file.create(name); rc != kUtilOk) {
+            std::free(w);
+            return setError(rc);
+        }
+        if (int rc = file.writeAt(mem, bytes(), 0, name); rc != kUtilOk) {
+            std::free(w);
+            file.close();
+            return setError(rc);
+        }
+        unmapBytes(mem, memCap);
+        mem = nullptr;
+        memCap = 0;
+        win = w;
+        winCap = cap;
+        winOff = bytes();
+        winLen = 0;
+        dLo = dHi = 0;
+        return kUtilOk;
+    }
+
+    void empty() {
+        file.close();
+        std::free(win);
+        win = nullptr;
+        winCap = winLen = dLo = dHi = 0;
+        winOff = 0;
+        count = pos = 0;
+        err = 0;
+    }
+
+    bool readFile(void* buf) {
+        std::uint64_t off = static_cast<std::uint64_t>(pos) * rec;
+        if (off < winOff || off + rec > winOff + winLen) {
+            if (loadWindow(off) != kUtilOk) return false;
+        }
+        std::memcpy(buf, win + (off - winOff), rec);
+        ++pos;
+        return true;
+    }
+
+    int writeFile(const void* buf) {
+        std::uint64_t off = static_cast<std::uint64_t>(pos) * rec;
+        if (off < winOff || off > winOff + winLen || off + rec > winOff + winCap) {
+            if (int rc = flush(); rc != kUtilOk) return rc;
+            winOff = off;
+            winLen = 0;
+        }
+        std::size_t rel = static_cast<std::size_t>(off - winOff);
+        std::memcpy(win + rel, buf, rec);
+        winLen = std::max(winLen, rel + rec);
+        if (dHi == dLo) {
+            dLo = rel;
+            dHi = rel + rec;
+        } else {
+            dLo = std::min(dLo, rel);
+            dHi = std::max(dHi, rel + rec);
+        }
+        if (pos == count) ++count;
+        ++pos;
+        return kUtilOk;
+    }
+};
+
+UtilFile::UtilFile(std::string name, std::size_t recordBytes)
+    : impl_(std::make_unique<Impl>(std::move(name), recordBytes)) {}
+UtilFile::~UtilFile() = default;
+UtilFile::UtilFile(UtilFile&&) noexcept = default;
+UtilFile& UtilFile::operator=(UtilFile&&) noexcept = default;
+
+const std::string& UtilFile::name() const {
+    static const std::string none;
+    return impl_ ? impl_->name : none;
+}
+
+std::size_t UtilFile::recordBytes() const {
+    return impl_ ? impl_->rec : 0;
+}
+
+int UtilFile::setRecordBytes(std::size_t bytes) {
+    if (!impl_) return fail(kUtilNoRecordLength, "(moved)");
+    Impl& f = *impl_;
+    if (bytes == f.rec) return kUtilOk;
+    if (f.count > 0) return f.setError(fail(kUtilNotEmpty, f.name, std::to_string(bytes)));
+    // The window of a spilled file is sized for the old length; start over in memory.
+    f.empty();
+    f.rec = bytes;
+    return kUtilOk;
+}
+
+int UtilFile::point(std::int64_t position) {
+    if (!impl_) return fail(kUtilBadPosition, "(moved)", std::to_string(position), "0");
+    Impl& f = *impl_;
+    if (position == -2) {
+        f.empty();
+        return kUtilOk;
+    }
+    if (position < 0 || position > f.count + 1)
+        return f.setError(
+            fail(kUtilBadPosition, f.name, std::to_string(position), std::to_string(f.count)));
+    f.pos = position == 0 ? 0 : position - 1;
+    return kUtilOk;
+}
+
+bool UtilFile::read(void* buf) {
+    if (!impl_) return false;
+    Impl& f = *impl_;
+    if (f.pos >= f.count) return false;
+    if (injectedFaultFires(FaultOp::Read)) return f.injectedFault(), false;
+    if (!f.file.open()) {
+        std::memcpy(buf, f.mem + static_cast<std::size_t>(f.pos) * f.rec, f.rec);
+        ++f.pos;
+        return true;
+    }
+    return f.readFile(buf);
+}
+
+int UtilFile::write(const void* buf) {
+    if (!impl_) return fail(kUtilNoRecordLength, "(moved)");
+    Impl& f = *impl_;
+    if (f.rec == 0) return f.setError(fail(kUtilNoRecordLength, f.name));
+    if (injectedFaultFires(FaultOp::Write)) return f.injectedFault();
+    if (!f.file.open()) {
+        std::size_t off = static_cast<std::size_t>(f.pos) * f.rec;
+        if (f.pos == f.count) {
+            std::size_t need = off + f.rec;
+            if (need > gThreshold.load(std::memory_order_relaxed)) {
+                if (int rc = f.spill(); rc != kUtilOk) return rc;
+                return f.writeFile(buf);
+            }
+            if (need > f.memCap) {
+                if (int rc = f.grow(need); rc != kUtilOk) return rc;
+            }
+            ++f.count;
+        }
+        std::memcpy(f.mem + off, buf, f.rec);
+        ++f.pos;
+        return kUtilOk;
+    }
+    return f.writeFile(buf);
+}
+
+std::int64_t UtilFile::count() const {
+    return impl_ ? impl_->count : 0;
+}
+std::int64_t UtilFile::position() const {
+    return impl_ ? impl_->pos + 1 : 1;
+}
+int UtilFile::lastError() const {
+    return impl_ ? impl_->err : 0;
+}
+bool UtilFile::spilled() const {
+    return impl_ && impl_->file.open();
+}
+
+const char* UtilFile::memoryData() const {
+    return impl_ && !impl_->file.open() ? impl_->mem : nullptr;
+}
+
+void UtilFile::setSpillThreshold(std::size_t bytes) {
+    gThreshold.store(bytes, std::memory_order_relaxed);
+}
+std::size_t UtilFile::spillThreshold() {
+    return gThreshold.load(std::memory_order_relaxed);
+}
+void UtilFile::setFaultHandler(FaultHandler handler) {
+    gFaultHandler = handler;
+}
+void UtilFile::injectFault(FaultOp op, std::string phase, std::int64_t nth) {
+    gInjected = InjectedFault{true, op, std::move(phase), nth < 1 ? 1 : nth};
+}
+void UtilFile::clearInjectedFault() {
+    gInjected = InjectedFault{};
+}
+void UtilFile::setTempDir(std::string dir) {
+    detail::setTempDir(std::move(dir));
+}
+std::string UtilFile::tempDir() {
+    return detail::tempDir();
+}
+
+} // namespace velloc::host

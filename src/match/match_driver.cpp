@@ -1,0 +1,239 @@
+// The matching driver: loads the control side into memory, orders the treated units, runs the
+// algorithm of METHOD=, reports its outcome and writes set numbers, match weights and region
+// status back into the treated and control files.
+#include <algorithm>
+#include <cstddef>
+#include <new>
+#include <numeric>
+#include <vector>
+
+#include "core/phases.h"
+#include "core/run_context.h"
+#include "match/match.h"
+
+namespace velloc {
+
+namespace {
+
+int recordDoubles(const host::UtilFile& f) {
+    return static_cast<int>(f.recordBytes() / sizeof(double));
+}
+
+// Copies src into dst (emptied first, given src's record length).
+int copyFile(host::UtilFile& src, host::UtilFile& dst) {
+    dst.point(-2);
+    dst.setRecordBytes(src.recordBytes());
+    std::vector<double> rec(static_cast<std::size_t>(recordDoubles(src)));
+    src.point(0);
+    while (src.read(rec.data()))
+        if (int rc = dst.write(rec.data())) return rc;
+    if (src.lastError()) return src.lastError();
+    src.point(0);
+    dst.point(0);
+    return 0;
+}
+
+int sortFailed(VlcRun&, int rc) {
+    host::utilFatal(rc);
+}
+
+bool reorders(const VlcRun& run) {
+    return run.method == 109 && run.matchOrder != 128;
+}
+
+void allocate(VlcRun& run, std::int64_t nt, std::int64_t nc) {
+    const std::size_t t = static_cast<std::size_t>(nt), c = static_cast<std::size_t>(nc);
+    const std::size_t sets = std::min(t, c) + 1;
+    run.ctlPs.clear();
+    run.ctlPs.reserve(c);
+    run.ctlExact.clear();
+    run.ctlExact.reserve(c * run.exactVars.size());
+    run.ctlMah.clear();
+    if (run.distance == 102) run.ctlMah.reserve(c * static_cast<std::size_t>(run.nMahComp));
+    run.trtSetId.assign(t, 0);
+    run.ctlSetId.assign(c, 0);
+    run.setTrtCount.assign(sets, 0);
+    run.setCtlCount.assign(sets, 0);
+    run.ctlReplWeight.assign(run.multipleK ? c : 0, 0.0);
+    run.usedControls.clear();
+    run.usedControls.reserve(static_cast<std::size_t>(std::max(run.k, 1)));
+    run.nextFreeRight.clear();
+    run.nextFreeLeft.clear();
+    if (!run.withReplacement && run.method == 109) {
+        run.nextFreeRight.resize(c + 1);
+        run.nextFreeLeft.resize(c + 1);
+        std::iota(run.nextFreeRight.begin(), run.nextFreeRight.end(), 0);
+        std::iota(run.nextFreeLeft.begin(), run.nextFreeLeft.end(), 0);
+    }
+    run.trtRec.assign(static_cast<std::size_t>(recordDoubles(*run.vlctreat)), 0.0);
+    run.nSets = 0;
+    run.totalDistance = 0.0;
+    run.unmatchedFlag = 0;
+    run.nMatchedTreated = run.nMatchedControl = 0;
+}
+
+// Control scores, exact values and Mahalanobis coordinates from the working file, which holds
+// the controls in control-file order.
+void loadControls(VlcRun& run) {
+    if (run.distance == 102 && run.mahPos.size() != run.mahVars.size()) setupMahPos(run);
+    const std::size_t e = run.exactVars.size();
+    const int m = static_cast<int>(run.mahVars.size());
+    const int p = run.nMahComp;
+    std::vector<double> rec(static_cast<std::size_t>(recordDoubles(*run.vlcvout)));
+    run.vlcvout->point(0);
+    while (run.vlcvout->read(rec.data())) {
+        if (!(rec[kVoutTreat] < 0.5)) continue;
+        run.ctlPs.push_back(rec[kVoutPs]);
+        for (std::size_t i = 0; i < e; ++i)
+            run.ctlExact.push_back(rec[run.voutExact + i]);
+        if (run.distance == 102) {
+            for (int i = 0; i < m; ++i)
+                run.ctlMah.push_back(rec[run.voutCont + run.mahPos[i]]);
+            for (int i = m; i < p; ++i)
+                run.ctlMah.push_back(0.0);
+            double* row = run.ctlMah.data() + run.ctlMah.size() - p;
+            if (run.mahAddPs) row[run.mahAddPs - 1] = rec[kVoutPs];
+            if (run.mahAddLps) row[run.mahAddLps - 1] = rec[kVoutLps];
+        }
+    }
+    run.vlcvout->point(0);
+}
+
+int dispatch(VlcRun& run) {
+    if (run.method == 109) return vlcseql(run);
+    if (run.method == 111) return run.multipleK ? vlcseqx(run) : vlcseql(run);
+    if (run.ratioType == 112 || run.ratioType == 0) return vlcmlap(run);
+    return vlcmmcf(run);
+}
+
+// Reports the status; true when matching stops here.
+bool report(VlcRun& run, int status) {
+    switch (status) {
+    case kMatchOk:
+        return false;
+    case kMatchSomeUnmatched:
+        host::xpmlog(host::kGroupProc, run.k == 1 ? 250 : 251);
+        run.raise(4);
+        return false;
+    case kMatchNoMemory:
+        host::xpmlog(host::kGroupProc, 248);
+        break;
+    case kMatchNone:
+        host::xpmlog(host::kGroupProc, 249);
+        break;
+    default:
+        host::xpmlog(host::kGroupProc, run.ratioType == 113   ? 253
+                                       : run.ratioType == 114 ? 254
+                                                              : 252);
+        break;
+    }
+    // The other phases of the BY group go on without matches; the step's status must not
+    // read as a clean run when the matching that was asked for was not made.
+    run.raise(4);
+    return true;
+}
+
+// Treated results into the scratch file, then back into the treated file in score order.
+int writeTreated(VlcRun& run) {
+    host::UtilFile& trt = *run.vlctreat;
+    host::UtilFile& tmp = *run.vlctemp;
+    tmp.point(-2);
+    tmp.setRecordBytes(trt.recordBytes());
+    std::vector<double>& rec = run.trtRec;
+    trt.point(0);
+    for (std::size_t i = 0; trt.read(rec.data()); ++i) {
+        std::int64_t s = i < run.trtSetId.size() ? run.trtSetId[i] : 0;
+        rec[kTrtMatchSet] = static_cast<double>(s);
+        rec[kTrtMatchAtt] = rec[kTrtMatchAte] = host::missingValue();
+        if (s != 0) {
+            rec[kTrtMatchAtt] = 1.0;
+            rec[kTrtMatchAte] = static_cast<double>(run.setCtlCount[s]) / run.setTrtCount[s] + 1.0;
+            rec[kTrtNMatched] = run.setCtlCount[s];
+            rec[kTrtRegion] = 2.0;
+            ++run.nMatchedTreated;
+        }
+        if (int rc = tmp.write(rec.data())) return sortFailed(run, rc);
+    }
+    if (reorders(run)) {
+        const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
+        if (int rc = host::zsort(tmp, trt, keys, 2)) return sortFailed(run, rc);
+    } else if (int rc = copyFile(tmp, trt)) {
+        return sortFailed(run, rc);
+    }
+    trt.point(0);
+    return 0;
+}
+
+int writeControls(VlcRun& run) {
+    host::UtilFile& ctl = *run.vlccntl;
+    std::vector<double> rec(static_cast<std::size_t>(recordDoubles(ctl)));
+    const bool replK = run.withReplacement && run.multipleK;
+    const std::int64_t n = ctl.count();
+    for (std::int64_t j = 0; j < n; ++j) {
+        ctl.point(j + 1);
+        if (!ctl.read(rec.data())) return sortFailed(run, ctl.lastError());
+        std::int64_t s = j < static_cast<std::int64_t>(run.ctlSetId.size()) ? run.ctlSetId[j] : 0;
+        rec[kCtlMatchSet] = static_cast<double>(s);
+        rec[kCtlMatchAtt] = rec[kCtlMatchAte] = host::missingValue();
+        if (s != 0) {
+            double w = replK ? run.ctlReplWeight[j]
+                             : static_cast<double>(run.setTrtCount[s]) / run.setCtlCount[s];
+            rec[kCtlMatchAtt] = w;
+            rec[kCtlMatchAte] = w + 1.0;
+            rec[kCtlNTreated] = run.setTrtCount[s];
+            rec[kCtlRegion] = 2.0;
+            ++run.nMatchedControl;
+        }
+        ctl.point(j + 1);
+        if (int rc = ctl.write(rec.data())) return sortFailed(run, rc);
+    }
+    ctl.point(0);
+    return 0;
+}
+
+} // namespace
+
+int velloc(VlcRun& run) {
+    const std::int64_t nt = run.vlctreat->count(), nc = run.vlccntl->count();
+    try {
+        allocate(run, nt, nc);
+        loadControls(run);
+    } catch (const std::bad_alloc&) {
+        report(run, kMatchNoMemory);
+        run.matchActive = 0;
+        return kMatchNoMemory;
+    }
+    if (static_cast<std::int64_t>(run.ctlPs.size()) != nc) {
+        // The working file and the control file disagree: nothing can be matched safely.
+        report(run, kMatchNone);
+        run.matchActive = 0;
+        return kMatchNone;
+    }
+
+    if (reorders(run)) {
+        host::SortKey key{kTrtPs, true};
+        if (run.matchOrder == 130) key = {kTrtObs, false};
+        if (run.matchOrder == 131) key = {kTrtRandom, false};
+        if (int rc = copyFile(*run.vlctreat, *run.vlctemp)) return sortFailed(run, rc);
+        if (int rc = host::zsort(*run.vlctemp, *run.vlctreat, &key, 1)) return sortFailed(run, rc);
+    }
+
+    int status = dispatch(run);
+    run.matchStatus = status;
+    if (report(run, status)) {
+        run.matchActive = 0;
+        // The treated file goes back to score order; set numbers stay as they were.
+        if (reorders(run)) {
+            const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
+            if (int rc = copyFile(*run.vlctreat, *run.vlctemp)) return sortFailed(run, rc);
+            if (int rc = host::zsort(*run.vlctemp, *run.vlctreat, keys, 2))
+                return sortFailed(run, rc);
+        }
+        return status;
+    }
+    if (int rc = writeTreated(run)) return rc;
+    if (int rc = writeControls(run)) return rc;
+    return 0;
+}
+
+} // namespace velloc

@@ -1,0 +1,58 @@
+// The fit work record and the optimizer problem record of the logistic fit.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "core/model_rows.h"
+
+namespace velloc {
+
+struct VlcRun;
+
+struct VlcFit {
+    int D = 0;          // design width
+    int nIntercept = 1; // always one
+    int m = 0;          // free parameters: the intercept, then the unaliased columns
+    std::int64_t nRecords = 0;
+    ModelRowSource* rows = nullptr; // VLCLREG
+    VlcRun* run = nullptr;          // may be null outside the procedure
+
+    std::vector<int> freeCols; // design column of each parameter (freeCols[0] = 0)
+    // Centre of each design column (its weighted mean; 0 for the intercept and when unset).
+    // The passes fit eta = parm_0 + sum parm_j (x_j - centre_j), which keeps the Hessian
+    // well conditioned for a column far from zero; the intercept is translated back after.
+    std::vector<double> centre;
+    std::vector<double> parm; // current parameters
+    std::vector<double> prev; // previous parameters
+    std::vector<double> grad; // gradient
+    std::vector<double> hess; // packed lower triangle, m(m+1)/2
+    double f = 0.0;           // objective at parm
+    double tol = 1e-6;        // relative parameter convergence
+
+    // Pass work areas, sized by the first pass.
+    std::vector<double> recBuf, blockX, blockW, blockY, blockEta, blockC, hessFull;
+
+    int readError = 0;       // set when a pass could not read the rows
+    std::int64_t passes = 0; // data passes made (diagnostics)
+    int iterations = 0;      // Newton iterations done
+};
+
+struct NewtonProblem {
+    int nParm = 0;
+    int nActiveEq = 0;
+    int nLinIneq = 0;
+    int nBounds = 0;
+    int boundsOnly = 0;
+    int useDefaults = 0;
+    int maxIter = 40;
+    int reevalAfterRidge = 0;
+    int noExtrapolation = 1;
+    double singTol = 1e-10;
+    double maxRidge = 4096.0;
+    double firstRidge = 0.0625;
+    double ridgeGrowth = 16.0;
+};
+
+using FitCallback = int (*)(VlcFit* fit);
+
+} // namespace velloc

@@ -1,0 +1,173 @@
+#include <array>
+
+#include "base/messages.h"
+#include "options/options_messages.h"
+
+namespace velloc {
+
+namespace {
+
+using host::kGroupPlot;
+using host::kGroupProc;
+using host::MessageDef;
+constexpr auto E = host::Severity::Error;
+constexpr auto W = host::Severity::Warning;
+constexpr auto N = host::Severity::Note;
+constexpr auto T = host::Severity::Text;
+
+const MessageDef kFrameMessages[] = {
+    // Output groups.
+    {kGroupProc, 32, T, "Assessment"},
+    {kGroupProc, 33, T, "Covariate Balance Assessment"},
+    {kGroupProc, 34, T, "StrataAssessment"},
+    {kGroupProc, 35, T, "Covariate Balance Assessment by Stratum"},
+    // Support region codes.
+    {kGroupProc, 43, T, "Common Support"},
+    {kGroupProc, 44, T, "All Observations within PS Bounds"},
+    {kGroupProc, 45, T, "Extended Common Support"},
+    {kGroupProc, 46, T, "Treated Group Range"},
+    {kGroupProc, 47, T, "Extended Treated Group Range"},
+    {kGroupProc, 57, T, "All Observations"},
+    {kGroupProc, 60, T, "Region"},
+    {kGroupProc, 63, T, "Matched Observations"},
+    // Default output variable names.
+    {kGroupProc, 95, T, "_PS_"},
+    {kGroupProc, 96, T, "_STRATA_"},
+    {kGroupProc, 97, T, "_ATTWGT_"},
+    {kGroupProc, 98, T, "_MATCHWGT_"},
+    // Option codes (also the labels of the output variables PS and LPS).
+    {kGroupProc, 100, T, "Propensity Score"},
+    {kGroupProc, 101, T, "Logit of Propensity Score"},
+    {kGroupProc, 102, T, "Mahalanobis Distance"},
+    {kGroupProc, 104, T, "Control Group Covariance"},
+    {kGroupProc, 105, T, "Pooled Covariance"},
+    {kGroupProc, 106, T, "Identity Matrix"},
+    {kGroupProc, 109, T, "Greedy Nearest Neighbor"},
+    {kGroupProc, 110, T, "Optimal"},
+    {kGroupProc, 111, T, "Nearest Neighbor with Replacement"},
+    {kGroupProc, 112, T, "Fixed Ratio"},
+    {kGroupProc, 113, T, "Variable Ratio"},
+    {kGroupProc, 114, T, "Full"},
+    {kGroupProc, 121, T, "None"},
+    {kGroupProc, 122, T, "ATE Weights"},
+    {kGroupProc, 124, T, "ATT Weights"},
+    {kGroupProc, 125, T, "Matching Weights"},
+    {kGroupProc, 126, T, "ATE Matching Weights"},
+    {kGroupProc, 128, T, "Ascending Propensity Score"},
+    {kGroupProc, 129, T, "Descending Propensity Score"},
+    {kGroupProc, 130, T, "Data Order"},
+    {kGroupProc, 131, T, "Random Order"},
+    {kGroupProc, 132, T, "Random Number Seed"},
+    // Output data set labels.
+    {kGroupProc, 151, T, "Propensity Score Analysis Output"},
+    {kGroupProc, 152, T, "ATE Weight"},
+    {kGroupProc, 153, T, "Stabilized ATE Weight"},
+    {kGroupProc, 154, T, "ATT Weight"},
+    {kGroupProc, 155, T, "Match Identifier"},
+    {kGroupProc, 156, T, "ATT Matching Weight"},
+    {kGroupProc, 157, T, "ATE Matching Weight"},
+    {kGroupProc, 158, T, "Stratum Number"},
+    // Statements, data set and variables.
+    {kGroupProc, 160, E, "No input data set: give DATA= in the PROC VELLOC statement."},
+    {kGroupProc, 161, N, "Data set label: %1."},
+    {kGroupProc, 162, E,
+     "Neither a PSMODEL nor a PSDATA statement was given; one of them must name the "
+     "treatment variable."},
+    {kGroupProc, 163, W,
+     "Both PSMODEL and PSDATA were given; the PSDATA statement is ignored and the model is "
+     "fitted."},
+    {kGroupProc, 164, E, "Only one %1 statement is allowed."},
+    {kGroupProc, 165, E, "The PSDATA statement needs TREATVAR= to name the treatment variable."},
+    {kGroupProc, 166, E, "The PSDATA statement needs PS= or LPS= to name the supplied score."},
+    {kGroupProc, 167, W, "The PSDATA statement gives both PS= and LPS=; PS= is used."},
+    {kGroupProc, 168, E,
+     "The %1 statement names the variable %2; the names PS and LPS are reserved for the "
+     "score rows."},
+    {kGroupProc, 169, W, "ASSESS ALLCOV needs a PSMODEL statement; ALLCOV is ignored."},
+    {kGroupProc, 170, W,
+     "The model variable %1 is not assessed under ALLCOV: the names PS and LPS are reserved."},
+    {kGroupProc, 171, W,
+     "ASSESS VAR= lists %1, which is reserved for the score rows; request the row with the PS "
+     "or LPS option instead. Skipped."},
+    {kGroupProc, 172, E,
+     "REGION=ALLOBS: PSMAX= (%2) must be above PSMIN= (%1), both within 0 to 1."},
+    {kGroupProc, 173, E,
+     "The CLASS statement must come before the PSMODEL statement (CLASS at line %1)."},
+    {kGroupProc, 174, E,
+     "ASSESS VAR= lists the character variable %1, which is not a CLASS variable; list it in "
+     "the CLASS statement or drop it."},
+    {kGroupProc, 175, E,
+     "A FREQ statement cannot be used with a MATCH statement (FREQ variable %1)."},
+    {kGroupProc, 176, W, "%1 needs a MATCH statement and is ignored."},
+    {kGroupProc, 177, W, "OUTPUT STRATA= needs a STRATA statement and is ignored."},
+    {kGroupProc, 178, E, "%2 lists the character variable %1; only numeric variables are allowed."},
+    {kGroupProc, 179, E, "%2 lists the variable %1, which %3."},
+    {kGroupProc, 181, W, "ASSESS VAR= lists the treatment variable %1, which is not assessed."},
+    {kGroupProc, 182, E, "The variable %1 of DISTANCE=MAH(VAR=) is not in the data set %2."},
+    {kGroupProc, 183, E,
+     "DISTANCE=MAH has no component: give VAR= variables, or the PS or LPS sub-option."},
+    {kGroupProc, 184, E, "CALIPER= must be above 0 (found %1); use CALIPER=. for no caliper."},
+    {kGroupProc, 186, E,
+     "SEED= (%1) must be below 9007199254740992; use a whole number from 1 to 2147483646."},
+    {kGroupProc, 187, E, "The utility file %1 could not be opened."},
+    {kGroupProc, 188, E, "The treatment variable %1 must be listed in the CLASS statement."},
+    {kGroupProc, 189, E, "METHOD=%1 needs KMAX= (the largest number of controls per treated)."},
+    {kGroupProc, 190, W,
+     "KMEAN= and PCTCONTROL= are both given (%1 first): KMEAN= takes precedence and "
+     "PCTCONTROL= is ignored."},
+    {kGroupProc, 191, W,
+     "KMEAN= and NCONTROL= are both given (%1 first): KMEAN= takes precedence and NCONTROL= "
+     "is ignored."},
+    {kGroupProc, 192, W,
+     "PCTCONTROL= and NCONTROL= are both given (%1 first): PCTCONTROL= takes precedence and "
+     "NCONTROL= is ignored."},
+    {kGroupProc, 193, W,
+     "ASSESS WEIGHT=%1 is ignored with a MATCH statement; matching weights are used."},
+    {kGroupProc, 194, W, "ASSESS WEIGHT=%1 needs a MATCH statement and is ignored."},
+    {kGroupProc, 195, W,
+     "%1 WEIGHT=MATCHATEWGT needs METHOD=FULL; the ATT matching weights are used."},
+    {kGroupProc, 196, W, "OUTPUT MATCHATEWGT= needs METHOD=FULL and is ignored."},
+    {kGroupProc, 197, W, "ASSESS WEIGHT=%1 is ignored with a STRATA statement."},
+    {kGroupProc, 200, W, "%1 is not an assessed row and is not shown in the %2 plot."},
+    {kGroupProc, 201, W,
+     "The continuous variable %1 cannot be shown in the %2 plot; only CLASS variables are."},
+    {kGroupProc, 202, W,
+     "The CLASS variable %1 cannot be shown in the %2 plot; only continuous rows are."},
+    {kGroupProc, 203, W, "The STRATA statement is ignored with a MATCH statement."},
+    {kGroupProc, 205, W,
+     "CALIPER(DISTANCE=) applies to DISTANCE=MAH only; the caliper stays on the %1 scale."},
+    {kGroupProc, 206, W, "Only one OUTPUT statement is used; the later ones are ignored."},
+    {kGroupProc, 207, W, "%1 is ignored with a MATCH or STRATA statement."},
+    {kGroupProc, 208, W, "%1 is ignored because no weights are computed (WEIGHT=NONE)."},
+    {kGroupProc, 209, W, "NMATCHMOST= needs a MATCH statement and is ignored."},
+    {kGroupProc, 210, W,
+     "NMATCHMOST= needs matching with replacement, variable ratio or full matching; it is "
+     "ignored."},
+    {kGroupProc, 211, W, "NMATCHMOST= is ignored with METHOD=REPLACE and K above 1."},
+    {kGroupProc, 212, W, "At most 5 ID variables are used; %1 and later are ignored."},
+    {kGroupProc, 213, W,
+     "The ID variables are used only by the %1 listing, which is not requested; they are "
+     "ignored."},
+    {kGroupProc, 215, W, "PSWEIGHT WEIGHT= is ignored because ASSESS WEIGHT= already chose."},
+    {kGroupProc, 216, W, "ASSESS NLARGESTWGT= overrides PSWEIGHT NLARGESTWGT=."},
+    {kGroupProc, 217, W, "ASSESS NMATCHMOST= overrides MATCH NMATCHMOST=."},
+    {kGroupProc, 218, W, "ASSESS STRATUMWEIGHT= overrides STRATA STRATUMWEIGHT=."},
+    {kGroupProc, 219, W, "OUTPUT WEIGHT= is ignored because no weights are computed."},
+    {kGroupProc, 220, W,
+     "OUTPUT WEIGHT= is ignored with a STRATA statement; use ATEWGT= or ATTWGT=."},
+    {kGroupProc, 900, E, "%1 must be %2 (found %3)."},
+    // Plot notes.
+    {kGroupPlot, 1100, N, "PLOTS=NONE turns every plot off; the other plot requests are ignored."},
+    {kGroupPlot, 1104, W, "Graphics are switched off; the PLOTS= requests are ignored."},
+};
+
+} // namespace
+
+void addFrameMessages() {
+    static bool done = false;
+    if (done) return;
+    host::addMessages(kFrameMessages);
+    done = true;
+}
+
+} // namespace velloc

@@ -1,0 +1,181 @@
+// Cumulative distribution plots: per panel the treated and control curves (running percentages
+// in value order) and the band between them; one graph per variable holds every panel, laid out
+// in a grid of up to three columns.
+#include <algorithm>
+#include <cmath>
+
+#include "assess/balance_rows.h"
+#include "base/text.h"
+#include "core/phases.h"
+#include "core/run_context.h"
+#include "plots/plots.h"
+
+namespace velloc {
+
+namespace {
+
+using host::Cell;
+using host::ColumnKind;
+
+// The phantom of one CDF graph; `first` names the panel column (Obs or Stratum).
+struct CdfGraph {
+    PlotGraph g;
+    CdfGraph(const VlcRun& run, const char* phantom, const char* graph, const char* first,
+             int firstWidth, int panels, const PlotRow& row, int titleMsg, double lo, double hi)
+        : g(phantom, graph) {
+        const bool vertical = run.plotOrientation == 2;
+        // Two columns up to four panels (All, Region, Matched, Weighted), three beyond.
+        const int cols = panels <= 1 ? 1 : panels <= 4 ? 2 : 3;
+        g.dyn("_ETitle", plotText(titleMsg, row.name));
+        g.dyn("_Vertical", std::int64_t{vertical ? 1 : 0});
+        g.dyn("_DesignWidth", std::string(vertical ? "defaultdesignwidth" : "defaultdesignheight"));
+        g.dyn("_NRow", std::int64_t{(panels + cols - 1) / cols});
+        g.dyn("_NCol", std::int64_t{cols});
+        g.dyn("_XLabel", row.label);
+        g.dyn("_XMin", lo);
+        g.dyn("_XMax", hi);
+        groupDynamics(run, g);
+        int w = std::max<int>({1, static_cast<int>(host::trimBlanks(run.treatedLevel).size()),
+                               static_cast<int>(host::trimBlanks(run.controlLevel).size())});
+        g.column(first, ColumnKind::Character, std::max(firstWidth, 1));
+        g.column("Treatment", ColumnKind::Character, w);
+        for (const char* c : {"XVal", "YVal", "TMin", "TMax", "CMin", "CMax"})
+            g.column(c);
+    }
+    static std::vector<Cell> blank() {
+        return {std::string(), std::string(), kPlotNaN, kPlotNaN,
+                kPlotNaN,      kPlotNaN,      kPlotNaN, kPlotNaN};
+    }
+};
+
+// The group totals (f x w) of a panel, treated at 1.
+struct Totals {
+    double g[2] = {0.0, 0.0};
+};
+
+// Adds one panel: the treated curve, the control curve, then the difference band. Observations
+// are in value order; `in` says which belong to the panel and `weight` gives each one's weight.
+template <class In, class Weight>
+void addPanel(PlotGraph& g, const std::string& title, const std::string levels[2],
+              const std::vector<PlotObs>& sorted, double lo, double hi, In in, Weight weight,
+              bool bands) {
+    Totals tot;
+    for (const PlotObs& o : sorted)
+        if (in(o)) tot.g[o.treated] += o.freq * weight(o);
+    const std::uint32_t t = g.code(title), none = g.code(std::string());
+    const std::uint32_t level[2] = {g.code(levels[0]), g.code(levels[1])};
+    // Running percentages from the running sum of f x w, summed in the order of the total,
+    // so the last record of a curve is at exactly 100.
+    for (int side : {1, 0}) {
+        g.coded({lo, 0.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {t, level[side]});
+        double sum = 0.0;
+        for (const PlotObs& o : sorted) {
+            if (o.treated != (side == 1) || !in(o)) continue;
+            sum += o.freq * weight(o);
+            g.coded({o.value, sum / tot.g[side] * 100.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN},
+                    {t, level[side]});
+        }
+        g.coded({hi, 100.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {t, level[side]});
+        g.row(CdfGraph::blank());
+    }
+    if (!bands) return;
+    double sum[2] = {0.0, 0.0};
+    for (const PlotObs& o : sorted) {
+        if (!in(o)) continue;
+        g.coded({o.value, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {t, none});
+        sum[o.treated] += o.freq * weight(o);
+        const double ft = tot.g[1] > 0 ? sum[1] / tot.g[1] * 100.0 : 0.0;
+        const double fc = tot.g[0] > 0 ? sum[0] / tot.g[0] * 100.0 : 0.0;
+        if (ft <= fc)
+            g.coded({kPlotNaN, kPlotNaN, ft, ft, ft, fc}, {t, none});
+        else
+            g.coded({kPlotNaN, kPlotNaN, fc, ft, fc, fc}, {t, none});
+    }
+    g.row(CdfGraph::blank());
+}
+
+// Value order, missing values last, ties in file order: (value, position) keys sorted in
+// place move 16 bytes an element and need no merge buffer. The key and spare buffers are the
+// caller's, kept from one row to the next so their pages are touched once.
+struct SortBuffers {
+    std::vector<std::pair<double, std::size_t>> key;
+    std::vector<PlotObs> spare;
+};
+
+void sortByValue(std::vector<PlotObs>& obs, SortBuffers& buf) {
+    auto& key = buf.key;
+    key.clear();
+    key.reserve(obs.size());
+    for (std::size_t i = 0; i < obs.size(); ++i)
+        if (!std::isnan(obs[i].value)) key.push_back({obs[i].value, i});
+    std::sort(key.begin(), key.end());
+    for (std::size_t i = 0; i < obs.size(); ++i)
+        if (std::isnan(obs[i].value)) key.push_back({obs[i].value, i});
+    buf.spare.resize(obs.size());
+    for (std::size_t i = 0; i < key.size(); ++i)
+        buf.spare[i] = obs[key[i].second];
+    obs.swap(buf.spare);
+}
+
+} // namespace
+
+int vlcpltc(VlcRun& run) {
+    openPlotGroup(run, 16, 17);
+    const BalanceStats& b = run.balance;
+    const std::string levels[2] = {host::trimBlanks(run.controlLevel),
+                                   host::trimBlanks(run.treatedLevel)};
+    // One figure per variable with every set as a panel, so the sets compare at a glance.
+    const int P = static_cast<int>(run.plotPanels.size());
+    std::vector<PlotObs> obs;
+    SortBuffers buf;
+    for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
+        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
+        sortByValue(obs, buf);
+        const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
+        const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
+        CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, P, row, 141, lo, hi);
+        c.g.reserve((3 * obs.size() + 5) * static_cast<std::size_t>(P));
+        for (int panel : run.plotPanels)
+            addPanel(
+                c.g, panelTitle(panel), levels, obs, lo, hi,
+                [panel](const PlotObs& o) { return inPanel(o, panel); },
+                [panel](const PlotObs& o) { return panelWeight(o, panel); }, true);
+        c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{1}});
+        deliverGraph(run, c.g, plotText(17), row.name, true);
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+int vlcplsc(VlcRun& run) {
+    openPlotGroup(run, 26, 27);
+    strataNotice(run);
+    const BalanceStats& b = run.balance;
+    const std::string levels[2] = {host::trimBlanks(run.controlLevel),
+                                   host::trimBlanks(run.treatedLevel)};
+    const int K = run.nStrataShown;
+    std::vector<PlotObs> obs;
+    SortBuffers buf;
+    for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
+        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
+        sortByValue(obs, buf);
+        const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
+        const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
+        CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, K, row,
+                   147, b.strataLo[static_cast<std::size_t>(row.slot)],
+                   b.strataHi[static_cast<std::size_t>(row.slot)]);
+        c.g.reserve(obs.size() + 4 * static_cast<std::size_t>(K));
+        for (int k = 1; k <= K; ++k) {
+            auto in = [k](const PlotObs& o) { return o.stratum >= k - 0.5 && o.stratum < k + 0.5; };
+            addPanel(
+                c.g, plotText(74, std::to_string(k)), levels, obs, lo, hi, in,
+                [](const PlotObs&) { return 1.0; }, false);
+        }
+        c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{1}});
+        deliverGraph(run, c.g, plotText(27), row.name, true);
+    }
+    closePlotGroup(run);
+    return 0;
+}
+
+} // namespace velloc

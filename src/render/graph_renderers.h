@@ -1,0 +1,23 @@
+// SVG drawings of the procedure's graphs. Each graph template has a renderer that reads only the
+// graph's phantom table and dynamics.
+#pragma once
+#include <memory>
+#include <string>
+
+#include "render/output.h"
+
+namespace velloc::host {
+
+// The whole <svg> element of a graph; empty for an unknown template.
+std::string renderGraphSvg(const GraphRecord& graph);
+
+// Marks drawn per series at most (huge clouds are thinned evenly) and vertices per curve (huge
+// step curves are decimated): a million-row graph stays a file a browser opens at once.
+inline constexpr std::size_t kMaxMarksPerSeries = 2000;
+inline constexpr std::size_t kMaxCurveVertices = 1000;
+
+// The graphs folder: one SVG file per graph, named by the graph name, the BY group and the
+// sequence number of the run ("003_BoxPlot_by1.svg").
+std::shared_ptr<OutputSink> makeGraphSink(std::string dir, GraphRenderer renderer);
+
+} // namespace velloc::host

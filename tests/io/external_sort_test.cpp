@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+
+#include "io/utility_file.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+using namespace velloc::host;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Records of 5 doubles: id (unique, shows the tie order), three keys and a payload.
+using Rec = std::array<double, 5>;
+constexpr std::size_t kRec = sizeof(Rec);
+
+class ThresholdGuard {
+  public:
+    explicit ThresholdGuard(std::size_t bytes) : saved_(UtilFile::spillThreshold()) {
+        UtilFile::setSpillThreshold(bytes);
+    }
+    ~ThresholdGuard() { UtilFile::setSpillThreshold(saved_); }
+
+  private:
+    std::size_t saved_;
+};
+
+// The oracle compares doubles directly: NaN below everything, -0 equal to +0.
+int compareKey(double a, double b) {
+    bool na = std::isnan(a), nb = std::isnan(b);
+    if (na || nb) return na == nb ? 0 : (na ? -1 : 1);
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+std::vector<Rec> oracle(std::vector<Rec> v, const std::vector<SortKey>& keys) {
+    std::stable_sort(v.begin(), v.end(), [&](const Rec& x, const Rec& y) {
+        for (const SortKey& k : keys) {
+            int c = compareKey(x[k.offset], y[k.offset]);
+            if (k.descending) c = -c;
+            if (c != 0) return c < 0;
+        }
+        return false;
+    });
+    return v;
+}
+
+// Keys drawn from few values so ties abound, with NaN and both zeros among them.
+std::vector<Rec> makeData(int n, unsigned seed) {
+    std::mt19937 rng(seed);
+    const double k1[] = {kNaN, -2.5, 0.0, -0.0, 1.0, 3.75};
+    const double k2[] = {kNaN, -1.0, 0.5, 2.0};
+    std::vector<Rec> v;
+    for (int i = 0; i < n; ++i) {
+        v.push_back({double(i + 1), k1[rng() % 6], k2[rng() % 4], double(rng() % 3),
+                     std::ldexp(double(rng()), -20)});
+    }
+    return v;
+}
+
+void load(UtilFile& f, const std::vector<Rec>& v) {
+    for (const Rec& r : v)
+        ASSERT_EQ(f.write(r.data()), 0);
+}
+
+std::vector<Rec> contents(UtilFile& f) {
+    std::vector<Rec> out;
+    f.point(0);
+    Rec r;
+    while (f.read(r.data()))
+        out.push_back(r);
+    return out;
+}
+
+// Bitwise equality, so NaN records compare and -0 is told from +0.
+bool sameRecords(const std::vector<Rec>& a, const std::vector<Rec>& b) {
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * kRec) == 0);
+}
+
+std::vector<Rec> sortWith(const std::vector<Rec>& data, const std::vector<SortKey>& keys,
+                          std::size_t threshold, bool* srcSpilled = nullptr) {
+    ThresholdGuard guard(threshold);
+    UtilFile src("VLCVOUT", kRec), dst("VLCTEMP", kRec);
+    load(src, data);
+    if (srcSpilled) *srcSpilled = src.spilled();
+    Rec junk{9, 9, 9, 9, 9};
+    dst.write(junk.data()); // must be replaced, not appended to
+    EXPECT_EQ(zsort(src, dst, keys.data(), static_cast<int>(keys.size())), 0);
+    EXPECT_EQ(dst.recordBytes(), kRec);
+    EXPECT_EQ(src.position(), 1);
+    EXPECT_TRUE(sameRecords(contents(src), data)) << "source changed";
+    return contents(dst);
+}
+
+} // namespace
+
+TEST(ZSort, SpilledAndInMemorySortsAgreeWithTheOracle) {
+    const std::vector<Rec> data = makeData(20000, 7);
+    const std::vector<SortKey> keys = {{1, false}, {2, true}};
+    const std::vector<Rec> want = oracle(data, keys);
+
+    bool spilled = true;
+    std::vector<Rec> mem = sortWith(data, keys, std::size_t{1} << 30, &spilled);
+    EXPECT_FALSE(spilled);
+    EXPECT_TRUE(sameRecords(mem, want));
+
+    // About 60 runs of 333 records each.
+    std::vector<Rec> ext = sortWith(data, keys, 8000 * 5, &spilled);
+    EXPECT_TRUE(spilled);
+    EXPECT_TRUE(sameRecords(ext, want));
+    // Runs of a single record: the merge alone orders the file.
+    std::vector<Rec> tiny =
+        sortWith(std::vector<Rec>(data.begin(), data.begin() + 700), keys, kRec);
+    EXPECT_TRUE(sameRecords(tiny, oracle({data.begin(), data.begin() + 700}, keys)));
+}
+
+TEST(ZSort, ThreeAndFourKeysAgreeWithTheOracle) {
+    const std::vector<Rec> data = makeData(5000, 11);
+    for (std::vector<SortKey> keys :
+         {std::vector<SortKey>{{3, true}, {1, false}, {2, false}},
+          std::vector<SortKey>{{3, false}, {2, true}, {1, true}, {4, false}}}) {
+        const std::vector<Rec> want = oracle(data, keys);
+        EXPECT_TRUE(sameRecords(sortWith(data, keys, std::size_t{1} << 30), want));
+        EXPECT_TRUE(sameRecords(sortWith(data, keys, 1000 * kRec), want));
+    }
+}
+
+TEST(ZSort, NaNIsLowestAscendingAndHighestDescendingAndTiesKeepTheirOrder) {
+    // id, key: 3, NaN, -1, 3, 0, -0, NaN
+    const double key[] = {3, kNaN, -1, 3, 0, -0.0, kNaN};
+    std::vector<Rec> data;
+    for (int i = 0; i < 7; ++i)
+        data.push_back({double(i + 1), key[i], 0, 0, 0});
+    auto ids = [](const std::vector<Rec>& v) {
+        std::vector<int> out;
+        for (const Rec& r : v)
+            out.push_back(static_cast<int>(r[0]));
+        return out;
+    };
+    for (std::size_t threshold : {std::size_t{1} << 20, 2 * kRec}) {
+        SortKey up{1, false}, down{1, true};
+        // Ascending: NaN (2, 7), -1 (3), zeros tie (5, 6), 3 (1, 4).
+        EXPECT_EQ(ids(sortWith(data, {up}, threshold)), (std::vector<int>{2, 7, 3, 5, 6, 1, 4}));
+        // Descending: 3 (1, 4), zeros (5, 6), -1 (3), NaN (2, 7).
+        EXPECT_EQ(ids(sortWith(data, {down}, threshold)), (std::vector<int>{1, 4, 5, 6, 3, 2, 7}));
+        // No key: a stable copy.
+        EXPECT_EQ(ids(sortWith(data, {}, threshold)), (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+    }
+}
+
+TEST(ZSort, FileExactlyAtTheThresholdSortsInMemory) {
+    const std::vector<Rec> data = makeData(64, 3);
+    const std::vector<SortKey> keys = {{2, false}, {0, true}};
+    bool spilled = true;
+    EXPECT_TRUE(sameRecords(sortWith(data, keys, 64 * kRec, &spilled), oracle(data, keys)));
+    EXPECT_FALSE(spilled);
+    EXPECT_TRUE(sameRecords(sortWith(data, keys, 63 * kRec, &spilled), oracle(data, keys)));
+    EXPECT_TRUE(spilled);
+}
+
+TEST(ZSort, EmptyAndOneRecordFiles) {
+    for (std::size_t threshold : {std::size_t{1} << 20, std::size_t{1}}) {
+        EXPECT_TRUE(sortWith({}, {{1, false}}, threshold).empty());
+        std::vector<Rec> one = {{1, kNaN, 2, 3, 4}};
+        EXPECT_TRUE(sameRecords(sortWith(one, {{1, true}}, threshold), one));
+    }
+    // An empty source without a record length still empties the target.
+    UtilFile src("VLCTREAT"), dst("VLCTEMP", 8);
+    double x = 1;
+    dst.write(&x);
+    SortKey k{0, false};
+    EXPECT_EQ(zsort(src, dst, &k, 1), 0);
+    EXPECT_EQ(dst.count(), 0);
+}
+
+TEST(ZSort, BadKeysAndSameFileAreRefused) {
+    UtilFile src("VLCVOUT", kRec), dst("VLCTEMP", kRec);
+    load(src, makeData(10, 1));
+    SortKey outside{5, false}; // doubles 0..4 only
+    EXPECT_EQ(zsort(src, dst, &outside, 1), kUtilBadKey);
+    SortKey negative{-1, false};
+    EXPECT_EQ(zsort(src, dst, &negative, 1), kUtilBadKey);
+    EXPECT_EQ(zsort(src, dst, nullptr, 1), kUtilBadKey);
+    SortKey ok{1, false};
+    EXPECT_EQ(zsort(src, dst, &ok, -1), kUtilBadKey);
+    EXPECT_EQ(zsort(src, src, &ok, 1), kUtilSameFile);
+    EXPECT_EQ(src.count(), 10);
+}
+
+TEST(ZSort, TargetThatHeldAnotherRecordLengthIsReset) {
+    UtilFile src("VLCVOUT", kRec), dst("VLCTEMP", 16);
+    std::vector<Rec> data = makeData(100, 5);
+    load(src, data);
+    double two[2] = {1, 2};
+    dst.write(two);
+    SortKey k{3, false};
+    ASSERT_EQ(zsort(src, dst, &k, 1), 0);
+    EXPECT_EQ(dst.recordBytes(), kRec);
+    EXPECT_TRUE(sameRecords(contents(dst), oracle(data, {k})));
+}

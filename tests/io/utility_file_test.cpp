@@ -1,0 +1,332 @@
+#include <gtest/gtest.h>
+
+#include "base/messages.h"
+#include "io/utility_file.h"
+
+#include <array>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <sys/resource.h>
+#include <vector>
+
+using namespace velloc::host;
+
+namespace {
+
+using Rec = std::array<double, 3>;
+constexpr std::size_t kRec = sizeof(Rec);
+
+Rec makeRec(double i) {
+    return {i, i * 0.5, -i};
+}
+
+// Saves and restores the global threshold and temp folder; gives each test an empty folder.
+class UtilFileTest : public ::testing::TestWithParam<bool> {
+  protected:
+    void SetUp() override {
+        saved_ = UtilFile::spillThreshold();
+        char tmpl[] = "/tmp/velloc-utiltest-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
+        UtilFile::setTempDir(dir_);
+        // Spilled: 10 records fit in memory, so every file of more records goes to disk.
+        UtilFile::setSpillThreshold(GetParam() ? 10 * kRec : std::size_t{1} << 30);
+    }
+    void TearDown() override {
+        UtilFile::setSpillThreshold(saved_);
+        UtilFile::setTempDir("");
+        std::filesystem::remove_all(dir_);
+    }
+    bool dirEmpty() const { return std::filesystem::is_empty(dir_); }
+
+    std::size_t saved_ = 0;
+    std::string dir_;
+};
+
+void fill(UtilFile& f, int n) {
+    for (int i = 1; i <= n; ++i) {
+        Rec r = makeRec(i);
+        ASSERT_EQ(f.write(r.data()), 0);
+    }
+}
+
+} // namespace
+
+TEST_P(UtilFileTest, WritesRewindsAndReadsBack) {
+    UtilFile f("VLCDATA", kRec);
+    fill(f, 1000);
+    EXPECT_EQ(f.count(), 1000);
+    EXPECT_EQ(f.spilled(), GetParam());
+    Rec r{};
+    EXPECT_FALSE(f.read(r.data())); // positioned at the end after appending
+    ASSERT_EQ(f.point(0), 0);
+    EXPECT_EQ(f.position(), 1);
+    for (int i = 1; i <= 1000; ++i) {
+        ASSERT_TRUE(f.read(r.data()));
+        ASSERT_EQ(r, makeRec(i));
+    }
+    EXPECT_FALSE(f.read(r.data()));
+    EXPECT_EQ(f.lastError(), 0);
+    EXPECT_EQ(f.position(), 1001);
+}
+
+TEST_P(UtilFileTest, PositionedReadsAndInPlaceRewrite) {
+    UtilFile f("VLCVOUT", kRec);
+    fill(f, 500);
+    Rec r{};
+    ASSERT_EQ(f.point(250), 0);
+    ASSERT_TRUE(f.read(r.data()));
+    EXPECT_EQ(r, makeRec(250));
+    ASSERT_TRUE(f.read(r.data()));
+    EXPECT_EQ(r, makeRec(251));
+
+    // Read, modify and rewrite each record where it stands.
+    for (int k = 100; k <= 200; ++k) {
+        ASSERT_EQ(f.point(k), 0);
+        ASSERT_TRUE(f.read(r.data()));
+        r[1] = -7.0 * k;
+        ASSERT_EQ(f.point(k), 0);
+        ASSERT_EQ(f.write(r.data()), 0);
+    }
+    // A rewind followed by writes rewrites from the start without growing the file.
+    ASSERT_EQ(f.point(0), 0);
+    for (int i = 1; i <= 3; ++i) {
+        Rec w = makeRec(1000 + i);
+        ASSERT_EQ(f.write(w.data()), 0);
+    }
+    EXPECT_EQ(f.count(), 500);
+    // Positioning at count + 1 appends.
+    ASSERT_EQ(f.point(501), 0);
+    Rec last = makeRec(9999);
+    ASSERT_EQ(f.write(last.data()), 0);
+    EXPECT_EQ(f.count(), 501);
+
+    ASSERT_EQ(f.point(0), 0);
+    for (int i = 1; i <= 501; ++i) {
+        ASSERT_TRUE(f.read(r.data()));
+        Rec want = i <= 3 ? makeRec(1000 + i) : i == 501 ? last : makeRec(i);
+        if (i >= 100 && i <= 200) want[1] = -7.0 * i;
+        ASSERT_EQ(r, want) << "record " << i;
+    }
+}
+
+TEST_P(UtilFileTest, EmptyingAllowsANewRecordLength) {
+    UtilFile f("VLCTEMP", kRec);
+    fill(f, 50);
+    EXPECT_EQ(f.setRecordBytes(16), kUtilNotEmpty);
+    ASSERT_EQ(f.point(-2), 0);
+    EXPECT_EQ(f.count(), 0);
+    EXPECT_FALSE(f.spilled());
+    Rec r{};
+    EXPECT_FALSE(f.read(r.data()));
+    ASSERT_EQ(f.setRecordBytes(16), 0);
+    for (int i = 0; i < 40; ++i) {
+        double two[2] = {double(i), double(i) + 0.25};
+        ASSERT_EQ(f.write(two), 0);
+    }
+    EXPECT_EQ(f.spilled(), GetParam()); // 640 bytes against a 240-byte threshold
+    ASSERT_EQ(f.point(0), 0);
+    for (int i = 0; i < 40; ++i) {
+        double two[2];
+        ASSERT_TRUE(f.read(two));
+        EXPECT_EQ(two[0], i);
+        EXPECT_EQ(two[1], i + 0.25);
+    }
+}
+
+// Random mixes of positioning, reads, overwrites and appends against a plain vector. Records
+// span several I/O windows when spilled, so window reloads and flushes are exercised.
+TEST_P(UtilFileTest, RandomAccessMatchesAModel) {
+    UtilFile f("VLCCNTL", kRec);
+    std::vector<Rec> model;
+    std::mt19937_64 rng(12345);
+    const int n = 120000; // about 2.9 MB
+    for (int i = 0; i < n; ++i) {
+        model.push_back(makeRec(i));
+        ASSERT_EQ(f.write(model.back().data()), 0);
+    }
+    std::int64_t pos = static_cast<std::int64_t>(model.size()); // 0-based
+    for (int step = 0; step < 20000; ++step) {
+        int op = static_cast<int>(rng() % 4);
+        if (op == 0) {
+            std::int64_t k = static_cast<std::int64_t>(rng() % (model.size() + 1)) + 1;
+            ASSERT_EQ(f.point(k), 0);
+            pos = k - 1;
+        } else if (op == 1) {
+            for (int j = 0; j < 50; ++j) {
+                Rec r{};
+                bool ok = f.read(r.data());
+                ASSERT_EQ(ok, pos < static_cast<std::int64_t>(model.size()));
+                if (!ok) break;
+                ASSERT_EQ(r, model[static_cast<std::size_t>(pos)]) << "step " << step;
+                ++pos;
+            }
+        } else {
+            for (int j = 0; j < 30; ++j) {
+                Rec w = makeRec(-static_cast<double>(step * 100 + j));
+                ASSERT_EQ(f.write(w.data()), 0);
+                if (pos == static_cast<std::int64_t>(model.size()))
+                    model.push_back(w);
+                else
+                    model[static_cast<std::size_t>(pos)] = w;
+                ++pos;
+            }
+        }
+        ASSERT_EQ(f.count(), static_cast<std::int64_t>(model.size()));
+        ASSERT_EQ(f.position(), pos + 1);
+    }
+    ASSERT_EQ(f.point(0), 0);
+    Rec r{};
+    for (const Rec& want : model) {
+        ASSERT_TRUE(f.read(r.data()));
+        ASSERT_EQ(r, want);
+    }
+    EXPECT_FALSE(f.read(r.data()));
+}
+
+TEST_P(UtilFileTest, BadPositionsAndMissingRecordLengthFailCleanly) {
+    UtilFile f("VLCLREG", kRec);
+    fill(f, 20);
+    EXPECT_EQ(f.point(-1), kUtilBadPosition);
+    EXPECT_EQ(f.point(22), kUtilBadPosition);
+    EXPECT_EQ(f.point(-3), kUtilBadPosition);
+    EXPECT_EQ(f.lastError(), kUtilBadPosition);
+    // A failed positioning leaves the file as it was.
+    EXPECT_EQ(f.count(), 20);
+    ASSERT_EQ(f.point(20), 0);
+    Rec r{};
+    ASSERT_TRUE(f.read(r.data()));
+    EXPECT_EQ(r, makeRec(20));
+
+    std::ostringstream log;
+    Log::setStream(&log);
+    EXPECT_EQ(f.point(99), kUtilBadPosition);
+    xprrlog(kUtilBadPosition);
+    UtilFile none("VLCSKIP");
+    EXPECT_EQ(none.write(r.data()), kUtilNoRecordLength);
+    EXPECT_EQ(none.count(), 0);
+    xprrlog(kUtilNoRecordLength);
+    Log::setStream(nullptr);
+    std::string text = log.str();
+    EXPECT_NE(text.find("ERROR:"), std::string::npos);
+    EXPECT_NE(text.find("VLCLREG"), std::string::npos);
+    EXPECT_NE(text.find("99"), std::string::npos);
+    EXPECT_NE(text.find("VLCSKIP"), std::string::npos);
+    EXPECT_NE(text.find("[901-303]"), std::string::npos);
+}
+
+TEST_P(UtilFileTest, TemporaryFilesNeverShowInTheFolder) {
+    {
+        UtilFile f("VLCTREAT", kRec);
+        fill(f, 100);
+        EXPECT_TRUE(dirEmpty());
+    }
+    EXPECT_TRUE(dirEmpty());
+}
+
+TEST_P(UtilFileTest, MovedFromFileFailsWithoutCrashing) {
+    UtilFile a("VLCDATA", kRec);
+    fill(a, 30);
+    UtilFile b(std::move(a));
+    EXPECT_EQ(b.count(), 30);
+    Rec r{};
+    EXPECT_FALSE(a.read(r.data())); // NOLINT(bugprone-use-after-move)
+    EXPECT_NE(a.write(r.data()), 0);
+    EXPECT_NE(a.point(1), 0);
+    ASSERT_EQ(b.point(30), 0);
+    ASSERT_TRUE(b.read(r.data()));
+    EXPECT_EQ(r, makeRec(30));
+}
+
+INSTANTIATE_TEST_SUITE_P(MemoryAndSpilled, UtilFileTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Spilled" : "Memory"; });
+
+TEST(UtilFileSpill, ExactlyAtTheThresholdStaysInMemory) {
+    std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(10 * kRec);
+    UtilFile f("VLCVOUT", kRec);
+    fill(f, 10);
+    EXPECT_FALSE(f.spilled());
+    Rec r = makeRec(11);
+    ASSERT_EQ(f.write(r.data()), 0);
+    EXPECT_TRUE(f.spilled());
+    ASSERT_EQ(f.point(0), 0);
+    for (int i = 1; i <= 11; ++i) {
+        ASSERT_TRUE(f.read(r.data()));
+        EXPECT_EQ(r, makeRec(i));
+    }
+    UtilFile::setSpillThreshold(saved);
+}
+
+TEST(UtilFileSpill, UnusableTempFolderKeepsTheDataInMemory) {
+    std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(5 * kRec);
+    UtilFile::setTempDir("/nonexistent/velloc-no-such-folder");
+    UtilFile f("VLCTEMP", kRec);
+    fill(f, 5);
+    Rec r = makeRec(6);
+    EXPECT_EQ(f.write(r.data()), kUtilTempCreate);
+    EXPECT_FALSE(f.spilled());
+    EXPECT_EQ(f.count(), 5);
+
+    std::ostringstream log;
+    Log::setStream(&log);
+    xprrlog(kUtilTempCreate);
+    Log::setStream(nullptr);
+    EXPECT_NE(log.str().find("/nonexistent/velloc-no-such-folder"), std::string::npos);
+
+    UtilFile::setTempDir("");
+    UtilFile::setSpillThreshold(saved);
+    ASSERT_EQ(f.point(0), 0);
+    for (int i = 1; i <= 5; ++i) {
+        ASSERT_TRUE(f.read(r.data()));
+        EXPECT_EQ(r, makeRec(i));
+    }
+}
+
+// A file size limit makes the temporary file fail like a full disk: every operation then
+// reports an error instead of crashing, and the sort passes the error on.
+TEST(UtilFileSpill, FullDiskIsReportedNotFatal) {
+    std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(1000);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+
+    UtilFile f("VLCVOUT", kRec);
+    int rc = 0;
+    for (int i = 0; i < 200000 && rc == 0; ++i) {
+        Rec r = makeRec(i);
+        rc = f.write(r.data());
+    }
+    EXPECT_EQ(rc, kUtilDiskFull);
+    EXPECT_EQ(f.lastError(), kUtilDiskFull);
+    std::ostringstream log;
+    Log::setStream(&log);
+    xprrlog(rc);
+    Log::setStream(nullptr);
+    EXPECT_NE(log.str().find("No space left for utility file VLCVOUT"), std::string::npos);
+
+    // 72 KB held in memory; sorted through runs on disk once the threshold is lowered.
+    UtilFile::setSpillThreshold(std::size_t{1} << 20);
+    UtilFile g("VLCTEMP", kRec);
+    for (int i = 0; i < 3000; ++i) {
+        Rec r = makeRec(3000 - i);
+        ASSERT_EQ(g.write(r.data()), 0);
+    }
+    UtilFile::setSpillThreshold(1000);
+    UtilFile out("VLCTEMP2");
+    SortKey k{0, false};
+    EXPECT_EQ(zsort(g, out, &k, 1), kUtilDiskFull);
+    EXPECT_EQ(g.count(), 3000);
+
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, oldHandler);
+    UtilFile::setSpillThreshold(saved);
+}
