@@ -39,12 +39,12 @@ int main(int argc, char** argv) {
     for (int i = 0; i < M; ++i)
         run.combinedVars.push_back(i);
     run.psSupplied = 1;
-    run.psSource = 101;
+    run.psSource = kScoreLps;
     run.lregExact = run.lregClass = run.lregCont = kRowDesign;
     run.lregIdNum = run.lregIdText = run.lregCont + M;
     run.lregRecBytes = 8 * run.lregIdNum;
     run.balance.reset(M + 2, 0, 5);
-    run.weightType = 122;
+    run.weightType = kWeightAte;
     run.regionType = 43;
     run.regionExtend = 1;
     run.nStrata = 5;

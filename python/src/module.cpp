@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "driver/message_catalogue.h"
+#include "driver/program_run.h"
 #include "driver/step_driver.h"
 #include "host/host.h"
 #include "io/memory_dataset.h"
@@ -24,8 +25,13 @@ using namespace velloc;
 
 namespace {
 
-// The host session is one per process: runs take turns.
+// One session for the module, so that a later run continues what an earlier one left (the
+// random stream, the symbols) as later steps of one program would; runs take turns on it.
 std::mutex runMutex;
+host::Session& moduleSession() {
+    static host::Session session;
+    return session;
+}
 
 std::string upper(std::string s) {
     host::wzstrup(s);
@@ -229,7 +235,8 @@ py::dict run(const std::string& program, const py::list& inputs, py::object ever
     {
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> lock(runMutex);
-        host::Session& session = host::Session::current();
+        host::Session& session = moduleSession();
+        host::SessionScope bind(session);
         SessionGuard guard{session};
         host::Log::setStream(&log);
         host::Log::resetCounts();
@@ -241,30 +248,9 @@ py::dict run(const std::string& program, const py::list& inputs, py::object ever
         session.output.addSink(host::makeHtmlSink(htmlPath, host::renderGraphSvg));
         session.output.addSink(sink);
 
-        // The command line's sequence: split, run each step, finish the outputs, close.
-        const std::string fileName = "<python>";
-        int errors = 0;
-        std::vector<StepSource> steps = splitProgram(program, fileName, &errors);
-        int worst = 0;
-        if (errors) {
-            worst = errors;
-        } else if (steps.empty()) {
-            host::xpmlog(host::kGroupHostRun, 4, {fileName});
-            worst = 1;
-        }
-        int worstExit = steps.empty() && !errors ? 3 : exitStatusFor(worst);
-        if (!errors) {
-            int n = 0;
-            for (const StepSource& step : steps) {
-                int code = runProcedureStep(step, ++n);
-                stepStatus.push_back(code);
-                worst = std::max(worst, code);
-                worstExit = std::max(worstExit, exitStatusFor(code));
-            }
-        }
-        if (!session.output.finish()) worstExit = std::max(worstExit, 1);
-        host::xpmlog(host::kGroupHostRun, 2, {std::to_string(steps.size()), std::to_string(worst)});
-        exitStatus = runExitStatus(worstExit, host::Log::count(host::Severity::Error));
+        ProgramResult run = runProgram(program, "<python>");
+        stepStatus = run.stepStatus;
+        exitStatus = run.exitStatus;
 
         // The OUT= data sets, the last step's last.
         for (const auto& [k, e] : provider.entries)

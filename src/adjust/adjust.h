@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/codes.h"
+
 namespace velloc {
 
 struct VlcRun;
@@ -57,9 +59,6 @@ inline constexpr int kCtlMatchAtt = 10;
 inline constexpr int kCtlMatchAte = 11;
 inline constexpr int kCtlNTreated = 12;
 inline constexpr int kCtlClass = 13; // CLASS indicators, continuous values, PS, LPS
-
-// Tolerance of positive totals, of the region bounds and of the caliper test width.
-inline constexpr double kAdjustTol = 1.110223024625157e-10;
 
 // The analysis weights of an observation of score p, with pT and pC the treated and control
 // shares of the frequency total: ATE 1/d, stabilized ATE (its group's share)/d, ATT 1 for the

@@ -34,7 +34,7 @@ int vlcfile(VlcRun& run) {
         if (rec[kVoutTreat] >= 0.5) {
             std::fill(t.begin(), t.end(), 0.0);
             t[kTrtObs] = rec[kVoutObs];
-            if (run.matchOrder == 131) t[kTrtRandom] = support::zranuni(run.seedLive);
+            if (run.matchOrder == kOrderRandom) t[kTrtRandom] = support::zranuni(run.seedLive);
             t[kTrtPs] = rec[kVoutPs];
             t[kTrtLps] = rec[kVoutLps];
             t[kTrtRegion] = rec[kVoutRegion];

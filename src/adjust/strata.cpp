@@ -102,7 +102,7 @@ int vlcstra(VlcRun& run) {
     // 2. Target cumulative counts of key units.
     StrataCuts cuts(K, N, keyTreated);
     if (cuts.status()) return noStrata(run, cuts.status(), K);
-    const double lower = run.regionLower - kAdjustTol, upper = run.regionUpper + kAdjustTol;
+    const double lower = run.regionLower - kTolerance, upper = run.regionUpper + kTolerance;
 
     // 3. Boundary pass: cuts between consecutive distinct key scores once a target is reached.
     host::UtilFile& vout = *run.vlcvout;

@@ -36,8 +36,8 @@ int fail(VlcRun& run, int msg) {
 
 // The analysis weight of a working record: ATE (stabilized when asked) or ATT weight.
 double analysisWeight(const VlcRun& run, const double* rec) {
-    if (run.weightType == 122) return rec[run.stabilize ? kVoutAteStab : kVoutAte];
-    if (run.weightType == 124) return rec[kVoutAtt];
+    if (run.weightType == kWeightAte) return rec[run.stabilize ? kVoutAteStab : kVoutAte];
+    if (run.weightType == kWeightAtt) return rec[kVoutAtt];
     return 1.0;
 }
 
@@ -114,7 +114,7 @@ int vlcregn(VlcRun& run) {
     const int ps = b.psSlot(), lps = b.lpsSlot();
 
     // 1-8. The bounds from the groups' score extremes on the region's scale.
-    const auto& sg = all.slots[static_cast<std::size_t>(run.regionScore == 100 ? ps : lps)].g;
+    const auto& sg = all.slots[static_cast<std::size_t>(run.regionScore == kScorePs ? ps : lps)].g;
     const double mins[2] = {sg[kControl].min, sg[kTreated].min};
     const double maxs[2] = {sg[kControl].max, sg[kTreated].max};
     if (int msg = regionBounds(regionRule(run), mins, maxs, run.extendLowerAmt, run.extendUpperAmt,
@@ -122,7 +122,7 @@ int vlcregn(VlcRun& run) {
         return fail(run, msg);
 
     // 9. Accumulators.
-    const bool weighted = run.weightType == 122 || run.weightType == 124;
+    const bool weighted = run.weightType == kWeightAte || run.weightType == kWeightAtt;
     SetStats& reg = b.sets[kRegion];
     SetStats& wgt = b.sets[kFourth];
     resetSet(reg, true);
@@ -141,7 +141,7 @@ int vlcregn(VlcRun& run) {
         if (s >= 0) cont.push_back(s);
     cont.push_back(ps);
     cont.push_back(lps);
-    const double lower = run.regionLower - kAdjustTol, upper = run.regionUpper + kAdjustTol;
+    const double lower = run.regionLower - kTolerance, upper = run.regionUpper + kTolerance;
 
     host::UtilFile& vout = *run.vlcvout;
     host::UtilFile& temp = *run.vlctemp;

@@ -137,26 +137,26 @@ int vlcwght(VlcRun& run) {
 
     // 3. Reference lines of the weight displays.
     if (host::isMissing(run.wgtCloudRef)) run.wgtCloudRef = 10.0;
-    if (run.weightType == 124) run.wgtRefControl = run.wgtCloudRef * pT / pC;
-    if (run.weightType == 122 && !run.stabilize) {
+    if (run.weightType == kWeightAtt) run.wgtRefControl = run.wgtCloudRef * pT / pC;
+    if (run.weightType == kWeightAte && !run.stabilize) {
         run.wgtRefTreated = run.wgtCloudRef / pT;
         run.wgtRefControl = run.wgtCloudRef / pC;
     }
     // 4. Scale factors of the scaled weights.
-    if (run.weightType == 124) {
+    if (run.weightType == kWeightAtt) {
         run.scaleT = 1.0;
         run.scaleC = pT / pC;
-    } else if (run.weightType == 122) {
+    } else if (run.weightType == kWeightAte) {
         run.scaleT = run.stabilize ? 1.0 : 1.0 / pT;
         run.scaleC = run.stabilize ? 1.0 : 1.0 / pC;
     }
     run.scaleTText = scaleText(run.scaleT);
     run.scaleCText = scaleText(run.scaleC);
 
-    const bool wantAte = run.weightType == 122 || run.outAte || run.outWgtAte;
+    const bool wantAte = run.weightType == kWeightAte || run.outAte || run.outWgtAte;
     const bool wantStab = run.stabilize || run.outAteStab || run.outWgtAteStab;
-    const bool wantAtt = run.weightType == 124 || run.outAtt || run.outWgtAtt;
-    const bool suppliedLps = run.psSupplied && run.psSource == 101;
+    const bool wantAtt = run.weightType == kWeightAtt || run.outAtt || run.outWgtAtt;
+    const bool suppliedLps = run.psSupplied && run.psSource == kScoreLps;
     const int D = std::min(run.model.layout.D, static_cast<int>(run.coef.size()));
     const std::vector<int> slot = combinedSlots(run);
     const std::vector<char> binOn = activeBinary(run);
@@ -349,9 +349,9 @@ int vlcwght(VlcRun& run) {
     // 12. Caliper width and the width the caliper test compares against.
     if (run.caliperOn) {
         double w = run.caliper;
-        if (run.caliperMult) w *= run.caliperScale == 100 ? run.sdPs : run.sdLps;
+        if (run.caliperMult) w *= run.caliperScale == kScorePs ? run.sdPs : run.sdLps;
         run.caliperWidth = w;
-        run.caliperTestWidth = w + w * kAdjustTol;
+        run.caliperTestWidth = w + w * kTolerance;
     }
     // 13. Region extensions on the region's score scale.
     const RegionRule rule = regionRule(run);

@@ -65,9 +65,10 @@ Records readRecords(const VlcRun& run, const std::vector<BalanceRow>& rows) {
         offset.push_back(workingOffset(run, row.slot));
     int wField = -1;
     if (run.balance.fourth == kRegionWgt)
-        wField = run.weightType == 124 ? kVoutAtt : (run.stabilize ? kVoutAteStab : kVoutAte);
+        wField =
+            run.weightType == kWeightAtt ? kVoutAtt : (run.stabilize ? kVoutAteStab : kVoutAte);
     else if (run.balance.fourth == kMatchWgt)
-        wField = run.weightType == 125 ? kVoutMatchAtt : kVoutMatchAte;
+        wField = run.weightType == kWeightMatch ? kVoutMatchAtt : kVoutMatchAte;
     const std::size_t recDoubles = static_cast<std::size_t>(run.voutRecBytes + 7) / 8;
     std::vector<double> rec(std::max<std::size_t>(recDoubles, kVoutFixed));
     host::UtilFile& vout = *run.vlcvout;

@@ -10,14 +10,14 @@ namespace velloc {
 // shows 0, never a negative number. Missing when either is missing or z0 is tiny.
 inline double pctReduction(double z0, double z) {
     double a = std::fabs(z0);
-    if (std::isnan(a) || !(a > kTiny) || std::isnan(z)) return kNaN;
+    if (std::isnan(a) || !(a > kTolerance) || std::isnan(z)) return kNaN;
     double r = (a - std::fabs(z)) * 100.0 / a;
-    return r <= kTiny ? 0.0 : r;
+    return r <= kTolerance ? 0.0 : r;
 }
 
 // var_t / var_c; missing when var_t is missing or var_c is tiny.
 inline double varianceRatio(double varTreated, double varControl) {
-    if (std::isnan(varTreated) || !(varControl > kTiny)) return kNaN;
+    if (std::isnan(varTreated) || !(varControl > kTolerance)) return kNaN;
     return varTreated / varControl;
 }
 

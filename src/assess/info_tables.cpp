@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "core/phases.h"
 #include "core/run_context.h"
+#include "render/dynamics.h"
 
 namespace velloc {
 
@@ -116,9 +117,10 @@ int vlctstr(VlcRun& run) {
 int vlctexw(VlcRun& run) {
     const host::TableDefinition& def = run.tabLargestWgt;
     if (def.name.empty()) return 0;
-    host::TableInstance inst = openInstance(run, def,
-                                            {{"_TrtLevelWgt", host::trimBlanks(run.scaleTText)},
-                                             {"_CntlLevelWgt", host::trimBlanks(run.scaleCText)}});
+    host::TableInstance inst =
+        openInstance(run, def,
+                     {{host::dyn::kTrtLevelWgt, host::trimBlanks(run.scaleTText)},
+                      {host::dyn::kCntlLevelWgt, host::trimBlanks(run.scaleCText)}});
     const int rows = run.nLargestWgt;
     for (int i = 0; i < rows; ++i) {
         RowBuffer row(def);

@@ -39,7 +39,7 @@ void standardize(bool binary, bool stdBinVar, double allObsS, double denom, doub
     } else if (std::fabs(d) <= 1e-5 * allObsS) {
         d = 0.0;
     }
-    z = denom > kTiny ? d / denom : kNaN;
+    z = denom > kTolerance ? d / denom : kNaN;
 }
 
 } // namespace
@@ -97,7 +97,7 @@ int vlccdff(VlcRun& run) {
     const bool stdBin = run.stdBinVar != 0;
     std::vector<int> sets{kAllObs, kRegion};
     if (run.matchActive) sets.push_back(kMatch);
-    if (b.fourth != kFourthNone && !(run.weightType == 121 && run.nStrata == 0))
+    if (b.fourth != kFourthNone && !(run.weightType == kWeightNone && run.nStrata == 0))
         sets.push_back(kFourth);
     double maxZ = 0.0;
     for (int s = 0; s < b.nCont + b.nBin; ++s) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <vector>
 
+#include "adjust/adjust.h"
 #include "assess/balance_rows.h"
 #include "core/phases.h"
 #include "core/run_context.h"
@@ -55,12 +56,12 @@ int vlccdst(VlcRun& run) {
     host::UtilFile& vout = *run.vlcvout;
     vout.point(0);
     while (vout.read(rec.data())) {
-        double stratum = rec[12];
+        double stratum = rec[kVoutStratum];
         if (std::isnan(stratum) || stratum < 0.5) continue;
         int k = static_cast<int>(stratum + 0.5);
         if (k > nStrata) continue;
-        double f = rec[1];
-        int g = rec[2] > 0.5 ? kTreated : kControl;
+        double f = rec[kVoutFreq];
+        int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
         std::vector<StratumSlot>& st = b.strata[k];
         for (std::size_t i = 0; i < slots.size(); ++i) {
             int s = slots[i];
@@ -115,12 +116,12 @@ int vlccdst(VlcRun& run) {
                     ss.var[g] = ss.mean[g] * (1.0 - ss.mean[g]);
                     continue;
                 }
-                if (w <= kTiny) continue;
+                if (w <= kTolerance) continue;
                 double delta = ss.sumDev[g] / w;
                 ss.mean[g] = shift[g][i] + delta;
                 if (w <= kVarianceTotal) continue;
                 double q = ss.ssqDev[g] - delta * delta * w;
-                ss.var[g] = q > kTiny ? q / (w - 1.0) : 0.0;
+                ss.var[g] = q > kTolerance ? q / (w - 1.0) : 0.0;
             }
             ss.s = deviationRule(ss.var[kTreated], ss.var[kControl], run.sdTreatedOnly != 0);
         }

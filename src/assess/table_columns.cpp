@@ -5,6 +5,7 @@
 
 #include "base/text.h"
 #include "core/run_context.h"
+#include "render/dynamics.h"
 
 namespace velloc {
 
@@ -52,9 +53,9 @@ host::TableInstance openInstance(const VlcRun& run, const host::TableDefinition&
     host::TableInstance inst;
     inst.definition = &def;
     inst.templatePath = def.templatePath;
-    inst.dynamics.push_back({"_TrtLevel", host::trimBlanks(run.treatedLevel)});
-    inst.dynamics.push_back({"_CntlLevel", host::trimBlanks(run.controlLevel)});
-    inst.dynamics.push_back({"_TrtVar", run.treatName});
+    inst.dynamics.push_back({host::dyn::kTrtLevel, host::trimBlanks(run.treatedLevel)});
+    inst.dynamics.push_back({host::dyn::kCntlLevel, host::trimBlanks(run.controlLevel)});
+    inst.dynamics.push_back({host::dyn::kTrtVar, run.treatName});
     for (host::Dynamic& d : extra)
         inst.dynamics.push_back(std::move(d));
     return inst;

@@ -8,6 +8,7 @@
 #include "assess/table_columns.h"
 #include "core/phases.h"
 #include "core/run_context.h"
+#include "render/dynamics.h"
 
 namespace velloc {
 
@@ -51,8 +52,8 @@ int setWidth(const VlcRun& run) {
     std::vector<int> labels{58, 61};
     if (run.matchGiven) labels.push_back(64);
     if (run.nStrataReq > 0) labels.push_back(66);
-    if (run.weightType == 122 || run.weightType == 124) labels.push_back(69);
-    if (run.weightType == 125 || run.weightType == 126) labels.push_back(72);
+    if (run.weightType == kWeightAte || run.weightType == kWeightAtt) labels.push_back(69);
+    if (run.weightType == kWeightMatch || run.weightType == kWeightMatchAte) labels.push_back(72);
     for (int n : labels)
         w = std::max(w, text(n).size());
     return static_cast<int>(std::min<std::size_t>(w, 32));
@@ -63,7 +64,7 @@ void groupBlocks(const VlcRun& run, host::TableDefinition& def, const char* coun
     for (const char* prefix : {"Treated", "Control"}) {
         std::string p = prefix;
         def.addColumn(numColumn(p + count));
-        if (run.weightType != 121) def.addColumn(numColumn(p + "Weight"));
+        if (run.weightType != kWeightNone) def.addColumn(numColumn(p + "Weight"));
         def.addColumn(numColumn(p + "Mean"));
         def.addColumn(numColumn(p + "StdDev"));
         if (minMax) {
@@ -75,8 +76,10 @@ void groupBlocks(const VlcRun& run, host::TableDefinition& def, const char* coun
 }
 
 void blockEnds(host::TableDefinition& def, bool minMax) {
-    def.dynamics.push_back({"_TreatedEnd", std::string(minMax ? "TreatedMax" : "TreatedStdDev")});
-    def.dynamics.push_back({"_ControlEnd", std::string(minMax ? "ControlMax" : "ControlStdDev")});
+    def.dynamics.push_back(
+        {host::dyn::kTreatedEnd, std::string(minMax ? "TreatedMax" : "TreatedStdDev")});
+    def.dynamics.push_back(
+        {host::dyn::kControlEnd, std::string(minMax ? "ControlMax" : "ControlStdDev")});
 }
 
 // One ID column per ID variable, named and labelled by catalogue text 75.
@@ -167,7 +170,7 @@ int vlcxods(VlcRun& run) {
     if (run.nLargestWgt) {
         host::TableDefinition& lw = run.tabLargestWgt;
         begin(lw, "LargestWgtObs", 11);
-        if (run.weightType != 124) {
+        if (run.weightType != kWeightAtt) {
             lw.addColumn(numColumn("TreatedObs"));
             idColumns(run, lw, true);
             lw.addColumn(numColumn("TreatedWgt"));
@@ -177,10 +180,10 @@ int vlcxods(VlcRun& run) {
         idColumns(run, lw, false);
         lw.addColumn(numColumn("ControlWgt"));
         lw.addColumn(numColumn("ControlScaledWgt"));
-        int wgtType = run.weightType == 124   ? 92
-                      : run.weightType == 122 ? (run.stabilize ? 91 : 90)
-                                              : 0;
-        if (wgtType) lw.dynamics.push_back({"_WgtType", text(wgtType)});
+        int wgtType = run.weightType == kWeightAtt   ? 92
+                      : run.weightType == kWeightAte ? (run.stabilize ? 91 : 90)
+                                                     : 0;
+        if (wgtType) lw.dynamics.push_back({host::dyn::kWgtType, text(wgtType)});
     }
     return 0;
 }

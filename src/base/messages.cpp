@@ -1,9 +1,12 @@
 #include "base/messages.h"
 
+#include "base/run_state.h"
+
 #include <array>
 #include <iostream>
 #include <map>
 #include <mutex>
+#include <shared_mutex>
 #include <utility>
 
 namespace velloc::host {
@@ -15,13 +18,26 @@ struct Entry {
     std::string text;
 };
 
-std::map<std::pair<int, int>, Entry>& catalogue() {
-    static std::map<std::pair<int, int>, Entry> table;
+// The catalogue is the one thing sessions share: texts, added by the registration functions
+// (possibly from two sessions' threads at once) and read by every log line.
+using Catalogue = std::map<std::pair<int, int>, Entry>;
+Catalogue& catalogue() {
+    static Catalogue table;
     return table;
 }
+std::shared_mutex& catalogueLock() {
+    static std::shared_mutex lock;
+    return lock;
+}
 
-std::ostream* logStream = nullptr;
-std::array<int, 4> counts{};
+// Copies the entry of a key out under the lock; false when the catalogue has none.
+bool lookup(int group, int number, Entry& out) {
+    std::shared_lock lock(catalogueLock());
+    auto it = catalogue().find({group, number});
+    if (it == catalogue().end()) return false;
+    out = it->second;
+    return true;
+}
 
 const char* prefix(Severity s) {
     switch (s) {
@@ -64,25 +80,27 @@ std::string fill(std::string_view text, Args args) {
 } // namespace
 
 void addMessages(std::span<const MessageDef> defs) {
+    std::unique_lock lock(catalogueLock());
     for (const auto& d : defs)
         catalogue()[{d.group, d.number}] = Entry{d.severity, d.text};
 }
 
 bool hasMessage(int group, int number) {
+    std::shared_lock lock(catalogueLock());
     return catalogue().count({group, number}) != 0;
 }
 
 Severity messageSeverity(int group, int number) {
-    auto it = catalogue().find({group, number});
-    return it == catalogue().end() ? Severity::Error : it->second.severity;
+    Entry e;
+    return lookup(group, number, e) ? e.severity : Severity::Error;
 }
 
 std::string wkread(int group, int number) {
-    auto it = catalogue().find({group, number});
-    if (it == catalogue().end())
+    Entry e;
+    if (!lookup(group, number, e))
         return "Message " + std::to_string(number) + " of group " + std::to_string(group) +
                " is not in the catalogue.";
-    return it->second.text;
+    return e.text;
 }
 
 std::string xpmstr(int group, int number, Args args) {
@@ -90,32 +108,36 @@ std::string xpmstr(int group, int number, Args args) {
 }
 
 void xpmlog(int group, int number, Args args) {
-    Log::write(messageSeverity(group, number), xpmstr(group, number, args), group, number);
+    Entry e;
+    if (!lookup(group, number, e)) e = Entry{Severity::Error, wkread(group, number)};
+    Log::write(e.severity, fill(e.text, args), group, number);
 }
 
 void Log::setStream(std::ostream* out) {
-    logStream = out;
+    currentRunState().logStream = out;
 }
 
 void Log::write(Severity severity, std::string_view text, int group, int number) {
-    std::ostream& os = logStream ? *logStream : std::cerr;
+    RunState& state = currentRunState();
+    std::ostream& os = state.logStream ? *state.logStream : std::cerr;
     os << prefix(severity) << text << " [" << group << '-' << number << "]\n";
     os.flush();
-    ++counts[static_cast<std::size_t>(severity)];
+    ++state.logCounts[static_cast<std::size_t>(severity)];
 }
 
 void Log::plain(std::string_view text) {
-    std::ostream& os = logStream ? *logStream : std::cerr;
+    RunState& state = currentRunState();
+    std::ostream& os = state.logStream ? *state.logStream : std::cerr;
     os << text << '\n';
     os.flush();
 }
 
 int Log::count(Severity severity) {
-    return counts[static_cast<std::size_t>(severity)];
+    return currentRunState().logCounts[static_cast<std::size_t>(severity)];
 }
 
 void Log::resetCounts() {
-    counts = {};
+    currentRunState().logCounts = {};
 }
 
 } // namespace velloc::host

@@ -1,5 +1,7 @@
 #include "base/text.h"
 
+#include "base/run_state.h"
+
 #include <algorithm>
 #include <chrono>
 #include <map>
@@ -8,8 +10,7 @@ namespace velloc::host {
 
 namespace {
 std::map<std::string, std::string, std::less<>>& symbols() {
-    static std::map<std::string, std::string, std::less<>> table;
-    return table;
+    return currentRunState().symbols;
 }
 std::string upper(std::string_view s) {
     std::string u(s);

@@ -7,7 +7,7 @@
 
 namespace velloc::host {
 
-// Host symbols live for the whole program run (across procedure steps).
+// Host symbols live for the whole session (across procedure steps).
 void xjsympn(std::string_view name, std::string_view value);
 std::optional<std::string> symget(std::string_view name);
 

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "driver/message_catalogue.h"
+#include "driver/program_run.h"
 #include "driver/step_driver.h"
 #include "host/host.h"
 #include "render/graph_renderers.h"
@@ -80,9 +81,11 @@ int main(int argc, char** argv) {
     }
 
     registerCatalogue();
-    auto& session = host::Session::current();
+    // The files outlive the session whose log and listing write to them.
+    std::ofstream logFile, listingFile;
+    host::Session session;
+    host::SessionScope bind(session);
 
-    std::ofstream logFile;
     if (!f.log.empty()) {
         logFile.open(f.log, std::ios::out | std::ios::trunc);
         if (!logFile) {
@@ -117,7 +120,6 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
-    std::ofstream listingFile;
     if (f.listing == "-") {
         session.output.addSink(host::makeListingSink(std::cout));
     } else {
@@ -139,30 +141,5 @@ int main(int argc, char** argv) {
     }
 
     std::string fileName = f.program == "-" ? std::string("<stdin>") : f.program;
-    int errors = 0;
-    std::vector<StepSource> steps = splitProgram(text, fileName, &errors);
-    int worst = 0;
-    if (errors) {
-        worst = errors;
-    } else if (steps.empty()) {
-        host::xpmlog(host::kGroupHostRun, 4, {fileName});
-        worst = 1;
-    }
-    // A program without a step runs nothing: that is fatal, not an error the run went on past.
-    int worstExit = steps.empty() && !errors ? 3 : exitStatusFor(worst);
-    if (!errors) {
-        int n = 0;
-        for (const StepSource& step : steps) {
-            int code = runProcedureStep(step, ++n);
-            worst = std::max(worst, code);
-            worstExit = std::max(worstExit, exitStatusFor(code));
-        }
-    }
-    // A report that could not be written is an output lost, not a fatal status of a step.
-    if (!session.output.finish())
-        worstExit = std::max(worstExit, 1);
-    else if (!f.html.empty())
-        host::xpmlog(host::kGroupHostRun, 7, {f.html});
-    host::xpmlog(host::kGroupHostRun, 2, {std::to_string(steps.size()), std::to_string(worst)});
-    return runExitStatus(worstExit, host::Log::count(host::Severity::Error));
+    return runProgram(text, fileName, f.html).exitStatus;
 }

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "core/balance_settings.h"
+#include "core/codes.h"
 
 namespace velloc {
 
 inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-inline constexpr double kTiny = 1.110223024625157e-10;        // positive totals and deviations
 inline constexpr double kBinaryFloor = 1.110223024625157e-16; // floor of a binary variance
 inline constexpr double kVarianceTotal = 1.0000000001110223;  // weighted total for a variance
 

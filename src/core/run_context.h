@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/balance_stats.h"
+#include "core/codes.h"
 #include "core/effect_request.h"
 #include "core/model_desc.h"
 #include "core/model_rows.h"
@@ -98,16 +99,16 @@ struct VlcRun {
     const Statement* psmodel = nullptr;
     const Statement* output = nullptr;
     int psSupplied = 0; // PSDATA supplies the scores; the fit is skipped
-    int psSource = 0;   // 100 PS=, 101 LPS=
+    int psSource = 0;   // ScoreCode: kScorePs for PS=, kScoreLps for LPS=
     int matchGiven = 0;
     int errorsSeen = 0; // parser errors so far (bcheck)
     bool modelStarted = false;
 
     // Matching options.
-    int distance = 101; // 100 PS, 101 LPS, 102 MAH
-    int caliperScale = 101;
-    int method = 110;  // 109 greedy, 110 optimal, 111 with replacement
-    int ratioType = 0; // 112 fixed, 113 variable ratio, 114 full
+    int distance = kScoreLps; // ScoreCode
+    int caliperScale = kScoreLps;
+    int method = kMethodOptimal; // MethodCode
+    int ratioType = kRatioNone;  // RatioCode
     int k = 1;
     int kMin = 1;
     int kMax = 0;
@@ -122,7 +123,7 @@ struct VlcRun {
     double caliper = 0.25;
     int caliperOn = 1;
     int caliperMult = 1;
-    int matchOrder = 129; // 128 ascending, 129 descending, 130 data, 131 random
+    int matchOrder = kOrderDescending; // OrderCode
     int showSeed = 0;
     std::vector<int> exactVars; // positions in the CLASS list
     // Mahalanobis distance.
@@ -130,7 +131,7 @@ struct VlcRun {
     int mahAddPs = 0;         // component position of the PS (0: not added), 1-based
     int mahAddLps = 0;
     int nMahComp = 0;
-    int mahCov = 104; // 104 control group, 105 pooled, 106 identity
+    int mahCov = kCovControl; // MahCovCode
     int mahSqrt = 1;
     std::vector<double> mahVec1, mahVec2;          // one value per component
     std::vector<double> mahTri1, mahTri2, mahTri3; // packed lower triangles
@@ -142,7 +143,7 @@ struct VlcRun {
     double extendLower = 0.25;
     double extendUpper = 0.25;
     int regionExtend = 1;
-    int regionScore = 101;
+    int regionScore = kScoreLps;
     int extendMult = 1;
 
     // Strata.
@@ -161,7 +162,7 @@ struct VlcRun {
     std::int64_t cloudSeedLive = 0;
 
     // Weights.
-    int weightType = 121; // 121 none, 122 ATE, 124 ATT, 125 match, 126 ATE match
+    int weightType = kWeightNone; // WeightCode
     int stabilize = 0;
 
     // Assessment.
@@ -209,7 +210,7 @@ struct VlcRun {
     std::unique_ptr<host::Dataset> inDataOwned;
     std::string outDataPath; // empty: no OUT= data set
     std::string outDataName; // as written in the program, for messages
-    int outObs = 57;         // 57 all, 60 region, 63 matched
+    int outObs = kOutAll;    // OutObsCode
 
     // Variable descriptors.
     std::vector<VarRef> byVars;

@@ -1,5 +1,7 @@
 #include "driver/message_catalogue.h"
 
+#include <mutex>
+
 #include "adjust/adjust_messages.h"
 #include "assess/assess_messages.h"
 #include "base/run_messages.h"
@@ -17,22 +19,22 @@
 namespace velloc {
 
 void registerCatalogue() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    host::addRunMessages();
-    host::addDataSetMessages();
-    host::addOutputMessages();
-    host::addParserMessages();
-    addDriverMessages();
-    addFrameMessages();
-    addModelMessages();
-    addInputMessages();
-    addAdjustMessages();
-    addAssessMessages();
-    addMatchMessages();
-    addPlotMessages();
-    addEffectMessages();
+    static std::once_flag once;
+    std::call_once(once, [] {
+        host::addRunMessages();
+        host::addDataSetMessages();
+        host::addOutputMessages();
+        host::addParserMessages();
+        addDriverMessages();
+        addFrameMessages();
+        addModelMessages();
+        addInputMessages();
+        addAdjustMessages();
+        addAssessMessages();
+        addMatchMessages();
+        addPlotMessages();
+        addEffectMessages();
+    });
 }
 
 } // namespace velloc

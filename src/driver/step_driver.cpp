@@ -120,7 +120,7 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
     if (run.matchActive) {
         int rc = clock.time("match", [&] {
             int r = 0;
-            if (run.distance == 102) r = p.vlcxcov(run);
+            if (run.distance == kScoreMahalanobis) r = p.vlcxcov(run);
             if (!r) r = p.velloc(run);
             if (!r) r = p.vlccomb(run);
             if (!r) r = p.vlcmend(run);

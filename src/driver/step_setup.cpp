@@ -314,10 +314,10 @@ void vlcinit(VlcRun& run, const StepSource& step) {
             if (run.outDataPath.empty()) host::xexit(host::kExitOutputSetup);
             const host::ParsedOption* obs = run.output->find("OUT/OBS");
             if (obs && obs->value == "REGION") {
-                run.outObs = 60;
+                run.outObs = kOutRegion;
             } else if (obs && obs->value == "MATCH") {
                 if (run.matchGiven) {
-                    run.outObs = 63;
+                    run.outObs = kOutMatched;
                 } else {
                     warn(run, 176, {"OBS=MATCHOBS"});
                 }

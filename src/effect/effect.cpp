@@ -46,13 +46,13 @@ double sampleWeight(const VlcRun& run, const double* rec) {
     switch (run.effect.adjustment) {
     case Adjustment::Matching:
         if (!(region >= 1.5)) return kNaN;
-        return rec[run.weightType == 126 ? kVoutMatchAte : kVoutMatchAtt];
+        return rec[run.weightType == kWeightMatchAte ? kVoutMatchAte : kVoutMatchAtt];
     case Adjustment::Strata:
         return region >= 0.1 && !host::isMissing(rec[kVoutStratum]) ? 1.0 : kNaN;
     case Adjustment::Weights: {
         if (!(region >= 0.1)) return kNaN;
-        const double w =
-            run.weightType == 122 ? rec[run.stabilize ? kVoutAteStab : kVoutAte] : rec[kVoutAtt];
+        const double w = run.weightType == kWeightAte ? rec[run.stabilize ? kVoutAteStab : kVoutAte]
+                                                      : rec[kVoutAtt];
         return host::isMissing(w) ? kNaN : w;
     }
     case Adjustment::None:
@@ -193,7 +193,7 @@ effect::RefitRule refitRule(const VlcRun& run) {
     effect::RefitRule rule;
     rule.refit = !run.psSupplied;
     rule.strata = r.adjustment == Adjustment::Strata;
-    rule.ate = run.weightType == 122;
+    rule.ate = run.weightType == kWeightAte;
     rule.stabilize = run.stabilize != 0;
     rule.region = regionRule(run);
     rule.sdTreatedOnly = run.sdTreatedOnly != 0;

@@ -1,5 +1,7 @@
 #include "effect/effect_messages.h"
 
+#include <mutex>
+
 #include "base/messages.h"
 
 namespace velloc {
@@ -67,10 +69,8 @@ const host::MessageDef kEffectMessages[] = {
 } // namespace
 
 void addEffectMessages() {
-    static bool done = false;
-    if (done) return;
-    host::addMessages(kEffectMessages);
-    done = true;
+    static std::once_flag once;
+    std::call_once(once, [] { host::addMessages(kEffectMessages); });
 }
 
 } // namespace velloc

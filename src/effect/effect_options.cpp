@@ -22,7 +22,7 @@ const char* estimandName(Estimand e) {
 }
 
 bool explicitWeights(const VlcRun& run) {
-    if (run.weightType != 122 && run.weightType != 124) return false;
+    if (run.weightType != kWeightAte && run.weightType != kWeightAtt) return false;
     if (firstStatement(run, "PSWEIGHT")) return true;
     const Statement* a = firstStatement(run, "ASSESS");
     return a && a->find("WEIGHT");
@@ -33,7 +33,7 @@ void adjustment(VlcRun& run, Estimand& target, std::string& what) {
     effect::Request& r = run.effect;
     if (run.matchGiven) {
         r.adjustment = Adjustment::Matching;
-        const bool ate = run.weightType == 126;
+        const bool ate = run.weightType == kWeightMatchAte;
         target = ate ? Estimand::Ate : Estimand::Att;
         what = ate ? "matching with MATCHATEWGT weights" : "matching with ATT match weights";
     } else if (run.nStrataReq > 0) {
@@ -44,7 +44,7 @@ void adjustment(VlcRun& run, Estimand& target, std::string& what) {
                        : "strata weighted by their size (STRATUMWEIGHT=TOTAL)";
     } else if (explicitWeights(run)) {
         r.adjustment = Adjustment::Weights;
-        const bool ate = run.weightType == 122;
+        const bool ate = run.weightType == kWeightAte;
         target = ate ? Estimand::Ate : Estimand::Att;
         what = ate ? (run.stabilize ? "stabilized ATE weights" : "ATE weights") : "ATT weights";
     } else {

@@ -100,8 +100,8 @@ Fail region(const RefitStudy& st, const RefitRule& rule, Replicate& r, const dou
     if (regionBounds(rule.region, lo, hi, regionExtension(rule.region, rule.region.extendLower, sd),
                      regionExtension(rule.region, rule.region.extendUpper, sd), lower, upper))
         return Fail::Region;
-    lower -= kAdjustTol;
-    upper += kAdjustTol;
+    lower -= kTolerance;
+    upper += kTolerance;
     r.inside.assign(n, 0);
     double in[2] = {0, 0};
     for (std::size_t j = 0; j < n; ++j) {

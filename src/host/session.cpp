@@ -7,9 +7,22 @@
 
 namespace velloc::host {
 
+namespace {
+thread_local Session* bound = nullptr;
+} // namespace
+
 Session& Session::current() {
-    static Session session;
-    return session;
+    if (bound) return *bound;
+    thread_local Session own;
+    return own;
+}
+
+SessionScope::SessionScope(Session& session) : previous_(bound), state_(session.state) {
+    bound = &session;
+}
+
+SessionScope::~SessionScope() {
+    bound = previous_;
 }
 
 std::unique_ptr<Dataset> Session::openDataSet(const std::string& path) const {

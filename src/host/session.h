@@ -6,15 +6,25 @@
 #include <optional>
 #include <string>
 
+#include "base/run_state.h"
 #include "io/dataset.h"
 #include "io/dataset_provider.h"
 #include "render/output.h"
 
 namespace velloc::host {
 
+// A session holds everything that lives longer than one procedure step: the options, the
+// output object and its sinks, the data set provider, and the run state of the lower layers
+// (log, symbols, random stream). A session is bound to the thread that runs it by a
+// SessionScope; two sessions on two threads share nothing but the message texts.
 class Session {
   public:
+    // The session bound to this thread, or the thread's own one when none is bound.
     static Session& current();
+
+    Session() = default;
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
 
     SessionOptions options;
     Output output;
@@ -28,6 +38,21 @@ class Session {
     std::unique_ptr<Dataset> openDataSet(const std::string& path) const;
 
     DataSetProvider* provider = nullptr; // not owned
+    RunState state;
+};
+
+// Binds a session (and its run state) to the calling thread for the scope's lifetime; the
+// binding before it comes back at the end.
+class SessionScope {
+  public:
+    explicit SessionScope(Session& session);
+    ~SessionScope();
+    SessionScope(const SessionScope&) = delete;
+    SessionScope& operator=(const SessionScope&) = delete;
+
+  private:
+    Session* previous_;
+    RunStateScope state_;
 };
 
 } // namespace velloc::host

@@ -5,27 +5,25 @@
 #include "base/exit_codes.h"
 #include "base/messages.h"
 #include "base/run_messages.h"
+#include "base/run_state.h"
 #include "io/utility_file.h"
 
 namespace velloc::host {
 
-namespace {
-const char* gPhase = "step set-up";
-int gByGroup = 0;
-} // namespace
-
 void setCurrentPhase(const char* name, int byGroup) {
-    gPhase = name;
-    gByGroup = byGroup;
+    RunState& state = currentRunState();
+    state.phase = name;
+    state.byGroup = byGroup;
 }
 
 const char* currentPhase() {
-    return gPhase;
+    return currentRunState().phase;
 }
 
 std::string currentPlace() {
-    if (gByGroup <= 0) return fmt::format("the {} phase", gPhase);
-    return fmt::format("the {} phase of BY group {}", gPhase, gByGroup);
+    const RunState& state = currentRunState();
+    if (state.byGroup <= 0) return fmt::format("the {} phase", state.phase);
+    return fmt::format("the {} phase of BY group {}", state.phase, state.byGroup);
 }
 
 void utilFatal(int code) {

@@ -1,5 +1,6 @@
 #include "io/utility_file.h"
 
+#include "base/run_state.h"
 #include "io/step_place.h"
 #include "io/temp_files.h"
 
@@ -19,15 +20,14 @@ namespace {
 
 std::atomic<std::size_t> gThreshold{std::size_t{256} << 20};
 
-UtilFile::FaultHandler gFaultHandler = nullptr;
-
 struct InjectedFault {
     bool armed = false;
     UtilFile::FaultOp op = UtilFile::FaultOp::Read;
     std::string phase;
     std::int64_t left = 0;
 };
-InjectedFault gInjected;
+// A test hook, armed and fired on the test's own thread.
+thread_local InjectedFault gInjected;
 
 bool isFault(int code) {
     return code == kUtilIoError || code == kUtilDiskFull || code == kUtilNoMemory ||
@@ -106,7 +106,8 @@ struct UtilFile::Impl {
 
     int setError(int code) {
         err = code;
-        if (gFaultHandler && isFault(code)) gFaultHandler(code);
+        if (auto handler = currentRunState().utilFaultHandler; handler && isFault(code))
+            handler(code);
         return code;
     }
 
@@ -321,7 +322,7 @@ std::size_t UtilFile::spillThreshold() {
     return gThreshold.load(std::memory_order_relaxed);
 }
 void UtilFile::setFaultHandler(FaultHandler handler) {
-    gFaultHandler = handler;
+    currentRunState().utilFaultHandler = handler;
 }
 void UtilFile::injectFault(FaultOp op, std::string phase, std::int64_t nth) {
     gInjected = InjectedFault{true, op, std::move(phase), nth < 1 ? 1 : nth};

@@ -69,7 +69,7 @@ int treatedContStart(const VlcRun& run) {
 
 double logitClamp(double p) {
     if (std::isnan(p)) return p; // a missing score has no logit, and no distance
-    if (p < kEps) return -kLogitClampLimit;
+    if (p < kTolerance) return -kLogitClampLimit;
     if (p <= 0.9999999998889777) return std::log(p / (1.0 - p));
     return kLogitClampLimit;
 }
@@ -91,7 +91,7 @@ bool exactMatch(const VlcRun& run, const double* trtExact, int j) {
 }
 
 double caliperDiff(const VlcRun& run, double pt, double pc) {
-    if (run.caliperScale == 100) return std::fabs(pt - pc);
+    if (run.caliperScale == kScorePs) return std::fabs(pt - pc);
     return std::fabs(logitClamp(pt) - logitClamp(pc));
 }
 
@@ -144,9 +144,9 @@ int vlcmobs(VlcRun& run, int j, double& distance) {
     double pt = t[kTrtPs], pc = run.ctlPs[j];
     if (std::isnan(pt) || std::isnan(pc)) return 1; // no pair without both scores
     if (!caliperPass(run, caliperDiff(run, pt, pc))) return 1;
-    if (run.distance == 102)
+    if (run.distance == kScoreMahalanobis)
         distance = mahDistance(run, j);
-    else if (run.distance == 100)
+    else if (run.distance == kScorePs)
         distance = std::fabs(pt - pc);
     else
         distance = std::fabs(logitClamp(pt) - logitClamp(pc));
@@ -164,7 +164,7 @@ int vlcxcov(VlcRun& run) {
     run.mahVec1.assign(static_cast<std::size_t>(p), 0.0);
     run.mahVec2.assign(static_cast<std::size_t>(p), 0.0);
 
-    if (run.mahCov == 106) {
+    if (run.mahCov == kCovIdentity) {
         for (int i = 0; i < p; ++i)
             run.mahTri3[packedAt(i, i)] = 1.0;
         return 0;
@@ -203,7 +203,7 @@ int vlcxcov(VlcRun& run) {
 
     std::vector<double>& a = run.mahTri3;
     double nc = static_cast<double>(run.nControl), nt = static_cast<double>(run.nTreated);
-    if (run.mahCov == 105) {
+    if (run.mahCov == kCovPooled) {
         for (std::size_t i = 0; i < tri; ++i)
             a[i] = (run.mahTri1[i] + run.mahTri2[i]) / (nc + nt - 2.0);
     } else {

@@ -16,14 +16,14 @@ constexpr double kTieTol = 1e-8;
 
 // The tie rule: whether the lower-PS candidate wins against the higher-PS one.
 inline bool lowerWins(const VlcRun& run, double dLow, double dHigh) {
-    if (run.matchOrder == 128) return dLow <= dHigh + kTieTol;
+    if (run.matchOrder == kOrderAscending) return dLow <= dHigh + kTieTol;
     return dLow < dHigh - kTieTol;
 }
 
 // Distance of a control score from the treated score on the scale of DISTANCE= (the PS scale
 // for Mahalanobis, which only orders candidates by score).
 inline double scoreDistance(const VlcRun& run, double p, double c) {
-    if (run.distance == 101) return std::fabs(logitClamp(p) - logitClamp(c));
+    if (run.distance == kScoreLps) return std::fabs(logitClamp(p) - logitClamp(c));
     return std::fabs(p - c);
 }
 
@@ -99,7 +99,7 @@ int vlcidlu(double p, const VlcRun& run, const double* ps, int n, int& first, in
     }
     if (n == 0 || std::isnan(p)) return 1;
     double w = run.caliperWidth, lo, hi;
-    if (run.caliperScale == 101) {
+    if (run.caliperScale == kScoreLps) {
         double z = logitClamp(p);
         lo = expit(z - w);
         hi = expit(z + w);
@@ -108,17 +108,17 @@ int vlcidlu(double p, const VlcRun& run, const double* ps, int n, int& first, in
         hi = p + w;
     }
     if (lo > ps[n - 1] || hi < ps[0]) return 1;
-    if (lo < run.regionLower - kEps) lo = run.regionLower;
-    if (hi > run.regionUpper + kEps) hi = run.regionUpper;
+    if (lo < run.regionLower - kTolerance) lo = run.regionLower;
+    if (hi > run.regionUpper + kTolerance) hi = run.regionUpper;
     first = vlcmidx(lo, run, ps, n);
     while (ps[first] > lo && first > 0)
         --first;
-    while (lo - ps[first] > kEps && first < n - 1)
+    while (lo - ps[first] > kTolerance && first < n - 1)
         ++first;
     last = vlcmidx(hi, run, ps, n);
     while (hi > ps[last] && last < n - 1)
         ++last;
-    while (hi - ps[last] < -kEps && last > 0)
+    while (hi - ps[last] < -kTolerance && last > 0)
         --last;
     return 0;
 }
@@ -128,7 +128,7 @@ int vlccase(VlcRun& run, double& distance) {
     const double* t = run.trtRec.data();
     const double p = t[kTrtPs];
     const double* trtExact = t + kTrtExact;
-    const double lower = run.regionLower - kEps, upper = run.regionUpper + kEps;
+    const double lower = run.regionLower - kTolerance, upper = run.regionUpper + kTolerance;
     if (!(p >= lower && p <= upper)) return -1;
     const double* ps = run.ctlPs.data();
     const int n = static_cast<int>(run.ctlPs.size());
@@ -136,7 +136,7 @@ int vlccase(VlcRun& run, double& distance) {
     const int from = scoredFrom(ps, n);
     if (from == n) return -1;
 
-    if (run.distance != 102) {
+    if (run.distance != kScoreMahalanobis) {
         // Matched controls are never admissible without replacement: the free lists step
         // over them, and the walk still meets the unmatched ones in the same order.
         const bool skip = !run.withReplacement && !run.nextFreeRight.empty();

@@ -21,7 +21,6 @@ enum MatchStatusCode {
 
 // The record layouts of the working, treated and control files are those of adjust/adjust.h.
 
-inline constexpr double kEps = 1.110223024625157e-10;
 inline constexpr double kLogitClampLimit = 22.921290011601805;
 
 // Index of the first combined continuous value in a treated record.

@@ -134,8 +134,8 @@ void vlcextm(double value, VlcRun& run, int g, const double* rec) {
 int vlccomb(VlcRun& run) {
     BalanceStats& b = run.balance;
     const int nSlots = b.nCont + b.nBin;
-    const bool wgt = run.weightType == 125 || run.weightType == 126;
-    const int wField = run.weightType == 125 ? kVoutMatchAtt : kVoutMatchAte;
+    const bool wgt = run.weightType == kWeightMatch || run.weightType == kWeightMatchAte;
+    const int wField = run.weightType == kWeightMatch ? kVoutMatchAtt : kVoutMatchAte;
     SetStats& match = b.sets[kMatch];
     SetStats& mwgt = b.sets[kFourth];
     clearSet(match, nSlots);
@@ -185,7 +185,8 @@ int vlccomb(VlcRun& run) {
         }
         // Unmatched units (count 0) are not "matched most".
         if (nTop > 0 && count > 0.0) {
-            bool list = g == kTreated ? run.method != 111 : run.ratioType != 113;
+            bool list =
+                g == kTreated ? run.method != kMethodReplace : run.ratioType != kRatioVariable;
             if (list && count > run.mostMatched[g].value[nTop - 1])
                 vlcextm(count, run, g, rec.data());
         }

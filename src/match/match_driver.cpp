@@ -38,7 +38,7 @@ int sortFailed(VlcRun&, int rc) {
 }
 
 bool reorders(const VlcRun& run) {
-    return run.method == 109 && run.matchOrder != 128;
+    return run.method == kMethodGreedy && run.matchOrder != kOrderAscending;
 }
 
 void allocate(VlcRun& run, std::int64_t nt, std::int64_t nc) {
@@ -49,7 +49,8 @@ void allocate(VlcRun& run, std::int64_t nt, std::int64_t nc) {
     run.ctlExact.clear();
     run.ctlExact.reserve(c * run.exactVars.size());
     run.ctlMah.clear();
-    if (run.distance == 102) run.ctlMah.reserve(c * static_cast<std::size_t>(run.nMahComp));
+    if (run.distance == kScoreMahalanobis)
+        run.ctlMah.reserve(c * static_cast<std::size_t>(run.nMahComp));
     run.trtSetId.assign(t, 0);
     run.ctlSetId.assign(c, 0);
     run.setTrtCount.assign(sets, 0);
@@ -59,7 +60,7 @@ void allocate(VlcRun& run, std::int64_t nt, std::int64_t nc) {
     run.usedControls.reserve(static_cast<std::size_t>(std::max(run.k, 1)));
     run.nextFreeRight.clear();
     run.nextFreeLeft.clear();
-    if (!run.withReplacement && run.method == 109) {
+    if (!run.withReplacement && run.method == kMethodGreedy) {
         run.nextFreeRight.resize(c + 1);
         run.nextFreeLeft.resize(c + 1);
         std::iota(run.nextFreeRight.begin(), run.nextFreeRight.end(), 0);
@@ -75,7 +76,8 @@ void allocate(VlcRun& run, std::int64_t nt, std::int64_t nc) {
 // Control scores, exact values and Mahalanobis coordinates from the working file, which holds
 // the controls in control-file order.
 void loadControls(VlcRun& run) {
-    if (run.distance == 102 && run.mahPos.size() != run.mahVars.size()) setupMahPos(run);
+    if (run.distance == kScoreMahalanobis && run.mahPos.size() != run.mahVars.size())
+        setupMahPos(run);
     const std::size_t e = run.exactVars.size();
     const int m = static_cast<int>(run.mahVars.size());
     const int p = run.nMahComp;
@@ -86,7 +88,7 @@ void loadControls(VlcRun& run) {
         run.ctlPs.push_back(rec[kVoutPs]);
         for (std::size_t i = 0; i < e; ++i)
             run.ctlExact.push_back(rec[run.voutExact + i]);
-        if (run.distance == 102) {
+        if (run.distance == kScoreMahalanobis) {
             for (int i = 0; i < m; ++i)
                 run.ctlMah.push_back(rec[run.voutCont + run.mahPos[i]]);
             for (int i = m; i < p; ++i)
@@ -100,9 +102,9 @@ void loadControls(VlcRun& run) {
 }
 
 int dispatch(VlcRun& run) {
-    if (run.method == 109) return vlcseql(run);
-    if (run.method == 111) return run.multipleK ? vlcseqx(run) : vlcseql(run);
-    if (run.ratioType == 112 || run.ratioType == 0) return vlcmlap(run);
+    if (run.method == kMethodGreedy) return vlcseql(run);
+    if (run.method == kMethodReplace) return run.multipleK ? vlcseqx(run) : vlcseql(run);
+    if (run.ratioType == kRatioFixed || run.ratioType == kRatioNone) return vlcmlap(run);
     return vlcmmcf(run);
 }
 
@@ -122,9 +124,9 @@ bool report(VlcRun& run, int status) {
         host::xpmlog(host::kGroupProc, 249);
         break;
     default:
-        host::xpmlog(host::kGroupProc, run.ratioType == 113   ? 253
-                                       : run.ratioType == 114 ? 254
-                                                              : 252);
+        host::xpmlog(host::kGroupProc, run.ratioType == kRatioVariable ? 253
+                                       : run.ratioType == kRatioFull   ? 254
+                                                                       : 252);
         break;
     }
     // The other phases of the BY group go on without matches; the step's status must not
@@ -212,8 +214,8 @@ int velloc(VlcRun& run) {
 
     if (reorders(run)) {
         host::SortKey key{kTrtPs, true};
-        if (run.matchOrder == 130) key = {kTrtObs, false};
-        if (run.matchOrder == 131) key = {kTrtRandom, false};
+        if (run.matchOrder == kOrderData) key = {kTrtObs, false};
+        if (run.matchOrder == kOrderRandom) key = {kTrtRandom, false};
         if (int rc = copyFile(*run.vlctreat, *run.vlctemp)) return sortFailed(run, rc);
         if (int rc = host::zsort(*run.vlctemp, *run.vlctreat, &key, 1)) return sortFailed(run, rc);
     }

@@ -6,6 +6,7 @@
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "match/match.h"
+#include "render/dynamics.h"
 
 namespace velloc {
 
@@ -75,8 +76,10 @@ void defineMatchMost(VlcRun& run) {
         }
         def->addColumn({count, "", host::ColumnKind::Numeric, 0, {}, "", "", ""});
     };
-    if (run.method != 111) block("TreatedObs", "TreatedID", "_idTreated", "MatchedControl");
-    if (run.ratioType != 113) block("ControlObs", "ControlID", "_idControl", "MatchedTreated");
+    if (run.method != kMethodReplace)
+        block("TreatedObs", "TreatedID", "_idTreated", "MatchedControl");
+    if (run.ratioType != kRatioVariable)
+        block("ControlObs", "ControlID", "_idControl", "MatchedTreated");
     run.matchMostDef = std::move(def);
 }
 
@@ -88,27 +91,28 @@ int vlctmtc(VlcRun& run, int matchOk) {
     t.label = host::wkread(host::kGroupHostOutput, 4);
     t.templatePath = "Stat.Velloc.MatchInfo";
     addText(t, 99, text(run.distance));
-    if (run.distance == 102) addText(t, 103, text(run.mahCov));
-    addText(t, 108, text(run.method == 110 ? run.ratioType : run.method));
-    if (run.method == 110) {
-        if (run.ratioType == 112) addCount(t, 115, run.k);
-        if (run.ratioType == 113) addCount(t, 117, run.kMin);
-        if (run.ratioType == 113 || run.ratioType == 114) addCount(t, 116, run.kMax);
-        if (run.ratioType == 114) addCount(t, 118, run.kMaxTreated);
+    if (run.distance == kScoreMahalanobis) addText(t, 103, text(run.mahCov));
+    addText(t, 108, text(run.method == kMethodOptimal ? run.ratioType : run.method));
+    if (run.method == kMethodOptimal) {
+        if (run.ratioType == kRatioFixed) addCount(t, 115, run.k);
+        if (run.ratioType == kRatioVariable) addCount(t, 117, run.kMin);
+        if (run.ratioType == kRatioVariable || run.ratioType == kRatioFull)
+            addCount(t, 116, run.kMax);
+        if (run.ratioType == kRatioFull) addCount(t, 118, run.kMaxTreated);
     } else {
         addCount(t, 115, run.k);
-        if (run.method == 109) {
+        if (run.method == kMethodGreedy) {
             addText(t, 127, text(run.matchOrder));
-            if (run.matchOrder == 131) addCount(t, 132, static_cast<double>(run.seed));
+            if (run.matchOrder == kOrderRandom) addCount(t, 132, static_cast<double>(run.seed));
         }
     }
     if (run.caliperOn) {
-        addMeasure(t, run.caliperScale == 100 ? 119 : 120, run.caliperWidth);
+        addMeasure(t, run.caliperScale == kScorePs ? 119 : 120, run.caliperWidth);
         // The deviation is the one ASSESS STDDEV= chose for standardized differences, so a
         // display option moves the caliper: say which it is and what it came to.
         if (run.caliperMult) {
             addText(t, 920, text(run.sdTreatedOnly ? 923 : 922));
-            addMeasure(t, 921, run.caliperScale == 100 ? run.sdPs : run.sdLps);
+            addMeasure(t, 921, run.caliperScale == kScorePs ? run.sdPs : run.sdLps);
         }
     }
     if (matchOk) {
@@ -128,9 +132,10 @@ int vlctexm(VlcRun& run) {
     host::TableInstance inst;
     inst.definition = &def;
     inst.templatePath = def.templatePath;
-    inst.dynamics = {{"_TrtLevel", run.treatedLevel}, {"_CntlLevel", run.controlLevel}};
+    inst.dynamics = {{host::dyn::kTrtLevel, run.treatedLevel},
+                     {host::dyn::kCntlLevel, run.controlLevel}};
     const std::vector<IdSlot> ids = idSlots(run);
-    const bool showT = run.method != 111, showC = run.ratioType != 113;
+    const bool showT = run.method != kMethodReplace, showC = run.ratioType != kRatioVariable;
     const int n = run.nLargestMatchWgt;
     for (int i = 0; i < n; ++i) {
         std::vector<host::Cell> row;

@@ -41,7 +41,7 @@ std::int64_t controlsToMatch(const VlcRun& run) {
     default:
         break;
     }
-    if (run.ratioType == 113) return (nte * (run.kMax + run.kMin) + 1) / 2;
+    if (run.ratioType == kRatioVariable) return (nte * (run.kMax + run.kMin) + 1) / 2;
     // n_te (KMAX + 1/KMAXTREATED) / 2 rounded up, in whole numbers.
     const std::int64_t num = nte * (std::int64_t(run.kMax) * run.kMaxTreated + 1);
     const std::int64_t den = 2 * std::int64_t(run.kMaxTreated);
@@ -51,7 +51,7 @@ std::int64_t controlsToMatch(const VlcRun& run) {
 int vlcmmcf(VlcRun& run) {
     clearSets(run);
     run.solverOutcome = 0;
-    const bool full = run.ratioType == 114;
+    const bool full = run.ratioType == kRatioFull;
     const std::int64_t nt = run.vlctreat->count();
     const std::int64_t nc = static_cast<std::int64_t>(run.ctlPs.size());
     const std::int64_t nte = run.nRegionTreated, nce = run.nRegionControl;

@@ -59,7 +59,7 @@ int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs) {
     ControlStatus status(run);
     const double* ps = run.ctlPs.data();
     const bool exact = !run.exactVars.empty();
-    const bool mah = run.distance == 102;
+    const bool mah = run.distance == kScoreMahalanobis;
 
     // The pair test of vlcmobs with the control's caliper-scale and distance-scale values
     // computed once: the same operations on the same values give the same results.
@@ -68,8 +68,8 @@ int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs) {
         ctlCal.resize(static_cast<std::size_t>(nc));
         ctlDist.resize(static_cast<std::size_t>(nc));
         for (int j = 0; j < nc; ++j) {
-            ctlCal[j] = run.caliperScale == 100 ? ps[j] : logitClamp(ps[j]);
-            ctlDist[j] = run.distance == 100 ? ps[j] : logitClamp(ps[j]);
+            ctlCal[j] = run.caliperScale == kScorePs ? ps[j] : logitClamp(ps[j]);
+            ctlDist[j] = run.distance == kScorePs ? ps[j] : logitClamp(ps[j]);
         }
     }
 
@@ -81,8 +81,8 @@ int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs) {
         if (run.caliperOn && vlcidlu(t[kTrtPs], run, ps, nc, first, last)) continue;
         if (first > last) continue;
         if (int rc = status.load(first, last)) return rc;
-        const double tCal = run.caliperScale == 100 ? t[kTrtPs] : logitClamp(t[kTrtPs]);
-        const double tDist = run.distance == 100 ? t[kTrtPs] : logitClamp(t[kTrtPs]);
+        const double tCal = run.caliperScale == kScorePs ? t[kTrtPs] : logitClamp(t[kTrtPs]);
+        const double tDist = run.distance == kScorePs ? t[kTrtPs] : logitClamp(t[kTrtPs]);
         for (int j = first; j <= last; ++j) {
             if (!status.eligible(j)) continue;
             double d;

@@ -9,14 +9,13 @@
 
 #include "base/messages.h"
 #include "base/missing.h"
+#include "core/codes.h"
 #include "model/newton.h"
 #include "numeric/sweep.h"
 
 namespace velloc {
 
 namespace {
-
-constexpr double kPositiveTotal = 1.110223024625157e-10;
 
 bool anyMissing(const double* x, int n) {
     for (int i = 0; i < n; ++i)
@@ -320,7 +319,7 @@ int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
     std::vector<double> lo[2], hi[2], shift;
     if (crossPass(fit, res, lo, hi, shift)) return res.rc = 1;
     if (fit.readError) return res.readError = true, res.rc = 1;
-    if (res.total[0] <= kPositiveTotal || res.total[1] <= kPositiveTotal) {
+    if (res.total[0] <= kTolerance || res.total[1] <= kTolerance) {
         if (!quiet) host::xpmlog(host::kGroupProc, 224);
         return res.rc = 1;
     }
@@ -462,7 +461,7 @@ double psFromLps(double lps) {
 }
 
 int checkSuppliedPs(double ps) {
-    if (ps <= 1.110223024625157e-10) return 234;
+    if (ps <= kTolerance) return 234;
     if (ps >= 0.9999999998889777) return 235;
     return 0;
 }

@@ -8,7 +8,7 @@ namespace velloc {
 
 namespace {
 
-constexpr double kTiny = 1.110223024625157e-13;
+constexpr double kStepTiny = 1.110223024625157e-13;
 
 double norm2(const std::vector<double>& v) {
     double s = 0.0;
@@ -33,7 +33,7 @@ int znewstp(VlcFit* fit, const std::vector<double>& dir, double fPrev, FitCallba
     for (int j = 0; j < m; ++j)
         gd += fit->grad[j] * dir[j];
     const double slope = -0.05 * gd;
-    if (norm2(dir) <= kTiny * norm2(fit->prev) || slope < kTiny * std::fabs(fPrev)) {
+    if (norm2(dir) <= kStepTiny * norm2(fit->prev) || slope < kStepTiny * std::fabs(fPrev)) {
         // Too small a decrease to test: the full Newton step is taken untested, which near
         // the optimum is what carries the estimates to full precision.
         for (int j = 0; j < m; ++j)
@@ -43,7 +43,7 @@ int znewstp(VlcFit* fit, const std::vector<double>& dir, double fPrev, FitCallba
     double alpha = 2.0;
     for (;;) {
         alpha *= 0.5;
-        if (alpha <= kTiny) return 1; // parm keeps the last trial
+        if (alpha <= kStepTiny) return 1; // parm keeps the last trial
         for (int j = 0; j < m; ++j)
             fit->parm[j] = fit->prev[j] + alpha * dir[j];
         if (fentry(fit)) return 2;

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "base/run_state.h"
 #include "base/text.h"
 
 namespace velloc::support {
@@ -41,8 +42,7 @@ double zranuni(std::int64_t& slot) {
 }
 
 std::int64_t& sessionStream() {
-    static std::int64_t state = 0;
-    return state;
+    return host::currentRunState().randomStream;
 }
 
 } // namespace velloc::support

@@ -22,8 +22,8 @@ double zranuni(std::int64_t& slot);
 // A seed from the host clock: floor(frac(t / 1000) * 1e9) + 1 with t in seconds.
 std::int64_t clockSeed(double seconds);
 
-// The matching stream's live state, kept for the whole program run so that a step without
-// SEED= continues the stream an earlier step left (0 until some step seeds it).
+// The matching stream's live state, kept by the session so that a step without SEED=
+// continues the stream an earlier step left (0 until some step seeds it).
 std::int64_t& sessionStream();
 
 } // namespace velloc::support

@@ -126,14 +126,14 @@ void weightOptions(VlcRun& run) {
 
     // Pass 1: the assessment request.
     if (run.matchGiven) {
-        run.weightType = 125;
+        run.weightType = kWeightMatch;
         if (aw) {
             const std::string& w = aw->value;
             if (w == "NONE")
-                run.weightType = 121;
+                run.weightType = kWeightNone;
             else if (w == "MATCHATEWGT") {
-                if (run.ratioType == 114)
-                    run.weightType = 126;
+                if (run.ratioType == kRatioFull)
+                    run.weightType = kWeightMatchAte;
                 else
                     warn(run, 195, {"ASSESS"});
             } else if (w == "ATEWGT" || w == "ATTWGT") {
@@ -141,17 +141,17 @@ void weightOptions(VlcRun& run) {
             }
         }
     } else if (strata) {
-        run.weightType = 121;
+        run.weightType = kWeightNone;
         if (aw && aw->value != "NONE") warn(run, 197, {aw->value});
     } else {
-        run.weightType = 124;
+        run.weightType = kWeightAtt;
         if (aw) {
             const std::string& w = aw->value;
             if (w == "ATEWGT") {
-                run.weightType = 122;
+                run.weightType = kWeightAte;
                 run.stabilize = stab ? 1 : 0;
             } else if (w == "NONE") {
-                run.weightType = 121;
+                run.weightType = kWeightNone;
             } else if (w == "MATCHWGT" || w == "MATCHATEWGT") {
                 warn(run, 194, {w});
             }
@@ -166,22 +166,22 @@ void weightOptions(VlcRun& run) {
         } else if (aw) {
             warn(run, 215);
         } else if (pw->value == "ATEWGT") {
-            run.weightType = 122;
+            run.weightType = kWeightAte;
             const host::ParsedOption* s = psw->find("WEIGHT/ATEWGT/STABILIZE");
             run.stabilize = s && s->value == "YES" ? 1 : 0;
         } else {
-            run.weightType = 124;
+            run.weightType = kWeightAtt;
         }
     }
     if (const host::ParsedOption* mw = m ? m->find("WEIGHT") : nullptr) {
         if (mw->value == "NONE") {
-            run.weightType = 121;
+            run.weightType = kWeightNone;
         } else if (mw->value == "MATCHATEWGT") {
-            if (run.ratioType == 114) {
-                run.weightType = 126;
+            if (run.ratioType == kRatioFull) {
+                run.weightType = kWeightMatchAte;
             } else {
                 warn(run, 195, {"MATCH"});
-                run.weightType = 125;
+                run.weightType = kWeightMatch;
             }
         }
     }
@@ -195,7 +195,7 @@ void weightOptions(VlcRun& run) {
         if (run.nLargestWgt && (run.matchGiven || strata)) {
             warn(run, 207, {"NLARGESTWGT="});
             run.nLargestWgt = 0;
-        } else if (run.nLargestWgt && run.weightType == 121) {
+        } else if (run.nLargestWgt && run.weightType == kWeightNone) {
             warn(run, 208, {"NLARGESTWGT="});
             run.nLargestWgt = 0;
         }
@@ -209,9 +209,10 @@ void weightOptions(VlcRun& run) {
             int msg = 0;
             if (!run.matchGiven)
                 msg = 209;
-            else if (run.method == 109 || (run.method == 110 && run.ratioType == 112))
+            else if (run.method == kMethodGreedy ||
+                     (run.method == kMethodOptimal && run.ratioType == kRatioFixed))
                 msg = 210;
-            else if (run.method == 111 && run.k > 1)
+            else if (run.method == kMethodReplace && run.k > 1)
                 msg = 211;
             if (msg) {
                 warn(run, msg);
@@ -342,11 +343,11 @@ void plotOptions(VlcRun& run) {
     if (all || asked("CDFPLOT")) run.plotCdf = 1;
     if (all || asked("BARCHART")) run.plotBar = 1;
     if (all || asked("CLOUDPLOT")) run.plotCloud = 1;
-    bool wgtAllowed = !run.matchGiven && run.nStrataReq == 0 && run.weightType != 121;
+    bool wgtAllowed = !run.matchGiven && run.nStrataReq == 0 && run.weightType != kWeightNone;
     if (asked("WGTCLOUD")) {
         if (run.matchGiven || run.nStrataReq > 0)
             warn(run, 207, {"PLOTS=WGTCLOUD"});
-        else if (run.weightType == 121)
+        else if (run.weightType == kWeightNone)
             warn(run, 208, {"PLOTS=WGTCLOUD"});
         else
             run.plotWgtCloud = 1;

@@ -75,7 +75,7 @@ void regionOptions(VlcRun& run) {
     run.regionType = 47;
     run.extendLower = run.extendUpper = 0.25;
     run.regionExtend = 1;
-    run.regionScore = 101;
+    run.regionScore = kScoreLps;
     run.extendMult = 1;
     const Statement* proc = firstStatement(run, "VELLOC");
     const host::ParsedOption* region = proc ? proc->find("REGION") : nullptr;

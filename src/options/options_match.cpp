@@ -31,25 +31,25 @@ void matchOptions(VlcRun& run) {
     const host::ParsedOption* dist = m->find("DISTANCE");
     run.distance = !dist ? 101 : dist->value == "PS" ? 100 : dist->value == "MAH" ? 102 : 101;
 
-    run.ratioType = 0;
+    run.ratioType = kRatioNone;
     if (method == "REPLACE") {
-        run.method = 111;
+        run.method = kMethodReplace;
         run.withReplacement = 1;
         if (run.k > 1) {
             run.multipleK = 1;
             run.kBuffer.assign(static_cast<std::size_t>(run.k), 0.0);
         }
     } else if (method == "GREEDY") {
-        run.method = 109;
+        run.method = kMethodGreedy;
     } else {
-        run.method = 110;
+        run.method = kMethodOptimal;
         run.ratioType = method == "VARRATIO" ? 113 : method == "FULL" ? 114 : 112;
     }
-    if (run.ratioType == 113 || run.ratioType == 114) {
+    if (run.ratioType == kRatioVariable || run.ratioType == kRatioFull) {
         const host::ParsedOption* kmax = m->find(base + "KMAX");
         if (!kmax) fatal(189, host::kExitOption, {method});
         run.kMax = static_cast<int>(wholeOption(*kmax, "KMAX=", 1, 100000));
-        if (run.ratioType == 113) {
+        if (run.ratioType == kRatioVariable) {
             if (const host::ParsedOption* kmin = m->find(base + "KMIN"))
                 run.kMin = static_cast<int>(wholeOption(*kmin, "KMIN=", 1, 100000));
             if (run.kMin > run.kMax)
@@ -62,7 +62,7 @@ void matchOptions(VlcRun& run) {
     }
 
     // Control limits: KMEAN= before PCTCONTROL= before NCONTROL=; a lower-ranked one warns.
-    if (run.method == 110) {
+    if (run.method == kMethodOptimal) {
         const host::ParsedOption* kmean = m->find(base + "KMEAN");
         const host::ParsedOption* pct = m->find(base + "PCTCONTROL");
         const host::ParsedOption* nc = m->find(base + "NCONTROL");
@@ -89,11 +89,11 @@ void matchOptions(VlcRun& run) {
 
     // Caliper scale and width.
     const host::ParsedOption* calDist = m->find("CALIPER/DISTANCE");
-    if (run.distance == 102) {
+    if (run.distance == kScoreMahalanobis) {
         run.caliperScale = calDist && calDist->value == "PS" ? 100 : 101;
     } else {
         run.caliperScale = run.distance;
-        if (calDist) warn(run, 205, {run.distance == 100 ? "PS" : "LPS"});
+        if (calDist) warn(run, 205, {run.distance == kScorePs ? "PS" : "LPS"});
     }
     if (const host::ParsedOption* cal = m->find("CALIPER")) {
         if (cal->missing) {
@@ -110,7 +110,7 @@ void matchOptions(VlcRun& run) {
     if (const host::ParsedOption* order = m->find(base + "ORDER")) {
         const std::string& o = order->value;
         run.matchOrder = o == "ASCENDING" ? 128 : o == "DATA" ? 130 : o == "RANDOM" ? 131 : 129;
-        if (run.matchOrder == 131) run.showSeed = 1;
+        if (run.matchOrder == kOrderRandom) run.showSeed = 1;
     }
 }
 
@@ -151,7 +151,7 @@ void exactAndMahOptions(VlcRun& run) {
             run.exactVars.push_back(c);
         }
     }
-    if (run.distance != 102) return;
+    if (run.distance != kScoreMahalanobis) return;
     const std::string stat = "STAT=MAH";
     if (const host::ParsedOption* vars = m->find("DISTANCE/MAH/VAR")) {
         for (std::size_t i = 0; i < vars->vars.size(); ++i) {

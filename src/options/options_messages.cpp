@@ -1,4 +1,5 @@
 #include <array>
+#include <mutex>
 
 #include "base/messages.h"
 #include "options/options_messages.h"
@@ -164,10 +165,8 @@ const MessageDef kFrameMessages[] = {
 } // namespace
 
 void addFrameMessages() {
-    static bool done = false;
-    if (done) return;
-    host::addMessages(kFrameMessages);
-    done = true;
+    static std::once_flag once;
+    std::call_once(once, [] { host::addMessages(kFrameMessages); });
 }
 
 } // namespace velloc

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "adjust/adjust.h"
 #include "core/phases.h"
 #include "core/run_context.h"
 
@@ -24,7 +25,7 @@ int vlcoutd(VlcRun& run, int matchSuccess, int nStrata) {
     run.vlcvout->point(0);
     in.rewindGroup();
     const std::size_t recDoubles = static_cast<std::size_t>(run.voutRecBytes + 7) / 8;
-    std::vector<double> rec(recDoubles < 13 ? 13 : recDoubles);
+    std::vector<double> rec(recDoubles < kVoutFixed ? kVoutFixed : recDoubles);
 
     // Every observation has its flag and every one that took part its working record: a file
     // that ends early is a fault, never a row of missing values.
@@ -46,20 +47,21 @@ int vlcoutd(VlcRun& run, int matchSuccess, int nStrata) {
         }
         if (skip == 0) {
             readOrFail(*run.vlcvout, rec.data());
-            slot[kSlotPs] = rec[3];
-            slot[kSlotLps] = rec[4];
-            region = rec[5];
+            slot[kSlotPs] = rec[kVoutPs];
+            slot[kSlotLps] = rec[kVoutLps];
+            region = rec[kVoutRegion];
             if (run.outAte || run.outWgtAte) {
-                slot[kSlotAte] = rec[6];
-                slot[kSlotAteStab] = rec[7];
+                slot[kSlotAte] = rec[kVoutAte];
+                slot[kSlotAteStab] = rec[kVoutAteStab];
             }
-            if (run.outAtt || run.outWgtAtt) slot[kSlotAtt] = rec[8];
+            if (run.outAtt || run.outWgtAtt) slot[kSlotAtt] = rec[kVoutAtt];
             if (matchSuccess) {
-                if (run.outMatchWgt || run.outWgtMatch) slot[kSlotMatchWgt] = rec[10];
-                if (run.outMatchAteWgt || run.outWgtMatchAte) slot[kSlotMatchAteWgt] = rec[11];
-                if (run.nMatchIdVars > 0) slot[kSlotMatchId] = rec[9];
+                if (run.outMatchWgt || run.outWgtMatch) slot[kSlotMatchWgt] = rec[kVoutMatchAtt];
+                if (run.outMatchAteWgt || run.outWgtMatchAte)
+                    slot[kSlotMatchAteWgt] = rec[kVoutMatchAte];
+                if (run.nMatchIdVars > 0) slot[kSlotMatchId] = rec[kVoutMatchSet];
             }
-            if (nStrata > 0 && run.outStrata) slot[kSlotStrata] = rec[12];
+            if (nStrata > 0 && run.outStrata) slot[kSlotStrata] = rec[kVoutStratum];
             // The WEIGHT= variable carries the analysis weight of its kind.
             if (run.outWgtAte)
                 slot[kSlotWeight] = run.outWgtAteStab ? slot[kSlotAteStab] : slot[kSlotAte];
@@ -70,8 +72,8 @@ int vlcoutd(VlcRun& run, int matchSuccess, int nStrata) {
             else if (run.outWgtMatchAte)
                 slot[kSlotWeight] = slot[kSlotMatchAteWgt];
         }
-        if (run.outObs == 60 && !(region > 0.1)) continue;
-        if (run.outObs == 63 && !(region > 1.1)) continue;
+        if (run.outObs == kOutRegion && !(region > 0.1)) continue;
+        if (run.outObs == kOutMatched && !(region > 1.1)) continue;
         for (int v = 1; v <= nIn; ++v) {
             if (in.var(v).type == host::VarType::Character)
                 out.setText(v, in.text(v));

@@ -23,7 +23,7 @@ int vlcvout(VlcRun& run) {
     // Scores.
     if (opt(out, "PS"))
         run.outPs = 1;
-    else if (run.psSource != 100)
+    else if (run.psSource != kScorePs)
         run.outPs = 2;
     if (opt(out, "LPS")) run.outLps = 1;
 
@@ -31,17 +31,17 @@ int vlcvout(VlcRun& run) {
     const host::ParsedOption* wgt = opt(out, "WEIGHT");
     if (wgt) {
         if (run.matchGiven) {
-            if (run.weightType == 121)
+            if (run.weightType == kWeightNone)
                 warn(run, 219);
-            else if (run.weightType == 125)
+            else if (run.weightType == kWeightMatch)
                 run.outWgtMatch = 1;
             else
                 run.outWgtMatchAte = 1;
         } else {
             if (run.nStrataReq > 0) warn(run, 220);
-            if (run.weightType == 121)
+            if (run.weightType == kWeightNone)
                 warn(run, 219);
-            else if (run.weightType == 124)
+            else if (run.weightType == kWeightAtt)
                 run.outWgtAtt = 1;
             else {
                 run.outWgtAte = 1;
@@ -73,7 +73,7 @@ int vlcvout(VlcRun& run) {
     } else {
         if (mw) run.outMatchWgt = 1;
         if (maw) {
-            if (run.ratioType == 114)
+            if (run.ratioType == kRatioFull)
                 run.outMatchAteWgt = 1;
             else
                 warn(run, 196);

@@ -8,6 +8,7 @@
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "plots/plots.h"
+#include "render/dynamics.h"
 
 namespace velloc {
 
@@ -108,17 +109,17 @@ void barColumns(PlotGraph& g, int levelWidth) {
 void barDynamics(const VlcRun& run, PlotGraph& g, const BarVar& v, int positions, int titleMsg,
                  int yLabelMsg, const std::string& ticks) {
     const bool vertical = run.plotOrientation == 2;
-    g.dyn("_ETitle", plotText(run.barFreq ? titleMsg - 1 : titleMsg, v.name));
-    g.dyn("_Vertical", std::int64_t{vertical ? 1 : 0});
-    g.dyn("_XLabel", plotText(run.barFreq ? 93 : 94, v.label));
-    g.dyn("_YMax", positions + (vertical ? 0.2 : 0.8));
-    g.dyn("_YMin", 0.8);
-    g.dyn("_YLabel", plotText(yLabelMsg));
-    g.dyn("_YEnd", std::int64_t{positions});
+    g.dyn(host::dyn::kETitle, plotText(run.barFreq ? titleMsg - 1 : titleMsg, v.name));
+    g.dyn(host::dyn::kVertical, std::int64_t{vertical ? 1 : 0});
+    g.dyn(host::dyn::kXLabel, plotText(run.barFreq ? 93 : 94, v.label));
+    g.dyn(host::dyn::kYMax, positions + (vertical ? 0.2 : 0.8));
+    g.dyn(host::dyn::kYMin, 0.8);
+    g.dyn(host::dyn::kYLabel, plotText(yLabelMsg));
+    g.dyn(host::dyn::kYEnd, std::int64_t{positions});
     groupDynamics(run, g);
-    g.dyn("_XVarName", v.name);
-    g.dyn("_XMin", 0.0);
-    g.dyn("_YTicks", ticks);
+    g.dyn(host::dyn::kXVarName, v.name);
+    g.dyn(host::dyn::kXMin, 0.0);
+    g.dyn(host::dyn::kYTicks, ticks);
 }
 
 } // namespace
@@ -137,13 +138,13 @@ int vlcplta(VlcRun& run) {
                 largest =
                     std::max({largest, s.total[side], weightedPanel(panel) ? s.wtotal[side] : 0.0});
         }
-        g.dyn("_XMax", run.barFreq ? 1.2 * largest : 1.09);
+        g.dyn(host::dyn::kXMax, run.barFreq ? 1.2 * largest : 1.09);
         // Counts of a weighted panel are sums of weights: the chart says so at those panels.
         std::string weightedAt;
         for (int k = 1; k <= P && run.barFreq; ++k)
             if (weightedPanel(run.plotPanels[static_cast<std::size_t>(k - 1)]))
                 weightedAt += std::to_string(k) + " ";
-        if (!weightedAt.empty()) g.dyn("_WgtTotals", weightedAt);
+        if (!weightedAt.empty()) g.dyn(host::dyn::kWgtTotals, weightedAt);
         barColumns(g, v.levelWidth());
         for (int k = 1; k <= P; ++k) {
             const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
@@ -170,7 +171,7 @@ int vlcplsa(VlcRun& run) {
     strataNotice(run);
     const BalanceStats& b = run.balance;
     const int K = std::min(run.nStrataShown, static_cast<int>(b.strata.size()) - 1);
-    const bool weighted = run.weightType != 121;
+    const bool weighted = run.weightType != kWeightNone;
     for (const BarVar& v : barVars(run)) {
         PlotGraph g("StrataBarPhnt", "StrataBarChart");
         barDynamics(run, g, v, K, 149, 139, strataTicks(K));
@@ -181,11 +182,11 @@ int vlcplsa(VlcRun& run) {
             for (int side : {0, 1})
                 largest = std::max(largest, weighted ? st.w[side] : st.n[side]);
         }
-        g.dyn("_XMax", run.barFreq ? 1.2 * largest : 1.09);
+        g.dyn(host::dyn::kXMax, run.barFreq ? 1.2 * largest : 1.09);
         std::string weightedAt;
         for (int k = 1; k <= K && run.barFreq && weighted; ++k)
             weightedAt += std::to_string(k) + " ";
-        if (!weightedAt.empty()) g.dyn("_WgtTotals", weightedAt);
+        if (!weightedAt.empty()) g.dyn(host::dyn::kWgtTotals, weightedAt);
         barColumns(g, v.levelWidth());
         for (int k = 1; k <= K; ++k) {
             const StratumSlot& st =

@@ -7,6 +7,7 @@
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "plots/plots.h"
+#include "render/dynamics.h"
 
 namespace velloc {
 
@@ -37,16 +38,16 @@ std::string groupTicks() {
 PlotGraph boxGraph(const VlcRun& run, const char* phantom, const char* graph, int titleMsg,
                    int yLabelMsg, const PlotRow& row, int n, double lo, double hi) {
     PlotGraph g(phantom, graph);
-    g.dyn("_ETitle", plotText(titleMsg, row.name));
-    g.dyn("_Vertical", vertical(run));
-    g.dyn("_YMax", n + (vertical(run) ? 0.5 : 0.9));
-    g.dyn("_YLabel", plotText(yLabelMsg));
-    g.dyn("_YEnd", std::int64_t{n});
-    g.dyn("_XLabel", row.label);
-    g.dyn("_XMin", lo);
-    g.dyn("_XMax", hi);
-    g.dyn("_YTicks", run.panelLabels);
-    g.dyn("_YMin", 0.5);
+    g.dyn(host::dyn::kETitle, plotText(titleMsg, row.name));
+    g.dyn(host::dyn::kVertical, vertical(run));
+    g.dyn(host::dyn::kYMax, n + (vertical(run) ? 0.5 : 0.9));
+    g.dyn(host::dyn::kYLabel, plotText(yLabelMsg));
+    g.dyn(host::dyn::kYEnd, std::int64_t{n});
+    g.dyn(host::dyn::kXLabel, row.label);
+    g.dyn(host::dyn::kXMin, lo);
+    g.dyn(host::dyn::kXMax, hi);
+    g.dyn(host::dyn::kYTicks, run.panelLabels);
+    g.dyn(host::dyn::kYMin, 0.5);
     groupDynamics(run, g);
     g.column("YVal");
     g.column("Response", ColumnKind::Character, levelWidth(run));
@@ -96,16 +97,16 @@ int vlcpltj(VlcRun& run) {
     for (const PlotRow& row : distributionRows(run, run.cloudSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
         PlotGraph g("CloudPhnt", "CloudPlot");
-        g.dyn("_ETitle", plotText(144, row.name));
-        g.dyn("_Vertical", vertical(run));
-        g.dyn("_XMin", b.wideLo[static_cast<std::size_t>(row.slot)]);
-        g.dyn("_XMax", b.wideHi[static_cast<std::size_t>(row.slot)]);
-        g.dyn("_YTicks", groupTicks());
-        g.dyn("_XLabel", plotText(138));
-        g.dyn("_YLabel", row.label);
-        g.dyn("_Match", std::int64_t{run.matchActive ? 1 : 0});
+        g.dyn(host::dyn::kETitle, plotText(144, row.name));
+        g.dyn(host::dyn::kVertical, vertical(run));
+        g.dyn(host::dyn::kXMin, b.wideLo[static_cast<std::size_t>(row.slot)]);
+        g.dyn(host::dyn::kXMax, b.wideHi[static_cast<std::size_t>(row.slot)]);
+        g.dyn(host::dyn::kYTicks, groupTicks());
+        g.dyn(host::dyn::kXLabel, plotText(138));
+        g.dyn(host::dyn::kYLabel, row.label);
+        g.dyn(host::dyn::kMatch, std::int64_t{run.matchActive ? 1 : 0});
         // The jitter of the drawing comes from the cloud stream recorded for the BY group.
-        g.dyn("_Seed", run.cloudSeed);
+        g.dyn(host::dyn::kSeed, run.cloudSeed);
         groupDynamics(run, g);
         g.column("XVal");
         for (const char* c : {"YVal1", "YVal2", "YVal3"})
@@ -130,35 +131,35 @@ int vlcpltj(VlcRun& run) {
 
 int vlcpltw(VlcRun& run) {
     closePlotGroup(run);
-    if (run.weightType != 122 && run.weightType != 124) return 0;
+    if (run.weightType != kWeightAte && run.weightType != kWeightAtt) return 0;
     std::vector<PlotObs> obs;
     if (!readPlotObs(run, -1, obs)) return 0;
     const double ref = std::isnan(run.wgtCloudRef) ? 10.0 : run.wgtCloudRef;
     PlotGraph g("WgtCloudPhnt", "WgtCloudPlot");
-    g.dyn("_ETitle", plotText(145));
-    g.dyn("_Vertical", vertical(run));
-    const bool att = run.weightType == 124, stab = !att && run.stabilize;
-    g.dyn("_AttWgt", std::int64_t{att});
-    g.dyn("_AteWgt", std::int64_t{!att && !stab});
-    g.dyn("_StabWgt", std::int64_t{stab});
+    g.dyn(host::dyn::kETitle, plotText(145));
+    g.dyn(host::dyn::kVertical, vertical(run));
+    const bool att = run.weightType == kWeightAtt, stab = !att && run.stabilize;
+    g.dyn(host::dyn::kAttWgt, std::int64_t{att});
+    g.dyn(host::dyn::kAteWgt, std::int64_t{!att && !stab});
+    g.dyn(host::dyn::kStabWgt, std::int64_t{stab});
     double refMax = 0.0;
     auto line = [&](const char* name, double v) {
         g.dyn(name, v);
         if (v > refMax) refMax = v;
     };
     if (att) {
-        line("_CntlWgtRef", ref * run.pT / run.pC);
+        line(host::dyn::kCntlWgtRef, ref * run.pT / run.pC);
     } else if (!stab) {
-        line("_TrtWgtRef", ref / run.pT);
-        line("_CntlWgtRef", ref / run.pC);
+        line(host::dyn::kTrtWgtRef, ref / run.pT);
+        line(host::dyn::kCntlWgtRef, ref / run.pC);
     } else {
-        line("_WgtRef", ref);
+        line(host::dyn::kWgtRef, ref);
     }
-    g.dyn("_XMin", 0.0);
-    g.dyn("_XMax", std::max(run.maxWeight, refMax));
-    g.dyn("_YTicks", groupTicks());
-    g.dyn("_XLabel", plotText(138));
-    g.dyn("_YLabel", plotText(att ? 89 : stab ? 88 : 87));
+    g.dyn(host::dyn::kXMin, 0.0);
+    g.dyn(host::dyn::kXMax, std::max(run.maxWeight, refMax));
+    g.dyn(host::dyn::kYTicks, groupTicks());
+    g.dyn(host::dyn::kXLabel, plotText(138));
+    g.dyn(host::dyn::kYLabel, plotText(att ? 89 : stab ? 88 : 87));
     groupDynamics(run, g);
     g.column("XVal");
     g.column("YVal1");
@@ -197,7 +198,7 @@ int vlcplsx(VlcRun& run) {
         for (const PlotObs& o : obs) {
             int k = stratumOf(o, K);
             if (!k) continue;
-            double w = run.weightType == 121 ? 1.0 : run.matchActive ? o.wMatch : o.wRegion;
+            double w = run.weightType == kWeightNone ? 1.0 : run.matchActive ? o.wMatch : o.wRegion;
             g.coded({k + (o.treated ? 0.15 : -0.15), o.value, o.freq, w}, {level[o.treated]});
         }
         deliverGraph(run, g, plotText(25), row.name, true);
@@ -215,18 +216,18 @@ int vlcplsj(VlcRun& run) {
     for (const PlotRow& row : distributionRows(run, run.cloudSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
         PlotGraph g("StrataCloudPhnt", "StrataCloudPlot");
-        g.dyn("_ETitle", plotText(150, row.name));
-        g.dyn("_Vertical", vertical(run));
-        g.dyn("_Cont", std::int64_t{1});
-        g.dyn("_YMin", 0.0);
-        g.dyn("_YMax", static_cast<double>(K + 1));
-        g.dyn("_YEnd", std::int64_t{K});
-        g.dyn("_XMin", b.strataLo[static_cast<std::size_t>(row.slot)]);
-        g.dyn("_XMax", b.strataHi[static_cast<std::size_t>(row.slot)]);
-        g.dyn("_XLabel", plotText(139));
-        g.dyn("_YLabel", row.label);
-        g.dyn("_YTicks", strataTicks(K));
-        g.dyn("_Seed", run.cloudSeed);
+        g.dyn(host::dyn::kETitle, plotText(150, row.name));
+        g.dyn(host::dyn::kVertical, vertical(run));
+        g.dyn(host::dyn::kCont, std::int64_t{1});
+        g.dyn(host::dyn::kYMin, 0.0);
+        g.dyn(host::dyn::kYMax, static_cast<double>(K + 1));
+        g.dyn(host::dyn::kYEnd, std::int64_t{K});
+        g.dyn(host::dyn::kXMin, b.strataLo[static_cast<std::size_t>(row.slot)]);
+        g.dyn(host::dyn::kXMax, b.strataHi[static_cast<std::size_t>(row.slot)]);
+        g.dyn(host::dyn::kXLabel, plotText(139));
+        g.dyn(host::dyn::kYLabel, row.label);
+        g.dyn(host::dyn::kYTicks, strataTicks(K));
+        g.dyn(host::dyn::kSeed, run.cloudSeed);
         groupDynamics(run, g);
         for (const char* c : {"XVal", "YVal1", "YVal2"})
             g.column(c);

@@ -9,6 +9,7 @@
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "plots/plots.h"
+#include "render/dynamics.h"
 
 namespace velloc {
 
@@ -26,14 +27,15 @@ struct CdfGraph {
         const bool vertical = run.plotOrientation == 2;
         // Two columns up to four panels (All, Region, Matched, Weighted), three beyond.
         const int cols = panels <= 1 ? 1 : panels <= 4 ? 2 : 3;
-        g.dyn("_ETitle", plotText(titleMsg, row.name));
-        g.dyn("_Vertical", std::int64_t{vertical ? 1 : 0});
-        g.dyn("_DesignWidth", std::string(vertical ? "defaultdesignwidth" : "defaultdesignheight"));
-        g.dyn("_NRow", std::int64_t{(panels + cols - 1) / cols});
-        g.dyn("_NCol", std::int64_t{cols});
-        g.dyn("_XLabel", row.label);
-        g.dyn("_XMin", lo);
-        g.dyn("_XMax", hi);
+        g.dyn(host::dyn::kETitle, plotText(titleMsg, row.name));
+        g.dyn(host::dyn::kVertical, std::int64_t{vertical ? 1 : 0});
+        g.dyn(host::dyn::kDesignWidth,
+              std::string(vertical ? "defaultdesignwidth" : "defaultdesignheight"));
+        g.dyn(host::dyn::kNRow, std::int64_t{(panels + cols - 1) / cols});
+        g.dyn(host::dyn::kNCol, std::int64_t{cols});
+        g.dyn(host::dyn::kXLabel, row.label);
+        g.dyn(host::dyn::kXMin, lo);
+        g.dyn(host::dyn::kXMax, hi);
         groupDynamics(run, g);
         int w = std::max<int>({1, static_cast<int>(host::trimBlanks(run.treatedLevel).size()),
                                static_cast<int>(host::trimBlanks(run.controlLevel).size())});
@@ -140,7 +142,7 @@ int vlcpltc(VlcRun& run) {
                 c.g, panelTitle(panel), levels, obs, lo, hi,
                 [panel](const PlotObs& o) { return inPanel(o, panel); },
                 [panel](const PlotObs& o) { return panelWeight(o, panel); }, true);
-        c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{1}});
+        c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
         deliverGraph(run, c.g, plotText(17), row.name, true);
     }
     closePlotGroup(run);
@@ -171,7 +173,7 @@ int vlcplsc(VlcRun& run) {
                 c.g, plotText(74, std::to_string(k)), levels, obs, lo, hi, in,
                 [](const PlotObs&) { return 1.0; }, false);
         }
-        c.g.rec.dynamics.push_back({"_PanelNum", std::int64_t{1}});
+        c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
         deliverGraph(run, c.g, plotText(27), row.name, true);
     }
     closePlotGroup(run);

@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "core/run_context.h"
 #include "plots/plots.h"
+#include "render/dynamics.h"
 
 namespace velloc {
 
@@ -69,9 +70,9 @@ void PlotGraph::dyn(const std::string& name, host::DynValue v) {
 }
 
 void groupDynamics(const VlcRun& run, PlotGraph& g) {
-    g.dyn("_XTreated", host::trimBlanks(run.treatedLevel));
-    g.dyn("_XControl", host::trimBlanks(run.controlLevel));
-    g.dyn("_TrtVar", run.treatName);
+    g.dyn(host::dyn::kXTreated, host::trimBlanks(run.treatedLevel));
+    g.dyn(host::dyn::kXControl, host::trimBlanks(run.controlLevel));
+    g.dyn(host::dyn::kTrtVar, run.treatName);
 }
 
 void deliverGraph(VlcRun& run, PlotGraph& g, const std::string& label, const std::string& title,
@@ -80,7 +81,8 @@ void deliverGraph(VlcRun& run, PlotGraph& g, const std::string& label, const std
     g.rec.phantom.label = label;
     if (!draw) return;
     // The graph's own dynamics: its label and title, then what the phantom carries.
-    g.rec.dynamics.insert(g.rec.dynamics.begin(), {{"_Label", label}, {"_Title", title}});
+    g.rec.dynamics.insert(g.rec.dynamics.begin(),
+                          {{host::dyn::kLabel, label}, {host::dyn::kTitle, title}});
     int rc = run.procOutput->deliver(g.rec);
     if (rc < 0) host::zodsexit(rc);
 }
@@ -126,7 +128,7 @@ bool readPlotObs(VlcRun& run, int valueOffset, std::vector<PlotObs>& out) {
         default:
             o.wRegion = 1.0;
         }
-        o.wMatch = run.weightType == 125 ? rec[kVoutMatchAtt] : rec[kVoutMatchAte];
+        o.wMatch = run.weightType == kWeightMatch ? rec[kVoutMatchAtt] : rec[kVoutMatchAte];
         out.push_back(o);
     }
     if (int rc = vout.lastError()) return utilFailure(run, rc), false;
@@ -204,7 +206,7 @@ int vlcpset(VlcRun& run) {
     }
     std::vector<int>& p = run.plotPanels;
     p.assign(1, kPanelAll);
-    const bool weighted = run.weightType != 121;
+    const bool weighted = run.weightType != kWeightNone;
     if (run.nStrata) {
         p.push_back(kPanelRegion);
     } else if (run.matchActive) {

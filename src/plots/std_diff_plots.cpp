@@ -7,6 +7,7 @@
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "plots/plots.h"
+#include "render/dynamics.h"
 
 namespace velloc {
 
@@ -21,20 +22,20 @@ double binaryDivisor(const VlcRun& run, int slot) {
 
 // The dynamics both forms share.
 void axisDynamics(const VlcRun& run, PlotGraph& g, int n, double limit) {
-    g.dyn("_Ps", std::int64_t{run.assessPs > 0 || run.assessLps ? 1 : 0});
-    g.dyn("_X", std::int64_t{run.nAssessCont > 0 ? 1 : 0});
-    g.dyn("_Vertical", std::int64_t{run.plotOrientation == 2 ? 1 : 0});
-    g.dyn("_YTicks", run.stdDiffTicks);
-    g.dyn("_YEnd", std::int64_t{n});
-    g.dyn("_YIncr", std::int64_t{n >= 2 ? 1 : 0});
-    g.dyn("_XMin", -limit);
-    g.dyn("_XMax", limit);
-    g.dyn("_YMin", 0.0);
-    g.dyn("_YMax", static_cast<double>(n + 1));
-    g.dyn("_DMin", -run.stdDiffRef);
-    g.dyn("_DMax", run.stdDiffRef);
+    g.dyn(host::dyn::kPs, std::int64_t{run.assessPs > 0 || run.assessLps ? 1 : 0});
+    g.dyn(host::dyn::kX, std::int64_t{run.nAssessCont > 0 ? 1 : 0});
+    g.dyn(host::dyn::kVertical, std::int64_t{run.plotOrientation == 2 ? 1 : 0});
+    g.dyn(host::dyn::kYTicks, run.stdDiffTicks);
+    g.dyn(host::dyn::kYEnd, std::int64_t{n});
+    g.dyn(host::dyn::kYIncr, std::int64_t{n >= 2 ? 1 : 0});
+    g.dyn(host::dyn::kXMin, -limit);
+    g.dyn(host::dyn::kXMax, limit);
+    g.dyn(host::dyn::kYMin, 0.0);
+    g.dyn(host::dyn::kYMax, static_cast<double>(n + 1));
+    g.dyn(host::dyn::kDMin, -run.stdDiffRef);
+    g.dyn(host::dyn::kDMax, run.stdDiffRef);
     // Reference lines at the balance threshold of the summary table.
-    g.dyn("_RefLine", run.balance.settings.stdDiffThreshold);
+    g.dyn(host::dyn::kRefLine, run.balance.settings.stdDiffThreshold);
 }
 
 } // namespace
@@ -49,19 +50,19 @@ int vlcpltd(VlcRun& run) {
         return std::int64_t{std::find(p.begin(), p.end(), panel) != p.end() ? 1 : 0};
     };
     axisDynamics(run, g, n, b.stdDiffLimit);
-    g.dyn("_Band", std::int64_t{run.stdDiffRef > kTiny ? 1 : 0});
-    if (!(run.stdDiffRef > kTiny)) {
+    g.dyn(host::dyn::kBand, std::int64_t{run.stdDiffRef > kTolerance ? 1 : 0});
+    if (!(run.stdDiffRef > kTolerance)) {
         // Without a band its bounds collapse to the zero line.
         for (auto& d : g.rec.phantom.dynamics)
-            if (d.name == "_DMin" || d.name == "_DMax") d.value = 0.0;
+            if (d.name == host::dyn::kDMin || d.name == host::dyn::kDMax) d.value = 0.0;
     }
-    g.dyn("_Region", has(kPanelRegion));
-    g.dyn("_RegionWgt", has(kPanelRegionWgt));
+    g.dyn(host::dyn::kRegion, has(kPanelRegion));
+    g.dyn(host::dyn::kRegionWgt, has(kPanelRegionWgt));
     if (run.matchActive) {
-        g.dyn("_Match", has(kPanelMatch));
-        g.dyn("_MatchWgt", has(kPanelMatchWgt));
+        g.dyn(host::dyn::kMatch, has(kPanelMatch));
+        g.dyn(host::dyn::kMatchWgt, has(kPanelMatchWgt));
     }
-    g.dyn("_Strata", std::int64_t{run.nStrata ? 1 : 0});
+    g.dyn(host::dyn::kStrata, std::int64_t{run.nStrata ? 1 : 0});
     for (const char* c : {"XVar", "XAllObsMean", "XRegionMean", "XRegionWgtMean", "XMatchMean",
                           "XMatchWgtMean", "XStrMean"})
         g.column(c);
@@ -69,9 +70,9 @@ int vlcpltd(VlcRun& run) {
     int fourth = -1;
     if (run.nStrata)
         fourth = 6;
-    else if (run.weightType != 121 && run.matchActive)
+    else if (run.weightType != kWeightNone && run.matchActive)
         fourth = 5;
-    else if (run.weightType != 121 && !run.matchGiven)
+    else if (run.weightType != kWeightNone && !run.matchGiven)
         fourth = 3;
     int added = 0;
     for (int i = 0; i < n; ++i) {

@@ -8,6 +8,7 @@
 
 #include "numeric/box_stats.h"
 #include "numeric/random.h"
+#include "render/dynamics.h"
 #include "render/number_format.h"
 #include "render/svg_canvas.h"
 #include "render/templates.h"
@@ -30,7 +31,7 @@ std::string title(const GraphRecord& g) {
 }
 
 bool vertical(const GraphRecord& g) {
-    return dynNum(g, "_Vertical", 0) == 1;
+    return dynNum(g, dyn::kVertical, 0) == 1;
 }
 
 // The boxes of a box plot from its phantom rows: frequency x weight is each row's weight.
@@ -50,7 +51,7 @@ std::vector<BoxStats> boxes(const GraphRecord& g) {
 std::string drawStdDiff(const GraphRecord& g) {
     Figure f;
     const bool vert = vertical(g);
-    std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    std::vector<std::string> ticks = splitTicks(dynText(g, dyn::kYTicks));
     const double n = static_cast<double>(ticks.size());
     // A row per plotted variable: across the page the rows set the height; up the page they
     // set the width, and turned labels need room below the axis.
@@ -74,19 +75,19 @@ std::string drawStdDiff(const GraphRecord& g) {
         return strataCount > 1 ? ((k - 1) / (strataCount - 1) - 0.5) * 0.8 : 0.0;
     };
     const double ring = strataCount > 1 ? 4.5 : 6;
-    Panel p = standardPanel(f, vert, dynNum(g, "_XMin", -0.5), dynNum(g, "_XMax", 0.5),
-                            dynNum(g, "_YMin", 0), dynNum(g, "_YMax", 1));
+    Panel p = standardPanel(f, vert, dynNum(g, dyn::kXMin, -0.5), dynNum(g, dyn::kXMax, 0.5),
+                            dynNum(g, dyn::kYMin, 0), dynNum(g, dyn::kYMax, 1));
     p.h -= below;
-    if (dynNum(g, "_Band", 0) == 1) {
-        double a = p.px(dynNum(g, "_DMin"), p.plo), b = p.px(dynNum(g, "_DMax"), p.phi);
-        double c = p.py(dynNum(g, "_DMin"), p.plo), d = p.py(dynNum(g, "_DMax"), p.phi);
+    if (dynNum(g, dyn::kBand, 0) == 1) {
+        double a = p.px(dynNum(g, dyn::kDMin), p.plo), b = p.px(dynNum(g, dyn::kDMax), p.phi);
+        double c = p.py(dynNum(g, dyn::kDMin), p.plo), d = p.py(dynNum(g, dyn::kDMax), p.phi);
         f.rect(std::min(a, b), std::min(c, d), std::fabs(b - a), std::fabs(d - c), "#d9d9d9",
                "none", 0.6);
     }
     f.line(p.px(0, p.plo), p.py(0, p.plo), p.px(0, p.phi), p.py(0, p.phi), "#888", 1, "4 3");
     // The balance threshold, on both sides of zero, where the axis reaches it.
-    const double ref = dynNum(g, "_RefLine", 0);
-    if (ref > 0 && ref <= dynNum(g, "_XMax", 0.5))
+    const double ref = dynNum(g, dyn::kRefLine, 0);
+    if (ref > 0 && ref <= dynNum(g, dyn::kXMax, 0.5))
         for (double r : {-ref, ref})
             f.line(p.px(r, p.plo), p.py(r, p.plo), p.px(r, p.phi), p.py(r, p.phi), "#b2182b", 0.8,
                    "2 2");
@@ -102,10 +103,10 @@ std::string drawStdDiff(const GraphRecord& g) {
     };
     static const Series series[] = {
         {"XAllObsMean", "All", "#e08000", 1, false, nullptr},
-        {"XRegionMean", "Region", "#009e73", 2, false, "_Region"},
-        {"XMatchMean", "Matched", "#cc79a7", 3, false, "_Match"},
-        {"XRegionWgtMean", "Weighted", "#1f3f8f", 0, true, "_RegionWgt"},
-        {"XMatchWgtMean", "Weighted Matched", "#1f3f8f", 0, true, "_MatchWgt"},
+        {"XRegionMean", "Region", "#009e73", 2, false, dyn::kRegion},
+        {"XMatchMean", "Matched", "#cc79a7", 3, false, dyn::kMatch},
+        {"XRegionWgtMean", "Weighted", "#1f3f8f", 0, true, dyn::kRegionWgt},
+        {"XMatchWgtMean", "Weighted Matched", "#1f3f8f", 0, true, dyn::kMatchWgt},
         {"XStrMean", "Strata", "#1f3f8f", 0, true, nullptr},
         {"XMean", "Stratum", "#1f3f8f", 0, false, nullptr},
     };
@@ -171,19 +172,20 @@ std::string drawStdDiff(const GraphRecord& g) {
 std::string drawBox(const GraphRecord& g) {
     Figure f;
     const bool vert = vertical(g);
-    std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    std::vector<std::string> ticks = splitTicks(dynText(g, dyn::kYTicks));
     // Box plots come from summary statistics, so a million rows draw a handful of marks. The
     // value axis reaches every whisker and outlier drawn.
     const std::vector<BoxStats> stats = boxes(g);
-    double vlo = dynNum(g, "_XMin"), vhi = dynNum(g, "_XMax");
+    double vlo = dynNum(g, dyn::kXMin), vhi = dynNum(g, dyn::kXMax);
     for (const BoxStats& s : stats) {
         const double lo = s.outliers.empty() ? s.whiskerLo : s.outliers.front();
         const double hi = s.outliers.empty() ? s.whiskerHi : s.outliers.back();
         if (std::isfinite(lo) && !(lo >= vlo)) vlo = lo;
         if (std::isfinite(hi) && !(hi <= vhi)) vhi = hi;
     }
-    Panel p = standardPanel(f, vert, vlo, vhi, dynNum(g, "_YMin", 0.5), dynNum(g, "_YMax", 1.5));
-    f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
+    Panel p =
+        standardPanel(f, vert, vlo, vhi, dynNum(g, dyn::kYMin, 0.5), dynNum(g, dyn::kYMax, 1.5));
+    f.axes(p, dynText(g, dyn::kXLabel), dynText(g, dyn::kYLabel), ticks, positions(ticks.size()));
     for (const BoxStats& s : stats) {
         const double pos = s.pos, q1 = s.q[0], med = s.q[1], q3 = s.q[2];
         const double mean = s.mean();
@@ -255,7 +257,7 @@ std::string drawCdf(const GraphRecord& g) {
     // Every set (or stratum) is a panel of one figure, in a grid of up to three columns.
     Figure f;
     const std::size_t n = std::max<std::size_t>(1, panels.size());
-    const double given = dynNum(g, "_NCol", 0);
+    const double given = dynNum(g, dyn::kNCol, 0);
     const std::size_t cols = given >= 1 && given <= 3 ? static_cast<std::size_t>(given)
                              : n <= 1                 ? 1
                              : n <= 4                 ? 2
@@ -264,7 +266,7 @@ std::string drawCdf(const GraphRecord& g) {
     const double cellW = cols == 1 ? 640 : 330;
     f.width = cellW * static_cast<double>(cols);
     f.height = 110 + 250.0 * static_cast<double>(gridRows);
-    const double vlo = dynNum(g, "_XMin"), vhi = dynNum(g, "_XMax");
+    const double vlo = dynNum(g, dyn::kXMin), vhi = dynNum(g, dyn::kXMax);
     for (std::size_t k = 0; k < panels.size(); ++k) {
         const double cx = static_cast<double>(k % cols), cy = static_cast<double>(k / cols);
         Panel p{70 + cellW * cx, 60 + 250.0 * cy, cellW - 100, 180, vlo, vhi, 0, 100, false};
@@ -279,7 +281,7 @@ std::string drawCdf(const GraphRecord& g) {
             f.line(p.x0 - 4, p.py(0, t), p.x0, p.py(0, t));
             f.text(p.x0 - 6, p.py(0, t) + 4, num(t), "end", 11);
         }
-        f.text(p.x0 + p.w / 2, p.y0 + p.h + 32, dynText(g, "_XLabel"), "middle", 12);
+        f.text(p.x0 + p.w / 2, p.y0 + p.h + 32, dynText(g, dyn::kXLabel), "middle", 12);
         if (k % cols == 0)
             f.text(p.x0 - 40, p.y0 + p.h / 2, "Cumulative Percent", "middle", 12, -90);
         // The first curve of a panel is the treated one.
@@ -315,13 +317,13 @@ std::string drawCdf(const GraphRecord& g) {
 std::string drawBar(const GraphRecord& g) {
     Figure f;
     const bool vert = vertical(g);
-    std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    std::vector<std::string> ticks = splitTicks(dynText(g, dyn::kYTicks));
     // The outer bars reach 0.28 beyond their positions: the axis keeps them inside the frame.
-    const double yEnd = dynNum(g, "_YEnd", static_cast<double>(ticks.size()));
-    Panel p = standardPanel(f, vert, dynNum(g, "_XMin", 0), dynNum(g, "_XMax", 1.09),
-                            std::min(dynNum(g, "_YMin", 0.8) - 0.2, 0.6),
-                            std::max(dynNum(g, "_YMax", 1.8), yEnd + 0.4));
-    f.axes(p, dynText(g, "_XLabel"), dynText(g, "_YLabel"), ticks, positions(ticks.size()));
+    const double yEnd = dynNum(g, dyn::kYEnd, static_cast<double>(ticks.size()));
+    Panel p = standardPanel(f, vert, dynNum(g, dyn::kXMin, 0), dynNum(g, dyn::kXMax, 1.09),
+                            std::min(dynNum(g, dyn::kYMin, 0.8) - 0.2, 0.6),
+                            std::max(dynNum(g, dyn::kYMax, 1.8), yEnd + 0.4));
+    f.axes(p, dynText(g, dyn::kXLabel), dynText(g, dyn::kYLabel), ticks, positions(ticks.size()));
     // Stacked bars: the first level (the highest RIndex) from 0, each next level on top of it;
     // the first is dark and the last light.
     int x0 = col(g, "XVal0"), y0 = col(g, "YVal0"), x1 = col(g, "XVal1"), y1 = col(g, "YVal1");
@@ -354,7 +356,7 @@ std::string drawBar(const GraphRecord& g) {
         ends.push_back({pos, start});
     }
     // Panels whose counts are sums of weights say so beside their bars.
-    std::istringstream weighted(dynText(g, "_WgtTotals"));
+    std::istringstream weighted(dynText(g, dyn::kWgtTotals));
     for (double k; weighted >> k;) {
         double end = 0;
         for (const auto& [pos, e] : ends)
@@ -376,7 +378,7 @@ std::string drawBar(const GraphRecord& g) {
         if (l.empty()) l = cellText(g, r, rc);
     }
     // The levels of the plotted variable, named as in the balance tables ("married = 1").
-    const std::string var = dynText(g, "_XVarName");
+    const std::string var = dynText(g, dyn::kXVarName);
     auto levelText = [&](const std::string& level, std::size_t i) {
         if (level.empty())
             return nLevels == 2 ? std::string(i == 0 ? "first level" : "second level")
@@ -491,11 +493,12 @@ std::string drawCloud(const GraphRecord& g) {
     const bool vert = vertical(g);
     CloudKinds kind;
     kind.strata = col(g, "YVal3") < 0 && col(g, "Response") < 0;
-    kind.matching = dynNum(g, "_Match", 0) == 1;
+    kind.matching = dynNum(g, dyn::kMatch, 0) == 1;
     const bool strata = kind.strata;
-    std::vector<std::string> ticks = splitTicks(dynText(g, "_YTicks"));
+    std::vector<std::string> ticks = splitTicks(dynText(g, dyn::kYTicks));
     std::vector<double> at = strata ? positions(ticks.size()) : std::vector<double>{2.0, 4.0};
-    double plo = strata ? dynNum(g, "_YMin", 0) : 1.0, phi = strata ? dynNum(g, "_YMax", 2) : 5.0;
+    double plo = strata ? dynNum(g, dyn::kYMin, 0) : 1.0,
+           phi = strata ? dynNum(g, dyn::kYMax, 2) : 5.0;
     int xv = col(g, "XVal");
     std::vector<int> ys;
     for (const char* c : {"YVal1", "YVal2", "YVal3"})
@@ -516,25 +519,25 @@ std::string drawCloud(const GraphRecord& g) {
             if (int s = seriesOf(r, k, pos); s >= 0) ++count[static_cast<std::size_t>(s)];
     // The axis of the weight cloud ends at its largest reference line: a margin keeps the line
     // off the frame.
-    double vhi = dynNum(g, "_XMax");
-    if (g.name == "WgtCloudPlot") vhi += 0.05 * (vhi - dynNum(g, "_XMin"));
-    Panel p = standardPanel(f, vert, dynNum(g, "_XMin"), vhi, plo, phi);
+    double vhi = dynNum(g, dyn::kXMax);
+    if (g.name == "WgtCloudPlot") vhi += 0.05 * (vhi - dynNum(g, dyn::kXMin));
+    Panel p = standardPanel(f, vert, dynNum(g, dyn::kXMin), vhi, plo, phi);
     if (!strata && ys.size() > 1) p.h -= 18; // a second legend line
-    f.axes(p, dynText(g, "_YLabel"), dynText(g, "_XLabel"), ticks, at);
+    f.axes(p, dynText(g, dyn::kYLabel), dynText(g, dyn::kXLabel), ticks, at);
     // Reference lines of the weight cloud.
-    for (const char* r : {"_TrtWgtRef", "_CntlWgtRef", "_WgtRef"}) {
+    for (const char* r : {dyn::kTrtWgtRef, dyn::kCntlWgtRef, dyn::kWgtRef}) {
         double v = dynNum(g, r);
         if (std::isnan(v)) continue;
-        double pa = std::string(r) == "_TrtWgtRef"    ? 3.0
-                    : std::string(r) == "_CntlWgtRef" ? 1.0
-                                                      : plo;
-        double pb = std::string(r) == "_TrtWgtRef"    ? 5.0
-                    : std::string(r) == "_CntlWgtRef" ? 3.0
-                                                      : phi;
+        double pa = std::string(r) == dyn::kTrtWgtRef    ? 3.0
+                    : std::string(r) == dyn::kCntlWgtRef ? 1.0
+                                                         : plo;
+        double pb = std::string(r) == dyn::kTrtWgtRef    ? 5.0
+                    : std::string(r) == dyn::kCntlWgtRef ? 3.0
+                                                         : phi;
         f.line(p.px(v, pa), p.py(v, pa), p.px(v, pb), p.py(v, pb), "#c00000", 1.2, "5 3");
     }
     // Jitter from the graph's own stream: the same run draws the same figure.
-    std::int64_t seed = static_cast<std::int64_t>(dynNum(g, "_Seed", 1));
+    std::int64_t seed = static_cast<std::int64_t>(dynNum(g, dyn::kSeed, 1));
     if (seed < 1 || seed > support::kMaxSeed) seed = 1;
     std::vector<std::string> paths(nSeries);
     std::vector<std::size_t> shown(nSeries, 0);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "render/dynamics.h"
 #include "render/graph_renderers.h"
 #include "render/number_format.h"
 #include "render/svg_canvas.h"
@@ -46,10 +47,10 @@ std::string dynText(const GraphRecord& g, const std::string& name) {
 
 std::string groupText(const GraphRecord& g, bool treated) {
     const std::string word = treated ? "Treated" : "Control";
-    const Dynamic* level = findDyn(g, treated ? "_XTreated" : "_XControl");
+    const Dynamic* level = findDyn(g, treated ? dyn::kXTreated : dyn::kXControl);
     const std::string levelText = level ? dynamicText(level->value) : std::string();
     if (levelText.empty()) return word;
-    const Dynamic* var = findDyn(g, "_TrtVar");
+    const Dynamic* var = findDyn(g, dyn::kTrtVar);
     const std::string varText = var ? dynamicText(var->value) : std::string();
     return word + " (" + (varText.empty() ? "" : varText + " = ") + levelText + ")";
 }

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "render/dynamics.h"
 #include "render/number_format.h"
 
 namespace velloc::host {
@@ -122,10 +123,10 @@ std::map<std::string, TableTemplate, std::less<>> buildTemplates() {
         lw.push_back(col(p + "ID", "ID", kBest, span));
         lw.push_back(col(p + "Wgt", "Weight", kDec4, span));
         ColumnTemplate scaled = col(p + "ScaledWgt", "Scaled Weight", kDec4, span);
-        scaled.headerDynamic = span == SpanKind::Treated ? "_TrtLevelWgt" : "_CntlLevelWgt";
+        scaled.headerDynamic = span == SpanKind::Treated ? dyn::kTrtLevelWgt : dyn::kCntlLevelWgt;
         lw.push_back(scaled);
     }
-    add("LargestWgtObs", "Observations with Largest Weights", lw, {"_WgtType"});
+    add("LargestWgtObs", "Observations with Largest Weights", lw, {dyn::kWgtType});
 
     add("MatchMostObs", "Most Frequently Matched Observations",
         {col("TreatedObs", "Obs", kCount, SpanKind::Treated),
@@ -177,10 +178,10 @@ const ColumnTemplate* findColumn(const TableTemplate* t, const ColumnDef& c) {
 // "Treated (treat = 1)": the level when known, with the variable when known.
 std::string groupSpan(const TableInstance& inst, bool treated) {
     std::string word = treated ? "Treated" : "Control";
-    const Dynamic* level = findDynamic(inst, treated ? "_TrtLevel" : "_CntlLevel");
+    const Dynamic* level = findDynamic(inst, treated ? dyn::kTrtLevel : dyn::kCntlLevel);
     std::string levelText = level ? dynamicText(level->value) : std::string();
     if (levelText.empty()) return word;
-    const Dynamic* var = findDynamic(inst, "_TrtVar");
+    const Dynamic* var = findDynamic(inst, dyn::kTrtVar);
     std::string varText = var ? dynamicText(var->value) : std::string();
     if (varText.empty()) return word + " (" + levelText + ")";
     return word + " (" + varText + " = " + levelText + ")";
@@ -285,7 +286,7 @@ std::string graphTitle(const GraphRecord& graph) {
                     if (auto s = std::get_if<std::string>(&d.value)) return trimRight(*s);
         return {};
     };
-    for (const char* name : {"_ETitle", "_Title", "_Label"})
+    for (const char* name : {dyn::kETitle, dyn::kTitle, dyn::kLabel})
         if (std::string t = text(name); !t.empty()) return t;
     return graph.name;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <mutex>
 
 #include <fmt/format.h>
 
@@ -75,11 +76,8 @@ bool splitNumbered(const std::string& name, std::string& prefix, long& number) {
 } // namespace
 
 void addParserMessages() {
-    static bool done = false;
-    if (!done) {
-        addMessages(kParserMessages);
-        done = true;
-    }
+    static std::once_flag once;
+    std::call_once(once, [] { addMessages(kParserMessages); });
 }
 
 bool oneEditApart(std::string_view a, std::string_view b) {

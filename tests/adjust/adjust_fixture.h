@@ -42,10 +42,10 @@ class AdjustTest : public ::testing::Test {
         run.vlctreat = std::make_unique<host::UtilFile>("VLCTREAT");
         run.vlccntl = std::make_unique<host::UtilFile>("VLCCNTL");
         run.psSupplied = 1;
-        run.psSource = 100;
+        run.psSource = kScorePs;
         run.regionType = 57;
         run.regionExtend = 0;
-        run.regionScore = 100;
+        run.regionScore = kScorePs;
     }
     void TearDown() override { host::Log::setStream(nullptr); }
 

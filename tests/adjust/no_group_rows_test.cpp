@@ -26,7 +26,7 @@ TEST_F(NoGroupRows, TakePartInNoSumAndRaiseNoWarning) {
           2, 2);
     // The model rows count a row without a score in no group either.
     run.freqControl -= 1;
-    run.weightType = 122;
+    run.weightType = kWeightAte;
     run.listLength = 3;
     ASSERT_EQ(vlcwght(run), 0) << log.str();
     EXPECT_EQ(logged(kMsgPsZeroOne), 0) << log.str();

@@ -44,8 +44,8 @@ TEST_F(StrataTest, SortSplitAndRestore) {
            {0.3, 1, 1.0, {3.5}, {0.0}, {1.0}},
            {0.5, 0, 1.0, {5.0}, {0.0}, {2.0}}},
           1, 1, 1);
-    run.weightType = 124;
-    run.matchOrder = 131;
+    run.weightType = kWeightAtt;
+    run.matchOrder = kOrderRandom;
     run.seedLive = 1;
     ASSERT_EQ(vlcwght(run), 0);
     ASSERT_EQ(vlcregn(run), 0);
@@ -94,7 +94,7 @@ TEST_F(StrataTest, SortSplitAndRestore) {
     EXPECT_EQ(c[1][kCtlClass + 2], 0.3);
 
     // Without ORDER=RANDOM no key is drawn.
-    run.matchOrder = 129;
+    run.matchOrder = kOrderDescending;
     const std::int64_t before = run.seedLive;
     ASSERT_EQ(vlcfile(run), 0);
     EXPECT_EQ(run.seedLive, before);

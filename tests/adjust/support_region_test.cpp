@@ -86,8 +86,8 @@ TEST_F(RegionTest, TooFewUnitsInside) {
 TEST_F(RegionTest, LpsScaleExtensionIsMappedThenClipped) {
     // LPS: treated -1.5, 0, 1.5; controls -1, 0.5, 2; sdLps 1.5, extension 0.25 x 1.5.
     build({{-1.5, 1}, {0.0, 1}, {1.5, 1}, {-1.0, 0}, {0.5, 0}, {2.0, 0}});
-    run.psSource = 101;
-    run.regionScore = 101;
+    run.psSource = kScoreLps;
+    run.regionScore = kScoreLps;
     run.regionType = 47;
     run.regionExtend = 1;
     ASSERT_EQ(vlcwght(run), 0);
@@ -128,7 +128,7 @@ TEST_F(RegionTest, RegionAndWeightedStatisticsWithLargestWeights) {
            {0.8, 0, 1.0, {0.0}},
            {0.1, 0, 2.0, {8.0}}},
           1);
-    run.weightType = 124;
+    run.weightType = kWeightAtt;
     run.regionType = 44;
     run.regionMin = 0.15;
     run.listLength = 2;
@@ -180,7 +180,7 @@ TEST_F(RegionTest, RegionWeightedVarianceNeedsATotalAboveOne) {
            {0.55, 0, 1.0, {4.0}},
            {0.6, 0, 1.0, {6.0}}},
           1);
-    run.weightType = 122;
+    run.weightType = kWeightAte;
     run.stabilize = 1;
     ASSERT_EQ(vlcwght(run), 0);
     ASSERT_EQ(vlcregn(run), 0);
@@ -190,7 +190,7 @@ TEST_F(RegionTest, RegionWeightedVarianceNeedsATotalAboveOne) {
     EXPECT_DOUBLE_EQ(stat(kRegion, 0, kTreated).var, 0.5);
     // ATT weights: treated weights 1 and 1, W_t = 2, variance 0.5.
     run.stabilize = 0;
-    run.weightType = 124;
+    run.weightType = kWeightAtt;
     ASSERT_EQ(vlcwght(run), 0);
     ASSERT_EQ(vlcregn(run), 0);
     EXPECT_DOUBLE_EQ(stat(kFourth, 0, kTreated).var, 0.5);
@@ -203,7 +203,7 @@ TEST_F(RegionTest, LargestWeightListKeepsArrivalOrderOfEqualValuesAndIds) {
            {0.2, 1},
            {0.6, 1}},
           0, 0, 0, true);
-    run.weightType = 122;
+    run.weightType = kWeightAte;
     run.listLength = 3;
     ASSERT_EQ(vlcwght(run), 0);
     ASSERT_EQ(vlcregn(run), 0);

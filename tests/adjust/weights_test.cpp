@@ -13,7 +13,7 @@ using WeightsTest = AdjustTest;
 TEST_F(WeightsTest, AteStabilizedAndAttWeightsOfTheExample) {
     // p_t = 1 / 4: one treated unit and three controls (one with frequency 2).
     build({{0.5, 1}, {0.5, 0}, {0.3, 0, 2.0}});
-    run.weightType = 122;
+    run.weightType = kWeightAte;
     run.stabilize = 1;
     run.outAtt = 1;
     ASSERT_EQ(vlcwght(run), 0);
@@ -46,7 +46,7 @@ TEST_F(WeightsTest, AteStabilizedAndAttWeightsOfTheExample) {
 
 TEST_F(WeightsTest, WeightsNotAskedForAreMissing) {
     build({{0.5, 1}, {0.4, 0}});
-    run.weightType = 121;
+    run.weightType = kWeightNone;
     ASSERT_EQ(vlcwght(run), 0);
     auto r = records(*run.vlcvout);
     for (const auto& rec : r) {
@@ -60,7 +60,7 @@ TEST_F(WeightsTest, WeightsNotAskedForAreMissing) {
 TEST_F(WeightsTest, ReferenceLinesAndScaleFactors) {
     // p_t = 0.2.
     build({{0.5, 1}, {0.5, 0}, {0.5, 0}, {0.5, 0}, {0.5, 0}});
-    run.weightType = 124;
+    run.weightType = kWeightAtt;
     ASSERT_EQ(vlcwght(run), 0);
     EXPECT_EQ(run.wgtCloudRef, 10.0);
     EXPECT_DOUBLE_EQ(run.wgtRefControl, 2.5); // 10 x 0.2 / 0.8
@@ -69,7 +69,7 @@ TEST_F(WeightsTest, ReferenceLinesAndScaleFactors) {
     EXPECT_EQ(run.scaleCText, "Scale Factor = 0.25");
 
     // Unstabilized ATE weights with a given reference of 4: lines 4 / 0.2 and 4 / 0.8.
-    run.weightType = 122;
+    run.weightType = kWeightAte;
     run.wgtCloudRef = 4.0;
     ASSERT_EQ(vlcwght(run), 0);
     EXPECT_DOUBLE_EQ(run.wgtRefTreated, 20.0);
@@ -83,8 +83,8 @@ TEST_F(WeightsTest, ScoreOfExactlyOneGivesMissingWeightsAndOneWarning) {
     // LPS 40 rounds to PS exactly 1: the controls' weights divide by zero; a treated unit's do
     // not (1 / 1).
     build({{40.0, 1}, {0.0, 1}, {40.0, 0}, {40.0, 0}, {-1.0, 0}});
-    run.psSource = 101;
-    run.weightType = 122;
+    run.psSource = kScoreLps;
+    run.weightType = kWeightAte;
     run.stabilize = 1;
     run.outAte = 1;
     run.outAtt = 1;
@@ -192,8 +192,8 @@ TEST_F(WeightsTest, WorkingRecordCarriesTheModelRowValues) {
 TEST_F(WeightsTest, CaliperWidthAndRegionExtensions) {
     // LPS: treated -1.5, 0, 1.5 (var 2.25); controls -1, 0.5, 2 (var 2.25); pooled sd 1.5.
     build({{-1.5, 1}, {0.0, 1}, {1.5, 1}, {-1.0, 0}, {0.5, 0}, {2.0, 0}});
-    run.psSource = 101;
-    run.regionScore = 101;
+    run.psSource = kScoreLps;
+    run.regionScore = kScoreLps;
     run.caliper = 0.2;
     ASSERT_EQ(vlcwght(run), 0);
     EXPECT_EQ(run.sdLps, 1.5);
@@ -209,8 +209,8 @@ TEST_F(WeightsTest, CaliperWidthAndRegionExtensions) {
     ASSERT_EQ(vlcwght(run), 0);
     EXPECT_EQ(run.caliperWidth, 0.2);
     run.caliperMult = 1;
-    run.caliperScale = 100;
-    run.regionScore = 100;
+    run.caliperScale = kScorePs;
+    run.regionScore = kScorePs;
     run.extendMult = 0;
     run.extendUpper = 0.1;
     ASSERT_EQ(vlcwght(run), 0);

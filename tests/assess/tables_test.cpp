@@ -50,7 +50,7 @@ TEST(TableDefinitions, OnlyClassVariablesHaveNoExtremes) {
     a.run.assessCont.clear();
     a.run.nAssessCont = 0;
     a.run.stdBinVar = 0;
-    a.run.weightType = 124;
+    a.run.weightType = kWeightAtt;
     vlcxods(a.run);
     EXPECT_EQ(columnNames(a.run.tabVarInfo),
               (Names{"Variable", "Level", "Obs", "TreatedN", "TreatedWeight", "TreatedMean",
@@ -87,7 +87,7 @@ TEST(TableDefinitions, StrataTablesAndOwnDeviation) {
 TEST(TableDefinitions, LargestWeightsWithIdsAndAttWeights) {
     AssessRun a;
     a.run.nLargestWgt = 3;
-    a.run.weightType = 122;
+    a.run.weightType = kWeightAte;
     for (const char* n : {"id", "site", "code"}) {
         IdVar v;
         v.var = {9, n,
@@ -109,7 +109,7 @@ TEST(TableDefinitions, LargestWeightsWithIdsAndAttWeights) {
 
     AssessRun b;
     b.run.nLargestWgt = 3;
-    b.run.weightType = 124;
+    b.run.weightType = kWeightAtt;
     vlcxods(b.run);
     EXPECT_EQ(columnNames(b.run.tabLargestWgt),
               (Names{"ControlObs", "ControlWgt", "ControlScaledWgt"}));
@@ -119,7 +119,7 @@ TEST(BalanceTables, StdDiffRows) {
     AssessRun a;
     a.run.assessPs = -1; // rows: x, then g
     a.run.stdBinVar = 0;
-    a.run.weightType = 124;
+    a.run.weightType = kWeightAtt;
     a.run.balance.fourth = kRegionWgt;
     a.setGroups(kAllObs, 0, 3.0, 4.0, 2.0, 4.0); // d 1, s 2, z 0.5
     a.setGroups(kRegion, 0, 3.2, 4.0, 2.0, 4.0); // z 0.6: grew
@@ -155,7 +155,7 @@ TEST(BalanceTables, StdDiffRows) {
 
 TEST(BalanceTables, VarInfoRows) {
     AssessRun a;
-    a.run.weightType = 124;
+    a.run.weightType = kWeightAtt;
     a.run.balance.fourth = kRegionWgt;
     SetStats& w = a.run.balance.sets[kFourth];
     w.total[kTreated] = 10;
@@ -241,7 +241,7 @@ TEST(BalanceTables, EveryLevelLabelled) {
 TEST(BalanceTables, LargestWeightsShorterTreatedList) {
     AssessRun a;
     a.run.nLargestWgt = 3;
-    a.run.weightType = 122;
+    a.run.weightType = kWeightAte;
     a.run.scaleT = 2.0;
     a.run.scaleC = 4.0;
     a.run.scaleTText = "Weight / 2";
@@ -268,7 +268,7 @@ TEST(BalanceTables, LargestWeightsShorterTreatedList) {
 TEST(BalanceTables, LargestWeightsIdValues) {
     AssessRun a;
     a.run.nLargestWgt = 2;
-    a.run.weightType = 124; // controls only
+    a.run.weightType = kWeightAtt; // controls only
     IdVar idNum, site;
     idNum.var = {5, "id", host::VarType::Numeric};
     site.var = {6, "site", host::VarType::Character};

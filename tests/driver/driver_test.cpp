@@ -186,7 +186,7 @@ TEST_F(Driver, SuppliedScoresSkipTheFit) {
 
 TEST_F(Driver, MatchingFailureClearsTheFlagButKeepsTablesAndOutput) {
     run.matchGiven = 1;
-    run.distance = 102;
+    run.distance = kScoreMahalanobis;
     run.outDataPath = "out.csv";
     failIn = 1;
     failPhase = "velloc";

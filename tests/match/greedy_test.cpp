@@ -14,7 +14,7 @@ namespace {
 int runMatch(MatchGroup& g) {
     VlcRun& r = *g.run;
     int rc = 0;
-    if (r.distance == 102) rc = vlcxcov(r);
+    if (r.distance == kScoreMahalanobis) rc = vlcxcov(r);
     if (!rc) rc = velloc(r);
     if (!rc) rc = vlccomb(r);
     if (!rc) rc = vlcmend(r);
@@ -36,7 +36,7 @@ TEST(TieRule, AscendingTakesLowerControlDescendingTheHigher) {
     // Treated at 0.5; controls at 0.4 and 0.6 are equally far on the PS scale.
     for (int order : {128, 129}) {
         MatchGroup g;
-        g.run->distance = g.run->caliperScale = 100;
+        g.run->distance = g.run->caliperScale = kScorePs;
         g.run->matchOrder = order;
         g.write({{1, 0, 0.4}, {2, 1, 0.5}, {3, 0, 0.6}, {4, 1, 0.02}, {5, 0, 0.05}});
         ASSERT_EQ(runMatch(g), 0);
@@ -60,7 +60,7 @@ TEST(TieRule, LpsScaleDecidesTheNearestControl) {
 TEST(Greedy, DescendingOrderMatchesLargestScoreFirstAndRestoresOrder) {
     // Treated 0.6 goes first and takes 0.55; treated 0.5 then gets 0.3 (0.55 is used).
     MatchGroup g;
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     g.write({{1, 1, 0.5}, {2, 1, 0.6}, {3, 0, 0.55}, {4, 0, 0.3}, {5, 0, 0.9}});
     ASSERT_EQ(runMatch(g), 0);
     EXPECT_EQ(g.setOf(2), 1);
@@ -76,8 +76,8 @@ TEST(Greedy, DescendingOrderMatchesLargestScoreFirstAndRestoresOrder) {
     EXPECT_EQ(t[0][kTrtRegion], 2.0);
     // Ascending order: 0.5 first takes 0.55, and 0.6 is left with 0.9 (0.3 away) vs 0.3.
     MatchGroup a;
-    a.run->distance = a.run->caliperScale = 100;
-    a.run->matchOrder = 128;
+    a.run->distance = a.run->caliperScale = kScorePs;
+    a.run->matchOrder = kOrderAscending;
     a.write({{1, 1, 0.5}, {2, 1, 0.6}, {3, 0, 0.55}, {4, 0, 0.3}, {5, 0, 0.9}});
     ASSERT_EQ(runMatch(a), 0);
     EXPECT_EQ(a.setOf(1), a.setOf(3));
@@ -87,16 +87,16 @@ TEST(Greedy, DescendingOrderMatchesLargestScoreFirstAndRestoresOrder) {
 TEST(Greedy, DataAndRandomOrdersSortByTheirKeys) {
     // DATA: observation 9 (PS 0.6) comes after observation 1 (PS 0.5) and loses 0.55.
     MatchGroup g;
-    g.run->distance = g.run->caliperScale = 100;
-    g.run->matchOrder = 130;
+    g.run->distance = g.run->caliperScale = kScorePs;
+    g.run->matchOrder = kOrderData;
     g.write({{1, 1, 0.5}, {9, 1, 0.6}, {3, 0, 0.55}, {4, 0, 0.3}, {5, 0, 0.85}});
     ASSERT_EQ(runMatch(g), 0);
     EXPECT_EQ(g.setOf(1), g.setOf(3));
     EXPECT_EQ(g.setOf(9), g.setOf(5));
     // RANDOM: the sort key puts the 0.6 unit first.
     MatchGroup r;
-    r.run->distance = r.run->caliperScale = 100;
-    r.run->matchOrder = 131;
+    r.run->distance = r.run->caliperScale = kScorePs;
+    r.run->matchOrder = kOrderRandom;
     r.write({{1, 1, 0.5, {}, {}, 1, 0.9},
              {9, 1, 0.6, {}, {}, 1, 0.1},
              {3, 0, 0.55},
@@ -112,7 +112,7 @@ TEST(Greedy, CaliperTestsOnlyTheNearestAdmissibleControl) {
     // Treated 0.5: nearest control 0.58 is outside a 0.05 PS caliper, so the unit stays
     // unmatched even though nothing closer exists; treated 0.2 matches 0.21.
     MatchGroup g;
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     g.setCaliper(0.05);
     g.write({{1, 1, 0.5}, {2, 0, 0.58}, {3, 1, 0.2}, {4, 0, 0.21}, {5, 0, 0.9}});
     LogCapture log;
@@ -129,7 +129,7 @@ TEST(Greedy, CaliperTestsOnlyTheNearestAdmissibleControl) {
 
 TEST(Greedy, CaliperWidthItselfPassesWithTheTolerance) {
     MatchGroup g;
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     g.setCaliper(0.25);
     g.write({{1, 1, 0.5}, {2, 0, 0.75}, {3, 1, 0.1}, {4, 0, 0.05}});
     ASSERT_EQ(runMatch(g), 0);
@@ -138,7 +138,7 @@ TEST(Greedy, CaliperWidthItselfPassesWithTheTolerance) {
 
 TEST(Greedy, NoControlInAnyCaliperFailsTheGroup) {
     MatchGroup g;
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     g.setCaliper(0.01);
     g.write({{1, 1, 0.5}, {2, 0, 0.7}, {3, 1, 0.6}, {4, 0, 0.2}});
     LogCapture log;
@@ -174,9 +174,9 @@ TEST(Greedy, SecondPassGivesTheFirstTreatedUnitTheLastControl) {
 TEST(Replace, ControlUsedThreeTimesWeighsThree) {
     // Three treated units around one control; another control far away.
     MatchGroup g;
-    g.run->method = 111;
+    g.run->method = kMethodReplace;
     g.run->withReplacement = 1;
-    g.run->matchOrder = 129;
+    g.run->matchOrder = kOrderDescending;
     g.run->nLargestMatchWgt = 2;
     g.write({{1, 1, 0.49},
              {2, 1, 0.5},
@@ -207,9 +207,9 @@ TEST(Replace, ControlUsedThreeTimesWeighsThree) {
 TEST(Replace, EqualCountsKeepWorkingFileOrderInTheList) {
     // Controls a < b < c serve 3, 1 and 3 treated units; NMATCHMOST=2 lists a then c.
     MatchGroup g;
-    g.run->method = 111;
+    g.run->method = kMethodReplace;
     g.run->withReplacement = 1;
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     g.run->nLargestMatchWgt = 2;
     g.write({{10, 0, 0.2},
              {11, 1, 0.2},
@@ -235,11 +235,11 @@ TEST(Replace, MultipleControlsMergeSetsAndShareWeights) {
     // C (0.45) takes c5 (0.455), set 2, then c4 (0.58, 0.13 away; c1 is 0.14 away): set 2.
     // B (0.60) takes c3 (0.61), a new set 3, then c4 of set 2: sets 2 and 3 merge into 2.
     MatchGroup g;
-    g.run->method = 111;
+    g.run->method = kMethodReplace;
     g.run->withReplacement = 1;
     g.run->multipleK = 1;
     g.run->k = 2;
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     g.write({{1, 1, 0.30},
              {2, 1, 0.60},
              {3, 1, 0.45},
@@ -265,7 +265,7 @@ TEST(Replace, MultipleControlsMergeSetsAndShareWeights) {
 
 TEST(Exact, DifferenceOfExactlyPointOnePassesAndMoreFails) {
     MatchGroup g(1);
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     g.write({{1, 1, 0.5, {0.1}},
              {2, 0, 0.51, {0.0}},
              {3, 1, 0.3, {0.2000001}},
@@ -279,7 +279,7 @@ TEST(Exact, DifferenceOfExactlyPointOnePassesAndMoreFails) {
 
 TEST(Region, TreatedOutsideTheRegionIsNeverMatched) {
     MatchGroup g;
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     g.run->regionLower = 0.2;
     g.run->regionUpper = 0.8;
     g.write({{1, 1, 0.9, {}, {}, 1, 0, 0.0},
@@ -297,8 +297,8 @@ TEST(MatchStats, MatchedSampleMeansAndWeightedMeans) {
     // Continuous x; treated 1 (x 2) matched to control 3 (x 4), treated 2 (x 6) matched to
     // control 4 (x 10); control 5 unmatched (x 100). Frequencies 1 except control 4 (2).
     MatchGroup g(0, 1);
-    g.run->distance = g.run->caliperScale = 100;
-    g.run->weightType = 125;
+    g.run->distance = g.run->caliperScale = kScorePs;
+    g.run->weightType = kWeightMatch;
     g.write({{1, 1, 0.3, {}, {2}},
              {2, 1, 0.7, {}, {6}},
              {3, 0, 0.31, {}, {4}},

@@ -124,8 +124,8 @@ TEST(PairTest, ExactCaliperThenDistance) {
              {4, 1, 0.55, {1}},
              {5, 1, 0.6, {1}}});
     VlcRun& r = *g.run;
-    r.method = 110; // leaves the treated file in score order
-    r.ratioType = 112;
+    r.method = kMethodOptimal; // leaves the treated file in score order
+    r.ratioType = kRatioFixed;
     velloc(r); // loads the controls, then reports that the method is not available
     g.run->trtRec = g.treated()[0];
     double d = -1;

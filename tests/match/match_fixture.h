@@ -75,11 +75,11 @@ struct MatchGroup {
         registerCatalogue();
         VlcRun& r = *run;
         r.matchGiven = r.matchActive = 1;
-        r.method = 109;
-        r.distance = r.caliperScale = 101;
+        r.method = kMethodGreedy;
+        r.distance = r.caliperScale = kScoreLps;
         r.caliperOn = 0;
         r.k = 1;
-        r.matchOrder = 129;
+        r.matchOrder = kOrderDescending;
         r.regionLower = 0.0;
         r.regionUpper = 1.0;
         r.exactVars.assign(static_cast<std::size_t>(exact), 0);
@@ -106,7 +106,7 @@ struct MatchGroup {
 
     void mahalanobis(std::vector<int> vars, int addPs, int addLps, int cov) {
         VlcRun& r = *run;
-        r.distance = 102;
+        r.distance = kScoreMahalanobis;
         r.mahVars = std::move(vars);
         int n = static_cast<int>(r.mahVars.size());
         r.mahAddPs = addPs ? ++n : 0;

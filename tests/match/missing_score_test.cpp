@@ -17,7 +17,7 @@ const double kMissing = std::numeric_limits<double>::quiet_NaN();
 int runMatch(MatchGroup& g) {
     VlcRun& r = *g.run;
     int rc = 0;
-    if (r.distance == 102) rc = vlcxcov(r);
+    if (r.distance == kScoreMahalanobis) rc = vlcxcov(r);
     if (!rc) rc = velloc(r);
     if (!rc) rc = vlccomb(r);
     if (!rc) rc = vlcmend(r);
@@ -62,7 +62,7 @@ TEST(MissingScore, GreedyNeverTakesAControlWithoutScore) {
                 EXPECT_EQ(g.setOf(2), 0);
                 // Only the pair 4-5 counts: |0.60 - 0.62| on its scale.
                 const double want =
-                    distance == 100 ? 0.02 : std::fabs(logitClamp(0.60) - logitClamp(0.62));
+                    distance == kScorePs ? 0.02 : std::fabs(logitClamp(0.60) - logitClamp(0.62));
                 EXPECT_NEAR(g.run->totalDistance, want, 1e-12);
             }
         }
@@ -73,7 +73,7 @@ TEST(MissingScore, GreedySearchStartsAfterTheMissingScores) {
     // Many controls without a score ahead of the scored ones: the nearest scored control wins,
     // whichever side of the treated score it lies on.
     MatchGroup g;
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     std::vector<Unit> units;
     for (int i = 1; i <= 6; ++i)
         units.push_back({static_cast<double>(i), 0, kMissing});

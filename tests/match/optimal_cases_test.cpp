@@ -22,9 +22,9 @@ void countRegion(MatchGroup& g, const std::vector<Unit>& units) {
 
 MatchGroup optimalGroup(int ratio, const std::vector<Unit>& units) {
     MatchGroup g;
-    g.run->method = 110;
+    g.run->method = kMethodOptimal;
     g.run->ratioType = ratio;
-    g.run->distance = g.run->caliperScale = 100;
+    g.run->distance = g.run->caliperScale = kScorePs;
     g.write(units);
     countRegion(g, units);
     return g;
@@ -35,12 +35,12 @@ TEST(ControlsToMatch, DefaultsAndLimitOptions) {
     VlcRun& r = *g.run;
     g.write({{1, 1, 0.5}, {2, 0, 0.1}, {3, 0, 0.2}, {4, 0, 0.3}});
     r.nRegionTreated = 5;
-    r.ratioType = 113;
+    r.ratioType = kRatioVariable;
     r.kMin = 1, r.kMax = 3;
     EXPECT_EQ(controlsToMatch(r), 10); // ceil(5 x (3 + 1) / 2)
     r.kMin = 1, r.kMax = 2;
     EXPECT_EQ(controlsToMatch(r), 8); // ceil(7.5)
-    r.ratioType = 114;
+    r.ratioType = kRatioFull;
     r.kMax = 3, r.kMaxTreated = 3;
     EXPECT_EQ(controlsToMatch(r), 9); // ceil(5 x (3 + 1/3) / 2) = ceil(8.33)
     r.kMax = 2, r.kMaxTreated = 1;

@@ -99,8 +99,8 @@ void compare(double caliper) {
 
     MatchGroup g;
     VlcRun& r = *g.run;
-    r.method = 110;
-    r.ratioType = 112;
+    r.method = kMethodOptimal;
+    r.ratioType = kRatioFixed;
     r.regionLower = lo;
     r.regionUpper = hi;
     if (caliper > 0) g.setCaliper(caliper);

@@ -25,11 +25,11 @@ struct Options {
     int limitType = 0; // 1 KMEAN=, 2 PCTCONTROL=, 3 NCONTROL=
     double kMean = 0, pct = 0;
     std::int64_t nLimit = 0;
-    int distance = 101; // 102: Mahalanobis over the coordinates below
-    int mahCov = 106;   // 104 control group, 105 pooled, 106 identity
-    int mahVars = 1;    // the first continuous values, then PS and LPS when added
+    int distance = kScoreLps;  // 102: Mahalanobis over the coordinates below
+    int mahCov = kCovIdentity; // 104 control group, 105 pooled, 106 identity
+    int mahVars = 1;           // the first continuous values, then PS and LPS when added
     bool mahPs = false, mahLps = false;
-    int caliperScale = 101;
+    int caliperScale = kScoreLps;
     bool caliper = false;
     double width = 0;
     bool exact = false;
@@ -101,8 +101,10 @@ Expected oracle(const std::vector<Unit>& units, const Options& o) {
             if (c->status < 0.5) continue;
             if (o.exact && std::fabs(t->exact[0] - c->exact[0]) > 0.1) continue;
             double dl = std::fabs(logit(t->ps) - logit(c->ps)), dp = std::fabs(t->ps - c->ps);
-            if (o.caliper && (o.caliperScale == 100 ? dp : dl) > w) continue;
-            double d = o.distance == 100 ? dp : o.distance == 101 ? dl : mah.distance(*t, *c);
+            if (o.caliper && (o.caliperScale == kScorePs ? dp : dl) > w) continue;
+            double d = o.distance == kScorePs    ? dp
+                       : o.distance == kScoreLps ? dl
+                                                 : mah.distance(*t, *c);
             list.push_back({j, d});
         }
         if (!list.empty()) adm.push_back(list);
@@ -197,7 +199,7 @@ struct Outcome {
 Outcome runOptimal(const std::vector<Unit>& units, const Options& o) {
     MatchGroup g(o.exact ? 1 : 0, static_cast<int>(units[0].cont.size()));
     VlcRun& r = *g.run;
-    r.method = 110;
+    r.method = kMethodOptimal;
     r.ratioType = o.ratio;
     r.k = o.ratio == 112 ? o.k : 0;
     r.kMin = o.kMin;
@@ -209,7 +211,7 @@ Outcome runOptimal(const std::vector<Unit>& units, const Options& o) {
     r.nControlLimit = o.nLimit;
     r.distance = o.distance;
     r.caliperScale = o.caliperScale;
-    if (o.distance == 102) {
+    if (o.distance == kScoreMahalanobis) {
         std::vector<int> vars;
         for (int i = 0; i < o.mahVars; ++i)
             vars.push_back(i);
@@ -218,7 +220,7 @@ Outcome runOptimal(const std::vector<Unit>& units, const Options& o) {
     if (o.caliper) g.setCaliper(o.width);
     g.write(units);
     LogCapture log;
-    if (o.distance == 102) {
+    if (o.distance == kScoreMahalanobis) {
         setGroupMeans(g, units);
         EXPECT_EQ(vlcxcov(r), 0);
     }
@@ -259,10 +261,10 @@ Options randomOptions(std::mt19937_64& rng, int ratio, int k) {
     o.k = k;
     double pickDistance = u(rng);
     o.distance = pickDistance < 0.25 ? 100 : pickDistance < 0.45 ? 102 : 101;
-    o.caliperScale = o.distance == 102 ? (u(rng) < 0.5 ? 100 : 101) : o.distance;
+    o.caliperScale = o.distance == kScoreMahalanobis ? (u(rng) < 0.5 ? 100 : 101) : o.distance;
     o.exact = u(rng) < 0.4;
     o.caliper = u(rng) < 0.7;
-    o.width = o.caliperScale == 100 ? 0.1 + 0.4 * u(rng) : 0.3 + 1.7 * u(rng);
+    o.width = o.caliperScale == kScorePs ? 0.1 + 0.4 * u(rng) : 0.3 + 1.7 * u(rng);
     if (ratio == 113) {
         o.kMin = 1 + static_cast<int>(u(rng) * 2);
         o.kMax = o.kMin + static_cast<int>(u(rng) * 2);
@@ -381,9 +383,9 @@ void agreeOnDegenerateMahalanobis(int ratio, int k, std::uint64_t seed, int coun
     int solved = 0, withDrops = 0;
     for (int rep = 0; rep < count; ++rep) {
         Options o = randomOptions(rng, ratio, k);
-        o.distance = 102;
+        o.distance = kScoreMahalanobis;
         o.caliperScale = u(rng) < 0.5 ? 100 : 101;
-        o.width = o.caliperScale == 100 ? 0.1 + 0.4 * u(rng) : 0.3 + 1.7 * u(rng);
+        o.width = o.caliperScale == kScorePs ? 0.1 + 0.4 * u(rng) : 0.3 + 1.7 * u(rng);
         o.mahCov = u(rng) < 0.7 ? 104 : 105;
         o.mahVars = 2;
         o.mahPs = u(rng) < 0.3;

@@ -22,16 +22,16 @@ struct Ctl {
 // The plain walk: every candidate is visited, matched ones rejected one by one.
 int plainWalk(const VlcRun& run, const std::vector<Ctl>& c, const std::vector<int>& used, double p,
               double exact) {
-    const double lo = run.regionLower - kEps, hi = run.regionUpper + kEps;
+    const double lo = run.regionLower - kTolerance, hi = run.regionUpper + kTolerance;
     if (p < lo || p > hi) return -1;
     const int n = static_cast<int>(c.size());
     auto dist = [&](int j) {
-        return run.distance == 101 ? std::fabs(logitClamp(p) - logitClamp(c[j].ps))
-                                   : std::fabs(p - c[j].ps);
+        return run.distance == kScoreLps ? std::fabs(logitClamp(p) - logitClamp(c[j].ps))
+                                         : std::fabs(p - c[j].ps);
     };
     auto ok = [&](int j) { return std::fabs(c[j].exact - exact) <= 0.1 && !used[j]; };
     auto lowerWins = [&](double dl, double dh) {
-        return run.matchOrder == 128 ? dl <= dh + 1e-8 : dl < dh - 1e-8;
+        return run.matchOrder == kOrderAscending ? dl <= dh + 1e-8 : dl < dh - 1e-8;
     };
     std::vector<double> ps;
     for (const Ctl& x : c)

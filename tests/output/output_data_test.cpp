@@ -134,7 +134,7 @@ TEST(OutputRows, AllObservationsInInputOrder) {
 
 TEST(OutputRows, RegionSelectionAndNoStrata) {
     OutputRun o;
-    o.run.outObs = 60;
+    o.run.outObs = kOutRegion;
     ASSERT_EQ(vlcoutd(o.run, 1, 0), 0);
     auto ds = o.readBack();
     ASSERT_TRUE(ds->nextObs());

@@ -51,7 +51,7 @@ struct PlotRun : AssessRun {
         host::Log::setStream(&log);
         output.addSink(cap);
         run.assessPs = 0;
-        run.weightType = 121;
+        run.weightType = kWeightNone;
         run.boxSel.vars = run.cdfSel.vars = run.cloudSel.vars = {1};
         run.barSel.vars = {1};
         run.classIndicators = {{0, 0, "A", "B"}};
@@ -175,7 +175,7 @@ TEST(BoxPlot, PanelsAtKPlusMinusPointFifteenWithStrictThresholds) {
 TEST(BoxPlot, WeightedPanelsCarryTheirWeights) {
     PlotRun a;
     a.run.plotBox = 1;
-    a.run.weightType = 124; // ATT: All, Region, Weighted (region members with ATT weights)
+    a.run.weightType = kWeightAtt; // ATT: All, Region, Weighted (region members with ATT weights)
     vlcpset(a.run);
     vlcpltx(a.run);
     ASSERT_EQ(a.cap->graphs.size(), 1u);
@@ -187,7 +187,7 @@ TEST(BoxPlot, WeightedPanelsCarryTheirWeights) {
     // ATT match weights: the fourth panel is the matched set (s > 1.1) with match weights.
     PlotRun m;
     m.run.plotBox = 1;
-    m.run.weightType = 125;
+    m.run.weightType = kWeightMatch;
     m.run.matchGiven = m.run.matchActive = 1;
     vlcpset(m.run);
     vlcpltx(m.run);
@@ -253,7 +253,7 @@ TEST(CdfPlot, SevenEqualRecordsEndAtOneHundredAndFourPanelsMakeOneGraph) {
         recs.push_back({false, 1, 2, static_cast<double>(i), 1, 1, 1});
     PlotRun a(recs);
     a.run.plotCdf = 1;
-    a.run.weightType = 125;
+    a.run.weightType = kWeightMatch;
     a.run.matchGiven = a.run.matchActive = 1; // four panels in three columns
     vlcpset(a.run);
     ASSERT_EQ(vlcpltc(a.run), 0);
@@ -373,7 +373,7 @@ TEST(CloudPlots, StatusPicksTheColumnAndWeightCloudReferenceLines) {
 
     // Weight cloud, ATT: only the control line, at 10 x p_t / p_c = 10 x 0.3 / 0.7.
     PlotRun w;
-    w.run.weightType = 124;
+    w.run.weightType = kWeightAtt;
     w.run.pT = 0.3, w.run.pC = 0.7;
     w.run.maxWeight = 1.5;
     vlcpltw(w.run);
@@ -388,7 +388,7 @@ TEST(CloudPlots, StatusPicksTheColumnAndWeightCloudReferenceLines) {
 
     // ATE with reference 5: treated line 5 / 0.3, control line 5 / 0.7.
     PlotRun e;
-    e.run.weightType = 122;
+    e.run.weightType = kWeightAte;
     e.run.wgtCloudRef = 5;
     e.run.pT = 0.3, e.run.pC = 0.7;
     e.run.maxWeight = 20;
@@ -476,7 +476,7 @@ TEST(StratifiedPlots, BoxAndCloudShowStrataOneToKWithOneNotice) {
 TEST(BarChart, WeightedCountPanelsAreFlaggedAndLevelsNamed) {
     PlotRun a;
     a.run.plotBar = 1;
-    a.run.weightType = 122;
+    a.run.weightType = kWeightAte;
     vlcpset(a.run);
     ASSERT_EQ(a.run.plotPanels.size(), 3u);
     vlcplta(a.run);

@@ -38,7 +38,7 @@ TEST(PlotTicks, NamesAreCutQuotedAndQuotesReplaced) {
 TEST(PlotPanels, FinalSetOnlyWithMatchWeightsShowsAllAndWeightedMatched) {
     testing::AssessRun a;
     a.run.matchGiven = a.run.matchActive = 1;
-    a.run.weightType = 125;
+    a.run.weightType = kWeightMatch;
     a.run.finalSetOnly = 1;
     vlcpset(a.run);
     EXPECT_EQ(a.run.plotPanels, (std::vector<int>{kPanelAll, kPanelMatchWgt}));
