@@ -1,3 +1,5 @@
+// The record layouts of the working, treated and control files, and what the adjustment
+// phases share for their utility files: a whole-file copy and the failure policy.
 #include <vector>
 
 #include "adjust/adjust.h"

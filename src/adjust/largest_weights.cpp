@@ -1,3 +1,5 @@
+// The largest-weight lists: each group's observations with the largest analysis weights, kept
+// while the weights pass writes the working file, with their ID values for the listing.
 #include <algorithm>
 #include <cstring>
 
