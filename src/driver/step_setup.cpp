@@ -6,6 +6,7 @@
 #include "core/run_context.h"
 #include "effect/effect.h"
 #include "host/host.h"
+#include "input/input.h"
 #include "model/levelize.h"
 #include "numeric/random.h"
 #include "options/options.h"
@@ -192,36 +193,10 @@ void analysisVariables(VlcRun& run) {
     run.nModelCont = static_cast<int>(run.analysisVars.size());
 }
 
-// Hands the CLASS variables and the PSMODEL effects to the levelization library.
+// Hands the CLASS variables and the PSMODEL effects to the levelization library; a model it
+// refuses is an option error of the step.
 void registerModel(VlcRun& run) {
-    ModelSpec modelDef;
-    for (const ClassVar& c : run.classVars) {
-        ClassVarSpec v;
-        v.name = c.var.name;
-        v.width = c.width;
-        v.numeric = c.var.type == host::VarType::Numeric;
-        v.numericUnformatted = c.numericUnformatted;
-        modelDef.classVars.push_back(v);
-    }
-    modelDef.nCont = run.psSupplied ? 0 : run.nModelCont;
-    auto factor = [&](int var) {
-        FactorRef f;
-        int c = classIndex(run, var);
-        f.isClass = c >= 0;
-        f.index = c >= 0 ? c : analysisIndex(run, var);
-        return f;
-    };
-    if (!run.psSupplied) {
-        for (const Effect& e : run.effects) {
-            EffectSpec es;
-            for (int v : e.vars)
-                es.crossed.push_back(factor(v));
-            for (int v : e.nested)
-                es.nested.push_back(factor(v));
-            modelDef.effects.push_back(es);
-        }
-    }
-    if (zlevmod(run.model, modelDef) != 0) host::xexit(host::kExitOption);
+    if (zlevmod(run.model, modelSpec(run)) != 0) host::xexit(host::kExitOption);
 }
 
 void openUtilityFiles(VlcRun& run) {
