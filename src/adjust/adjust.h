@@ -135,10 +135,6 @@ std::vector<char> activeBinary(const VlcRun& run);
 // arrival order.
 void vlcextw(VlcRun& run, double v, int g, const double* rec);
 
-// Copies every record of src into dst (emptied first, given src's record length); both are
-// left rewound. Returns 0 or a utility-file status code.
-int copyUtilFile(host::UtilFile& src, host::UtilFile& dst);
-
 // A utility-file failure ends the step (host::utilFatal): its text and phase in the log.
 [[noreturn]] void utilFailure(VlcRun& run, int code);
 

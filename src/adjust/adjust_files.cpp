@@ -1,5 +1,3 @@
-#include <vector>
-
 #include "adjust/adjust.h"
 #include "core/run_context.h"
 #include "io/step_place.h"
@@ -19,19 +17,6 @@ void setAdjustLayouts(VlcRun& run) {
     run.voutRecBytes = 8 * run.voutIdText + run.idTextBytes;
     run.treatRecDoubles = kTrtExact + E + Q + M + 2;
     run.cntlRecDoubles = kCtlClass + Q + M + 2;
-}
-
-int copyUtilFile(host::UtilFile& src, host::UtilFile& dst) {
-    if (int rc = src.point(0)) return rc;
-    if (int rc = dst.point(-2)) return rc;
-    if (int rc = dst.setRecordBytes(src.recordBytes())) return rc;
-    std::vector<double> buf((src.recordBytes() + 7) / 8 + 1);
-    while (src.read(buf.data()))
-        if (int rc = dst.write(buf.data())) return rc;
-    if (int rc = src.lastError()) return rc;
-    src.point(0);
-    dst.point(0);
-    return 0;
 }
 
 void utilFailure(VlcRun&, int code) {
