@@ -1,6 +1,8 @@
 // Shared pieces of the weights, region, score-order and strata phases: the record layouts of
 // the working, treated and control files and the top-N list insertion.
 #pragma once
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -129,14 +131,45 @@ std::vector<int> combinedSlots(const VlcRun& run);
 // Per assessed CLASS indicator: 1 when it is a two-level variable assessed this BY group.
 std::vector<char> activeBinary(const VlcRun& run);
 
+// Where the values of a working record go among the balance slots of this BY group, for the
+// passes that accumulate the all-observations and region statistics.
+struct RecordSlots {
+    std::vector<int> combined; // combinedSlots
+    std::vector<char> binOn;   // activeBinary
+    int ps = 0, lps = 0;       // the PS and LPS slots
+    int voutCont = 0, voutClass = 0;
+
+    // The continuous slots that take values: those of the combined values, then PS and LPS.
+    std::vector<int> continuous() const {
+        std::vector<int> cont;
+        for (int s : combined)
+            if (s >= 0) cont.push_back(s);
+        cont.push_back(ps);
+        cont.push_back(lps);
+        return cont;
+    }
+    // fn(slot, value) for each combined continuous value of rec that has a slot, then for its
+    // PS and LPS, in that order.
+    template <class Fn> void eachContinuous(const double* rec, Fn&& fn) const {
+        for (std::size_t i = 0; i < combined.size(); ++i)
+            if (combined[i] >= 0) fn(combined[i], rec[static_cast<std::size_t>(voutCont) + i]);
+        fn(ps, rec[kVoutPs]);
+        fn(lps, rec[kVoutLps]);
+    }
+    // fn(j, value) for each CLASS indicator column j of rec that takes part, value not missing.
+    template <class Fn> void eachBinary(const double* rec, Fn&& fn) const {
+        for (std::size_t j = 0; j < binOn.size(); ++j) {
+            const double v = rec[static_cast<std::size_t>(voutClass) + j];
+            if (binOn[j] && !std::isnan(v)) fn(static_cast<int>(j), v);
+        }
+    }
+};
+RecordSlots recordSlots(const VlcRun& run);
+
 // Offers value v of the current working record rec to the largest-weight list of group g
 // (0 control, 1 treated); the list keeps the listLength largest values, equal values in
 // arrival order.
 void vlcextw(VlcRun& run, double v, int g, const double* rec);
-
-// Copies every record of src into dst (emptied first, given src's record length); both are
-// left rewound. Returns 0 or a utility-file status code.
-int copyUtilFile(host::UtilFile& src, host::UtilFile& dst);
 
 // A utility-file failure ends the step (host::utilFatal): its text and phase in the log.
 [[noreturn]] void utilFailure(VlcRun& run, int code);

@@ -99,12 +99,12 @@ int vlcstra(VlcRun& run) {
     const std::int64_t N = static_cast<std::int64_t>(
         keyTreated ? reg.total[kTreated] : reg.total[kTreated] + reg.total[kControl]);
 
-    // 2. Target cumulative counts of key units.
+    // Target cumulative counts of key units.
     StrataCuts cuts(K, N, keyTreated);
     if (cuts.status()) return noStrata(run, cuts.status(), K);
     const double lower = run.regionLower - kTolerance, upper = run.regionUpper + kTolerance;
 
-    // 3. Boundary pass: cuts between consecutive distinct key scores once a target is reached.
+    // Boundary pass: cuts between consecutive distinct key scores once a target is reached.
     host::UtilFile& vout = *run.vlcvout;
     host::UtilFile& temp = *run.vlctemp;
     if (int rc = vout.point(0)) return utilFailure(run, rc), run.nStrata = 0, 1;
@@ -122,11 +122,11 @@ int vlcstra(VlcRun& run) {
         if (int rc = temp.write(rec.data())) return utilFailure(run, rc), run.nStrata = 0, 1;
     }
     if (int rc = vout.lastError()) return utilFailure(run, rc), run.nStrata = 0, 1;
-    // 4. Every cut placed.
+    // Every cut placed.
     if (int msg = cuts.finish()) return noStrata(run, msg, K);
     run.strataBound = cuts.bounds();
 
-    // 5. Stratum numbers, score ranges and cumulative counts; records outside keep missing.
+    // Stratum numbers, score ranges and cumulative counts; records outside keep missing.
     const double missing = host::missingValue();
     run.strataLowerPs.assign(uK + 1, missing);
     run.strataUpperPs.assign(uK + 1, missing);
@@ -173,12 +173,12 @@ int vlcstra(VlcRun& run) {
     for (int k = t; k <= K; ++k)
         close(k);
 
-    // 6. Per-stratum counts.
+    // Per-stratum counts.
     for (int g = 0; g < 3; ++g)
         for (std::size_t k = 1; k <= uK; ++k)
             run.strataCount[g][k] = run.strataCumCount[g][k] - run.strataCumCount[g][k - 1];
 
-    // 7. A stratum without one of the groups cannot be assessed by stratum.
+    // A stratum without one of the groups cannot be assessed by stratum.
     for (int k = 1; k <= K; ++k) {
         const auto uk = static_cast<std::size_t>(k);
         int msg = run.strataCount[0][uk] == 0 ? 246 : run.strataCount[1][uk] == 0 ? 247 : 0;

@@ -17,17 +17,6 @@ namespace velloc {
 
 namespace {
 
-void resetSet(SetStats& set, bool present) {
-    set.present = present;
-    for (SlotStats& sl : set.slots)
-        sl = SlotStats{};
-    for (int g = 0; g < 2; ++g) {
-        set.total[g] = set.wtotal[g] = 0.0;
-        set.psMin[g] = DBL_MAX;
-        set.psMax[g] = -DBL_MAX;
-    }
-}
-
 int fail(VlcRun& run, int msg) {
     host::xpmlog(host::kGroupProc, msg);
     run.raise(112);
@@ -60,6 +49,145 @@ void finishMeans(const VlcRun& run, SetStats& set, const double div[2],
         }
         if (sl.g[0].var > kBinaryFloor && sl.g[1].var > kBinaryFloor)
             sl.s = deviationRule(sl.g[1].var, sl.g[0].var, run.sdTreatedOnly);
+    }
+}
+
+// The largest weights and the first-pass sums of one working record inside the region; w is
+// its analysis weight (1 unweighted), useW whether it enters the weighted set.
+void addRegionRecord(BalanceStats& b, const RecordSlots& slots, const double* rec, double w,
+                     bool useW) {
+    SetStats& reg = b.sets[kRegion];
+    SetStats& wgt = b.sets[kFourth];
+    const double f = rec[kVoutFreq];
+    const int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
+    const double p = rec[kVoutPs];
+    const double wf = useW ? w * f : 0.0;
+    reg.total[g] += f;
+    if (useW) wgt.total[g] += f, wgt.wtotal[g] += wf;
+    reg.psMin[g] = std::min(reg.psMin[g], p);
+    reg.psMax[g] = std::max(reg.psMax[g], p);
+    slots.eachBinary(rec, [&](int j, double v) {
+        const auto s = static_cast<std::size_t>(b.binSlot(j));
+        reg.slots[s].g[g].sum += f * v;
+        if (useW) wgt.slots[s].g[g].sum += wf * v;
+    });
+    slots.eachContinuous(rec, [&](int s, double x) {
+        if (std::isnan(x)) return;
+        GroupStats& gs = reg.slots[static_cast<std::size_t>(s)].g[g];
+        gs.sum += f * x;
+        gs.min = std::min(gs.min, x);
+        gs.max = std::max(gs.max, x);
+        if (useW) wgt.slots[static_cast<std::size_t>(s)].g[g].sum += wf * x;
+    });
+}
+
+// The first pass, from the working file into VLCTEMP: each record's region status, the
+// largest weights and the first-pass sums of the region records.
+int regionStatusPass(VlcRun& run, const RecordSlots& slots, bool weighted) {
+    host::UtilFile& vout = *run.vlcvout;
+    host::UtilFile& temp = *run.vlctemp;
+    const double lower = run.regionLower - kTolerance, upper = run.regionUpper + kTolerance;
+    if (int rc = vout.point(0)) return utilFailure(run, rc), 1;
+    if (int rc = temp.point(-2)) return utilFailure(run, rc), 1;
+    if (int rc = temp.setRecordBytes(vout.recordBytes())) return utilFailure(run, rc), 1;
+    std::vector<double> rec(vout.recordBytes() / 8 + 1);
+    while (vout.read(rec.data())) {
+        rec[kVoutRegion] = 0.0;
+        const int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
+        const double w = weighted ? analysisWeight(run, rec.data()) : 1.0;
+        if (!host::isMissing(w)) {
+            run.maxWeight = std::max(run.maxWeight, w);
+            const auto& list = run.largestWgt[g].value;
+            if (run.listLength > 0 &&
+                (list.size() != static_cast<std::size_t>(run.listLength) || w > list.back()))
+                vlcextw(run, w, g, rec.data());
+        }
+        const double p = rec[kVoutPs];
+        if (p >= lower && p <= upper) {
+            rec[kVoutRegion] = 1.0;
+            // A missing weight keeps the observation out of the weighted statistics only.
+            addRegionRecord(run.balance, slots, rec.data(), w, weighted && !host::isMissing(w));
+        }
+        if (int rc = temp.write(rec.data())) return utilFailure(run, rc), 1;
+    }
+    if (int rc = vout.lastError()) return utilFailure(run, rc), 1;
+    return 0;
+}
+
+// Means and proportions of the region set and of the weighted set, which shares the region's
+// extremes.
+void regionMeans(const VlcRun& run, BalanceStats& b, const RecordSlots& slots,
+                 const std::vector<int>& cont, bool weighted) {
+    SetStats& reg = b.sets[kRegion];
+    SetStats& wgt = b.sets[kFourth];
+    for (SlotStats& sl : reg.slots)
+        for (int g = 0; g < 2; ++g)
+            sl.g[g].total = reg.total[g];
+    finishMeans(run, reg, reg.total, cont, slots.binOn);
+    if (!weighted) return;
+    for (std::size_t s = 0; s < wgt.slots.size(); ++s)
+        for (int g = 0; g < 2; ++g) {
+            GroupStats& gs = wgt.slots[s].g[g];
+            gs.total = wgt.total[g];
+            gs.wtotal = wgt.wtotal[g];
+            gs.min = reg.slots[s].g[g].min;
+            gs.max = reg.slots[s].g[g].max;
+        }
+    for (int g = 0; g < 2; ++g) {
+        wgt.psMin[g] = reg.psMin[g];
+        wgt.psMax[g] = reg.psMax[g];
+    }
+    finishMeans(run, wgt, wgt.wtotal, cont, slots.binOn);
+}
+
+// The second pass, from VLCTEMP back into the working file, with the squared deviations of
+// the region records.
+int regionDeviationPass(VlcRun& run, const RecordSlots& slots, bool weighted) {
+    BalanceStats& b = run.balance;
+    SetStats& reg = b.sets[kRegion];
+    SetStats& wgt = b.sets[kFourth];
+    host::UtilFile& vout = *run.vlcvout;
+    host::UtilFile& temp = *run.vlctemp;
+    std::vector<double> rec(vout.recordBytes() / 8 + 1);
+    if (int rc = temp.point(0)) return utilFailure(run, rc), 1;
+    if (int rc = vout.point(-2)) return utilFailure(run, rc), 1;
+    while (temp.read(rec.data())) {
+        if (rec[kVoutRegion] >= 0.1) {
+            const double f = rec[kVoutFreq];
+            const int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
+            const double w = weighted ? analysisWeight(run, rec.data()) : 1.0;
+            const bool useW = weighted && !host::isMissing(w);
+            slots.eachContinuous(rec.data(), [&](int s, double x) {
+                if (std::isnan(x)) return;
+                GroupStats& r = reg.slots[static_cast<std::size_t>(s)].g[g];
+                r.ssq += f * (x - r.mean) * (x - r.mean);
+                if (!useW) return;
+                GroupStats& v = wgt.slots[static_cast<std::size_t>(s)].g[g];
+                v.ssq += w * f * (x - v.mean) * (x - v.mean);
+            });
+        }
+        if (int rc = vout.write(rec.data())) return utilFailure(run, rc), 1;
+    }
+    if (int rc = temp.lastError()) return utilFailure(run, rc), 1;
+    vout.point(0);
+    return 0;
+}
+
+// Variances and deviations of the continuous slots of the region and weighted sets.
+void regionVariances(const VlcRun& run, BalanceStats& b, const std::vector<int>& cont,
+                     bool weighted) {
+    SetStats& reg = b.sets[kRegion];
+    SetStats& wgt = b.sets[kFourth];
+    for (int s : cont) {
+        SlotStats& r = reg.slots[static_cast<std::size_t>(s)];
+        for (int g = 0; g < 2; ++g)
+            r.g[g].var = reg.total[g] > 1.0 ? r.g[g].ssq / (reg.total[g] - 1.0) : kNaN;
+        r.s = deviationRule(r.g[1].var, r.g[0].var, run.sdTreatedOnly);
+        if (!weighted) continue;
+        SlotStats& v = wgt.slots[static_cast<std::size_t>(s)];
+        for (int g = 0; g < 2; ++g)
+            v.g[g].var = wgt.wtotal[g] > kVarianceTotal ? v.g[g].ssq / (wgt.wtotal[g] - 1.0) : kNaN;
+        v.s = deviationRule(v.g[1].var, v.g[0].var, run.sdTreatedOnly);
     }
 }
 
@@ -113,7 +241,7 @@ int vlcregn(VlcRun& run) {
     const SetStats& all = b.sets[kAllObs];
     const int ps = b.psSlot(), lps = b.lpsSlot();
 
-    // 1-8. The bounds from the groups' score extremes on the region's scale.
+    // The bounds from the groups' score extremes on the region's scale.
     const auto& sg = all.slots[static_cast<std::size_t>(run.regionScore == kScorePs ? ps : lps)].g;
     const double mins[2] = {sg[kControl].min, sg[kTreated].min};
     const double maxs[2] = {sg[kControl].max, sg[kTreated].max};
@@ -121,152 +249,27 @@ int vlcregn(VlcRun& run) {
                                run.regionLower, run.regionUpper))
         return fail(run, msg);
 
-    // 9. Accumulators.
     const bool weighted = run.weightType == kWeightAte || run.weightType == kWeightAtt;
-    SetStats& reg = b.sets[kRegion];
-    SetStats& wgt = b.sets[kFourth];
-    resetSet(reg, true);
+    b.sets[kRegion].clear(true);
     if (weighted) {
-        resetSet(wgt, true);
+        b.sets[kFourth].clear(true);
         b.fourth = kRegionWgt;
     }
     run.maxWeight = 0.0;
+    const RecordSlots slots = recordSlots(run);
+    const std::vector<int> cont = slots.continuous();
+    if (regionStatusPass(run, slots, weighted)) return 1;
 
-    const int M = run.nCombined;
-    const int Q = run.classColumns();
-    const std::vector<int> slot = combinedSlots(run);
-    const std::vector<char> binOn = activeBinary(run);
-    std::vector<int> cont;
-    for (int s : slot)
-        if (s >= 0) cont.push_back(s);
-    cont.push_back(ps);
-    cont.push_back(lps);
-    const double lower = run.regionLower - kTolerance, upper = run.regionUpper + kTolerance;
-
-    host::UtilFile& vout = *run.vlcvout;
-    host::UtilFile& temp = *run.vlctemp;
-    if (int rc = vout.point(0)) return utilFailure(run, rc), 1;
-    if (int rc = temp.point(-2)) return utilFailure(run, rc), 1;
-    if (int rc = temp.setRecordBytes(vout.recordBytes())) return utilFailure(run, rc), 1;
-    std::vector<double> rec(vout.recordBytes() / 8 + 1);
-
-    // 10. Status, largest weights and the first-pass sums.
-    while (vout.read(rec.data())) {
-        rec[kVoutRegion] = 0.0;
-        const double f = rec[kVoutFreq];
-        const int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
-        const double w = weighted ? analysisWeight(run, rec.data()) : 1.0;
-        if (!host::isMissing(w)) {
-            run.maxWeight = std::max(run.maxWeight, w);
-            const auto& list = run.largestWgt[g].value;
-            if (run.listLength > 0 &&
-                (list.size() != static_cast<std::size_t>(run.listLength) || w > list.back()))
-                vlcextw(run, w, g, rec.data());
-        }
-        const double p = rec[kVoutPs];
-        if (p >= lower && p <= upper) {
-            rec[kVoutRegion] = 1.0;
-            // A missing weight keeps the observation out of the weighted statistics only.
-            const bool useW = weighted && !host::isMissing(w);
-            const double wf = useW ? w * f : 0.0;
-            reg.total[g] += f;
-            if (useW) wgt.total[g] += f, wgt.wtotal[g] += wf;
-            reg.psMin[g] = std::min(reg.psMin[g], p);
-            reg.psMax[g] = std::max(reg.psMax[g], p);
-            for (int j = 0; j < Q; ++j) {
-                const double v = rec[static_cast<std::size_t>(run.voutClass + j)];
-                if (!binOn[static_cast<std::size_t>(j)] || std::isnan(v)) continue;
-                const auto s = static_cast<std::size_t>(b.binSlot(j));
-                reg.slots[s].g[g].sum += f * v;
-                if (useW) wgt.slots[s].g[g].sum += wf * v;
-            }
-            auto add = [&](int s, double x) {
-                if (std::isnan(x)) return;
-                GroupStats& gs = reg.slots[static_cast<std::size_t>(s)].g[g];
-                gs.sum += f * x;
-                gs.min = std::min(gs.min, x);
-                gs.max = std::max(gs.max, x);
-                if (useW) wgt.slots[static_cast<std::size_t>(s)].g[g].sum += wf * x;
-            };
-            for (int i = 0; i < M; ++i)
-                if (slot[static_cast<std::size_t>(i)] >= 0)
-                    add(slot[static_cast<std::size_t>(i)],
-                        rec[static_cast<std::size_t>(run.voutCont + i)]);
-            add(ps, p);
-            add(lps, rec[kVoutLps]);
-        }
-        if (int rc = temp.write(rec.data())) return utilFailure(run, rc), 1;
-    }
-    if (int rc = vout.lastError()) return utilFailure(run, rc), 1;
-
-    // 11. Enough units of each group inside.
+    // Enough units of each group inside.
+    const SetStats& reg = b.sets[kRegion];
     run.nRegionTreated = static_cast<std::int64_t>(reg.total[kTreated] + 0.1);
     run.nRegionControl = static_cast<std::int64_t>(reg.total[kControl] + 0.1);
     if (run.nRegionTreated < 2) return fail(run, 237);
     if (run.nRegionControl < 2) return fail(run, 238);
 
-    // 12. Means and proportions; the weighted set shares the region's extremes.
-    for (SlotStats& sl : reg.slots)
-        for (int g = 0; g < 2; ++g)
-            sl.g[g].total = reg.total[g];
-    finishMeans(run, reg, reg.total, cont, binOn);
-    if (weighted) {
-        for (std::size_t s = 0; s < wgt.slots.size(); ++s)
-            for (int g = 0; g < 2; ++g) {
-                GroupStats& gs = wgt.slots[s].g[g];
-                gs.total = wgt.total[g];
-                gs.wtotal = wgt.wtotal[g];
-                gs.min = reg.slots[s].g[g].min;
-                gs.max = reg.slots[s].g[g].max;
-            }
-        for (int g = 0; g < 2; ++g) {
-            wgt.psMin[g] = reg.psMin[g];
-            wgt.psMax[g] = reg.psMax[g];
-        }
-        finishMeans(run, wgt, wgt.wtotal, cont, binOn);
-    }
-
-    // 13. Back into the working file, with the squared deviations of the region records.
-    if (int rc = temp.point(0)) return utilFailure(run, rc), 1;
-    if (int rc = vout.point(-2)) return utilFailure(run, rc), 1;
-    while (temp.read(rec.data())) {
-        if (rec[kVoutRegion] >= 0.1) {
-            const double f = rec[kVoutFreq];
-            const int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
-            const double w = weighted ? analysisWeight(run, rec.data()) : 1.0;
-            const bool useW = weighted && !host::isMissing(w);
-            auto sq = [&](int s, double x) {
-                if (std::isnan(x)) return;
-                GroupStats& r = reg.slots[static_cast<std::size_t>(s)].g[g];
-                r.ssq += f * (x - r.mean) * (x - r.mean);
-                if (!useW) return;
-                GroupStats& v = wgt.slots[static_cast<std::size_t>(s)].g[g];
-                v.ssq += w * f * (x - v.mean) * (x - v.mean);
-            };
-            for (int i = 0; i < M; ++i)
-                if (slot[static_cast<std::size_t>(i)] >= 0)
-                    sq(slot[static_cast<std::size_t>(i)],
-                       rec[static_cast<std::size_t>(run.voutCont + i)]);
-            sq(ps, rec[kVoutPs]);
-            sq(lps, rec[kVoutLps]);
-        }
-        if (int rc = vout.write(rec.data())) return utilFailure(run, rc), 1;
-    }
-    if (int rc = temp.lastError()) return utilFailure(run, rc), 1;
-    vout.point(0);
-
-    // 14. Variances and deviations.
-    for (int s : cont) {
-        SlotStats& r = reg.slots[static_cast<std::size_t>(s)];
-        for (int g = 0; g < 2; ++g)
-            r.g[g].var = reg.total[g] > 1.0 ? r.g[g].ssq / (reg.total[g] - 1.0) : kNaN;
-        r.s = deviationRule(r.g[1].var, r.g[0].var, run.sdTreatedOnly);
-        if (!weighted) continue;
-        SlotStats& v = wgt.slots[static_cast<std::size_t>(s)];
-        for (int g = 0; g < 2; ++g)
-            v.g[g].var = wgt.wtotal[g] > kVarianceTotal ? v.g[g].ssq / (wgt.wtotal[g] - 1.0) : kNaN;
-        v.s = deviationRule(v.g[1].var, v.g[0].var, run.sdTreatedOnly);
-    }
+    regionMeans(run, b, slots, cont, weighted);
+    if (regionDeviationPass(run, slots, weighted)) return 1;
+    regionVariances(run, b, cont, weighted);
     return 0;
 }
 

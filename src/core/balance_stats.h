@@ -52,6 +52,18 @@ struct SetStats {
     double wtotal[2] = {0.0, 0.0};        // weighted totals (weighted sets)
     double psMin[2] = {DBL_MAX, DBL_MAX}; // score extremes of the set per group (PSInfo)
     double psMax[2] = {-DBL_MAX, -DBL_MAX};
+
+    // Every statistic back to its starting value, the slots kept.
+    void clear(bool isPresent) {
+        present = isPresent;
+        for (SlotStats& sl : slots)
+            sl = SlotStats{};
+        for (int g = 0; g < 2; ++g) {
+            total[g] = wtotal[g] = 0.0;
+            psMin[g] = DBL_MAX;
+            psMax[g] = -DBL_MAX;
+        }
+    }
 };
 
 struct StratumSlot {

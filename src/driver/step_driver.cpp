@@ -101,7 +101,7 @@ bool continuousRows(const VlcRun& run) {
     return run.assessPs > 0 || run.assessLps != 0 || run.nAssessCont > 0;
 }
 
-// One BY group, steps 1-19. Returns when the group is done or abandoned.
+// One BY group, from the reset to the effect. Returns when the group is done or abandoned.
 void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
     if (clock.time("reset", [&] { return p.vlcbin(run); })) return;
     int matchOk = run.matchActive;

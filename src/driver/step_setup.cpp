@@ -6,6 +6,7 @@
 #include "core/run_context.h"
 #include "effect/effect.h"
 #include "host/host.h"
+#include "input/input.h"
 #include "model/levelize.h"
 #include "numeric/random.h"
 #include "options/options.h"
@@ -192,36 +193,10 @@ void analysisVariables(VlcRun& run) {
     run.nModelCont = static_cast<int>(run.analysisVars.size());
 }
 
-// Hands the CLASS variables and the PSMODEL effects to the levelization library.
+// Hands the CLASS variables and the PSMODEL effects to the levelization library; a model it
+// refuses is an option error of the step.
 void registerModel(VlcRun& run) {
-    ModelSpec modelDef;
-    for (const ClassVar& c : run.classVars) {
-        ClassVarSpec v;
-        v.name = c.var.name;
-        v.width = c.width;
-        v.numeric = c.var.type == host::VarType::Numeric;
-        v.numericUnformatted = c.numericUnformatted;
-        modelDef.classVars.push_back(v);
-    }
-    modelDef.nCont = run.psSupplied ? 0 : run.nModelCont;
-    auto factor = [&](int var) {
-        FactorRef f;
-        int c = classIndex(run, var);
-        f.isClass = c >= 0;
-        f.index = c >= 0 ? c : analysisIndex(run, var);
-        return f;
-    };
-    if (!run.psSupplied) {
-        for (const Effect& e : run.effects) {
-            EffectSpec es;
-            for (int v : e.vars)
-                es.crossed.push_back(factor(v));
-            for (int v : e.nested)
-                es.nested.push_back(factor(v));
-            modelDef.effects.push_back(es);
-        }
-    }
-    if (zlevmod(run.model, modelDef) != 0) host::xexit(host::kExitOption);
+    if (zlevmod(run.model, modelSpec(run)) != 0) host::xexit(host::kExitOption);
 }
 
 void openUtilityFiles(VlcRun& run) {
@@ -273,7 +248,7 @@ void columnWidths(VlcRun& run) {
 
 void vlcinit(VlcRun& run, const StepSource& step) {
     addFrameMessages();
-    // 1. Parse.
+    // The statements, parsed against the grammar.
     host::SessionOptions& opts = host::Session::current().options;
     Hooks hooks(run);
     host::Parser parser(vlcg(), step.text, step.firstLine, step.firstColumn, hooks, step.fileName);
@@ -282,24 +257,24 @@ void vlcinit(VlcRun& run, const StepSource& step) {
     run.statements = parser.parse();
     if (parser.errors() > 0) host::xexit(parser.errors());
 
-    // 2. Defaults.
+    // Defaults the options below may change.
     run.status = 0;
     run.treatNameWidth = 12;
     run.levelTextWidth = 18;
 
-    // 3. Singleton statements.
+    // Statements that may appear once.
     if (countStatements(run, "PSMODEL") > 1) fatal(164, host::kExitOption, {"PSMODEL"});
     run.psmodel = firstStatement(run, "PSMODEL");
     if (countStatements(run, "OUTPUT") > 1) warn(run, 206);
     run.output = firstStatement(run, "OUTPUT");
 
-    // 4-7. Matching, region, order and seed, caliper, strata.
+    // Matching (with its order, seed and caliper), region and strata options.
     matchOptions(run);
     regionOptions(run);
     seedOption(run);
     strataOptions(run);
 
-    // 8. Data sets.
+    // The input data set, and the output data set with the observations it keeps.
     if (!run.inData) fatal(160, host::kExitDataSet);
     {
         std::string label = run.inData->label();
@@ -325,13 +300,13 @@ void vlcinit(VlcRun& run, const StepSource& step) {
         }
     }
 
-    // 9-12. Variables.
+    // BY, FREQ, ID, CLASS, treatment, score and model variables.
     byFreqId(run);
     classVariables(run);
     treatmentAndScore(run);
     analysisVariables(run);
 
-    // 13. Matching variables, assessment, weights and plots.
+    // Matching variables, assessment, weights, effect and plots.
     exactAndMahOptions(run);
     assessOptions(run);
     weightOptions(run);
@@ -346,13 +321,13 @@ void vlcinit(VlcRun& run, const StepSource& step) {
     }
     columnWidths(run);
 
-    // 14. The model.
+    // The model.
     registerModel(run);
 
-    // 17. Output data set variables.
+    // Output data set variables.
     if (!run.outDataPath.empty() && vlcvout(run) != 0) host::xexit(host::kExitOutputSetup);
 
-    // 18. Utility files.
+    // Utility files.
     openUtilityFiles(run);
 }
 

@@ -5,38 +5,24 @@
 #include "core/run_context.h"
 #include "input/input.h"
 #include "model/levelize.h"
+#include "options/options.h"
 
 namespace velloc {
 
 namespace {
 
-int classPos(const VlcRun& run, int varNumber) {
-    for (std::size_t i = 0; i < run.classVars.size(); ++i)
-        if (run.classVars[i].var.number == varNumber) return static_cast<int>(i);
-    return -1;
-}
-
-int analysisPos(const VlcRun& run, int varNumber) {
-    for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
-        if (run.analysisVars[i].number == varNumber) return static_cast<int>(i);
-    return -1;
-}
-
 bool contains(const std::vector<int>& v, int x) {
     return std::find(v.begin(), v.end(), x) != v.end();
 }
 
-// Effects name input variables; the library wants CLASS and continuous list positions.
-int factorRefs(const VlcRun& run, const std::vector<int>& vars, std::vector<FactorRef>& out) {
-    for (int v : vars) {
-        FactorRef f;
-        f.index = classPos(run, v);
-        f.isClass = f.index >= 0;
-        if (!f.isClass) f.index = analysisPos(run, v);
-        if (f.index < 0 || (!f.isClass && f.index >= run.nModelCont)) return 1;
-        out.push_back(f);
-    }
-    return 0;
+// Effects name input variables; the library wants CLASS and continuous list positions. A
+// variable in neither list gets -1, which zlevmod refuses.
+FactorRef factorRef(const VlcRun& run, int var) {
+    FactorRef f;
+    f.index = classIndex(run, var);
+    f.isClass = f.index >= 0;
+    if (!f.isClass) f.index = analysisIndex(run, var);
+    return f;
 }
 
 } // namespace
@@ -83,29 +69,36 @@ int inputSetup(VlcRun& run) {
             }
     }
 
-    ModelSpec modelDef;
+    if (zlevmod(run.model, modelSpec(run)) != 0) return 1;
+    run.contScale.assign(static_cast<std::size_t>(run.nModelCont), 1.0);
+    run.dataCursor = std::make_unique<DataCursor>(run);
+    run.inputReady = 1;
+    return 0;
+}
+
+ModelSpec modelSpec(const VlcRun& run) {
+    ModelSpec spec;
     for (const ClassVar& c : run.classVars) {
         ClassVarSpec s;
         s.name = c.var.name;
         s.width = c.width;
         s.numeric = c.var.type == host::VarType::Numeric;
         s.numericUnformatted = c.numericUnformatted;
-        modelDef.classVars.push_back(s);
+        spec.classVars.push_back(s);
     }
-    modelDef.nCont = run.nModelCont;
+    // With supplied scores no model is fitted: nModelCont stays 0 and the effects are left out.
+    spec.nCont = run.nModelCont;
     if (!run.psSupplied) {
         for (const Effect& e : run.effects) {
             EffectSpec es;
-            if (factorRefs(run, e.vars, es.crossed) || factorRefs(run, e.nested, es.nested))
-                return 1;
-            modelDef.effects.push_back(std::move(es));
+            for (int v : e.vars)
+                es.crossed.push_back(factorRef(run, v));
+            for (int v : e.nested)
+                es.nested.push_back(factorRef(run, v));
+            spec.effects.push_back(std::move(es));
         }
     }
-    if (zlevmod(run.model, modelDef) != 0) return 1;
-    run.contScale.assign(static_cast<std::size_t>(run.nModelCont), 1.0);
-    run.dataCursor = std::make_unique<DataCursor>(run);
-    run.inputReady = 1;
-    return 0;
+    return spec;
 }
 
 DataCursor::DataCursor(VlcRun& run) : run_(run) {}

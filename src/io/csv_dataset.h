@@ -5,14 +5,11 @@
 
 #include "io/csv_number.h"
 #include "io/csv_reader.h"
-#include "io/dataset.h"
+#include "io/dataset_base.h"
 
 namespace velloc::host {
 
-// A value as its variable's format shows it (see Dataset::formatted).
-std::string formatValue(const Variable& v, double num, std::string_view text);
-
-class CsvDataset final : public Dataset {
+class CsvDataset final : public ByGroupDataset {
   public:
     explicit CsvDataset(std::string path, CsvDialect dialect = {})
         : path_(std::move(path)), dialect_(std::move(dialect)) {}
@@ -24,10 +21,8 @@ class CsvDataset final : public Dataset {
     const std::string& label() const override { return label_; }
     int nvars() const override { return static_cast<int>(vars_.size()); }
     const Variable& var(int number) const override { return vars_.at(number - 1); }
-    int find(std::string_view name) const override;
     std::int64_t nobs() const override { return nobs_; }
 
-    void setBy(std::vector<ByKey> keys, bool notsorted) override;
     int nextGroup() override;
     bool nextObs() override;
     void rewindGroup() override;
@@ -44,7 +39,6 @@ class CsvDataset final : public Dataset {
         std::vector<double> num;
         std::int64_t line = 0, offset = 0, obs = 0;
     };
-    enum class State { Start, InGroup, GroupEnd, Finished };
 
     int loadRow(Row& r); // 1 read, 0 at the end, -1 on an error (logged)
     void transcode(CsvRecord& rec);
@@ -54,7 +48,7 @@ class CsvDataset final : public Dataset {
     // A cell as text: an unquoted NA, or missing text, of a character variable is blank.
     std::string_view cell(const Row& r, std::size_t i) const;
     int compareKeys(const Row& a, const Row& b) const;
-    std::string byNames() const;
+    void logUnsorted() const override;
 
     std::string path_, label_;
     CsvDialect dialect_;
@@ -65,14 +59,8 @@ class CsvDataset final : public Dataset {
     bool cp1252_ = false; // the bytes are not UTF-8: cells are converted as they are read
     std::string scratch_;
 
-    std::vector<ByKey> by_;
-    bool notsorted_ = false;
-    State state_ = State::Start;
-    Row cur_, look_, key_;
-    bool firstPending_ = false; // cur_ holds the group's first row, not yet delivered
-    bool havePending_ = false;  // look_ holds the next group's first row
-    bool failed_ = false;
-    bool unsorted_ = false;
+    Row cur_, look_, key_;     // firstPending_: cur_ holds the group's first row
+    bool havePending_ = false; // look_ holds the next group's first row
     std::int64_t unsortedObs_ = 0, unsortedLine_ = 0;
     std::int64_t obsCount_ = 0;
     std::int64_t groupOffset_ = 0, groupLine_ = 0, groupObs_ = 0;

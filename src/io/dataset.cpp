@@ -16,18 +16,6 @@ namespace velloc::host {
 
 namespace {
 
-[[noreturn]] void fail(int number, Args args) {
-    xpmlog(kGroupHostData, number, args);
-    throw DataSetError{xpmstr(kGroupHostData, number, args)};
-}
-
-std::string upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-}
-
 std::string_view trimBlanks(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
@@ -36,21 +24,13 @@ std::string_view trimBlanks(std::string_view s) {
     return s;
 }
 
-bool validName(std::string_view n) {
-    if (n.empty() || n.size() > 32) return false;
-    if (std::isdigit(static_cast<unsigned char>(n[0]))) return false;
-    return std::all_of(n.begin(), n.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-    });
-}
-
 std::string str(std::int64_t v) {
     return std::to_string(v);
 }
 
 bool hasTsvExtension(const std::string& path) {
     if (path.size() < 4) return false;
-    return upper(std::string_view(path).substr(path.size() - 4)) == ".TSV";
+    return upperCase(std::string_view(path).substr(path.size() - 4)) == ".TSV";
 }
 
 } // namespace
@@ -63,7 +43,7 @@ std::unique_ptr<Dataset> Dataset::open(const std::string& path, const CsvDialect
     // The texts must be there whoever runs first, the driver or a test.
     if (!hasMessage(kGroupHostData, datamsg::kCannotOpen)) addDataSetMessages();
     if (StatKind kind = statKindFor(path); kind != StatKind::None) {
-        if (!dialect.isDefault()) fail(datamsg::kDialectNotText, {path, statKindName(kind)});
+        if (!dialect.isDefault()) failDataSet(datamsg::kDialectNotText, {path, statKindName(kind)});
         return openStatDataset(path, kind);
     }
     auto ds = std::make_unique<CsvDataset>(path, dialect);
@@ -75,16 +55,17 @@ void CsvDataset::scan() {
     char delim = dialect_.delimiter;
     if (delim == 0) delim = hasTsvExtension(path_) ? '\t' : ',';
     reader_.setDelimiter(delim);
-    if (!reader_.open(path_)) fail(datamsg::kCannotOpen, {path_, reader_.error()});
+    if (!reader_.open(path_)) failDataSet(datamsg::kCannotOpen, {path_, reader_.error()});
     CsvRecord rec;
     switch (reader_.next(rec)) {
     case CsvReader::Result::End:
-        fail(datamsg::kEmpty, {path_});
+        failDataSet(datamsg::kEmpty, {path_});
     case CsvReader::Result::Unterminated:
-        fail(datamsg::kUnterminatedQuote, {path_, str(reader_.recordLine()),
-                                           str(static_cast<std::int64_t>(reader_.errorField()))});
+        failDataSet(datamsg::kUnterminatedQuote,
+                    {path_, str(reader_.recordLine()),
+                     str(static_cast<std::int64_t>(reader_.errorField()))});
     case CsvReader::Result::IoError:
-        fail(datamsg::kReadError, {path_, "0", reader_.error()});
+        failDataSet(datamsg::kReadError, {path_, "0", reader_.error()});
     case CsvReader::Result::Record:
         break;
     }
@@ -96,11 +77,11 @@ void CsvDataset::scan() {
             xpmlog(kGroupHostData, datamsg::kRowNames, {path_});
             name = "_ROWNAME_";
         }
-        if (!validName(name)) fail(datamsg::kInvalidName, {path_, name, col});
-        auto [it, fresh] = seen.emplace(upper(name), i + 1);
+        if (!validVariableName(name)) failDataSet(datamsg::kInvalidName, {path_, name, col});
+        auto [it, fresh] = seen.emplace(upperCase(name), i + 1);
         if (!fresh)
-            fail(datamsg::kDuplicateName,
-                 {path_, name, str(static_cast<std::int64_t>(it->second)), col});
+            failDataSet(datamsg::kDuplicateName,
+                        {path_, name, str(static_cast<std::int64_t>(it->second)), col});
         Variable v;
         v.name = std::string(name);
         vars_.push_back(std::move(v));
@@ -119,7 +100,7 @@ void CsvDataset::scan() {
         label_ = schema.label;
         for (const SchemaVar& sv : schema.vars) {
             int k = find(sv.name);
-            if (k == 0) fail(datamsg::kSchemaUnknownVar, {schemaPath, sv.name, path_});
+            if (k == 0) failDataSet(datamsg::kSchemaUnknownVar, {schemaPath, sv.name, path_});
             Variable& v = vars_[k - 1];
             v.label = sv.label;
             if (sv.type) {
@@ -131,10 +112,10 @@ void CsvDataset::scan() {
                 const char* kind = !sv.type                       ? "numeric or character"
                                    : *sv.type == VarType::Numeric ? "numeric"
                                                                   : "character";
-                if (!f) fail(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
+                if (!f) failDataSet(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
                 bool charFormat = f->name == "$";
                 if (sv.type && charFormat != (*sv.type == VarType::Character))
-                    fail(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
+                    failDataSet(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
                 // A character format without a type makes the variable character.
                 if (!sv.type && charFormat) {
                     explicitType[k - 1] = 1;
@@ -155,24 +136,25 @@ void CsvDataset::scan() {
         CsvReader::Result r = reader_.next(rec);
         if (r == CsvReader::Result::End) break;
         if (r == CsvReader::Result::Unterminated)
-            fail(datamsg::kUnterminatedQuote,
-                 {path_, str(reader_.recordLine()),
-                  str(static_cast<std::int64_t>(reader_.errorField()))});
+            failDataSet(datamsg::kUnterminatedQuote,
+                        {path_, str(reader_.recordLine()),
+                         str(static_cast<std::int64_t>(reader_.errorField()))});
         if (r == CsvReader::Result::IoError)
-            fail(datamsg::kReadError, {path_, str(reader_.recordLine()), reader_.error()});
+            failDataSet(datamsg::kReadError, {path_, str(reader_.recordLine()), reader_.error()});
         if (rec.blankLine && n > 1) continue;
         if (rec.size() != n) {
             std::size_t col = std::min(rec.size(), n) + 1;
-            fail(datamsg::kRagged,
-                 {path_, str(static_cast<std::int64_t>(rec.size())), str(reader_.recordLine()),
-                  str(static_cast<std::int64_t>(n)), str(static_cast<std::int64_t>(col))});
+            failDataSet(datamsg::kRagged,
+                        {path_, str(static_cast<std::int64_t>(rec.size())),
+                         str(reader_.recordLine()), str(static_cast<std::int64_t>(n)),
+                         str(static_cast<std::int64_t>(col))});
         }
         const bool high = std::any_of(rec.data.begin(), rec.data.end(),
                                       [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
         if (high && !cp1252 && badUtf8Line == 0 && !isValidUtf8(rec.data)) {
             badUtf8Line = reader_.recordLine();
             if (dialect_.encoding == CsvDialect::Encoding::Utf8)
-                fail(datamsg::kNotUtf8, {path_, str(badUtf8Line)});
+                failDataSet(datamsg::kNotUtf8, {path_, str(badUtf8Line)});
         }
         for (std::size_t i = 0; i < n; ++i) {
             std::string_view f = rec.field(i);
@@ -189,9 +171,9 @@ void CsvDataset::scan() {
             if (kind == CellKind::Number) numberSeen[i] = 1;
             if (kind == CellKind::Text && canBeNumeric[i]) {
                 if (explicitType[i])
-                    fail(datamsg::kNotANumber,
-                         {path_, f, str(reader_.recordLine()),
-                          str(static_cast<std::int64_t>(i + 1)), vars_[i].name});
+                    failDataSet(datamsg::kNotANumber,
+                                {path_, f, str(reader_.recordLine()),
+                                 str(static_cast<std::int64_t>(i + 1)), vars_[i].name});
                 canBeNumeric[i] = 0;
                 vars_[i].textLine = reader_.recordLine();
                 vars_[i].textColumn = static_cast<int>(i + 1);
@@ -231,9 +213,10 @@ void CsvDataset::scan() {
         if ((f.name == "$") != (v.type == VarType::Character)) {
             const SchemaVar* sv = nullptr;
             for (const auto& s : schema.vars)
-                if (upper(s.name) == upper(v.name)) sv = &s;
-            fail(datamsg::kSchemaFormat, {schemaPath, v.name, sv ? sv->format : f.name,
-                                          v.type == VarType::Numeric ? "numeric" : "character"});
+                if (upperCase(s.name) == upperCase(v.name)) sv = &s;
+            failDataSet(datamsg::kSchemaFormat,
+                        {schemaPath, v.name, sv ? sv->format : f.name,
+                         v.type == VarType::Numeric ? "numeric" : "character"});
         }
         v.format = f.name;
         v.formatWidth = f.width > 0 ? f.width : (f.name == "$" ? v.length : 12);
@@ -241,7 +224,7 @@ void CsvDataset::scan() {
     }
     cur_.num.assign(n, 0.0);
     if (!reader_.seek(dataOffset_, dataLine_))
-        fail(datamsg::kReadError, {path_, str(dataLine_ - 1), reader_.error()});
+        failDataSet(datamsg::kReadError, {path_, str(dataLine_ - 1), reader_.error()});
 }
 
 void refuseTextCell(const Dataset& ds, int var, std::string_view user) {
@@ -251,19 +234,6 @@ void refuseTextCell(const Dataset& ds, int var, std::string_view user) {
     xpmlog(kGroupHostData, datamsg::kTextInNumeric,
            {ds.path(), v.textCell, str(v.textLine), v.name, std::string(user), str(v.textColumn)});
     xexit(kExitDataSet);
-}
-
-int CsvDataset::find(std::string_view name) const {
-    for (std::size_t i = 0; i < vars_.size(); ++i) {
-        const std::string& v = vars_[i].name;
-        if (v.size() == name.size() &&
-            std::equal(v.begin(), v.end(), name.begin(), [](char a, char b) {
-                return std::toupper(static_cast<unsigned char>(a)) ==
-                       std::toupper(static_cast<unsigned char>(b));
-            }))
-            return static_cast<int>(i + 1);
-    }
-    return 0;
 }
 
 } // namespace velloc::host

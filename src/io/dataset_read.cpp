@@ -17,26 +17,7 @@ std::string str(std::int64_t v) {
     return std::to_string(v);
 }
 
-std::string_view trimRight(std::string_view s) {
-    while (!s.empty() && s.back() == ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
-std::string_view trimLeft(std::string_view s) {
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
-    return s;
-}
-
 } // namespace
-
-void CsvDataset::setBy(std::vector<ByKey> keys, bool notsorted) {
-    by_.clear();
-    for (const ByKey& k : keys)
-        if (k.var >= 1 && k.var <= nvars()) by_.push_back(k);
-    notsorted_ = notsorted;
-}
 
 int CsvDataset::loadRow(Row& r) {
     const std::size_t n = vars_.size();
@@ -118,31 +99,12 @@ std::string_view CsvDataset::cell(const Row& r, std::size_t i) const {
 int CsvDataset::compareKeys(const Row& a, const Row& b) const {
     for (const ByKey& k : by_) {
         std::size_t i = static_cast<std::size_t>(k.var - 1);
-        int c = 0;
-        if (vars_[i].type == VarType::Numeric) {
-            double x = a.num[i], y = b.num[i];
-            bool mx = std::isnan(x), my = std::isnan(y);
-            c = mx && my ? 0 : mx ? -1 : my ? 1 : x < y ? -1 : x > y ? 1 : 0;
-        } else {
-            // Character values compare as the host's blank-padded values do.
-            std::string_view x = trimRight(cell(a, i)), y = trimRight(cell(b, i));
-            int m = std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()));
-            c = m != 0 ? (m < 0 ? -1 : 1) : x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
-        }
+        int c = vars_[i].type == VarType::Numeric ? compareByNumber(a.num[i], b.num[i])
+                                                  : compareByText(cell(a, i), cell(b, i));
         if (k.descending) c = -c;
         if (c != 0) return c;
     }
     return 0;
-}
-
-std::string CsvDataset::byNames() const {
-    std::string s;
-    for (const ByKey& k : by_) {
-        if (!s.empty()) s += ' ';
-        if (k.descending) s += "DESCENDING ";
-        s += vars_[static_cast<std::size_t>(k.var - 1)].name;
-    }
-    return s;
 }
 
 bool CsvDataset::nextObs() {
@@ -162,8 +124,7 @@ bool CsvDataset::nextObs() {
         std::swap(cur_, look_);
         return true;
     }
-    if (c > 0 && !notsorted_ && !unsorted_) {
-        unsorted_ = true;
+    if (firstOutOfOrder(c)) {
         unsortedObs_ = look_.obs;
         unsortedLine_ = look_.line;
     }
@@ -172,19 +133,13 @@ bool CsvDataset::nextObs() {
     return false;
 }
 
+void CsvDataset::logUnsorted() const {
+    xpmlog(kGroupHostData, datamsg::kNotSorted,
+           {path_, byNames(), str(unsortedObs_), str(unsortedLine_)});
+}
+
 int CsvDataset::nextGroup() {
-    if (failed_) return -1;
-    if (state_ == State::Finished) return 0;
-    if (state_ == State::InGroup)
-        while (nextObs()) {
-        }
-    if (failed_) return -1;
-    if (unsorted_) {
-        xpmlog(kGroupHostData, datamsg::kNotSorted,
-               {path_, byNames(), str(unsortedObs_), str(unsortedLine_)});
-        failed_ = true;
-        return -1;
-    }
+    if (int r = leaveGroup(); r <= 0) return r;
     if (state_ == State::Start) {
         int r = loadRow(look_);
         if (r < 0) {
@@ -249,7 +204,7 @@ std::vector<std::string> CsvDataset::byDescription() const {
         const Variable& v = vars_[static_cast<std::size_t>(k.var - 1)];
         std::size_t i = static_cast<std::size_t>(k.var - 1);
         out.push_back(v.name + "=" +
-                      std::string(trimLeft(formatValue(v, key_.num[i], cell(key_, i)))));
+                      std::string(trimLeftBlanks(formatValue(v, key_.num[i], cell(key_, i)))));
     }
     return out;
 }

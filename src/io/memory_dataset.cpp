@@ -7,41 +7,14 @@
 
 #include "base/messages.h"
 #include "base/missing.h"
-#include "io/csv_dataset.h"
 #include "io/data_messages.h"
+#include "io/dataset_base.h"
 
 namespace velloc::host {
 
 namespace {
 
-std::string upper(std::string_view s) {
-    std::string u(s);
-    for (char& c : u)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-}
-
-bool validName(std::string_view n) {
-    if (n.empty() || n.size() > 32) return false;
-    if (std::isdigit(static_cast<unsigned char>(n[0]))) return false;
-    return std::all_of(n.begin(), n.end(), [](char c) {
-        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
-    });
-}
-
-std::string_view trimRight(std::string_view s) {
-    while (!s.empty() && s.back() == ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
-std::string_view trimLeft(std::string_view s) {
-    while (!s.empty() && s.front() == ' ')
-        s.remove_prefix(1);
-    return s;
-}
-
-class MemoryDataset final : public Dataset {
+class MemoryDataset final : public ByGroupDataset {
   public:
     MemoryDataset(std::shared_ptr<const MemoryTable> t, std::string name)
         : t_(std::move(t)), name_(std::move(name)) {
@@ -73,35 +46,10 @@ class MemoryDataset final : public Dataset {
     const std::string& label() const override { return label_; }
     int nvars() const override { return static_cast<int>(vars_.size()); }
     const Variable& var(int number) const override { return vars_.at(number - 1); }
-    int find(std::string_view name) const override {
-        const std::string u = upper(name);
-        for (std::size_t i = 0; i < vars_.size(); ++i)
-            if (upper(vars_[i].name) == u) return static_cast<int>(i + 1);
-        return 0;
-    }
     std::int64_t nobs() const override { return nobs_; }
 
-    void setBy(std::vector<ByKey> keys, bool notsorted) override {
-        by_.clear();
-        for (const ByKey& k : keys)
-            if (k.var >= 1 && k.var <= nvars()) by_.push_back(k);
-        notsorted_ = notsorted;
-    }
-
     int nextGroup() override {
-        if (failed_) return -1;
-        if (state_ == State::Finished) return 0;
-        if (state_ == State::InGroup)
-            while (nextObs()) {
-            }
-        if (unsorted_) {
-            // The line is the one the row would have in a CSV file with a header row.
-            xpmlog(kGroupHostData, datamsg::kNotSorted,
-                   {name_, byNames(), std::to_string(unsortedRow_ + 1),
-                    std::to_string(unsortedRow_ + 2)});
-            failed_ = true;
-            return -1;
-        }
+        if (int r = leaveGroup(); r <= 0) return r;
         if (state_ == State::Start) pending_ = 0;
         if (pending_ >= nobs_) {
             state_ = State::Finished;
@@ -130,10 +78,7 @@ class MemoryDataset final : public Dataset {
             cur_ = next;
             return true;
         }
-        if (c > 0 && !notsorted_ && !unsorted_) {
-            unsorted_ = true;
-            unsortedRow_ = next;
-        }
+        if (firstOutOfOrder(c)) unsortedRow_ = next;
         pending_ = next;
         state_ = State::GroupEnd;
         return false;
@@ -181,13 +126,19 @@ class MemoryDataset final : public Dataset {
                                  : missingValue();
             const std::string_view s =
                 c.type == VarType::Character ? textAt(c, groupStart_) : std::string_view();
-            out.push_back(vars_[i].name + "=" + std::string(trimLeft(formatValue(vars_[i], x, s))));
+            out.push_back(vars_[i].name + "=" +
+                          std::string(trimLeftBlanks(formatValue(vars_[i], x, s))));
         }
         return out;
     }
 
   private:
-    enum class State { Start, InGroup, GroupEnd, Finished };
+    void logUnsorted() const override {
+        // The line is the one the row would have in a CSV file with a header row.
+        xpmlog(
+            kGroupHostData, datamsg::kNotSorted,
+            {name_, byNames(), std::to_string(unsortedRow_ + 1), std::to_string(unsortedRow_ + 2)});
+    }
 
     const MemoryColumn* column(int var) const {
         if (var < 1 || var > nvars() || state_ == State::Start || cur_ >= nobs_) return nullptr;
@@ -204,34 +155,14 @@ class MemoryDataset final : public Dataset {
     int compareRows(std::int64_t a, std::int64_t b) const {
         for (const ByKey& k : by_) {
             const MemoryColumn& col = t_->columns[static_cast<std::size_t>(k.var - 1)];
-            int c = 0;
-            if (col.type == VarType::Numeric) {
-                const double x = col.numbers[static_cast<std::size_t>(a)];
-                const double y = col.numbers[static_cast<std::size_t>(b)];
-                const bool mx = isMissing(x), my = isMissing(y);
-                c = mx && my ? 0 : mx ? -1 : my ? 1 : x < y ? -1 : x > y ? 1 : 0;
-            } else {
-                const std::string_view x = trimRight(textAt(col, a)), y = trimRight(textAt(col, b));
-                c = std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()));
-                c = c != 0                ? (c < 0 ? -1 : 1)
-                    : x.size() < y.size() ? -1
-                    : x.size() > y.size() ? 1
-                                          : 0;
-            }
+            int c = col.type == VarType::Numeric
+                        ? compareByNumber(col.numbers[static_cast<std::size_t>(a)],
+                                          col.numbers[static_cast<std::size_t>(b)])
+                        : compareByText(textAt(col, a), textAt(col, b));
             if (k.descending) c = -c;
             if (c != 0) return c;
         }
         return 0;
-    }
-
-    std::string byNames() const {
-        std::string s;
-        for (const ByKey& k : by_) {
-            if (!s.empty()) s += ' ';
-            if (k.descending) s += "DESCENDING ";
-            s += vars_[static_cast<std::size_t>(k.var - 1)].name;
-        }
-        return s;
     }
 
     std::shared_ptr<const MemoryTable> t_;
@@ -239,11 +170,7 @@ class MemoryDataset final : public Dataset {
     std::vector<Variable> vars_;
     std::string label_;
     std::int64_t nobs_ = 0;
-    std::vector<ByKey> by_;
-    bool notsorted_ = false;
-    State state_ = State::Start;
     std::int64_t groupStart_ = 0, cur_ = 0, pending_ = 0, unsortedRow_ = 0;
-    bool firstPending_ = false, unsorted_ = false, failed_ = false;
 };
 
 } // namespace
@@ -254,11 +181,11 @@ std::string checkMemoryTable(const MemoryTable& t) {
     std::size_t rows = 0;
     for (std::size_t i = 0; i < t.columns.size(); ++i) {
         const MemoryColumn& c = t.columns[i];
-        if (!validName(c.name))
+        if (!validVariableName(c.name))
             return "The column \"" + c.name + "\" of the data set " + t.name +
                    " is not a valid variable name: a name has 1 to 32 letters, digits or "
                    "underscores and does not start with a digit.";
-        auto [it, fresh] = seen.emplace(upper(c.name), c.name);
+        auto [it, fresh] = seen.emplace(upperCase(c.name), c.name);
         if (!fresh)
             return "The data set " + t.name + " has two columns named " + c.name +
                    (it->second == c.name ? "" : " and " + it->second) +

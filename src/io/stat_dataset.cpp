@@ -22,11 +22,6 @@ namespace {
 // Decoded rows kept at a time: about this many bytes, whatever the file's size.
 std::int64_t chunkBytes = 8 << 20;
 
-[[noreturn]] void fail(int number, Args args) {
-    xpmlog(kGroupHostData, number, args);
-    throw DataSetError{xpmstr(kGroupHostData, number, args)};
-}
-
 std::string lower(std::string_view s) {
     std::string u(s);
     for (char& c : u)
@@ -294,18 +289,20 @@ void StatDataset::scan() {
     const std::string kindName = statKindName(kind_);
     {
         std::ifstream probe(path_, std::ios::binary);
-        if (!probe) fail(datamsg::kCannotOpen, {path_, std::strerror(errno)});
+        if (!probe) failDataSet(datamsg::kCannotOpen, {path_, std::strerror(errno)});
     }
     if (!signatureMatches(path_, kind_))
-        fail(datamsg::kStatSignature, {path_, kindName, lower(path_.substr(path_.rfind('.') + 1))});
+        failDataSet(datamsg::kStatSignature,
+                    {path_, kindName, lower(path_.substr(path_.rfind('.') + 1))});
     // The dictionary first. When the header gives the row count and there are no strings to
     // measure nor value labels (Stata keeps them after the data), that is all; otherwise a pass
     // over every row counts them and measures the strings, and a damaged file fails here, before
     // anything is computed or written.
     ParseState st;
     st.dictionary = st.labels = st.measure = st.stopAtData = true;
-    if (!parse(st, 0, 0)) fail(datamsg::kStatCannotRead, {path_, kindName, st.detail});
-    if (vars_.empty()) fail(datamsg::kStatCannotRead, {path_, kindName, "it has no variables"});
+    if (!parse(st, 0, 0)) failDataSet(datamsg::kStatCannotRead, {path_, kindName, st.detail});
+    if (vars_.empty())
+        failDataSet(datamsg::kStatCannotRead, {path_, kindName, "it has no variables"});
     const bool labelled =
         std::any_of(vars_.begin(), vars_.end(), [](const Var& v) { return !v.labelSet.empty(); });
     if (st.reportedRows >= 0 && nStr_ == 0 && !labelled) {
@@ -313,7 +310,7 @@ void StatDataset::scan() {
     } else {
         ParseState all;
         all.labels = all.measure = true;
-        if (!parse(all, 0, 0)) fail(datamsg::kStatCannotRead, {path_, kindName, all.detail});
+        if (!parse(all, 0, 0)) failDataSet(datamsg::kStatCannotRead, {path_, kindName, all.detail});
         nobs_ = all.rows;
     }
     std::int64_t rowBytes = 8 * static_cast<std::int64_t>(nNum_);
@@ -361,19 +358,6 @@ bool StatDataset::load(std::int64_t row) {
         xpmlog(kGroupHostData, datamsg::kStatCannotRead, {path_, statKindName(kind_), st.detail});
     }
     return ok;
-}
-
-int StatDataset::find(std::string_view name) const {
-    for (std::size_t i = 0; i < vars_.size(); ++i) {
-        const std::string& v = vars_[i].v.name;
-        if (v.size() == name.size() &&
-            std::equal(v.begin(), v.end(), name.begin(), [](char a, char b) {
-                return std::toupper(static_cast<unsigned char>(a)) ==
-                       std::toupper(static_cast<unsigned char>(b));
-            }))
-            return static_cast<int>(i + 1);
-    }
-    return 0;
 }
 
 std::unique_ptr<Dataset> openStatDataset(const std::string& path, StatKind kind) {

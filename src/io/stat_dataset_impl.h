@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "io/dataset.h"
+#include "io/dataset_base.h"
 #include "io/stat_dataset.h"
 
 namespace velloc::host {
 
-class StatDataset final : public Dataset {
+class StatDataset final : public ByGroupDataset {
   public:
     StatDataset(std::string path, StatKind kind) : path_(std::move(path)), kind_(kind) {}
     // Signature, dictionary and row count. Logs and throws DataSetError on any fault.
@@ -20,10 +20,8 @@ class StatDataset final : public Dataset {
     const std::string& label() const override { return label_; }
     int nvars() const override { return static_cast<int>(vars_.size()); }
     const Variable& var(int number) const override { return vars_.at(number - 1).v; }
-    int find(std::string_view name) const override;
     std::int64_t nobs() const override { return nobs_; }
 
-    void setBy(std::vector<ByKey> keys, bool notsorted) override;
     int nextGroup() override;
     bool nextObs() override;
     void rewindGroup() override;
@@ -69,7 +67,7 @@ class StatDataset final : public Dataset {
     std::string formatAt(std::int64_t row, int var) const;
     int compareToKey(std::int64_t row) const;
     void setKey(std::int64_t row);
-    std::string byNames() const;
+    void logUnsorted() const override;
     friend struct StatCallbacks;
 
     std::string path_, label_;
@@ -81,13 +79,9 @@ class StatDataset final : public Dataset {
     std::int64_t chunkRows_ = 1;
     Chunk chunk_;
 
-    std::vector<ByKey> by_;
-    bool notsorted_ = false;
-    enum class State { Start, InGroup, GroupEnd, Finished } state_ = State::Start;
     std::int64_t cur_ = -1, next_ = 0, groupStart_ = 0;
     std::vector<double> keyNum_;
     std::vector<std::string> keyText_;
-    bool firstPending_ = false, failed_ = false, unsorted_ = false;
     std::int64_t unsortedObs_ = 0;
 };
 

@@ -12,24 +12,6 @@ namespace velloc::host {
 
 namespace {
 
-std::string_view trimRight(std::string_view s) {
-    while (!s.empty() && s.back() == ' ')
-        s.remove_suffix(1);
-    return s;
-}
-
-int compareText(std::string_view x, std::string_view y) {
-    x = trimRight(x);
-    y = trimRight(y);
-    int m = std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()));
-    return m != 0 ? (m < 0 ? -1 : 1) : x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
-}
-
-int compareNum(double x, double y) {
-    bool mx = std::isnan(x), my = std::isnan(y);
-    return mx && my ? 0 : mx ? -1 : my ? 1 : x < y ? -1 : x > y ? 1 : 0;
-}
-
 const std::string* labelFor(const StatDataset::Var& v, double x) {
     if (!v.labels || isMissing(x)) return nullptr;
     auto it = v.labels->find(x);
@@ -66,13 +48,6 @@ std::string StatDataset::formatAt(std::int64_t row, int var) const {
     return formatValue(v.v, x, {});
 }
 
-void StatDataset::setBy(std::vector<ByKey> keys, bool notsorted) {
-    by_.clear();
-    for (const ByKey& k : keys)
-        if (k.var >= 1 && k.var <= nvars()) by_.push_back(k);
-    notsorted_ = notsorted;
-}
-
 void StatDataset::setKey(std::int64_t row) {
     keyNum_.assign(by_.size(), 0.0);
     keyText_.assign(by_.size(), std::string());
@@ -90,22 +65,12 @@ int StatDataset::compareToKey(std::int64_t row) const {
     for (std::size_t j = 0; j < by_.size(); ++j) {
         const int var = by_[j].var;
         int c = vars_[static_cast<std::size_t>(var - 1)].v.type == VarType::Numeric
-                    ? compareNum(keyNum_[j], numAt(row, var))
-                    : compareText(keyText_[j], textAt(row, var));
+                    ? compareByNumber(keyNum_[j], numAt(row, var))
+                    : compareByText(keyText_[j], textAt(row, var));
         if (by_[j].descending) c = -c;
         if (c != 0) return c;
     }
     return 0;
-}
-
-std::string StatDataset::byNames() const {
-    std::string s;
-    for (const ByKey& k : by_) {
-        if (!s.empty()) s += ' ';
-        if (k.descending) s += "DESCENDING ";
-        s += vars_[static_cast<std::size_t>(k.var - 1)].v.name;
-    }
-    return s;
 }
 
 bool StatDataset::nextObs() {
@@ -130,27 +95,18 @@ bool StatDataset::nextObs() {
         cur_ = next_++;
         return true;
     }
-    if (c > 0 && !notsorted_ && !unsorted_) {
-        unsorted_ = true;
-        unsortedObs_ = next_ + 1;
-    }
+    if (firstOutOfOrder(c)) unsortedObs_ = next_ + 1;
     state_ = State::GroupEnd;
     return false;
 }
 
+void StatDataset::logUnsorted() const {
+    xpmlog(kGroupHostData, datamsg::kStatNotSorted,
+           {path_, byNames(), std::to_string(unsortedObs_)});
+}
+
 int StatDataset::nextGroup() {
-    if (failed_) return -1;
-    if (state_ == State::Finished) return 0;
-    if (state_ == State::InGroup)
-        while (nextObs()) {
-        }
-    if (failed_) return -1;
-    if (unsorted_) {
-        xpmlog(kGroupHostData, datamsg::kStatNotSorted,
-               {path_, byNames(), std::to_string(unsortedObs_)});
-        failed_ = true;
-        return -1;
-    }
+    if (int r = leaveGroup(); r <= 0) return r;
     if (next_ >= nobs_) {
         state_ = State::Finished;
         return 0;

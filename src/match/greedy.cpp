@@ -216,20 +216,7 @@ int vlcseql(VlcRun& run) {
                 run.unmatchedFlag = 1;
                 continue;
             }
-            std::int64_t& ts = run.trtSetId[i];
-            std::int64_t& cs = run.ctlSetId[j];
-            if (ts == 0 && cs == 0) {
-                int s = ++run.nSets;
-                run.setTrtCount[s] = 1;
-                run.setCtlCount[s] = 1;
-                ts = cs = s;
-            } else if (ts == 0) {
-                ts = cs;
-                run.setTrtCount[cs] += 1;
-            } else {
-                cs = ts;
-                run.setCtlCount[ts] += 1;
-            }
+            joinSet(run, static_cast<std::int64_t>(i), j);
             if (!run.withReplacement) markControlUsed(run, j);
             run.totalDistance += d;
         }
@@ -238,33 +225,6 @@ int vlcseql(VlcRun& run) {
     if (run.nSets == 0) return kMatchNone;
     return run.unmatchedFlag ? kMatchSomeUnmatched : kMatchOk;
 }
-
-namespace {
-
-// Merges set b into set a (a < b) and closes the gap at b: treated units 0..lastTreated and
-// every control move along.
-void mergeSets(VlcRun& run, std::int64_t a, std::int64_t b, std::size_t lastTreated) {
-    auto renumber = [a, b](std::int64_t& s) {
-        if (s == b)
-            s = a;
-        else if (s > b)
-            s -= 1;
-    };
-    for (std::size_t t = 0; t <= lastTreated; ++t)
-        renumber(run.trtSetId[t]);
-    for (std::int64_t& s : run.ctlSetId)
-        renumber(s);
-    run.setTrtCount[a] += run.setTrtCount[b];
-    run.setCtlCount[a] += run.setCtlCount[b];
-    for (int s = static_cast<int>(b); s < run.nSets; ++s) {
-        run.setTrtCount[s] = run.setTrtCount[s + 1];
-        run.setCtlCount[s] = run.setCtlCount[s + 1];
-    }
-    run.setTrtCount[run.nSets] = run.setCtlCount[run.nSets] = 0;
-    run.nSets -= 1;
-}
-
-} // namespace
 
 int vlcseqx(VlcRun& run) {
     run.totalDistance = 0.0;
@@ -276,8 +236,8 @@ int vlcseqx(VlcRun& run) {
     for (std::size_t i = 0; trt.read(run.trtRec.data()); ++i) {
         if (!(run.trtRec[kTrtRegion] >= 0.5)) continue;
         run.usedControls.clear();
-        int newControls = 0;
-        bool merged = false;
+        // A control already in another unit's set brings that set along: the treated unit joins
+        // it, or, past its first control, the two sets merge.
         for (int k = 1; k <= run.k; ++k) {
             double d;
             int j = vlccase(run, d);
@@ -285,37 +245,14 @@ int vlcseqx(VlcRun& run) {
                 run.unmatchedFlag = 1;
                 break;
             }
-            if (k == 1) {
-                if (run.ctlSetId[j] == 0) {
-                    run.ctlSetId[j] = ++run.nSets;
-                    ++newControls;
-                }
-                run.trtSetId[i] = run.ctlSetId[j];
-            } else {
-                if (run.ctlSetId[j] == 0) {
-                    run.ctlSetId[j] = run.trtSetId[i];
-                    ++newControls;
-                }
-                if (run.ctlSetId[j] != run.trtSetId[i]) {
-                    std::int64_t a = std::min(run.ctlSetId[j], run.trtSetId[i]);
-                    std::int64_t b = std::max(run.ctlSetId[j], run.trtSetId[i]);
-                    mergeSets(run, a, b, i);
-                    merged = true;
-                }
-                run.trtSetId[i] = run.ctlSetId[j];
-            }
+            joinSet(run, static_cast<std::int64_t>(i), j);
             run.usedControls.push_back(j);
             run.totalDistance += d;
         }
         if (!run.usedControls.empty()) {
-            std::int64_t s = run.trtSetId[i];
-            run.setTrtCount[s] += 1;
-            run.setCtlCount[s] += newControls;
             double share = 1.0 / static_cast<double>(run.usedControls.size());
-            for (int j : run.usedControls) {
-                if (merged) run.ctlSetId[j] = s;
+            for (int j : run.usedControls)
                 run.ctlReplWeight[j] += share;
-            }
         }
     }
     run.usedControls.clear();

@@ -58,6 +58,11 @@ int vlcseqx(VlcRun& run);
 // Removes control j from the free lists once it is matched without replacement.
 void markControlUsed(VlcRun& run, int j);
 
+// Puts treated unit i and control j into one match set and counts the unit that joins: a new
+// set when neither has one, the other's set when one has, and when both have different sets
+// the two merge under the lower number (higher numbers close the gap).
+void joinSet(VlcRun& run, std::int64_t i, std::int64_t j);
+
 // The optimal methods: fixed ratio by linear assignment; variable ratio and full matching by
 // minimum-cost flow. Each returns a match status.
 int vlcmlap(VlcRun& run);

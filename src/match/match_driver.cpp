@@ -9,6 +9,7 @@
 
 #include "core/phases.h"
 #include "core/run_context.h"
+#include "io/utility_copy.h"
 #include "match/match.h"
 
 namespace velloc {
@@ -17,20 +18,6 @@ namespace {
 
 int recordDoubles(const host::UtilFile& f) {
     return static_cast<int>(f.recordBytes() / sizeof(double));
-}
-
-// Copies src into dst (emptied first, given src's record length).
-int copyFile(host::UtilFile& src, host::UtilFile& dst) {
-    dst.point(-2);
-    dst.setRecordBytes(src.recordBytes());
-    std::vector<double> rec(static_cast<std::size_t>(recordDoubles(src)));
-    src.point(0);
-    while (src.read(rec.data()))
-        if (int rc = dst.write(rec.data())) return rc;
-    if (src.lastError()) return src.lastError();
-    src.point(0);
-    dst.point(0);
-    return 0;
 }
 
 int sortFailed(VlcRun&, int rc) {
@@ -159,7 +146,7 @@ int writeTreated(VlcRun& run) {
     if (reorders(run)) {
         const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
         if (int rc = host::zsort(tmp, trt, keys, 2)) return sortFailed(run, rc);
-    } else if (int rc = copyFile(tmp, trt)) {
+    } else if (int rc = host::copyUtilFile(tmp, trt)) {
         return sortFailed(run, rc);
     }
     trt.point(0);
@@ -216,7 +203,7 @@ int velloc(VlcRun& run) {
         host::SortKey key{kTrtPs, true};
         if (run.matchOrder == kOrderData) key = {kTrtObs, false};
         if (run.matchOrder == kOrderRandom) key = {kTrtRandom, false};
-        if (int rc = copyFile(*run.vlctreat, *run.vlctemp)) return sortFailed(run, rc);
+        if (int rc = host::copyUtilFile(*run.vlctreat, *run.vlctemp)) return sortFailed(run, rc);
         if (int rc = host::zsort(*run.vlctemp, *run.vlctreat, &key, 1)) return sortFailed(run, rc);
     }
 
@@ -227,7 +214,8 @@ int velloc(VlcRun& run) {
         // The treated file goes back to score order; set numbers stay as they were.
         if (reorders(run)) {
             const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
-            if (int rc = copyFile(*run.vlctreat, *run.vlctemp)) return sortFailed(run, rc);
+            if (int rc = host::copyUtilFile(*run.vlctreat, *run.vlctemp))
+                return sortFailed(run, rc);
             if (int rc = host::zsort(*run.vlctemp, *run.vlctreat, keys, 2))
                 return sortFailed(run, rc);
         }

@@ -1,5 +1,6 @@
 // Shared pieces of the optimal methods: growable plain arrays for the pair and arc lists, the
-// admissible-pair scan over each treated unit's caliper window, and set formation.
+// admissible-pair scan over each treated unit's caliper window, the solver outcome and the
+// reset of an earlier attempt's sets.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -67,10 +68,6 @@ struct PairList {
 // Scans the treated file and appends every admissible pair. Throws std::bad_alloc when the
 // lists cannot grow; returns non-zero when the control file cannot be read.
 int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs);
-
-// Puts treated unit i and control j into one match set, opening a new set when neither has
-// one.
-void joinSet(VlcRun& run, std::int64_t i, std::int64_t j);
 
 // Records the network service's status as solverOutcome (0 optimal, 1 to be checked by
 // vlcfeas, 2 no usable result). Returns false when there is no result to read.

@@ -1,6 +1,6 @@
 // The admissible pairs of the optimal methods: each eligible treated unit's caliper window,
-// positioned reads of the control file over it, the pair test, and set formation from the
-// solver's arcs.
+// positioned reads of the control file over it, the pair test, the solver's outcome and the
+// reset of an earlier attempt's sets.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -110,45 +110,6 @@ int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs) {
 bool recordSolverOutcome(VlcRun& run, int status) {
     run.solverOutcome = status == host::kNetOptOptimal ? 0 : status == host::kNetOptCheck ? 1 : 2;
     return run.solverOutcome != 2;
-}
-
-void joinSet(VlcRun& run, std::int64_t i, std::int64_t j) {
-    std::int64_t& ts = run.trtSetId[i];
-    std::int64_t& cs = run.ctlSetId[j];
-    if (ts == 0 && cs == 0) {
-        int s = ++run.nSets;
-        run.setTrtCount[s] = 1;
-        run.setCtlCount[s] = 1;
-        ts = cs = s;
-    } else if (ts == 0) {
-        ts = cs;
-        run.setTrtCount[cs] += 1;
-    } else if (cs == 0) {
-        cs = ts;
-        run.setCtlCount[ts] += 1;
-    } else if (cs != ts) {
-        // A flow that is not star-shaped links two sets: they become one, under the lower
-        // number, and the higher numbers close the gap.
-        std::int64_t a = std::min(cs, ts), b = std::max(cs, ts);
-        auto renumber = [a, b](std::int64_t& s) {
-            if (s == b)
-                s = a;
-            else if (s > b)
-                s -= 1;
-        };
-        for (std::int64_t& s : run.trtSetId)
-            renumber(s);
-        for (std::int64_t& s : run.ctlSetId)
-            renumber(s);
-        run.setTrtCount[a] += run.setTrtCount[b];
-        run.setCtlCount[a] += run.setCtlCount[b];
-        for (int s = static_cast<int>(b); s < run.nSets; ++s) {
-            run.setTrtCount[s] = run.setTrtCount[s + 1];
-            run.setCtlCount[s] = run.setCtlCount[s + 1];
-        }
-        run.setTrtCount[run.nSets] = run.setCtlCount[run.nSets] = 0;
-        run.nSets -= 1;
-    }
 }
 
 void clearSets(VlcRun& run) {

@@ -130,6 +130,192 @@ SimplexOut simplex(std::int32_t nNodes, std::span<const WorkArc> arcs,
     return out;
 }
 
+// The node supplies of the network, indexed by node with a slot for the extra node. False,
+// with the result's status and detail, when they do not add up to 0.
+bool nodeSupplies(const FlowNetwork& net, std::vector<std::int64_t>& supply, FlowResult& res) {
+    supply.assign(static_cast<std::size_t>(net.nNodes) + 1, 0);
+    std::int64_t total = 0;
+    for (std::size_t k = 0; k < net.supply.size(); ++k) {
+        supply[net.supplyNode[k]] += static_cast<std::int64_t>(net.supply[k]);
+        total += static_cast<std::int64_t>(net.supply[k]);
+    }
+    if (total == 0) return true;
+    res.status = kNetOptInfeasible;
+    res.detail = fmt::format("the supplies add up to {}, not 0", total);
+    return false;
+}
+
+// The caller's arcs that the working network holds, and the rules by which more join.
+class WorkingArcs {
+  public:
+    WorkingArcs(const FlowNetwork& net, double scale, std::int32_t candidates)
+        : net_(net), scale_(scale), m_(std::ssize(net.tail)), candidates_(candidates),
+          chosen_(m_, 0), quota_(net.nNodes, candidates) {}
+
+    std::int64_t cost(std::int64_t k) const { return scaledCost(net_.cost[k], scale_); }
+    const std::vector<std::uint32_t>& arcs() const { return work_; }
+
+    // The first working network: each run of arcs of one tail (a matching network lists each
+    // treated unit's pairs together) brings its cheapest arcs, and each node its cheapest arc
+    // in, so that every node that can receive flow can receive it in the working network too,
+    // which keeps the artificial arcs idle in most networks.
+    void seed() {
+        std::vector<std::int64_t> bestIn(net_.nNodes, -1), bestInCost(net_.nNodes, 0);
+        for (std::int64_t k = 0, end; k < m_; k = end) {
+            end = runEnd(k);
+            for (std::int64_t a = k; a < end; ++a) {
+                if (!(net_.capacity[a] > 0)) continue;
+                const std::int64_t c = cost(a);
+                const std::int32_t h = net_.head[a];
+                if (bestIn[h] < 0 || c < bestInCost[h]) bestIn[h] = a, bestInCost[h] = c;
+                if (end - k <= candidates_)
+                    join(a);
+                else
+                    pick_.push_back({c, static_cast<std::uint32_t>(a)});
+            }
+            joinBest(candidates_);
+        }
+        for (std::int64_t k : bestIn)
+            if (k >= 0) join(k);
+    }
+
+    // Prices every arc left out against the potentials of the last solve, whose working
+    // network held arcs() and then the artificial arcs, nArcs in all. Returns false when no
+    // arc joins: the flow is then optimal on the whole network.
+    bool price(const SimplexOut& sol, std::size_t nArcs, std::int64_t artificialCost,
+               std::int32_t extra) {
+        const std::size_t before = work_.size();
+        const std::vector<std::int64_t>& pi = sol.potential;
+        auto reduced = [&](std::int64_t a) {
+            return __int128(cost(a)) + pi[net_.tail[a]] - pi[net_.head[a]];
+        };
+        // When the arcs priced out are no more than the working network holds, they all
+        // join: competition for controls moves one step further each round, and each round
+        // costs a whole simplex. Otherwise each tail brings its most negative few, twice as
+        // many each time it comes back (a treated unit that competes for its nearest
+        // controls may need its fiftieth).
+        std::size_t priced = 0;
+        for (std::int64_t a = 0; a < m_; ++a)
+            priced += !chosen_[a] && net_.capacity[a] > 0 && reduced(a) < 0;
+        if (priced == 0) return false;
+        // Supplies routed through the artificial arcs sit about one artificial cost below the
+        // extra node's potential, and so do the units they compete with. Pricing sees only
+        // the rim of that region, one step a round; all arcs out of the region join at once.
+        bool artificialFlow = false;
+        for (std::size_t a = before; a < nArcs; ++a)
+            artificialFlow |= sol.flow[a] != 0;
+        const std::size_t budget = std::max<std::size_t>(before, 1u << 20);
+        if (artificialFlow) {
+            // Unless the region is most of the network (a network with no flow at all), whose
+            // simplex would cost what pricing saves.
+            const __int128 rim = __int128(pi[extra]) - artificialCost / 2;
+            std::size_t inRegion = 0;
+            for (std::int64_t a = 0; a < m_; ++a)
+                inRegion += !chosen_[a] && pi[net_.tail[a]] < rim;
+            if (inRegion <= 4 * budget)
+                for (std::int64_t a = 0; a < m_; ++a)
+                    if (pi[net_.tail[a]] < rim) join(a);
+        }
+        if (priced <= budget) {
+            for (std::int64_t a = 0; a < m_; ++a)
+                if (!chosen_[a] && net_.capacity[a] > 0 && reduced(a) < 0) join(a);
+            return true;
+        }
+        constexpr std::int64_t kMinKey = std::numeric_limits<std::int64_t>::min();
+        for (std::int64_t k = 0, end; k < m_; k = end) {
+            end = runEnd(k);
+            for (std::int64_t a = k; a < end; ++a) {
+                if (chosen_[a] || !(net_.capacity[a] > 0)) continue;
+                const __int128 red = reduced(a);
+                if (red < 0)
+                    pick_.push_back({static_cast<std::int64_t>(std::max<__int128>(red, kMinKey)),
+                                     static_cast<std::uint32_t>(a)});
+            }
+            if (pick_.empty()) continue;
+            std::int32_t& most = quota_[net_.tail[k]];
+            joinBest(most);
+            most = std::min<std::int32_t>(most, 1 << 29) * 2;
+        }
+        return work_.size() != before;
+    }
+
+  private:
+    // Arcs that cannot carry flow never join.
+    void join(std::int64_t k) {
+        if (!chosen_[k] && net_.capacity[k] > 0) {
+            chosen_[k] = 1;
+            work_.push_back(static_cast<std::uint32_t>(k));
+        }
+    }
+    // Joins the `most` smallest keys of pick_ (ties by arc number).
+    void joinBest(std::int64_t most) {
+        if (std::ssize(pick_) > most) {
+            std::nth_element(pick_.begin(), pick_.begin() + most, pick_.end());
+            pick_.resize(most);
+        }
+        for (auto& [key, k] : pick_)
+            join(k);
+        pick_.clear();
+    }
+    // The end of the run of arcs with the tail of arc k.
+    std::int64_t runEnd(std::int64_t k) const {
+        while (++k < m_ && net_.tail[k] == net_.tail[k - 1]) {
+        }
+        return k;
+    }
+
+    const FlowNetwork& net_;
+    const double scale_;
+    const std::int64_t m_;
+    const std::int32_t candidates_;
+    std::vector<std::uint8_t> chosen_;
+    std::vector<std::uint32_t> work_;
+    std::vector<std::pair<std::int64_t, std::uint32_t>> pick_;
+    std::vector<std::int32_t> quota_;
+};
+
+// The artificial arcs: from each supply node to the extra node at a cost above any path of
+// at most n - 1 real arcs, and from the extra node to each demand node at no cost.
+std::vector<WorkArc> artificialArcs(const std::vector<std::int64_t>& supply, std::int32_t n,
+                                    std::int64_t artificialCost) {
+    const std::int32_t extra = n;
+    std::vector<WorkArc> artificial;
+    for (std::int32_t v = 0; v < n; ++v) {
+        if (supply[v] > 0) artificial.push_back({v, extra, artificialCost, supply[v]});
+        if (supply[v] < 0) artificial.push_back({extra, v, 0, -supply[v]});
+    }
+    return artificial;
+}
+
+// The result of the final working network's flow: infeasible when an artificial arc still
+// carries flow, else the flow on the caller's arcs once it passes verification.
+FlowResult flowResult(const FlowNetwork& net, double scale, bool reduced,
+                      const std::vector<std::uint32_t>& work, std::size_t nArcs, SimplexOut& sol) {
+    FlowResult res;
+    const std::int64_t m = std::ssize(net.tail);
+    for (std::size_t a = work.size(); a < nArcs; ++a)
+        if (sol.flow[a] != 0) {
+            res.status = kNetOptInfeasible;
+            res.detail = "no flow meets the supplies within the capacities";
+            return res;
+        }
+    res.flow.assign(m, 0.0);
+    for (std::size_t a = 0; a < work.size(); ++a)
+        res.flow[work[a]] = static_cast<double>(sol.flow[a]);
+    sol.potential.resize(net.nNodes);
+    if (std::string why = verifyFlow(net, scale, res.flow, sol.potential); !why.empty()) {
+        res.flow.clear();
+        res.status = kNetOptFailed;
+        res.detail = "the flow failed verification: " + why;
+        return res;
+    }
+    for (std::int64_t k = 0; k < m; ++k)
+        if (res.flow[k] != 0) res.objective += net.cost[k] * res.flow[k];
+    res.status = reduced ? kNetOptCheck : kNetOptOptimal;
+    if (reduced) res.detail = "costs too large to be resolved to 1e-9; optimal at a coarser scale";
+    return res;
+}
+
 // Minimum-cost flow by pricing. Matching networks hold millions of pair arcs of which an
 // optimal flow uses a few per node, so the simplex runs on a small working network: every
 // node's `candidates` cheapest arcs out and its cheapest arc in, plus artificial arcs from
@@ -153,90 +339,26 @@ FlowResult solve(const FlowNetwork& net, std::int32_t candidates) {
         res.detail = fmt::format("a network of {} nodes and {} arcs is too large", n, m);
         return res;
     }
-    std::vector<std::int64_t> supply(n + 1, 0);
-    std::int64_t total = 0;
-    for (std::size_t k = 0; k < net.supply.size(); ++k) {
-        supply[net.supplyNode[k]] += static_cast<std::int64_t>(net.supply[k]);
-        total += static_cast<std::int64_t>(net.supply[k]);
-    }
-    if (total != 0) {
-        res.status = kNetOptInfeasible;
-        res.detail = fmt::format("the supplies add up to {}, not 0", total);
-        return res;
-    }
+    std::vector<std::int64_t> supply;
+    if (!nodeSupplies(net, supply, res)) return res;
     bool reduced = false;
     const double scale = costScale(net, &reduced);
-    auto cost = [&](std::int64_t k) { return scaledCost(net.cost[k], scale); };
+    WorkingArcs work(net, scale, candidates);
+    work.seed();
 
-    // Arcs are taken in runs of one tail (a matching network lists each treated unit's pairs
-    // together); each run brings its cheapest arcs. Arcs that cannot carry flow never join.
-    std::vector<std::uint8_t> chosen(m, 0);
-    std::vector<std::uint32_t> work; // the caller's arcs in the working network
-    auto join = [&](std::int64_t k) {
-        if (!chosen[k] && net.capacity[k] > 0) {
-            chosen[k] = 1;
-            work.push_back(static_cast<std::uint32_t>(k));
-        }
-    };
-    std::vector<std::pair<std::int64_t, std::uint32_t>> pick;
-    constexpr std::int64_t kMinKey = std::numeric_limits<std::int64_t>::min();
-    // Joins the `most` smallest keys of `pick` (ties by arc number).
-    auto joinBest = [&](std::int64_t most) {
-        if (std::ssize(pick) > most) {
-            std::nth_element(pick.begin(), pick.begin() + most, pick.end());
-            pick.resize(most);
-        }
-        for (auto& [key, k] : pick)
-            join(k);
-        pick.clear();
-    };
-    auto runEnd = [&](std::int64_t k) {
-        while (++k < m && net.tail[k] == net.tail[k - 1]) {
-        }
-        return k;
-    };
-    {
-        // With each node's cheapest arc in, every node that can receive flow can receive it
-        // in the working network too, which keeps the artificial arcs idle in most networks.
-        std::vector<std::int64_t> bestIn(n, -1), bestInCost(n, 0);
-        for (std::int64_t k = 0, end; k < m; k = end) {
-            end = runEnd(k);
-            for (std::int64_t a = k; a < end; ++a) {
-                if (!(net.capacity[a] > 0)) continue;
-                const std::int64_t c = cost(a);
-                const std::int32_t h = net.head[a];
-                if (bestIn[h] < 0 || c < bestInCost[h]) bestIn[h] = a, bestInCost[h] = c;
-                if (end - k <= candidates)
-                    join(a);
-                else
-                    pick.push_back({c, static_cast<std::uint32_t>(a)});
-            }
-            joinBest(candidates);
-        }
-        for (std::int64_t k : bestIn)
-            if (k >= 0) join(k);
-    }
-
-    // The artificial arcs cost more than any path of at most n - 1 real arcs.
     std::int64_t maxCost = 1;
     for (std::int64_t k = 0; k < m; ++k)
-        maxCost = std::max(maxCost, cost(k));
+        maxCost = std::max(maxCost, work.cost(k));
     const std::int64_t artificialCost = maxCost * std::max<std::int64_t>(n, 1) + 1;
-    const std::int32_t extra = n;
-    std::vector<WorkArc> artificial;
-    for (std::int32_t v = 0; v < n; ++v) {
-        if (supply[v] > 0) artificial.push_back({v, extra, artificialCost, supply[v]});
-        if (supply[v] < 0) artificial.push_back({extra, v, 0, -supply[v]});
-    }
+    const std::vector<WorkArc> artificial = artificialArcs(supply, n, artificialCost);
 
     SimplexOut sol;
     std::vector<WorkArc> arcs;
-    std::vector<std::int32_t> quota(n, candidates);
-    for (;;) {
+    do {
         arcs.clear();
-        arcs.reserve(work.size() + artificial.size());
-        for (std::uint32_t k : work)
-            arcs.push_back({net.tail[k], net.head[k], cost(k), capacityOf(net.capacity[k])});
+        arcs.reserve(work.arcs().size() + artificial.size());
+        for (std::uint32_t k : work.arcs())
+            arcs.push_back({net.tail[k], net.head[k], work.cost(k), capacityOf(net.capacity[k])});
         arcs.insert(arcs.end(), artificial.begin(), artificial.end());
         sol = simplex(n + 1, arcs, supply);
         if (!sol.optimal) {
@@ -244,81 +366,8 @@ FlowResult solve(const FlowNetwork& net, std::int32_t candidates) {
             res.detail = "the solver found no optimal flow";
             return res;
         }
-        const std::size_t before = work.size();
-        const std::vector<std::int64_t>& pi = sol.potential;
-        auto reduced = [&](std::int64_t a) {
-            return __int128(cost(a)) + pi[net.tail[a]] - pi[net.head[a]];
-        };
-        // When the arcs priced out are no more than the working network holds, they all
-        // join: competition for controls moves one step further each round, and each round
-        // costs a whole simplex. Otherwise each tail brings its most negative few, twice as
-        // many each time it comes back (a treated unit that competes for its nearest
-        // controls may need its fiftieth).
-        std::size_t priced = 0;
-        for (std::int64_t a = 0; a < m; ++a)
-            priced += !chosen[a] && net.capacity[a] > 0 && reduced(a) < 0;
-        if (priced == 0) break;
-        // Supplies routed through the artificial arcs sit about one artificial cost below the
-        // extra node's potential, and so do the units they compete with. Pricing sees only
-        // the rim of that region, one step a round; all arcs out of the region join at once.
-        bool artificialFlow = false;
-        for (std::size_t a = before; a < arcs.size(); ++a)
-            artificialFlow |= sol.flow[a] != 0;
-        const std::size_t budget = std::max<std::size_t>(before, 1u << 20);
-        if (artificialFlow) {
-            // Unless the region is most of the network (a network with no flow at all), whose
-            // simplex would cost what pricing saves.
-            const __int128 rim = __int128(pi[extra]) - artificialCost / 2;
-            std::size_t inRegion = 0;
-            for (std::int64_t a = 0; a < m; ++a)
-                inRegion += !chosen[a] && pi[net.tail[a]] < rim;
-            if (inRegion <= 4 * budget)
-                for (std::int64_t a = 0; a < m; ++a)
-                    if (pi[net.tail[a]] < rim) join(a);
-        }
-        if (priced <= budget) {
-            for (std::int64_t a = 0; a < m; ++a)
-                if (!chosen[a] && net.capacity[a] > 0 && reduced(a) < 0) join(a);
-            continue;
-        }
-        for (std::int64_t k = 0, end; k < m; k = end) {
-            end = runEnd(k);
-            for (std::int64_t a = k; a < end; ++a) {
-                if (chosen[a] || !(net.capacity[a] > 0)) continue;
-                const __int128 red = reduced(a);
-                if (red < 0)
-                    pick.push_back({static_cast<std::int64_t>(std::max<__int128>(red, kMinKey)),
-                                    static_cast<std::uint32_t>(a)});
-            }
-            if (pick.empty()) continue;
-            std::int32_t& most = quota[net.tail[k]];
-            joinBest(most);
-            most = std::min<std::int32_t>(most, 1 << 29) * 2;
-        }
-        if (work.size() == before) break;
-    }
-
-    for (std::size_t a = work.size(); a < arcs.size(); ++a)
-        if (sol.flow[a] != 0) {
-            res.status = kNetOptInfeasible;
-            res.detail = "no flow meets the supplies within the capacities";
-            return res;
-        }
-    res.flow.assign(m, 0.0);
-    for (std::size_t a = 0; a < work.size(); ++a)
-        res.flow[work[a]] = static_cast<double>(sol.flow[a]);
-    sol.potential.resize(n);
-    if (std::string why = verifyFlow(net, scale, res.flow, sol.potential); !why.empty()) {
-        res.flow.clear();
-        res.status = kNetOptFailed;
-        res.detail = "the flow failed verification: " + why;
-        return res;
-    }
-    for (std::int64_t k = 0; k < m; ++k)
-        if (res.flow[k] != 0) res.objective += net.cost[k] * res.flow[k];
-    res.status = reduced ? kNetOptCheck : kNetOptOptimal;
-    if (reduced) res.detail = "costs too large to be resolved to 1e-9; optimal at a coarser scale";
-    return res;
+    } while (work.price(sol, arcs.size(), artificialCost, n));
+    return flowResult(net, scale, reduced, work.arcs(), arcs.size(), sol);
 }
 
 } // namespace

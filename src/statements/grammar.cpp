@@ -120,11 +120,8 @@ OptionSpec stratumWeight() {
                   {"STRATUMWGT"});
 }
 
-host::Grammar build() {
-    host::Grammar g;
-    auto& st = g.statements;
-
-    // The procedure statement comes first: the parser enters it through PROC VELLOC.
+// The procedure statement: the parser enters it through PROC VELLOC.
+StatementSpec procStatement() {
     StatementSpec proc;
     proc.name = "VELLOC";
     proc.options = {
@@ -133,43 +130,43 @@ host::Grammar build() {
                {withPre(opt("ALLOBS"),
                         {opt("PSMIN", ValueKind::Number), opt("PSMAX", ValueKind::Number)}),
                 withPre(opt("CS"), {extendOption()}), withPre(opt("TREATED"), {extendOption()})})};
-    st.push_back(proc);
+    return proc;
+}
 
+// The statements that name variables: BY, CLASS, FREQ, ID, PSMODEL and PSDATA.
+std::vector<StatementSpec> variableStatements() {
     StatementSpec by;
     by.name = "BY";
     by.positional = Positional::ByList;
     by.after = {opt("NOTSORTED")};
-    st.push_back(by);
 
     StatementSpec cls;
     cls.name = "CLASS";
     cls.aliases = {"CLASSES"};
     cls.positional = Positional::VarList;
-    st.push_back(cls);
 
     StatementSpec freq;
     freq.name = "FREQ";
     freq.positional = Positional::Var;
-    st.push_back(freq);
 
     StatementSpec id;
     id.name = "ID";
     id.positional = Positional::VarList;
-    st.push_back(id);
 
     StatementSpec model;
     model.name = "PSMODEL";
     model.positional = Positional::Special;
     model.after = {opt("WEIGHT", ValueKind::Var)};
-    st.push_back(model);
 
     StatementSpec psdata;
     psdata.name = "PSDATA";
     OptionSpec treatvar = opt("TREATVAR", ValueKind::Var);
     treatvar.post = {treatedOption()};
     psdata.options = {treatvar, opt("PS", ValueKind::Var), opt("LPS", ValueKind::Var)};
-    st.push_back(psdata);
+    return {by, cls, freq, id, model, psdata};
+}
 
+StatementSpec matchStatement() {
     StatementSpec match;
     match.name = "MATCH";
     OptionSpec k = opt("K", ValueKind::Number);
@@ -197,20 +194,26 @@ host::Grammar build() {
             "WEIGHT", ValueKind::Choice,
             {opt("NONE"), opt("MATCHWGT", ValueKind::Flag, {"MATCHATTWGT"}), opt("MATCHATEWGT")}),
         opt("NMATCHMOST", ValueKind::Number)};
-    st.push_back(match);
+    return match;
+}
 
+StatementSpec strataStatement() {
     StatementSpec strata;
     strata.name = "STRATA";
     strata.options = {opt("NSTRATA", ValueKind::Number),
                       choice("KEY", ValueKind::Choice, {opt("TREATED"), opt("TOTAL")}),
                       stratumWeight()};
-    st.push_back(strata);
+    return strata;
+}
 
+StatementSpec psweightStatement() {
     StatementSpec psweight;
     psweight.name = "PSWEIGHT";
     psweight.options = {weightRequest(false), opt("NLARGESTWGT", ValueKind::Number)};
-    st.push_back(psweight);
+    return psweight;
+}
 
+StatementSpec assessStatement() {
     StatementSpec assess;
     assess.name = "ASSESS";
     assess.options = {opt("ALLCOV"), opt("LPS"), opt("PS"), psLpsList("VAR")};
@@ -244,8 +247,10 @@ host::Grammar build() {
                     choice("LEVELS", ValueKind::Choice, {opt("ALL"), opt("FIRST")}),
                     threshold(),
                     plots};
-    st.push_back(assess);
+    return assess;
+}
 
+StatementSpec outputStatement() {
     StatementSpec output;
     output.name = "OUTPUT";
     output.options = {
@@ -261,8 +266,10 @@ host::Grammar build() {
         opt("MATCHATEWGT", ValueKind::Name),
         opt("MATCHID", ValueKind::NameList),
         opt("STRATA", ValueKind::Name)};
-    st.push_back(output);
+    return output;
+}
 
+StatementSpec effectStatement() {
     StatementSpec effect;
     effect.name = "EFFECT";
     effect.options = {opt("OUTCOME", ValueKind::VarList)};
@@ -275,8 +282,11 @@ host::Grammar build() {
                 withPre(opt("BOOTSTRAP"),
                         {opt("NREP", ValueKind::Number), opt("SEED", ValueKind::Number)})}),
         opt("ALPHA", ValueKind::Number)};
-    st.push_back(effect);
+    return effect;
+}
 
+// The whole vocabulary, for suggestions and checks, and the secondary forms.
+void vocabulary(host::Grammar& g) {
     g.keywords = {"ALL",         "ALLCOV",       "ALLOBS",      "ASCENDING",   "ASSESS",
                   "ATEWGT",      "ATTWGT",       "BAR",         "BARCHART",    "BOX",
                   "BOXPLOT",     "BY",           "CALIPER",     "CDF",         "CDFPLOT",
@@ -306,6 +316,21 @@ host::Grammar build() {
                   "LEVELS",      "THRESHOLD",    "DELIMITER",   "ENCODING",    "MISSING"};
     g.secondary = {"CLASSES", "NCTRL", "NODETAIL",   "PCTCTRL",
                    "PLOT",    "STAT",  "STDDIFFDIV", "STRATUMWGT"};
+}
+
+host::Grammar build() {
+    host::Grammar g;
+    // The procedure statement comes first.
+    g.statements.push_back(procStatement());
+    for (StatementSpec& s : variableStatements())
+        g.statements.push_back(std::move(s));
+    g.statements.push_back(matchStatement());
+    g.statements.push_back(strataStatement());
+    g.statements.push_back(psweightStatement());
+    g.statements.push_back(assessStatement());
+    g.statements.push_back(outputStatement());
+    g.statements.push_back(effectStatement());
+    vocabulary(g);
     return g;
 }
 

@@ -1,0 +1,22 @@
+#include "io/utility_copy.h"
+
+#include <vector>
+
+namespace velloc::host {
+
+int copyUtilFile(UtilFile& src, UtilFile& dst) {
+    if (int rc = src.point(0)) return rc;
+    if (int rc = dst.point(-2)) return rc;
+    if (int rc = dst.setRecordBytes(src.recordBytes())) return rc;
+    // Whole doubles covering the record, and one spare: a record length that is not a
+    // multiple of 8 still fits.
+    std::vector<double> buf((src.recordBytes() + 7) / 8 + 1);
+    while (src.read(buf.data()))
+        if (int rc = dst.write(buf.data())) return rc;
+    if (int rc = src.lastError()) return rc;
+    src.point(0);
+    dst.point(0);
+    return 0;
+}
+
+} // namespace velloc::host
