@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "adjust/adjust.h"
+#include "adjust/adjust_messages.h"
 #include "base/messages.h"
 #include "base/missing.h"
 #include "core/phases.h"
@@ -89,8 +90,8 @@ int regionBounds(const RegionRule& rule, const double min[2], const double max[2
     const double lowCS = std::max(minT, minC), highCS = std::min(maxT, maxC);
     const double lo = std::min(minT, minC), hi = std::max(maxT, maxC);
     // No overlap, or practically constant scores.
-    if (highCS < lowCS) return 236;
-    if (hi - 0.0001 <= lo) return 239;
+    if (highCS < lowCS) return kMsgNoOverlap;
+    if (hi - 0.0001 <= lo) return kMsgScoresConstant;
     // The interval, widened when asked, then on the PS scale and clipped to PSMIN=/PSMAX=.
     double L = lo, U = hi;
     if (rule.type == 43 || rule.type == 45) L = lowCS, U = highCS;
@@ -202,8 +203,8 @@ int vlcregn(VlcRun& run) {
     // 11. Enough units of each group inside.
     run.nRegionTreated = static_cast<std::int64_t>(reg.total[kTreated] + 0.1);
     run.nRegionControl = static_cast<std::int64_t>(reg.total[kControl] + 0.1);
-    if (run.nRegionTreated < 2) return fail(run, 237);
-    if (run.nRegionControl < 2) return fail(run, 238);
+    if (run.nRegionTreated < 2) return fail(run, kMsgRegionFewTreated);
+    if (run.nRegionControl < 2) return fail(run, kMsgRegionFewControl);
 
     // 12. Means and proportions; the weighted set shares the region's extremes.
     for (SlotStats& sl : reg.slots)
