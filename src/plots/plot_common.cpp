@@ -6,6 +6,7 @@
 #include "assess/balance_rows.h"
 #include "base/text.h"
 #include "core/run_context.h"
+#include "plots/plot_messages.h"
 #include "plots/plots.h"
 #include "render/dynamics.h"
 
@@ -184,7 +185,7 @@ std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& se
 void strataNotice(VlcRun& run) {
     if (run.nStrataShown >= run.nStrata || run.strataNoticeGiven) return;
     run.strataNoticeGiven = 1;
-    host::xpmlog(host::kGroupProc, 255,
+    host::xpmlog(host::kGroupProc, kMsgStrataPlotsCut,
                  {std::to_string(run.nStrataShown), std::to_string(run.nStrata)});
     run.raise(4);
 }
@@ -200,7 +201,7 @@ int vlcpset(VlcRun& run) {
         for (const BalanceRow& r : balanceRows(run))
             run.stdDiffTicks += tickLabel(r.named(), &replaced);
         if (replaced) {
-            host::xpmlog(host::kGroupProc, 221);
+            host::xpmlog(host::kGroupProc, kMsgQuoteInName);
             run.raise(4);
         }
     }

@@ -58,9 +58,10 @@ constexpr host::MessageDef kPlotMessages[] = {
     {kGroupProc, 149, T, "Proportions of %1 by Stratum"},
     {kGroupProc, 150, T, "Individual Values of %1 by Stratum"},
     {kGroupProc, 159, T, "(%1)"},
-    {kGroupProc, 221, W,
+    {kGroupProc, kMsgQuoteInName, W,
      "A single quote in a variable name is shown as a double quote in the plot labels."},
-    {kGroupProc, 255, W, "The stratified plots show only the first %1 of the %2 strata."},
+    {kGroupProc, kMsgStrataPlotsCut, W,
+     "The stratified plots show only the first %1 of the %2 strata."},
 };
 } // namespace
 

@@ -3,6 +3,10 @@
 
 namespace velloc {
 
+// Message numbers of the plot warnings.
+inline constexpr int kMsgQuoteInName = 221;
+inline constexpr int kMsgStrataPlotsCut = 255;
+
 void addPlotMessages();
 
 } // namespace velloc
