@@ -85,8 +85,8 @@ RegionRule regionRule(const VlcRun& run);
 double regionExtension(const RegionRule& rule, double amount, double sd);
 // The region's bounds on the PS scale from the extremes of each group's score on the rule's
 // scale (index 0 control, 1 treated) and the extensions on that scale. Returns 0, or the
-// message that ends the BY group: 236 the groups' scores do not overlap, 239 the scores are
-// practically constant.
+// message that ends the BY group: kMsgNoOverlap the groups' scores do not overlap,
+// kMsgScoresConstant the scores are practically constant.
 int regionBounds(const RegionRule& rule, const double min[2], const double max[2], double lowerAmt,
                  double upperAmt, double& lower, double& upper);
 

@@ -11,40 +11,40 @@ void addAdjustMessages() {
     using host::Severity;
     constexpr int g = host::kGroupProc;
     static const std::array<host::MessageDef, 14> defs{{
-        {g, 79, Severity::Text, "Scale Factor = %1"},
-        {g, 236, Severity::Error,
+        {g, kMsgScaleFactor, Severity::Text, "Scale Factor = %1"},
+        {g, kMsgNoOverlap, Severity::Error,
          "The propensity score ranges of the treated and control groups do not overlap; the BY "
          "group is skipped."},
-        {g, 237, Severity::Error,
+        {g, kMsgRegionFewTreated, Severity::Error,
          "Fewer than two treated observations lie in the support region; the BY group is "
          "skipped."},
-        {g, 238, Severity::Error,
+        {g, kMsgRegionFewControl, Severity::Error,
          "Fewer than two control observations lie in the support region; the BY group is "
          "skipped."},
-        {g, 239, Severity::Error,
+        {g, kMsgScoresConstant, Severity::Error,
          "The propensity scores are practically constant in this BY group; the BY group is "
          "skipped."},
-        {g, 240, Severity::Warning,
+        {g, kMsgStrataFewObs, Severity::Warning,
          "There are too few observations to form %1 strata; no strata are formed for this BY "
          "group."},
-        {g, 241, Severity::Warning,
+        {g, kMsgStrataFewTreated, Severity::Warning,
          "There are too few treated observations to form %1 strata; no strata are formed for "
          "this BY group."},
-        {g, 242, Severity::Warning,
+        {g, kMsgStrataTiesFewObs, Severity::Warning,
          "Tied propensity scores leave too few observations to form %1 strata; no strata are "
          "formed for this BY group."},
-        {g, 243, Severity::Warning,
+        {g, kMsgStrataTiesFewTreated, Severity::Warning,
          "Tied propensity scores leave too few treated observations to form %1 strata; no strata "
          "are formed for this BY group."},
-        {g, 244, Severity::Warning,
+        {g, kMsgStrataTiesNotDistinct, Severity::Warning,
          "Tied propensity scores prevent %1 distinct strata of the observations; no strata are "
          "formed for this BY group."},
-        {g, 245, Severity::Warning,
+        {g, kMsgStrataTiesNotDistinctTreated, Severity::Warning,
          "Tied propensity scores prevent %1 distinct strata of the treated observations; no "
          "strata are formed for this BY group."},
-        {g, 246, Severity::Warning,
+        {g, kMsgStratumNoControl, Severity::Warning,
          "Stratum %1 has no control observations; the balance is not assessed by stratum."},
-        {g, 247, Severity::Warning,
+        {g, kMsgStratumNoTreated, Severity::Warning,
          "Stratum %1 has no treated observations; the balance is not assessed by stratum."},
         {g, kMsgPsZeroOne, Severity::Warning,
          "%1 observations have a propensity score of exactly 0 or 1; their weights cannot be "

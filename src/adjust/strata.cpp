@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "adjust/adjust.h"
+#include "adjust/adjust_messages.h"
 #include "base/messages.h"
 #include "base/missing.h"
 #include "core/phases.h"
@@ -46,7 +47,8 @@ StrataCuts::StrataCuts(int K, std::int64_t keyTotal, bool keyTreated)
         c_[static_cast<std::size_t>(k)] = ceilDiv(std::int64_t{k} * (keyTotal + 1), K) - 1;
     bound_.front() = -DBL_MAX;
     bound_.back() = DBL_MAX;
-    if (K < 1 || hasEqualNeighbours(c_, 1, K)) status_ = keyTreated ? 241 : 240;
+    if (K < 1 || hasEqualNeighbours(c_, 1, K))
+        status_ = keyTreated ? kMsgStrataFewTreated : kMsgStrataFewObs;
 }
 
 bool StrataCuts::add(double ps, double freq, bool key, bool inside) {
@@ -64,7 +66,7 @@ bool StrataCuts::add(double ps, double freq, bool key, bool inside) {
                     c_[static_cast<std::size_t>(j)] =
                         c_[us] + ceilDiv(std::int64_t{j - s_} * (c_[uK] - c_[us] + 1), K_ - s_) - 1;
                 if (hasEqualNeighbours(c_, s_ + 1, K_)) {
-                    status_ = keyTreated_ ? 243 : 242;
+                    status_ = keyTreated_ ? kMsgStrataTiesFewTreated : kMsgStrataTiesFewObs;
                     return false;
                 }
             }
@@ -79,7 +81,8 @@ bool StrataCuts::add(double ps, double freq, bool key, bool inside) {
 }
 
 int StrataCuts::finish() {
-    if (!status_ && s_ < K_) status_ = keyTreated_ ? 245 : 244;
+    if (!status_ && s_ < K_)
+        status_ = keyTreated_ ? kMsgStrataTiesNotDistinctTreated : kMsgStrataTiesNotDistinct;
     return status_;
 }
 
@@ -181,7 +184,9 @@ int vlcstra(VlcRun& run) {
     // A stratum without one of the groups cannot be assessed by stratum.
     for (int k = 1; k <= K; ++k) {
         const auto uk = static_cast<std::size_t>(k);
-        int msg = run.strataCount[0][uk] == 0 ? 246 : run.strataCount[1][uk] == 0 ? 247 : 0;
+        int msg = run.strataCount[0][uk] == 0   ? kMsgStratumNoControl
+                  : run.strataCount[1][uk] == 0 ? kMsgStratumNoTreated
+                                                : 0;
         if (!msg) continue;
         host::xpmlog(host::kGroupProc, msg, {std::to_string(k)});
         run.raise(4);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "adjust/adjust.h"
+#include "adjust/adjust_messages.h"
 #include "base/messages.h"
 #include "base/missing.h"
 #include "core/phases.h"
@@ -217,8 +218,8 @@ int regionBounds(const RegionRule& rule, const double min[2], const double max[2
     const double lowCS = std::max(minT, minC), highCS = std::min(maxT, maxC);
     const double lo = std::min(minT, minC), hi = std::max(maxT, maxC);
     // No overlap, or practically constant scores.
-    if (highCS < lowCS) return 236;
-    if (hi - 0.0001 <= lo) return 239;
+    if (highCS < lowCS) return kMsgNoOverlap;
+    if (hi - 0.0001 <= lo) return kMsgScoresConstant;
     // The interval, widened when asked, then on the PS scale and clipped to PSMIN=/PSMAX=.
     double L = lo, U = hi;
     if (rule.type == 43 || rule.type == 45) L = lowCS, U = highCS;
@@ -264,8 +265,8 @@ int vlcregn(VlcRun& run) {
     const SetStats& reg = b.sets[kRegion];
     run.nRegionTreated = static_cast<std::int64_t>(reg.total[kTreated] + 0.1);
     run.nRegionControl = static_cast<std::int64_t>(reg.total[kControl] + 0.1);
-    if (run.nRegionTreated < 2) return fail(run, 237);
-    if (run.nRegionControl < 2) return fail(run, 238);
+    if (run.nRegionTreated < 2) return fail(run, kMsgRegionFewTreated);
+    if (run.nRegionControl < 2) return fail(run, kMsgRegionFewControl);
 
     regionMeans(run, b, slots, cont, weighted);
     if (regionDeviationPass(run, slots, weighted)) return 1;

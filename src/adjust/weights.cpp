@@ -47,7 +47,7 @@ double finiteOrMissing(double w, bool& lost) {
 }
 
 std::string scaleText(double c) {
-    std::string t = host::xpmstr(host::kGroupProc, 79, {fmt::format("{:g}", c)});
+    std::string t = host::xpmstr(host::kGroupProc, kMsgScaleFactor, {fmt::format("{:g}", c)});
     if (t.size() > 256) t.resize(256);
     while (!t.empty() && t.back() == ' ')
         t.pop_back();

@@ -7,17 +7,22 @@ namespace velloc::host {
 
 namespace {
 constexpr MessageDef kRunMessages[] = {
-    {kGroupHostRun, 1, Severity::Note, "PROC VELLOC step %1 ended with status %2."},
-    {kGroupHostRun, 2, Severity::Note, "velloc finished %1 procedure step(s) with status %2."},
-    {kGroupHostRun, 3, Severity::Error, "Cannot read the program file %1: %2."},
-    {kGroupHostRun, 4, Severity::Error, "The program %1 holds no PROC VELLOC step."},
-    {kGroupHostRun, 5, Severity::Error, "Cannot write the log file %1: %2."},
-    {kGroupHostRun, 6, Severity::Error, "Cannot write the listing file %1: %2."},
-    {kGroupHostRun, 7, Severity::Note, "The HTML report was written to %1."},
-    {kGroupHostRun, 8, Severity::Error, "Cannot create the folder %1 given by %2: %3."},
-    {kGroupHostRun, 10, Severity::Note, "BY group %1 (%2) took %3."},
-    {kGroupHostRun, 14, Severity::Note, "The analysis took %1."},
-    {kGroupHostRun, 11, Severity::Warning,
+    {kGroupHostRun, runmsg::kStepEnded, Severity::Note,
+     "PROC VELLOC step %1 ended with status %2."},
+    {kGroupHostRun, runmsg::kAllStepsEnded, Severity::Note,
+     "velloc finished %1 procedure step(s) with status %2."},
+    {kGroupHostRun, runmsg::kCannotReadProgram, Severity::Error,
+     "Cannot read the program file %1: %2."},
+    {kGroupHostRun, runmsg::kNoStep, Severity::Error, "The program %1 holds no PROC VELLOC step."},
+    {kGroupHostRun, runmsg::kCannotWriteLog, Severity::Error, "Cannot write the log file %1: %2."},
+    {kGroupHostRun, runmsg::kCannotWriteListing, Severity::Error,
+     "Cannot write the listing file %1: %2."},
+    {kGroupHostRun, runmsg::kReportWritten, Severity::Note, "The HTML report was written to %1."},
+    {kGroupHostRun, runmsg::kCannotCreateFolder, Severity::Error,
+     "Cannot create the folder %1 given by %2: %3."},
+    {kGroupHostRun, runmsg::kByGroupTook, Severity::Note, "BY group %1 (%2) took %3."},
+    {kGroupHostRun, runmsg::kAnalysisTook, Severity::Note, "The analysis took %1."},
+    {kGroupHostRun, runmsg::kNoObservations, Severity::Warning,
      "The input data set %1 has no observations; no BY group was processed."},
     {kGroupHostRun, runmsg::kOutOfMemory, Severity::Error,
      "Out of memory in %1 (%2): the procedure step was stopped and writes no output data set. "
@@ -25,7 +30,8 @@ constexpr MessageDef kRunMessages[] = {
     {kGroupHostRun, runmsg::kUtilFault, Severity::Error,
      "A utility file failed in %1: the procedure step was stopped and writes no output data "
      "set."},
-    {kGroupHostRun, 13, Severity::Note, "Table CSV files were written to the folder %1."},
+    {kGroupHostRun, runmsg::kTableCsvWritten, Severity::Note,
+     "Table CSV files were written to the folder %1."},
 };
 } // namespace
 

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "base/run_messages.h"
 #include "driver/message_catalogue.h"
 #include "driver/program_run.h"
 #include "driver/step_driver.h"
@@ -49,7 +50,8 @@ bool makeDir(const std::string& dir, const char* flag) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     if (ec) {
-        velloc::host::xpmlog(velloc::host::kGroupHostRun, 8, {dir, flag, ec.message()});
+        velloc::host::xpmlog(velloc::host::kGroupHostRun, velloc::host::runmsg::kCannotCreateFolder,
+                             {dir, flag, ec.message()});
         return false;
     }
     return true;
@@ -125,7 +127,8 @@ int main(int argc, char** argv) {
     } else {
         listingFile.open(f.listing, std::ios::out | std::ios::trunc);
         if (!listingFile) {
-            host::xpmlog(host::kGroupHostRun, 6, {f.listing, std::strerror(errno)});
+            host::xpmlog(host::kGroupHostRun, host::runmsg::kCannotWriteListing,
+                         {f.listing, std::strerror(errno)});
             return 3;
         }
         session.output.addSink(host::makeListingSink(listingFile));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/messages.h"
+#include "base/run_messages.h"
 #include "driver/step_driver.h"
 #include "host/session.h"
 #include "statements/statements.h"
@@ -18,7 +19,7 @@ ProgramResult runProgram(const std::string& text, const std::string& fileName,
     if (errors) {
         r.worstStatus = errors;
     } else if (steps.empty()) {
-        host::xpmlog(host::kGroupHostRun, 4, {fileName});
+        host::xpmlog(host::kGroupHostRun, host::runmsg::kNoStep, {fileName});
         r.worstStatus = 1;
     }
     // A program without a step runs nothing: that is fatal, not an error the run went on past.
@@ -36,8 +37,8 @@ ProgramResult runProgram(const std::string& text, const std::string& fileName,
     if (!host::Session::current().output.finish())
         worstExit = std::max(worstExit, 1);
     else if (!reportPath.empty())
-        host::xpmlog(host::kGroupHostRun, 7, {reportPath});
-    host::xpmlog(host::kGroupHostRun, 2,
+        host::xpmlog(host::kGroupHostRun, host::runmsg::kReportWritten, {reportPath});
+    host::xpmlog(host::kGroupHostRun, host::runmsg::kAllStepsEnded,
                  {std::to_string(steps.size()), std::to_string(r.worstStatus)});
     r.exitStatus = runExitStatus(worstExit, host::Log::count(host::Severity::Error));
     return r;

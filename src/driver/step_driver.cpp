@@ -225,13 +225,13 @@ void runByGroups(VlcRun& run, const PhaseTable& phases) {
         for (const std::string& d : run.inData->byDescription())
             by += (by.empty() ? "" : " ") + d;
         if (by.empty())
-            host::xpmlog(host::kGroupHostRun, 14, {clock.summary()});
+            host::xpmlog(host::kGroupHostRun, host::runmsg::kAnalysisTook, {clock.summary()});
         else
-            host::xpmlog(host::kGroupHostRun, 10,
+            host::xpmlog(host::kGroupHostRun, host::runmsg::kByGroupTook,
                          {std::to_string(groupNumber), by, clock.summary()});
     }
     if (groupNumber == 0 && run.inData->nobs() == 0) {
-        host::xpmlog(host::kGroupHostRun, 11, {run.inData->path()});
+        host::xpmlog(host::kGroupHostRun, host::runmsg::kNoObservations, {run.inData->path()});
         run.raise(4);
     }
     // A group abandoned in its plots leaves its output group open: close it before the end.
@@ -268,7 +268,8 @@ int runProcedureStep(const StepSource& step, int stepNumber, const PhaseTable& p
     }
     output.setByGroup({}, {});
     output.endStep();
-    host::xpmlog(host::kGroupHostRun, 1, {std::to_string(stepNumber), std::to_string(code)});
+    host::xpmlog(host::kGroupHostRun, host::runmsg::kStepEnded,
+                 {std::to_string(stepNumber), std::to_string(code)});
     return code;
 }
 

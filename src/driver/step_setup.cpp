@@ -66,12 +66,12 @@ void byFreqId(VlcRun& run) {
     run.inData->setBy(std::move(keys), run.byNotSorted);
     if (const Statement* f = firstStatement(run, "FREQ")) {
         run.freqVar = varRef(run, f->vars.front());
-        if (run.matchGiven) fatal(175, host::kExitOption, {run.freqVar.name});
+        if (run.matchGiven) fatal(kMsgFreqWithMatch, host::kExitOption, {run.freqVar.name});
     }
     if (const Statement* id = firstStatement(run, "ID")) {
         for (std::size_t i = 0; i < id->vars.size(); ++i) {
             if (run.idVars.size() == 5) {
-                warn(run, 212, {id->names[i]});
+                warn(run, kMsgIdVariablesMax, {id->names[i]});
                 break;
             }
             IdVar v;
@@ -92,7 +92,7 @@ void classVariables(VlcRun& run) {
         int n = cls->vars[i];
         if (classIndex(run, n) >= 0) continue; // listed twice
         const host::Variable& d = ds.var(n);
-        if (isPsLpsName(d.name)) fatal(168, host::kExitOption, {"CLASS", d.name});
+        if (isPsLpsName(d.name)) fatal(kMsgReservedScoreName, host::kExitOption, {"CLASS", d.name});
         ClassVar c;
         c.var = varRef(run, n);
         if (d.formatWidth > 0) {
@@ -116,7 +116,7 @@ void classVariables(VlcRun& run) {
 void setTreatment(VlcRun& run, int var, const host::ParsedOption* treated) {
     run.treatClass = classIndex(run, var);
     std::string name = run.inData->var(var).name;
-    if (run.treatClass < 0) fatal(188, host::kExitOption, {name});
+    if (run.treatClass < 0) fatal(kMsgTreatmentNotClass, host::kExitOption, {name});
     run.treatName = name.substr(0, 32);
     if (!treated) return;
     if (!treated->quoted) {
@@ -138,21 +138,21 @@ void treatmentAndScore(VlcRun& run) {
     if (psdata) {
         run.psSupplied = 1;
         const host::ParsedOption* tv = psdata->find("TREATVAR");
-        if (!tv) fatal(165, host::kExitOption);
+        if (!tv) fatal(kMsgPsdataNeedsTreatvar, host::kExitOption);
         const host::ParsedOption* ps = psdata->find("PS");
         const host::ParsedOption* lps = psdata->find("LPS");
-        if (!ps && !lps) fatal(166, host::kExitOption);
-        if (ps && lps) warn(run, 167);
+        if (!ps && !lps) fatal(kMsgPsdataNeedsScore, host::kExitOption);
+        if (ps && lps) warn(run, kMsgPsdataBothScores);
         run.psSource = ps ? 100 : 101;
         run.psVar = varRef(run, (ps ? ps : lps)->vars.front());
         if (run.psmodel) {
-            warn(run, 163);
+            warn(run, kMsgModelAndData);
             run.psSupplied = 0;
         } else {
             setTreatment(run, tv->vars.front(), psdata->find("TREATVAR/TREATED"));
         }
     } else if (!run.psmodel) {
-        fatal(162, host::kExitOption);
+        fatal(kMsgNoModelNorData, host::kExitOption);
     }
     if (run.psmodel) {
         setTreatment(run, run.psmodel->vars.front(), run.psmodel->find("TREATED"));
@@ -185,7 +185,8 @@ void analysisVariables(VlcRun& run) {
             if (classIndex(run, v) >= 0 || analysisIndex(run, v) >= 0) continue;
             if (run.inData->var(v).type == host::VarType::Character) {
                 host::refuseTextCell(*run.inData, v, "PSMODEL");
-                fatal(178, host::kExitDataSet, {run.inData->var(v).name, "PSMODEL"});
+                fatal(kMsgCharacterVariable, host::kExitDataSet,
+                      {run.inData->var(v).name, "PSMODEL"});
             }
             run.analysisVars.push_back(varRef(run, v));
         }
@@ -204,7 +205,7 @@ void openUtilityFiles(VlcRun& run) {
         try {
             f = std::make_unique<host::UtilFile>(name);
         } catch (const std::exception&) {
-            fatal(187, host::kExitUtilityFile, {name});
+            fatal(kMsgUtilityFileOpen, host::kExitUtilityFile, {name});
         }
     };
     open(run.vlcskip, "VLCSKIP");
@@ -263,9 +264,10 @@ void vlcinit(VlcRun& run, const StepSource& step) {
     run.levelTextWidth = 18;
 
     // Statements that may appear once.
-    if (countStatements(run, "PSMODEL") > 1) fatal(164, host::kExitOption, {"PSMODEL"});
+    if (countStatements(run, "PSMODEL") > 1)
+        fatal(kMsgOneStatementOnly, host::kExitOption, {"PSMODEL"});
     run.psmodel = firstStatement(run, "PSMODEL");
-    if (countStatements(run, "OUTPUT") > 1) warn(run, 206);
+    if (countStatements(run, "OUTPUT") > 1) warn(run, kMsgOneOutputStatement);
     run.output = firstStatement(run, "OUTPUT");
 
     // Matching (with its order, seed and caliper), region and strata options.
@@ -275,11 +277,11 @@ void vlcinit(VlcRun& run, const StepSource& step) {
     strataOptions(run);
 
     // The input data set, and the output data set with the observations it keeps.
-    if (!run.inData) fatal(160, host::kExitDataSet);
+    if (!run.inData) fatal(kMsgNoInputData, host::kExitDataSet);
     {
         std::string label = run.inData->label();
         if (label.find_first_not_of(' ') != std::string::npos) {
-            host::xpmlog(host::kGroupProc, 161, {label});
+            host::xpmlog(host::kGroupProc, kMsgDataSetLabel, {label});
         }
     }
     if (run.output) {
@@ -294,7 +296,7 @@ void vlcinit(VlcRun& run, const StepSource& step) {
                 if (run.matchGiven) {
                     run.outObs = kOutMatched;
                 } else {
-                    warn(run, 176, {"OBS=MATCHOBS"});
+                    warn(run, kMsgNeedsMatch, {"OBS=MATCHOBS"});
                 }
             }
         }

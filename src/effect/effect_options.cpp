@@ -162,7 +162,8 @@ void standardErrors(VlcRun& run, const Statement& st) {
 
 void effectOptions(VlcRun& run) {
     addEffectMessages();
-    if (countStatements(run, "EFFECT") > 1) fatal(164, host::kExitOption, {"EFFECT"});
+    if (countStatements(run, "EFFECT") > 1)
+        fatal(kMsgOneStatementOnly, host::kExitOption, {"EFFECT"});
     const Statement* st = firstStatement(run, "EFFECT");
     if (!st) return;
     effect::Request& r = run.effect;

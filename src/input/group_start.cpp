@@ -4,6 +4,7 @@
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "input/input.h"
+#include "model/model_messages.h"
 
 namespace velloc {
 
@@ -21,7 +22,7 @@ void resetList(VlcRun::TopList& list, const VlcRun& run) {
 
 int vlcbin(VlcRun& run) {
     if (!run.inputReady && inputSetup(run) != 0) {
-        host::xpmlog(host::kGroupProc, 224);
+        host::xpmlog(host::kGroupProc, kMsgFitImpossible);
         run.raise(112);
         return 1;
     }

@@ -19,27 +19,27 @@ void addInputMessages() {
         {g, 78, T, "Control (%1 = %2)"},
         {g, 80, T, "Treated"},
         {g, 81, T, "Control"},
-        {g, 222, E,
+        {g, kMsgFrequencyTooLarge, E,
          "The frequency %1 of observation %2 of this BY group is larger than 2147483647; the "
          "BY group is skipped."},
-        {g, 223, W,
+        {g, kMsgAnalysisVarMissing, W,
          "The variable %1 has missing values in this BY group; it is left out of the balance "
          "assessment of the BY group."},
-        {g, 225, E,
+        {g, kMsgTreatmentLevels, E,
          "The treatment variable %1 has %2 levels in this BY group (%3), but exactly two are "
          "required; the BY group is skipped."},
-        {g, 227, E,
+        {g, kMsgTreatedLevelAbsent, E,
          "The TREATED= level '%1' is not a level of the treatment variable %2 in this BY group, "
          "whose levels are %3; the BY group is skipped."},
-        {g, 228, E,
+        {g, kMsgFewTreated, E,
          "The treated group (%1) has fewer than two usable observations in this BY group; the "
          "BY group is skipped."},
-        {g, 229, E,
+        {g, kMsgFewControl, E,
          "The control group (%1) has fewer than two usable observations in this BY group; the "
          "BY group is skipped."},
-        {g, 230, W, "The treated group label is shortened to '%1'."},
-        {g, 231, W, "The control group label is shortened to '%1'."},
-        {g, 320, N,
+        {g, kMsgTreatedLabelCut, W, "The treated group label is shortened to '%1'."},
+        {g, kMsgControlLabelCut, W, "The control group label is shortened to '%1'."},
+        {g, kMsgTreatedLevelDefault, N,
          "The treated level of %1 is '%2', the first of its levels in sort order; use "
          "the TREATED= option to choose another."},
         {g, kMsgLeftOutMissing, N,

@@ -6,6 +6,17 @@
 
 namespace velloc {
 
+// Message numbers of the BY-group reading and the treatment levels.
+inline constexpr int kMsgFrequencyTooLarge = 222;
+inline constexpr int kMsgAnalysisVarMissing = 223;
+inline constexpr int kMsgTreatmentLevels = 225;
+inline constexpr int kMsgTreatedLevelAbsent = 227;
+inline constexpr int kMsgFewTreated = 228;
+inline constexpr int kMsgFewControl = 229;
+inline constexpr int kMsgTreatedLabelCut = 230;
+inline constexpr int kMsgControlLabelCut = 231;
+inline constexpr int kMsgTreatedLevelDefault = 320;
+
 // Observations of a BY group left out for missing values (count and variables), and the
 // form of a list cut short.
 inline constexpr int kMsgLeftOutMissing = 970;

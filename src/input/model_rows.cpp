@@ -12,6 +12,7 @@
 #include "input/input.h"
 #include "input/input_messages.h"
 #include "model/levelize.h"
+#include "model/model_messages.h"
 #include "model/propensity_fit.h"
 
 namespace velloc {
@@ -85,7 +86,8 @@ std::string groupLabel(VlcRun& run, bool treated, const std::string& level) {
     std::string label = host::xpmstr(host::kGroupProc, treated ? 77 : 78, {name, text});
     label = host::cutText(label, kLabelMax);
     if (cut) {
-        host::xpmlog(host::kGroupProc, treated ? 230 : 231, {label});
+        host::xpmlog(host::kGroupProc, treated ? kMsgTreatedLabelCut : kMsgControlLabelCut,
+                     {label});
         run.raise(4);
     }
     return label;
@@ -117,13 +119,15 @@ int treatedLevel(VlcRun& run) {
         else if (equalFolded(level[1], want))
             run.treatedIndex = 1;
         else
-            return abandon(run, 227, {want, run.treatName, treatmentLevels(run)});
+            return abandon(run, kMsgTreatedLevelAbsent,
+                           {want, run.treatName, treatmentLevels(run)});
     } else if (run.treatedLast) {
         run.treatedIndex = 1;
     } else {
         // A 0/1 treatment then treats 0: say so, since that is rarely what was meant.
         run.treatedIndex = 0;
-        if (!run.treatedGiven) host::xpmlog(host::kGroupProc, 320, {run.treatName, level[0]});
+        if (!run.treatedGiven)
+            host::xpmlog(host::kGroupProc, kMsgTreatedLevelDefault, {run.treatName, level[0]});
     }
     run.treatedLevel = level[run.treatedIndex];
     run.controlLevel = level[1 - run.treatedIndex];
@@ -266,22 +270,23 @@ int vlcodel(VlcRun& run) {
     scalePass(run);
 
     zlevcur(run.model, run.dataCursor.get());
-    if (zlevrgi(run.model) == 1) return abandon(run, 224);
+    if (zlevrgi(run.model) == 1) return abandon(run, kMsgFitImpossible);
     const int nLevels = run.model.levels[run.treatClass].count();
     if (nLevels != 2)
-        return abandon(run, 225, {run.treatName, std::to_string(nLevels), treatmentLevels(run)});
+        return abandon(run, kMsgTreatmentLevels,
+                       {run.treatName, std::to_string(nLevels), treatmentLevels(run)});
     if (treatedLevel(run) != 0) return 1;
     assessedClassLevels(run);
 
     lregLayout(run);
     run.nTreated = run.nControl = 0;
     run.freqTreated = run.freqControl = 0;
-    if (writeModelRows(run) != 0) return abandon(run, 224);
+    if (writeModelRows(run) != 0) return abandon(run, kMsgFitImpossible);
     run.lregFileRows = std::make_unique<UtilFileRows>(*run.vlclreg);
     run.lregRows = run.lregFileRows.get();
 
-    if (run.nTreated < 2) return abandon(run, 228, {run.treatedLabel});
-    if (run.nControl < 2) return abandon(run, 229, {run.controlLabel});
+    if (run.nTreated < 2) return abandon(run, kMsgFewTreated, {run.treatedLabel});
+    if (run.nControl < 2) return abandon(run, kMsgFewControl, {run.controlLabel});
     return 0;
 }
 

@@ -177,7 +177,7 @@ int vlcin(VlcRun& run) {
         std::int32_t flag = 1;
         if (direct || usable(run, ds, assessMissing, why)) {
             if (hasFreq && freq > kMaxFreq) {
-                host::xpmlog(host::kGroupProc, 222,
+                host::xpmlog(host::kGroupProc, kMsgFrequencyTooLarge,
                              {fmt::format("{:.17g}", freq), std::to_string(obs)});
                 run.raise(112);
                 return 1;
@@ -207,7 +207,7 @@ int vlcin(VlcRun& run) {
         for (std::size_t i = 0; i < assessMissing.size(); ++i) {
             if (!assessMissing[i]) continue;
             if (i < run.balance.excluded.size()) run.balance.excluded[i] = 1;
-            host::xpmlog(host::kGroupProc, 223, {run.analysisVars[i].name});
+            host::xpmlog(host::kGroupProc, kMsgAnalysisVarMissing, {run.analysisVars[i].name});
             run.raise(4);
         }
     }

@@ -1,6 +1,7 @@
 #include "io/temp_files.h"
 
 #include "base/messages.h"
+#include "base/run_messages.h"
 #include "io/utility_file.h"
 
 #include <array>
@@ -27,7 +28,7 @@ std::mutex dirMutex;
 std::string chosenDir;
 
 constexpr std::array<MessageDef, 10> kMessages{{
-    {kGroupHostRun, 300, Severity::Error, "Utility file or sort error %1."},
+    {kGroupHostRun, runmsg::kUtilUnknownCode, Severity::Error, "Utility file or sort error %1."},
     {kGroupHostRun, kUtilIoError, Severity::Error, "I/O error on utility file %1 at byte %2: %3."},
     {kGroupHostRun, kUtilDiskFull, Severity::Error,
      "No space left for utility file %1 in the temporary folder %2."},
@@ -58,7 +59,7 @@ void xprrlog(int code) {
     if (code == kUtilOk) return;
     const Failure& f = lastFailure;
     if (!hasMessage(kGroupHostRun, code) || code < kUtilIoError || code > kUtilSameFile) {
-        xpmlog(kGroupHostRun, 300, {std::to_string(code)});
+        xpmlog(kGroupHostRun, runmsg::kUtilUnknownCode, {std::to_string(code)});
         return;
     }
     if (f.code == code) {

@@ -9,6 +9,7 @@
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "match/match.h"
+#include "match/match_messages.h"
 
 namespace velloc {
 
@@ -229,7 +230,7 @@ int vlcxcov(VlcRun& run) {
         }
     }
     if (singular) {
-        host::xpmlog(host::kGroupProc, 256);
+        host::xpmlog(host::kGroupProc, kMsgMahSingular);
         run.raise(4);
         for (int i = 0; i < m; ++i)
             if (flags[i] != '1') {
@@ -237,12 +238,12 @@ int vlcxcov(VlcRun& run) {
                 std::string name = v < static_cast<int>(run.analysisVars.size())
                                        ? run.analysisVars[v].name
                                        : std::to_string(v + 1);
-                host::xpmlog(host::kGroupProc, 257, {name});
+                host::xpmlog(host::kGroupProc, kMsgMahLeavesOut, {name});
             }
         if (run.mahAddPs && flags[run.mahAddPs - 1] != '1')
-            host::xpmlog(host::kGroupProc, 257, {"PS"});
+            host::xpmlog(host::kGroupProc, kMsgMahLeavesOut, {"PS"});
         if (run.mahAddLps && flags[run.mahAddLps - 1] != '1')
-            host::xpmlog(host::kGroupProc, 257, {"LPS"});
+            host::xpmlog(host::kGroupProc, kMsgMahLeavesOut, {"LPS"});
     }
     return 0;
 }

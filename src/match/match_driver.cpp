@@ -11,6 +11,7 @@
 #include "core/run_context.h"
 #include "io/utility_copy.h"
 #include "match/match.h"
+#include "match/match_messages.h"
 
 namespace velloc {
 
@@ -101,19 +102,19 @@ bool report(VlcRun& run, int status) {
     case kMatchOk:
         return false;
     case kMatchSomeUnmatched:
-        host::xpmlog(host::kGroupProc, run.k == 1 ? 250 : 251);
+        host::xpmlog(host::kGroupProc, run.k == 1 ? kMsgMatchNoControl : kMsgMatchFewerControls);
         run.raise(4);
         return false;
     case kMatchNoMemory:
-        host::xpmlog(host::kGroupProc, 248);
+        host::xpmlog(host::kGroupProc, kMsgMatchOutOfMemory);
         break;
     case kMatchNone:
-        host::xpmlog(host::kGroupProc, 249);
+        host::xpmlog(host::kGroupProc, kMsgMatchNoneMatched);
         break;
     default:
-        host::xpmlog(host::kGroupProc, run.ratioType == kRatioVariable ? 253
-                                       : run.ratioType == kRatioFull   ? 254
-                                                                       : 252);
+        host::xpmlog(host::kGroupProc, run.ratioType == kRatioVariable ? kMsgMatchVariableNoSolution
+                                       : run.ratioType == kRatioFull   ? kMsgMatchFullNoSolution
+                                                                       : kMsgMatchFixedNoSolution);
         break;
     }
     // The other phases of the BY group go on without matches; the step's status must not

@@ -31,44 +31,45 @@ void addMatchMessages() {
         {g, 134, T, "Matched Obs (Treated)"},
         {g, 135, T, "Matched Obs (Control)"},
         {g, 136, T, "Total Absolute Difference"},
-        {g, 248, E, "Matching ran out of memory in this BY group; no matches are made."},
-        {g, 249, E,
+        {g, kMsgMatchOutOfMemory, E,
+         "Matching ran out of memory in this BY group; no matches are made."},
+        {g, kMsgMatchNoneMatched, E,
          "No treated unit could be matched to a control in this BY group (check the caliper, "
          "the EXACT= variables and the support region); no matches are made."},
-        {g, 250, W,
+        {g, kMsgMatchNoControl, W,
          "Some treated units in the support region have no admissible control; they stay "
          "unmatched."},
-        {g, 251, W,
+        {g, kMsgMatchFewerControls, W,
          "Some treated units in the support region did not receive the requested number of "
          "controls; they keep the controls found."},
-        {g, 252, E,
+        {g, kMsgMatchFixedNoSolution, E,
          "Optimal fixed-ratio matching found no acceptable solution in this BY group; no "
          "matches are made."},
-        {g, 253, E,
+        {g, kMsgMatchVariableNoSolution, E,
          "Variable-ratio matching found no acceptable solution in this BY group: some treated "
          "units share too few admissible controls, or too few controls are admissible to match "
          "the number asked for. A wider CALIPER=, a smaller KMIN=, fewer controls to match "
          "(KMEAN=, PCTCONTROL=, NCONTROL=) or METHOD=FULL lets more treated units be matched. "
          "No matches are made."},
-        {g, 254, E,
+        {g, kMsgMatchFullNoSolution, E,
          "Full matching found no acceptable solution in this BY group: some treated units "
          "share too few admissible controls. A wider CALIPER=, a larger KMAXTREATED= or "
          "METHOD=VARRATIO lets more treated units be matched. No matches are made."},
-        {g, 256, W,
+        {g, kMsgMahSingular, W,
          "The covariance matrix of the Mahalanobis distance is singular; coordinates with no "
          "variance of their own (constant among the units the covariance is taken over, or "
          "linear combinations of earlier coordinates) are left out of the distance."},
-        {g, 257, W, "The Mahalanobis distance leaves out %1."},
-        {g, 258, W,
+        {g, kMsgMahLeavesOut, W, "The Mahalanobis distance leaves out %1."},
+        {g, kMsgControlsExceedRegion, W,
          "The number of controls to match (%1) exceeds the %2 controls in the support region; "
          "%2 controls are matched."},
-        {g, 259, W,
+        {g, kMsgControlsExceedKmax, W,
          "The number of controls to match (%1) exceeds KMAX=%2 times the %3 treated units in "
          "the support region; lower the requested number of controls or raise KMAX=."},
-        {g, 260, W,
+        {g, kMsgControlsBelowKmin, W,
          "The number of controls to match (%1) is below KMIN=%2 times the %3 treated units in "
          "the support region; raise the requested number of controls or lower KMIN=."},
-        {g, 261, W,
+        {g, kMsgControlsBelowKmaxTreated, W,
          "The number of controls to match (%1) times KMAXTREATED=%2 is below the %3 treated "
          "units; raise the requested number of controls or KMAXTREATED=."},
     }};

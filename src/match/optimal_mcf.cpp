@@ -9,6 +9,7 @@
 
 #include "core/run_context.h"
 #include "match/match.h"
+#include "match/match_messages.h"
 #include "match/optimal.h"
 #include "solvers/network_optimizer.h"
 
@@ -58,20 +59,22 @@ int vlcmmcf(VlcRun& run) {
 
     std::int64_t n = controlsToMatch(run);
     if (n > nce) {
-        warnCount(run, 258, {std::to_string(n), std::to_string(nce)});
+        warnCount(run, kMsgControlsExceedRegion, {std::to_string(n), std::to_string(nce)});
         n = nce;
     }
     run.nControlsToMatch = n;
     if (n > std::int64_t(run.kMax) * nte) {
-        warnCount(run, 259, {std::to_string(n), std::to_string(run.kMax), std::to_string(nte)});
+        warnCount(run, kMsgControlsExceedKmax,
+                  {std::to_string(n), std::to_string(run.kMax), std::to_string(nte)});
         return kMatchNone;
     }
     if (!full && n < std::int64_t(run.kMin) * nte) {
-        warnCount(run, 260, {std::to_string(n), std::to_string(run.kMin), std::to_string(nte)});
+        warnCount(run, kMsgControlsBelowKmin,
+                  {std::to_string(n), std::to_string(run.kMin), std::to_string(nte)});
         return kMatchNone;
     }
     if (full && n * run.kMaxTreated < nt) {
-        warnCount(run, 261,
+        warnCount(run, kMsgControlsBelowKmaxTreated,
                   {std::to_string(n), std::to_string(run.kMaxTreated), std::to_string(nt)});
         return kMatchNone;
     }

@@ -10,6 +10,7 @@
 #include "base/messages.h"
 #include "base/missing.h"
 #include "core/codes.h"
+#include "model/model_messages.h"
 #include "model/newton.h"
 #include "numeric/sweep.h"
 
@@ -186,7 +187,7 @@ bool noteSeparation(const std::vector<double> (&lo)[2], const std::vector<double
             how = "quasi-completely";
         if (!how) continue;
         any = true;
-        if (!quiet) host::xpmlog(host::kGroupProc, 911, {columnName(k), how});
+        if (!quiet) host::xpmlog(host::kGroupProc, kMsgSeparation, {columnName(k), how});
     }
     return any;
 }
@@ -320,7 +321,7 @@ int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
     if (crossPass(fit, res, lo, hi, shift)) return res.rc = 1;
     if (fit.readError) return res.readError = true, res.rc = 1;
     if (res.total[0] <= kTolerance || res.total[1] <= kTolerance) {
-        if (!quiet) host::xpmlog(host::kGroupProc, 224);
+        if (!quiet) host::xpmlog(host::kGroupProc, kMsgFitImpossible);
         return res.rc = 1;
     }
     const double p1 = res.total[1] / (res.total[0] + res.total[1]);
@@ -365,9 +366,9 @@ int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
             fit.freeCols.push_back(k);
         }
     }
-    if (res.warned233 && !quiet) host::xpmlog(host::kGroupProc, 233, {aliasedNames});
+    if (res.warned233 && !quiet) host::xpmlog(host::kGroupProc, kMsgAliasedColumns, {aliasedNames});
     for (int k : constant)
-        if (!quiet) host::xpmlog(host::kGroupProc, 910, {columnName(k)});
+        if (!quiet) host::xpmlog(host::kGroupProc, kMsgConstantColumn, {columnName(k)});
     res.separated = noteSeparation(lo, hi, D, columnName, quiet);
 
     const int m = D - res.nAliased;
@@ -396,7 +397,7 @@ int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
     res.iterations = fit.iterations;
     if (fit.readError) return res.readError = true, res.rc = 1;
     if (res.newtonRc != 0) {
-        if (!quiet) host::xpmlog(host::kGroupProc, 232);
+        if (!quiet) host::xpmlog(host::kGroupProc, kMsgFitNotConverged);
         res.warned232 = true;
         res.status = 4;
     }
@@ -418,7 +419,7 @@ int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
         host::zsweep(h.data(), m, k, 1e-8, hdiag.data(), hs.data());
     res.singularAtEstimates = hs.find('0') != std::string::npos;
     if (res.singularAtEstimates && !res.warned232) {
-        if (!quiet) host::xpmlog(host::kGroupProc, 232);
+        if (!quiet) host::xpmlog(host::kGroupProc, kMsgFitNotConverged);
         res.warned232 = true;
         res.status = 4;
     }
@@ -461,8 +462,8 @@ double psFromLps(double lps) {
 }
 
 int checkSuppliedPs(double ps) {
-    if (ps <= kTolerance) return 234;
-    if (ps >= 0.9999999998889777) return 235;
+    if (ps <= kTolerance) return kMsgSuppliedPsZero;
+    if (ps >= 0.9999999998889777) return kMsgSuppliedPsOne;
     return 0;
 }
 

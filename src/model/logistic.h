@@ -71,7 +71,8 @@ int refitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult&
 double lpsFromDesign(const double* design, const double* coef, int D);
 // Score from its logit, without overflow for either sign.
 double psFromLps(double lps);
-// Supplied PS check: 0 valid, 234 too small, 235 too large (the message to issue).
+// Supplied PS check: 0 valid, kMsgSuppliedPsZero too small, kMsgSuppliedPsOne too large (the
+// message to issue).
 int checkSuppliedPs(double ps);
 
 } // namespace velloc

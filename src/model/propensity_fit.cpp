@@ -10,6 +10,7 @@
 #include "base/messages.h"
 #include "core/run_context.h"
 #include "model/logistic.h"
+#include "model/model_messages.h"
 #include "model/structure.h"
 
 namespace velloc {
@@ -125,7 +126,7 @@ int vlclreg(VlcRun& run) {
     std::string coefs;
     for (std::size_t j = 0; j < run.coef.size(); ++j)
         coefs += fmt::format("{}{:.10g}", j ? " " : "", run.coef[j]);
-    host::xpmlog(host::kGroupProc, 321,
+    host::xpmlog(host::kGroupProc, kMsgFitIterations,
                  {std::to_string(run.fitIterations), std::to_string(run.fitReturn), coefs});
     return 0;
 }

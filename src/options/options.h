@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/run_context.h"
+#include "options/options_messages.h"
 
 namespace velloc {
 

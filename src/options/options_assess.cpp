@@ -24,13 +24,14 @@ void assessVariable(VlcRun& run, int v, bool fromVarList, const std::string& nam
     int c = classIndex(run, v);
     if (c >= 0) {
         if (c == run.treatClass) {
-            if (fromVarList) warn(run, 181, {name});
+            if (fromVarList) warn(run, kMsgAssessVarTreatment, {name});
             return;
         }
         if (assessedClass(run, v) < 0) run.assessClass.push_back({c, 0});
         return;
     }
-    if (run.inData->var(v).type == host::VarType::Character) fatal(174, host::kExitOption, {name});
+    if (run.inData->var(v).type == host::VarType::Character)
+        fatal(kMsgAssessVarCharacter, host::kExitOption, {name});
     if (assessedCont(run, v) >= 0) return;
     if (analysisIndex(run, v) < 0) run.analysisVars.push_back(varRef(run, v));
     run.assessCont.push_back(analysisIndex(run, v));
@@ -77,7 +78,7 @@ void assessOptions(VlcRun& run) {
     if (a->has("PS")) run.assessPs = 1;
     if (a->has("ALLCOV")) {
         if (!run.psmodel) {
-            warn(run, 169);
+            warn(run, kMsgAllcovNeedsModel);
         } else {
             run.allCov = 1;
             std::vector<int> seen;
@@ -89,7 +90,7 @@ void assessOptions(VlcRun& run) {
                     seen.push_back(v);
                     const std::string& name = run.inData->var(v).name;
                     if (isPsLpsName(name)) {
-                        warn(run, 170, {name});
+                        warn(run, kMsgAllcovReservedName, {name});
                         continue;
                     }
                     assessVariable(run, v, false, name);
@@ -101,7 +102,7 @@ void assessOptions(VlcRun& run) {
         for (std::size_t i = 0; i < vars->vars.size(); ++i) {
             const std::string& name = vars->names[i];
             if (vars->vars[i] <= 0 || isPsLpsName(name)) {
-                warn(run, 171, {name});
+                warn(run, kMsgAssessVarReserved, {name});
                 continue;
             }
             assessVariable(run, vars->vars[i], true, name);
@@ -135,14 +136,14 @@ void weightOptions(VlcRun& run) {
                 if (run.ratioType == kRatioFull)
                     run.weightType = kWeightMatchAte;
                 else
-                    warn(run, 195, {"ASSESS"});
+                    warn(run, kMsgMatchAteNeedsFull, {"ASSESS"});
             } else if (w == "ATEWGT" || w == "ATTWGT") {
-                warn(run, 193, {w});
+                warn(run, kMsgAssessWeightWithMatch, {w});
             }
         }
     } else if (strata) {
         run.weightType = kWeightNone;
-        if (aw && aw->value != "NONE") warn(run, 197, {aw->value});
+        if (aw && aw->value != "NONE") warn(run, kMsgAssessWeightWithStrata, {aw->value});
     } else {
         run.weightType = kWeightAtt;
         if (aw) {
@@ -153,7 +154,7 @@ void weightOptions(VlcRun& run) {
             } else if (w == "NONE") {
                 run.weightType = kWeightNone;
             } else if (w == "MATCHWGT" || w == "MATCHATEWGT") {
-                warn(run, 194, {w});
+                warn(run, kMsgAssessWeightNeedsMatch, {w});
             }
         }
     }
@@ -162,9 +163,9 @@ void weightOptions(VlcRun& run) {
     const host::ParsedOption* pw = psw ? psw->find("WEIGHT") : nullptr;
     if (pw) {
         if (run.matchGiven || strata) {
-            warn(run, 207, {"PSWEIGHT WEIGHT="});
+            warn(run, kMsgIgnoredMatchOrStrata, {"PSWEIGHT WEIGHT="});
         } else if (aw) {
-            warn(run, 215);
+            warn(run, kMsgPsweightWeightOverridden);
         } else if (pw->value == "ATEWGT") {
             run.weightType = kWeightAte;
             const host::ParsedOption* s = psw->find("WEIGHT/ATEWGT/STABILIZE");
@@ -180,7 +181,7 @@ void weightOptions(VlcRun& run) {
             if (run.ratioType == kRatioFull) {
                 run.weightType = kWeightMatchAte;
             } else {
-                warn(run, 195, {"MATCH"});
+                warn(run, kMsgMatchAteNeedsFull, {"MATCH"});
                 run.weightType = kWeightMatch;
             }
         }
@@ -189,31 +190,31 @@ void weightOptions(VlcRun& run) {
     // Extreme-weight listings.
     const host::ParsedOption* nl1 = psw ? psw->find("NLARGESTWGT") : nullptr;
     const host::ParsedOption* nl2 = a ? a->find("NLARGESTWGT") : nullptr;
-    if (nl1 && nl2) warn(run, 216);
+    if (nl1 && nl2) warn(run, kMsgNlargestOverridden);
     if (const host::ParsedOption* nl = nl2 ? nl2 : nl1) {
         run.nLargestWgt = static_cast<int>(wholeOption(*nl, "NLARGESTWGT=", 0, 1000000));
         if (run.nLargestWgt && (run.matchGiven || strata)) {
-            warn(run, 207, {"NLARGESTWGT="});
+            warn(run, kMsgIgnoredMatchOrStrata, {"NLARGESTWGT="});
             run.nLargestWgt = 0;
         } else if (run.nLargestWgt && run.weightType == kWeightNone) {
-            warn(run, 208, {"NLARGESTWGT="});
+            warn(run, kMsgIgnoredNoWeights, {"NLARGESTWGT="});
             run.nLargestWgt = 0;
         }
     }
     const host::ParsedOption* nm1 = m ? m->find("NMATCHMOST") : nullptr;
     const host::ParsedOption* nm2 = a ? a->find("NMATCHMOST") : nullptr;
-    if (nm1 && nm2) warn(run, 217);
+    if (nm1 && nm2) warn(run, kMsgNmatchmostOverridden);
     if (const host::ParsedOption* nm = nm2 ? nm2 : nm1) {
         run.nLargestMatchWgt = static_cast<int>(wholeOption(*nm, "NMATCHMOST=", 0, 1000000));
         if (run.nLargestMatchWgt) {
             int msg = 0;
             if (!run.matchGiven)
-                msg = 209;
+                msg = kMsgNmatchmostNeedsMatch;
             else if (run.method == kMethodGreedy ||
                      (run.method == kMethodOptimal && run.ratioType == kRatioFixed))
-                msg = 210;
+                msg = kMsgNmatchmostNeedsMethod;
             else if (run.method == kMethodReplace && run.k > 1)
-                msg = 211;
+                msg = kMsgNmatchmostReplaceK;
             if (msg) {
                 warn(run, msg);
                 run.nLargestMatchWgt = 0;
@@ -222,7 +223,7 @@ void weightOptions(VlcRun& run) {
     }
     run.listLength = std::max(run.nLargestWgt, run.nLargestMatchWgt);
     if (run.nId > 0 && run.listLength == 0) {
-        warn(run, 213, {run.matchGiven ? "NMATCHMOST=" : "NLARGESTWGT="});
+        warn(run, kMsgIdListingNotRequested, {run.matchGiven ? "NMATCHMOST=" : "NLARGESTWGT="});
         run.nId = 0;
         run.idVars.clear();
     }
@@ -250,7 +251,7 @@ void selectRows(VlcRun& run, const Statement& a, const std::string& plot, int& o
         if (lps ? run.assessLps > 0 : run.assessPs > 0)
             (lps ? sel.lps : sel.ps) = 1;
         else
-            warn(run, 200, {lps ? "LPS" : "PS", plot});
+            warn(run, kMsgPlotRowNotAssessed, {lps ? "LPS" : "PS", plot});
     };
     if (a.has(base + "LPS")) psRow(true);
     if (a.has(base + "PS")) psRow(false);
@@ -267,9 +268,9 @@ void selectRows(VlcRun& run, const Statement& a, const std::string& plot, int& o
             if (c >= 0)
                 sel.vars[c] = 1;
             else if (assessedClass(run, o->vars[i]) >= 0)
-                warn(run, 202, {o->names[i], plot});
+                warn(run, kMsgPlotNeedsContinuous, {o->names[i], plot});
             else
-                warn(run, 200, {o->names[i], plot});
+                warn(run, kMsgPlotRowNotAssessed, {o->names[i], plot});
         }
     }
     if (!requested) {
@@ -295,9 +296,9 @@ void selectBars(VlcRun& run, const Statement& a) {
             if (c >= 0)
                 run.barSel.vars[c] = 1;
             else if (assessedCont(run, o->vars[i]) >= 0)
-                warn(run, 201, {o->names[i], "BARCHART"});
+                warn(run, kMsgPlotNeedsClass, {o->names[i], "BARCHART"});
             else
-                warn(run, 200, {o->names[i], "BARCHART"});
+                warn(run, kMsgPlotRowNotAssessed, {o->names[i], "BARCHART"});
         }
     }
     if (!requested) std::fill(run.barSel.vars.begin(), run.barSel.vars.end(), 1);
@@ -321,7 +322,7 @@ void plotOptions(VlcRun& run) {
     if (!run.graphicsOn) {
         // PLOTS=NONE asks for nothing, so switched-off graphics lose nothing.
         if (plots && !asked("NONE")) {
-            host::xpmlog(host::kGroupPlot, 1104);
+            host::xpmlog(host::kGroupPlot, kMsgGraphicsOff);
             run.raise(4);
         }
         return;
@@ -333,7 +334,7 @@ void plotOptions(VlcRun& run) {
     if (const host::ParsedOption* r = a->find("PLOTS/WGTCLOUD/REF")) run.wgtCloudRef = r->number;
     if (asked("NONE")) {
         // A note, not a warning: the user's intent is clear.
-        if (req.size() > 1) host::xpmlog(host::kGroupPlot, 1100);
+        if (req.size() > 1) host::xpmlog(host::kGroupPlot, kMsgPlotsNoneOverrides);
         return;
     }
     run.plotStdDiff = a->has("PLOTS/ONLY") ? 0 : 1;
@@ -346,9 +347,9 @@ void plotOptions(VlcRun& run) {
     bool wgtAllowed = !run.matchGiven && run.nStrataReq == 0 && run.weightType != kWeightNone;
     if (asked("WGTCLOUD")) {
         if (run.matchGiven || run.nStrataReq > 0)
-            warn(run, 207, {"PLOTS=WGTCLOUD"});
+            warn(run, kMsgIgnoredMatchOrStrata, {"PLOTS=WGTCLOUD"});
         else if (run.weightType == kWeightNone)
-            warn(run, 208, {"PLOTS=WGTCLOUD"});
+            warn(run, kMsgIgnoredNoWeights, {"PLOTS=WGTCLOUD"});
         else
             run.plotWgtCloud = 1;
     } else if (all && wgtAllowed) {

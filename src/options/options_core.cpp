@@ -95,7 +95,7 @@ void regionOptions(VlcRun& run) {
         if (lo) run.regionMin = lo->number;
         if (hi) run.regionMax = hi->number;
         if (!(run.regionMax > run.regionMin) || run.regionMin < 0 || run.regionMax > 1)
-            fatal(172, host::kExitOption,
+            fatal(kMsgRegionPsBounds, host::kExitOption,
                   {lo ? lo->value : std::string("0"), hi ? hi->value : std::string("1")});
         if (run.regionMin > 0 || run.regionMax < 1) run.regionType = 44;
         return;
@@ -125,7 +125,8 @@ void seedOption(VlcRun& run) {
             if (!seed) seed = match->find(std::string("METHOD/") + m + "/ORDER/RANDOM/SEED");
     std::int64_t& carried = support::sessionStream();
     if (seed) {
-        if (!(seed->number < support::kSeedLimit)) fatal(186, host::kExitOption, {seed->value});
+        if (!(seed->number < support::kSeedLimit))
+            fatal(kMsgSeedTooLarge, host::kExitOption, {seed->value});
         run.seed = static_cast<std::int64_t>(std::trunc(seed->number));
     } else {
         // Without SEED= a later step continues the stream an earlier step left.

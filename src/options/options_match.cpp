@@ -47,7 +47,7 @@ void matchOptions(VlcRun& run) {
     }
     if (run.ratioType == kRatioVariable || run.ratioType == kRatioFull) {
         const host::ParsedOption* kmax = m->find(base + "KMAX");
-        if (!kmax) fatal(189, host::kExitOption, {method});
+        if (!kmax) fatal(kMsgMethodNeedsKmax, host::kExitOption, {method});
         run.kMax = static_cast<int>(wholeOption(*kmax, "KMAX=", 1, 100000));
         if (run.ratioType == kRatioVariable) {
             if (const host::ParsedOption* kmin = m->find(base + "KMIN"))
@@ -72,15 +72,20 @@ void matchOptions(VlcRun& run) {
                       {"KMEAN=", "a number above 0", kmean->value});
             run.controlLimitType = 1;
             run.kMean = kmean->number;
-            if (pct) warn(run, 190, {firstOf(*kmean, "KMEAN=", *pct, "PCTCONTROL=")});
-            if (nc) warn(run, 191, {firstOf(*kmean, "KMEAN=", *nc, "NCONTROL=")});
+            if (pct)
+                warn(run, kMsgKmeanOverridesPct, {firstOf(*kmean, "KMEAN=", *pct, "PCTCONTROL=")});
+            if (nc)
+                warn(run, kMsgKmeanOverridesNcontrol,
+                     {firstOf(*kmean, "KMEAN=", *nc, "NCONTROL=")});
         } else if (pct) {
             if (!(pct->number > 0 && pct->number <= 100))
                 fatal(kMsgOptionValue, host::kExitOption,
                       {"PCTCONTROL=", "a number above 0 and at most 100", pct->value});
             run.controlLimitType = 2;
             run.pctControl = pct->number;
-            if (nc) warn(run, 192, {firstOf(*pct, "PCTCONTROL=", *nc, "NCONTROL=")});
+            if (nc)
+                warn(run, kMsgPctOverridesNcontrol,
+                     {firstOf(*pct, "PCTCONTROL=", *nc, "NCONTROL=")});
         } else if (nc) {
             run.controlLimitType = 3;
             run.nControlLimit = wholeOption(*nc, "NCONTROL=", 1, kHuge);
@@ -93,13 +98,14 @@ void matchOptions(VlcRun& run) {
         run.caliperScale = calDist && calDist->value == "PS" ? 100 : 101;
     } else {
         run.caliperScale = run.distance;
-        if (calDist) warn(run, 205, {run.distance == kScorePs ? "PS" : "LPS"});
+        if (calDist)
+            warn(run, kMsgCaliperDistanceMahOnly, {run.distance == kScorePs ? "PS" : "LPS"});
     }
     if (const host::ParsedOption* cal = m->find("CALIPER")) {
         if (cal->missing) {
             run.caliperOn = 0;
         } else if (cal->hasNumber()) {
-            if (!(cal->number > 0)) fatal(184, host::kExitOption, {cal->value});
+            if (!(cal->number > 0)) fatal(kMsgCaliperNotPositive, host::kExitOption, {cal->value});
             run.caliper = cal->number;
         }
     }
@@ -119,12 +125,12 @@ void strataOptions(VlcRun& run) {
     const Statement* a = firstStatement(run, "ASSESS");
     const host::ParsedOption* w1 = s ? s->find("STRATUMWEIGHT") : nullptr;
     const host::ParsedOption* w2 = a ? a->find("STRATUMWEIGHT") : nullptr;
-    if (w1 && w2) warn(run, 218);
+    if (w1 && w2) warn(run, kMsgStratumWeightOverridden);
     if (const host::ParsedOption* w = w2 ? w2 : w1)
         run.strataWeight = w->value == "TREATED" ? 2 : 1;
     if (!s) return;
     if (run.matchGiven) {
-        warn(run, 203);
+        warn(run, kMsgStrataWithMatch);
         return;
     }
     int n = 5;
@@ -146,7 +152,7 @@ void exactAndMahOptions(VlcRun& run) {
         for (std::size_t i = 0; i < exact->vars.size(); ++i) {
             int c = classIndex(run, exact->vars[i]);
             if (c < 0)
-                fatal(179, host::kExitOption,
+                fatal(kMsgVariableNotAllowed, host::kExitOption,
                       {exact->names[i], "EXACT=", "is not a CLASS variable"});
             run.exactVars.push_back(c);
         }
@@ -157,13 +163,14 @@ void exactAndMahOptions(VlcRun& run) {
         for (std::size_t i = 0; i < vars->vars.size(); ++i) {
             int v = vars->vars[i];
             if (v == host::kUnknownVar)
-                fatal(182, host::kExitDataSet, {vars->names[i], run.inData->path()});
+                fatal(kMsgMahVarNotFound, host::kExitDataSet, {vars->names[i], run.inData->path()});
             if (run.inData->var(v).type == host::VarType::Character) {
                 host::refuseTextCell(*run.inData, v, stat);
-                fatal(178, host::kExitDataSet, {vars->names[i], stat});
+                fatal(kMsgCharacterVariable, host::kExitDataSet, {vars->names[i], stat});
             }
             if (classIndex(run, v) >= 0)
-                fatal(179, host::kExitDataSet, {vars->names[i], stat, "is a CLASS variable"});
+                fatal(kMsgVariableNotAllowed, host::kExitDataSet,
+                      {vars->names[i], stat, "is a CLASS variable"});
             if (analysisIndex(run, v) < 0) run.analysisVars.push_back(varRef(run, v));
             int pos = analysisIndex(run, v);
             if (std::find(run.mahVars.begin(), run.mahVars.end(), pos) == run.mahVars.end())
@@ -174,7 +181,7 @@ void exactAndMahOptions(VlcRun& run) {
     if (m->has("DISTANCE/MAH/PS")) run.mahAddPs = ++n;
     if (m->has("DISTANCE/MAH/LPS")) run.mahAddLps = ++n;
     run.nMahComp = n;
-    if (n == 0) fatal(183, host::kExitOption);
+    if (n == 0) fatal(kMsgMahNoComponent, host::kExitOption);
     if (const host::ParsedOption* cov = m->find("DISTANCE/MAH/COV"))
         run.mahCov = cov->value == "POOLED" ? 105 : cov->value == "IDENTITY" ? 106 : 104;
     if (const host::ParsedOption* sq = m->find("DISTANCE/MAH/SQRT"))

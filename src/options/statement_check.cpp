@@ -7,7 +7,7 @@ namespace velloc {
 int bcheck(VlcRun& run, host::Parser& parser, Statement& stmt) {
     if (parser.errors() > 0) return 2;
     if (stmt.keyword == "CLASS" && run.modelStarted)
-        fatal(173, host::kExitClassAfterModel, {std::to_string(stmt.line)});
+        fatal(kMsgClassAfterModel, host::kExitClassAfterModel, {std::to_string(stmt.line)});
     if (stmt.keyword == "PSMODEL") run.modelStarted = true;
     return 0;
 }

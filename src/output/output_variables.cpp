@@ -32,15 +32,15 @@ int vlcvout(VlcRun& run) {
     if (wgt) {
         if (run.matchGiven) {
             if (run.weightType == kWeightNone)
-                warn(run, 219);
+                warn(run, kMsgOutWeightNoWeights);
             else if (run.weightType == kWeightMatch)
                 run.outWgtMatch = 1;
             else
                 run.outWgtMatchAte = 1;
         } else {
-            if (run.nStrataReq > 0) warn(run, 220);
+            if (run.nStrataReq > 0) warn(run, kMsgOutWeightWithStrata);
             if (run.weightType == kWeightNone)
-                warn(run, 219);
+                warn(run, kMsgOutWeightNoWeights);
             else if (run.weightType == kWeightAtt)
                 run.outWgtAtt = 1;
             else {
@@ -63,9 +63,9 @@ int vlcvout(VlcRun& run) {
     const host::ParsedOption* maw = opt(out, "MATCHATEWGT");
     const host::ParsedOption* mid = opt(out, "MATCHID");
     if (!run.matchGiven) {
-        if (mw) warn(run, 176, {"MATCHWGT="});
-        if (maw) warn(run, 176, {"MATCHATEWGT="});
-        if (mid) warn(run, 176, {"MATCHID="});
+        if (mw) warn(run, kMsgNeedsMatch, {"MATCHWGT="});
+        if (maw) warn(run, kMsgNeedsMatch, {"MATCHATEWGT="});
+        if (mid) warn(run, kMsgNeedsMatch, {"MATCHID="});
         if (run.nStrataReq == 0 && !wgt && !ate && !att) {
             run.outWgtAtt = 2;
             run.outWgt = 2;
@@ -76,7 +76,7 @@ int vlcvout(VlcRun& run) {
             if (run.ratioType == kRatioFull)
                 run.outMatchAteWgt = 1;
             else
-                warn(run, 196);
+                warn(run, kMsgOutMatchAteNeedsFull);
         }
         if (!mw && !maw && !wgt) {
             run.outWgtMatch = 2;
@@ -89,7 +89,7 @@ int vlcvout(VlcRun& run) {
     }
     const host::ParsedOption* st = opt(out, "STRATA");
     if (st && run.nStrataReq == 0)
-        warn(run, 177);
+        warn(run, kMsgOutStrataNeedsStrata);
     else if (st)
         run.outStrata = 1;
     else if (run.nStrataReq > 0)

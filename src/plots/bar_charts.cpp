@@ -7,6 +7,7 @@
 #include "base/text.h"
 #include "core/phases.h"
 #include "core/run_context.h"
+#include "plots/plot_messages.h"
 #include "plots/plots.h"
 #include "render/dynamics.h"
 
@@ -111,7 +112,8 @@ void barDynamics(const VlcRun& run, PlotGraph& g, const BarVar& v, int positions
     const bool vertical = run.plotOrientation == 2;
     g.dyn(host::dyn::kETitle, plotText(run.barFreq ? titleMsg - 1 : titleMsg, v.name));
     g.dyn(host::dyn::kVertical, std::int64_t{vertical ? 1 : 0});
-    g.dyn(host::dyn::kXLabel, plotText(run.barFreq ? 93 : 94, v.label));
+    g.dyn(host::dyn::kXLabel,
+          plotText(run.barFreq ? kPlotTextFrequencyOf : kPlotTextProportionOf, v.label));
     g.dyn(host::dyn::kYMax, positions + (vertical ? 0.2 : 0.8));
     g.dyn(host::dyn::kYMin, 0.8);
     g.dyn(host::dyn::kYLabel, plotText(yLabelMsg));
@@ -160,7 +162,7 @@ int vlcplta(VlcRun& run) {
                     scale[side] = weightedPanel(panel) ? s.wtotal[side] : s.total[side];
             addBars(g, v, k, p, scale);
         }
-        deliverGraph(run, g, plotText(19), v.name, g.rows() > 0);
+        deliverGraph(run, g, plotText(kPlotTextBarCharts), v.name, g.rows() > 0);
     }
     closePlotGroup(run);
     return 0;
@@ -203,7 +205,7 @@ int vlcplsa(VlcRun& run) {
                     scale[side] = weighted ? st.w[side] : st.n[side];
             addBars(g, v, k, p, scale);
         }
-        deliverGraph(run, g, plotText(29), v.name, g.rows() > 0);
+        deliverGraph(run, g, plotText(kPlotTextBarChartsByStratum), v.name, g.rows() > 0);
     }
     closePlotGroup(run);
     return 0;

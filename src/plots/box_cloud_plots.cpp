@@ -6,6 +6,7 @@
 #include "base/text.h"
 #include "core/phases.h"
 #include "core/run_context.h"
+#include "plots/plot_messages.h"
 #include "plots/plots.h"
 #include "render/dynamics.h"
 
@@ -31,7 +32,7 @@ int stratumOf(const PlotObs& o, int k) {
 }
 
 std::string groupTicks() {
-    return tickLabel(plotText(81)) + tickLabel(plotText(80));
+    return tickLabel(plotText(kPlotTextControl)) + tickLabel(plotText(kPlotTextTreated));
 }
 
 // The phantom of a box plot over n positions (panels or strata) and the value range lo..hi.
@@ -82,7 +83,7 @@ int vlcpltx(VlcRun& run) {
                             {level[side]});
                 }
         }
-        deliverGraph(run, g, plotText(15), row.name, true);
+        deliverGraph(run, g, plotText(kPlotTextBoxPlots), row.name, true);
     }
     closePlotGroup(run);
     return 0;
@@ -97,12 +98,12 @@ int vlcpltj(VlcRun& run) {
     for (const PlotRow& row : distributionRows(run, run.cloudSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
         PlotGraph g("CloudPhnt", "CloudPlot");
-        g.dyn(host::dyn::kETitle, plotText(144, row.name));
+        g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValues, row.name));
         g.dyn(host::dyn::kVertical, vertical(run));
         g.dyn(host::dyn::kXMin, b.wideLo[static_cast<std::size_t>(row.slot)]);
         g.dyn(host::dyn::kXMax, b.wideHi[static_cast<std::size_t>(row.slot)]);
         g.dyn(host::dyn::kYTicks, groupTicks());
-        g.dyn(host::dyn::kXLabel, plotText(138));
+        g.dyn(host::dyn::kXLabel, plotText(kPlotTextObservations));
         g.dyn(host::dyn::kYLabel, row.label);
         g.dyn(host::dyn::kMatch, std::int64_t{run.matchActive ? 1 : 0});
         // The jitter of the drawing comes from the cloud stream recorded for the BY group.
@@ -123,7 +124,7 @@ int vlcpltj(VlcRun& run) {
                          at == 1 ? o.value : kPlotNaN, at == 2 ? o.value : kPlotNaN},
                         {level[side]});
             }
-        deliverGraph(run, g, plotText(21), row.name, g.rows() > 0);
+        deliverGraph(run, g, plotText(kPlotTextCloudPlots), row.name, g.rows() > 0);
     }
     closePlotGroup(run);
     return 0;
@@ -136,7 +137,7 @@ int vlcpltw(VlcRun& run) {
     if (!readPlotObs(run, -1, obs)) return 0;
     const double ref = std::isnan(run.wgtCloudRef) ? 10.0 : run.wgtCloudRef;
     PlotGraph g("WgtCloudPhnt", "WgtCloudPlot");
-    g.dyn(host::dyn::kETitle, plotText(145));
+    g.dyn(host::dyn::kETitle, plotText(kPlotTextWeightDistribution));
     g.dyn(host::dyn::kVertical, vertical(run));
     const bool att = run.weightType == kWeightAtt, stab = !att && run.stabilize;
     g.dyn(host::dyn::kAttWgt, std::int64_t{att});
@@ -158,8 +159,10 @@ int vlcpltw(VlcRun& run) {
     g.dyn(host::dyn::kXMin, 0.0);
     g.dyn(host::dyn::kXMax, std::max(run.maxWeight, refMax));
     g.dyn(host::dyn::kYTicks, groupTicks());
-    g.dyn(host::dyn::kXLabel, plotText(138));
-    g.dyn(host::dyn::kYLabel, plotText(att ? 89 : stab ? 88 : 87));
+    g.dyn(host::dyn::kXLabel, plotText(kPlotTextObservations));
+    g.dyn(host::dyn::kYLabel, plotText(att    ? kPlotTextAttWeight
+                                       : stab ? kPlotTextStabilizedAteWeight
+                                              : kPlotTextAteWeight));
     groupDynamics(run, g);
     g.column("XVal");
     g.column("YVal1");
@@ -175,7 +178,8 @@ int vlcpltw(VlcRun& run) {
             r[o.status <= 0.1 ? 1 : 2] = o.wRegion;
             g.row(std::move(r));
         }
-    deliverGraph(run, g, plotText(22), plotText(22), g.rows() > 0);
+    deliverGraph(run, g, plotText(kPlotTextWeightCloud), plotText(kPlotTextWeightCloud),
+                 g.rows() > 0);
     return 0;
 }
 
@@ -201,7 +205,7 @@ int vlcplsx(VlcRun& run) {
             double w = run.weightType == kWeightNone ? 1.0 : run.matchActive ? o.wMatch : o.wRegion;
             g.coded({k + (o.treated ? 0.15 : -0.15), o.value, o.freq, w}, {level[o.treated]});
         }
-        deliverGraph(run, g, plotText(25), row.name, true);
+        deliverGraph(run, g, plotText(kPlotTextBoxPlotsByStratum), row.name, true);
     }
     closePlotGroup(run);
     return 0;
@@ -216,7 +220,7 @@ int vlcplsj(VlcRun& run) {
     for (const PlotRow& row : distributionRows(run, run.cloudSel)) {
         if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
         PlotGraph g("StrataCloudPhnt", "StrataCloudPlot");
-        g.dyn(host::dyn::kETitle, plotText(150, row.name));
+        g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValuesByStratum, row.name));
         g.dyn(host::dyn::kVertical, vertical(run));
         g.dyn(host::dyn::kCont, std::int64_t{1});
         g.dyn(host::dyn::kYMin, 0.0);
@@ -224,7 +228,7 @@ int vlcplsj(VlcRun& run) {
         g.dyn(host::dyn::kYEnd, std::int64_t{K});
         g.dyn(host::dyn::kXMin, b.strataLo[static_cast<std::size_t>(row.slot)]);
         g.dyn(host::dyn::kXMax, b.strataHi[static_cast<std::size_t>(row.slot)]);
-        g.dyn(host::dyn::kXLabel, plotText(139));
+        g.dyn(host::dyn::kXLabel, plotText(kPlotTextStratum));
         g.dyn(host::dyn::kYLabel, row.label);
         g.dyn(host::dyn::kYTicks, strataTicks(K));
         g.dyn(host::dyn::kSeed, run.cloudSeed);
@@ -238,7 +242,7 @@ int vlcplsj(VlcRun& run) {
             g.row({static_cast<double>(k), o.treated ? o.value : kPlotNaN,
                    o.treated ? kPlotNaN : o.value});
         }
-        deliverGraph(run, g, plotText(31), row.name, g.rows() > 0);
+        deliverGraph(run, g, plotText(kPlotTextCloudPlotsByStratum), row.name, g.rows() > 0);
     }
     closePlotGroup(run);
     return 0;

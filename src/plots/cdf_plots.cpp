@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "core/phases.h"
 #include "core/run_context.h"
+#include "plots/plot_messages.h"
 #include "plots/plots.h"
 #include "render/dynamics.h"
 
@@ -143,7 +144,7 @@ int vlcpltc(VlcRun& run) {
                 [panel](const PlotObs& o) { return inPanel(o, panel); },
                 [panel](const PlotObs& o) { return panelWeight(o, panel); }, true);
         c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
-        deliverGraph(run, c.g, plotText(17), row.name, true);
+        deliverGraph(run, c.g, plotText(kPlotTextCdfPlots), row.name, true);
     }
     closePlotGroup(run);
     return 0;
@@ -170,11 +171,11 @@ int vlcplsc(VlcRun& run) {
         for (int k = 1; k <= K; ++k) {
             auto in = [k](const PlotObs& o) { return o.stratum >= k - 0.5 && o.stratum < k + 0.5; };
             addPanel(
-                c.g, plotText(74, std::to_string(k)), levels, obs, lo, hi, in,
+                c.g, plotText(kPlotTextStratumN, std::to_string(k)), levels, obs, lo, hi, in,
                 [](const PlotObs&) { return 1.0; }, false);
         }
         c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
-        deliverGraph(run, c.g, plotText(27), row.name, true);
+        deliverGraph(run, c.g, plotText(kPlotTextCdfPlotsByStratum), row.name, true);
     }
     closePlotGroup(run);
     return 0;

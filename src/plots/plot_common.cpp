@@ -6,6 +6,7 @@
 #include "assess/balance_rows.h"
 #include "base/text.h"
 #include "core/run_context.h"
+#include "plots/plot_messages.h"
 #include "plots/plots.h"
 #include "render/dynamics.h"
 
@@ -166,9 +167,9 @@ std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& se
     auto cut = [](const std::string& s) { return host::cutText(s, 40); };
     std::vector<PlotRow> rows;
     if (sel.ps && !excluded(b.psSlot()))
-        rows.push_back({b.psSlot(), cut(plotText(84)), cut(plotText(100))});
+        rows.push_back({b.psSlot(), cut(plotText(kPlotTextPs)), cut(plotText(kScorePs))});
     if (sel.lps && !excluded(b.lpsSlot()))
-        rows.push_back({b.lpsSlot(), cut(plotText(85)), cut(plotText(101))});
+        rows.push_back({b.lpsSlot(), cut(plotText(kPlotTextLps)), cut(plotText(kScoreLps))});
     for (std::size_t i = 0; i < run.assessCont.size(); ++i) {
         int pos = run.assessCont[i];
         if (i >= sel.vars.size() || !sel.vars[i] || pos < 0 || pos >= b.nCont - 2 || excluded(pos))
@@ -184,7 +185,7 @@ std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& se
 void strataNotice(VlcRun& run) {
     if (run.nStrataShown >= run.nStrata || run.strataNoticeGiven) return;
     run.strataNoticeGiven = 1;
-    host::xpmlog(host::kGroupProc, 255,
+    host::xpmlog(host::kGroupProc, kMsgStrataPlotsCut,
                  {std::to_string(run.nStrataShown), std::to_string(run.nStrata)});
     run.raise(4);
 }
@@ -200,7 +201,7 @@ int vlcpset(VlcRun& run) {
         for (const BalanceRow& r : balanceRows(run))
             run.stdDiffTicks += tickLabel(r.named(), &replaced);
         if (replaced) {
-            host::xpmlog(host::kGroupProc, 221);
+            host::xpmlog(host::kGroupProc, kMsgQuoteInName);
             run.raise(4);
         }
     }
@@ -232,7 +233,8 @@ int vlcpset(VlcRun& run) {
             run.cdfTitleWidth =
                 std::max(run.cdfTitleWidth, static_cast<int>(panelTitle(panel).size()));
         if (run.nStrata) {
-            run.strataCdfWidth = static_cast<int>(plotText(74, std::to_string(run.nStrata)).size());
+            run.strataCdfWidth =
+                static_cast<int>(plotText(kPlotTextStratumN, std::to_string(run.nStrata)).size());
             run.strataPanelCols = std::min(run.nStrata, 3);
         }
     }

@@ -6,6 +6,7 @@
 #include "assess/balance_rows.h"
 #include "core/phases.h"
 #include "core/run_context.h"
+#include "plots/plot_messages.h"
 #include "plots/plots.h"
 #include "render/dynamics.h"
 
@@ -95,7 +96,7 @@ int vlcpltd(VlcRun& run) {
         ++added;
     }
     g.row(std::vector<host::Cell>(7, kPlotNaN));
-    deliverGraph(run, g, plotText(13), plotText(13), added > 0);
+    deliverGraph(run, g, plotText(kPlotTextStdDiff), plotText(kPlotTextStdDiff), added > 0);
     return 0;
 }
 
@@ -123,7 +124,8 @@ int vlcplsd(VlcRun& run) {
         }
     }
     g.row(std::vector<host::Cell>(4, kPlotNaN));
-    deliverGraph(run, g, plotText(23), plotText(23), added > 0);
+    deliverGraph(run, g, plotText(kPlotTextStdDiffByStratum), plotText(kPlotTextStdDiffByStratum),
+                 added > 0);
     return 0;
 }
 

@@ -15,20 +15,21 @@ namespace velloc::host {
 namespace {
 
 const std::array<MessageDef, 8> kParserMessages{{
-    {kGroupGrammar, 1, Severity::Error,
+    {kGroupGrammar, grammarmsg::kUnexpectedToken, Severity::Error,
      "%1, line %2, column %3: in the %4 statement, found %5 where %6 was expected.%7"},
-    {kGroupGrammar, 2, Severity::Error, "%1, line %2, column %3: %4"},
-    {kGroupGrammar, 3, Severity::Error,
+    {kGroupGrammar, grammarmsg::kSyntaxError, Severity::Error, "%1, line %2, column %3: %4"},
+    {kGroupGrammar, grammarmsg::kUnknownVariable, Severity::Error,
      "%1, line %2, column %3: the variable %4 (in %5) is not in the data set %6.%7"},
-    {kGroupGrammar, 4, Severity::Error,
+    {kGroupGrammar, grammarmsg::kUnknownStatement, Severity::Error,
      "%1, line %2, column %3: %4 is not a statement of PROC VELLOC.%5"},
-    {kGroupGrammar, 5, Severity::Error, "%1, line %2, column %3: %4 is not an option of %5.%6"},
-    {kGroupGrammar, 6, Severity::Error,
+    {kGroupGrammar, grammarmsg::kUnknownOption, Severity::Error,
+     "%1, line %2, column %3: %4 is not an option of %5.%6"},
+    {kGroupGrammar, grammarmsg::kUnknownValue, Severity::Error,
      "%1, line %2, column %3: %4 is not a value of %5; expected one of %6.%7"},
-    {kGroupGrammar, 7, Severity::Error,
+    {kGroupGrammar, grammarmsg::kOutsideStep, Severity::Error,
      "%1, line %2, column %3: text outside a PROC VELLOC step: %4. Every statement must "
      "follow PROC VELLOC and come before RUN;."},
-    {kGroupGrammar, 8, Severity::Error,
+    {kGroupGrammar, grammarmsg::kUnknownProcedure, Severity::Error,
      "%1, line %2, column %3: %4 is not a procedure of this program; only PROC VELLOC is "
      "known."},
 }};
@@ -163,14 +164,15 @@ bool Parser::accept(char c) {
 
 void Parser::error(const Token& at, std::string_view text) {
     ++errors_;
-    xpmlog(kGroupGrammar, 2, {file_, std::to_string(at.line), std::to_string(at.column), text});
+    xpmlog(kGroupGrammar, grammarmsg::kSyntaxError,
+           {file_, std::to_string(at.line), std::to_string(at.column), text});
 }
 
 bool Parser::expected(std::string_view what, std::string_view context) {
     const Token& t = peek();
     ++errors_;
     xpmlog(
-        kGroupGrammar, 1,
+        kGroupGrammar, grammarmsg::kUnexpectedToken,
         {file_, std::to_string(t.line), std::to_string(t.column), context, t.describe(), what, ""});
     return false;
 }
@@ -193,7 +195,7 @@ int Parser::resolve(const Token& name, std::string_view context) {
     for (int i = 1; i <= ds->nvars(); ++i)
         known.push_back(ds->var(i).name);
     ++errors_;
-    xpmlog(kGroupGrammar, 3,
+    xpmlog(kGroupGrammar, grammarmsg::kUnknownVariable,
            {file_, std::to_string(name.line), std::to_string(name.column), name.text, context,
             ds->path(), suggestion(name.text, known)});
     return -1;
@@ -299,7 +301,7 @@ std::vector<ParsedStatement> Parser::parse() {
             Token name = next();
             if (name.upper != "VELLOC") {
                 ++errors_;
-                xpmlog(kGroupGrammar, 8,
+                xpmlog(kGroupGrammar, grammarmsg::kUnknownProcedure,
                        {file_, std::to_string(name.line), std::to_string(name.column),
                         name.describe()});
                 skipStatement();
@@ -319,7 +321,7 @@ std::vector<ParsedStatement> Parser::parse() {
                 for (const auto& s : g_.statements)
                     known.push_back(s.name);
                 ++errors_;
-                xpmlog(kGroupGrammar, 4,
+                xpmlog(kGroupGrammar, grammarmsg::kUnknownStatement,
                        {file_, std::to_string(kw.line), std::to_string(kw.column), kw.text,
                         suggestion(kw.text, known)});
                 skipStatement();
@@ -437,7 +439,7 @@ bool Parser::options(ParsedStatement& st, const std::vector<OptionSpec>& specs,
                                                : prefix.substr(0, prefix.size() - 1);
             std::string hint = suggestion(t.text, namesOf(specs));
             if (hint.empty() && !specs.empty()) hint = " Expected " + joinNames(specs) + ".";
-            xpmlog(kGroupGrammar, 5,
+            xpmlog(kGroupGrammar, grammarmsg::kUnknownOption,
                    {file_, std::to_string(t.line), std::to_string(t.column), t.text, where, hint});
             return false;
         }
@@ -636,7 +638,7 @@ bool Parser::choice(ParsedStatement& st, const OptionSpec& decl, ParsedOption& o
     if (!c) {
         ++errors_;
         std::string hint = suggestion(t.text, namesOf(decl.choices));
-        xpmlog(kGroupGrammar, 6,
+        xpmlog(kGroupGrammar, grammarmsg::kUnknownValue,
                {file_, std::to_string(t.line), std::to_string(t.column), t.text, decl.name + "=",
                 joinNames(decl.choices), hint});
         return false;

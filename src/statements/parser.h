@@ -18,6 +18,18 @@ namespace velloc::host {
 // Message group of the parser's own messages.
 inline constexpr int kGroupGrammar = 1040;
 
+// Message numbers of group kGroupGrammar.
+namespace grammarmsg {
+inline constexpr int kUnexpectedToken = 1;
+inline constexpr int kSyntaxError = 2;
+inline constexpr int kUnknownVariable = 3;
+inline constexpr int kUnknownStatement = 4;
+inline constexpr int kUnknownOption = 5;
+inline constexpr int kUnknownValue = 6;
+inline constexpr int kOutsideStep = 7;
+inline constexpr int kUnknownProcedure = 8;
+} // namespace grammarmsg
+
 enum class ValueKind {
     Flag,            // KEYWORD
     Number,          // KEYWORD=number (a leading '-' allowed)

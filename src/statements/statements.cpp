@@ -50,7 +50,7 @@ std::vector<StepSource> splitProgram(std::string_view program, const std::string
         } else if (!inStep) {
             std::string shown(program.substr(t.offset, std::min<std::size_t>(end - t.offset, 40)));
             std::replace(shown.begin(), shown.end(), '\n', ' ');
-            host::xpmlog(host::kGroupGrammar, 7,
+            host::xpmlog(host::kGroupGrammar, host::grammarmsg::kOutsideStep,
                          {fileName, std::to_string(t.line), std::to_string(t.column), shown});
             if (errors) ++*errors;
         }
