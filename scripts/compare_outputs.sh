@@ -7,8 +7,10 @@
 #
 # A snapshot holds, per example program, the listing, the HTML report, the log, table CSVs,
 # graph SVGs and OUT= data sets; and, per run of the program that an end-to-end test makes, the
-# whole test folder after the run (its inputs and every output). The only lines taken out are
-# the timing notes [901-10] and [901-14]; the per-process part of test folder names is made fixed.
+# whole test folder after the run (its inputs and every output). Snapshots to compare must come
+# from checkouts at the same path (test programs name their data by absolute path). The only
+# lines taken out are the timing notes [901-10] and [901-14]; the per-process part of test
+# folder names is made fixed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -89,8 +91,11 @@ case "${1:-}" in
     ;;
   compare)
     [ $# -eq 3 ] || usage
-    if diff -r -q "$2" "$3" | grep -v 'e2e-tests.txt'; then
-      echo "outputs differ" >&2
+    # diff's own status is 1 when files differ; what counts is whether any line is left.
+    differences=$(diff -r -q "$2" "$3" | grep -v 'e2e-tests.txt' || true)
+    if [ -n "$differences" ]; then
+      echo "$differences"
+      echo "outputs differ: $(echo "$differences" | wc -l) files" >&2
       exit 1
     fi
     echo "outputs identical: $(find "$2" -type f | wc -l) files"
