@@ -11,6 +11,24 @@
 
 namespace velloc {
 
+namespace {
+
+// The treated and control records keep the scores, the frequency and the weights at the same
+// places; only the region status sits elsewhere in each.
+static_assert(kTrtPs == kCtlPs && kTrtLps == kCtlLps && kTrtFreq == kCtlFreq &&
+              kTrtAte == kCtlAte && kTrtAteStab == kCtlAteStab && kTrtAtt == kCtlAtt);
+
+void copyScoresAndWeights(const double* rec, double* to) {
+    to[kTrtPs] = rec[kVoutPs];
+    to[kTrtLps] = rec[kVoutLps];
+    to[kTrtFreq] = rec[kVoutFreq];
+    to[kTrtAte] = rec[kVoutAte];
+    to[kTrtAteStab] = rec[kVoutAteStab];
+    to[kTrtAtt] = rec[kVoutAtt];
+}
+
+} // namespace
+
 int vlcfile(VlcRun& run) {
     host::UtilFile& vout = *run.vlcvout;
     host::UtilFile& trt = *run.vlctreat;
@@ -35,25 +53,15 @@ int vlcfile(VlcRun& run) {
             std::fill(t.begin(), t.end(), 0.0);
             t[kTrtObs] = rec[kVoutObs];
             if (run.matchOrder == kOrderRandom) t[kTrtRandom] = support::zranuni(run.seedLive);
-            t[kTrtPs] = rec[kVoutPs];
-            t[kTrtLps] = rec[kVoutLps];
+            copyScoresAndWeights(rec.data(), t.data());
             t[kTrtRegion] = rec[kVoutRegion];
-            t[kTrtFreq] = rec[kVoutFreq];
-            t[kTrtAte] = rec[kVoutAte];
-            t[kTrtAteStab] = rec[kVoutAteStab];
-            t[kTrtAtt] = rec[kVoutAtt];
             t[kTrtOrdinal] = ordinal++;
             std::copy_n(from, E + tail, &t[kTrtExact]);
             if (int rc = trt.write(t.data())) return utilFailure(run, rc), 0;
         } else {
             std::fill(c.begin(), c.end(), 0.0);
+            copyScoresAndWeights(rec.data(), c.data());
             c[kCtlRegion] = rec[kVoutRegion];
-            c[kCtlPs] = rec[kVoutPs];
-            c[kCtlLps] = rec[kVoutLps];
-            c[kCtlFreq] = rec[kVoutFreq];
-            c[kCtlAte] = rec[kVoutAte];
-            c[kCtlAteStab] = rec[kVoutAteStab];
-            c[kCtlAtt] = rec[kVoutAtt];
             std::copy_n(from + E, tail, &c[kCtlClass]);
             if (int rc = ctl.write(c.data())) return utilFailure(run, rc), 0;
         }

@@ -26,22 +26,41 @@ double groupWeight(const SetStats& st, const SlotStats& slot, int g) {
     return slot.g[g].wtotal > 0.0 ? slot.g[g].wtotal : st.wtotal[g];
 }
 
+// Whether a strata table is asked for and the strata statistics are there.
+bool strataTable(const VlcRun& run, const host::TableDefinition& def) {
+    return !def.name.empty() && run.nStrata > 0 &&
+           static_cast<int>(run.balance.strata.size()) > run.nStrata;
+}
+
+// One instance of the table, addRows(instance, row) giving the lines of each balance row.
+template <class Fn> void fillTable(VlcRun& run, const host::TableDefinition& def, Fn&& addRows) {
+    host::TableInstance inst = openInstance(run, def);
+    for (const BalanceRow& r : balanceRows(run))
+        addRows(inst, r);
+    deliverTable(run, inst);
+}
+
+// A line of a balance table, begun with its variable and level.
+RowBuffer lineFor(const host::TableDefinition& def, const BalanceRow& r) {
+    RowBuffer row(def);
+    row.text("Variable", r.label);
+    row.text("Level", r.level);
+    return row;
+}
+
 } // namespace
 
 int vlctinf(VlcRun& run) {
     const host::TableDefinition& def = run.tabVarInfo;
     if (def.name.empty()) return 0;
     const BalanceStats& b = run.balance;
-    host::TableInstance inst = openInstance(run, def);
-    for (const BalanceRow& r : balanceRows(run)) {
+    fillTable(run, def, [&](host::TableInstance& inst, const BalanceRow& r) {
         for (int set : presentSets(run)) {
             const SetStats& st = b.sets[set];
             const SlotStats& slot = st.slots[r.slot];
             bool strata = set == kFourth && b.fourth == kStrataSet;
             bool weighted = set == kFourth && (b.fourth == kRegionWgt || b.fourth == kMatchWgt);
-            RowBuffer row(def);
-            row.text("Variable", r.label);
-            row.text("Level", r.level);
+            RowBuffer row = lineFor(def, r);
             row.text("Obs", setLabel(run, set));
             double mean[2];
             for (int g : {kTreated, kControl}) {
@@ -60,8 +79,7 @@ int vlctinf(VlcRun& run) {
             row.num("MeanDiff", mean[kTreated] - mean[kControl]);
             row.addTo(inst);
         }
-    }
-    deliverTable(run, inst);
+    });
     return 0;
 }
 
@@ -69,15 +87,12 @@ int vlctdif(VlcRun& run) {
     const host::TableDefinition& def = run.tabStdDiff;
     if (def.name.empty()) return 0;
     const BalanceStats& b = run.balance;
-    host::TableInstance inst = openInstance(run, def);
-    for (const BalanceRow& r : balanceRows(run)) {
+    fillTable(run, def, [&](host::TableInstance& inst, const BalanceRow& r) {
         bool rawOnly = r.binary && !run.stdBinVar;
         double z0 = b.sets[kAllObs].slots[r.slot].z;
         for (int set : presentSets(run)) {
             const SlotStats& slot = b.sets[set].slots[r.slot];
-            RowBuffer row(def);
-            row.text("Variable", r.label);
-            row.text("Level", r.level);
+            RowBuffer row = lineFor(def, r);
             row.text("Obs", setLabel(run, set));
             row.num("MeanDiff", r.difference(slot.d));
             if (set != kAllObs) row.num("PctReduction", pctReduction(z0, slot.z));
@@ -88,23 +103,18 @@ int vlctdif(VlcRun& run) {
             }
             row.addTo(inst);
         }
-    }
-    deliverTable(run, inst);
+    });
     return printBalanceReport(run);
 }
 
 int vlctins(VlcRun& run) {
     const host::TableDefinition& def = run.tabStrataVarInfo;
     const BalanceStats& b = run.balance;
-    if (def.name.empty() || run.nStrata <= 0 || static_cast<int>(b.strata.size()) <= run.nStrata)
-        return 0;
-    host::TableInstance inst = openInstance(run, def);
-    for (const BalanceRow& r : balanceRows(run)) {
+    if (!strataTable(run, def)) return 0;
+    fillTable(run, def, [&](host::TableInstance& inst, const BalanceRow& r) {
         for (int k = 1; k <= run.nStrata; ++k) {
             const StratumSlot& ss = b.strata[k][r.slot];
-            RowBuffer row(def);
-            row.text("Variable", r.label);
-            row.text("Level", r.level);
+            RowBuffer row = lineFor(def, r);
             row.num("StratumIndex", k);
             double mean[2];
             for (int g : {kTreated, kControl}) {
@@ -125,25 +135,20 @@ int vlctins(VlcRun& run) {
             row.num("MeanDiff", mean[kTreated] - mean[kControl]);
             row.addTo(inst);
         }
-    }
-    deliverTable(run, inst);
+    });
     return 0;
 }
 
 int vlctdis(VlcRun& run) {
     const host::TableDefinition& def = run.tabStrataStdDiff;
     const BalanceStats& b = run.balance;
-    if (def.name.empty() || run.nStrata <= 0 || static_cast<int>(b.strata.size()) <= run.nStrata)
-        return 0;
-    host::TableInstance inst = openInstance(run, def);
-    for (const BalanceRow& r : balanceRows(run)) {
+    if (!strataTable(run, def)) return 0;
+    fillTable(run, def, [&](host::TableInstance& inst, const BalanceRow& r) {
         bool rawOnly = r.binary && !run.stdBinVar;
         double z0 = b.sets[kAllObs].slots[r.slot].z;
         for (int k = 1; k <= run.nStrata; ++k) {
             const StratumSlot& ss = b.strata[k][r.slot];
-            RowBuffer row(def);
-            row.text("Variable", r.label);
-            row.text("Level", r.level);
+            RowBuffer row = lineFor(def, r);
             row.num("StratumIndex", k);
             row.num("MeanDiff", r.difference(ss.d));
             row.num("StdDiff", r.difference(ss.z));
@@ -155,8 +160,7 @@ int vlctdis(VlcRun& run) {
             row.num("StratumWeight", b.strataWeight[k]);
             row.addTo(inst);
         }
-    }
-    deliverTable(run, inst);
+    });
     return 0;
 }
 

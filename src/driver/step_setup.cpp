@@ -208,21 +208,21 @@ void openUtilityFiles(VlcRun& run) {
             fatal(kMsgUtilityFileOpen, host::kExitUtilityFile, {name});
         }
     };
-    open(run.vlcskip, "VLCSKIP");
-    open(run.vlcdata, "VLCDATA");
-    open(run.vlclreg, "VLCLREG");
-    open(run.vlcvout, "VLCVOUT");
-    open(run.vlctreat, "VLCTREAT");
-    open(run.vlccntl, "VLCCNTL");
-    open(run.vlctemp, "VLCTEMP");
-    if (run.plotCdf) {
-        open(run.vlccdft, "VLCCDFT");
-        open(run.vlccdfc, "VLCCDFC");
-        open(run.vlccdfb, "VLCCDFB");
-        open(run.vlctmtrt, "VLCTMTRT");
-        open(run.vlctmcnt, "VLCTMCNT");
-        open(run.vlctmstr, "VLCTMSTR");
-    }
+    struct Slot {
+        std::unique_ptr<host::UtilFile> VlcRun::*file;
+        const char* name;
+        bool cdfOnly; // only the CDF plots use it
+    };
+    static const Slot kFiles[] = {
+        {&VlcRun::vlcskip, "VLCSKIP", false},   {&VlcRun::vlcdata, "VLCDATA", false},
+        {&VlcRun::vlclreg, "VLCLREG", false},   {&VlcRun::vlcvout, "VLCVOUT", false},
+        {&VlcRun::vlctreat, "VLCTREAT", false}, {&VlcRun::vlccntl, "VLCCNTL", false},
+        {&VlcRun::vlctemp, "VLCTEMP", false},   {&VlcRun::vlccdft, "VLCCDFT", true},
+        {&VlcRun::vlccdfc, "VLCCDFC", true},    {&VlcRun::vlccdfb, "VLCCDFB", true},
+        {&VlcRun::vlctmtrt, "VLCTMTRT", true},  {&VlcRun::vlctmcnt, "VLCTMCNT", true},
+        {&VlcRun::vlctmstr, "VLCTMSTR", true}};
+    for (const Slot& f : kFiles)
+        if (!f.cdfOnly || run.plotCdf) open(run.*f.file, f.name);
 }
 
 void columnWidths(VlcRun& run) {

@@ -173,6 +173,24 @@ struct OutputDataset::Impl {
         if (!tmpPath.empty()) std::remove(tmpPath.c_str());
         tmpPath.clear();
     }
+    // Logs the failure that keeps the data set from being written and drops what was written.
+    bool refuse() {
+        xpmlog(kGroupHostData, datamsg::kOutCreate, {path, error});
+        discard();
+        return false;
+    }
+    // Renames the written file onto the data set's name; false (logged, the file dropped) when
+    // the rename fails.
+    bool publish() {
+        if (std::rename(tmpPath.c_str(), path.c_str()) != 0) {
+            xpmlog(kGroupHostData, datamsg::kOutCommit, {path, std::strerror(errno)});
+            discard();
+            return false;
+        }
+        tmpPath.clear();
+        committed = true;
+        return true;
+    }
 };
 
 OutputDataset::OutputDataset(std::string path, DataSetProvider* provider)
@@ -282,10 +300,7 @@ bool OutputDataset::commit() {
     Impl& m = *impl_;
     if (m.committed) return true;
     if (m.table) {
-        if (m.failed) {
-            xpmlog(kGroupHostData, datamsg::kOutCreate, {m.path, m.error});
-            return false;
-        }
+        if (m.failed) return m.refuse();
         m.keeper->takeOutput(m.path, std::move(m.table));
         m.committed = true;
         return true;
@@ -299,11 +314,7 @@ bool OutputDataset::commit() {
         if (std::fclose(m.file) != 0) m.fail(std::strerror(errno));
         m.file = nullptr;
     }
-    if (m.failed) {
-        xpmlog(kGroupHostData, datamsg::kOutCreate, {m.path, m.error});
-        m.discard();
-        return false;
-    }
+    if (m.failed) return m.refuse();
 
     // The sidecar: labels and formats, and the type of every variable whenever one is given,
     // so that character values made of digits stay character when read back.
@@ -336,13 +347,7 @@ bool OutputDataset::commit() {
         // A sidecar left from an earlier data set of this name would no longer fit.
         std::remove(schemaPath.c_str());
     }
-    if (std::rename(m.tmpPath.c_str(), m.path.c_str()) != 0) {
-        xpmlog(kGroupHostData, datamsg::kOutCommit, {m.path, std::strerror(errno)});
-        m.discard();
-        return false;
-    }
-    m.tmpPath.clear();
-    m.committed = true;
+    if (!m.publish()) return false;
     std::vector<std::string> labelled;
     for (const Variable& v : m.vars)
         if (v.valueLabels && !v.valueLabels->empty()) labelled.push_back(v.name);
@@ -366,20 +371,10 @@ bool OutputDataset::commitStat() {
     }
     if (m.file && std::fclose(m.file) != 0) m.fail(std::strerror(errno));
     m.file = nullptr;
-    if (m.failed) {
-        xpmlog(kGroupHostData, datamsg::kOutCreate, {m.path, m.error});
-        m.discard();
-        return false;
-    }
+    if (m.failed) return m.refuse();
     std::string schemaPath = schemaPathFor(m.path);
     if (::access(schemaPath.c_str(), F_OK) == 0) std::remove(schemaPath.c_str());
-    if (std::rename(m.tmpPath.c_str(), m.path.c_str()) != 0) {
-        xpmlog(kGroupHostData, datamsg::kOutCommit, {m.path, std::strerror(errno)});
-        m.discard();
-        return false;
-    }
-    m.tmpPath.clear();
-    m.committed = true;
+    if (!m.publish()) return false;
     return true;
 }
 

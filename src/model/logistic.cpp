@@ -192,17 +192,26 @@ bool noteSeparation(const std::vector<double> (&lo)[2], const std::vector<double
     return any;
 }
 
-// The inverse information of the centred parameters, carried to the design columns: the
-// intercept is theta_0 - sum c_j theta_j, so its row of the map is (1, -c_j).
-void covariance(VlcFit& fit, FitResult& res) {
-    const int m = fit.m, D = fit.D;
-    std::vector<double> h = fit.hess, hdiag(static_cast<std::size_t>(m));
+// Sweeps a copy of the packed Hessian on every pivot, h then holding its inverse; false when
+// a pivot falls below tol relative to its diagonal (the Hessian is not of full rank).
+bool sweepHessian(const VlcFit& fit, double tol, std::vector<double>& h) {
+    const int m = fit.m;
+    h = fit.hess;
+    std::vector<double> hdiag(static_cast<std::size_t>(m));
     for (int i = 0; i < m; ++i)
         hdiag[i] = h[packedSize(i) + i];
     std::string hs(static_cast<std::size_t>(m), '0');
     for (int k = 0; k < m; ++k)
-        host::zsweep(h.data(), m, k, 1e-12, hdiag.data(), hs.data());
-    if (hs.find('0') != std::string::npos) return;
+        host::zsweep(h.data(), m, k, tol, hdiag.data(), hs.data());
+    return hs.find('0') == std::string::npos;
+}
+
+// The inverse information of the centred parameters, carried to the design columns: the
+// intercept is theta_0 - sum c_j theta_j, so its row of the map is (1, -c_j).
+void covariance(VlcFit& fit, FitResult& res) {
+    const int m = fit.m, D = fit.D;
+    std::vector<double> h;
+    if (!sweepHessian(fit, 1e-12, h)) return;
     auto V = [&](int i, int j) { return i >= j ? h[packedSize(i) + j] : h[packedSize(j) + i]; };
     // A (D x m): row 0 = (1, -c), row freeCols[j] = e_j.
     std::vector<double> A(static_cast<std::size_t>(D) * m, 0.0);
@@ -411,13 +420,8 @@ int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
     res.coef[0] = intercept;
 
     // The Hessian at the estimates must be of full rank.
-    std::vector<double> h = fit.hess, hdiag(static_cast<std::size_t>(m));
-    for (int i = 0; i < m; ++i)
-        hdiag[i] = h[packedSize(i) + i];
-    std::string hs(static_cast<std::size_t>(m), '0');
-    for (int k = 0; k < m; ++k)
-        host::zsweep(h.data(), m, k, 1e-8, hdiag.data(), hs.data());
-    res.singularAtEstimates = hs.find('0') != std::string::npos;
+    std::vector<double> h;
+    res.singularAtEstimates = !sweepHessian(fit, 1e-8, h);
     if (res.singularAtEstimates && !res.warned232) {
         if (!quiet) host::xpmlog(host::kGroupProc, kMsgFitNotConverged);
         res.warned232 = true;

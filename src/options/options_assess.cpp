@@ -53,6 +53,16 @@ void assessDisplayOptions(VlcRun& run, const Statement& a) {
     }
 }
 
+// An option that both the ASSESS statement and another statement take: the ASSESS one wins,
+// with warning msg when both give it.
+const host::ParsedOption* assessFirst(VlcRun& run, const Statement* assess, const Statement* other,
+                                      const char* name, int msg) {
+    const host::ParsedOption* inOther = other ? other->find(name) : nullptr;
+    const host::ParsedOption* inAssess = assess ? assess->find(name) : nullptr;
+    if (inOther && inAssess) warn(run, msg);
+    return inAssess ? inAssess : inOther;
+}
+
 } // namespace
 
 void assessOptions(VlcRun& run) {
@@ -125,7 +135,7 @@ void weightOptions(VlcRun& run) {
     bool stab = a && a->find("WEIGHT/ATEWGT/STABILIZE") &&
                 a->find("WEIGHT/ATEWGT/STABILIZE")->value == "YES";
 
-    // Pass 1: the assessment request.
+    // First the assessment request.
     if (run.matchGiven) {
         run.weightType = kWeightMatch;
         if (aw) {
@@ -159,7 +169,7 @@ void weightOptions(VlcRun& run) {
         }
     }
 
-    // Pass 2: the statement-level requests.
+    // Then the statement-level requests.
     const host::ParsedOption* pw = psw ? psw->find("WEIGHT") : nullptr;
     if (pw) {
         if (run.matchGiven || strata) {
@@ -188,10 +198,8 @@ void weightOptions(VlcRun& run) {
     }
 
     // Extreme-weight listings.
-    const host::ParsedOption* nl1 = psw ? psw->find("NLARGESTWGT") : nullptr;
-    const host::ParsedOption* nl2 = a ? a->find("NLARGESTWGT") : nullptr;
-    if (nl1 && nl2) warn(run, kMsgNlargestOverridden);
-    if (const host::ParsedOption* nl = nl2 ? nl2 : nl1) {
+    if (const host::ParsedOption* nl =
+            assessFirst(run, a, psw, "NLARGESTWGT", kMsgNlargestOverridden)) {
         run.nLargestWgt = static_cast<int>(wholeOption(*nl, "NLARGESTWGT=", 0, 1000000));
         if (run.nLargestWgt && (run.matchGiven || strata)) {
             warn(run, kMsgIgnoredMatchOrStrata, {"NLARGESTWGT="});
@@ -201,10 +209,8 @@ void weightOptions(VlcRun& run) {
             run.nLargestWgt = 0;
         }
     }
-    const host::ParsedOption* nm1 = m ? m->find("NMATCHMOST") : nullptr;
-    const host::ParsedOption* nm2 = a ? a->find("NMATCHMOST") : nullptr;
-    if (nm1 && nm2) warn(run, kMsgNmatchmostOverridden);
-    if (const host::ParsedOption* nm = nm2 ? nm2 : nm1) {
+    if (const host::ParsedOption* nm =
+            assessFirst(run, a, m, "NMATCHMOST", kMsgNmatchmostOverridden)) {
         run.nLargestMatchWgt = static_cast<int>(wholeOption(*nm, "NMATCHMOST=", 0, 1000000));
         if (run.nLargestMatchWgt) {
             int msg = 0;

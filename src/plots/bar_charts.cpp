@@ -169,10 +169,9 @@ int vlcplta(VlcRun& run) {
 }
 
 int vlcplsa(VlcRun& run) {
-    openPlotGroup(run, 28, 29);
-    strataNotice(run);
+    const int shown = openStrataPlotGroup(run, 28, 29);
     const BalanceStats& b = run.balance;
-    const int K = std::min(run.nStrataShown, static_cast<int>(b.strata.size()) - 1);
+    const int K = std::min(shown, static_cast<int>(b.strata.size()) - 1);
     const bool weighted = run.weightType != kWeightNone;
     for (const BarVar& v : barVars(run)) {
         PlotGraph g("StrataBarPhnt", "StrataBarChart");

@@ -1,5 +1,6 @@
 // Box plots and cloud plots of the assessed rows, and the weight cloud plot.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "assess/balance_rows.h"
@@ -15,11 +16,6 @@ namespace velloc {
 namespace {
 
 using host::ColumnKind;
-
-int levelWidth(const VlcRun& run) {
-    return std::max<int>({1, static_cast<int>(host::trimBlanks(run.treatedLevel).size()),
-                          static_cast<int>(host::trimBlanks(run.controlLevel).size())});
-}
 
 std::int64_t vertical(const VlcRun& run) {
     return run.plotOrientation == 2 ? 1 : 0;
@@ -58,22 +54,25 @@ PlotGraph boxGraph(const VlcRun& run, const char* phantom, const char* graph, in
     return g;
 }
 
+// The codes of the control and treated level texts in a graph, coded in that order.
+std::array<std::uint32_t, 2> levelCodes(const VlcRun& run, PlotGraph& g) {
+    const std::array<std::string, 2> levels = groupLevels(run);
+    const std::uint32_t ctl = g.code(levels[0]);
+    return {ctl, g.code(levels[1])};
+}
+
 } // namespace
 
 int vlcpltx(VlcRun& run) {
     openPlotGroup(run, 14, 15);
     const BalanceStats& b = run.balance;
     const int P = static_cast<int>(run.plotPanels.size());
-    const std::string trt = host::trimBlanks(run.treatedLevel),
-                      ctl = host::trimBlanks(run.controlLevel);
-    std::vector<PlotObs> obs;
-    for (const PlotRow& row : distributionRows(run, run.boxSel)) {
-        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
+    forEachDistributionRow(run, run.boxSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
         const auto slot = static_cast<std::size_t>(row.slot);
         PlotGraph g =
             boxGraph(run, "BoxPhnt", "BoxPlot", 140, 138, row, P, b.wideLo[slot], b.wideHi[slot]);
         g.reserve(obs.size() * static_cast<std::size_t>(P));
-        const std::uint32_t level[2] = {g.code(ctl), g.code(trt)};
+        const std::array<std::uint32_t, 2> level = levelCodes(run, g);
         for (int k = 1; k <= P; ++k) {
             const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
             for (int side : {1, 0})
@@ -84,7 +83,7 @@ int vlcpltx(VlcRun& run) {
                 }
         }
         deliverGraph(run, g, plotText(kPlotTextBoxPlots), row.name, true);
-    }
+    });
     closePlotGroup(run);
     return 0;
 }
@@ -92,11 +91,7 @@ int vlcpltx(VlcRun& run) {
 int vlcpltj(VlcRun& run) {
     openPlotGroup(run, 20, 21);
     const BalanceStats& b = run.balance;
-    const std::string trt = host::trimBlanks(run.treatedLevel),
-                      ctl = host::trimBlanks(run.controlLevel);
-    std::vector<PlotObs> obs;
-    for (const PlotRow& row : distributionRows(run, run.cloudSel)) {
-        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
+    forEachDistributionRow(run, run.cloudSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
         PlotGraph g("CloudPhnt", "CloudPlot");
         g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValues, row.name));
         g.dyn(host::dyn::kVertical, vertical(run));
@@ -114,7 +109,7 @@ int vlcpltj(VlcRun& run) {
             g.column(c);
         g.column("Response", ColumnKind::Character, levelWidth(run));
         g.reserve(obs.size());
-        const std::uint32_t level[2] = {g.code(ctl), g.code(trt)};
+        const std::array<std::uint32_t, 2> level = levelCodes(run, g);
         for (int side : {1, 0})
             for (const PlotObs& o : obs) {
                 if (o.treated != (side == 1)) continue;
@@ -125,7 +120,7 @@ int vlcpltj(VlcRun& run) {
                         {level[side]});
             }
         deliverGraph(run, g, plotText(kPlotTextCloudPlots), row.name, g.rows() > 0);
-    }
+    });
     closePlotGroup(run);
     return 0;
 }
@@ -169,12 +164,11 @@ int vlcpltw(VlcRun& run) {
     g.column("YVal2");
     g.column("Response", ColumnKind::Character, levelWidth(run));
     g.reserve(obs.size());
-    const std::string trt = host::trimBlanks(run.treatedLevel),
-                      ctl = host::trimBlanks(run.controlLevel);
+    const std::array<std::string, 2> levels = groupLevels(run);
     for (int side : {1, 0})
         for (const PlotObs& o : obs) {
             if (o.treated != (side == 1)) continue;
-            std::vector<host::Cell> r{side ? 4.0 : 2.0, kPlotNaN, kPlotNaN, side ? trt : ctl};
+            std::vector<host::Cell> r{side ? 4.0 : 2.0, kPlotNaN, kPlotNaN, levels[side]};
             r[o.status <= 0.1 ? 1 : 2] = o.wRegion;
             g.row(std::move(r));
         }
@@ -184,21 +178,15 @@ int vlcpltw(VlcRun& run) {
 }
 
 int vlcplsx(VlcRun& run) {
-    openPlotGroup(run, 24, 25);
-    strataNotice(run);
+    const int K = openStrataPlotGroup(run, 24, 25);
     const BalanceStats& b = run.balance;
-    const int K = run.nStrataShown;
     run.panelLabels = strataTicks(K);
-    const std::string trt = host::trimBlanks(run.treatedLevel),
-                      ctl = host::trimBlanks(run.controlLevel);
-    std::vector<PlotObs> obs;
-    for (const PlotRow& row : distributionRows(run, run.boxSel)) {
-        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
+    forEachDistributionRow(run, run.boxSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
         const auto slot = static_cast<std::size_t>(row.slot);
         PlotGraph g = boxGraph(run, "StrataBoxPhnt", "StrataBoxPlot", 146, 139, row, K,
                                b.strataLo[slot], b.strataHi[slot]);
         g.reserve(obs.size());
-        const std::uint32_t level[2] = {g.code(ctl), g.code(trt)};
+        const std::array<std::uint32_t, 2> level = levelCodes(run, g);
         for (const PlotObs& o : obs) {
             int k = stratumOf(o, K);
             if (!k) continue;
@@ -206,19 +194,15 @@ int vlcplsx(VlcRun& run) {
             g.coded({k + (o.treated ? 0.15 : -0.15), o.value, o.freq, w}, {level[o.treated]});
         }
         deliverGraph(run, g, plotText(kPlotTextBoxPlotsByStratum), row.name, true);
-    }
+    });
     closePlotGroup(run);
     return 0;
 }
 
 int vlcplsj(VlcRun& run) {
-    openPlotGroup(run, 30, 31);
-    strataNotice(run);
+    const int K = openStrataPlotGroup(run, 30, 31);
     const BalanceStats& b = run.balance;
-    const int K = run.nStrataShown;
-    std::vector<PlotObs> obs;
-    for (const PlotRow& row : distributionRows(run, run.cloudSel)) {
-        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) break;
+    forEachDistributionRow(run, run.cloudSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
         PlotGraph g("StrataCloudPhnt", "StrataCloudPlot");
         g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValuesByStratum, row.name));
         g.dyn(host::dyn::kVertical, vertical(run));
@@ -243,7 +227,7 @@ int vlcplsj(VlcRun& run) {
                    o.treated ? kPlotNaN : o.value});
         }
         deliverGraph(run, g, plotText(kPlotTextCloudPlotsByStratum), row.name, g.rows() > 0);
-    }
+    });
     closePlotGroup(run);
     return 0;
 }

@@ -2,6 +2,7 @@
 // in value order) and the band between them; one graph per variable holds every panel, laid out
 // in a grid of up to three columns.
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "assess/balance_rows.h"
@@ -38,10 +39,8 @@ struct CdfGraph {
         g.dyn(host::dyn::kXMin, lo);
         g.dyn(host::dyn::kXMax, hi);
         groupDynamics(run, g);
-        int w = std::max<int>({1, static_cast<int>(host::trimBlanks(run.treatedLevel).size()),
-                               static_cast<int>(host::trimBlanks(run.controlLevel).size())});
         g.column(first, ColumnKind::Character, std::max(firstWidth, 1));
-        g.column("Treatment", ColumnKind::Character, w);
+        g.column("Treatment", ColumnKind::Character, levelWidth(run));
         for (const char* c : {"XVal", "YVal", "TMin", "TMax", "CMin", "CMax"})
             g.column(c);
     }
@@ -59,7 +58,7 @@ struct Totals {
 // Adds one panel: the treated curve, the control curve, then the difference band. Observations
 // are in value order; `in` says which belong to the panel and `weight` gives each one's weight.
 template <class In, class Weight>
-void addPanel(PlotGraph& g, const std::string& title, const std::string levels[2],
+void addPanel(PlotGraph& g, const std::string& title, const std::array<std::string, 2>& levels,
               const std::vector<PlotObs>& sorted, double lo, double hi, In in, Weight weight,
               bool bands) {
     Totals tot;
@@ -120,22 +119,28 @@ void sortByValue(std::vector<PlotObs>& obs, SortBuffers& buf) {
     obs.swap(buf.spare);
 }
 
+// fn(row, obs, lo, hi) for each CDF row, obs in value order and lo..hi the narrow range of the
+// row's values. 1 when a read fails (reported), else 0.
+template <class Fn> int forEachSortedRow(VlcRun& run, Fn&& fn) {
+    const BalanceStats& b = run.balance;
+    SortBuffers buf;
+    const bool read =
+        forEachDistributionRow(run, run.cdfSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
+            sortByValue(obs, buf);
+            const auto slot = static_cast<std::size_t>(row.slot);
+            fn(row, obs, b.narrowLo[slot], b.narrowHi[slot]);
+        });
+    return read ? 0 : 1;
+}
+
 } // namespace
 
 int vlcpltc(VlcRun& run) {
     openPlotGroup(run, 16, 17);
-    const BalanceStats& b = run.balance;
-    const std::string levels[2] = {host::trimBlanks(run.controlLevel),
-                                   host::trimBlanks(run.treatedLevel)};
+    const std::array<std::string, 2> levels = groupLevels(run);
     // One figure per variable with every set as a panel, so the sets compare at a glance.
     const int P = static_cast<int>(run.plotPanels.size());
-    std::vector<PlotObs> obs;
-    SortBuffers buf;
-    for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
-        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
-        sortByValue(obs, buf);
-        const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
-        const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
+    auto addRow = [&](const PlotRow& row, const std::vector<PlotObs>& obs, double lo, double hi) {
         CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, P, row, 141, lo, hi);
         c.g.reserve((3 * obs.size() + 5) * static_cast<std::size_t>(P));
         for (int panel : run.plotPanels)
@@ -145,25 +150,17 @@ int vlcpltc(VlcRun& run) {
                 [panel](const PlotObs& o) { return panelWeight(o, panel); }, true);
         c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
         deliverGraph(run, c.g, plotText(kPlotTextCdfPlots), row.name, true);
-    }
+    };
+    if (forEachSortedRow(run, addRow)) return 1;
     closePlotGroup(run);
     return 0;
 }
 
 int vlcplsc(VlcRun& run) {
-    openPlotGroup(run, 26, 27);
-    strataNotice(run);
+    const int K = openStrataPlotGroup(run, 26, 27);
     const BalanceStats& b = run.balance;
-    const std::string levels[2] = {host::trimBlanks(run.controlLevel),
-                                   host::trimBlanks(run.treatedLevel)};
-    const int K = run.nStrataShown;
-    std::vector<PlotObs> obs;
-    SortBuffers buf;
-    for (const PlotRow& row : distributionRows(run, run.cdfSel)) {
-        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return 1;
-        sortByValue(obs, buf);
-        const double lo = b.narrowLo[static_cast<std::size_t>(row.slot)];
-        const double hi = b.narrowHi[static_cast<std::size_t>(row.slot)];
+    const std::array<std::string, 2> levels = groupLevels(run);
+    auto addRow = [&](const PlotRow& row, const std::vector<PlotObs>& obs, double lo, double hi) {
         CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, K, row,
                    147, b.strataLo[static_cast<std::size_t>(row.slot)],
                    b.strataHi[static_cast<std::size_t>(row.slot)]);
@@ -176,7 +173,8 @@ int vlcplsc(VlcRun& run) {
         }
         c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
         deliverGraph(run, c.g, plotText(kPlotTextCdfPlotsByStratum), row.name, true);
-    }
+    };
+    if (forEachSortedRow(run, addRow)) return 1;
     closePlotGroup(run);
     return 0;
 }

@@ -159,6 +159,25 @@ double panelWeight(const PlotObs& o, int panel) {
     return 1.0;
 }
 
+bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
+                            const std::function<void(const PlotRow&, std::vector<PlotObs>&)>& fn) {
+    std::vector<PlotObs> obs;
+    for (const PlotRow& row : distributionRows(run, sel)) {
+        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return false;
+        fn(row, obs);
+    }
+    return true;
+}
+
+std::array<std::string, 2> groupLevels(const VlcRun& run) {
+    return {host::trimBlanks(run.controlLevel), host::trimBlanks(run.treatedLevel)};
+}
+
+int levelWidth(const VlcRun& run) {
+    return std::max<int>({1, static_cast<int>(host::trimBlanks(run.treatedLevel).size()),
+                          static_cast<int>(host::trimBlanks(run.controlLevel).size())});
+}
+
 std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& sel) {
     const BalanceStats& b = run.balance;
     auto excluded = [&](int slot) {
@@ -182,12 +201,15 @@ std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& se
     return rows;
 }
 
-void strataNotice(VlcRun& run) {
-    if (run.nStrataShown >= run.nStrata || run.strataNoticeGiven) return;
-    run.strataNoticeGiven = 1;
-    host::xpmlog(host::kGroupProc, kMsgStrataPlotsCut,
-                 {std::to_string(run.nStrataShown), std::to_string(run.nStrata)});
-    run.raise(4);
+int openStrataPlotGroup(VlcRun& run, int nameMsg, int labelMsg) {
+    openPlotGroup(run, nameMsg, labelMsg);
+    if (run.nStrataShown < run.nStrata && !run.strataNoticeGiven) {
+        run.strataNoticeGiven = 1;
+        host::xpmlog(host::kGroupProc, kMsgStrataPlotsCut,
+                     {std::to_string(run.nStrataShown), std::to_string(run.nStrata)});
+        run.raise(4);
+    }
+    return run.nStrataShown;
 }
 
 // The panel list, tick texts and CDF layout of the BY group.

@@ -1,7 +1,9 @@
 // Shared pieces of the diagnostic plots: panels, tick texts, the graph protocol (phantom table,
 // then graph record) and the observations of the working file as the plots read them.
 #pragma once
+#include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -106,9 +108,19 @@ struct PlotRow {
     std::string name, label;
 };
 std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& sel);
+// fn(row, obs) for each of the distribution rows, obs the working file's observations with
+// the row's values. False when a read fails (reported); the rows after it are skipped.
+bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
+                            const std::function<void(const PlotRow&, std::vector<PlotObs>&)>& fn);
 
-// Warning 255 once per BY group when fewer strata are shown than formed.
-void strataNotice(VlcRun& run);
+// The control and treated level texts (index 0 control, 1 treated) without their blanks, and
+// the width of a column that holds either (at least 1).
+std::array<std::string, 2> groupLevels(const VlcRun& run);
+int levelWidth(const VlcRun& run);
+
+// Opens a strata plot family's output group, with warning 255 (once per BY group) when fewer
+// strata are shown than formed. Returns the number of strata shown.
+int openStrataPlotGroup(VlcRun& run, int nameMsg, int labelMsg);
 
 inline constexpr double kPlotNaN = __builtin_nan("");
 

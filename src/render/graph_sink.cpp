@@ -12,16 +12,6 @@ namespace velloc::host {
 
 namespace {
 
-std::string safe(const std::string& s) {
-    std::string out;
-    for (char c : s) {
-        bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                  c == '_' || c == '-';
-        out += ok ? c : '_';
-    }
-    return out;
-}
-
 class GraphSink : public OutputSink {
   public:
     GraphSink(std::string dir, GraphRenderer renderer)
@@ -32,9 +22,10 @@ class GraphSink : public OutputSink {
         if (svg.empty()) return;
         char seq[16];
         std::snprintf(seq, sizeof seq, "%04d", ++sequence_);
-        std::string name = std::string(seq) + "_" + safe(g.name);
+        std::string name = std::string(seq) + "_" + safeFileName(g.name);
         for (std::size_t i = 0; i < ctx.byValues.size() && i < ctx.byNames.size(); ++i)
-            name += "_" + safe(ctx.byNames[i]) + "-" + safe(trimRight(ctx.byValues[i]));
+            name +=
+                "_" + safeFileName(ctx.byNames[i]) + "-" + safeFileName(trimRight(ctx.byValues[i]));
         std::filesystem::path path = std::filesystem::path(dir_) / (name + ".svg");
         ok_ = writeAtomically(path.string(), svg) && ok_;
     }

@@ -96,6 +96,16 @@ std::string escapeMarkup(std::string_view text) {
     return out;
 }
 
+std::string safeFileName(std::string_view name) {
+    std::string out;
+    for (char c : name) {
+        bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                  c == '_' || c == '-';
+        out += ok ? c : '_';
+    }
+    return out;
+}
+
 bool writeAtomically(const std::string& path, std::string_view content) {
     return writeAtomically(path, [&](std::ostream& f) {
         f.write(content.data(), static_cast<std::streamsize>(content.size()));

@@ -34,6 +34,9 @@ namespace velloc::host {
 // XML 1.0) as spaces, bytes that are not UTF-8 as U+FFFD.
 std::string escapeMarkup(std::string_view s);
 
+// A name for a file: every character outside letters, digits, '_' and '-' becomes '_'.
+std::string safeFileName(std::string_view name);
+
 // Writes a whole file through a temporary name in the same folder and renames it into place, so
 // a reader never sees half a file. On failure logs the file and the reason and returns false.
 bool writeAtomically(const std::string& path, std::string_view content);

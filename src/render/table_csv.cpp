@@ -32,12 +32,7 @@ std::string quoted(const std::string& s) {
 
 // Table names become file names: keep them to a safe alphabet.
 std::string fileStem(const std::string& name) {
-    std::string s;
-    for (char c : name) {
-        bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                  c == '_' || c == '-';
-        s += ok ? c : '_';
-    }
+    std::string s = safeFileName(name);
     return s.empty() ? std::string("table") : s;
 }
 

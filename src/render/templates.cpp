@@ -30,18 +30,22 @@ ColumnTemplate spanned(std::string name, std::string header, NumberFormat f, std
     return c;
 }
 
+// fn(prefix, span) for the treated block of a table's columns, then the control block.
+template <class Fn> void eachGroupBlock(Fn&& fn) {
+    fn(std::string("Treated"), SpanKind::Treated);
+    fn(std::string("Control"), SpanKind::Control);
+}
+
 // The treated and control blocks of the information tables, N column named by `count`.
 void addGroupBlocks(std::vector<ColumnTemplate>& cols, const std::string& count) {
-    for (auto [prefix, span] :
-         {std::pair{"Treated", SpanKind::Treated}, std::pair{"Control", SpanKind::Control}}) {
-        std::string p = prefix;
+    eachGroupBlock([&](const std::string& p, SpanKind span) {
         cols.push_back(col(p + count, "N", kCount, span));
         cols.push_back(col(p + "Weight", "Weight", kDec4, span));
         cols.push_back(col(p + "Mean", "Mean", kDec4, span));
         cols.push_back(col(p + "StdDev", "Std Dev", kDec4, span));
         cols.push_back(col(p + "Min", "Minimum", kDec4, span));
         cols.push_back(col(p + "Max", "Maximum", kDec4, span));
-    }
+    });
     cols.push_back(col("MeanDiff", "Mean Difference", kDec4));
 }
 
@@ -100,13 +104,11 @@ std::map<std::string, TableTemplate, std::less<>> buildTemplates() {
         {col("Variable", "Variable"), col("Level", "Level"), col("Obs", "Observations"),
          col("ECDFMean", "eCDF Mean", kDec4), col("ECDFMax", "eCDF Max", kDec4)});
     std::vector<ColumnTemplate> ess{col("Obs", "Observations")};
-    for (auto [prefix, span] :
-         {std::pair{"Treated", SpanKind::Treated}, std::pair{"Control", SpanKind::Control}}) {
-        std::string p = prefix;
+    eachGroupBlock([&](const std::string& p, SpanKind span) {
         ess.push_back(col(p + "N", "N", kCount, span));
         ess.push_back(col(p + "Weight", "Sum of Weights", kDec4, span));
         ess.push_back(col(p + "ESS", "Effective Sample Size", kPct, span));
-    }
+    });
     add("EffSampleSize", "Effective Sample Size", ess);
     add("BalanceSummary", "Balance Summary",
         {col("Obs", "Observations"), col("NVariables", "Rows", kCount),
@@ -116,16 +118,14 @@ std::map<std::string, TableTemplate, std::less<>> buildTemplates() {
          col("MaxECDF", "Largest eCDF Max", kDec4), col("MaxECDFVariable", "Variable")});
 
     std::vector<ColumnTemplate> lw;
-    for (auto [prefix, span] :
-         {std::pair{"Treated", SpanKind::Treated}, std::pair{"Control", SpanKind::Control}}) {
-        std::string p = prefix;
+    eachGroupBlock([&](const std::string& p, SpanKind span) {
         lw.push_back(col(p + "Obs", "Obs", kCount, span));
         lw.push_back(col(p + "ID", "ID", kBest, span));
         lw.push_back(col(p + "Wgt", "Weight", kDec4, span));
         ColumnTemplate scaled = col(p + "ScaledWgt", "Scaled Weight", kDec4, span);
         scaled.headerDynamic = span == SpanKind::Treated ? dyn::kTrtLevelWgt : dyn::kCntlLevelWgt;
         lw.push_back(scaled);
-    }
+    });
     add("LargestWgtObs", "Observations with Largest Weights", lw, {dyn::kWgtType});
 
     add("MatchMostObs", "Most Frequently Matched Observations",
