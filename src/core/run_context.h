@@ -17,7 +17,7 @@
 
 namespace velloc {
 
-using Statement = host::ParsedStatement; // a parsed statement record (frame/statements.h)
+using Statement = host::ParsedStatement; // a parsed statement record (statements/statements.h)
 using Effect = host::Effect;
 
 // A variable of the input data set as the procedure uses it.

@@ -1,6 +1,6 @@
 // Matching: record layouts of the treated and control files, the shared constraints, the
 // distances and the greedy search. The phase routines themselves are declared in
-// frame/phases.h.
+// core/phases.h.
 #pragma once
 #include <cstdint>
 
