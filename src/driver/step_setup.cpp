@@ -197,7 +197,7 @@ void analysisVariables(VlcRun& run) {
 // Hands the CLASS variables and the PSMODEL effects to the levelization library; a model it
 // refuses is an option error of the step.
 void registerModel(VlcRun& run) {
-    if (zlevmod(run.model, modelSpec(run)) != 0) host::xexit(host::kExitOption);
+    if (zlevmod(run.model, modelDefinition(run)) != 0) host::xexit(host::kExitOption);
 }
 
 void openUtilityFiles(VlcRun& run) {

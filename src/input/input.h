@@ -23,7 +23,7 @@ int inputSetup(VlcRun& run);
 // The model as the levelization library takes it: every CLASS variable, the nModelCont model
 // continuous variables and (unless the scores are supplied) the PSMODEL effects, whose factors
 // are CLASS or analysis-list positions; a factor in neither list is -1, refused by zlevmod.
-ModelSpec modelSpec(const VlcRun& run);
+ModelSpec modelDefinition(const VlcRun& run);
 
 // The row cursor: walks the nObsRead records of VLCDATA; the "z" values are the model
 // continuous values divided by their scales (run.contScale).

@@ -69,25 +69,25 @@ int inputSetup(VlcRun& run) {
             }
     }
 
-    if (zlevmod(run.model, modelSpec(run)) != 0) return 1;
+    if (zlevmod(run.model, modelDefinition(run)) != 0) return 1;
     run.contScale.assign(static_cast<std::size_t>(run.nModelCont), 1.0);
     run.dataCursor = std::make_unique<DataCursor>(run);
     run.inputReady = 1;
     return 0;
 }
 
-ModelSpec modelSpec(const VlcRun& run) {
-    ModelSpec spec;
+ModelSpec modelDefinition(const VlcRun& run) {
+    ModelSpec definition;
     for (const ClassVar& c : run.classVars) {
         ClassVarSpec s;
         s.name = c.var.name;
         s.width = c.width;
         s.numeric = c.var.type == host::VarType::Numeric;
         s.numericUnformatted = c.numericUnformatted;
-        spec.classVars.push_back(s);
+        definition.classVars.push_back(s);
     }
     // With supplied scores no model is fitted: nModelCont stays 0 and the effects are left out.
-    spec.nCont = run.nModelCont;
+    definition.nCont = run.nModelCont;
     if (!run.psSupplied) {
         for (const Effect& e : run.effects) {
             EffectSpec es;
@@ -95,10 +95,10 @@ ModelSpec modelSpec(const VlcRun& run) {
                 es.crossed.push_back(factorRef(run, v));
             for (int v : e.nested)
                 es.nested.push_back(factorRef(run, v));
-            spec.effects.push_back(std::move(es));
+            definition.effects.push_back(std::move(es));
         }
     }
-    return spec;
+    return definition;
 }
 
 DataCursor::DataCursor(VlcRun& run) : run_(run) {}
