@@ -38,6 +38,8 @@ class Session {
     std::unique_ptr<Dataset> openDataSet(const std::string& path) const;
 
     DataSetProvider* provider = nullptr; // not owned
+    // The run state a SessionScope binds with the session. A thread that has bound no session
+    // logs to the state of its own that currentRunState() gives, not to this one.
     RunState state;
 };
 

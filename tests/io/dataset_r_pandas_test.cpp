@@ -10,32 +10,12 @@
 
 using namespace velloc::host;
 using velloc::host::testing::DataTest;
+using velloc::host::testing::readAll;
+using velloc::host::testing::Rows;
 
 namespace {
 
 const std::string kFormats = std::string(VELLOC_TEST_DATA) + "/formats/";
-
-struct Rows {
-    std::vector<std::vector<double>> num;
-    std::vector<std::vector<std::string>> text, formatted;
-};
-
-Rows readAll(Dataset& ds) {
-    Rows r;
-    EXPECT_EQ(ds.nextGroup(), 1);
-    while (ds.nextObs()) {
-        r.num.emplace_back();
-        r.text.emplace_back();
-        r.formatted.emplace_back();
-        for (int i = 1; i <= ds.nvars(); ++i) {
-            r.num.back().push_back(ds.num(i));
-            r.text.back().emplace_back(ds.text(i));
-            r.formatted.back().push_back(ds.formatted(i));
-        }
-    }
-    EXPECT_EQ(ds.nextGroup(), 0);
-    return r;
-}
 
 } // namespace
 

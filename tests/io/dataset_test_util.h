@@ -1,17 +1,44 @@
 // Helpers for the data set tests: a scratch folder and a captured log.
 #pragma once
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 #include "base/messages.h"
 #include "io/data_messages.h"
 #include "io/dataset.h"
 
 namespace velloc::host::testing {
+
+// Every observation of a one-group data set: numbers, texts and formatted values by variable.
+struct Rows {
+    std::vector<std::vector<double>> num;
+    std::vector<std::vector<std::string>> text, formatted;
+};
+
+inline Rows readAll(Dataset& ds, bool trimFormatted = false) {
+    Rows r;
+    EXPECT_EQ(ds.nextGroup(), 1);
+    while (ds.nextObs()) {
+        r.num.emplace_back();
+        r.text.emplace_back();
+        r.formatted.emplace_back();
+        for (int i = 1; i <= ds.nvars(); ++i) {
+            r.num.back().push_back(ds.num(i));
+            r.text.back().emplace_back(ds.text(i));
+            std::string f = ds.formatted(i);
+            if (trimFormatted) f.erase(0, std::min(f.size(), f.find_first_not_of(' ')));
+            r.formatted.back().push_back(f);
+        }
+    }
+    EXPECT_EQ(ds.nextGroup(), 0);
+    return r;
+}
 
 class DataTest : public ::testing::Test {
   protected:

@@ -10,33 +10,15 @@
 
 using namespace velloc::host;
 using velloc::host::testing::DataTest;
+using velloc::host::testing::Rows;
 
 namespace {
 
 const std::string kFormats = std::string(VELLOC_TEST_DATA) + "/formats/";
 
-struct Rows {
-    std::vector<std::vector<double>> num;
-    std::vector<std::vector<std::string>> text, formatted;
-};
-
+// Formatted values as the labels read, without the leading blanks of right-justified numbers.
 Rows readAll(Dataset& ds) {
-    Rows r;
-    EXPECT_EQ(ds.nextGroup(), 1);
-    while (ds.nextObs()) {
-        r.num.emplace_back();
-        r.text.emplace_back();
-        r.formatted.emplace_back();
-        for (int i = 1; i <= ds.nvars(); ++i) {
-            r.num.back().push_back(ds.num(i));
-            r.text.back().emplace_back(ds.text(i));
-            std::string f = ds.formatted(i);
-            f.erase(0, std::min(f.size(), f.find_first_not_of(' ')));
-            r.formatted.back().push_back(f);
-        }
-    }
-    EXPECT_EQ(ds.nextGroup(), 0);
-    return r;
+    return velloc::host::testing::readAll(ds, true);
 }
 
 std::vector<double> column(const Rows& r, int var) {

@@ -24,6 +24,16 @@ void threeSets(VlcRun& run) {
     run.nSets = 3;
 }
 
+// The set count, each unit's set and each set's treated and control counts (index 0 unused).
+void expectSets(const VlcRun& run, int nSets, const Ids& trt, const Ids& ctl,
+                const Counts& trtCount, const Counts& ctlCount) {
+    EXPECT_EQ(run.nSets, nSets);
+    EXPECT_EQ(run.trtSetId, trt);
+    EXPECT_EQ(run.ctlSetId, ctl);
+    EXPECT_EQ(run.setTrtCount, trtCount);
+    EXPECT_EQ(run.setCtlCount, ctlCount);
+}
+
 TEST(JoinSet, NeitherHasASetOpensTheNextSet) {
     VlcRun run;
     run.trtSetId = {0, 0};
@@ -32,11 +42,7 @@ TEST(JoinSet, NeitherHasASetOpensTheNextSet) {
     run.setCtlCount = {0, 0, 0};
     joinSet(run, 1, 0);
     joinSet(run, 0, 1);
-    EXPECT_EQ(run.nSets, 2);
-    EXPECT_EQ(run.trtSetId, (Ids{2, 1}));
-    EXPECT_EQ(run.ctlSetId, (Ids{1, 2}));
-    EXPECT_EQ(run.setTrtCount, (Counts{0, 1, 1}));
-    EXPECT_EQ(run.setCtlCount, (Counts{0, 1, 1}));
+    expectSets(run, 2, {2, 1}, {1, 2}, {0, 1, 1}, {0, 1, 1});
 }
 
 TEST(JoinSet, AUnitWithoutASetJoinsTheOthersSet) {
@@ -48,22 +54,14 @@ TEST(JoinSet, AUnitWithoutASetJoinsTheOthersSet) {
     run.nSets = 1;
     joinSet(run, 0, 1); // a second control for t0
     joinSet(run, 1, 0); // a second treated unit for c0
-    EXPECT_EQ(run.nSets, 1);
-    EXPECT_EQ(run.trtSetId, (Ids{1, 1}));
-    EXPECT_EQ(run.ctlSetId, (Ids{1, 1}));
-    EXPECT_EQ(run.setTrtCount, (Counts{0, 2}));
-    EXPECT_EQ(run.setCtlCount, (Counts{0, 2}));
+    expectSets(run, 1, {1, 1}, {1, 1}, {0, 2}, {0, 2});
 }
 
 TEST(JoinSet, BothInTheSameSetChangeNothing) {
     VlcRun run;
     threeSets(run);
     joinSet(run, 1, 2);
-    EXPECT_EQ(run.nSets, 3);
-    EXPECT_EQ(run.trtSetId, (Ids{1, 2, 3}));
-    EXPECT_EQ(run.ctlSetId, (Ids{1, 2, 2, 3}));
-    EXPECT_EQ(run.setTrtCount, (Counts{0, 1, 1, 1}));
-    EXPECT_EQ(run.setCtlCount, (Counts{0, 1, 2, 1}));
+    expectSets(run, 3, {1, 2, 3}, {1, 2, 2, 3}, {0, 1, 1, 1}, {0, 1, 2, 1});
 }
 
 TEST(JoinSet, BothWithSetsMergeIntoTheEarlierAndLaterSetsCloseTheGap) {
@@ -72,11 +70,7 @@ TEST(JoinSet, BothWithSetsMergeIntoTheEarlierAndLaterSetsCloseTheGap) {
     VlcRun run;
     threeSets(run);
     joinSet(run, 0, 1);
-    EXPECT_EQ(run.nSets, 2);
-    EXPECT_EQ(run.trtSetId, (Ids{1, 1, 2}));
-    EXPECT_EQ(run.ctlSetId, (Ids{1, 1, 1, 2}));
-    EXPECT_EQ(run.setTrtCount, (Counts{0, 2, 1, 0}));
-    EXPECT_EQ(run.setCtlCount, (Counts{0, 3, 1, 0}));
+    expectSets(run, 2, {1, 1, 2}, {1, 1, 1, 2}, {0, 2, 1, 0}, {0, 3, 1, 0});
 }
 
 TEST(JoinSet, TheEarlierSetIsKeptWhicheverUnitHoldsIt) {
@@ -85,11 +79,7 @@ TEST(JoinSet, TheEarlierSetIsKeptWhicheverUnitHoldsIt) {
     VlcRun run;
     threeSets(run);
     joinSet(run, 2, 1);
-    EXPECT_EQ(run.nSets, 2);
-    EXPECT_EQ(run.trtSetId, (Ids{1, 2, 2}));
-    EXPECT_EQ(run.ctlSetId, (Ids{1, 2, 2, 2}));
-    EXPECT_EQ(run.setTrtCount, (Counts{0, 1, 2, 0}));
-    EXPECT_EQ(run.setCtlCount, (Counts{0, 1, 3, 0}));
+    expectSets(run, 2, {1, 2, 2}, {1, 2, 2, 2}, {0, 1, 2, 0}, {0, 1, 3, 0});
 }
 
 } // namespace
