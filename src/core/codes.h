@@ -3,12 +3,17 @@
 // The codes are the numbers the statement options store (and the catalogue texts some of them
 // name); the fields of VlcRun keep them as int, so each code is an enumerator with its value.
 #pragma once
+#include <cstdint>
 
 namespace velloc {
 
 // Comparison tolerance: positive totals and deviations, the region bounds, the caliper test
 // width, matched distances and scores that count as 0 or 1.
 inline constexpr double kTolerance = 1.110223024625157e-10;
+
+// Admissible pairs up to which the optimal methods on a score distance list them all (16
+// bytes a pair); past it they price the pairs implicitly, in memory proportional to the units.
+inline constexpr std::int64_t kPairListLimit = 4'000'000;
 
 // The score a step works on: DISTANCE=, the caliper's and the region's scale, PS= or LPS=.
 enum ScoreCode : int { kScorePs = 100, kScoreLps = 101, kScoreMahalanobis = 102 };

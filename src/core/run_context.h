@@ -390,6 +390,12 @@ struct VlcRun {
     int matchStatus = 0;               // 0, 101, 102, 103, 104
     int solverOutcome = 0;             // optimal methods: 0 solved, 1 to check, 2 failed
     std::int64_t nControlsToMatch = 0; // N of variable-ratio and full matching
+    // Optimal methods on a score distance list their pairs when fewer than this many are
+    // admissible, and price them implicitly otherwise.
+    std::int64_t pairListLimit = kPairListLimit;
+    // Nearest controls each treated unit brings into the first working network of implicit
+    // pricing (any number >= 1 gives the same optimum; tests use 1 so that pricing must work).
+    int lineSeedPairs = 8;
     std::int64_t nMatchedTreated = 0, nMatchedControl = 0;
     std::unique_ptr<host::TableDefinition> matchMostDef; // MatchMostObs, made on first use
 

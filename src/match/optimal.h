@@ -2,6 +2,7 @@
 // admissible-pair scan over each treated unit's caliper window, the solver outcome and the
 // reset of an earlier attempt's sets.
 #pragma once
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,8 @@
 #include <span>
 #include <type_traits>
 #include <vector>
+
+#include "solvers/line_pairs.h"
 
 namespace velloc {
 
@@ -68,6 +71,34 @@ struct PairList {
 // Scans the treated file and appends every admissible pair. Throws std::bad_alloc when the
 // lists cannot grow; returns non-zero when the control file cannot be read.
 int collectPairs(VlcRun& run, std::int64_t colBase, PairList& pairs);
+
+// The admissible pairs of a score distance (PS or LPS) as pairs on a line: row i is treated
+// unit i, column c is control `control[c]`; the positions are the distance-scale scores on
+// an integer grid of `scale` steps a unit.
+struct ScoreLine {
+    host::LinePairs pairs;
+    std::vector<std::int32_t> control;
+    std::vector<double> rowDist, colDist; // distance-scale scores, for the reported distances
+    std::vector<std::int32_t> markCtl;    // per control: 1 when some treated unit may take it
+    double scale = 1e9;
+    // The distance of pair (i, c), as the listed pairs compute it.
+    double distance(std::int32_t i, std::int32_t c) const {
+        return std::fabs(rowDist[i] - colDist[c]);
+    }
+};
+
+enum ScoreLineOutcome { kLineBuilt = 0, kLineListPairs = 1, kLineReadFailed = 2 };
+
+// Builds the line unless the pairs are to be listed: a Mahalanobis distance, EXACT= values
+// that are not whole numbers, or fewer admissible pairs than run.pairListLimit.
+int scoreLine(VlcRun& run, ScoreLine& line);
+
+// The optimal methods on a built line. Fixed ratio: K controls for each treated unit with
+// pairs, or a largest such match of least cost; `assigned` is the number of pairs made.
+// Variable ratio and full matching: n controls in all. A match status; kMatchOk when sets
+// were joined. Throws std::bad_alloc.
+int lapOnLine(VlcRun& run, const ScoreLine& line, int k, std::int64_t& assigned);
+int mcfOnLine(VlcRun& run, const ScoreLine& line, std::int64_t n);
 
 // Records the network service's status as solverOutcome (0 optimal, 1 to be checked by
 // vlcfeas, 2 no usable result). Returns false when there is no result to read.

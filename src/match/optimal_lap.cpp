@@ -26,6 +26,9 @@ bool partialSetsHold(const VlcRun& run, std::int64_t nArcs, int k) {
     return controls == nArcs;
 }
 
+int vlcmlapListed(VlcRun& run, int k, std::int64_t nt, std::int64_t colBase,
+                  std::int64_t& assigned);
+
 } // namespace
 
 int vlcmlap(VlcRun& run) {
@@ -37,6 +40,46 @@ int vlcmlap(VlcRun& run) {
     const std::int64_t colBase = k * nt;
     if (colBase + nc > std::numeric_limits<std::int32_t>::max()) return kMatchNoMemory;
 
+    ScoreLine line;
+    std::int64_t assigned = -1;
+    try {
+        switch (scoreLine(run, line)) {
+        case kLineReadFailed:
+            return kMatchNoSolution;
+        case kLineBuilt:
+            if (line.pairs.count() == 0) return kMatchNone;
+            if (int status = lapOnLine(run, line, k, assigned); status != kMatchOk) return status;
+            break;
+        default:
+            break;
+        }
+    } catch (const std::bad_alloc&) {
+        return kMatchNoMemory;
+    }
+    if (assigned < 0) {
+        line = ScoreLine();
+        const int status = vlcmlapListed(run, k, nt, colBase, assigned);
+        if (status != kMatchOk) return status;
+    }
+    if (run.nSets == 0) return kMatchNoSolution;
+    // The service marks a largest assignment that leaves some copies unassigned for checking;
+    // its sets stand when they have the shape of a partial fixed-ratio match.
+    if (run.solverOutcome == 1) {
+        run.solverOutcome = partialSetsHold(run, assigned, k) ? 0 : 1;
+        if (run.solverOutcome == 1) return kMatchNoSolution;
+    }
+    bool short_ = run.nSets < run.nRegionTreated;
+    for (int s = 1; s <= run.nSets && !short_; ++s)
+        short_ = run.setCtlCount[s] < k;
+    run.unmatchedFlag = short_ ? 1 : 0;
+    return short_ ? kMatchSomeUnmatched : kMatchOk;
+}
+
+namespace {
+
+// The listed pairs of every copy of each treated unit as a sparse linear assignment.
+int vlcmlapListed(VlcRun& run, int k, std::int64_t nt, std::int64_t colBase,
+                         std::int64_t& assigned) {
     host::AssignmentResult res;
     {
         PairList pairs;
@@ -71,19 +114,10 @@ int vlcmlap(VlcRun& run) {
         run.totalDistance += a.cost;
         joinSet(run, a.row % nt, a.col - colBase);
     }
-    if (run.nSets == 0) return kMatchNoSolution;
-    // The service marks a largest assignment that leaves some copies unassigned for checking;
-    // its sets stand when they have the shape of a partial fixed-ratio match.
-    if (run.solverOutcome == 1) {
-        run.solverOutcome =
-            partialSetsHold(run, static_cast<std::int64_t>(res.arcs.size()), k) ? 0 : 1;
-        if (run.solverOutcome == 1) return kMatchNoSolution;
-    }
-    bool short_ = run.nSets < run.nRegionTreated;
-    for (int s = 1; s <= run.nSets && !short_; ++s)
-        short_ = run.setCtlCount[s] < k;
-    run.unmatchedFlag = short_ ? 1 : 0;
-    return short_ ? kMatchSomeUnmatched : kMatchOk;
+    assigned = static_cast<std::int64_t>(res.arcs.size());
+    return kMatchOk;
 }
+
+} // namespace
 
 } // namespace velloc

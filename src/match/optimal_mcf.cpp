@@ -22,6 +22,17 @@ void warnCount(VlcRun& run, int number, host::Args args) {
     run.raise(4);
 }
 
+// The status of the flow's sets: none, or sets the feasibility check must pass when the
+// solver could only resolve the costs on a coarser grid.
+int checkedSets(VlcRun& run) {
+    if (run.nSets == 0) return kMatchNoSolution;
+    if (run.solverOutcome == 1) {
+        run.solverOutcome = vlcfeas(run);
+        if (run.solverOutcome == 1) return kMatchNoSolution;
+    }
+    return kMatchOk;
+}
+
 } // namespace
 
 // Rounds up a count computed in floating point; a product such as 10 x 1.1 that lands a
@@ -79,6 +90,24 @@ int vlcmmcf(VlcRun& run) {
         return kMatchNone;
     }
     if (nt + nc + 2 > std::numeric_limits<std::int32_t>::max()) return kMatchNoMemory;
+
+    {
+        ScoreLine line;
+        try {
+            switch (scoreLine(run, line)) {
+            case kLineReadFailed:
+                return kMatchNoSolution;
+            case kLineBuilt:
+                if (line.pairs.count() == 0) return kMatchNone;
+                if (int status = mcfOnLine(run, line, n); status != kMatchOk) return status;
+                return checkedSets(run);
+            default:
+                break;
+            }
+        } catch (const std::bad_alloc&) {
+            return kMatchNoMemory;
+        }
+    }
     const std::int32_t nodeA = static_cast<std::int32_t>(nt + nc), nodeB = nodeA + 1;
 
     host::FlowResult res;
@@ -150,12 +179,7 @@ int vlcmmcf(VlcRun& run) {
         run.totalDistance += arcs.cost[p] * f;
         joinSet(run, arcs.tail[p], arcs.head[p] - nt);
     }
-    if (run.nSets == 0) return kMatchNoSolution;
-    if (run.solverOutcome == 1) {
-        run.solverOutcome = vlcfeas(run);
-        if (run.solverOutcome == 1) return kMatchNoSolution;
-    }
-    return kMatchOk;
+    return checkedSets(run);
 }
 
 } // namespace velloc

@@ -1,0 +1,112 @@
+// The optimal methods on pairs priced implicitly: fixed ratio as a flow of K units from each
+// treated unit into controls of capacity 1 (a largest flow of least cost when not every unit
+// can have K), variable ratio and full matching as the flow network of the listed pairs.
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "core/run_context.h"
+#include "match/match.h"
+#include "match/optimal.h"
+#include "solvers/line_flow.h"
+#include "solvers/network_optimizer.h"
+
+namespace velloc {
+
+namespace {
+
+// The listed arcs and supplies around the pairs; nodes are rows, then columns, then the rest.
+struct ArcList {
+    std::vector<std::int32_t> tail, head, supplyNode;
+    std::vector<std::int64_t> cost, capacity, supply;
+    void add(std::int64_t from, std::int64_t to, std::int64_t cap) {
+        tail.push_back(static_cast<std::int32_t>(from));
+        head.push_back(static_cast<std::int32_t>(to));
+        cost.push_back(0);
+        capacity.push_back(cap);
+    }
+};
+
+host::LineFlowResult solveLine(const VlcRun& run, const ScoreLine& line, const ArcList& arcs,
+                               std::int32_t nNodes, bool partial) {
+    host::LineFlowNetwork net;
+    net.pairs = &line.pairs;
+    net.nNodes = nNodes;
+    net.tail = arcs.tail;
+    net.head = arcs.head;
+    net.cost = arcs.cost;
+    net.capacity = arcs.capacity;
+    net.supplyNode = arcs.supplyNode;
+    net.supply = arcs.supply;
+    net.allowPartial = partial;
+    return host::minCostLineFlow(net, run.lineSeedPairs);
+}
+
+// Joins the pairs that carry flow, in treated order and then control order, and records the
+// solver's outcome; false when there is no result.
+bool joinFlow(VlcRun& run, const ScoreLine& line, const host::LineFlowResult& res) {
+    if (res.status == host::kNetOptNoMemory) throw std::bad_alloc();
+    if (!recordSolverOutcome(run, res.status)) return false;
+    // On a coarser grid than 1e-9 the flow is optimal only at that scale, as with listed pairs.
+    if (run.solverOutcome == 0 && line.scale < 1e9) run.solverOutcome = 1;
+    for (const host::PairFlow& f : res.pairs) {
+        run.totalDistance += line.distance(f.row, f.col) * static_cast<double>(f.flow);
+        joinSet(run, f.row, line.control[f.col]);
+    }
+    return true;
+}
+
+} // namespace
+
+int lapOnLine(VlcRun& run, const ScoreLine& line, int k, std::int64_t& assigned) {
+    const std::int32_t rows = line.pairs.rows(), cols = line.pairs.cols();
+    const std::int64_t sink = std::int64_t(rows) + cols;
+    ArcList arcs;
+    std::int64_t units = 0;
+    for (std::int32_t c = 0; c < cols; ++c)
+        if (line.markCtl[line.control[c]]) arcs.add(rows + c, sink, 1);
+    for (std::int32_t i = 0; i < rows; ++i)
+        if (line.pairs.hasPairs(i)) {
+            arcs.supplyNode.push_back(i);
+            arcs.supply.push_back(k);
+            units += k;
+        }
+    arcs.supplyNode.push_back(static_cast<std::int32_t>(sink));
+    arcs.supply.push_back(-units);
+    const host::LineFlowResult res =
+        solveLine(run, line, arcs, static_cast<std::int32_t>(sink + 1), true);
+    if (!joinFlow(run, line, res)) return kMatchNoSolution;
+    assigned = static_cast<std::int64_t>(res.pairs.size());
+    return kMatchOk;
+}
+
+int mcfOnLine(VlcRun& run, const ScoreLine& line, std::int64_t n) {
+    const bool full = run.ratioType == kRatioFull;
+    const std::int32_t rows = line.pairs.rows(), cols = line.pairs.cols();
+    const std::int64_t nodeA = std::int64_t(rows) + cols, nodeB = nodeA + 1;
+    ArcList arcs;
+    std::int64_t nta = 0;
+    for (std::int32_t c = 0; c < cols; ++c)
+        if (line.markCtl[line.control[c]]) arcs.add(rows + c, nodeA, 1);
+    for (std::int32_t i = 0; i < rows; ++i)
+        if (line.pairs.hasPairs(i)) {
+            ++nta;
+            arcs.add(i, nodeB, full ? run.kMax - 1 : run.kMax - run.kMin);
+            arcs.supplyNode.push_back(i);
+            arcs.supply.push_back(run.kMax);
+        }
+    if (full)
+        for (std::int32_t c = 0; c < cols; ++c)
+            if (line.markCtl[line.control[c]]) arcs.add(rows + c, nodeB, run.kMaxTreated - 1);
+    if (nta == 0) return kMatchNone;
+    arcs.supplyNode.push_back(static_cast<std::int32_t>(nodeA));
+    arcs.supply.push_back(-n);
+    arcs.supplyNode.push_back(static_cast<std::int32_t>(nodeB));
+    arcs.supply.push_back(n - nta * run.kMax);
+    const host::LineFlowResult res =
+        solveLine(run, line, arcs, static_cast<std::int32_t>(nodeB + 1), false);
+    if (!joinFlow(run, line, res)) return kMatchNoSolution;
+    return kMatchOk;
+}
+
+} // namespace velloc
