@@ -79,7 +79,7 @@ namespace {
 
 // The listed pairs of every copy of each treated unit as a sparse linear assignment.
 int vlcmlapListed(VlcRun& run, int k, std::int64_t nt, std::int64_t colBase,
-                         std::int64_t& assigned) {
+                  std::int64_t& assigned) {
     host::AssignmentResult res;
     {
         PairList pairs;

@@ -60,8 +60,8 @@ class LineWork {
   public:
     explicit LineWork(const LineFlowNetwork& net)
         : net_(net), p_(*net.pairs), nRows_(p_.rows()), colEnd_(nRows_ + p_.cols()),
-          member_(net.nNodes, 1), local_(net.nNodes, -1), supply_(net.nNodes, 0),
-          rowCols_(nRows_), quota_(nRows_, 0), pricer_(p_) {
+          member_(net.nNodes, 1), local_(net.nNodes, -1), supply_(net.nNodes, 0), rowCols_(nRows_),
+          quota_(nRows_, 0), pricer_(p_) {
         for (std::int32_t v = nRows_; v < colEnd_; ++v)
             member_[v] = 0;
         for (std::size_t k = 0; k < net.supply.size(); ++k) {
@@ -112,8 +112,8 @@ class LineWork {
         for (std::size_t k = 0; k < net_.tail.size(); ++k)
             if (local_[net_.tail[k]] >= 0 && local_[net_.head[k]] >= 0) {
                 listed_.push_back(k);
-                arcs_.push_back({local_[net_.tail[k]], local_[net_.head[k]], net_.cost[k],
-                                 net_.capacity[k]});
+                arcs_.push_back(
+                    {local_[net_.tail[k]], local_[net_.head[k]], net_.cost[k], net_.capacity[k]});
             }
         firstArtificial_ = arcs_.size();
         std::vector<std::int64_t> supply(static_cast<std::size_t>(n) + 1, 0);
@@ -241,8 +241,7 @@ class LineWork {
             balance[w.tail] -= f;
             balance[w.head] += f;
             if (a >= firstArtificial_) continue;
-            const __int128 red = __int128(w.cost) + sol_.potential[w.tail] -
-                                 sol_.potential[w.head];
+            const __int128 red = __int128(w.cost) + sol_.potential[w.tail] - sol_.potential[w.head];
             if ((f < w.capacity && red < 0) || (f > 0 && red > 0))
                 return fmt::format("working arc {} breaks complementary slackness", a);
         }

@@ -243,11 +243,14 @@ Outcome runOptimal(const std::vector<Unit>& units, const Options& o,
 std::vector<Unit> randomUnits(std::mt19937_64& rng, bool exact) {
     std::uniform_int_distribution<int> nt(2, 5), nc(2, 7), lvl(0, 1);
     std::uniform_real_distribution<double> ps(0.05, 0.95), u(0, 1), x(0, 10);
+    std::uniform_int_distribution<int> grid(1, 5);
     std::vector<Unit> units;
     const int t = nt(rng), c = nc(rng);
+    // A third of the groups draw scores from five values, so scores and distances tie.
+    const bool tied = u(rng) < 0.33;
     double obs = 1;
     for (int i = 0; i < t + c; ++i) {
-        Unit v{obs++, i < t ? 1 : 0, ps(rng)};
+        Unit v{obs++, i < t ? 1 : 0, tied ? 0.15 * grid(rng) : ps(rng)};
         v.cont = {std::round(x(rng) * 1000) / 1000};
         if (exact) v.exact = {static_cast<double>(lvl(rng))};
         // A few units outside the support region, but at least two of each group inside.
