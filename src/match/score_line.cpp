@@ -97,6 +97,7 @@ int scoreLine(VlcRun& run, ScoreLine& line) {
     // the caliper's score window, the pair test of the listed pairs. Both tests hold on a
     // run of the block, which is ordered by score.
     host::LinePairs& p = line.pairs;
+    p.rowAt.assign(static_cast<std::size_t>(nt), 0); // positions once the grid is known
     p.lo.assign(static_cast<std::size_t>(nt), 0);
     p.hi.assign(static_cast<std::size_t>(nt), 0);
     line.rowDist.assign(static_cast<std::size_t>(nt), 0.0);
@@ -144,7 +145,6 @@ int scoreLine(VlcRun& run, ScoreLine& line) {
     const double nodes = static_cast<double>(nt) + nCols + 4;
     line.scale = kCostScale;
     if (maxDist * line.scale * nodes > kCostRange) line.scale = kCostRange / (maxDist * nodes);
-    p.rowAt.resize(static_cast<std::size_t>(nt));
     p.colAt.resize(static_cast<std::size_t>(nCols));
     for (std::int64_t i = 0; i < nt; ++i)
         p.rowAt[i] = std::llround(line.rowDist[i] * line.scale);

@@ -1,6 +1,7 @@
 #include "solvers/line_flow.h"
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -52,6 +53,10 @@ std::string validate(const LineFlowNetwork& net) {
     }
     if (total != 0) return fmt::format("the supplies add up to {}, not 0", total);
     return {};
+}
+
+double seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
 }
 
 // The working network and its growth. Invariant: a column node belongs to the network when
@@ -123,15 +128,19 @@ class LineWork {
             if (s > 0) arcs_.push_back({a, extra, artificialCost_, s});
             if (s < 0) arcs_.push_back({extra, a, 0, -s});
         }
+        const auto start = std::chrono::steady_clock::now();
         sol_ = simplex(n + 1, arcs_, supply);
         ++rounds_;
-        if (!sol_.optimal) return false;
-        potentials();
-        return true;
+        history_.push_back({n, static_cast<std::int64_t>(nWorkPairs_), 0, seconds(start), 0});
+        return sol_.optimal;
     }
 
-    // Joins the violated pairs; false when none is left out.
+    // Prices every pair against the last solve's potentials and joins the violated ones;
+    // false when none is left out.
     bool price() {
+        const auto start = std::chrono::steady_clock::now();
+        potentials();
+        std::int64_t joinedPairs = 0;
         bool joined = false;
         for (std::int32_t r = 0; r < nRows_; ++r) {
             if (!p_.hasPairs(r)) continue;
@@ -142,11 +151,14 @@ class LineWork {
             std::int64_t added = 0;
             for (const PricedPair& f : found_)
                 if (added < quota_[r] && join(r, f.col)) ++added;
+            joinedPairs += added;
             if (added > 0) {
                 joined = true;
                 quota_[r] = std::min<std::int64_t>(quota_[r], 1 << 29) * 2;
             }
         }
+        history_.back().joined = joinedPairs;
+        history_.back().priceSeconds = seconds(start);
         return joined;
     }
 
@@ -154,6 +166,7 @@ class LineWork {
     LineFlowResult result() const {
         LineFlowResult res;
         res.rounds = rounds_;
+        res.history = history_;
         res.workingPairs = static_cast<std::int64_t>(nWorkPairs_);
         for (std::size_t a = firstArtificial_; a < arcs_.size(); ++a)
             if (arcs_[a].tail != static_cast<std::int32_t>(nodes_.size()))
@@ -281,6 +294,7 @@ class LineWork {
     std::int64_t artificialCost_ = 0;
     SimplexOut sol_;
     int rounds_ = 0;
+    std::vector<LineRound> history_;
 };
 
 } // namespace

@@ -36,6 +36,13 @@ struct PairFlow {
     std::int64_t flow;
 };
 
+// What one round of the pricing loop did, for benchmarks and progress notes.
+struct LineRound {
+    std::int64_t nodes = 0, pairs = 0; // of the working network solved
+    std::int64_t joined = 0;           // pairs pricing brought in afterwards
+    double solveSeconds = 0, priceSeconds = 0;
+};
+
 struct LineFlowResult {
     int status = 2;                    // a NetOptStatus
     std::vector<PairFlow> pairs;       // pairs carrying flow, ascending row, then column
@@ -43,6 +50,7 @@ struct LineFlowResult {
     std::int64_t objective = 0;        // sum of cost x flow over pairs and listed arcs
     std::int64_t unrouted = 0;         // supply the partial flow leaves unrouted
     int rounds = 0;                    // working networks solved
+    std::vector<LineRound> history;    // one entry a round
     std::int64_t workingPairs = 0;     // pair arcs of the last working network
     std::string detail;                // why, when the status is not optimal
 };
