@@ -3,8 +3,8 @@
 // a grid of 1e-9. Prints each round of the pricing loop (working network, simplex and pricing
 // times) and the whole time.
 //
-// Usage: bench_line [treated] [controls] [full]  (default 10000 100000; "full" for FULL
-// KMAX=3 KMAXTREATED=3, else 1:1)
+// Usage: bench_line [treated] [controls] [full|flow]  (default 10000 100000; "full" for FULL
+// KMAX=3 KMAXTREATED=3, "flow" for 1:1 as a flow, else 1:1 as an assignment)
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_util.h"
+#include "solvers/line_assignment.h"
 #include "solvers/line_flow.h"
 
 using namespace velloc::host;
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     const long nt = argc > 1 ? std::atol(argv[1]) : 10000;
     const long nc = argc > 2 ? std::atol(argv[2]) : 100000;
     const bool full = argc > 3 && std::strcmp(argv[3], "full") == 0;
+    const bool flow = full || (argc > 3 && std::strcmp(argv[3], "flow") == 0);
     std::mt19937_64 rng(20240612);
     std::normal_distribution<double> z(0.0, 1.0);
     std::vector<double> t(nt), c(nc);
@@ -35,8 +37,10 @@ int main(int argc, char** argv) {
     LinePairs p;
     for (double x : t) {
         p.rowAt.push_back(std::llround(x * 1e9));
-        p.lo.push_back(static_cast<std::int32_t>(std::lower_bound(c.begin(), c.end(), x - 0.2) - c.begin()));
-        p.hi.push_back(static_cast<std::int32_t>(std::upper_bound(c.begin(), c.end(), x + 0.2) - c.begin()));
+        p.lo.push_back(
+            static_cast<std::int32_t>(std::lower_bound(c.begin(), c.end(), x - 0.2) - c.begin()));
+        p.hi.push_back(
+            static_cast<std::int32_t>(std::upper_bound(c.begin(), c.end(), x + 0.2) - c.begin()));
     }
     for (double x : c)
         p.colAt.push_back(std::llround(x * 1e9));
@@ -72,7 +76,14 @@ int main(int argc, char** argv) {
     net.supplyNode = sNode, net.supply = supply;
     net.allowPartial = !full;
     const auto start = std::chrono::steady_clock::now();
-    const LineFlowResult res = minCostLineFlow(net);
+    LineFlowResult res;
+    if (flow) {
+        res = minCostLineFlow(net);
+    } else {
+        LineAssignment a = assignOnLine(p);
+        res.status = a.status;
+        res.history = a.history;
+    }
     const double secs =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (std::size_t k = 0; k < res.history.size(); ++k) {
@@ -83,7 +94,10 @@ int main(int argc, char** argv) {
                     r.solveSeconds, r.priceSeconds, static_cast<long long>(r.joined));
     }
     std::printf("%ld x %ld %s, %lld admissible pairs: status %d, %.2f s, peak RSS %.0f MiB\n", nt,
-                nc, full ? "full" : "1:1", static_cast<long long>(p.count()), res.status, secs,
-                velloc::bench::peakRssMiB());
+                nc,
+                full   ? "full"
+                : flow ? "1:1 flow"
+                       : "1:1",
+                static_cast<long long>(p.count()), res.status, secs, velloc::bench::peakRssMiB());
     return 0;
 }

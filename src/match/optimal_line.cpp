@@ -1,6 +1,6 @@
-// The optimal methods on pairs priced implicitly: fixed ratio as a flow of K units from each
-// treated unit into controls of capacity 1 (a largest flow of least cost when not every unit
-// can have K), variable ratio and full matching as the flow network of the listed pairs.
+// The optimal methods on pairs priced implicitly: fixed ratio as an assignment of K copies of
+// each treated unit (a largest one of least cost when not every copy can have a control),
+// variable ratio and full matching as the flow network of the listed pairs.
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -8,6 +8,7 @@
 #include "core/run_context.h"
 #include "match/match.h"
 #include "match/optimal.h"
+#include "solvers/line_assignment.h"
 #include "solvers/line_flow.h"
 #include "solvers/network_optimizer.h"
 
@@ -60,6 +61,36 @@ bool joinFlow(VlcRun& run, const ScoreLine& line, const host::LineFlowResult& re
 
 int lapOnLine(VlcRun& run, const ScoreLine& line, int k, std::int64_t& assigned) {
     const std::int32_t rows = line.pairs.rows(), cols = line.pairs.cols();
+    // Copy c of treated unit i is row c x n_t + i, as with listed pairs.
+    host::LinePairs copies;
+    const host::LinePairs* pairs = &line.pairs;
+    if (k > 1) {
+        for (int c = 0; c < k; ++c) {
+            copies.rowAt.insert(copies.rowAt.end(), line.pairs.rowAt.begin(),
+                                line.pairs.rowAt.end());
+            copies.lo.insert(copies.lo.end(), line.pairs.lo.begin(), line.pairs.lo.end());
+            copies.hi.insert(copies.hi.end(), line.pairs.hi.begin(), line.pairs.hi.end());
+        }
+        copies.colAt = line.pairs.colAt;
+        pairs = &copies;
+    }
+    const host::LineAssignment a = host::assignOnLine(*pairs, run.lineSeedPairs);
+    if (a.status != host::kNetOptBadInput) {
+        if (a.status == host::kNetOptNoMemory) throw std::bad_alloc();
+        if (!recordSolverOutcome(run, a.status)) return kMatchNoSolution;
+        if (run.solverOutcome == 0 && line.scale < 1e9) run.solverOutcome = 1;
+        for (std::int32_t r = 0; r < pairs->rows(); ++r) {
+            const std::int32_t c = a.colOfRow[r];
+            if (c < 0) continue;
+            run.totalDistance += line.distance(r % rows, c);
+            joinSet(run, r % rows, line.control[c]);
+        }
+        assigned = a.assigned;
+        return kMatchOk;
+    }
+
+    // Costs too large for the search's exact arithmetic: K units from each treated unit as a
+    // flow, a largest one of least cost.
     const std::int64_t sink = std::int64_t(rows) + cols;
     ArcList arcs;
     std::int64_t units = 0;
