@@ -49,6 +49,7 @@ std::vector<std::int64_t> guessCsvCuts(const std::string& path, std::int64_t fro
 // caller takes, and hands their results over in order.
 template <class Result> class OrderedChunks {
   public:
+    // Fills out (which may hold an earlier chunk's result) with the chunk's.
     using Parse = std::function<void(std::size_t chunk, Result& out)>;
 
     OrderedChunks(std::size_t first, std::size_t count, int threads, std::size_t window,
@@ -87,6 +88,14 @@ template <class Result> class OrderedChunks {
         return r;
     }
 
+    // Hands a taken result back for a later chunk to fill: big buffers are reused rather than
+    // mapped and faulted in afresh for every chunk.
+    void giveBack(std::unique_ptr<Result> r) {
+        if (!r) return;
+        std::lock_guard<std::mutex> lock(mu_);
+        spare_.push_back(std::move(r));
+    }
+
   private:
     struct Done {
         std::unique_ptr<Result> result;
@@ -100,10 +109,14 @@ template <class Result> class OrderedChunks {
                        [this] { return stop_ || (next_ < count_ && next_ < take_ + window_); });
             if (stop_) return;
             std::size_t chunk = next_++;
-            lock.unlock();
             Done d;
+            if (!spare_.empty()) {
+                d.result = std::move(spare_.back());
+                spare_.pop_back();
+            }
+            lock.unlock();
             try {
-                d.result = std::make_unique<Result>();
+                if (!d.result) d.result = std::make_unique<Result>();
                 parse_(chunk, *d.result);
             } catch (...) {
                 d.fault = std::current_exception();
@@ -120,6 +133,7 @@ template <class Result> class OrderedChunks {
     std::size_t next_, take_, count_, window_;
     bool stop_ = false;
     std::map<std::size_t, Done> done_;
+    std::vector<std::unique_ptr<Result>> spare_;
     std::vector<std::thread> workers_;
 };
 

@@ -49,8 +49,7 @@ void CsvDataset::scanRecords(CsvReader& rd, std::int64_t stop,
                           str(static_cast<std::int64_t>(n)), str(static_cast<std::int64_t>(col))},
                          2);
         }
-        const bool high = std::any_of(rec.data.begin(), rec.data.end(),
-                                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+        const bool high = rec.high;
         if (high && !cp1252 && t.badUtf8Line == 0 && !isValidUtf8(rec.data)) {
             t.badUtf8Line = rd.recordLine();
             if (dialect_.encoding == CsvDialect::Encoding::Utf8)
@@ -135,35 +134,31 @@ CsvDataset::ScanTally CsvDataset::scanData(const ScanTally& start,
 
     // Every chunk is scanned from its guessed start, its lines counted from 0 there.
     auto stopOf = [&](std::size_t k) { return k + 1 < cuts.size() ? cuts[k + 1] : kNoStop; };
-    auto scanFrom = [&](CsvReader& rd, CsvPlace at, std::size_t k, ScanTally& t) {
-        t = start;
-        if (!rd.seek(at.offset, 0)) {
-            t.error = datamsg::kReadError;
-            t.errorArgs = {path_, "", rd.error()};
-            t.errorLineArg = 1;
-            return;
-        }
-        scanRecords(rd, stopOf(k), explicitType, t);
+    auto failed = [&](ScanTally& t, const CsvReader& rd) {
+        t.error = datamsg::kReadError;
+        t.errorArgs = {path_, "", rd.error()};
+        t.errorLineArg = 1;
     };
     OrderedChunks<ScanTally> chunks(0, cuts.size(), par.threads, cuts.size(),
                                     [&](std::size_t k, ScanTally& t) {
+                                        t = start;
                                         CsvReader rd;
                                         rd.setDelimiter(delim_);
-                                        if (!rd.open(path_)) {
-                                            t = start;
-                                            t.error = datamsg::kReadError;
-                                            t.errorArgs = {path_, "", rd.error()};
-                                            t.errorLineArg = 1;
-                                            return;
-                                        }
-                                        scanFrom(rd, {cuts[k], 0}, k, t);
+                                        if (!rd.open(path_, cuts[k], 0)) return failed(t, rd);
+                                        scanRecords(rd, stopOf(k), explicitType, t);
                                     });
     ScanTally total = start;
     CsvPlace at{dataOffset_, dataLine_};
     for (std::size_t k = 0; k < cuts.size(); ++k) {
         std::unique_ptr<ScanTally> t = chunks.take();
         // A guess inside a quoted line break: scan the chunk again from the true start.
-        if (cuts[k] != at.offset) scanFrom(reader_, {at.offset, 0}, k, *t);
+        if (cuts[k] != at.offset) {
+            *t = start;
+            if (!reader_.seek(at.offset, 0))
+                failed(*t, reader_);
+            else
+                scanRecords(reader_, stopOf(k), explicitType, *t);
+        }
         mergeTally(total, *t, at.line);
         if (t->error) failScan(*t, at.line);
         chunks_.push_back(at);

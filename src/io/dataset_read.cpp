@@ -77,12 +77,18 @@ int CsvDataset::loadSerialRow(Row& r) {
 }
 
 void CsvDataset::parseRows(std::size_t chunk, ParsedRows& out) const {
+    out.rows.clear();
+    out.data.clear();
+    out.ends.clear();
+    out.quoted.clear();
+    out.num.clear();
+    out.ioError.clear();
     const CsvPlace at = chunks_[chunk];
     const std::int64_t stop = chunk + 1 < chunks_.size() ? chunks_[chunk + 1].offset
                                                          : std::numeric_limits<std::int64_t>::max();
     CsvReader rd;
     rd.setDelimiter(delim_);
-    if (!rd.open(path_) || !rd.seek(at.offset, at.line)) {
+    if (!rd.open(path_, at.offset, at.line)) {
         out.rows.push_back({at.line, at.offset, 0, 0, 0, datamsg::kReadError});
         out.ioError = rd.error();
         out.stop = at;
@@ -126,6 +132,7 @@ int CsvDataset::loadParsedRow(Row& r) {
             }
             held_ = ahead_->take();
             heldRow_ = 0;
+            if (!held_) return 0;
         }
         if (heldRow_ == held_->rows.size()) {
             // The chunk's records are the serial reader's only if it ended where the next
@@ -143,7 +150,7 @@ int CsvDataset::loadParsedRow(Row& r) {
                 }
                 return loadSerialRow(r);
             }
-            held_.reset();
+            ahead_->giveBack(std::move(held_));
             heldChunk_ = next;
             continue;
         }
