@@ -42,7 +42,7 @@ class CsvDataset final : public ByGroupDataset {
         std::vector<double> num;
         std::int64_t line = 0, offset = 0, obs = 0;
     };
-    // What the scan learns from a run of records; a chunk's lines count from 0 at its start.
+    // What the scan learns from a run of records; a chunk's lines count from 1 at its start.
     struct ScanTally {
         std::vector<std::size_t> maxLen, maxLen1252; // lengths as UTF-8 both ways
         std::vector<char> numberSeen, canBeNumeric;

@@ -132,7 +132,7 @@ CsvDataset::ScanTally CsvDataset::scanData(const ScanTally& start,
         return t;
     }
 
-    // Every chunk is scanned from its guessed start, its lines counted from 0 there.
+    // Every chunk is scanned from its guessed start, its lines counted from 1 there.
     auto stopOf = [&](std::size_t k) { return k + 1 < cuts.size() ? cuts[k + 1] : kNoStop; };
     auto failed = [&](ScanTally& t, const CsvReader& rd) {
         t.error = datamsg::kReadError;
@@ -144,7 +144,7 @@ CsvDataset::ScanTally CsvDataset::scanData(const ScanTally& start,
                                         t = start;
                                         CsvReader rd;
                                         rd.setDelimiter(delim_);
-                                        if (!rd.open(path_, cuts[k], 0)) return failed(t, rd);
+                                        if (!rd.open(path_, cuts[k], 1)) return failed(t, rd);
                                         scanRecords(rd, stopOf(k), explicitType, t);
                                     });
     ScanTally total = start;
@@ -154,15 +154,15 @@ CsvDataset::ScanTally CsvDataset::scanData(const ScanTally& start,
         // A guess inside a quoted line break: scan the chunk again from the true start.
         if (cuts[k] != at.offset) {
             *t = start;
-            if (!reader_.seek(at.offset, 0))
+            if (!reader_.seek(at.offset, 1))
                 failed(*t, reader_);
             else
                 scanRecords(reader_, stopOf(k), explicitType, *t);
         }
-        mergeTally(total, *t, at.line);
-        if (t->error) failScan(*t, at.line);
+        mergeTally(total, *t, at.line - 1);
+        if (t->error) failScan(*t, at.line - 1);
         chunks_.push_back(at);
-        at = {t->stop.offset, at.line + t->stop.line};
+        at = {t->stop.offset, at.line - 1 + t->stop.line};
     }
     threads_ = par.threads;
     return total;
