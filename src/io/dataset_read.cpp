@@ -30,10 +30,17 @@ int CsvDataset::decode(CsvReader::Result res, CsvRecord& rec, double* num,
         return -datamsg::kChanged;
     }
     if (cp1252_) transcode(rec, scratch);
+    const bool anyMissingText = !dialect_.missing.empty();
     for (std::size_t i = 0; i < n; ++i) {
         if (vars_[i].type != VarType::Numeric) continue;
         double v;
-        switch (classify(rec.field(i), v)) {
+        std::string_view f = rec.field(i);
+        // Most cells are plain decimals; a missing text, which may look like one, goes first.
+        if (!anyMissingText && parsePlainDecimal(f, v)) {
+            num[i] = v;
+            continue;
+        }
+        switch (classify(f, v)) {
         case CellKind::Number:
             num[i] = v;
             break;
