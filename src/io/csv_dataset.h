@@ -1,11 +1,14 @@
 // The CSV implementation of Dataset (internal to the host).
 #pragma once
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "io/csv_chunks.h"
 #include "io/csv_number.h"
 #include "io/csv_reader.h"
 #include "io/dataset_base.h"
+#include "io/schema.h"
 
 namespace velloc::host {
 
@@ -39,9 +42,57 @@ class CsvDataset final : public ByGroupDataset {
         std::vector<double> num;
         std::int64_t line = 0, offset = 0, obs = 0;
     };
+    // What the scan learns from a run of records; a chunk's lines count from 1 at its start.
+    struct ScanTally {
+        std::vector<std::size_t> maxLen, maxLen1252; // lengths as UTF-8 both ways
+        std::vector<char> numberSeen, canBeNumeric;
+        std::vector<std::int64_t> textLine; // first text cell of each column, if any
+        std::vector<std::string> textCell;
+        std::int64_t rows = 0, badUtf8Line = 0;
+        int error = 0; // the first fault's message number, with its arguments
+        std::vector<std::string> errorArgs;
+        int errorLineArg = -1;
+        std::int64_t errorLine = 0;
+        CsvPlace stop; // where the next record starts
+    };
+    // The rows a thread decoded from one chunk, and the failures among them, in file order.
+    struct ParsedRows {
+        struct Entry {
+            std::int64_t line = 0, offset = 0;
+            std::size_t data = 0, ends = 0, quoted = 0; // where its parts begin
+            int failure = 0;                            // message number of a failed record
+        };
+        std::vector<Entry> rows;
+        std::string data;
+        std::vector<std::uint32_t> ends, quoted;
+        std::vector<double> num; // nvars per row that did not fail
+        std::string ioError;
+        CsvPlace stop;
+    };
+
+    std::size_t readHeader();
+    void readSidecar(std::vector<char>& explicitType, ScanTally& start,
+                     std::vector<FormatSpec>& formats, Schema& schema, std::string& schemaPath);
+    // The scan pass over every record, on threads for a large file.
+    ScanTally scanData(const ScanTally& start, const std::vector<char>& explicitType);
+    // Scans the records that start before offset stop; stops at the first fault.
+    void scanRecords(CsvReader& rd, std::int64_t stop, const std::vector<char>& explicitType,
+                     ScanTally& t) const;
+    // Adds a later run of records, whose lines are shifted by lineShift, to the tally.
+    static void mergeTally(ScanTally& into, const ScanTally& from, std::int64_t lineShift);
+    [[noreturn]] void failScan(const ScanTally& t, std::int64_t lineShift) const;
+    void settleTypes(ScanTally& t, const std::vector<FormatSpec>& formats, const Schema& schema,
+                     const std::string& schemaPath);
 
     int loadRow(Row& r); // 1 read, 0 at the end, -1 on an error (logged)
-    void transcode(CsvRecord& rec);
+    int loadSerialRow(Row& r);
+    int loadParsedRow(Row& r);
+    void parseRows(std::size_t chunk, ParsedRows& out) const;
+    void rewindParsed(std::int64_t offset);
+    // 1 for a row (numbers in num), 0 for a blank line to pass over, or minus the number of
+    // the message that the failed record gets.
+    int decode(CsvReader::Result res, CsvRecord& rec, double* num, std::string& scratch) const;
+    static void transcode(CsvRecord& rec, std::string& scratch);
     // A cell's number, with the dialect's missing texts read as missing values.
     CellKind classify(std::string_view f, double& v) const;
     bool isMissingText(std::string_view f) const;
@@ -55,9 +106,20 @@ class CsvDataset final : public ByGroupDataset {
     std::vector<Variable> vars_;
     std::int64_t nobs_ = 0;
     std::int64_t dataOffset_ = 0, dataLine_ = 2;
+    char delim_ = ',';
     CsvReader reader_;
     bool cp1252_ = false; // the bytes are not UTF-8: cells are converted as they are read
     std::string scratch_;
+
+    // Reading on threads: where each chunk's first record starts (as the scan found them;
+    // empty when the file is read serially), the chunks parsed ahead and the one being read.
+    std::vector<CsvPlace> chunks_;
+    int threads_ = 0;
+    std::unique_ptr<OrderedChunks<ParsedRows>> ahead_;
+    std::unique_ptr<ParsedRows> held_;
+    std::size_t heldChunk_ = 0, heldRow_ = 0;
+    std::int64_t skipBefore_ = 0; // rows before this offset are passed over (after a rewind)
+    bool serialRead_ = false;     // a chunk did not end where the next began: read serially
 
     Row cur_, look_, key_;     // firstPending_: cur_ holds the group's first row
     bool havePending_ = false; // look_ holds the next group's first row

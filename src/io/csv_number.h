@@ -1,5 +1,6 @@
 // How a CSV cell reads as a number.
 #pragma once
+#include <cstdint>
 #include <fast_float/fast_float.h>
 #include <string_view>
 #include <system_error>
@@ -25,6 +26,39 @@ inline bool isPlainNumber(std::string_view s) {
     return i == n && i > d;
 }
 
+// The common plain decimals -?d+(.d+)? that need no general parser: at most 19 digits, their
+// integer below 2^53 and at most 22 after the point. Then integer and power of ten are exact
+// doubles and one division rounds correctly, so the value is the one any exact parser gives.
+inline bool parsePlainDecimal(std::string_view s, double& value) {
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = s.data();
+    const char* e = p + s.size();
+    const bool negative = p < e && *p == '-';
+    p += negative;
+    const char* d = p;
+    std::uint64_t m = 0; // wraps past 19 digits, which are refused below
+    while (p < e && static_cast<unsigned char>(*p - '0') < 10)
+        m = m * 10 + static_cast<unsigned char>(*p++ - '0');
+    const std::ptrdiff_t whole = p - d;
+    std::ptrdiff_t frac = 0;
+    if (whole == 0) return false;
+    if (p < e) {
+        if (*p != '.') return false;
+        const char* f = ++p;
+        while (p < e && static_cast<unsigned char>(*p - '0') < 10)
+            m = m * 10 + static_cast<unsigned char>(*p++ - '0');
+        frac = p - f;
+        if (frac == 0 || p != e) return false;
+    }
+    if (whole + frac > 19 || frac > 22 || m > (std::uint64_t{1} << 53)) return false;
+    double v = static_cast<double>(m);
+    if (frac > 0) v /= kPow10[frac];
+    value = negative ? -v : v;
+    return true;
+}
+
 // Blank cells, "." and "NA" are missing. Otherwise the whole cell (surrounding blanks aside) must
 // be a decimal number, optionally signed, with or without exponent; "inf" is accepted so that every
 // value the writer produces reads back, "nan" is not.
@@ -35,6 +69,7 @@ inline CellKind parseCell(std::string_view s, double& value) {
         bool digit = c0 >= '0' && c0 <= '9';
         if (!digit && c0 == '-' && s.size() > 1) digit = s[1] >= '0' && s[1] <= '9';
         if (digit) {
+            if (parsePlainDecimal(s, value)) return CellKind::Number;
             auto r = fast_float::from_chars(s.data(), s.data() + s.size(), value);
             if (r.ptr == s.data() + s.size() && r.ec == std::errc()) return CellKind::Number;
         }

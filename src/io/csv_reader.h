@@ -15,6 +15,7 @@ struct CsvRecord {
     std::vector<std::uint32_t> ends;   // field i is data[ends[i-1] + 1 .. ends[i])
     std::vector<std::uint32_t> quoted; // fields (0-based, ascending) that began with a quote
     bool blankLine = false;            // the line held nothing at all
+    bool high = false;                 // some byte is 0x80 or above (not ASCII)
 
     std::size_t size() const { return ends.size(); }
     std::string_view field(std::size_t i) const {
@@ -32,6 +33,7 @@ struct CsvRecord {
         ends.clear();
         quoted.clear();
         blankLine = false;
+        high = false;
     }
 };
 
@@ -46,6 +48,8 @@ class CsvReader {
 
     // Opens the file and skips a UTF-8 byte-order mark. False with the reason in error().
     bool open(const std::string& path);
+    // Opens the file before the record that starts at offset on the given line.
+    bool open(const std::string& path, std::int64_t offset, std::int64_t line);
     Result next(CsvRecord& rec);
     // The byte between fields (a comma unless set; not a quote or a line end).
     void setDelimiter(char d);
@@ -65,6 +69,7 @@ class CsvReader {
     std::int64_t line() const { return line_; }
 
   private:
+    bool openFile(const std::string& path, std::int64_t offset, std::size_t most);
     bool refill();
     bool nextSimpleLine(CsvRecord& rec);
     int peek(); // next byte or -1 at the end of the file, refilling as needed

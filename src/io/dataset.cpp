@@ -6,9 +6,7 @@
 #include "base/exit_codes.h"
 #include "base/messages.h"
 #include "io/csv_dataset.h"
-#include "io/csv_number.h"
 #include "io/data_messages.h"
-#include "io/schema.h"
 #include "io/stat_dataset.h"
 #include "io/text_encoding.h"
 
@@ -52,10 +50,33 @@ std::unique_ptr<Dataset> Dataset::open(const std::string& path, const CsvDialect
 }
 
 void CsvDataset::scan() {
-    char delim = dialect_.delimiter;
-    if (delim == 0) delim = hasTsvExtension(path_) ? '\t' : ',';
-    reader_.setDelimiter(delim);
+    delim_ = dialect_.delimiter;
+    if (delim_ == 0) delim_ = hasTsvExtension(path_) ? '\t' : ',';
+    reader_.setDelimiter(delim_);
     if (!reader_.open(path_)) failDataSet(datamsg::kCannotOpen, {path_, reader_.error()});
+    const std::size_t n = readHeader();
+    // The sidecar: explicit types come first, they decide how cells are read.
+    ScanTally t;
+    t.maxLen.assign(n, 0);
+    t.maxLen1252.assign(n, 0);
+    t.numberSeen.assign(n, 0);
+    t.canBeNumeric.assign(n, 1);
+    t.textLine.assign(n, 0);
+    t.textCell.assign(n, {});
+    std::vector<char> explicitType(n, 0);
+    std::vector<FormatSpec> formats(n);
+    Schema schema;
+    std::string schemaPath;
+    readSidecar(explicitType, t, formats, schema, schemaPath);
+    t = scanData(t, explicitType);
+    nobs_ = t.rows;
+    settleTypes(t, formats, schema, schemaPath);
+    cur_.num.assign(n, 0.0);
+    if (!reader_.seek(dataOffset_, dataLine_))
+        failDataSet(datamsg::kReadError, {path_, str(dataLine_ - 1), reader_.error()});
+}
+
+std::size_t CsvDataset::readHeader() {
     CsvRecord rec;
     switch (reader_.next(rec)) {
     case CsvReader::Result::End:
@@ -88,125 +109,78 @@ void CsvDataset::scan() {
     }
     dataOffset_ = reader_.tell();
     dataLine_ = reader_.line();
-    const std::size_t n = vars_.size();
+    return vars_.size();
+}
 
-    // The sidecar: explicit types come first, they decide how cells are read.
-    std::string schemaPath = schemaPathFor(path_);
-    Schema schema = readSchema(schemaPath);
-    std::vector<char> explicitType(n, 0);
-    std::vector<char> canBeNumeric(n, 1);
-    std::vector<FormatSpec> formats(n);
-    if (schema.present) {
-        label_ = schema.label;
-        for (const SchemaVar& sv : schema.vars) {
-            int k = find(sv.name);
-            if (k == 0) failDataSet(datamsg::kSchemaUnknownVar, {schemaPath, sv.name, path_});
-            Variable& v = vars_[k - 1];
-            v.label = sv.label;
-            if (sv.type) {
+void CsvDataset::readSidecar(std::vector<char>& explicitType, ScanTally& start,
+                             std::vector<FormatSpec>& formats, Schema& schema,
+                             std::string& schemaPath) {
+    schemaPath = schemaPathFor(path_);
+    schema = readSchema(schemaPath);
+    if (!schema.present) return;
+    label_ = schema.label;
+    for (const SchemaVar& sv : schema.vars) {
+        int k = find(sv.name);
+        if (k == 0) failDataSet(datamsg::kSchemaUnknownVar, {schemaPath, sv.name, path_});
+        Variable& v = vars_[k - 1];
+        v.label = sv.label;
+        if (sv.type) {
+            explicitType[k - 1] = 1;
+            start.canBeNumeric[k - 1] = *sv.type == VarType::Numeric;
+        }
+        if (!sv.format.empty()) {
+            auto f = parseFormat(sv.format);
+            const char* kind = !sv.type                       ? "numeric or character"
+                               : *sv.type == VarType::Numeric ? "numeric"
+                                                              : "character";
+            if (!f) failDataSet(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
+            bool charFormat = f->name == "$";
+            if (sv.type && charFormat != (*sv.type == VarType::Character))
+                failDataSet(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
+            // A character format without a type makes the variable character.
+            if (!sv.type && charFormat) {
                 explicitType[k - 1] = 1;
-                canBeNumeric[k - 1] = *sv.type == VarType::Numeric;
+                start.canBeNumeric[k - 1] = 0;
             }
-            if (!sv.format.empty()) {
-                auto f = parseFormat(sv.format);
-                const char* kind = !sv.type                       ? "numeric or character"
-                                   : *sv.type == VarType::Numeric ? "numeric"
-                                                                  : "character";
-                if (!f) failDataSet(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
-                bool charFormat = f->name == "$";
-                if (sv.type && charFormat != (*sv.type == VarType::Character))
-                    failDataSet(datamsg::kSchemaFormat, {schemaPath, v.name, sv.format, kind});
-                // A character format without a type makes the variable character.
-                if (!sv.type && charFormat) {
-                    explicitType[k - 1] = 1;
-                    canBeNumeric[k - 1] = 0;
-                }
-                formats[k - 1] = *f;
-            }
+            formats[k - 1] = *f;
         }
     }
+}
 
-    // Lengths as UTF-8 both ways: whether the file is Windows-1252 may show only late.
-    std::vector<std::size_t> maxLen(n, 0), maxLen1252(n, 0);
-    std::vector<char> numberSeen(n, 0);
-    std::int64_t rows = 0, badUtf8Line = 0;
-    const bool checkMissing = !dialect_.missing.empty();
-    const bool cp1252 = dialect_.encoding == CsvDialect::Encoding::Cp1252;
-    for (;;) {
-        CsvReader::Result r = reader_.next(rec);
-        if (r == CsvReader::Result::End) break;
-        if (r == CsvReader::Result::Unterminated)
-            failDataSet(datamsg::kUnterminatedQuote,
-                        {path_, str(reader_.recordLine()),
-                         str(static_cast<std::int64_t>(reader_.errorField()))});
-        if (r == CsvReader::Result::IoError)
-            failDataSet(datamsg::kReadError, {path_, str(reader_.recordLine()), reader_.error()});
-        if (rec.blankLine && n > 1) continue;
-        if (rec.size() != n) {
-            std::size_t col = std::min(rec.size(), n) + 1;
-            failDataSet(datamsg::kRagged,
-                        {path_, str(static_cast<std::int64_t>(rec.size())),
-                         str(reader_.recordLine()), str(static_cast<std::int64_t>(n)),
-                         str(static_cast<std::int64_t>(col))});
-        }
-        const bool high = std::any_of(rec.data.begin(), rec.data.end(),
-                                      [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-        if (high && !cp1252 && badUtf8Line == 0 && !isValidUtf8(rec.data)) {
-            badUtf8Line = reader_.recordLine();
-            if (dialect_.encoding == CsvDialect::Encoding::Utf8)
-                failDataSet(datamsg::kNotUtf8, {path_, str(badUtf8Line)});
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            std::string_view f = rec.field(i);
-            if (f.size() > maxLen[i]) maxLen[i] = f.size();
-            if (high) maxLen1252[i] = std::max(maxLen1252[i], cp1252Utf8Length(f));
-            if (checkMissing && isMissingText(f)) continue;
-            if (isPlainNumber(f)) {
-                numberSeen[i] = 1;
-                continue;
-            }
-            if (!canBeNumeric[i] && numberSeen[i]) continue;
-            double v;
-            CellKind kind = classify(f, v);
-            if (kind == CellKind::Number) numberSeen[i] = 1;
-            if (kind == CellKind::Text && canBeNumeric[i]) {
-                if (explicitType[i])
-                    failDataSet(datamsg::kNotANumber,
-                                {path_, f, str(reader_.recordLine()),
-                                 str(static_cast<std::int64_t>(i + 1)), vars_[i].name});
-                canBeNumeric[i] = 0;
-                vars_[i].textLine = reader_.recordLine();
-                vars_[i].textColumn = static_cast<int>(i + 1);
-                vars_[i].textCell = std::string(f);
-            }
-        }
-        ++rows;
+void CsvDataset::settleTypes(ScanTally& t, const std::vector<FormatSpec>& formats,
+                             const Schema& schema, const std::string& schemaPath) {
+    const std::size_t n = vars_.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (t.textLine[i] == 0) continue;
+        vars_[i].textLine = t.textLine[i];
+        vars_[i].textColumn = static_cast<int>(i + 1);
+        vars_[i].textCell = std::move(t.textCell[i]);
     }
-    nobs_ = rows;
-    if (badUtf8Line > 0 || cp1252) {
+    const bool cp1252 = dialect_.encoding == CsvDialect::Encoding::Cp1252;
+    if (t.badUtf8Line > 0 || cp1252) {
         cp1252_ = true;
         // Asked for, the conversion needs no note.
-        if (!cp1252) xpmlog(kGroupHostData, datamsg::kReadAsCp1252, {path_, str(badUtf8Line)});
+        if (!cp1252) xpmlog(kGroupHostData, datamsg::kReadAsCp1252, {path_, str(t.badUtf8Line)});
         for (std::size_t i = 0; i < n; ++i) {
-            maxLen[i] = std::max(maxLen[i], maxLen1252[i]);
+            t.maxLen[i] = std::max(t.maxLen[i], t.maxLen1252[i]);
             if (!vars_[i].textCell.empty()) {
-                std::string t;
-                appendCp1252AsUtf8(t, vars_[i].textCell);
-                vars_[i].textCell = std::move(t);
+                std::string s;
+                appendCp1252AsUtf8(s, vars_[i].textCell);
+                vars_[i].textCell = std::move(s);
             }
         }
     }
 
     for (std::size_t i = 0; i < n; ++i) {
         Variable& v = vars_[i];
-        if (canBeNumeric[i]) {
+        if (t.canBeNumeric[i]) {
             v.type = VarType::Numeric;
             v.length = 8;
         } else {
             // Only a column that also holds numbers has a stray text cell to point at.
-            if (!numberSeen[i]) v.textLine = 0;
+            if (!t.numberSeen[i]) v.textLine = 0;
             v.type = VarType::Character;
-            v.length = static_cast<int>(std::max<std::size_t>(1, maxLen[i]));
+            v.length = static_cast<int>(std::max<std::size_t>(1, t.maxLen[i]));
         }
         const FormatSpec& f = formats[i];
         if (f.name.empty()) continue;
@@ -222,9 +196,6 @@ void CsvDataset::scan() {
         v.formatWidth = f.width > 0 ? f.width : (f.name == "$" ? v.length : 12);
         v.formatDecimals = f.decimals;
     }
-    cur_.num.assign(n, 0.0);
-    if (!reader_.seek(dataOffset_, dataLine_))
-        failDataSet(datamsg::kReadError, {path_, str(dataLine_ - 1), reader_.error()});
 }
 
 void refuseTextCell(const Dataset& ds, int var, std::string_view user) {

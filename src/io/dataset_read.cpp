@@ -1,6 +1,8 @@
 // Sequential reading of a CSV data set in BY groups.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "base/messages.h"
 #include "base/missing.h"
@@ -19,39 +21,61 @@ std::string str(std::int64_t v) {
 
 } // namespace
 
-int CsvDataset::loadRow(Row& r) {
+int CsvDataset::decode(CsvReader::Result res, CsvRecord& rec, double* num,
+                       std::string& scratch) const {
     const std::size_t n = vars_.size();
+    if (res == CsvReader::Result::IoError) return -datamsg::kReadError;
+    if (res == CsvReader::Result::Unterminated || rec.size() != n) {
+        if (rec.blankLine && n > 1 && res == CsvReader::Result::Record) return 0;
+        return -datamsg::kChanged;
+    }
+    if (cp1252_) transcode(rec, scratch);
+    const bool anyMissingText = !dialect_.missing.empty();
+    for (std::size_t i = 0; i < n; ++i) {
+        if (vars_[i].type != VarType::Numeric) continue;
+        double v;
+        std::string_view f = rec.field(i);
+        // Most cells are plain decimals; a missing text, which may look like one, goes first.
+        if (!anyMissingText && parsePlainDecimal(f, v)) {
+            num[i] = v;
+            continue;
+        }
+        switch (classify(f, v)) {
+        case CellKind::Number:
+            num[i] = v;
+            break;
+        case CellKind::Missing:
+            num[i] = missingValue();
+            break;
+        case CellKind::Text:
+            return -datamsg::kChanged;
+        }
+    }
+    return 1;
+}
+
+int CsvDataset::loadRow(Row& r) {
+    if (chunks_.empty() || serialRead_) return loadSerialRow(r);
+    return loadParsedRow(r);
+}
+
+int CsvDataset::loadSerialRow(Row& r) {
+    r.num.resize(vars_.size());
     for (;;) {
         CsvReader::Result res = reader_.next(r.rec);
         if (res == CsvReader::Result::End) return 0;
-        if (res == CsvReader::Result::IoError) {
+        int d = decode(res, r.rec, r.num.data(), scratch_);
+        if (d == 0) continue;
+        if (d == -datamsg::kReadError) {
             xpmlog(kGroupHostData, datamsg::kReadError,
                    {path_, str(reader_.recordLine()), reader_.error()});
             return -1;
         }
-        if (res == CsvReader::Result::Unterminated || r.rec.size() != n) {
-            if (r.rec.blankLine && n > 1 && res == CsvReader::Result::Record) continue;
+        if (d < 0) {
             xpmlog(kGroupHostData, datamsg::kChanged, {path_, str(reader_.recordLine())});
             return -1;
         }
         break;
-    }
-    if (cp1252_) transcode(r.rec);
-    r.num.resize(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        if (vars_[i].type != VarType::Numeric) continue;
-        double v;
-        switch (classify(r.rec.field(i), v)) {
-        case CellKind::Number:
-            r.num[i] = v;
-            break;
-        case CellKind::Missing:
-            r.num[i] = missingValue();
-            break;
-        case CellKind::Text:
-            xpmlog(kGroupHostData, datamsg::kChanged, {path_, str(reader_.recordLine())});
-            return -1;
-        }
     }
     r.line = reader_.recordLine();
     r.offset = reader_.recordOffset();
@@ -59,16 +83,124 @@ int CsvDataset::loadRow(Row& r) {
     return 1;
 }
 
-void CsvDataset::transcode(CsvRecord& rec) {
-    scratch_.clear();
+void CsvDataset::parseRows(std::size_t chunk, ParsedRows& out) const {
+    out.rows.clear();
+    out.data.clear();
+    out.ends.clear();
+    out.quoted.clear();
+    out.num.clear();
+    out.ioError.clear();
+    const CsvPlace at = chunks_[chunk];
+    const std::int64_t stop = chunk + 1 < chunks_.size() ? chunks_[chunk + 1].offset
+                                                         : std::numeric_limits<std::int64_t>::max();
+    CsvReader rd;
+    rd.setDelimiter(delim_);
+    if (!rd.open(path_, at.offset, at.line)) {
+        out.rows.push_back({at.line, at.offset, 0, 0, 0, datamsg::kReadError});
+        out.ioError = rd.error();
+        out.stop = at;
+        return;
+    }
+    const std::size_t n = vars_.size();
+    CsvRecord rec;
+    std::string scratch;
+    std::vector<double> num(n);
+    if (chunk + 1 < chunks_.size()) out.data.reserve(static_cast<std::size_t>(stop - at.offset));
+    while (rd.tell() < stop) {
+        CsvReader::Result res = rd.next(rec);
+        if (res == CsvReader::Result::End) break;
+        int d = decode(res, rec, num.data(), scratch);
+        if (d == 0) continue;
+        out.rows.push_back({rd.recordLine(), rd.recordOffset(), out.data.size(), out.ends.size(),
+                            out.quoted.size(), d < 0 ? -d : 0});
+        if (d == -datamsg::kReadError) {
+            out.ioError = rd.error();
+            break;
+        }
+        if (d < 0) continue;
+        out.data += rec.data;
+        out.ends.insert(out.ends.end(), rec.ends.begin(), rec.ends.end());
+        out.quoted.insert(out.quoted.end(), rec.quoted.begin(), rec.quoted.end());
+        out.num.insert(out.num.end(), num.begin(), num.end());
+    }
+    out.stop = {rd.tell(), rd.line()};
+}
+
+int CsvDataset::loadParsedRow(Row& r) {
+    const std::size_t n = vars_.size();
+    for (;;) {
+        if (!held_) {
+            if (heldChunk_ >= chunks_.size()) return 0;
+            if (!ahead_) {
+                auto parse = [this](std::size_t k, ParsedRows& out) { parseRows(k, out); };
+                ahead_ = std::make_unique<OrderedChunks<ParsedRows>>(
+                    heldChunk_, chunks_.size(), threads_, static_cast<std::size_t>(threads_) + 2,
+                    parse);
+            }
+            held_ = ahead_->take();
+            heldRow_ = 0;
+            if (!held_) return 0;
+        }
+        if (heldRow_ == held_->rows.size()) {
+            // The chunk's records are the serial reader's only if it ended where the next
+            // one begins (the file may have changed since the scan).
+            std::size_t next = heldChunk_ + 1;
+            if (next < chunks_.size() && !(held_->stop == chunks_[next])) {
+                serialRead_ = true;
+                CsvPlace at = held_->stop;
+                ahead_.reset();
+                held_.reset();
+                if (!reader_.seek(at.offset, at.line)) {
+                    xpmlog(kGroupHostData, datamsg::kReadError,
+                           {path_, str(at.line), reader_.error()});
+                    return -1;
+                }
+                return loadSerialRow(r);
+            }
+            ahead_->giveBack(std::move(held_));
+            heldChunk_ = next;
+            continue;
+        }
+        const ParsedRows& c = *held_;
+        const std::size_t k = heldRow_++;
+        const ParsedRows::Entry& e = c.rows[k];
+        if (e.offset < skipBefore_) continue;
+        if (e.failure == datamsg::kReadError) {
+            xpmlog(kGroupHostData, datamsg::kReadError, {path_, str(e.line), c.ioError});
+            return -1;
+        }
+        if (e.failure) {
+            xpmlog(kGroupHostData, datamsg::kChanged, {path_, str(e.line)});
+            return -1;
+        }
+        const bool last = k + 1 == c.rows.size();
+        const std::size_t dataEnd = last ? c.data.size() : c.rows[k + 1].data;
+        const std::size_t quotedEnd = last ? c.quoted.size() : c.rows[k + 1].quoted;
+        r.rec.data.assign(c.data, e.data, dataEnd - e.data);
+        r.rec.ends.assign(c.ends.begin() + static_cast<std::ptrdiff_t>(e.ends),
+                          c.ends.begin() + static_cast<std::ptrdiff_t>(e.ends + n));
+        r.rec.quoted.assign(c.quoted.begin() + static_cast<std::ptrdiff_t>(e.quoted),
+                            c.quoted.begin() + static_cast<std::ptrdiff_t>(quotedEnd));
+        r.rec.blankLine = dataEnd == e.data;
+        const double* num = c.num.data() + e.ends; // one number per field, like the ends
+        r.num.assign(num, num + n);
+        r.line = e.line;
+        r.offset = e.offset;
+        r.obs = ++obsCount_;
+        return 1;
+    }
+}
+
+void CsvDataset::transcode(CsvRecord& rec, std::string& scratch) {
+    scratch.clear();
     std::vector<std::uint32_t> ends;
     ends.reserve(rec.size());
     for (std::size_t i = 0; i < rec.size(); ++i) {
-        if (i > 0) scratch_ += ',';
-        appendCp1252AsUtf8(scratch_, rec.field(i));
-        ends.push_back(static_cast<std::uint32_t>(scratch_.size()));
+        if (i > 0) scratch += ',';
+        appendCp1252AsUtf8(scratch, rec.field(i));
+        ends.push_back(static_cast<std::uint32_t>(scratch.size()));
     }
-    std::swap(rec.data, scratch_);
+    std::swap(rec.data, scratch);
     rec.ends = std::move(ends);
 }
 
@@ -165,7 +297,9 @@ int CsvDataset::nextGroup() {
 
 void CsvDataset::rewindGroup() {
     if (state_ != State::InGroup && state_ != State::GroupEnd) return;
-    if (!reader_.seek(groupOffset_, groupLine_)) {
+    if (!chunks_.empty() && !serialRead_) {
+        rewindParsed(groupOffset_);
+    } else if (!reader_.seek(groupOffset_, groupLine_)) {
         xpmlog(kGroupHostData, datamsg::kReadError, {path_, str(groupLine_), reader_.error()});
         failed_ = true;
         state_ = State::GroupEnd;
@@ -176,6 +310,24 @@ void CsvDataset::rewindGroup() {
     unsorted_ = false;
     failed_ = false;
     state_ = State::InGroup;
+}
+
+void CsvDataset::rewindParsed(std::int64_t offset) {
+    skipBefore_ = offset;
+    // Within the chunk at hand: step back to the row. Before it: parse again from the chunk
+    // that holds the row (at most once for each chunk a group starts before).
+    if (held_ && !held_->rows.empty() && held_->rows.front().offset <= offset) {
+        auto it = std::lower_bound(
+            held_->rows.begin(), held_->rows.end(), offset,
+            [](const ParsedRows::Entry& e, std::int64_t o) { return e.offset < o; });
+        heldRow_ = static_cast<std::size_t>(it - held_->rows.begin());
+        return;
+    }
+    ahead_.reset();
+    held_.reset();
+    auto it = std::upper_bound(chunks_.begin(), chunks_.end(), offset,
+                               [](std::int64_t o, const CsvPlace& c) { return o < c.offset; });
+    heldChunk_ = it == chunks_.begin() ? 0 : static_cast<std::size_t>(it - chunks_.begin()) - 1;
 }
 
 double CsvDataset::num(int var) const {
