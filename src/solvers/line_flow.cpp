@@ -129,7 +129,7 @@ class LineWork {
             if (s < 0) arcs_.push_back({extra, a, 0, -s});
         }
         const auto start = std::chrono::steady_clock::now();
-        sol_ = simplex(n + 1, arcs_, supply);
+        sol_ = simplex(n + 1, arcs_, supply, PivotRule::kCandidateList);
         ++rounds_;
         history_.push_back({n, static_cast<std::int64_t>(nWorkPairs_), 0, seconds(start), 0});
         return sol_.optimal;

@@ -20,9 +20,16 @@ struct SimplexOut {
                                          // with room, <= 0 on arcs carrying flow
 };
 
+// How the simplex picks its entering arc. The altering candidate list pivots about ten times
+// faster than block search on listed matching networks; on the working networks of implicit
+// pricing, where most controls hang on two slack arcs, the candidate list is ten times faster
+// again.
+enum class PivotRule { kAlteringList, kCandidateList };
+
 // An optimal flow meeting every node's supply exactly (supplies add up to 0). Throws
 // std::bad_alloc.
 SimplexOut simplex(std::int32_t nNodes, std::span<const WorkArc> arcs,
-                   std::span<const std::int64_t> supply);
+                   std::span<const std::int64_t> supply,
+                   PivotRule rule = PivotRule::kAlteringList);
 
 } // namespace velloc::host
