@@ -153,6 +153,7 @@ int main(int argc, char** argv) {
                 openblas_get_num_threads());
     for (int j = 0; j < D; ++j)
         std::printf("  %2d %.17g %.17g\n", j, res.coef[j],
-                    res.cov.empty() ? 0.0 : std::sqrt(res.cov[static_cast<std::size_t>(j) * D + j]));
+                    res.cov.empty() ? 0.0
+                                    : std::sqrt(res.cov[static_cast<std::size_t>(j) * D + j]));
     return rc;
 }
