@@ -1,9 +1,11 @@
 // The fit work record and the optimizer problem record of the logistic fit.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "core/model_rows.h"
+#include "model/mapped_array.h"
 
 namespace velloc {
 
@@ -31,6 +33,21 @@ struct VlcFit {
 
     // Pass work areas, sized by the first pass.
     std::vector<double> recBuf, blockX, blockW, blockY, blockEta, blockC, hessFull;
+
+    // The usable rows as the first pass read them, when they fit in cacheBytes: design columns
+    // 1 .. D-1 as read (row-major), weight and group. Later passes take their blocks from here
+    // instead of reading the rows again: the same kFitBlockRows usable rows in the same order,
+    // so every sum is formed exactly as when the rows are read.
+    std::size_t cacheBytes = 0; // 0: every pass reads the rows
+    bool cacheFilling = false;  // the pass in progress appends to the cache
+    bool cacheFull = false;     // the cache holds every usable row
+    MappedArray<double> cacheX, cacheW, cacheY;
+    std::size_t cacheNext = 0; // first cached row of the next block
+
+    // The parameters at which f, grad and hess were last evaluated: the gradient pass after
+    // a line search accepted its trial point finds them there.
+    std::vector<double> evalAt;
+    bool evalHeld = false;
 
     int readError = 0;       // set when a pass could not read the rows
     std::int64_t passes = 0; // data passes made (diagnostics)

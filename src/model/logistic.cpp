@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/messages.h"
@@ -48,6 +52,7 @@ void sizeWork(VlcFit* fit, int cols) {
 int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
     int nb = 0;
     double* rec = fit->recBuf.data();
+    const bool centred = fit->centre.size() == static_cast<std::size_t>(fit->D);
     while (nb < kFitBlockRows && left > 0) {
         if (!fit->rows->read(rec)) {
             fit->readError = 1;
@@ -60,36 +65,86 @@ int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
         if (k < 0 || k > 1 || !(w > 0.0) || anyMissing(rec + kRowDesign, fit->D)) continue;
         double* x = fit->blockX.data() + static_cast<std::size_t>(nb) * ncols;
         x[0] = 1.0;
-        const bool centred = fit->centre.size() == static_cast<std::size_t>(fit->D);
         for (int j = 1; j < ncols; ++j)
             x[j] = rec[kRowDesign + cols[j]] - (centred ? fit->centre[cols[j]] : 0.0);
         fit->blockW[nb] = w;
         fit->blockY[nb] = k;
         ++nb;
+        if (fit->cacheFilling) {
+            fit->cacheX.append(rec + kRowDesign + 1, rec + kRowDesign + fit->D);
+            fit->cacheW.push_back(w);
+            fit->cacheY.push_back(k);
+        }
     }
     return nb;
 }
 
-int evalPass(VlcFit* fit, bool derivs) {
+// Starts a pass over the usable rows: the cache when it holds them all, else the rows
+// rewound. Non-zero when the rows cannot be rewound.
+int startPass(VlcFit* fit) {
+    fit->cacheNext = 0;
+    if (fit->cacheFull) return 0;
+    return fit->rows->rewind();
+}
+
+// The next block of usable rows, as readBlock forms it, with its weights and groups in w, y.
+int nextBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols, const double*& w,
+              const double*& y) {
+    if (!fit->cacheFull) {
+        w = fit->blockW.data();
+        y = fit->blockY.data();
+        return readBlock(fit, left, cols, ncols);
+    }
+    const std::size_t i0 = fit->cacheNext;
+    const int nb = static_cast<int>(std::min<std::size_t>(kFitBlockRows, fit->cacheW.size() - i0));
+    const std::size_t stride = static_cast<std::size_t>(fit->D - 1);
+    const bool centred = fit->centre.size() == static_cast<std::size_t>(fit->D);
+    for (int i = 0; i < nb; ++i) {
+        const double* raw = fit->cacheX.data() + (i0 + i) * stride; // column j at raw[j - 1]
+        double* x = fit->blockX.data() + static_cast<std::size_t>(i) * ncols;
+        x[0] = 1.0;
+        for (int j = 1; j < ncols; ++j)
+            x[j] = raw[cols[j] - 1] - (centred ? fit->centre[cols[j]] : 0.0);
+    }
+    w = fit->cacheW.data() + i0;
+    y = fit->cacheY.data() + i0;
+    fit->cacheNext = i0 + static_cast<std::size_t>(nb);
+    return nb;
+}
+
+// x *= s over n values, as cblas_dscal scales (a zero factor gives +0 whatever x).
+inline void scaleRow(double* x, int n, double s) {
+    if (s == 0.0) {
+        std::fill(x, x + n, 0.0);
+        return;
+    }
+    for (int j = 0; j < n; ++j)
+        x[j] *= s;
+}
+
+// f, the gradient and the Hessian at fit->parm, in one pass; nothing when they are already
+// held for these parameters.
+int evalPass(VlcFit* fit) {
+    if (fit->evalHeld && fit->evalAt == fit->parm) return 0;
+    fit->evalHeld = false;
     const int m = fit->m;
     sizeWork(fit, m);
     ++fit->passes;
-    if (fit->rows->rewind() != 0) {
+    if (startPass(fit) != 0) {
         fit->readError = 1;
         return 1;
     }
     if (fit->readError) return 1;
     double f = 0.0;
-    if (derivs) {
-        std::fill(fit->grad.begin(), fit->grad.end(), 0.0);
-        std::fill(fit->hessFull.begin(), fit->hessFull.end(), 0.0);
-    }
+    std::fill(fit->grad.begin(), fit->grad.end(), 0.0);
+    std::fill(fit->hessFull.begin(), fit->hessFull.end(), 0.0);
     std::int64_t left = fit->nRecords;
     double* X = fit->blockX.data();
     double* eta = fit->blockEta.data();
     double* c = fit->blockC.data();
     for (;;) {
-        const int nb = readBlock(fit, left, fit->freeCols.data(), m);
+        const double *W = nullptr, *Y = nullptr;
+        const int nb = nextBlock(fit, left, fit->freeCols.data(), m, W, Y);
         if (nb < 0) return 1;
         if (nb == 0) break;
         cblas_dgemv(CblasRowMajor, CblasNoTrans, nb, m, 1.0, X, m, fit->parm.data(), 1, 0.0, eta,
@@ -99,12 +154,11 @@ int evalPass(VlcFit* fit, bool derivs) {
             const double a = std::fabs(h);
             const double e = std::exp(-a);
             const double L = std::log1p(e);
-            const double w = fit->blockW[i];
-            const bool treated = fit->blockY[i] == 1.0;
+            const double w = W[i];
+            const bool treated = Y[i] == 1.0;
             double l = L;
             if (treated ? h <= 0.0 : h > 0.0) l += a;
             f += w * l;
-            if (!derivs) continue;
             // p - y from e alone: p = 1/(1+e) when eta > 0, e/(1+e) otherwise.
             const double onePlus = 1.0 + e;
             double pmy;
@@ -115,26 +169,26 @@ int evalPass(VlcFit* fit, bool derivs) {
             c[i] = w * pmy;
             eta[i] = std::sqrt(w * e / (onePlus * onePlus)); // reused: sqrt(w p (1-p))
         }
-        if (!derivs) continue;
         cblas_dgemv(CblasRowMajor, CblasTrans, nb, m, 1.0, X, m, c, 1, 1.0, fit->grad.data(), 1);
         for (int i = 0; i < nb; ++i)
-            cblas_dscal(m, eta[i], X + static_cast<std::size_t>(i) * m, 1);
+            scaleRow(X + static_cast<std::size_t>(i) * m, m, eta[i]);
         cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, m, nb, 1.0, X, m, 1.0,
                     fit->hessFull.data(), m);
     }
     fit->f = f;
-    if (derivs) {
-        for (int i = 0; i < m; ++i)
-            for (int j = 0; j <= i; ++j)
-                fit->hess[packedSize(i) + j] = fit->hessFull[static_cast<std::size_t>(i) * m + j];
-    }
+    for (int i = 0; i < m; ++i)
+        for (int j = 0; j <= i; ++j)
+            fit->hess[packedSize(i) + j] = fit->hessFull[static_cast<std::size_t>(i) * m + j];
+    fit->evalAt = fit->parm;
+    fit->evalHeld = true;
     return 0;
 }
 
 // Cross products of the whole design row into fit.hessFull and the group totals, with each
 // non-intercept column shifted by its value in the first usable row: the span is unchanged,
 // and the centring of the alias screen then loses no precision to a column far from zero.
-// Also each column's range per treatment group. Non-zero when the rows cannot be rewound.
+// Also each column's range per treatment group. Fills the cache of usable rows when the fit
+// has one. Non-zero when the rows cannot be rewound.
 int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
               std::vector<double> (&hi)[2], std::vector<double>& shift) {
     const int D = fit.D;
@@ -148,6 +202,12 @@ int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
     fit.m = D;
     sizeWork(&fit, D);
     if (fit.rows->rewind() != 0) return 1;
+    const std::size_t perRow = static_cast<std::size_t>(D + 1) * sizeof(double);
+    // A group of one block or less is read again at no cost worth a copy.
+    const auto n = static_cast<std::size_t>(std::max<std::int64_t>(fit.nRecords, 0));
+    fit.cacheFilling = n > kFitBlockRows && n <= fit.cacheBytes / perRow &&
+                       fit.cacheX.reserve(n * (D - 1)) && fit.cacheW.reserve(n) &&
+                       fit.cacheY.reserve(n);
     std::int64_t left = fit.nRecords;
     for (;;) {
         const int nb = readBlock(&fit, left, all.data(), D);
@@ -162,11 +222,13 @@ int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
                 hi[g][j] = std::max(hi[g][j], x[j]);
                 x[j] -= shift[j];
             }
-            cblas_dscal(D, std::sqrt(fit.blockW[i]), x, 1);
+            scaleRow(x, D, std::sqrt(fit.blockW[i]));
         }
         cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, D, nb, 1.0, fit.blockX.data(), D, 1.0,
                     fit.hessFull.data(), D);
     }
+    fit.cacheFull = fit.cacheFilling && !fit.readError;
+    fit.cacheFilling = false;
     return 0;
 }
 
@@ -239,39 +301,87 @@ void covariance(VlcFit& fit, FitResult& res) {
         }
 }
 
+// A scored row: its logit, and its weight negated for a treated row (weights are positive).
+struct Scored {
+    double lps, wg;
+};
+
+// Unsigned order of a double's key = numeric order (-0 just below +0, NaN at the ends).
+inline std::uint64_t scoreKey(double v) {
+    std::uint64_t b = 0;
+    std::memcpy(&b, &v, sizeof b);
+    return b >> 63 ? ~b : b | (std::uint64_t{1} << 63);
+}
+
+// Sorts by lps, stably: 11-bit digits, least significant first; a digit that every key
+// shares takes no pass.
+void sortByScore(MappedArray<Scored>& s) {
+    constexpr int kBits = 11, kDigits = 6;
+    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+    std::vector<std::size_t> count(kDigits * kBuckets, 0);
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const std::uint64_t k = scoreKey(s[i].lps);
+        for (int d = 0; d < kDigits; ++d)
+            ++count[d * kBuckets + ((k >> (d * kBits)) & (kBuckets - 1))];
+    }
+    MappedArray<Scored> out;
+    if (!out.reserve(s.size())) throw std::bad_alloc();
+    out.resize(s.size());
+    for (int d = 0; d < kDigits; ++d) {
+        std::size_t* c = count.data() + d * kBuckets;
+        if (std::find(c, c + kBuckets, s.size()) != c + kBuckets) continue;
+        std::size_t at = 0;
+        for (std::size_t b = 0; b < kBuckets; ++b)
+            at += std::exchange(c[b], at);
+        for (std::size_t i = 0; i < s.size(); ++i)
+            out[c[(scoreKey(s[i].lps) >> (d * kBits)) & (kBuckets - 1)]++] = s[i];
+        s.swap(out);
+    }
+}
+
 // Area under the ROC curve of the fitted logits over the rows the fit used, weighted: the
 // share of treated-control weight pairs in which the treated row scores higher, ties one half.
 // Rows with one design give one logit, so ties are exact. Non-zero when the rows fail.
 int concordance(VlcFit& fit, FitResult& res) {
     const int D = fit.D;
-    if (fit.rows->rewind() != 0) return 1;
-    struct Scored {
-        double lps, w;
-        int g;
-    };
-    std::vector<Scored> s;
-    s.reserve(static_cast<std::size_t>(std::max<std::int64_t>(fit.nRecords, 0)));
-    double* rec = fit.recBuf.data();
-    for (std::int64_t left = fit.nRecords; left > 0; --left) {
-        if (!fit.rows->read(rec)) return 1;
-        const double w = rec[kRowFreq] * rec[kRowWeight];
-        const int k = groupOf(rec[kRowTreat]);
-        if (k < 0 || k > 1 || !(w > 0.0) || anyMissing(rec + kRowDesign, D)) continue;
-        double eta = res.coef[0];
-        for (int j = 1; j < D; ++j)
-            eta += res.coef[j] * rec[kRowDesign + j];
-        s.push_back({eta, w, k});
+    MappedArray<Scored> s;
+    if (fit.cacheFull) {
+        const std::size_t n = fit.cacheW.size(), stride = static_cast<std::size_t>(D - 1);
+        if (!s.reserve(n)) throw std::bad_alloc();
+        s.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double* raw = fit.cacheX.data() + i * stride;
+            double eta = res.coef[0];
+            for (int j = 1; j < D; ++j)
+                eta += res.coef[j] * raw[j - 1];
+            s[i] = {eta, fit.cacheY[i] == 1.0 ? -fit.cacheW[i] : fit.cacheW[i]};
+        }
+    } else {
+        if (fit.rows->rewind() != 0) return 1;
+        if (!s.reserve(static_cast<std::size_t>(std::max<std::int64_t>(fit.nRecords, 0))))
+            throw std::bad_alloc();
+        double* rec = fit.recBuf.data();
+        for (std::int64_t left = fit.nRecords; left > 0; --left) {
+            if (!fit.rows->read(rec)) return 1;
+            const double w = rec[kRowFreq] * rec[kRowWeight];
+            const int k = groupOf(rec[kRowTreat]);
+            if (k < 0 || k > 1 || !(w > 0.0) || anyMissing(rec + kRowDesign, D)) continue;
+            double eta = res.coef[0];
+            for (int j = 1; j < D; ++j)
+                eta += res.coef[j] * rec[kRowDesign + j];
+            s.push_back({eta, k == 1 ? -w : w});
+        }
     }
     res.nUsed = static_cast<std::int64_t>(s.size());
-    std::sort(s.begin(), s.end(), [](const Scored& a, const Scored& b) { return a.lps < b.lps; });
+    sortByScore(s);
     double below0 = 0.0, pairs = 0.0, tot[2] = {0.0, 0.0};
     for (std::size_t i = 0; i < s.size();) {
         std::size_t e = i;
         double g[2] = {0.0, 0.0};
-        while (e < s.size() && s[e].lps == s[i].lps) {
-            g[s[e].g] += s[e].w;
+        do { // at least one row, so that a NaN logit cannot stall the walk
+            g[std::signbit(s[e].wg) ? 1 : 0] += std::fabs(s[e].wg);
             ++e;
-        }
+        } while (e < s.size() && s[e].lps == s[i].lps);
         pairs += g[1] * (below0 + 0.5 * g[0]);
         below0 += g[0];
         tot[0] += g[0];
@@ -286,10 +396,10 @@ int concordance(VlcFit& fit, FitResult& res) {
 } // namespace
 
 int fentry(VlcFit* fit) {
-    return evalPass(fit, false);
+    return evalPass(fit);
 }
 int gentry(VlcFit* fit) {
-    return evalPass(fit, true);
+    return evalPass(fit);
 }
 
 int centry(VlcFit* fit) {
@@ -313,7 +423,7 @@ namespace {
 // -2 log likelihood, c-statistic), as a bootstrap replicate needs only the coefficients.
 int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
              const std::vector<unsigned char>& expectedAliases,
-             const std::vector<std::string>& names, bool quiet,
+             const std::vector<std::string>& names, bool quiet, std::size_t cacheBytes,
              const std::vector<double>& start = {}) {
     res = FitResult{};
     res.D = D;
@@ -325,6 +435,7 @@ int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
     fit.D = D;
     fit.rows = &rows;
     fit.nRecords = nRecords;
+    fit.cacheBytes = cacheBytes;
 
     std::vector<double> lo[2], hi[2], shift;
     if (crossPass(fit, res, lo, hi, shift)) return res.rc = 1;
@@ -440,14 +551,15 @@ int fitModel(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
 
 int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
                 const std::vector<unsigned char>& expectedAliases,
-                const std::vector<std::string>& names) {
-    return fitModel(rows, D, nRecords, res, expectedAliases, names, false);
+                const std::vector<std::string>& names, std::size_t cacheBytes) {
+    return fitModel(rows, D, nRecords, res, expectedAliases, names, false, cacheBytes);
 }
 
 int refitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
                   const std::vector<unsigned char>& expectedAliases,
                   const std::vector<double>& start) {
-    const int rc = fitModel(rows, D, nRecords, res, expectedAliases, {}, true, start);
+    const int rc =
+        fitModel(rows, D, nRecords, res, expectedAliases, {}, true, kFitCacheBytes, start);
     res.usable = rc == 0 && res.newtonRc == 0 && !res.singularAtEstimates && !res.separated;
     return rc;
 }

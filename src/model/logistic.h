@@ -1,5 +1,6 @@
 // The logistic propensity score fit over model rows, and score evaluation.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -8,16 +9,21 @@
 
 namespace velloc {
 
-// Objective and derivatives: one pass over fit->rows each. fentry computes f(parm); gentry
-// also the gradient and the packed Hessian (accumulated in blocks of rows through BLAS).
-// centry returns 1 while not converged, 0 when converged. Non-zero from fentry or gentry:
-// the rows could not be read.
+// Objective and derivatives: one pass over the usable rows (fit->rows, or the cache of them)
+// computes f(parm), the gradient and the packed Hessian (accumulated in blocks of rows
+// through BLAS); fentry and gentry both make it, and neither repeats it at the parameters of
+// the last pass, so the gradient after an accepted line-search trial costs nothing. centry
+// returns 1 while not converged, 0 when converged. Non-zero from fentry or gentry: the rows
+// could not be read.
 int fentry(VlcFit* fit);
 int gentry(VlcFit* fit);
 int centry(VlcFit* fit);
 
 // Rows per block of the Hessian accumulation.
 inline constexpr int kFitBlockRows = 512;
+// Memory the fit may hold the usable rows in ((D + 1) doubles a row), so that it reads them
+// once rather than once a pass; larger groups are read every pass.
+inline constexpr std::size_t kFitCacheBytes = std::size_t{256} << 20;
 
 struct FitResult {
     int rc = 0;       // 0 go on (also without convergence), 1 abandon the BY group
@@ -52,10 +58,12 @@ struct FitResult {
 // only what the row source throws. expectedAliases (D flags, may be empty) marks the columns that
 // the parameterisation makes redundant: they are aliased like any other, but without the warning,
 // since nothing in the data or the model caused them. names (D texts, may be empty) name the design
-// columns in messages 233, 910 and 911.
+// columns in messages 233, 910 and 911. cacheBytes bounds the copy of the usable rows (0: none,
+// every pass reads rows; the results are the same either way).
 int fitLogistic(ModelRowSource& rows, int D, std::int64_t nRecords, FitResult& res,
                 const std::vector<unsigned char>& expectedAliases = {},
-                const std::vector<std::string>& names = {});
+                const std::vector<std::string>& names = {},
+                std::size_t cacheBytes = kFitCacheBytes);
 
 // The same fit on other rows, as a bootstrap replicate refits the model: silent, and with only
 // the coefficients (no covariance, -2 log likelihood or c-statistic). res.usable says whether

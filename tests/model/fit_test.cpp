@@ -143,43 +143,52 @@ TEST(LogisticFit, JobTrainingDataMatchesReferenceGlm) {
     auto data = velloc::testing::buildModelRows(model, 0, &n);
     ASSERT_EQ(n, 614);
 
-    LogCapture log;
-    VectorRowSource src(data.data(), n, kRowDesign + 10);
-    FitResult res;
-    ASSERT_EQ(fitLogistic(src, 10, n, res), 0);
-    EXPECT_EQ(res.newtonRc, 0);
-    EXPECT_EQ(res.nAliased, 1);
-    EXPECT_EQ(res.aliased[4], 1); // white, the last race level
-    EXPECT_EQ(res.coef[5], 0.0);
-    EXPECT_EQ(log.count("[1049-233]"), 1);
-    EXPECT_EQ(log.count("[1049-232]"), 0);
-    EXPECT_EQ(res.status, 4);
+    // 614 usable rows: a full block and a partial one, from the cache of rows and read each pass.
+    for (std::size_t cacheBytes : {kFitCacheBytes, std::size_t{0}}) {
+        SCOPED_TRACE(cacheBytes);
+        LogCapture log;
+        VectorRowSource src(data.data(), n, kRowDesign + 10);
+        FitResult res;
+        ASSERT_EQ(fitLogistic(src, 10, n, res, {}, {}, cacheBytes), 0);
+        // Cached, the rows are read once; else once a pass (cross products, Newton, c).
+        if (cacheBytes)
+            EXPECT_EQ(src.passes(), 1);
+        else
+            EXPECT_GT(src.passes(), 3);
+        EXPECT_EQ(res.newtonRc, 0);
+        EXPECT_EQ(res.nAliased, 1);
+        EXPECT_EQ(res.aliased[4], 1); // white, the last race level
+        EXPECT_EQ(res.coef[5], 0.0);
+        EXPECT_EQ(log.count("[1049-233]"), 1);
+        EXPECT_EQ(log.count("[1049-232]"), 0);
+        EXPECT_EQ(res.status, 4);
 
-    std::map<std::string, double> ref;
-    for (auto& r : readCsv(dir + "reference_coefficients.csv"))
-        if (r[0] != "term") ref[r[0]] = std::stod(r[1]);
-    // R codes race against black; ours against white (the aliased last level). With
-    // a_R + r_hispan [hispan] + r_white [white] = a + b_black [black] + b_hispan [hispan]:
-    // white rows give a = a_R + r_white, black rows b_black = a_R - a = -r_white, hispanic
-    // rows b_hispan = r_hispan - r_white. Continuous coefficients are per scaled unit.
-    const double rw = ref["racewhite"], rh = ref["racehispan"];
-    auto near = [](double got, double want) { EXPECT_NEAR(got, want, 1e-7 * std::fabs(want)); };
-    near(res.coef[0], ref["(Intercept)"] + rw);
-    near(res.coef[3], -rw);
-    near(res.coef[4], rh - rw);
-    const char* names[6] = {"age", "educ", "married", "nodegree", "re74", "re75"};
-    const int col[6] = {1, 2, 6, 7, 8, 9};
-    for (int j = 0; j < 6; ++j)
-        near(res.coef[col[j]] / scale[j], ref[names[j]]);
+        std::map<std::string, double> ref;
+        for (auto& r : readCsv(dir + "reference_coefficients.csv"))
+            if (r[0] != "term") ref[r[0]] = std::stod(r[1]);
+        // R codes race against black; ours against white (the aliased last level). With
+        // a_R + r_hispan [hispan] + r_white [white] = a + b_black [black] + b_hispan [hispan]:
+        // white rows give a = a_R + r_white, black rows b_black = a_R - a = -r_white, hispanic
+        // rows b_hispan = r_hispan - r_white. Continuous coefficients are per scaled unit.
+        const double rw = ref["racewhite"], rh = ref["racehispan"];
+        auto near = [](double got, double want) { EXPECT_NEAR(got, want, 1e-7 * std::fabs(want)); };
+        near(res.coef[0], ref["(Intercept)"] + rw);
+        near(res.coef[3], -rw);
+        near(res.coef[4], rh - rw);
+        const char* names[6] = {"age", "educ", "married", "nodegree", "re74", "re75"};
+        const int col[6] = {1, 2, 6, 7, 8, 9};
+        for (int j = 0; j < 6; ++j)
+            near(res.coef[col[j]] / scale[j], ref[names[j]]);
 
-    auto refPs = readCsv(dir + "reference_ps.csv");
-    ASSERT_EQ(refPs.size(), 615u);
-    for (long i = 0; i < n; ++i) {
-        double lps = lpsFromDesign(data.data() + i * 15 + kRowDesign, res.coef.data(), 10);
-        double ps = psFromLps(lps);
-        EXPECT_NEAR(ps, std::stod(refPs[i + 1][1]), 1e-8) << "id " << i + 1;
-        double want = std::stod(refPs[i + 1][2]);
-        EXPECT_NEAR(lps, want, 1e-7 * std::fabs(want)) << "id " << i + 1;
+        auto refPs = readCsv(dir + "reference_ps.csv");
+        ASSERT_EQ(refPs.size(), 615u);
+        for (long i = 0; i < n; ++i) {
+            double lps = lpsFromDesign(data.data() + i * 15 + kRowDesign, res.coef.data(), 10);
+            double ps = psFromLps(lps);
+            EXPECT_NEAR(ps, std::stod(refPs[i + 1][1]), 1e-8) << "id " << i + 1;
+            double want = std::stod(refPs[i + 1][2]);
+            EXPECT_NEAR(lps, want, 1e-7 * std::fabs(want)) << "id " << i + 1;
+        }
     }
 }
 
@@ -380,6 +389,177 @@ TEST(LogisticFit, BlockedHessianAndGradientEqualRowByRowSums) {
     fit.grad.assign(D, 0.0);
     ASSERT_EQ(fentry(&fit), 0);
     EXPECT_NEAR(fit.f, f, 1e-12 * f);
+}
+
+// Rows with weights and frequencies, an aliased column between free ones and a few unusable
+// rows: design (1, a, b, a + b, g), g a 0/1 indicator. Record length 5 + 5.
+std::vector<double> blockRows(int nUsable) {
+    std::vector<double> d;
+    unsigned s = 2024;
+    auto u = [&] {
+        s = s * 1664525u + 1013904223u;
+        return (s >> 8) / 16777216.0;
+    };
+    for (int i = 0, used = 0; used < nUsable; ++i) {
+        const double a = u() * 4 - 2, b = u() * 2, g = u() < 0.4 ? 1.0 : 0.0;
+        const double y = u() < 1 / (1 + std::exp(-(-0.5 + 0.7 * a - 0.4 * b + 0.3 * g))) ? 1 : 0;
+        double w = 0.25 + u(), x1 = a;
+        if (i % 97 == 5)
+            w = 0.0; // no weight: skipped
+        else if (i % 89 == 7)
+            x1 = std::nan(""); // missing design value: skipped
+        else
+            ++used;
+        d.insert(d.end(), {double(i + 1), double(1 + i % 3), w, 0.0, y, 1.0, x1, b, a + b, g});
+    }
+    return d;
+}
+
+// The cache hands the passes the blocks that reading the rows forms, whatever the row count
+// against the block size, so both give the same numbers to the last bit; and those numbers
+// are the maximum likelihood fit, checked row by row here: the score equations hold, -2 log L
+// and the c statistic (over all treated-control pairs) follow from the coefficients, and the
+// covariance inverts the weighted information.
+TEST(LogisticFit, CachedBlocksEqualBlocksReadEachPassAtAnyRowCount) {
+    const int D = 5, R = kRowDesign + D;
+    for (int nUsable : {kFitBlockRows + 1, 2 * kFitBlockRows, 3 * kFitBlockRows + 37}) {
+        SCOPED_TRACE(nUsable);
+        const std::vector<double> d = blockRows(nUsable);
+        const long n = static_cast<long>(d.size()) / R;
+        FitResult res[2];
+        std::int64_t passes[2];
+        for (int k = 0; k < 2; ++k) {
+            LogCapture log;
+            VectorRowSource src(d.data(), n, R);
+            ASSERT_EQ(fitLogistic(src, D, n, res[k], {}, {}, k == 0 ? kFitCacheBytes : 0), 0);
+            EXPECT_EQ(log.count("[1049-233]"), 1);
+            passes[k] = src.passes();
+        }
+        EXPECT_EQ(passes[0], 1);
+        EXPECT_GT(passes[1], 3);
+        const FitResult& r = res[0];
+        EXPECT_EQ(r.aliased, (std::vector<int>{0, 0, 1, 0}));
+        EXPECT_EQ(r.coef, res[1].coef);
+        EXPECT_EQ(r.cov, res[1].cov);
+        EXPECT_EQ(r.minus2LL, res[1].minus2LL);
+        EXPECT_EQ(r.cstat, res[1].cstat);
+        EXPECT_EQ(r.iterations, res[1].iterations);
+        EXPECT_EQ(r.nUsed, nUsable);
+
+        double score[D] = {}, scale[D] = {}, ll = 0, H[D][D] = {};
+        struct P {
+            double lps, w;
+            bool treated;
+        };
+        std::vector<P> pts;
+        for (long i = 0; i < n; ++i) {
+            const double* q = d.data() + i * R;
+            const double w = q[kRowFreq] * q[kRowWeight];
+            if (!(w > 0) || std::isnan(q[kRowDesign + 1])) continue;
+            const double* x = q + kRowDesign;
+            const double eta = lpsFromDesign(x, r.coef.data(), D), p = psFromLps(eta);
+            const double y = q[kRowTreat];
+            ll += w * (y * std::log(p) + (1 - y) * std::log(1 - p));
+            for (int j = 0; j < D; ++j) {
+                score[j] += w * (y - p) * x[j];
+                scale[j] += w * std::fabs(x[j]);
+                for (int k = 0; k < D; ++k)
+                    H[j][k] += w * p * (1 - p) * x[j] * x[k];
+            }
+            pts.push_back({eta, w, y == 1});
+        }
+        for (int j = 0; j < D; ++j)
+            EXPECT_NEAR(score[j], 0.0, 1e-9 * scale[j]) << j;
+        EXPECT_NEAR(r.minus2LL, -2 * ll, 1e-10 * r.minus2LL);
+        double pairs = 0, wt = 0, wc = 0;
+        for (const P& t : pts) {
+            if (!t.treated) {
+                wc += t.w;
+                continue;
+            }
+            wt += t.w;
+            for (const P& c : pts)
+                if (!c.treated) pairs += t.w * c.w * (t.lps > c.lps ? 1 : t.lps == c.lps ? 0.5 : 0);
+        }
+        EXPECT_NEAR(r.cstat, pairs / (wt * wc), 1e-12);
+        // Over the free columns (all but column 3) H V = I.
+        const int freeCol[4] = {0, 1, 2, 4};
+        for (int a : freeCol)
+            for (int b : freeCol) {
+                double s = 0;
+                for (int c : freeCol)
+                    s += H[a][c] * r.cov[static_cast<std::size_t>(c) * D + b];
+                EXPECT_NEAR(s, a == b ? 1.0 : 0.0, 1e-8) << a << ", " << b;
+            }
+        for (int j = 0; j < D; ++j)
+            EXPECT_EQ(r.cov[static_cast<std::size_t>(3) * D + j], 0.0);
+    }
+}
+
+// A row of frequency 3 weighs as three rows of frequency 1, in the cache as when reading.
+TEST(LogisticFit, FrequencyWeighsAsRepeatedRows) {
+    const int D = 5, R = kRowDesign + D;
+    const std::vector<double> d = blockRows(2 * kFitBlockRows + 3);
+    const long n = static_cast<long>(d.size()) / R;
+    std::vector<double> ones;
+    for (long i = 0; i < n; ++i) {
+        std::vector<double> q(d.begin() + i * R, d.begin() + (i + 1) * R);
+        const int f = static_cast<int>(q[kRowFreq]);
+        q[kRowFreq] = 1.0;
+        for (int c = 0; c < f; ++c)
+            ones.insert(ones.end(), q.begin(), q.end());
+    }
+    for (std::size_t cacheBytes : {kFitCacheBytes, std::size_t{0}}) {
+        SCOPED_TRACE(cacheBytes);
+        LogCapture log;
+        FitResult a, b;
+        VectorRowSource sa(d.data(), n, R), sb(ones.data(), static_cast<long>(ones.size()) / R, R);
+        ASSERT_EQ(fitLogistic(sa, D, n, a, {}, {}, cacheBytes), 0);
+        ASSERT_EQ(fitLogistic(sb, D, static_cast<long>(ones.size()) / R, b, {}, {}, cacheBytes), 0);
+        for (int j = 0; j < D; ++j)
+            EXPECT_NEAR(a.coef[j], b.coef[j], 1e-10 * (1 + std::fabs(b.coef[j]))) << j;
+        EXPECT_NEAR(a.minus2LL, b.minus2LL, 1e-10 * b.minus2LL);
+        EXPECT_NEAR(a.cstat, b.cstat, 1e-12);
+        EXPECT_NEAR(a.weightUsed, b.weightUsed, 1e-9 * b.weightUsed);
+    }
+}
+
+// An indicator alone gives two scores, each shared by hundreds of rows: tied pairs count
+// one half, against every treated-control pair counted here.
+TEST(LogisticFit, ConcordanceCountsTiedScoresHalf) {
+    const std::vector<double> d = blockRows(3 * kFitBlockRows);
+    const int R5 = kRowDesign + 5, R = kRowDesign + 2;
+    const long n = static_cast<long>(d.size()) / R5;
+    std::vector<double> rows;
+    for (long i = 0; i < n; ++i) {
+        const double* q = d.data() + i * R5;
+        rows.insert(rows.end(), q, q + kRowDesign);
+        rows.insert(rows.end(), {1.0, q[kRowDesign + 4]});
+    }
+    double pairs = 0, wt = 0, wc = 0;
+    for (long i = 0; i < n; ++i) {
+        const double* t = rows.data() + i * R;
+        const double w = t[kRowFreq] * t[kRowWeight];
+        if (!(w > 0)) continue;
+        (t[kRowTreat] == 1 ? wt : wc) += w;
+        if (t[kRowTreat] != 1) continue;
+        for (long k = 0; k < n; ++k) {
+            const double* c = rows.data() + k * R;
+            const double v = c[kRowFreq] * c[kRowWeight];
+            if (c[kRowTreat] == 1 || !(v > 0)) continue;
+            // The fitted score rises with g when treated rows have g = 1 more often.
+            pairs += w * v * (t[kRowDesign + 1] == c[kRowDesign + 1] ? 0.5 : 0.0);
+            pairs += w * v * (t[kRowDesign + 1] > c[kRowDesign + 1] ? 1.0 : 0.0);
+        }
+    }
+    for (std::size_t cacheBytes : {kFitCacheBytes, std::size_t{0}}) {
+        SCOPED_TRACE(cacheBytes);
+        FitResult r;
+        VectorRowSource src(rows.data(), n, R);
+        ASSERT_EQ(fitLogistic(src, 2, n, r, {}, {}, cacheBytes), 0);
+        ASSERT_GT(r.coef[1], 0.0);
+        EXPECT_NEAR(r.cstat, pairs / (wt * wc), 1e-12);
+    }
 }
 
 TEST(Newton, FactorSolveAndRidgeKernels) {
