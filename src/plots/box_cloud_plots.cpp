@@ -164,13 +164,14 @@ int vlcpltw(VlcRun& run) {
     g.column("YVal2");
     g.column("Response", ColumnKind::Character, levelWidth(run));
     g.reserve(obs.size());
-    const std::array<std::string, 2> levels = groupLevels(run);
+    const std::array<std::uint32_t, 2> level = levelCodes(run, g);
     for (int side : {1, 0})
         for (const PlotObs& o : obs) {
             if (o.treated != (side == 1)) continue;
-            std::vector<host::Cell> r{side ? 4.0 : 2.0, kPlotNaN, kPlotNaN, levels[side]};
-            r[o.status <= 0.1 ? 1 : 2] = o.wRegion;
-            g.row(std::move(r));
+            // The weight goes to YVal1 outside the region, YVal2 in it.
+            const bool in = o.status > 0.1;
+            g.coded({side ? 4.0 : 2.0, in ? kPlotNaN : o.wRegion, in ? o.wRegion : kPlotNaN},
+                    {level[side]});
         }
     deliverGraph(run, g, plotText(kPlotTextWeightCloud), plotText(kPlotTextWeightCloud),
                  g.rows() > 0);
@@ -223,8 +224,9 @@ int vlcplsj(VlcRun& run) {
         for (const PlotObs& o : obs) {
             int k = stratumOf(o, K);
             if (!k) continue;
-            g.row({static_cast<double>(k), o.treated ? o.value : kPlotNaN,
-                   o.treated ? kPlotNaN : o.value});
+            g.coded({static_cast<double>(k), o.treated ? o.value : kPlotNaN,
+                     o.treated ? kPlotNaN : o.value},
+                    {});
         }
         deliverGraph(run, g, plotText(kPlotTextCloudPlotsByStratum), row.name, g.rows() > 0);
     });

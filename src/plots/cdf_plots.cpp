@@ -11,6 +11,7 @@
 #include "core/run_context.h"
 #include "plots/plot_messages.h"
 #include "plots/plots.h"
+#include "plots/value_order.h"
 #include "render/dynamics.h"
 
 namespace velloc {
@@ -96,26 +97,23 @@ void addPanel(PlotGraph& g, const std::string& title, const std::array<std::stri
     g.row(CdfGraph::blank());
 }
 
-// Value order, missing values last, ties in file order: (value, position) keys sorted in
-// place move 16 bytes an element and need no merge buffer. The key and spare buffers are the
-// caller's, kept from one row to the next so their pages are touched once.
+// Value order, missing values last, ties in file order. The buffers are the caller's, kept
+// from one row to the next so their pages are touched once.
 struct SortBuffers {
-    std::vector<std::pair<double, std::size_t>> key;
+    std::vector<double> values;
+    std::vector<std::uint32_t> order;
+    ValueOrderBuffers radix;
     std::vector<PlotObs> spare;
 };
 
 void sortByValue(std::vector<PlotObs>& obs, SortBuffers& buf) {
-    auto& key = buf.key;
-    key.clear();
-    key.reserve(obs.size());
+    buf.values.resize(obs.size());
     for (std::size_t i = 0; i < obs.size(); ++i)
-        if (!std::isnan(obs[i].value)) key.push_back({obs[i].value, i});
-    std::sort(key.begin(), key.end());
-    for (std::size_t i = 0; i < obs.size(); ++i)
-        if (std::isnan(obs[i].value)) key.push_back({obs[i].value, i});
+        buf.values[i] = obs[i].value;
+    valueOrder(buf.values.data(), obs.size(), buf.order, buf.radix);
     buf.spare.resize(obs.size());
-    for (std::size_t i = 0; i < key.size(); ++i)
-        buf.spare[i] = obs[key[i].second];
+    for (std::size_t i = 0; i < obs.size(); ++i)
+        buf.spare[i] = obs[buf.order[i]];
     obs.swap(buf.spare);
 }
 

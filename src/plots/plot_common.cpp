@@ -103,16 +103,25 @@ void closePlotGroup(VlcRun& run) {
     if (rc < 0) host::zodsexit(rc);
 }
 
-bool readPlotObs(VlcRun& run, int valueOffset, std::vector<PlotObs>& out) {
+namespace {
+
+// Reads the working file once: the fields every plot needs into out (values missing) and the
+// value at each of offsets into values, one column per offset.
+bool readPlotRecords(VlcRun& run, const std::vector<int>& offsets, std::vector<PlotObs>& out,
+                     std::vector<std::vector<double>>& values) {
     out.clear();
+    values.assign(offsets.size(), {});
     host::UtilFile& vout = *run.vlcvout;
     if (int rc = vout.point(0)) return utilFailure(run, rc), false;
-    out.reserve(static_cast<std::size_t>(std::max<std::int64_t>(0, vout.count())));
+    const auto n = static_cast<std::size_t>(std::max<std::int64_t>(0, vout.count()));
+    out.reserve(n);
+    for (auto& v : values)
+        v.reserve(n);
     std::vector<double> rec(vout.recordBytes() / 8 + 1);
     const bool stab = run.stabilize != 0;
     while (vout.read(rec.data())) {
         PlotObs o;
-        o.value = valueOffset >= 0 ? rec[static_cast<std::size_t>(valueOffset)] : kPlotNaN;
+        o.value = kPlotNaN;
         o.freq = rec[kVoutFreq];
         o.status = rec[kVoutRegion];
         o.treated = rec[kVoutTreat] >= 0.5;
@@ -131,9 +140,23 @@ bool readPlotObs(VlcRun& run, int valueOffset, std::vector<PlotObs>& out) {
         }
         o.wMatch = run.weightType == kWeightMatch ? rec[kVoutMatchAtt] : rec[kVoutMatchAte];
         out.push_back(o);
+        for (std::size_t k = 0; k < offsets.size(); ++k)
+            values[k].push_back(offsets[k] >= 0 ? rec[static_cast<std::size_t>(offsets[k])]
+                                                : kPlotNaN);
     }
     if (int rc = vout.lastError()) return utilFailure(run, rc), false;
     vout.point(0);
+    return true;
+}
+
+} // namespace
+
+bool readPlotObs(VlcRun& run, int valueOffset, std::vector<PlotObs>& out) {
+    std::vector<std::vector<double>> values;
+    if (valueOffset < 0) return readPlotRecords(run, {}, out, values);
+    if (!readPlotRecords(run, {valueOffset}, out, values)) return false;
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i].value = values[0][i];
     return true;
 }
 
@@ -161,10 +184,21 @@ double panelWeight(const PlotObs& o, int panel) {
 
 bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
                             const std::function<void(const PlotRow&, std::vector<PlotObs>&)>& fn) {
-    std::vector<PlotObs> obs;
-    for (const PlotRow& row : distributionRows(run, sel)) {
-        if (!readPlotObs(run, workingOffset(run, row.slot), obs)) return false;
-        fn(row, obs);
+    const std::vector<PlotRow> rows = distributionRows(run, sel);
+    if (rows.empty()) return true;
+    // One pass over the working file for all the rows: fn may reorder obs, so each row starts
+    // from the records as read.
+    std::vector<int> offsets;
+    for (const PlotRow& row : rows)
+        offsets.push_back(workingOffset(run, row.slot));
+    std::vector<PlotObs> read, obs;
+    std::vector<std::vector<double>> values;
+    if (!readPlotRecords(run, offsets, read, values)) return false;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+        obs.assign(read.begin(), read.end());
+        for (std::size_t i = 0; i < obs.size(); ++i)
+            obs[i].value = values[k][i];
+        fn(rows[k], obs);
     }
     return true;
 }

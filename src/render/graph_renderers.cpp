@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <sstream>
 
 #include "numeric/box_stats.h"
@@ -36,12 +37,12 @@ bool vertical(const GraphRecord& g) {
 
 // The boxes of a box plot from its phantom rows: frequency x weight is each row's weight.
 std::vector<BoxStats> boxes(const GraphRecord& g) {
-    const int yv = col(g, "YVal"), xv = col(g, "XVal"), fq = col(g, "XFrq"), wg = col(g, "XWgt");
+    const NumberColumn yv(g, col(g, "YVal")), xv(g, col(g, "XVal")), fq(g, col(g, "XFrq")),
+        wg(g, col(g, "XWgt"));
     return boxSummaries(
         g.rowCount(),
         [&](std::size_t r) {
-            return BoxObs{cellNum(g, r, yv), cellNum(g, r, xv),
-                          cellNum(g, r, fq) * cellNum(g, r, wg)};
+            return BoxObs{yv[r], xv[r], fq[r] * wg[r]};
         },
         kMaxMarksPerSeries);
 }
@@ -227,28 +228,33 @@ std::string drawBox(const GraphRecord& g) {
 std::string drawCdf(const GraphRecord& g) {
     // One pass over the rows: panels in order of first appearance, each with its curves (a
     // curve ends at an all-missing row; the band rows have no YVal and are not drawn).
-    const int pc = col(g, "Obs") >= 0 ? col(g, "Obs") : col(g, "Stratum");
-    const int xv = col(g, "XVal"), yv = col(g, "YVal");
+    const TextColumn titles(g, col(g, "Obs") >= 0 ? col(g, "Obs") : col(g, "Stratum"));
+    const NumberColumn xv(g, col(g, "XVal")), yv(g, col(g, "YVal"));
     struct CdfPanel {
         std::string title;
         std::vector<std::vector<std::pair<double, double>>> curves;
         bool open = false;
     };
     std::vector<CdfPanel> panels;
+    // The panel of each distinct title text, found once: rows compare codes, not texts.
+    std::vector<std::size_t> panelOf(titles.distinct(), SIZE_MAX);
     std::size_t cur = 0;
     for (std::size_t r = 0; r < g.rowCount(); ++r) {
-        const std::string& t = cellText(g, r, pc);
+        const std::uint32_t code = titles.code(r);
+        const std::string& t = titles.text(code);
         if (t.empty()) {
             if (cur < panels.size()) panels[cur].open = false;
             continue;
         }
-        if (cur >= panels.size() || panels[cur].title != t) {
-            cur = 0;
-            while (cur < panels.size() && panels[cur].title != t)
-                ++cur;
-            if (cur == panels.size()) panels.push_back({t, {}, false});
+        if (panelOf[code] == SIZE_MAX) {
+            std::size_t k = 0;
+            while (k < panels.size() && panels[k].title != t)
+                ++k;
+            if (k == panels.size()) panels.push_back({t, {}, false});
+            panelOf[code] = k;
         }
-        const double x = cellNum(g, r, xv), y = cellNum(g, r, yv);
+        cur = panelOf[code];
+        const double x = xv[r], y = yv[r];
         if (std::isnan(y) || std::isnan(x)) continue;
         CdfPanel& p = panels[cur];
         if (!p.open) p.curves.emplace_back(), p.open = true;
@@ -499,15 +505,15 @@ std::string drawCloud(const GraphRecord& g) {
     std::vector<double> at = strata ? positions(ticks.size()) : std::vector<double>{2.0, 4.0};
     double plo = strata ? dynNum(g, dyn::kYMin, 0) : 1.0,
            phi = strata ? dynNum(g, dyn::kYMax, 2) : 5.0;
-    int xv = col(g, "XVal");
-    std::vector<int> ys;
+    const NumberColumn xv(g, col(g, "XVal"));
+    std::vector<std::unique_ptr<NumberColumn>> ys;
     for (const char* c : {"YVal1", "YVal2", "YVal3"})
-        if (int i = col(g, c); i >= 0) ys.push_back(i);
+        if (int i = col(g, c); i >= 0) ys.push_back(std::make_unique<NumberColumn>(g, i));
     // A series per group and value column. Huge series are thinned evenly to a bounded number
     // of marks, and each series is one path, so a million-row cloud stays a small file.
     auto seriesOf = [&](std::size_t r, std::size_t k, double& pos) -> int {
-        pos = cellNum(g, r, xv);
-        if (std::isnan(pos) || std::isnan(cellNum(g, r, ys[k]))) return -1;
+        pos = xv[r];
+        if (std::isnan(pos) || std::isnan((*ys[k])[r])) return -1;
         bool treated = strata ? k == 0 : pos > 3.0;
         return static_cast<int>(2 * k + (treated ? 1 : 0));
     };
@@ -549,7 +555,7 @@ std::string drawCloud(const GraphRecord& g) {
             if (seen[s]++ % (count[s] / kMaxMarksPerSeries + 1)) continue;
             ++shown[s];
             const bool treated = s % 2 == 1;
-            const double v = cellNum(g, r, ys[k]);
+            const double v = (*ys[k])[r];
             const double base = strata ? pos + (treated ? 0.2 : -0.2) : pos;
             const double jit = (support::zranuni(seed) - 0.5) * (strata ? 0.3 : 0.8);
             paths[s] += cloudMark(treated, kind.filled(treated, k), p.px(v, base + jit),

@@ -107,6 +107,14 @@ class ColumnStore {
     double number(std::size_t r, std::size_t c) const;           // NaN for a character column
     const std::string& text(std::size_t r, std::size_t c) const; // "" for a numeric column
     Cell cell(std::size_t r, std::size_t c) const;
+    // Whole columns, for passes over millions of rows: nullptr for a column of the other kind.
+    const double* numberColumn(std::size_t c) const {
+        return numeric(c) ? numbers_[c].data() : nullptr;
+    }
+    const std::uint32_t* codeColumn(std::size_t c) const {
+        return numeric(c) ? nullptr : codes_[c].data();
+    }
+    const std::vector<std::string>& texts() const { return texts_; }
 
   private:
     template <class It> bool add(It first, It last);

@@ -82,6 +82,42 @@ const std::string& cellText(const GraphRecord& g, std::size_t r, int c) {
     return c < 0 ? none : g.text(r, static_cast<std::size_t>(c));
 }
 
+NumberColumn::NumberColumn(const GraphRecord& g, int c) {
+    if (c < 0) return;
+    const auto at = static_cast<std::size_t>(c);
+    if (g.data.rows.empty()) {
+        if (at < g.columns.columns()) p_ = g.columns.numberColumn(at);
+        return;
+    }
+    own_.reserve(g.rowCount());
+    for (std::size_t r = 0; r < g.rowCount(); ++r)
+        own_.push_back(g.number(r, at));
+    p_ = own_.data();
+}
+
+TextColumn::TextColumn(const GraphRecord& g, int c) {
+    texts_ = &ownTexts_;
+    if (c < 0) return;
+    const auto at = static_cast<std::size_t>(c);
+    if (g.data.rows.empty()) {
+        if (at >= g.columns.columns() || g.columns.numeric(at)) return;
+        codes_ = g.columns.codeColumn(at);
+        texts_ = &g.columns.texts();
+        return;
+    }
+    // Cells: code them here, "" first.
+    ownCodes_.reserve(g.rowCount());
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        const std::string& t = g.text(r, at);
+        std::uint32_t k = 0;
+        while (k < ownTexts_.size() && ownTexts_[k] != t)
+            ++k;
+        if (k == ownTexts_.size()) ownTexts_.push_back(t);
+        ownCodes_.push_back(k);
+    }
+    codes_ = ownCodes_.data();
+}
+
 std::vector<double> niceTicks(double lo, double hi, int target) {
     std::vector<double> out;
     if (!std::isfinite(lo) || !std::isfinite(hi) || hi <= lo) return out;

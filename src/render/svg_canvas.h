@@ -2,6 +2,7 @@
 // value axis and a category (or second value) axis, marks and a legend.
 #pragma once
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,38 @@ std::string groupText(const GraphRecord& g, bool treated);
 int col(const GraphRecord& g, const std::string& name);
 double cellNum(const GraphRecord& g, std::size_t r, int c);
 const std::string& cellText(const GraphRecord& g, std::size_t r, int c);
+
+// A column read in a pass over every row: the column store's own buffer, or a copy when the
+// rows are kept as cells. Reads as cellNum does (an absent column is missing in every row).
+class NumberColumn {
+  public:
+    NumberColumn(const GraphRecord& g, int c);
+    NumberColumn(const NumberColumn&) = delete;
+    NumberColumn& operator=(const NumberColumn&) = delete;
+    double operator[](std::size_t r) const { return p_ ? p_[r] : NAN; }
+
+  private:
+    const double* p_ = nullptr;
+    std::vector<double> own_;
+};
+
+// A text column as codes into its distinct texts, so a pass compares codes, not strings.
+// Reads as cellText does (a numeric or absent column is "" in every row).
+class TextColumn {
+  public:
+    TextColumn(const GraphRecord& g, int c);
+    TextColumn(const TextColumn&) = delete;
+    TextColumn& operator=(const TextColumn&) = delete;
+    std::uint32_t code(std::size_t r) const { return codes_ ? codes_[r] : 0; }
+    const std::string& text(std::uint32_t code) const { return (*texts_)[code]; }
+    std::size_t distinct() const { return texts_->size(); }
+
+  private:
+    const std::uint32_t* codes_ = nullptr;
+    const std::vector<std::string>* texts_ = nullptr;
+    std::vector<std::uint32_t> ownCodes_;
+    std::vector<std::string> ownTexts_{std::string()};
+};
 
 // Nice tick values covering [lo, hi].
 std::vector<double> niceTicks(double lo, double hi, int target = 6);
