@@ -253,6 +253,7 @@ TEST(FixedRatio, RunningOutOfMemoryEndsTheGroupWithAMessage) {
     for (int i = 0; i < 4500; ++i)
         units.push_back({1.0 + i, i < 1500, 0.05 + 0.9 * ((i * 7919) % 4500) / 4500.0});
     MatchGroup g = optimalGroup(112, units);
+    g.run->pairListLimit = std::int64_t{1} << 40; // listed, as a group with these pairs was
     LogCapture log;
     int rc;
     {
