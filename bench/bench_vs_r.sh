@@ -16,7 +16,7 @@ bench=${2:-build-bench}
 velloc=${3:-build/velloc}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-"$bench/gen_study" --n "$rows" --continuous 8 --classes 2 --levels 2 --out "$work/study.csv" >/dev/null
+"$bench/gen_study" --n "$rows" --continuous 8 --classes 2 --levels 2 --out "$work/study.csv" >/dev/null 2>&1
 cat >"$work/greedy.vlc" <<VLC
 proc velloc data='$work/study.csv' region=allobs;
    class treat c1 c2;
