@@ -26,6 +26,22 @@ struct ArcList {
         cost.push_back(0);
         capacity.push_back(cap);
     }
+    // An arc of capacity cap from every control some treated unit may take to node `to`.
+    void fromControls(const ScoreLine& line, std::int64_t to, std::int64_t cap) {
+        for (std::int32_t c = 0; c < line.pairs.cols(); ++c)
+            if (line.markCtl[line.control[c]]) add(line.pairs.rows() + c, to, cap);
+    }
+    // A supply of `units` at every treated unit with pairs; returns how many there are.
+    std::int64_t supplyTreated(const ScoreLine& line, std::int64_t units) {
+        std::int64_t n = 0;
+        for (std::int32_t i = 0; i < line.pairs.rows(); ++i)
+            if (line.pairs.hasPairs(i)) {
+                supplyNode.push_back(i);
+                supply.push_back(units);
+                ++n;
+            }
+        return n;
+    }
 };
 
 host::LineFlowResult solveLine(const VlcRun& run, const ScoreLine& line, const ArcList& arcs,
@@ -93,15 +109,8 @@ int lapOnLine(VlcRun& run, const ScoreLine& line, int k, std::int64_t& assigned)
     // flow, a largest one of least cost.
     const std::int64_t sink = std::int64_t(rows) + cols;
     ArcList arcs;
-    std::int64_t units = 0;
-    for (std::int32_t c = 0; c < cols; ++c)
-        if (line.markCtl[line.control[c]]) arcs.add(rows + c, sink, 1);
-    for (std::int32_t i = 0; i < rows; ++i)
-        if (line.pairs.hasPairs(i)) {
-            arcs.supplyNode.push_back(i);
-            arcs.supply.push_back(k);
-            units += k;
-        }
+    arcs.fromControls(line, sink, 1);
+    const std::int64_t units = k * arcs.supplyTreated(line, k);
     arcs.supplyNode.push_back(static_cast<std::int32_t>(sink));
     arcs.supply.push_back(-units);
     const host::LineFlowResult res =
@@ -116,19 +125,11 @@ int mcfOnLine(VlcRun& run, const ScoreLine& line, std::int64_t n) {
     const std::int32_t rows = line.pairs.rows(), cols = line.pairs.cols();
     const std::int64_t nodeA = std::int64_t(rows) + cols, nodeB = nodeA + 1;
     ArcList arcs;
-    std::int64_t nta = 0;
-    for (std::int32_t c = 0; c < cols; ++c)
-        if (line.markCtl[line.control[c]]) arcs.add(rows + c, nodeA, 1);
+    arcs.fromControls(line, nodeA, 1);
     for (std::int32_t i = 0; i < rows; ++i)
-        if (line.pairs.hasPairs(i)) {
-            ++nta;
-            arcs.add(i, nodeB, full ? run.kMax - 1 : run.kMax - run.kMin);
-            arcs.supplyNode.push_back(i);
-            arcs.supply.push_back(run.kMax);
-        }
-    if (full)
-        for (std::int32_t c = 0; c < cols; ++c)
-            if (line.markCtl[line.control[c]]) arcs.add(rows + c, nodeB, run.kMaxTreated - 1);
+        if (line.pairs.hasPairs(i)) arcs.add(i, nodeB, full ? run.kMax - 1 : run.kMax - run.kMin);
+    if (full) arcs.fromControls(line, nodeB, run.kMaxTreated - 1);
+    const std::int64_t nta = arcs.supplyTreated(line, run.kMax);
     if (nta == 0) return kMatchNone;
     arcs.supplyNode.push_back(static_cast<std::int32_t>(nodeA));
     arcs.supply.push_back(-n);

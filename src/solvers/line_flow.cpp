@@ -130,7 +130,6 @@ class LineWork {
         }
         const auto start = std::chrono::steady_clock::now();
         sol_ = simplex(n + 1, arcs_, supply, PivotRule::kCandidateList);
-        ++rounds_;
         history_.push_back({n, static_cast<std::int64_t>(nWorkPairs_), 0, seconds(start), 0});
         return sol_.optimal;
     }
@@ -165,7 +164,6 @@ class LineWork {
     // The result of the last solve, verified.
     LineFlowResult result() const {
         LineFlowResult res;
-        res.rounds = rounds_;
         res.history = history_;
         res.workingPairs = static_cast<std::int64_t>(nWorkPairs_);
         for (std::size_t a = firstArtificial_; a < arcs_.size(); ++a)
@@ -293,7 +291,6 @@ class LineWork {
     std::size_t nWorkPairs_ = 0, firstArtificial_ = 0;
     std::int64_t artificialCost_ = 0;
     SimplexOut sol_;
-    int rounds_ = 0;
     std::vector<LineRound> history_;
 };
 

@@ -49,8 +49,7 @@ struct LineFlowResult {
     std::vector<std::int64_t> arcFlow; // one per listed arc
     std::int64_t objective = 0;        // sum of cost x flow over pairs and listed arcs
     std::int64_t unrouted = 0;         // supply the partial flow leaves unrouted
-    int rounds = 0;                    // working networks solved
-    std::vector<LineRound> history;    // one entry a round
+    std::vector<LineRound> history;    // one entry a working network solved
     std::int64_t workingPairs = 0;     // pair arcs of the last working network
     std::string detail;                // why, when the status is not optimal
 };
