@@ -115,48 +115,36 @@ class KillFirstRun(distributed.WorkerPlugin):
             os._exit(1)
 
 
-def test_a_worker_killed_mid_run_is_retried_with_the_same_result(tmp_path, monkeypatch):
+def test_a_worker_killed_mid_run_is_retried_with_the_same_result(tmp_path):
     import os
     import pathlib
-
-    # The workers import the plugin's module from here.
-    here = str(pathlib.Path(__file__).parent)
-    monkeypatch.setenv("PYTHONPATH", here + os.pathsep + os.environ.get("PYTHONPATH", ""))
     import signal
+    import subprocess
+    import sys
 
-    # The cluster's restart of the ended worker has been seen to stall now and then (a
-    # LocalCluster matter, not ours): such an attempt is abandoned after two minutes and the
-    # scenario is run once more on a fresh cluster; two stalls fail the test.
-    def stalled(signum, frame):
-        raise TimeoutError("the cluster stalled after a worker was ended")
-
-    previous = signal.signal(signal.SIGALRM, stalled)
-    try:
-        for attempt in range(2):
-            marker = tmp_path / f"killed{attempt}"
-            cluster = distributed.LocalCluster(n_workers=2, threads_per_worker=1,
-                                               processes=True, dashboard_address=None)
-            signal.alarm(120)
-            try:
-                with distributed.Client(cluster) as c:
-                    c.register_worker_plugin(KillFirstRun(str(marker)))
-                    df = lalonde()
-                    res = velloc.dask.run(PROG, dd.from_pandas(df, npartitions=2),
-                                          by=["married", "nodegree"], client=c)
-                    signal.alarm(0)
-                    assert marker.exists(), "no worker was ended"
-                    assert res.failures == [] and res.status == 0
-                    assert_same(res, local(df, ["married", "nodegree"]))
-            except TimeoutError:
-                if attempt == 1:
-                    raise
-                continue
-            finally:
-                signal.alarm(0)
-                cluster.close()
-            break
-    finally:
-        signal.signal(signal.SIGALRM, previous)
+    # The scenario runs in a process of its own, so that a stalled cluster can be ended
+    # whole. distributed 2022.12 can stall when a worker dies while its peer is fetching data
+    # from it (the peer waits on the lost connection; about one run in six here): a stalled
+    # attempt is ended after a minute and the scenario run again, up to three times.
+    here = pathlib.Path(__file__).parent
+    env = dict(os.environ)
+    env["PYTHONPATH"] = str(here) + os.pathsep + env.get("PYTHONPATH", "")
+    stalls = 0
+    for attempt in range(3):
+        proc = subprocess.Popen([sys.executable, str(here / "killed_worker_scenario.py"),
+                                 str(tmp_path / f"killed{attempt}")], env=env,
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                start_new_session=True)
+        try:
+            out, _ = proc.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            os.killpg(proc.pid, signal.SIGKILL)
+            proc.communicate()
+            stalls += 1
+            continue
+        assert proc.returncode == 0, out[-4000:]
+        return
+    raise AssertionError(f"the cluster stalled in all {stalls} attempts after a worker was ended")
 
 
 def test_missing_by_values_form_the_first_group(client):
