@@ -396,6 +396,9 @@ struct VlcRun {
     // Nearest controls each treated unit brings into the first working network of implicit
     // pricing (any number >= 1 gives the same optimum; tests use 1 so that pricing must work).
     int lineSeedPairs = 8;
+    // Seconds of implicit pricing after which each round is noted in the log, at most once
+    // in this many seconds (tests set 0 to see every round).
+    double pricingNoteSeconds = 10;
     std::int64_t nMatchedTreated = 0, nMatchedControl = 0;
     std::unique_ptr<host::TableDefinition> matchMostDef; // MatchMostObs, made on first use
 

@@ -11,7 +11,8 @@ void addMatchMessages() {
     constexpr auto T = Severity::Text;
     constexpr auto W = Severity::Warning;
     constexpr auto E = Severity::Error;
-    static const std::array<host::MessageDef, 32> defs{{
+    constexpr auto N = Severity::Note;
+    static const std::array<host::MessageDef, 33> defs{{
         {g, 75, T, "%1"},
         {g, 99, T, "Distance Metric"},
         {g, 103, T, "Covariance Matrix"},
@@ -72,6 +73,9 @@ void addMatchMessages() {
         {g, kMsgControlsBelowKmaxTreated, W,
          "The number of controls to match (%1) times KMAXTREATED=%2 is below the %3 treated "
          "units; raise the requested number of controls or KMAXTREATED=."},
+        {g, kMsgMatchPricingProgress, N,
+         "Optimal matching is still running (%1 s): round %2 solved %3 working pairs of %4 "
+         "admissible ones and pricing brought in %5 more."},
     }};
     host::addMessages(defs);
 }

@@ -17,6 +17,7 @@ inline constexpr int kMsgControlsExceedRegion = 258;
 inline constexpr int kMsgControlsExceedKmax = 259;
 inline constexpr int kMsgControlsBelowKmin = 260;
 inline constexpr int kMsgControlsBelowKmaxTreated = 261;
+inline constexpr int kMsgMatchPricingProgress = 262;
 
 // Adds the matching messages to the catalogue. Safe to call more than once.
 void addMatchMessages();

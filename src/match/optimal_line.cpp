@@ -1,12 +1,17 @@
 // The optimal methods on pairs priced implicitly: fixed ratio as an assignment of K copies of
 // each treated unit (a largest one of least cost when not every copy can have a control),
 // variable ratio and full matching as the flow network of the listed pairs.
+#include <chrono>
 #include <cstdint>
 #include <new>
+#include <string>
 #include <vector>
+
+#include <fmt/format.h>
 
 #include "core/run_context.h"
 #include "match/match.h"
+#include "match/match_messages.h"
 #include "match/optimal.h"
 #include "solvers/line_assignment.h"
 #include "solvers/line_flow.h"
@@ -15,6 +20,40 @@
 namespace velloc {
 
 namespace {
+
+// Notes the pricing loop's rounds in the log once it has run for a while, so that a long
+// optimal match shows it is progressing; small matches, done within the first interval, note
+// nothing.
+class PricingNotes {
+  public:
+    PricingNotes(const VlcRun& run, const host::LinePairs& pairs)
+        : pairs_(pairs), every_(run.pricingNoteSeconds), start_(Clock::now()), next_(every_) {}
+
+    host::LineRoundObserver observer() {
+        return [this](const host::LineRound& r) { round(r); };
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    void round(const host::LineRound& r) {
+        ++rounds_;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
+        if (elapsed < next_) return;
+        next_ = elapsed + every_;
+        if (admissible_ < 0) admissible_ = pairs_.count();
+        host::xpmlog(host::kGroupProc, kMsgMatchPricingProgress,
+                     {fmt::format("{:.0f}", elapsed), std::to_string(rounds_),
+                      std::to_string(r.pairs), std::to_string(admissible_),
+                      std::to_string(r.joined)});
+    }
+
+    const host::LinePairs& pairs_;
+    double every_;
+    Clock::time_point start_;
+    double next_;
+    std::int64_t rounds_ = 0, admissible_ = -1;
+};
 
 // The listed arcs and supplies around the pairs; nodes are rows, then columns, then the rest.
 struct ArcList {
@@ -56,7 +95,8 @@ host::LineFlowResult solveLine(const VlcRun& run, const ScoreLine& line, const A
     net.supplyNode = arcs.supplyNode;
     net.supply = arcs.supply;
     net.allowPartial = partial;
-    return host::minCostLineFlow(net, run.lineSeedPairs);
+    PricingNotes notes(run, line.pairs);
+    return host::minCostLineFlow(net, run.lineSeedPairs, notes.observer());
 }
 
 // Joins the pairs that carry flow, in treated order and then control order, and records the
@@ -90,7 +130,8 @@ int lapOnLine(VlcRun& run, const ScoreLine& line, int k, std::int64_t& assigned)
         copies.colAt = line.pairs.colAt;
         pairs = &copies;
     }
-    const host::LineAssignment a = host::assignOnLine(*pairs, run.lineSeedPairs);
+    PricingNotes notes(run, *pairs);
+    const host::LineAssignment a = host::assignOnLine(*pairs, run.lineSeedPairs, notes.observer());
     if (a.status != host::kNetOptBadInput) {
         if (a.status == host::kNetOptNoMemory) throw std::bad_alloc();
         if (!recordSolverOutcome(run, a.status)) return kMatchNoSolution;

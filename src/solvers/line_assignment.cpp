@@ -99,6 +99,8 @@ class AssignWork {
         return joined > 0;
     }
 
+    const LineRound& lastRound() const { return history_.back(); }
+
     LineAssignment result() const {
         LineAssignment res;
         res.history = history_;
@@ -154,7 +156,8 @@ class AssignWork {
 
 } // namespace
 
-LineAssignment assignOnLine(const LinePairs& pairs, std::int32_t candidates) {
+LineAssignment assignOnLine(const LinePairs& pairs, std::int32_t candidates,
+                            const LineRoundObserver& onRound) {
     LineAssignment res;
     if (std::string why = pairs.check(); !why.empty()) {
         res.status = kNetOptBadInput;
@@ -173,13 +176,15 @@ LineAssignment assignOnLine(const LinePairs& pairs, std::int32_t candidates) {
     try {
         AssignWork work(pairs, unassigned);
         work.seed(std::max<std::int32_t>(candidates, 1));
-        do {
+        for (bool more = true; more;) {
             if (std::string why = work.solve(); !why.empty()) {
                 res.status = kNetOptFailed;
                 res.detail = "the working assignment failed verification: " + why;
                 return res;
             }
-        } while (work.price());
+            more = work.price();
+            if (onRound) onRound(work.lastRound());
+        }
         return work.result();
     } catch (const std::bad_alloc&) {
         res.status = kNetOptNoMemory;

@@ -24,6 +24,7 @@ struct LineAssignment {
 // (status kNetOptCheck). Verified before it is returned: the working set's duals, and every
 // pair left out at reduced cost >= 0 by range minima. Status kNetOptBadInput when the costs
 // are too large for exact arithmetic in doubles (the flow over the pairs then serves).
-LineAssignment assignOnLine(const LinePairs& pairs, std::int32_t candidates = 8);
+LineAssignment assignOnLine(const LinePairs& pairs, std::int32_t candidates = 8,
+                            const LineRoundObserver& onRound = {});
 
 } // namespace velloc::host

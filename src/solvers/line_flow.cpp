@@ -161,6 +161,8 @@ class LineWork {
         return joined;
     }
 
+    const LineRound& lastRound() const { return history_.back(); }
+
     // The result of the last solve, verified.
     LineFlowResult result() const {
         LineFlowResult res;
@@ -296,7 +298,8 @@ class LineWork {
 
 } // namespace
 
-LineFlowResult minCostLineFlow(const LineFlowNetwork& net, std::int32_t candidates) {
+LineFlowResult minCostLineFlow(const LineFlowNetwork& net, std::int32_t candidates,
+                               const LineRoundObserver& onRound) {
     LineFlowResult res;
     if (std::string why = validate(net); !why.empty()) {
         res.status = kNetOptBadInput;
@@ -306,13 +309,15 @@ LineFlowResult minCostLineFlow(const LineFlowNetwork& net, std::int32_t candidat
     try {
         LineWork work(net);
         work.seed(std::max<std::int32_t>(candidates, 1));
-        do {
+        for (bool more = true; more;) {
             if (!work.solve()) {
                 res.status = kNetOptFailed;
                 res.detail = "the solver found no optimal flow";
                 return res;
             }
-        } while (work.price());
+            more = work.price();
+            if (onRound) onRound(work.lastRound());
+        }
         return work.result();
     } catch (const std::invalid_argument& e) {
         res.status = kNetOptBadInput;

@@ -3,6 +3,7 @@
 // which grows by the violated pairs until none is left.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -43,6 +44,9 @@ struct LineRound {
     double solveSeconds = 0, priceSeconds = 0;
 };
 
+// Called after each round of the pricing loop (a working network solved and priced).
+using LineRoundObserver = std::function<void(const LineRound&)>;
+
 struct LineFlowResult {
     int status = 2;                    // a NetOptStatus
     std::vector<PairFlow> pairs;       // pairs carrying flow, ascending row, then column
@@ -58,6 +62,7 @@ struct LineFlowResult {
 // optimality conditions against the potentials on every working arc and, by range minima,
 // on every pair left out. `candidates` is the number of nearest columns each row brings into
 // the first working network (any number >= 1 gives the same optimum).
-LineFlowResult minCostLineFlow(const LineFlowNetwork& net, std::int32_t candidates = 8);
+LineFlowResult minCostLineFlow(const LineFlowNetwork& net, std::int32_t candidates = 8,
+                               const LineRoundObserver& onRound = {});
 
 } // namespace velloc::host
