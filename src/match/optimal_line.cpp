@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <new>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -30,29 +31,28 @@ class PricingNotes {
         : pairs_(pairs), every_(run.pricingNoteSeconds), start_(Clock::now()), next_(every_) {}
 
     host::LineRoundObserver observer() {
-        return [this](const host::LineRound& r) { round(r); };
+        return [this](std::span<const host::LineRound> rounds) { round(rounds); };
     }
 
   private:
     using Clock = std::chrono::steady_clock;
 
-    void round(const host::LineRound& r) {
-        ++rounds_;
+    void round(std::span<const host::LineRound> rounds) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
         if (elapsed < next_) return;
         next_ = elapsed + every_;
         if (admissible_ < 0) admissible_ = pairs_.count();
         host::xpmlog(host::kGroupProc, kMsgMatchPricingProgress,
-                     {fmt::format("{:.0f}", elapsed), std::to_string(rounds_),
-                      std::to_string(r.pairs), std::to_string(admissible_),
-                      std::to_string(r.joined)});
+                     {fmt::format("{:.0f}", elapsed), std::to_string(rounds.size()),
+                      std::to_string(rounds.back().pairs), std::to_string(admissible_),
+                      std::to_string(rounds.back().joined)});
     }
 
     const host::LinePairs& pairs_;
     double every_;
     Clock::time_point start_;
     double next_;
-    std::int64_t rounds_ = 0, admissible_ = -1;
+    std::int64_t admissible_ = -1; // counted at the first note
 };
 
 // The listed arcs and supplies around the pairs; nodes are rows, then columns, then the rest.

@@ -99,7 +99,7 @@ class AssignWork {
         return joined > 0;
     }
 
-    const LineRound& lastRound() const { return history_.back(); }
+    std::span<const LineRound> rounds() const { return history_; }
 
     LineAssignment result() const {
         LineAssignment res;
@@ -183,7 +183,7 @@ LineAssignment assignOnLine(const LinePairs& pairs, std::int32_t candidates,
                 return res;
             }
             more = work.price();
-            if (onRound) onRound(work.lastRound());
+            if (onRound) onRound(work.rounds());
         }
         return work.result();
     } catch (const std::bad_alloc&) {

@@ -161,7 +161,7 @@ class LineWork {
         return joined;
     }
 
-    const LineRound& lastRound() const { return history_.back(); }
+    std::span<const LineRound> rounds() const { return history_; }
 
     // The result of the last solve, verified.
     LineFlowResult result() const {
@@ -316,7 +316,7 @@ LineFlowResult minCostLineFlow(const LineFlowNetwork& net, std::int32_t candidat
                 return res;
             }
             more = work.price();
-            if (onRound) onRound(work.lastRound());
+            if (onRound) onRound(work.rounds());
         }
         return work.result();
     } catch (const std::invalid_argument& e) {

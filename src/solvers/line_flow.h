@@ -44,8 +44,9 @@ struct LineRound {
     double solveSeconds = 0, priceSeconds = 0;
 };
 
-// Called after each round of the pricing loop (a working network solved and priced).
-using LineRoundObserver = std::function<void(const LineRound&)>;
+// Called after each round of the pricing loop (a working network solved and priced) with the
+// rounds so far; the last is the one just done.
+using LineRoundObserver = std::function<void(std::span<const LineRound>)>;
 
 struct LineFlowResult {
     int status = 2;                    // a NetOptStatus
