@@ -1,0 +1,94 @@
+#include "solvers/line_matching.h"
+
+#include <fmt/format.h>
+
+namespace velloc::host {
+namespace {
+
+// The first column at or after c not yet taken; taken columns point past themselves, with
+// paths halved on the way.
+class NextFree {
+  public:
+    explicit NextFree(std::int32_t n) : next_(static_cast<std::size_t>(n) + 1) {
+        for (std::int32_t c = 0; c <= n; ++c)
+            next_[c] = c;
+    }
+    std::int32_t find(std::int32_t c) {
+        while (next_[c] != c) {
+            next_[c] = next_[next_[c]];
+            c = next_[c];
+        }
+        return c;
+    }
+    void take(std::int32_t c) { next_[c] = c + 1; }
+
+  private:
+    std::vector<std::int32_t> next_;
+};
+
+} // namespace
+
+LineMatching largestLineMatching(const LinePairs& p) {
+    LineMatching m;
+    m.colOfRow.assign(p.rows(), -1);
+    m.rowOfCol.assign(p.cols(), -1);
+    // Rows by ascending window end, by counting. A row whose window ends first has the fewest
+    // columns to spare ahead, so it takes the first free one; no largest matching does better
+    // (the usual exchange argument for runs).
+    std::vector<std::int32_t> first(static_cast<std::size_t>(p.cols()) + 2, 0);
+    for (std::int32_t r = 0; r < p.rows(); ++r)
+        if (p.hasPairs(r)) ++first[p.hi[r] + 1];
+    for (std::size_t e = 1; e < first.size(); ++e)
+        first[e] += first[e - 1];
+    std::vector<std::int32_t> order(first.back());
+    for (std::int32_t r = 0; r < p.rows(); ++r)
+        if (p.hasPairs(r)) order[first[p.hi[r]]++] = r;
+    NextFree free(p.cols());
+    for (std::int32_t r : order) {
+        const std::int32_t c = free.find(p.lo[r]);
+        if (c >= p.hi[r]) continue;
+        free.take(c);
+        m.colOfRow[r] = c;
+        m.rowOfCol[c] = r;
+        ++m.size;
+    }
+    return m;
+}
+
+LineShortage lineShortage(const LinePairs& p, const LineMatching& m) {
+    LineShortage s;
+    s.row.assign(p.rows(), 0);
+    s.col.assign(p.cols(), 0);
+    std::vector<std::int32_t> stack;
+    for (std::int32_t r = 0; r < p.rows(); ++r)
+        if (p.hasPairs(r) && m.colOfRow[r] < 0) {
+            s.row[r] = 1;
+            stack.push_back(r);
+        }
+    // Each column is visited once: visited columns are skipped as taken ones are above.
+    NextFree unvisited(p.cols());
+    while (!stack.empty()) {
+        const std::int32_t r = stack.back();
+        stack.pop_back();
+        for (std::int32_t c = unvisited.find(p.lo[r]); c < p.hi[r]; c = unvisited.find(c)) {
+            unvisited.take(c);
+            s.col[c] = 1;
+            const std::int32_t next = m.rowOfCol[c];
+            if (next < 0) {
+                s.fault = fmt::format("column {} is free in reach of an unmatched row", c);
+                return s;
+            }
+            if (!s.row[next]) {
+                s.row[next] = 1;
+                stack.push_back(next);
+            }
+        }
+    }
+    for (char x : s.row)
+        s.rows += x;
+    for (char x : s.col)
+        s.cols += x;
+    return s;
+}
+
+} // namespace velloc::host

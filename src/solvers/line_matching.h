@@ -1,0 +1,36 @@
+// Largest matchings of rows to the columns of their windows, without costs. On a line every
+// window is a run of columns, so a greedy pass finds a largest matching, and one alternating
+// search splits the rows into those every largest matching covers and those it may leave out.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "solvers/line_pairs.h"
+
+namespace velloc::host {
+
+struct LineMatching {
+    std::vector<std::int32_t> colOfRow; // -1 unmatched (always for rows without pairs)
+    std::vector<std::int32_t> rowOfCol; // -1 unmatched
+    std::int64_t size = 0;
+};
+
+// A largest matching: rows taken by ascending window end, each given the first free column
+// of its window. O((rows + columns) log* columns).
+LineMatching largestLineMatching(const LinePairs& pairs);
+
+// The rows with pairs that some largest matching leaves out (those reachable from an
+// unmatched row by alternating paths: a row's window columns, a column's matched row) and the
+// columns of their windows. Every largest matching matches each of these columns to one of
+// these rows, and every other row with pairs to a column outside the set, so the two parts
+// can be solved apart.
+struct LineShortage {
+    std::vector<char> row, col;
+    std::int64_t rows = 0, cols = 0;
+    std::string fault; // not empty when `matching` was not a largest one
+};
+
+LineShortage lineShortage(const LinePairs& pairs, const LineMatching& matching);
+
+} // namespace velloc::host
