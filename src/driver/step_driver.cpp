@@ -14,7 +14,6 @@
 #include "effect/effect.h"
 #include "host/host.h"
 #include "io/step_place.h"
-#include "io/utility_file.h"
 #include "output/output_data.h"
 #include "statements/statements.h"
 
@@ -267,7 +266,6 @@ int runProcedureStep(const StepSource& step, int stepNumber, const PhaseTable& p
                      {host::currentPlace(), e.what()});
         code = host::kExitNoMemory;
     }
-    host::UtilFile::releasePooledMemory();
     output.setByGroup({}, {});
     output.endStep();
     host::xpmlog(host::kGroupHostRun, host::runmsg::kStepEnded,

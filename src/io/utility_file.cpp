@@ -11,8 +11,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
-#include <vector>
 
 namespace velloc::host {
 
@@ -74,41 +72,8 @@ char* remapBytes(char* old, std::size_t oldCap, std::size_t cap) {
     return static_cast<char*>(p);
 }
 
-// Mappings of files that are gone, kept for the next files: the phases of a step each write a
-// new file as they read the last one, and without the pool every phase would fault in fresh
-// pages (a third of a step's time on a million rows). The pool keeps at most the spill
-// threshold's worth of written (resident) bytes; releasePooledMemory() hands it all back.
-struct PooledMapping {
-    char* mem;
-    std::size_t cap, resident;
-};
-std::mutex gPoolMutex;
-std::vector<PooledMapping> gPool;
-
-void poolMapping(char* mem, std::size_t cap, std::size_t resident) {
-    if (mem == nullptr) return;
-    std::lock_guard lock(gPoolMutex);
-    std::size_t kept = resident;
-    for (const PooledMapping& m : gPool)
-        kept += m.resident;
-    if (kept > gThreshold.load(std::memory_order_relaxed) || gPool.size() >= 4) {
-        ::munmap(mem, cap);
-        return;
-    }
-    gPool.push_back({mem, cap, resident});
-}
-
-// A pooled mapping of at least cap bytes, the one with the most resident bytes; nullptr when
-// there is none.
-PooledMapping takePooled(std::size_t cap) {
-    std::lock_guard lock(gPoolMutex);
-    auto best = gPool.end();
-    for (auto it = gPool.begin(); it != gPool.end(); ++it)
-        if (it->cap >= cap && (best == gPool.end() || it->resident > best->resident)) best = it;
-    if (best == gPool.end()) return {nullptr, 0, 0};
-    const PooledMapping m = *best;
-    gPool.erase(best);
-    return m;
+void unmapBytes(char* p, std::size_t cap) {
+    if (p) ::munmap(p, cap);
 }
 
 } // namespace
@@ -123,7 +88,6 @@ struct UtilFile::Impl {
     // In memory: the records back to back.
     char* mem = nullptr;
     std::size_t memCap = 0;
-    std::size_t resident = 0; // bytes of mem ever written
 
     // Spilled: the file and one window of it. Bytes [winOff, winOff + winLen) of the window are
     // current; [dLo, dHi) of them (relative to winOff) are not yet written to the file.
@@ -136,7 +100,7 @@ struct UtilFile::Impl {
 
     Impl(std::string n, std::size_t r) : name(std::move(n)), rec(r) {}
     ~Impl() {
-        poolMapping(mem, memCap, resident);
+        unmapBytes(mem, memCap);
         std::free(win);
     }
 
@@ -182,13 +146,7 @@ struct UtilFile::Impl {
         // Address space up to the threshold costs nothing until written: reserve it at once.
         std::size_t reserve = std::min(gThreshold.load(std::memory_order_relaxed), kMaxReserve);
         cap = roundUp(std::max({need, cap, reserve}), page);
-        char* p = nullptr;
-        if (mem == nullptr) {
-            const PooledMapping m = takePooled(cap);
-            p = m.mem;
-            if (p != nullptr) cap = m.cap, resident = m.resident;
-        }
-        if (p == nullptr) p = mem ? remapBytes(mem, memCap, cap) : mapBytes(cap);
+        char* p = mem ? remapBytes(mem, memCap, cap) : mapBytes(cap);
         if (p == nullptr) return setError(fail(kUtilNoMemory, name, std::to_string(cap)));
         mem = p;
         memCap = cap;
@@ -208,9 +166,9 @@ struct UtilFile::Impl {
             file.close();
             return setError(rc);
         }
-        poolMapping(mem, memCap, resident);
+        unmapBytes(mem, memCap);
         mem = nullptr;
-        memCap = resident = 0;
+        memCap = 0;
         win = w;
         winCap = cap;
         winOff = bytes();
@@ -334,7 +292,6 @@ int UtilFile::write(const void* buf) {
             ++f.count;
         }
         std::memcpy(f.mem + off, buf, f.rec);
-        f.resident = std::max(f.resident, off + f.rec);
         ++f.pos;
         return kUtilOk;
     }
@@ -356,13 +313,6 @@ bool UtilFile::spilled() const {
 
 const char* UtilFile::memoryData() const {
     return impl_ && !impl_->file.open() ? impl_->mem : nullptr;
-}
-
-void UtilFile::releasePooledMemory() {
-    std::lock_guard lock(gPoolMutex);
-    for (const PooledMapping& m : gPool)
-        ::munmap(m.mem, m.cap);
-    gPool.clear();
 }
 
 void UtilFile::setSpillThreshold(std::size_t bytes) {

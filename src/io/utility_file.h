@@ -58,9 +58,6 @@ class UtilFile {
     // existing ones); tests set it small to force spilling.
     static void setSpillThreshold(std::size_t bytes);
     static std::size_t spillThreshold();
-    // Unmaps the memory kept from files that are gone for the files to come (see the pool in
-    // the implementation); called when a step ends.
-    static void releasePooledMemory();
     static void setTempDir(std::string dir); // default: $TMPDIR or /tmp
     static std::string tempDir();
     bool spilled() const;

@@ -7,7 +7,6 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <random>
 #include <sstream>
 #include <sys/resource.h>
@@ -240,44 +239,6 @@ TEST_P(UtilFileTest, MovedFromFileFailsWithoutCrashing) {
     ASSERT_EQ(b.point(30), 0);
     ASSERT_TRUE(b.read(r.data()));
     EXPECT_EQ(r, makeRec(30));
-}
-
-// Memory of files that are gone is kept for the next ones: two files alive at once must
-// never share it, and a file that takes it over holds its own records only.
-TEST_P(UtilFileTest, FilesReusingTheMemoryOfGoneFilesHoldTheirOwnRecords) {
-    auto gen = [](int g, int i) { return makeRec(g * 10000 + i); };
-    auto check = [&](UtilFile& f, int g, int n) {
-        ASSERT_EQ(f.count(), n);
-        ASSERT_EQ(f.point(0), 0);
-        Rec r{};
-        for (int i = 1; i <= n; ++i) {
-            ASSERT_TRUE(f.read(r.data()));
-            ASSERT_EQ(r, gen(g, i)) << "generation " << g << " record " << i;
-        }
-        EXPECT_FALSE(f.read(r.data()));
-    };
-    std::unique_ptr<UtilFile> last;
-    int lastGen = 0, lastN = 0;
-    for (int g = 1; g <= 12; ++g) {
-        if (g == 7) UtilFile::releasePooledMemory();
-        // Each generation writes two files side by side, record by record, while the last
-        // generation's survivor is still alive; the other one is dropped at once.
-        const int n = 1 + (g * 37) % 300;
-        auto a = std::make_unique<UtilFile>("VLCA", kRec);
-        auto b = std::make_unique<UtilFile>("VLCB", kRec);
-        for (int i = 1; i <= n; ++i) {
-            Rec ra = gen(g, i), rb = gen(-g, i);
-            ASSERT_EQ(a->write(ra.data()), 0);
-            ASSERT_EQ(b->write(rb.data()), 0);
-        }
-        check(*b, -g, n);
-        b.reset();
-        if (last) check(*last, lastGen, lastN);
-        last = std::move(a);
-        lastGen = g;
-        lastN = n;
-    }
-    check(*last, lastGen, lastN);
 }
 
 INSTANTIATE_TEST_SUITE_P(MemoryAndSpilled, UtilFileTest, ::testing::Bool(),
