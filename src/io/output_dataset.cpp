@@ -15,6 +15,7 @@
 #include "base/missing.h"
 #include "base/text.h"
 #include "io/csv_number.h"
+#include "io/csv_row_writer.h"
 #include "io/data_messages.h"
 #include "io/dataset_provider.h"
 #include "io/memory_dataset.h"
@@ -24,27 +25,6 @@
 namespace velloc::host {
 
 namespace {
-
-constexpr std::size_t kFlushBytes = 1 << 20;
-
-bool needsQuotes(std::string_view s) {
-    if (s.empty()) return false;
-    if (s.front() == ' ' || s.back() == ' ') return true;
-    return s.find_first_of(",\"\r\n") != std::string_view::npos;
-}
-
-void appendText(std::string& out, std::string_view s) {
-    if (!needsQuotes(s)) {
-        out.append(s);
-        return;
-    }
-    out += '"';
-    for (char c : s) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-}
 
 // The permissions a plain open() would give a new file under the process's umask.
 mode_t newFileMode() {
@@ -106,8 +86,8 @@ struct OutputDataset::Impl {
     std::vector<Variable> vars;
     std::vector<double> nums;
     std::vector<std::string> texts;
-    std::vector<char> looksNumeric; // character variables whose every value reads as a number
-    std::string buf;
+    std::vector<char> looksNumeric;     // character variables whose every value reads as a number
+    std::unique_ptr<CsvRowWriter> rows; // a CSV target: from the header on
     bool started = false, committed = false, failed = false;
     std::unique_ptr<StatWriter> stat; // a .dta or .sav target: rows go to its spool
     // A data set the front end keeps in memory: rows go to columns, no file is written.
@@ -153,21 +133,29 @@ struct OutputDataset::Impl {
         if (!failed) error = std::move(why);
         failed = true;
     }
-    void flush() {
-        if (file && !failed && !buf.empty() &&
-            std::fwrite(buf.data(), 1, buf.size(), file) != buf.size())
-            fail(std::strerror(errno));
-        buf.clear();
+    // Writes the rows still queued and ends the writer's thread.
+    void finishRows() {
+        if (!rows) return;
+        if (std::string why = rows->finish(); !why.empty()) fail(why);
+        looksNumeric = rows->looksNumeric();
+        rows.reset();
     }
     void header() {
+        std::string line;
+        std::vector<VarType> types;
         for (std::size_t i = 0; i < vars.size(); ++i) {
-            if (i) buf += ',';
-            appendText(buf, vars[i].name);
+            if (i) line += ',';
+            appendCsvText(line, vars[i].name);
+            types.push_back(vars[i].type);
         }
-        buf += '\n';
+        line += '\n';
         started = true;
+        if (!file || failed) return;
+        rows = std::make_unique<CsvRowWriter>(file, std::move(types));
+        rows->text(std::move(line));
     }
     void discard() {
+        rows.reset();
         if (file) std::fclose(file);
         file = nullptr;
         if (!tmpPath.empty()) std::remove(tmpPath.c_str());
@@ -277,23 +265,10 @@ void OutputDataset::writeRow() {
         return;
     }
     if (!m.started) m.header();
-    for (std::size_t i = 0; i < m.vars.size(); ++i) {
-        if (i) m.buf += ',';
-        if (m.vars[i].type == VarType::Numeric) {
-            double v = m.nums[i];
-            // fmt's shortest form reads back to the same double.
-            if (!isMissing(v)) fmt::format_to(std::back_inserter(m.buf), "{}", v);
-            m.nums[i] = missingValue();
-        } else {
-            std::string& t = m.texts[i];
-            double x;
-            if (m.looksNumeric[i] && parseCell(t, x) == CellKind::Text) m.looksNumeric[i] = 0;
-            appendText(m.buf, t);
-            t.clear();
-        }
-    }
-    m.buf += '\n';
-    if (m.buf.size() >= kFlushBytes) m.flush();
+    if (m.rows) m.rows->row(m.nums, m.texts);
+    std::fill(m.nums.begin(), m.nums.end(), missingValue());
+    for (std::string& t : m.texts)
+        t.clear();
 }
 
 bool OutputDataset::commit() {
@@ -307,7 +282,7 @@ bool OutputDataset::commit() {
     }
     if (m.stat) return commitStat();
     if (!m.started && !m.failed) m.header();
-    m.flush();
+    m.finishRows();
     if (m.file && !m.failed) {
         if (std::fflush(m.file) != 0 || ::fsync(::fileno(m.file)) != 0)
             m.fail(std::strerror(errno));

@@ -1,5 +1,8 @@
+#include <sys/resource.h>
+
 #include <bit>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -155,6 +158,63 @@ TEST_F(OutData, FailedWriteLogsThePathAndLeavesNothing) {
               std::string::npos)
         << log();
     EXPECT_FALSE(std::filesystem::exists(p));
+    EXPECT_EQ(files(), std::vector<std::string>{});
+}
+
+// Rows are formatted and written on a thread of their own, many at a time: their order, and
+// the type check of character columns that decides the sidecar, hold across those batches.
+TEST_F(OutData, ManyRowsKeepTheirOrderAndTheCharacterCheckSeesEveryRow) {
+    for (const bool lastIsText : {false, true}) {
+        const std::string p = path(lastIsText ? "t.csv" : "d.csv");
+        const int n = 20000;
+        {
+            OutputDataset out(p);
+            const int x = out.addVariable(numVar("x")), code = out.addVariable(charVar("code"));
+            for (int i = 0; i < n; ++i) {
+                out.setNum(x, i % 7 == 0 ? missingValue() : i * 0.5);
+                out.setText(code, lastIsText && i == n - 1 ? "x9" : std::to_string(i));
+                out.writeRow();
+            }
+            ASSERT_TRUE(out.commit());
+        }
+        std::string want = "x,code\n";
+        for (int i = 0; i < n; ++i) {
+            const std::string num = i % 7 == 0 ? ""
+                                    : i % 2    ? std::to_string(i / 2) + ".5"
+                                               : std::to_string(i / 2);
+            want += num + "," + (lastIsText && i == n - 1 ? "x9" : std::to_string(i)) + "\n";
+        }
+        EXPECT_EQ(read(p), want);
+        // Digits only: the sidecar keeps the column character; one text value makes it
+        // read back as character anyway.
+        EXPECT_EQ(std::filesystem::exists(p.substr(0, p.size() - 4) + ".schema.json"), !lastIsText);
+    }
+}
+
+TEST_F(OutData, AWriteThatFailsPartWayIsReportedOnCommitAndLeavesNothing) {
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 256 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string p = path("big.csv");
+    bool committed = true;
+    {
+        OutputDataset out(p);
+        const int x = out.addVariable(numVar("x"));
+        for (int i = 0; i < 200000; ++i) {
+            out.setNum(x, i / 3.0);
+            out.writeRow();
+        }
+        committed = out.commit();
+    }
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(committed);
+    EXPECT_NE(log().find("ERROR: The output data set " + p + " cannot be written"),
+              std::string::npos)
+        << log();
     EXPECT_EQ(files(), std::vector<std::string>{});
 }
 

@@ -1,0 +1,128 @@
+#include "io/csv_row_writer.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+
+#include <fmt/format.h>
+
+#include "base/missing.h"
+#include "io/csv_number.h"
+
+namespace velloc::host {
+namespace {
+
+constexpr std::size_t kBatchRows = 4096;
+constexpr std::size_t kQueued = 3; // batches waiting for the worker before the step waits
+
+bool needsQuotes(std::string_view s) {
+    if (s.empty()) return false;
+    if (s.front() == ' ' || s.back() == ' ') return true;
+    return s.find_first_of(",\"\r\n") != std::string_view::npos;
+}
+
+} // namespace
+
+void appendCsvText(std::string& out, std::string_view s) {
+    if (!needsQuotes(s)) {
+        out.append(s);
+        return;
+    }
+    out += '"';
+    for (char c : s) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+CsvRowWriter::CsvRowWriter(std::FILE* file, std::vector<VarType> types)
+    : file_(file), types_(std::move(types)), looksNumeric_(types_.size(), 1) {
+    worker_ = std::thread([this] { serve(); });
+}
+
+CsvRowWriter::~CsvRowWriter() {
+    finish();
+}
+
+void CsvRowWriter::text(std::string s) {
+    if (filling_.rows > 0) submit();
+    filling_.lead += s;
+}
+
+void CsvRowWriter::row(std::span<const double> nums, std::span<const std::string> texts) {
+    Batch& b = filling_;
+    b.nums.insert(b.nums.end(), nums.begin(), nums.end());
+    for (std::size_t i = 0; i < types_.size(); ++i)
+        if (types_[i] == VarType::Character) {
+            b.texts += texts[i];
+            b.ends.push_back(b.texts.size());
+        }
+    if (++b.rows == kBatchRows) submit();
+}
+
+void CsvRowWriter::submit() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return queue_.size() < kQueued; });
+    queue_.push_back(std::move(filling_));
+    filling_ = Batch();
+    changed_.notify_all();
+}
+
+std::string CsvRowWriter::finish() {
+    if (finished_) return error_;
+    if (filling_.rows > 0 || !filling_.lead.empty()) submit();
+    {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+        changed_.notify_all();
+    }
+    worker_.join();
+    finished_ = true;
+    return error_;
+}
+
+void CsvRowWriter::format(const Batch& b, std::string& out) {
+    out += b.lead;
+    const std::size_t n = types_.size();
+    std::size_t text = 0, at = 0;
+    for (std::size_t r = 0; r < b.rows; ++r) {
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i) out += ',';
+            if (types_[i] == VarType::Numeric) {
+                const double v = b.nums[r * n + i];
+                // fmt's shortest form reads back to the same double.
+                if (!isMissing(v)) fmt::format_to(std::back_inserter(out), "{}", v);
+            } else {
+                const std::string_view t(b.texts.data() + at, b.ends[text] - at);
+                at = b.ends[text++];
+                double x;
+                if (looksNumeric_[i] && parseCell(t, x) == CellKind::Text) looksNumeric_[i] = 0;
+                appendCsvText(out, t);
+            }
+        }
+        out += '\n';
+    }
+}
+
+void CsvRowWriter::serve() {
+    std::string out;
+    for (;;) {
+        Batch b;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return !queue_.empty() || done_; });
+            if (queue_.empty()) return;
+            b = std::move(queue_.front());
+            queue_.pop_front();
+            changed_.notify_all();
+        }
+        if (!error_.empty()) continue; // drop what follows a failed write
+        out.clear();
+        format(b, out);
+        if (std::fwrite(out.data(), 1, out.size(), file_) != out.size())
+            error_ = std::strerror(errno);
+    }
+}
+
+} // namespace velloc::host
