@@ -1,6 +1,7 @@
 #include "io/utility_file.h"
 
 #include "base/run_state.h"
+#include "io/prefault.h"
 #include "io/step_place.h"
 #include "io/temp_files.h"
 
@@ -47,6 +48,7 @@ constexpr std::size_t kWindowBytes = std::size_t{1} << 20; // I/O buffer of a sp
 constexpr std::size_t kFirstCapacity = std::size_t{64} << 10;
 constexpr std::size_t kMaxReserve = std::size_t{1} << 30;
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kFaultAhead = std::size_t{8} << 20;
 
 // In-memory records live in an anonymous mapping rather than the heap. First-touch page faults
 // are the dominant cost of a pass over fresh memory on virtual machines, so the mapping asks
@@ -88,6 +90,7 @@ struct UtilFile::Impl {
     // In memory: the records back to back.
     char* mem = nullptr;
     std::size_t memCap = 0;
+    std::size_t faulted = 0; // bytes of mem asked to be made resident ahead of the writes
 
     // Spilled: the file and one window of it. Bytes [winOff, winOff + winLen) of the window are
     // current; [dLo, dHi) of them (relative to winOff) are not yet written to the file.
@@ -168,7 +171,7 @@ struct UtilFile::Impl {
         }
         unmapBytes(mem, memCap);
         mem = nullptr;
-        memCap = 0;
+        memCap = faulted = 0;
         win = w;
         winCap = cap;
         winOff = bytes();
@@ -288,6 +291,11 @@ int UtilFile::write(const void* buf) {
             }
             if (need > f.memCap) {
                 if (int rc = f.grow(need); rc != kUtilOk) return rc;
+            }
+            if (need + kFaultAhead / 2 > f.faulted && f.faulted < f.memCap) {
+                const std::size_t n = std::min(kFaultAhead, f.memCap - f.faulted);
+                prefaultAsync(f.mem + f.faulted, n);
+                f.faulted += n;
             }
             ++f.count;
         }
