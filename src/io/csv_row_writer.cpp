@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iterator>
 
+#include <fmt/compile.h>
 #include <fmt/format.h>
 
 #include "base/missing.h"
@@ -92,7 +93,10 @@ void CsvRowWriter::format(const Batch& b, std::string& out) {
             if (types_[i] == VarType::Numeric) {
                 const double v = b.nums[r * n + i];
                 // fmt's shortest form reads back to the same double.
-                if (!isMissing(v)) fmt::format_to(std::back_inserter(out), "{}", v);
+                if (!isMissing(v)) {
+                    char cell[64]; // the longest shortest form is 24 characters
+                    out.append(cell, fmt::format_to(cell, FMT_COMPILE("{}"), v));
+                }
             } else {
                 const std::string_view t(b.texts.data() + at, b.ends[text] - at);
                 at = b.ends[text++];

@@ -1,7 +1,7 @@
 // A fixed-capacity array in an anonymous mapping, for the fit's copy of its rows and the
 // concordance sort. Each is written once and read several times; on virtual machines the
 // first-touch faults of ordinary pages cost more than a pass over them, so the mapping asks
-// for huge pages (pages are committed only when written).
+// for huge pages and has them made resident in the background as they are written.
 #pragma once
 #include <sys/mman.h>
 
@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <type_traits>
 #include <utility>
+
+#include "io/prefault.h"
 
 namespace velloc {
 
@@ -30,6 +32,9 @@ template <class T> class MappedArray {
                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) return false;
         if (bytes >= kHugePage) ::madvise(p, bytes, MADV_HUGEPAGE);
+        // Every array is reserved at the size it will be filled to: fault it all in on the
+        // background thread, ahead of the writes.
+        host::prefaultAsync(p, bytes);
         p_ = static_cast<T*>(p);
         cap_ = cap;
         return true;
