@@ -16,6 +16,7 @@
 #include "match/optimal.h"
 #include "solvers/line_assignment.h"
 #include "solvers/line_flow.h"
+#include "solvers/line_matching.h"
 #include "solvers/network_optimizer.h"
 
 namespace velloc {
@@ -172,6 +173,19 @@ int mcfOnLine(VlcRun& run, const ScoreLine& line, std::int64_t n) {
     if (full) arcs.fromControls(line, nodeB, run.kMaxTreated - 1);
     const std::int64_t nta = arcs.supplyTreated(line, run.kMax);
     if (nta == 0) return kMatchNone;
+    // Each treated unit sends at least one unit (KMIN with a variable ratio) to distinct
+    // controls, and a control takes at most KMAXTREATED units (one with a variable ratio). When
+    // the controls of some windows cannot serve that much there is no flow, which is found
+    // here in O(n log n) where the simplex would take minutes on a large network.
+    std::vector<std::int64_t> takes(cols, 0);
+    for (std::int32_t c = 0; c < cols; ++c)
+        if (line.markCtl[line.control[c]]) takes[c] = full ? run.kMaxTreated : 1;
+    if (host::unservedRow(line.pairs, full ? 1 : run.kMin, takes) >= 0) {
+        host::LineFlowResult none;
+        none.status = host::kNetOptInfeasible;
+        joinFlow(run, line, none);
+        return kMatchNoSolution;
+    }
     arcs.supplyNode.push_back(static_cast<std::int32_t>(nodeA));
     arcs.supply.push_back(-n);
     arcs.supplyNode.push_back(static_cast<std::int32_t>(nodeB));

@@ -1,5 +1,8 @@
 #include "solvers/line_matching.h"
 
+#include <algorithm>
+#include <queue>
+
 #include <fmt/format.h>
 
 namespace velloc::host {
@@ -89,6 +92,44 @@ LineShortage lineShortage(const LinePairs& p, const LineMatching& m) {
     for (char x : s.col)
         s.cols += x;
     return s;
+}
+
+std::int32_t unservedRow(const LinePairs& p, std::int64_t demand,
+                         std::span<const std::int64_t> capacity) {
+    if (demand <= 0) return -1;
+    // Rows by window start, by counting.
+    std::vector<std::int32_t> first(static_cast<std::size_t>(p.cols()) + 1, 0);
+    for (std::int32_t r = 0; r < p.rows(); ++r)
+        if (p.hasPairs(r)) ++first[p.lo[r] + 1];
+    for (std::size_t c = 1; c < first.size(); ++c)
+        first[c] += first[c - 1];
+    std::vector<std::int32_t> byStart(first.back());
+    {
+        std::vector<std::int32_t> at(first.begin(), first.end() - 1);
+        for (std::int32_t r = 0; r < p.rows(); ++r)
+            if (p.hasPairs(r)) byStart[at[p.lo[r]]++] = r;
+    }
+    // Waiting rows, the window that ends first on top, with the units they still need.
+    struct Waiting {
+        std::int32_t hi, row;
+        std::int64_t left;
+        bool operator<(const Waiting& o) const { return hi > o.hi || (hi == o.hi && row > o.row); }
+    };
+    std::priority_queue<Waiting> waiting;
+    for (std::int32_t c = 0; c < p.cols(); ++c) {
+        for (std::int32_t k = first[c]; k < first[c + 1]; ++k)
+            waiting.push({p.hi[byStart[k]], byStart[k], demand});
+        if (!waiting.empty() && waiting.top().hi <= c) return waiting.top().row;
+        for (std::int64_t give = capacity[c]; give > 0 && !waiting.empty();) {
+            Waiting w = waiting.top();
+            waiting.pop();
+            const std::int64_t units = std::min(give, w.left);
+            give -= units;
+            w.left -= units;
+            if (w.left > 0) waiting.push(w);
+        }
+    }
+    return waiting.empty() ? -1 : waiting.top().row;
 }
 
 } // namespace velloc::host

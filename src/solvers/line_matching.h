@@ -3,6 +3,7 @@
 // search splits the rows into those every largest matching covers and those it may leave out.
 #pragma once
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,5 +33,15 @@ struct LineShortage {
 };
 
 LineShortage lineShortage(const LinePairs& pairs, const LineMatching& matching);
+
+// A row with pairs whose demand cannot be met when every row with pairs needs `demand` units
+// from the columns of its window and column c gives at most capacity[c] units in all (a row
+// may take several units of one column here); -1 when all can be met at once. Columns are taken
+// in order, each giving its units to the waiting rows whose windows end first, which is a
+// largest assignment on windows that are runs. A flow that also holds a row to at most one unit
+// a column needs this much, so a row found here proves that flow impossible. O((rows +
+// columns) log rows).
+std::int32_t unservedRow(const LinePairs& pairs, std::int64_t demand,
+                         std::span<const std::int64_t> capacity);
 
 } // namespace velloc::host

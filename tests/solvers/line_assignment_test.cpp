@@ -127,6 +127,56 @@ TEST(LineMatching, ASmallerMatchingIsReportedAsAFault) {
     EXPECT_NE(lineShortage(p, m).fault, "");
 }
 
+// Every row's demand met at once, by augmenting paths over copies: `demand` copies of each row
+// with pairs, capacity[c] copies of column c.
+bool allServed(const LinePairs& p, int demand, const std::vector<std::int64_t>& capacity) {
+    std::vector<int> firstCopy(p.cols() + 1, 0);
+    for (int c = 0; c < p.cols(); ++c)
+        firstCopy[c + 1] = firstCopy[c] + static_cast<int>(capacity[c]);
+    std::vector<int> owner(firstCopy.back(), -1);
+    std::vector<char> seen;
+    auto tryRow = [&](auto&& self, int r) -> bool {
+        for (int k = firstCopy[p.lo[r]]; k < firstCopy[p.hi[r]]; ++k) {
+            if (seen[k]) continue;
+            seen[k] = 1;
+            if (owner[k] < 0 || self(self, owner[k])) {
+                owner[k] = r;
+                return true;
+            }
+        }
+        return false;
+    };
+    for (int r = 0; r < p.rows(); ++r) {
+        if (!p.hasPairs(r)) continue;
+        for (int d = 0; d < demand; ++d) {
+            seen.assign(owner.size(), 0);
+            if (!tryRow(tryRow, r)) return false;
+        }
+    }
+    return true;
+}
+
+TEST(LineMatching, FindsARowWhoseDemandCannotBeMetExactlyWhenThereIsOne) {
+    std::mt19937_64 rng(17);
+    int unserved = 0, served = 0;
+    for (int rep = 0; rep < 600; ++rep) {
+        const int rows = 1 + rng() % 10, cols = 1 + rng() % 10;
+        const LinePairs p = randomLine(rng, rows, cols, 50);
+        const int demand = 1 + static_cast<int>(rng() % 3);
+        std::vector<std::int64_t> capacity(cols);
+        for (auto& c : capacity)
+            c = static_cast<std::int64_t>(rng() % 4); // 0: a control no one may take
+        const std::int32_t r = unservedRow(p, demand, capacity);
+        ASSERT_EQ(r < 0, allServed(p, demand, capacity)) << "rep " << rep;
+        if (r >= 0) {
+            ASSERT_TRUE(p.hasPairs(r)) << "rep " << rep;
+        }
+        (r < 0 ? served : unserved) += 1;
+    }
+    EXPECT_GT(served, 100);
+    EXPECT_GT(unserved, 100);
+}
+
 TEST(LineAssignment, AssignsMostRowsAtLeastCostAsBruteForceDoes) {
     std::mt19937_64 rng(13);
     int partial = 0, complete = 0;
