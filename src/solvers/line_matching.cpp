@@ -29,25 +29,35 @@ class NextFree {
     std::vector<std::int32_t> next_;
 };
 
+// The rows with pairs ordered by key[r] (a column index 0 .. cols), by counting: the rows of
+// key k are rows[first[k]] .. rows[first[k + 1] - 1].
+struct RowsByKey {
+    std::vector<std::int32_t> first, rows;
+    RowsByKey(const LinePairs& p, const std::vector<std::int32_t>& key)
+        : first(static_cast<std::size_t>(p.cols()) + 2, 0) {
+        for (std::int32_t r = 0; r < p.rows(); ++r)
+            if (p.hasPairs(r)) ++first[key[r] + 1];
+        for (std::size_t k = 1; k < first.size(); ++k)
+            first[k] += first[k - 1];
+        rows.resize(first.back());
+        std::vector<std::int32_t> at(first.begin(), first.end() - 1);
+        for (std::int32_t r = 0; r < p.rows(); ++r)
+            if (p.hasPairs(r)) rows[at[key[r]]++] = r;
+    }
+};
+
 } // namespace
 
 LineMatching largestLineMatching(const LinePairs& p) {
     LineMatching m;
     m.colOfRow.assign(p.rows(), -1);
     m.rowOfCol.assign(p.cols(), -1);
-    // Rows by ascending window end, by counting. A row whose window ends first has the fewest
-    // columns to spare ahead, so it takes the first free one; no largest matching does better
-    // (the usual exchange argument for runs).
-    std::vector<std::int32_t> first(static_cast<std::size_t>(p.cols()) + 2, 0);
-    for (std::int32_t r = 0; r < p.rows(); ++r)
-        if (p.hasPairs(r)) ++first[p.hi[r] + 1];
-    for (std::size_t e = 1; e < first.size(); ++e)
-        first[e] += first[e - 1];
-    std::vector<std::int32_t> order(first.back());
-    for (std::int32_t r = 0; r < p.rows(); ++r)
-        if (p.hasPairs(r)) order[first[p.hi[r]]++] = r;
+    // Rows by ascending window end. A row whose window ends first has the fewest columns to
+    // spare ahead, so it takes the first free one; no largest matching does better (the usual
+    // exchange argument for runs).
+    const RowsByKey byEnd(p, p.hi);
     NextFree free(p.cols());
-    for (std::int32_t r : order) {
+    for (std::int32_t r : byEnd.rows) {
         const std::int32_t c = free.find(p.lo[r]);
         if (c >= p.hi[r]) continue;
         free.take(c);
@@ -97,18 +107,7 @@ LineShortage lineShortage(const LinePairs& p, const LineMatching& m) {
 std::int32_t unservedRow(const LinePairs& p, std::int64_t demand,
                          std::span<const std::int64_t> capacity) {
     if (demand <= 0) return -1;
-    // Rows by window start, by counting.
-    std::vector<std::int32_t> first(static_cast<std::size_t>(p.cols()) + 1, 0);
-    for (std::int32_t r = 0; r < p.rows(); ++r)
-        if (p.hasPairs(r)) ++first[p.lo[r] + 1];
-    for (std::size_t c = 1; c < first.size(); ++c)
-        first[c] += first[c - 1];
-    std::vector<std::int32_t> byStart(first.back());
-    {
-        std::vector<std::int32_t> at(first.begin(), first.end() - 1);
-        for (std::int32_t r = 0; r < p.rows(); ++r)
-            if (p.hasPairs(r)) byStart[at[p.lo[r]]++] = r;
-    }
+    const RowsByKey byStart(p, p.lo);
     // Waiting rows, the window that ends first on top, with the units they still need.
     struct Waiting {
         std::int32_t hi, row;
@@ -117,8 +116,8 @@ std::int32_t unservedRow(const LinePairs& p, std::int64_t demand,
     };
     std::priority_queue<Waiting> waiting;
     for (std::int32_t c = 0; c < p.cols(); ++c) {
-        for (std::int32_t k = first[c]; k < first[c + 1]; ++k)
-            waiting.push({p.hi[byStart[k]], byStart[k], demand});
+        for (std::int32_t k = byStart.first[c]; k < byStart.first[c + 1]; ++k)
+            waiting.push({p.hi[byStart.rows[k]], byStart.rows[k], demand});
         if (!waiting.empty() && waiting.top().hi <= c) return waiting.top().row;
         for (std::int64_t give = capacity[c]; give > 0 && !waiting.empty();) {
             Waiting w = waiting.top();
