@@ -165,14 +165,6 @@ int lapOnLine(VlcRun& run, const ScoreLine& line, int k, std::int64_t& assigned)
 int mcfOnLine(VlcRun& run, const ScoreLine& line, std::int64_t n) {
     const bool full = run.ratioType == kRatioFull;
     const std::int32_t rows = line.pairs.rows(), cols = line.pairs.cols();
-    const std::int64_t nodeA = std::int64_t(rows) + cols, nodeB = nodeA + 1;
-    ArcList arcs;
-    arcs.fromControls(line, nodeA, 1);
-    for (std::int32_t i = 0; i < rows; ++i)
-        if (line.pairs.hasPairs(i)) arcs.add(i, nodeB, full ? run.kMax - 1 : run.kMax - run.kMin);
-    if (full) arcs.fromControls(line, nodeB, run.kMaxTreated - 1);
-    const std::int64_t nta = arcs.supplyTreated(line, run.kMax);
-    if (nta == 0) return kMatchNone;
     // Each treated unit sends at least one unit (KMIN with a variable ratio) to distinct
     // controls, and a control takes at most KMAXTREATED units (one with a variable ratio). When
     // the controls of some windows cannot serve that much there is no flow, which is found
@@ -186,6 +178,14 @@ int mcfOnLine(VlcRun& run, const ScoreLine& line, std::int64_t n) {
         joinFlow(run, line, none);
         return kMatchNoSolution;
     }
+    const std::int64_t nodeA = std::int64_t(rows) + cols, nodeB = nodeA + 1;
+    ArcList arcs;
+    arcs.fromControls(line, nodeA, 1);
+    for (std::int32_t i = 0; i < rows; ++i)
+        if (line.pairs.hasPairs(i)) arcs.add(i, nodeB, full ? run.kMax - 1 : run.kMax - run.kMin);
+    if (full) arcs.fromControls(line, nodeB, run.kMaxTreated - 1);
+    const std::int64_t nta = arcs.supplyTreated(line, run.kMax);
+    if (nta == 0) return kMatchNone;
     arcs.supplyNode.push_back(static_cast<std::int32_t>(nodeA));
     arcs.supply.push_back(-n);
     arcs.supplyNode.push_back(static_cast<std::int32_t>(nodeB));

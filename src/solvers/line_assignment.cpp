@@ -76,11 +76,14 @@ class AssignPart {
                 add(r, f.col);
         }
     }
-    void add(std::int32_t r, std::int32_t c) {
-        if (work_.join(r, c) && !byColumn_ && colLocal_[c] < 0) {
+    // Brings pair (r, c) into the working pairs; false when it is there already.
+    bool add(std::int32_t r, std::int32_t c) {
+        if (!work_.join(r, c)) return false;
+        if (!byColumn_ && colLocal_[c] < 0) {
             colLocal_[c] = static_cast<std::int32_t>(cols_.size());
             cols_.push_back(c);
         }
+        return true;
     }
 
     // Solves the working pairs; an empty string, or why the solution cannot be used.
@@ -137,11 +140,8 @@ class AssignPart {
             found_.clear();
             pricer.violated(r, -rowDual(r), work_.quota[r], found_);
             std::int64_t added = 0;
-            for (const PricedPair& f : found_) {
-                const std::size_t before = work_.colsOf[r].size();
-                add(r, f.col);
-                added += work_.colsOf[r].size() > before;
-            }
+            for (const PricedPair& f : found_)
+                added += add(r, f.col);
             if (added > 0) work_.quota[r] = std::min<std::int64_t>(work_.quota[r], 1 << 29) * 2;
             joined += added;
         }

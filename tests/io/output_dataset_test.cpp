@@ -1,12 +1,10 @@
-#include <sys/resource.h>
-
 #include <bit>
 #include <cmath>
-#include <csignal>
 #include <filesystem>
 #include <limits>
 #include <optional>
 
+#include "../support/file_size_limit.h"
 #include "base/missing.h"
 #include "dataset_test_util.h"
 #include "io/dataset_provider.h"
@@ -192,15 +190,11 @@ TEST_F(OutData, ManyRowsKeepTheirOrderAndTheCharacterCheckSeesEveryRow) {
 }
 
 TEST_F(OutData, AWriteThatFailsPartWayIsReportedOnCommitAndLeavesNothing) {
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 256 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const std::string p = path("big.csv");
     bool committed = true;
     {
+        velloc::testing::FileSizeLimit limit(256 * 1024);
+        ASSERT_TRUE(limit.ok());
         OutputDataset out(p);
         const int x = out.addVariable(numVar("x"));
         for (int i = 0; i < 200000; ++i) {
@@ -209,8 +203,6 @@ TEST_F(OutData, AWriteThatFailsPartWayIsReportedOnCommitAndLeavesNothing) {
         }
         committed = out.commit();
     }
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
-    std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(committed);
     EXPECT_NE(log().find("ERROR: The output data set " + p + " cannot be written"),
               std::string::npos)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "../support/file_size_limit.h"
 #include "base/messages.h"
 #include "io/utility_file.h"
 
@@ -292,12 +293,8 @@ TEST(UtilFileSpill, UnusableTempFolderKeepsTheDataInMemory) {
 TEST(UtilFileSpill, FullDiskIsReportedNotFatal) {
     std::size_t saved = UtilFile::spillThreshold();
     UtilFile::setSpillThreshold(1000);
-    rlimit old{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = old;
-    small.rlim_cur = 64 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    velloc::testing::FileSizeLimit limit(64 * 1024);
+    ASSERT_TRUE(limit.ok());
 
     UtilFile f("VLCVOUT", kRec);
     int rc = 0;
@@ -325,8 +322,5 @@ TEST(UtilFileSpill, FullDiskIsReportedNotFatal) {
     SortKey k{0, false};
     EXPECT_EQ(zsort(g, out, &k, 1), kUtilDiskFull);
     EXPECT_EQ(g.count(), 3000);
-
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &old), 0);
-    std::signal(SIGXFSZ, oldHandler);
     UtilFile::setSpillThreshold(saved);
 }
