@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <condition_variable>
@@ -21,7 +20,7 @@ struct Prefaulter {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<std::pair<void*, std::size_t>> queue;
-    pid_t owner = 0; // the process whose thread serves the queue (a forked child has none)
+    bool serving = false; // its thread has been started
     bool unsupported = false;
 
     void serve() {
@@ -38,16 +37,21 @@ struct Prefaulter {
     }
 };
 
-// Never destroyed: the thread may still wait on it while the process exits. A fork waits for
-// the mutex, so the child never inherits it locked; the child starts a thread of its own.
+// Never destroyed: the thread may still wait on it while the process exits. A fork takes the
+// mutex first, so the parent never forks half-way through a request. The child has no thread,
+// and the condition variable it inherits still counts the parent's waiting thread, so a wake
+// could go to that ghost: the child starts over with a state of its own (the old one is left).
+Prefaulter* gPrefaulter = nullptr;
+
 Prefaulter& prefaulter() {
-    static Prefaulter* const p = [] {
-        auto* f = new Prefaulter;
-        ::pthread_atfork([] { prefaulter().mutex.lock(); }, [] { prefaulter().mutex.unlock(); },
-                         [] { prefaulter().mutex.unlock(); });
-        return f;
+    static const bool registered = [] {
+        gPrefaulter = new Prefaulter;
+        ::pthread_atfork([] { gPrefaulter->mutex.lock(); }, [] { gPrefaulter->mutex.unlock(); },
+                         [] { gPrefaulter = new Prefaulter; });
+        return true;
     }();
-    return *p;
+    (void)registered;
+    return *gPrefaulter;
 }
 
 } // namespace
@@ -57,9 +61,8 @@ void prefaultAsync(void* p, std::size_t n) {
     Prefaulter& f = prefaulter();
     std::lock_guard lock(f.mutex);
     if (f.unsupported || f.queue.size() >= 16) return;
-    if (f.owner != ::getpid()) {
-        f.owner = ::getpid();
-        f.queue.clear();
+    if (!f.serving) {
+        f.serving = true;
         std::thread([&f] { f.serve(); }).detach();
     }
     f.queue.emplace_back(p, n);
