@@ -10,15 +10,15 @@ namespace velloc {
 int vlcsort(VlcRun& run) {
     // Observation numbers are distinct, so the order is fully determined.
     const host::SortKey keys[2] = {{kVoutPs, false}, {kVoutObs, false}};
-    if (int rc = host::zsort(*run.vlcvout, *run.vlctemp, keys, 2)) return utilFailure(run, rc), 1;
-    if (int rc = host::copyUtilFile(*run.vlctemp, *run.vlcvout)) return utilFailure(run, rc), 1;
+    if (int rc = host::sortInPlace(*run.vlcvout, *run.vlctemp, keys, 2))
+        return utilFailure(run, rc), 1;
     return 0;
 }
 
 int vlcback(VlcRun& run) {
     const host::SortKey key{kVoutObs, false};
-    if (int rc = host::copyUtilFile(*run.vlcvout, *run.vlctemp)) return utilFailure(run, rc), 1;
-    if (int rc = host::zsort(*run.vlctemp, *run.vlcvout, &key, 1)) return utilFailure(run, rc), 1;
+    if (int rc = host::sortInPlace(*run.vlcvout, *run.vlctemp, &key, 1))
+        return utilFailure(run, rc), 1;
     return 0;
 }
 

@@ -19,4 +19,14 @@ int copyUtilFile(UtilFile& src, UtilFile& dst) {
     return 0;
 }
 
+void swapRecords(UtilFile& a, UtilFile& b) {
+    a.swapRecords(b);
+}
+
+int sortInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys) {
+    if (int rc = zsort(file, scratch, keys, nkeys)) return rc;
+    swapRecords(file, scratch);
+    return 0;
+}
+
 } // namespace velloc::host

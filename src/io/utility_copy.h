@@ -1,4 +1,4 @@
-// Copying one utility file into another, record by record.
+// Copying one utility file into another, and sorting one in place through a scratch file.
 #pragma once
 #include "io/utility_file.h"
 
@@ -7,5 +7,13 @@ namespace velloc::host {
 // Copies every record of src into dst (emptied first, given src's record length); both are
 // left rewound. Returns 0 or a utility-file status code.
 int copyUtilFile(UtilFile& src, UtilFile& dst);
+
+// Exchanges the records of a and b (with their record lengths, positions and storage); each
+// keeps its name. No record is copied.
+void swapRecords(UtilFile& a, UtilFile& b);
+
+// Sorts file by the keys as zsort does, through scratch, whose records are left unspecified
+// (its next user empties it). Both are left rewound. Returns 0 or a utility-file status code.
+int sortInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys);
 
 } // namespace velloc::host

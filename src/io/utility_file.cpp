@@ -229,6 +229,12 @@ UtilFile::~UtilFile() = default;
 UtilFile::UtilFile(UtilFile&&) noexcept = default;
 UtilFile& UtilFile::operator=(UtilFile&&) noexcept = default;
 
+void UtilFile::swapRecords(UtilFile& other) noexcept {
+    if (!impl_ || !other.impl_) return;
+    std::swap(impl_, other.impl_);
+    std::swap(impl_->name, other.impl_->name);
+}
+
 const std::string& UtilFile::name() const {
     static const std::string none;
     return impl_ ? impl_->name : none;

@@ -62,6 +62,10 @@ class UtilFile {
     static std::string tempDir();
     bool spilled() const;
 
+    // Exchanges everything but the names with other: records, record length, position,
+    // last error and storage (memory or temporary file).
+    void swapRecords(UtilFile& other) noexcept;
+
     // Called with the code of every I/O fault (read or write error, full disk, no memory, no
     // temporary file) once its details are recorded; the procedure installs one that ends
     // the step, so no caller can go on with partial data. nullptr: the code is only returned.

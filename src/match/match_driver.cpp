@@ -147,8 +147,8 @@ int writeTreated(VlcRun& run) {
     if (reorders(run)) {
         const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
         if (int rc = host::zsort(tmp, trt, keys, 2)) return sortFailed(run, rc);
-    } else if (int rc = host::copyUtilFile(tmp, trt)) {
-        return sortFailed(run, rc);
+    } else {
+        host::swapRecords(tmp, trt);
     }
     trt.point(0);
     return 0;
@@ -204,8 +204,8 @@ int velloc(VlcRun& run) {
         host::SortKey key{kTrtPs, true};
         if (run.matchOrder == kOrderData) key = {kTrtObs, false};
         if (run.matchOrder == kOrderRandom) key = {kTrtRandom, false};
-        if (int rc = host::copyUtilFile(*run.vlctreat, *run.vlctemp)) return sortFailed(run, rc);
-        if (int rc = host::zsort(*run.vlctemp, *run.vlctreat, &key, 1)) return sortFailed(run, rc);
+        if (int rc = host::sortInPlace(*run.vlctreat, *run.vlctemp, &key, 1))
+            return sortFailed(run, rc);
     }
 
     int status = dispatch(run);
@@ -215,9 +215,7 @@ int velloc(VlcRun& run) {
         // The treated file goes back to score order; set numbers stay as they were.
         if (reorders(run)) {
             const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
-            if (int rc = host::copyUtilFile(*run.vlctreat, *run.vlctemp))
-                return sortFailed(run, rc);
-            if (int rc = host::zsort(*run.vlctemp, *run.vlctreat, keys, 2))
+            if (int rc = host::sortInPlace(*run.vlctreat, *run.vlctemp, keys, 2))
                 return sortFailed(run, rc);
         }
         return status;

@@ -131,6 +131,27 @@ TEST(ZSort, ThreeAndFourKeysAgreeWithTheOracle) {
     }
 }
 
+// Keys over the whole range of doubles, so every bit of the order is exercised, including
+// both signs, subnormals, infinities and repeated values; one key against two with a group.
+TEST(ZSort, KeysSpreadOverEveryBitAgreeWithTheOracle) {
+    std::mt19937_64 rng(17);
+    std::vector<Rec> data;
+    for (int i = 0; i < 30000; ++i) {
+        std::uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        if (i % 97 == 0) v = i % 2 ? HUGE_VAL : -HUGE_VAL;
+        if (i % 89 == 0) v = std::ldexp(double(rng() % 1000), -1074);
+        if (i % 13 == 0 && i > 0) v = data[rng() % i][1]; // a tie with an earlier record
+        data.push_back({double(i + 1), v, double(rng() % 2), std::sin(double(i)), 0});
+    }
+    for (std::vector<SortKey> keys :
+         {std::vector<SortKey>{{1, false}}, std::vector<SortKey>{{1, true}},
+          std::vector<SortKey>{{2, true}, {1, false}},
+          std::vector<SortKey>{{2, false}, {3, true}, {1, false}}})
+        EXPECT_TRUE(sameRecords(sortWith(data, keys, std::size_t{1} << 30), oracle(data, keys)));
+}
+
 TEST(ZSort, NaNIsLowestAscendingAndHighestDescendingAndTiesKeepTheirOrder) {
     // id, key: 3, NaN, -1, 3, 0, -0, NaN
     const double key[] = {3, kNaN, -1, 3, 0, -0.0, kNaN};
