@@ -4,11 +4,9 @@
 #include <cstring>
 #include <iterator>
 
-#include <fmt/compile.h>
-#include <fmt/format.h>
-
 #include "base/missing.h"
 #include "io/csv_number.h"
+#include "io/short_decimal.h"
 
 namespace velloc::host {
 namespace {
@@ -92,10 +90,10 @@ void CsvRowWriter::format(const Batch& b, std::string& out) {
             if (i) out += ',';
             if (types_[i] == VarType::Numeric) {
                 const double v = b.nums[r * n + i];
-                // fmt's shortest form reads back to the same double.
+                // The shortest form reads back to the same double.
                 if (!isMissing(v)) {
                     char cell[64]; // the longest shortest form is 24 characters
-                    out.append(cell, fmt::format_to(cell, FMT_COMPILE("{}"), v));
+                    out.append(cell, writeShortest(v, cell));
                 }
             } else {
                 const std::string_view t(b.texts.data() + at, b.ends[text] - at);
