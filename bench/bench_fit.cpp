@@ -1,6 +1,7 @@
 // Level discovery and the logistic fit on a synthetic study: 1,000,000 rows, 8 continuous
 // covariates and two CLASS covariates of 4 levels (D = 17), about 10% treated.
-// Usage: bench_fit [rows] [BLAS threads]
+// Usage: bench_fit [rows] [BLAS threads] [memory|copy]: the fit reads the rows where they lie
+// (as from a utility file held in memory; the default) or copies them first.
 #include <cblas.h>
 #include <sys/resource.h>
 
@@ -139,7 +140,8 @@ int main(int argc, char** argv) {
     }
     auto t2 = std::chrono::steady_clock::now();
     const double c2 = cpuSeconds();
-    VectorRowSource src(rows.data(), n, R);
+    const bool copy = argc > 3 && std::strcmp(argv[3], "copy") == 0;
+    VectorRowSource src(rows.data(), n, R, !copy);
     FitResult res;
     const int rc = fitLogistic(src, D, n, res);
     auto t3 = std::chrono::steady_clock::now();

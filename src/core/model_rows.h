@@ -19,13 +19,21 @@ class ModelRowSource {
     virtual int recordDoubles() const = 0; // doubles to reserve per record (at least 5 + D)
     virtual int rewind() = 0;              // 0 on success
     virtual bool read(double* rec) = 0;    // the next record; false at the end
+    // The first n records back to back, recordDoubles() apart, when the source holds them in
+    // memory, unchanged while they are read; nullptr otherwise (read() then).
+    virtual const double* records(std::int64_t /*n*/) const { return nullptr; }
 };
 
 // Model rows held in memory, record after record (tests, small groups).
 class VectorRowSource : public ModelRowSource {
   public:
-    VectorRowSource(const double* data, std::int64_t nRows, int recordDoubles)
-        : data_(data), n_(nRows), r_(recordDoubles) {}
+    // exposeRecords: records() shows data, as a file held in memory does.
+    VectorRowSource(const double* data, std::int64_t nRows, int recordDoubles,
+                    bool exposeRecords = false)
+        : data_(data), n_(nRows), r_(recordDoubles), expose_(exposeRecords) {}
+    const double* records(std::int64_t n) const override {
+        return expose_ && n <= n_ ? data_ : nullptr;
+    }
     int recordDoubles() const override { return r_; }
     int rewind() override {
         pos_ = 0;
@@ -38,6 +46,7 @@ class VectorRowSource : public ModelRowSource {
     const double* data_;
     std::int64_t n_;
     int r_;
+    bool expose_;
     std::int64_t pos_ = 0;
     std::int64_t passes_ = 0;
 };

@@ -78,12 +78,13 @@ class UtilFile {
     static void injectFault(FaultOp op, std::string phase, std::int64_t nth = 1);
     static void clearInjectedFault();
 
+    // The records back to back when held in memory, else nullptr: a reader can skip the copy
+    // of read(). Valid until the next write, point(-2) or spill.
+    const char* memoryData() const;
+
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
-    // The records when held in memory, else nullptr; lets the sort skip a copy.
-    const char* memoryData() const;
-    friend int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys);
 };
 
 struct SortKey {

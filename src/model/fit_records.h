@@ -38,11 +38,15 @@ struct VlcFit {
     // 1 .. D-1 as read (row-major), weight and group. Later passes take their blocks from here
     // instead of reading the rows again: the same kFitBlockRows usable rows in the same order,
     // so every sum is formed exactly as when the rows are read.
+    // When the rows are in memory already (rows->records()), the cache holds each usable
+    // row's record number instead of a copy of its design columns.
     std::size_t cacheBytes = 0; // 0: every pass reads the rows
     bool cacheFilling = false;  // the pass in progress appends to the cache
     bool cacheFull = false;     // the cache holds every usable row
     MappedArray<double> cacheX, cacheW, cacheY;
-    std::size_t cacheNext = 0; // first cached row of the next block
+    MappedArray<std::uint32_t> cacheRecord; // record of each usable row, rows in memory
+    const double* records = nullptr;        // rows->records() during the fit
+    std::size_t cacheNext = 0;              // first cached row of the next block
 
     // The parameters at which f, grad and hess were last evaluated: the gradient pass after
     // a line search accepted its trial point finds them there.

@@ -51,10 +51,15 @@ void sizeWork(VlcFit* fit, int cols) {
 // rows that end before nRecords were read leave the fit on partial data.
 int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
     int nb = 0;
-    double* rec = fit->recBuf.data();
+    double* buf = fit->recBuf.data();
+    const double* rec = buf;
     const bool centred = fit->centre.size() == static_cast<std::size_t>(fit->D);
+    const std::size_t stride = static_cast<std::size_t>(fit->rows->recordDoubles());
     while (nb < kFitBlockRows && left > 0) {
-        if (!fit->rows->read(rec)) {
+        const auto record = static_cast<std::size_t>(fit->nRecords - left);
+        if (fit->records) {
+            rec = fit->records + record * stride;
+        } else if (!fit->rows->read(buf)) {
             fit->readError = 1;
             left = 0;
             return -1;
@@ -71,7 +76,10 @@ int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
         fit->blockY[nb] = k;
         ++nb;
         if (fit->cacheFilling) {
-            fit->cacheX.append(rec + kRowDesign + 1, rec + kRowDesign + fit->D);
+            if (fit->records)
+                fit->cacheRecord.push_back(static_cast<std::uint32_t>(record));
+            else
+                fit->cacheX.append(rec + kRowDesign + 1, rec + kRowDesign + fit->D);
             fit->cacheW.push_back(w);
             fit->cacheY.push_back(k);
         }
@@ -79,11 +87,20 @@ int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
     return nb;
 }
 
+// Design columns 1 .. D-1 of the k-th usable row as the cache holds them.
+inline const double* cachedDesign(const VlcFit& fit, std::size_t k) {
+    if (fit.records) {
+        const auto stride = static_cast<std::size_t>(fit.rows->recordDoubles());
+        return fit.records + fit.cacheRecord[k] * stride + kRowDesign + 1;
+    }
+    return fit.cacheX.data() + k * static_cast<std::size_t>(fit.D - 1);
+}
+
 // Starts a pass over the usable rows: the cache when it holds them all, else the rows
 // rewound. Non-zero when the rows cannot be rewound.
 int startPass(VlcFit* fit) {
     fit->cacheNext = 0;
-    if (fit->cacheFull) return 0;
+    if (fit->cacheFull || fit->records) return 0;
     return fit->rows->rewind();
 }
 
@@ -97,10 +114,9 @@ int nextBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols, const
     }
     const std::size_t i0 = fit->cacheNext;
     const int nb = static_cast<int>(std::min<std::size_t>(kFitBlockRows, fit->cacheW.size() - i0));
-    const std::size_t stride = static_cast<std::size_t>(fit->D - 1);
     const bool centred = fit->centre.size() == static_cast<std::size_t>(fit->D);
     for (int i = 0; i < nb; ++i) {
-        const double* raw = fit->cacheX.data() + (i0 + i) * stride; // column j at raw[j - 1]
+        const double* raw = cachedDesign(*fit, i0 + i); // column j at raw[j - 1]
         double* x = fit->blockX.data() + static_cast<std::size_t>(i) * ncols;
         x[0] = 1.0;
         for (int j = 1; j < ncols; ++j)
@@ -202,12 +218,16 @@ int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
     fit.m = D;
     sizeWork(&fit, D);
     if (fit.rows->rewind() != 0) return 1;
-    const std::size_t perRow = static_cast<std::size_t>(D + 1) * sizeof(double);
-    // A group of one block or less is read again at no cost worth a copy.
     const auto n = static_cast<std::size_t>(std::max<std::int64_t>(fit.nRecords, 0));
-    fit.cacheFilling = n > kFitBlockRows && n <= fit.cacheBytes / perRow &&
-                       fit.cacheX.reserve(n * (D - 1)) && fit.cacheW.reserve(n) &&
-                       fit.cacheY.reserve(n);
+    // Rows in memory are read where they lie: the cache then only numbers the usable ones.
+    fit.records = n <= UINT32_MAX ? fit.rows->records(fit.nRecords) : nullptr;
+    const std::size_t perRow = fit.records ? 2 * sizeof(double) + sizeof(std::uint32_t)
+                                           : static_cast<std::size_t>(D + 1) * sizeof(double);
+    // A group of one block or less is read again at no cost worth a copy.
+    fit.cacheFilling =
+        n > kFitBlockRows && n <= fit.cacheBytes / perRow &&
+        (fit.records ? fit.cacheRecord.reserve(n) : fit.cacheX.reserve(n * (D - 1))) &&
+        fit.cacheW.reserve(n) && fit.cacheY.reserve(n);
     std::int64_t left = fit.nRecords;
     for (;;) {
         const int nb = readBlock(&fit, left, all.data(), D);
@@ -346,11 +366,11 @@ int concordance(VlcFit& fit, FitResult& res) {
     const int D = fit.D;
     MappedArray<Scored> s;
     if (fit.cacheFull) {
-        const std::size_t n = fit.cacheW.size(), stride = static_cast<std::size_t>(D - 1);
+        const std::size_t n = fit.cacheW.size();
         if (!s.reserve(n)) throw std::bad_alloc();
         s.resize(n);
         for (std::size_t i = 0; i < n; ++i) {
-            const double* raw = fit.cacheX.data() + i * stride;
+            const double* raw = cachedDesign(fit, i);
             double eta = res.coef[0];
             for (int j = 1; j < D; ++j)
                 eta += res.coef[j] * raw[j - 1];

@@ -16,6 +16,10 @@ class UtilFileRows : public ModelRowSource {
     }
     int rewind() override { return file_.point(0); }
     bool read(double* rec) override { return file_.read(rec); }
+    const double* records(std::int64_t n) const override {
+        if (file_.recordBytes() % sizeof(double) != 0 || file_.count() < n) return nullptr;
+        return reinterpret_cast<const double*>(file_.memoryData());
+    }
 
   private:
     host::UtilFile& file_;

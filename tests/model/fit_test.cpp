@@ -426,25 +426,40 @@ TEST(LogisticFit, CachedBlocksEqualBlocksReadEachPassAtAnyRowCount) {
         SCOPED_TRACE(nUsable);
         const std::vector<double> d = blockRows(nUsable);
         const long n = static_cast<long>(d.size()) / R;
-        FitResult res[2];
-        std::int64_t passes[2];
-        for (int k = 0; k < 2; ++k) {
+        // Cached copy, read each pass, rows read where they lie (numbered in the cache), and
+        // rows where they lie without a cache.
+        FitResult res[4];
+        std::int64_t passes[4];
+        for (int k = 0; k < 4; ++k) {
             LogCapture log;
-            VectorRowSource src(d.data(), n, R);
-            ASSERT_EQ(fitLogistic(src, D, n, res[k], {}, {}, k == 0 ? kFitCacheBytes : 0), 0);
+            VectorRowSource src(d.data(), n, R, k >= 2);
+            const std::size_t cacheBytes = k == 0 || k == 2 ? kFitCacheBytes : 0;
+            ASSERT_EQ(fitLogistic(src, D, n, res[k], {}, {}, cacheBytes), 0);
             EXPECT_EQ(log.count("[1049-233]"), 1);
             passes[k] = src.passes();
         }
         EXPECT_EQ(passes[0], 1);
         EXPECT_GT(passes[1], 3);
+        EXPECT_EQ(passes[2], 0);
+        EXPECT_EQ(passes[3], 1); // only the c statistic reads them
         const FitResult& r = res[0];
         EXPECT_EQ(r.aliased, (std::vector<int>{0, 0, 1, 0}));
-        EXPECT_EQ(r.coef, res[1].coef);
-        EXPECT_EQ(r.cov, res[1].cov);
-        EXPECT_EQ(r.minus2LL, res[1].minus2LL);
-        EXPECT_EQ(r.cstat, res[1].cstat);
-        EXPECT_EQ(r.iterations, res[1].iterations);
+        for (int k = 1; k < 4; ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(r.coef, res[k].coef);
+            EXPECT_EQ(r.cov, res[k].cov);
+            EXPECT_EQ(r.minus2LL, res[k].minus2LL);
+            EXPECT_EQ(r.cstat, res[k].cstat);
+            EXPECT_EQ(r.iterations, res[k].iterations);
+            EXPECT_EQ(res[k].nUsed, nUsable);
+        }
         EXPECT_EQ(r.nUsed, nUsable);
+        // A source that holds fewer records than the fit asks for is read, and the shortfall
+        // is a read error, as from a file.
+        VectorRowSource shortSrc(d.data(), n - 1, R, true);
+        FitResult shortRes;
+        EXPECT_NE(fitLogistic(shortSrc, D, n, shortRes, {}, {}, kFitCacheBytes), 0);
+        EXPECT_TRUE(shortRes.readError);
 
         double score[D] = {}, scale[D] = {}, ll = 0, H[D][D] = {};
         struct P {
