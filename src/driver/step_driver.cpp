@@ -14,6 +14,7 @@
 #include "effect/effect.h"
 #include "host/host.h"
 #include "io/step_place.h"
+#include "io/utility_file.h"
 #include "output/output_data.h"
 #include "statements/statements.h"
 
@@ -107,8 +108,12 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
     int matchOk = run.matchActive;
     if (clock.time("read", [&] { return p.vlcin(run); })) return;
     if (clock.time("model rows", [&] { return p.vlcodel(run); })) return;
+    // The copy of the input is read by no later phase: the working file takes its memory.
+    if (run.vlcdata) run.vlcdata->release();
     if (!run.psSupplied && clock.time("fit", [&] { return p.vlclreg(run); })) return;
     if (clock.time("weights", [&] { return p.vlcwght(run); })) return;
+    // The model rows are read again only by an EFFECT statement's refitting bootstrap.
+    if (run.vlclreg && !run.effect.given) run.vlclreg->release();
     if (clock.time("region", [&] { return p.vlcregn(run); })) return;
     bool sorted = false;
     if (run.matchActive || run.nStrata) {
@@ -266,6 +271,7 @@ int runProcedureStep(const StepSource& step, int stepNumber, const PhaseTable& p
                      {host::currentPlace(), e.what()});
         code = host::kExitNoMemory;
     }
+    host::UtilFile::releasePool();
     output.setByGroup({}, {});
     output.endStep();
     host::xpmlog(host::kGroupHostRun, host::runmsg::kStepEnded,

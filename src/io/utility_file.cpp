@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 namespace velloc::host {
 
@@ -77,6 +79,17 @@ char* remapBytes(char* old, std::size_t oldCap, std::size_t cap) {
 void unmapBytes(char* p, std::size_t cap) {
     if (p) ::munmap(p, cap);
 }
+
+// Mappings of files done with their records (UtilFile::release), for the next file that
+// grows from nothing: their pages are resident already, and a fresh page costs more than a
+// pass that writes it. Emptied by UtilFile::releasePool.
+struct PooledMapping {
+    char* mem;
+    std::size_t cap;
+    std::size_t resident; // bytes from the start known to be resident
+};
+std::mutex gPoolMutex;
+std::vector<PooledMapping> gPool;
 
 } // namespace
 
@@ -149,6 +162,17 @@ struct UtilFile::Impl {
         // Address space up to the threshold costs nothing until written: reserve it at once.
         std::size_t reserve = std::min(gThreshold.load(std::memory_order_relaxed), kMaxReserve);
         cap = roundUp(std::max({need, cap, reserve}), page);
+        if (mem == nullptr) {
+            std::lock_guard<std::mutex> lock(gPoolMutex);
+            if (!gPool.empty()) {
+                const PooledMapping m = gPool.back();
+                gPool.pop_back();
+                mem = m.mem;
+                memCap = m.cap;
+                faulted = m.resident;
+                if (memCap >= cap) return kUtilOk;
+            }
+        }
         char* p = mem ? remapBytes(mem, memCap, cap) : mapBytes(cap);
         if (p == nullptr) return setError(fail(kUtilNoMemory, name, std::to_string(cap)));
         mem = p;
@@ -253,6 +277,27 @@ int UtilFile::setRecordBytes(std::size_t bytes) {
     f.empty();
     f.rec = bytes;
     return kUtilOk;
+}
+
+void UtilFile::release() {
+    if (!impl_) return;
+    Impl& f = *impl_;
+    if (f.mem != nullptr) {
+        const std::size_t written = std::min<std::size_t>(f.memCap, f.bytes());
+        std::lock_guard<std::mutex> lock(gPoolMutex);
+        gPool.push_back({f.mem, f.memCap, std::max(f.faulted, written)});
+        f.mem = nullptr;
+        f.memCap = f.faulted = 0;
+    }
+    f.empty();
+}
+
+void UtilFile::releasePool() {
+    std::lock_guard<std::mutex> lock(gPoolMutex);
+    for (const PooledMapping& m : gPool)
+        unmapBytes(m.mem, m.cap);
+    gPool.clear();
+    gPool.shrink_to_fit();
 }
 
 int UtilFile::point(std::int64_t position) {

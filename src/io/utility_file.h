@@ -41,6 +41,12 @@ class UtilFile {
     // Changes the record length; only allowed while the file is empty. Returns non-zero if not.
     int setRecordBytes(std::size_t bytes);
 
+    // Empties the file and hands its memory to the next file that grows from empty (this one
+    // included): for a file that no phase reads again. point(-2) keeps the memory instead.
+    void release();
+    // Frees the memory released files left for others (when a step ends).
+    static void releasePool();
+
     // 0 rewinds, -2 empties, k >= 1 positions before record k (1-based) for the next read or
     // write; k = count() + 1 positions at the end. Non-zero for any other position.
     int point(std::int64_t position);

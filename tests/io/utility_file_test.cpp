@@ -219,6 +219,49 @@ TEST_P(UtilFileTest, BadPositionsAndMissingRecordLengthFailCleanly) {
     EXPECT_NE(text.find("[901-303]"), std::string::npos);
 }
 
+// A released file is empty and reusable; the next file that grows takes its memory (in
+// memory: the same pages, read back as that file's own records), and spilled files release
+// their temporary file.
+TEST_P(UtilFileTest, ReleasedMemoryGoesToTheNextFileThatGrows) {
+    UtilFile::releasePool();
+    UtilFile a("VLCDATA", kRec), b("VLCVOUT", 2 * kRec);
+    for (int i = 0; i < 50; ++i) {
+        Rec r = makeRec(i);
+        ASSERT_EQ(a.write(r.data()), 0);
+    }
+    const char* before = a.memoryData();
+    a.release();
+    EXPECT_EQ(a.count(), 0);
+    EXPECT_EQ(a.memoryData(), nullptr);
+    EXPECT_EQ(a.spilled(), false);
+    for (int i = 0; i < 40; ++i) {
+        const double two[6] = {double(i), 1, 2, 3, 4, double(-i)};
+        ASSERT_EQ(b.write(two), 0);
+    }
+    if (!GetParam()) {
+        EXPECT_EQ(b.memoryData(), before); // the released pages, reused
+    }
+    EXPECT_EQ(b.count(), 40);
+    ASSERT_EQ(b.point(0), 0);
+    for (int i = 0; i < 40; ++i) {
+        double two[6];
+        ASSERT_TRUE(b.read(two));
+        EXPECT_EQ(two[0], i);
+        EXPECT_EQ(two[5], -i);
+    }
+    // The released file grows again from fresh memory, with its own records.
+    for (int i = 0; i < 30; ++i) {
+        Rec r = makeRec(100 + i);
+        ASSERT_EQ(a.write(r.data()), 0);
+    }
+    ASSERT_EQ(a.point(0), 0);
+    Rec r{};
+    ASSERT_TRUE(a.read(r.data()));
+    EXPECT_EQ(r, makeRec(100));
+    EXPECT_EQ(a.count(), 30);
+    UtilFile::releasePool();
+}
+
 TEST_P(UtilFileTest, TemporaryFilesNeverShowInTheFolder) {
     {
         UtilFile f("VLCTREAT", kRec);
