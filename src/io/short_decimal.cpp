@@ -31,14 +31,6 @@ struct DecimalsTable {
 };
 const DecimalsTable kDecimals;
 
-// The fast path: |v| in [1e-4, 2^52) written with at most kMaxDecimals decimals. Returns
-// nullptr when v needs more, or another form (an exponent), for the general writer.
-//
-// With k decimals chosen so that 10^k * ulp(v) < 1, the reals that round to v span less than
-// one unit of 10^-k: at most one k-decimal number reads back as v. When r = round(v * 10^k)
-// is that number (r / 10^k, both exact, divides with the rounding a reader applies), r with
-// its trailing zeros dropped has the fewest decimals, hence the fewest digits, of any text
-// that reads back as v: a shorter one would be a second k-decimal number after padding.
 constexpr char kPairs[] =
     "00010203040506070809101112131415161718192021222324252627282930313233343536"
     "37383940414243444546474849505152535455565758596061626364656667686970717273"
@@ -79,6 +71,14 @@ char* writeScaled(std::uint64_t r, int k, bool negative, char* out) {
     return out + n;
 }
 
+// The fast path: |v| in [1e-4, 2^52) written with at most kMaxDecimals decimals. Returns
+// nullptr when v needs more, or another form (an exponent), for the general writer.
+//
+// With k decimals chosen so that 10^k * ulp(v) < 1, the reals that round to v span less than
+// one unit of 10^-k: at most one k-decimal number reads back as v. When r = round(v * 10^k)
+// is that number (r / 10^k, both exact, divides with the rounding a reader applies), r with
+// its trailing zeros dropped has the fewest decimals, hence the fewest digits, of any text
+// that reads back as v: a shorter one would be a second k-decimal number after padding.
 char* writeFewDecimals(double v, char* out) {
     const double a = std::fabs(v);
     if (!(a >= 9e-5 && a < 4503599627370496.0 /* 2^52 */)) return nullptr;

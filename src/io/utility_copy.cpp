@@ -19,13 +19,9 @@ int copyUtilFile(UtilFile& src, UtilFile& dst) {
     return 0;
 }
 
-void swapRecords(UtilFile& a, UtilFile& b) {
-    a.swapRecords(b);
-}
-
 int sortInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys) {
     if (int rc = zsort(file, scratch, keys, nkeys)) return rc;
-    swapRecords(file, scratch);
+    file.swapRecords(scratch);
     return 0;
 }
 

@@ -8,10 +8,6 @@ namespace velloc::host {
 // left rewound. Returns 0 or a utility-file status code.
 int copyUtilFile(UtilFile& src, UtilFile& dst);
 
-// Exchanges the records of a and b (with their record lengths, positions and storage); each
-// keeps its name. No record is copied.
-void swapRecords(UtilFile& a, UtilFile& b);
-
 // Sorts file by the keys as zsort does, through scratch, whose records are left unspecified
 // (its next user empties it). Both are left rewound. Returns 0 or a utility-file status code.
 int sortInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys);

@@ -148,7 +148,7 @@ int writeTreated(VlcRun& run) {
         const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
         if (int rc = host::zsort(tmp, trt, keys, 2)) return sortFailed(run, rc);
     } else {
-        host::swapRecords(tmp, trt);
+        tmp.swapRecords(trt);
     }
     trt.point(0);
     return 0;
