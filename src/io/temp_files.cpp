@@ -4,6 +4,7 @@
 #include "base/run_messages.h"
 #include "io/utility_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
@@ -11,7 +12,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace velloc::host {
 
@@ -26,6 +29,15 @@ thread_local Failure lastFailure;
 
 std::mutex dirMutex;
 std::string chosenDir;
+
+// Recycled files, kept open; a step has only a handful of utility files, so a few suffice.
+struct Recycled {
+    int fd;
+    std::int64_t bytes;
+};
+constexpr std::size_t kMaxRecycled = 8;
+std::mutex recycledMutex;
+std::vector<Recycled> recycled;
 
 constexpr std::array<MessageDef, 10> kMessages{{
     {kGroupHostRun, runmsg::kUtilUnknownCode, Severity::Error, "Utility file or sort error %1."},
@@ -77,8 +89,12 @@ int fail(int code, std::string a1, std::string a2, std::string a3) {
 }
 
 void setTempDir(std::string dir) {
-    std::lock_guard lock(dirMutex);
-    chosenDir = std::move(dir);
+    {
+        std::lock_guard lock(dirMutex);
+        chosenDir = std::move(dir);
+    }
+    // Later spills go to the new folder, not to files recycled in the old one.
+    TempFile::closeRecycled();
 }
 
 std::string tempDir() {
@@ -109,8 +125,41 @@ void TempFile::close() {
     fd_ = -1;
 }
 
-int TempFile::create(const std::string& member) {
+void TempFile::recycle() {
+    if (fd_ < 0) return;
+    struct stat st {};
+    if (::fstat(fd_, &st) == 0 && st.st_size > 0) {
+        std::lock_guard lock(recycledMutex);
+        if (recycled.size() < kMaxRecycled) {
+            recycled.push_back({fd_, static_cast<std::int64_t>(st.st_size)});
+            fd_ = -1;
+            return;
+        }
+    }
     close();
+}
+
+void TempFile::closeRecycled() {
+    std::lock_guard lock(recycledMutex);
+    for (const Recycled& r : recycled)
+        ::close(r.fd);
+    recycled.clear();
+}
+
+int TempFile::create(const std::string& member, bool reuse) {
+    close();
+    if (reuse) {
+        // The largest holds the most pages to write over.
+        std::lock_guard lock(recycledMutex);
+        if (!recycled.empty()) {
+            auto best = std::max_element(
+                recycled.begin(), recycled.end(),
+                [](const Recycled& a, const Recycled& b) { return a.bytes < b.bytes; });
+            fd_ = best->fd;
+            recycled.erase(best);
+            return kUtilOk;
+        }
+    }
     std::string dir = tempDir();
     std::string path = dir + "/velloc-";
     // Member names may hold blanks ("VLCSKIP "); keep the file name plain.

@@ -25,9 +25,17 @@ class TempFile {
     TempFile(TempFile&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
     TempFile& operator=(TempFile&& o) noexcept;
 
-    // Creates the file; member names the utility file in messages. Returns 0 or a code.
-    int create(const std::string& member);
+    // Creates the file; member names the utility file in messages. Returns 0 or a code. With
+    // reuse, a file recycled earlier is taken when there is one: its bytes are stale, so the
+    // caller reads only what it wrote.
+    int create(const std::string& member, bool reuse = false);
     void close();
+    // Closes the file into the pool of recycled files instead, for the next create with reuse.
+    // Overwriting pages the page cache holds costs a tenth of writing fresh ones on virtual
+    // machines that hand freed memory back to the host (0.6-1 GB/s fresh, 11 GB/s reused).
+    void recycle();
+    // Closes every recycled file (when a step ends), giving their space back.
+    static void closeRecycled();
     bool open() const { return fd_ >= 0; }
     // Exactly n bytes at byte offset off; 0 or a code (disk full, I/O error, short file).
     int writeAt(const void* p, std::size_t n, std::uint64_t off, const std::string& member);

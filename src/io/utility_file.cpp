@@ -1,18 +1,17 @@
 #include "io/utility_file.h"
 
 #include "base/run_state.h"
+#include "io/mapping_pool.h"
 #include "io/prefault.h"
 #include "io/step_place.h"
 #include "io/temp_files.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 namespace velloc::host {
@@ -49,47 +48,19 @@ bool injectedFaultFires(UtilFile::FaultOp op) {
 constexpr std::size_t kWindowBytes = std::size_t{1} << 20; // I/O buffer of a spilled file
 constexpr std::size_t kFirstCapacity = std::size_t{64} << 10;
 constexpr std::size_t kMaxReserve = std::size_t{1} << 30;
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
 constexpr std::size_t kFaultAhead = std::size_t{8} << 20;
 
 // In-memory records live in an anonymous mapping rather than the heap. First-touch page faults
 // are the dominant cost of a pass over fresh memory on virtual machines, so the mapping asks
 // for huge pages, reserves the spill threshold's worth of address space at once (pages are
 // only committed when written), grows without copying (mremap), and is kept when the file is
-// emptied: the next phase that rewrites the file reuses pages that are already resident.
+// emptied: the next phase that rewrites the file reuses pages that are already resident. A
+// file done with its records (release) hands its mapping to the next file that grows from
+// nothing. A spilled file unmaps its memory: a resident mapping kept for later would raise the
+// peak of a large step by a threshold's worth without making it faster.
 std::size_t roundUp(std::size_t n, std::size_t to) {
     return (n + to - 1) / to * to;
 }
-
-char* mapBytes(std::size_t cap) {
-    void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (p == MAP_FAILED) return nullptr;
-    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
-    return static_cast<char*>(p);
-}
-
-char* remapBytes(char* old, std::size_t oldCap, std::size_t cap) {
-    void* p = ::mremap(old, oldCap, cap, MREMAP_MAYMOVE);
-    if (p == MAP_FAILED) return nullptr;
-    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
-    return static_cast<char*>(p);
-}
-
-void unmapBytes(char* p, std::size_t cap) {
-    if (p) ::munmap(p, cap);
-}
-
-// Mappings of files done with their records (UtilFile::release), for the next file that
-// grows from nothing: their pages are resident already, and a fresh page costs more than a
-// pass that writes it. Emptied by UtilFile::releasePool.
-struct PooledMapping {
-    char* mem;
-    std::size_t cap;
-    std::size_t resident; // bytes from the start known to be resident
-};
-std::mutex gPoolMutex;
-std::vector<PooledMapping> gPool;
 
 } // namespace
 
@@ -116,7 +87,7 @@ struct UtilFile::Impl {
 
     Impl(std::string n, std::size_t r) : name(std::move(n)), rec(r) {}
     ~Impl() {
-        unmapBytes(mem, memCap);
+        detail::unmapBytes(mem, memCap);
         std::free(win);
     }
 
@@ -163,17 +134,15 @@ struct UtilFile::Impl {
         std::size_t reserve = std::min(gThreshold.load(std::memory_order_relaxed), kMaxReserve);
         cap = roundUp(std::max({need, cap, reserve}), page);
         if (mem == nullptr) {
-            std::lock_guard<std::mutex> lock(gPoolMutex);
-            if (!gPool.empty()) {
-                const PooledMapping m = gPool.back();
-                gPool.pop_back();
+            const detail::Mapping m = detail::takePooledMapping();
+            if (m.mem != nullptr) {
                 mem = m.mem;
                 memCap = m.cap;
                 faulted = m.resident;
                 if (memCap >= cap) return kUtilOk;
             }
         }
-        char* p = mem ? remapBytes(mem, memCap, cap) : mapBytes(cap);
+        char* p = mem ? detail::remapBytes(mem, memCap, cap) : detail::mapBytes(cap);
         if (p == nullptr) return setError(fail(kUtilNoMemory, name, std::to_string(cap)));
         mem = p;
         memCap = cap;
@@ -184,7 +153,7 @@ struct UtilFile::Impl {
         std::size_t cap = std::max(rec, kWindowBytes / rec * rec);
         char* w = static_cast<char*>(std::malloc(cap));
         if (w == nullptr) return setError(fail(kUtilNoMemory, name, std::to_string(cap)));
-        if (int rc = file.create(name); rc != kUtilOk) {
+        if (int rc = file.create(name, true); rc != kUtilOk) {
             std::free(w);
             return setError(rc);
         }
@@ -193,7 +162,7 @@ struct UtilFile::Impl {
             file.close();
             return setError(rc);
         }
-        unmapBytes(mem, memCap);
+        detail::unmapBytes(mem, memCap);
         mem = nullptr;
         memCap = faulted = 0;
         win = w;
@@ -205,7 +174,7 @@ struct UtilFile::Impl {
     }
 
     void empty() {
-        file.close();
+        file.recycle();
         std::free(win);
         win = nullptr;
         winCap = winLen = dLo = dHi = 0;
@@ -284,8 +253,7 @@ void UtilFile::release() {
     Impl& f = *impl_;
     if (f.mem != nullptr) {
         const std::size_t written = std::min<std::size_t>(f.memCap, f.bytes());
-        std::lock_guard<std::mutex> lock(gPoolMutex);
-        gPool.push_back({f.mem, f.memCap, std::max(f.faulted, written)});
+        detail::poolMapping({f.mem, f.memCap, std::max(f.faulted, written)});
         f.mem = nullptr;
         f.memCap = f.faulted = 0;
     }
@@ -293,11 +261,8 @@ void UtilFile::release() {
 }
 
 void UtilFile::releasePool() {
-    std::lock_guard<std::mutex> lock(gPoolMutex);
-    for (const PooledMapping& m : gPool)
-        unmapBytes(m.mem, m.cap);
-    gPool.clear();
-    gPool.shrink_to_fit();
+    detail::freePooledMappings();
+    detail::TempFile::closeRecycled();
 }
 
 int UtilFile::point(std::int64_t position) {

@@ -43,8 +43,10 @@ class UtilFile {
 
     // Empties the file and hands its memory to the next file that grows from empty (this one
     // included): for a file that no phase reads again. point(-2) keeps the memory instead.
+    // Either way a spilled file's temporary file is kept open for the next file that spills.
     void release();
-    // Frees the memory released files left for others (when a step ends).
+    // Frees the memory released files left for others and closes the temporary files that
+    // emptied spilled files kept for the next spill (when a step ends).
     static void releasePool();
 
     // 0 rewinds, -2 empties, k >= 1 positions before record k (1-based) for the next read or

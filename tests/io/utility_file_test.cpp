@@ -367,3 +367,71 @@ TEST(UtilFileSpill, FullDiskIsReportedNotFatal) {
     EXPECT_EQ(g.count(), 3000);
     UtilFile::setSpillThreshold(saved);
 }
+
+namespace {
+
+std::size_t openDescriptors() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++n;
+    return n;
+}
+
+} // namespace
+
+// An emptied spilled file keeps its temporary file open for the next spill, which writes over
+// the stale bytes: a reader must see only the new records, whatever length they have, and the
+// sort's runs file must not pick up stale runs. The kept files close when the step ends.
+TEST(UtilFileSpill, RecycledTemporaryFilesHoldOnlyTheNewRecords) {
+    const std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(10 * kRec);
+    UtilFile::releasePool(); // files kept by earlier tests in this process
+    const std::size_t before = openDescriptors();
+    {
+        UtilFile big("VLCDATA", kRec);
+        fill(big, 200);
+        ASSERT_TRUE(big.spilled());
+        big.release(); // its 200 records stay behind in the kept file
+        EXPECT_EQ(openDescriptors(), before + 1);
+        EXPECT_EQ(big.count(), 0);
+        EXPECT_FALSE(big.read(nullptr));
+
+        // Another record length, fewer records: the first spill takes the kept file.
+        UtilFile small("VLCVOUT", 2 * sizeof(double));
+        for (int i = 1; i <= 25; ++i) {
+            const double r[2] = {static_cast<double>(26 - i), static_cast<double>(i)};
+            ASSERT_EQ(small.write(r), 0);
+        }
+        ASSERT_TRUE(small.spilled());
+        EXPECT_EQ(openDescriptors(), before + 1); // the kept file, not a new one
+        ASSERT_EQ(small.point(0), 0);
+        double r[2];
+        for (int i = 1; i <= 25; ++i) {
+            ASSERT_TRUE(small.read(r));
+            EXPECT_EQ(r[1], i);
+        }
+        EXPECT_FALSE(small.read(r));
+        EXPECT_EQ(small.lastError(), 0);
+
+        // Sorted through runs on disk (every run file recycled from the files above), then
+        // again after the first sort's files were recycled in turn.
+        UtilFile sorted("VLCTEMP", 2 * sizeof(double));
+        const SortKey key{0, false};
+        for (int pass = 0; pass < 2; ++pass) {
+            ASSERT_EQ(zsort(small, sorted, &key, 1), 0);
+            EXPECT_EQ(sorted.count(), 25);
+            for (int i = 1; i <= 25; ++i) {
+                ASSERT_TRUE(sorted.read(r));
+                EXPECT_EQ(r[0], i);
+                EXPECT_EQ(r[1], 26 - i);
+            }
+            EXPECT_FALSE(sorted.read(r));
+            small.swapRecords(sorted);
+            ASSERT_EQ(sorted.point(-2), 0);
+            ASSERT_EQ(small.point(0), 0);
+        }
+        UtilFile::releasePool();
+    }
+    EXPECT_EQ(openDescriptors(), before);
+    UtilFile::setSpillThreshold(saved);
+}

@@ -1,0 +1,83 @@
+#include "io/mapping_pool.h"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "io/utility_file.h"
+
+namespace velloc::host::detail {
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+std::mutex gPoolMutex;
+std::vector<Mapping> gPool;
+
+// The pool never holds more than two spill thresholds' worth of resident pages, so handing
+// memory on cannot raise a step's peak by more than that.
+std::size_t poolLimit() {
+    return 2 * UtilFile::spillThreshold();
+}
+
+} // namespace
+
+char* mapBytes(std::size_t cap) {
+    void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return nullptr;
+    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
+    return static_cast<char*>(p);
+}
+
+char* remapBytes(char* old, std::size_t oldCap, std::size_t cap) {
+    void* p = ::mremap(old, oldCap, cap, MREMAP_MAYMOVE);
+    if (p == MAP_FAILED) return nullptr;
+    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
+    return static_cast<char*>(p);
+}
+
+void unmapBytes(char* p, std::size_t cap) {
+    if (p) ::munmap(p, cap);
+}
+
+void poolMapping(Mapping m) {
+    if (m.mem == nullptr) return;
+    m.resident = std::min(m.resident, m.cap);
+    {
+        std::lock_guard<std::mutex> lock(gPoolMutex);
+        std::size_t held = 0;
+        for (const Mapping& p : gPool)
+            held += p.resident;
+        if (held + m.resident <= poolLimit()) {
+            gPool.push_back(m);
+            return;
+        }
+    }
+    unmapBytes(m.mem, m.cap);
+}
+
+Mapping takePooledMapping() {
+    std::lock_guard<std::mutex> lock(gPoolMutex);
+    if (gPool.empty()) return {};
+    auto best =
+        std::max_element(gPool.begin(), gPool.end(), [](const Mapping& a, const Mapping& b) {
+            return a.resident < b.resident;
+        });
+    const Mapping m = *best;
+    gPool.erase(best);
+    return m;
+}
+
+void freePooledMappings() {
+    std::lock_guard<std::mutex> lock(gPoolMutex);
+    for (const Mapping& m : gPool)
+        unmapBytes(m.mem, m.cap);
+    gPool.clear();
+    gPool.shrink_to_fit();
+}
+
+} // namespace velloc::host::detail

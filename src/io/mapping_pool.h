@@ -1,0 +1,30 @@
+// Anonymous mappings that hold records in memory, and the pool of mappings done with their
+// records whose pages are resident already. On virtual machines that hand freed memory back to
+// the host a fresh page costs more than a pass that writes it, so memory a phase is done with
+// goes to the next one instead of back to the system.
+#pragma once
+#include <cstddef>
+
+namespace velloc::host::detail {
+
+// A mapping of cap bytes asking for huge pages; nullptr when none can be made. Pages are only
+// committed when written.
+char* mapBytes(std::size_t cap);
+// Grows (or moves) a mapping without copying its pages; nullptr on failure, old stays valid.
+char* remapBytes(char* old, std::size_t oldCap, std::size_t cap);
+void unmapBytes(char* p, std::size_t cap);
+
+struct Mapping {
+    char* mem = nullptr;
+    std::size_t cap = 0;
+    std::size_t resident = 0; // bytes from the start known to be resident
+};
+
+// Gives a mapping to the pool; unmapped instead when the pool holds its limit already.
+void poolMapping(Mapping m);
+// The pooled mapping with the most resident bytes, or an empty Mapping.
+Mapping takePooledMapping();
+// Unmaps every pooled mapping (when a step ends).
+void freePooledMappings();
+
+} // namespace velloc::host::detail
