@@ -2,53 +2,16 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <limits>
+
+#include "numeric/radix_sort.h"
 
 namespace velloc {
 
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Unsigned order equals the doubles' order (NaN excluded; -0 is made +0 first so that equal
-// values have equal keys).
-std::uint64_t orderKey(double x) {
-    const std::uint64_t b = std::bit_cast<std::uint64_t>(x + 0.0);
-    return (b >> 63) ? ~b : b | (std::uint64_t{1} << 63);
-}
-
-// Least significant digit first, 11 bits a pass (the counts stay in the first-level cache and
-// the scatter has few enough targets to keep its lines); a pass whose digit is the same for
-// every key is skipped (the top digits often are).
-void radixSort(EcdfScratch& s) {
-    constexpr int kBits = 11;
-    constexpr std::uint64_t kMask = (1u << kBits) - 1;
-    const std::size_t n = s.key.size();
-    s.keyTmp.resize(n);
-    s.indexTmp.resize(n);
-    std::vector<std::uint32_t> count(std::size_t{1} << kBits);
-    for (int shift = 0; shift < 64; shift += kBits) {
-        std::fill(count.begin(), count.end(), 0u);
-        for (std::uint64_t k : s.key)
-            ++count[(k >> shift) & kMask];
-        if (count[(s.key[0] >> shift) & kMask] == n) continue;
-        std::uint32_t sum = 0;
-        for (std::uint32_t& c : count) {
-            const std::uint32_t here = c;
-            c = sum;
-            sum += here;
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::uint32_t to = count[(s.key[i] >> shift) & kMask]++;
-            s.keyTmp[to] = s.key[i];
-            s.indexTmp[to] = s.index[i];
-        }
-        s.key.swap(s.keyTmp);
-        s.index.swap(s.indexTmp);
-    }
-}
 
 } // namespace
 
@@ -70,16 +33,13 @@ EcdfMasses ecdfMasses(const std::vector<int>& g, const std::vector<double>& f,
 }
 
 void ecdfSortedKeys(const std::vector<double>& x, EcdfScratch& s) {
-    s.key.clear();
-    s.index.clear();
-    s.key.reserve(x.size());
-    s.index.reserve(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        if (std::isnan(x[i])) continue;
-        s.key.push_back(orderKey(x[i]));
-        s.index.push_back(static_cast<std::uint32_t>(i));
-    }
-    if (s.key.size() > 1) radixSort(s);
+    s.items.clear();
+    s.items.reserve(x.size());
+    // -0 is made +0 first so that equal values have equal keys.
+    for (std::size_t i = 0; i < x.size(); ++i)
+        if (!std::isnan(x[i]))
+            s.items.push_back({orderKey(x[i] + 0.0), static_cast<std::uint32_t>(i)});
+    radixSort(s.items, s.spare, [](const EcdfScratch::Item& it) { return it.key; });
 }
 
 std::vector<EcdfDiff> ecdfDiffSets(const std::vector<double>& x, const EcdfMasses& m,
@@ -116,17 +76,18 @@ std::vector<EcdfDiff> ecdfDiffSets(const std::vector<double>& x, const EcdfMasse
     std::vector<double> sum(nSets, 0.0), max(nSets, 0.0), pending(nSets, kNaN);
     std::vector<std::size_t> distinct(nSets, 0);
     std::vector<unsigned char> seen(nSets, 0);
-    const std::size_t n = s.key.size();
+    const std::vector<EcdfScratch::Item>& items = s.items;
+    const std::size_t n = items.size();
     for (std::size_t j = 0; j < n;) {
-        const std::uint64_t v = s.key[j];
+        const std::uint64_t v = items[j].key;
         std::fill(seen.begin(), seen.end(), 0);
-        for (; j < n && s.key[j] == v; ++j) {
+        for (; j < n && items[j].key == v; ++j) {
             // The records come in value order, scattered over the masses: fetch ahead.
             if (j + 16 < n) {
-                __builtin_prefetch(&m.mass[static_cast<std::size_t>(s.index[j + 16]) * nSets]);
-                __builtin_prefetch(&m.group[s.index[j + 16]]);
+                __builtin_prefetch(&m.mass[static_cast<std::size_t>(items[j + 16].index) * nSets]);
+                __builtin_prefetch(&m.group[items[j + 16].index]);
             }
-            const std::uint32_t i = s.index[j];
+            const std::uint32_t i = items[j].index;
             const double* mass = &m.mass[static_cast<std::size_t>(i) * nSets];
             const int grp = m.group[i];
             for (std::size_t k = 0; k < nSets; ++k)

@@ -34,8 +34,11 @@ EcdfMasses ecdfMasses(const std::vector<int>& g, const std::vector<double>& f,
 
 // The sort buffers of one caller, kept across rows so that their pages are touched once.
 struct EcdfScratch {
-    std::vector<std::uint64_t> key, keyTmp;
-    std::vector<std::uint32_t> index, indexTmp;
+    struct Item {
+        std::uint64_t key;   // order key of the value
+        std::uint32_t index; // its record
+    };
+    std::vector<Item> items, spare; // items: the row's values in value order after the sort
 };
 
 // The differences of every set for the row's values x (NaN: no value).

@@ -2,6 +2,7 @@
 // integers whose order is the wanted order, so every comparison is a plain integer compare.
 #include "io/temp_files.h"
 #include "io/utility_file.h"
+#include "numeric/radix_sort.h"
 
 #include <algorithm>
 #include <bit>
@@ -40,45 +41,12 @@ template <int N> struct Item {
     std::uint64_t idx;
 };
 
-template <int N> bool operator<(const Item<N>& a, const Item<N>& b) {
-    for (int j = 0; j < N; ++j)
-        if (a.k[j] != b.k[j]) return a.k[j] < b.k[j];
-    return a.idx < b.idx;
-}
-
-// Sorts items into the order of operator<: a least-significant-digit radix sort on 11-bit
-// digits, last key first. Each pass is stable and the items start in index order, so equal
-// keys keep index order exactly as the comparison would put them. A digit that every item
-// shares takes no pass (a treatment group key costs one or two).
-template <int N> void radixSort(std::vector<Item<N>>& items) {
-    const std::size_t n = items.size();
-    if (n < 2048) {
-        std::sort(items.begin(), items.end());
-        return;
-    }
-    constexpr int kBits = 11, kPerKey = 6; // 6 x 11 >= 64
-    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
-    std::vector<std::size_t> count(static_cast<std::size_t>(N) * kPerKey * kBuckets, 0);
-    for (const Item<N>& it : items)
-        for (int j = 0; j < N; ++j)
-            for (int d = 0; d < kPerKey; ++d)
-                ++count[(j * kPerKey + d) * kBuckets + ((it.k[j] >> (d * kBits)) & (kBuckets - 1))];
-    std::vector<Item<N>> other(n);
+// Sorts items by their keys in order, equal keys keeping index order (the order items start
+// in): a stable radix sort by each key, the last first.
+template <int N> void sortItems(std::vector<Item<N>>& items) {
+    std::vector<Item<N>> spare;
     for (int j = N - 1; j >= 0; --j)
-        for (int d = 0; d < kPerKey; ++d) {
-            std::size_t* c = count.data() + (j * kPerKey + d) * kBuckets;
-            if (std::find(c, c + kBuckets, n) != c + kBuckets) continue;
-            std::size_t at = 0;
-            for (std::size_t b = 0; b < kBuckets; ++b) {
-                const std::size_t k = c[b];
-                c[b] = at;
-                at += k;
-            }
-            const int shift = d * kBits;
-            for (const Item<N>& it : items)
-                other[c[(it.k[j] >> shift) & (kBuckets - 1)]++] = it;
-            items.swap(other);
-        }
+        radixSort(items, spare, [j](const Item<N>& it) { return it.k[j]; });
 }
 
 // Each sorter calls emit(i) for the records in sorted order (i = index in data) and stops at
@@ -92,7 +60,7 @@ int sortFixed(const char* data, std::size_t n, std::size_t rec, const SortKey* k
             items[i].k[j] = encode(r, keys[j]);
         items[i].idx = i;
     }
-    radixSort(items);
+    sortItems(items);
     for (const Item<N>& it : items)
         if (int rc = emit(it.idx); rc != kUtilOk) return rc;
     return kUtilOk;

@@ -16,6 +16,7 @@
 #include "core/codes.h"
 #include "model/model_messages.h"
 #include "model/newton.h"
+#include "numeric/radix_sort.h"
 #include "numeric/sweep.h"
 
 namespace velloc {
@@ -326,37 +327,14 @@ struct Scored {
     double lps, wg;
 };
 
-// Unsigned order of a double's key = numeric order (-0 just below +0, NaN at the ends).
-inline std::uint64_t scoreKey(double v) {
-    std::uint64_t b = 0;
-    std::memcpy(&b, &v, sizeof b);
-    return b >> 63 ? ~b : b | (std::uint64_t{1} << 63);
-}
-
-// Sorts by lps, stably: 11-bit digits, least significant first; a digit that every key
-// shares takes no pass.
+// Sorts by lps, stably (-0 just below +0, NaN at the ends).
 void sortByScore(MappedArray<Scored>& s) {
-    constexpr int kBits = 11, kDigits = 6;
-    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
-    std::vector<std::size_t> count(kDigits * kBuckets, 0);
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const std::uint64_t k = scoreKey(s[i].lps);
-        for (int d = 0; d < kDigits; ++d)
-            ++count[d * kBuckets + ((k >> (d * kBits)) & (kBuckets - 1))];
-    }
     MappedArray<Scored> out;
     if (!out.reserve(s.size())) throw std::bad_alloc();
     out.resize(s.size());
-    for (int d = 0; d < kDigits; ++d) {
-        std::size_t* c = count.data() + d * kBuckets;
-        if (std::find(c, c + kBuckets, s.size()) != c + kBuckets) continue;
-        std::size_t at = 0;
-        for (std::size_t b = 0; b < kBuckets; ++b)
-            at += std::exchange(c[b], at);
-        for (std::size_t i = 0; i < s.size(); ++i)
-            out[c[(scoreKey(s[i].lps) >> (d * kBits)) & (kBuckets - 1)]++] = s[i];
+    if (radixSort(s.data(), out.data(), s.size(),
+                  [](const Scored& x) { return orderKey(x.lps); }) != s.data())
         s.swap(out);
-    }
 }
 
 // Area under the ROC curve of the fitted logits over the rows the fit used, weighted: the

@@ -14,7 +14,6 @@ struct ValueOrderBuffers {
         std::uint32_t at;
     };
     std::vector<Item> items, spare;
-    std::vector<std::uint32_t> counts;
 };
 
 // Writes the positions 0..n-1 of values in value order into order. A least-significant-digit

@@ -1,0 +1,65 @@
+// Stable sort by 64-bit keys whose unsigned order is the wanted order: a least-significant-digit
+// radix sort on 11-bit digits (the counts of a digit stay in the first-level cache and a scatter
+// has few enough targets to keep its lines). One pass counts every digit; a digit that every
+// key shares takes no pass, so keys of one sign and magnitude cost about four.
+#pragma once
+#include <algorithm>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace velloc {
+
+// Unsigned image of a double whose order is the numeric order: negative values have every bit
+// flipped, the others the sign bit set. -0 sorts just below +0 (callers for which the two tie
+// add 0.0 first) and NaNs sort beyond the infinities by their sign.
+inline std::uint64_t orderKey(double x) {
+    const std::uint64_t b = std::bit_cast<std::uint64_t>(x);
+    return (b >> 63) ? ~b : b | (std::uint64_t{1} << 63);
+}
+
+// Sorts items[0, n) by keyOf(item), equal keys keeping their order, using spare[0, n) as
+// scratch. Returns the array that holds the result: items or spare.
+template <class T, class KeyOf> T* radixSort(T* items, T* spare, std::size_t n, KeyOf keyOf) {
+    // Below this the counts cost more than a comparison sort.
+    constexpr std::size_t kRadixMin = 2048;
+    if (n < kRadixMin) {
+        std::stable_sort(items, items + n,
+                         [&](const T& a, const T& b) { return keyOf(a) < keyOf(b); });
+        return items;
+    }
+    constexpr int kBits = 11, kDigits = 6; // 6 x 11 >= 64
+    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+    std::vector<std::size_t> count(kDigits * kBuckets, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::uint64_t k = keyOf(items[i]);
+        for (int d = 0; d < kDigits; ++d)
+            ++count[d * kBuckets + ((k >> (d * kBits)) & (kBuckets - 1))];
+    }
+    for (int d = 0; d < kDigits; ++d) {
+        std::size_t* c = count.data() + d * kBuckets;
+        const int shift = d * kBits;
+        if (c[(keyOf(items[0]) >> shift) & (kBuckets - 1)] == n) continue;
+        std::size_t at = 0;
+        for (std::size_t b = 0; b < kBuckets; ++b) {
+            const std::size_t k = c[b];
+            c[b] = at;
+            at += k;
+        }
+        for (std::size_t i = 0; i < n; ++i)
+            spare[c[(keyOf(items[i]) >> shift) & (kBuckets - 1)]++] = items[i];
+        std::swap(items, spare);
+    }
+    return items;
+}
+
+// The same into a vector, with a spare vector resized as needed; the sorted items end in items.
+template <class T, class KeyOf>
+void radixSort(std::vector<T>& items, std::vector<T>& spare, KeyOf keyOf) {
+    spare.resize(items.size());
+    if (radixSort(items.data(), spare.data(), items.size(), keyOf) != items.data())
+        items.swap(spare);
+}
+
+} // namespace velloc
