@@ -19,18 +19,20 @@ struct Rec {
 };
 
 // Keys that differ in every digit (arbitrary bits), only in the low digits, only in the top
-// one, or not at all, with many ties in each: the result is exactly what a stable comparison
+// one, not at all, or mostly not (a digit most keys share must still be sorted by), with many
+// ties in each: the result is exactly what a stable comparison
 // sort gives, on both sides of the size where the comparison sort takes over.
 TEST(RadixSort, EqualsAStableComparisonSortForKeysAcrossEveryDigit) {
     std::mt19937_64 rng(42);
     for (std::size_t n : {0u, 1u, 2u, 2047u, 2048u, 5000u, 70000u}) {
-        for (int kind = 0; kind < 4; ++kind) {
+        for (int kind = 0; kind < 5; ++kind) {
             std::vector<Rec> items(n);
             for (std::uint32_t i = 0; i < n; ++i) {
                 std::uint64_t k = rng();
                 if (kind == 1) k &= 0x3ff;                                  // low digit only, ties
                 if (kind == 2) k = (k % 7) << 60;                           // top digit only
                 if (kind == 3) k = 0x0123456789abcdefull;                   // one key
+                if (kind == 4 && i % 10 != 5) k = 0x0123456789abcdefull;    // nine in ten
                 if (kind == 0 && i % 3 == 0 && i > 0) k = items[i / 2].key; // repeats
                 items[i] = {k, i};
             }
