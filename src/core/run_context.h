@@ -313,6 +313,7 @@ struct VlcRun {
     std::vector<int> classNumSlot;                // per CLASS variable: numeric slot, -1 text
     std::vector<unsigned char> assessOnly;        // per analysis variable: assessment only
     std::vector<double> contScale;                // per model continuous variable, per group
+    std::vector<double> contLo, contHi;           // their ranges over VLCDATA (vlcin)
     std::unique_ptr<RowCursor> dataCursor;        // the row cursor over VLCDATA
     std::unique_ptr<ModelRowSource> lregFileRows; // VLCLREG as the fit's row source
     std::vector<double> lregRow;                  // the model-row buffer of the group

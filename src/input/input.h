@@ -20,6 +20,11 @@ inline constexpr int kDataAnalysis = 4; // one value per analysis variable
 // levelization library. Runs once, from the first vlcbin. 0 done, 1 the model was refused.
 int inputSetup(VlcRun& run);
 
+// The range of each model continuous variable over the group's VLCDATA records, gathered as
+// vlcin writes them, so that the scales need no pass of their own.
+void startContRanges(VlcRun& run);
+void addToContRanges(VlcRun& run, const double* rec);
+
 // The model as the levelization library takes it: every CLASS variable, the nModelCont model
 // continuous variables and (unless the scores are supplied) the PSMODEL effects, whose factors
 // are CLASS or analysis-list positions; a factor in neither list is -1, refused by zlevmod.

@@ -1,6 +1,7 @@
-// vlcodel: scales the model's continuous variables, has the library find the BY group's
-// CLASS levels, picks the treated level, labels the groups, lays out the indicator columns of
-// the assessed CLASS variables and writes one model row per VLCDATA record to VLCLREG.
+// vlcodel: scales the model's continuous variables by the ranges vlcin gathered, has the
+// library find the BY group's CLASS levels, picks the treated level, labels the groups, lays out
+// the indicator columns of the assessed CLASS variables and writes one model row per VLCDATA
+// record to VLCLREG.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -30,28 +31,15 @@ int abandon(VlcRun& run, int number, host::Args args = {}) {
     return 1;
 }
 
-// One pass over VLCDATA: the scale of each model continuous variable is a quarter of its
-// range, or 1 when the range is negligible against the values (a constant enters unscaled).
-void scalePass(VlcRun& run) {
+// The scale of each model continuous variable is a quarter of its range, or 1 when the range
+// is negligible against the values (a constant enters unscaled).
+void setScales(VlcRun& run) {
     const int n = run.nModelCont;
-    std::vector<double> lo(static_cast<std::size_t>(n), kBig),
-        hi(static_cast<std::size_t>(n), -kBig);
-    std::vector<double> rec(static_cast<std::size_t>(run.dataRecBytes) / 8 + 1);
-    if (n > 0) {
-        run.vlcdata->point(0);
-        for (std::int64_t r = 0; r < run.nObsRead && run.vlcdata->read(rec.data()); ++r) {
-            for (int j = 0; j < n; ++j) {
-                const double x = rec[kDataAnalysis + j];
-                if (host::isMissing(x)) continue;
-                lo[j] = std::min(lo[j], x);
-                hi[j] = std::max(hi[j], x);
-            }
-        }
-    }
     run.contScale.assign(static_cast<std::size_t>(n), 1.0);
     for (int j = 0; j < n; ++j) {
-        const double s = (hi[j] - lo[j]) * 0.25;
-        if (s > 0.00001 * std::max(std::fabs(lo[j]), std::fabs(hi[j]))) run.contScale[j] = s;
+        const double lo = run.contLo[j], hi = run.contHi[j];
+        const double s = (hi - lo) * 0.25;
+        if (s > 0.00001 * std::max(std::fabs(lo), std::fabs(hi))) run.contScale[j] = s;
     }
 }
 
@@ -266,8 +254,23 @@ int writeModelRows(VlcRun& run) {
 
 } // namespace
 
+void startContRanges(VlcRun& run) {
+    const std::size_t n = static_cast<std::size_t>(run.nModelCont);
+    run.contLo.assign(n, kBig);
+    run.contHi.assign(n, -kBig);
+}
+
+void addToContRanges(VlcRun& run, const double* rec) {
+    for (int j = 0; j < run.nModelCont; ++j) {
+        const double x = rec[kDataAnalysis + j];
+        if (host::isMissing(x)) continue;
+        run.contLo[j] = std::min(run.contLo[j], x);
+        run.contHi[j] = std::max(run.contHi[j], x);
+    }
+}
+
 int vlcodel(VlcRun& run) {
-    scalePass(run);
+    setScales(run);
 
     zlevcur(run.model, run.dataCursor.get());
     if (zlevrgi(run.model) == 1) return abandon(run, kMsgFitImpossible);

@@ -157,6 +157,7 @@ int vlcin(VlcRun& run) {
 
     const bool keepEffect = run.effect.given;
     if (keepEffect) run.effect.values.clear();
+    startContRanges(run);
     while (ds.nextObs()) {
         ++obs;
         if (keepEffect) keepEffectValues(run, ds);
@@ -189,6 +190,7 @@ int vlcin(VlcRun& run) {
             rec[kDataWeight] = weight;
             rec[kDataScore] = run.psSupplied ? ds.num(run.psVar.number) : host::missingValue();
             fillRecord(run, ds, rec.data());
+            addToContRanges(run, rec.data());
             writeOrDie(data, rec.data());
             ++run.nObsRead;
             if (hasFreq) run.totalFreq += freq;

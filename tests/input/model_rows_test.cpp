@@ -39,6 +39,25 @@ TEST(ModelRows, ContinuousVariablesAreDividedByAQuarterOfTheirRange) {
     }
 }
 
+// Each BY group scales by its own range, over the rows it uses: a row left out for a missing
+// value elsewhere does not widen the range, nor does the previous group's.
+TEST(ModelRows, ScalesComeFromTheGroupsUsableRowsOnly) {
+    StepRun r = runOnCsv("g,t,x,z\n"
+                         "1,1,0,1\n"
+                         "1,0,40,1\n"
+                         "1,1,20,2\n"
+                         "1,0,12,2\n"
+                         "2,1,1,1\n"
+                         "2,0,1000,.\n" // left out: z is missing
+                         "2,1,9,2\n"
+                         "2,0,5,2\n",
+                         "by g; class t; psmodel t(treated='1') = x z;");
+    ASSERT_EQ(r.groups.size(), 2u) << r.log;
+    // Group 1: x spans 0..40 (scale 10), z 1..2 (0.25). Group 2: x 1..9 (2), z 1..2.
+    EXPECT_EQ(r.groups[0].scale, (std::vector<double>{10.0, 0.25}));
+    EXPECT_EQ(r.groups[1].scale, (std::vector<double>{2.0, 0.25}));
+}
+
 TEST(ModelRows, TreatedTextMatchesALevelIgnoringCase) {
     // Byte order puts "YES" before "no": YES is level 0.
     StepRun r = runOnCsv(kYesNo, "class t; psmodel t(treated='yes') = x;");
