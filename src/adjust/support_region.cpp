@@ -141,35 +141,31 @@ void regionMeans(const VlcRun& run, BalanceStats& b, const RecordSlots& slots,
     finishMeans(run, wgt, wgt.wtotal, cont, slots.binOn);
 }
 
-// The second pass, from VLCTEMP back into the working file, with the squared deviations of
-// the region records.
+// The second pass, over the working file (which has taken the first pass's records): the
+// squared deviations of the region records.
 int regionDeviationPass(VlcRun& run, const RecordSlots& slots, bool weighted) {
     BalanceStats& b = run.balance;
     SetStats& reg = b.sets[kRegion];
     SetStats& wgt = b.sets[kFourth];
     host::UtilFile& vout = *run.vlcvout;
-    host::UtilFile& temp = *run.vlctemp;
     std::vector<double> rec(vout.recordBytes() / 8 + 1);
-    if (int rc = temp.point(0)) return utilFailure(run, rc), 1;
-    if (int rc = vout.point(-2)) return utilFailure(run, rc), 1;
-    while (temp.read(rec.data())) {
-        if (rec[kVoutRegion] >= 0.1) {
-            const double f = rec[kVoutFreq];
-            const int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
-            const double w = weighted ? analysisWeight(run, rec.data()) : 1.0;
-            const bool useW = weighted && !host::isMissing(w);
-            slots.eachContinuous(rec.data(), [&](int s, double x) {
-                if (std::isnan(x)) return;
-                GroupStats& r = reg.slots[static_cast<std::size_t>(s)].g[g];
-                r.ssq += f * (x - r.mean) * (x - r.mean);
-                if (!useW) return;
-                GroupStats& v = wgt.slots[static_cast<std::size_t>(s)].g[g];
-                v.ssq += w * f * (x - v.mean) * (x - v.mean);
-            });
-        }
-        if (int rc = vout.write(rec.data())) return utilFailure(run, rc), 1;
+    if (int rc = vout.point(0)) return utilFailure(run, rc), 1;
+    while (vout.read(rec.data())) {
+        if (!(rec[kVoutRegion] >= 0.1)) continue;
+        const double f = rec[kVoutFreq];
+        const int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
+        const double w = weighted ? analysisWeight(run, rec.data()) : 1.0;
+        const bool useW = weighted && !host::isMissing(w);
+        slots.eachContinuous(rec.data(), [&](int s, double x) {
+            if (std::isnan(x)) return;
+            GroupStats& r = reg.slots[static_cast<std::size_t>(s)].g[g];
+            r.ssq += f * (x - r.mean) * (x - r.mean);
+            if (!useW) return;
+            GroupStats& v = wgt.slots[static_cast<std::size_t>(s)].g[g];
+            v.ssq += w * f * (x - v.mean) * (x - v.mean);
+        });
     }
-    if (int rc = temp.lastError()) return utilFailure(run, rc), 1;
+    if (int rc = vout.lastError()) return utilFailure(run, rc), 1;
     vout.point(0);
     return 0;
 }
@@ -269,6 +265,10 @@ int vlcregn(VlcRun& run) {
     if (run.nRegionControl < 2) return fail(run, kMsgRegionFewControl);
 
     regionMeans(run, b, slots, cont, weighted);
+    // The working file takes the records with their region status instead of a copy back (the
+    // scratch file is emptied by whoever uses it next); a group that fails above keeps its
+    // records as they were.
+    run.vlcvout->swapRecords(*run.vlctemp);
     if (regionDeviationPass(run, slots, weighted)) return 1;
     regionVariances(run, b, cont, weighted);
     return 0;
