@@ -111,9 +111,6 @@ int vlcstra(VlcRun& run) {
     host::UtilFile& vout = *run.vlcvout;
     host::UtilFile& temp = *run.vlctemp;
     if (int rc = vout.point(0)) return utilFailure(run, rc), run.nStrata = 0, 1;
-    if (int rc = temp.point(-2)) return utilFailure(run, rc), run.nStrata = 0, 1;
-    if (int rc = temp.setRecordBytes(vout.recordBytes()))
-        return utilFailure(run, rc), run.nStrata = 0, 1;
     std::vector<double> rec(vout.recordBytes() / 8 + 1);
     while (vout.read(rec.data())) {
         const double ps = rec[kVoutPs];
@@ -122,7 +119,6 @@ int vlcstra(VlcRun& run) {
             !std::isnan(ps) && rec[kVoutTreat] >= 0.0 && (!keyTreated || rec[kVoutTreat] >= 0.5);
         if (!cuts.add(ps, rec[kVoutFreq], key, ps >= lower && ps <= upper))
             return noStrata(run, cuts.status(), K);
-        if (int rc = temp.write(rec.data())) return utilFailure(run, rc), run.nStrata = 0, 1;
     }
     if (int rc = vout.lastError()) return utilFailure(run, rc), run.nStrata = 0, 1;
     // Every cut placed.
@@ -137,8 +133,11 @@ int vlcstra(VlcRun& run) {
         v.assign(uK + 1, 0);
     for (auto& v : run.strataCount)
         v.assign(uK + 1, 0);
-    if (int rc = temp.point(0)) return utilFailure(run, rc), run.nStrata = 0, 1;
-    if (int rc = vout.point(-2)) return utilFailure(run, rc), run.nStrata = 0, 1;
+    // The numbered records go to the scratch file, which the working file then takes.
+    if (int rc = vout.point(0)) return utilFailure(run, rc), run.nStrata = 0, 1;
+    if (int rc = temp.point(-2)) return utilFailure(run, rc), run.nStrata = 0, 1;
+    if (int rc = temp.setRecordBytes(vout.recordBytes()))
+        return utilFailure(run, rc), run.nStrata = 0, 1;
     double running[2] = {0.0, 0.0};
     int t = 1;
     bool first = true;
@@ -152,7 +151,7 @@ int vlcstra(VlcRun& run) {
         run.strataCumCount[2][uk] = cc + ct;
         if (k == t) run.strataUpperPs[uk] = prevPs;
     };
-    while (temp.read(rec.data())) {
+    while (vout.read(rec.data())) {
         const double ps = rec[kVoutPs];
         rec[kVoutStratum] = missing;
         if (ps >= lower && ps <= upper) {
@@ -168,9 +167,10 @@ int vlcstra(VlcRun& run) {
             rec[kVoutStratum] = t;
             prevPs = ps;
         }
-        if (int rc = vout.write(rec.data())) return utilFailure(run, rc), run.nStrata = 0, 1;
+        if (int rc = temp.write(rec.data())) return utilFailure(run, rc), run.nStrata = 0, 1;
     }
-    if (int rc = temp.lastError()) return utilFailure(run, rc), run.nStrata = 0, 1;
+    if (int rc = vout.lastError()) return utilFailure(run, rc), run.nStrata = 0, 1;
+    vout.swapRecords(temp);
     vout.point(0);
     // Close the last stratum; any stratum never opened repeats the totals (no units).
     for (int k = t; k <= K; ++k)
