@@ -5,8 +5,6 @@
 #include <cmath>
 #include <limits>
 
-#include "numeric/radix_sort.h"
-
 namespace velloc {
 
 namespace {
@@ -33,13 +31,7 @@ EcdfMasses ecdfMasses(const std::vector<int>& g, const std::vector<double>& f,
 }
 
 void ecdfSortedKeys(const std::vector<double>& x, EcdfScratch& s) {
-    s.items.clear();
-    s.items.reserve(x.size());
-    // -0 is made +0 first so that equal values have equal keys.
-    for (std::size_t i = 0; i < x.size(); ++i)
-        if (!std::isnan(x[i]))
-            s.items.push_back({orderKey(x[i] + 0.0), static_cast<std::uint32_t>(i)});
-    radixSort(s.items, s.spare, [](const EcdfScratch::Item& it) { return it.key; });
+    sortValues(x.data(), x.size(), s.items, s.spare);
 }
 
 std::vector<EcdfDiff> ecdfDiffSets(const std::vector<double>& x, const EcdfMasses& m,
@@ -76,7 +68,7 @@ std::vector<EcdfDiff> ecdfDiffSets(const std::vector<double>& x, const EcdfMasse
     std::vector<double> sum(nSets, 0.0), max(nSets, 0.0), pending(nSets, kNaN);
     std::vector<std::size_t> distinct(nSets, 0);
     std::vector<unsigned char> seen(nSets, 0);
-    const std::vector<EcdfScratch::Item>& items = s.items;
+    const std::vector<KeyedPosition>& items = s.items;
     const std::size_t n = items.size();
     for (std::size_t j = 0; j < n;) {
         const std::uint64_t v = items[j].key;
@@ -84,10 +76,10 @@ std::vector<EcdfDiff> ecdfDiffSets(const std::vector<double>& x, const EcdfMasse
         for (; j < n && items[j].key == v; ++j) {
             // The records come in value order, scattered over the masses: fetch ahead.
             if (j + 16 < n) {
-                __builtin_prefetch(&m.mass[static_cast<std::size_t>(items[j + 16].index) * nSets]);
-                __builtin_prefetch(&m.group[items[j + 16].index]);
+                __builtin_prefetch(&m.mass[static_cast<std::size_t>(items[j + 16].at) * nSets]);
+                __builtin_prefetch(&m.group[items[j + 16].at]);
             }
-            const std::uint32_t i = items[j].index;
+            const std::uint32_t i = items[j].at;
             const double* mass = &m.mass[static_cast<std::size_t>(i) * nSets];
             const int grp = m.group[i];
             for (std::size_t k = 0; k < nSets; ++k)

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "numeric/radix_sort.h"
+
 namespace velloc {
 
 // Mean and maximum absolute difference of the treated and control weighted eCDFs, taken at the
@@ -34,11 +36,7 @@ EcdfMasses ecdfMasses(const std::vector<int>& g, const std::vector<double>& f,
 
 // The sort buffers of one caller, kept across rows so that their pages are touched once.
 struct EcdfScratch {
-    struct Item {
-        std::uint64_t key;   // order key of the value
-        std::uint32_t index; // its record
-    };
-    std::vector<Item> items, spare; // items: the row's values in value order after the sort
+    std::vector<KeyedPosition> items, spare; // items: the row's values in value order
 };
 
 // The differences of every set for the row's values x (NaN: no value).

@@ -125,7 +125,7 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
     const std::size_t runRecs = std::max<std::size_t>(1, UtilFile::spillThreshold() / rec);
 
     detail::TempFile runFile;
-    if (int rc = runFile.create(name, true); rc != kUtilOk) return rc;
+    if (int rc = runFile.createOrReuse(name); rc != kUtilOk) return rc;
     struct Recycle {
         detail::TempFile& f;
         ~Recycle() { f.recycle(); }

@@ -146,9 +146,9 @@ void TempFile::closeRecycled() {
     recycled.clear();
 }
 
-int TempFile::create(const std::string& member, bool reuse) {
+int TempFile::createOrReuse(const std::string& member) {
     close();
-    if (reuse) {
+    {
         // The largest holds the most pages to write over.
         std::lock_guard lock(recycledMutex);
         if (!recycled.empty()) {
@@ -160,6 +160,11 @@ int TempFile::create(const std::string& member, bool reuse) {
             return kUtilOk;
         }
     }
+    return create(member);
+}
+
+int TempFile::create(const std::string& member) {
+    close();
     std::string dir = tempDir();
     std::string path = dir + "/velloc-";
     // Member names may hold blanks ("VLCSKIP "); keep the file name plain.

@@ -25,10 +25,11 @@ class TempFile {
     TempFile(TempFile&& o) noexcept : fd_(o.fd_) { o.fd_ = -1; }
     TempFile& operator=(TempFile&& o) noexcept;
 
-    // Creates the file; member names the utility file in messages. Returns 0 or a code. With
-    // reuse, a file recycled earlier is taken when there is one: its bytes are stale, so the
-    // caller reads only what it wrote.
-    int create(const std::string& member, bool reuse = false);
+    // Creates the file; member names the utility file in messages. Returns 0 or a code.
+    int create(const std::string& member);
+    // Takes a file recycled earlier when there is one, else creates one: a recycled file's
+    // bytes are stale, so the caller reads only what it wrote.
+    int createOrReuse(const std::string& member);
     void close();
     // Closes the file into the pool of recycled files instead, for the next create with reuse.
     // Overwriting pages the page cache holds costs a tenth of writing fresh ones on virtual

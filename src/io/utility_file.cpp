@@ -153,7 +153,7 @@ struct UtilFile::Impl {
         std::size_t cap = std::max(rec, kWindowBytes / rec * rec);
         char* w = static_cast<char*>(std::malloc(cap));
         if (w == nullptr) return setError(fail(kUtilNoMemory, name, std::to_string(cap)));
-        if (int rc = file.create(name, true); rc != kUtilOk) {
+        if (int rc = file.createOrReuse(name); rc != kUtilOk) {
             std::free(w);
             return setError(rc);
         }

@@ -5,10 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "base/messages.h"

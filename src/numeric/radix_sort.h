@@ -62,4 +62,15 @@ void radixSort(std::vector<T>& items, std::vector<T>& spare, KeyOf keyOf) {
         items.swap(spare);
 }
 
+// A value's order key beside its position, as sortValues leaves them.
+struct KeyedPosition {
+    std::uint64_t key;
+    std::uint32_t at;
+};
+
+// The non-NaN values of x[0, n) in value order, ties in position order, -0 tying +0; spare is
+// scratch kept by the caller so that its pages are touched once.
+void sortValues(const double* x, std::size_t n, std::vector<KeyedPosition>& items,
+                std::vector<KeyedPosition>& spare);
+
 } // namespace velloc

@@ -5,15 +5,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "numeric/radix_sort.h"
+
 namespace velloc {
 
 // Scratch kept from one column to the next, so a family of plots touches its pages once.
 struct ValueOrderBuffers {
-    struct Item {
-        std::uint64_t key;
-        std::uint32_t at;
-    };
-    std::vector<Item> items, spare;
+    std::vector<KeyedPosition> items, spare;
 };
 
 // Writes the positions 0..n-1 of values in value order into order. A least-significant-digit

@@ -77,8 +77,8 @@ TEST(Ecdf, RadixOrderEqualsStdSortAndKeepsRecordOrderInTies) {
         std::stable_sort(want.begin(), want.end(),
                          [&](std::uint32_t a, std::uint32_t b) { return x[a] < x[b]; });
         std::vector<std::uint32_t> got;
-        for (const EcdfScratch::Item& it : s.items)
-            got.push_back(it.index);
+        for (const KeyedPosition& it : s.items)
+            got.push_back(it.at);
         EXPECT_EQ(got, want) << "kind " << kind;
     }
 }
