@@ -16,6 +16,7 @@
 #include "driver/program_run.h"
 #include "driver/step_driver.h"
 #include "host/host.h"
+#include "io/mapping_pool.h"
 #include "render/graph_renderers.h"
 #include "statements/statements.h"
 
@@ -82,6 +83,7 @@ int main(int argc, char** argv) {
         return rc == 0 ? 0 : kUsage;
     }
 
+    host::keepFreedHeap();
     registerCatalogue();
     // The files outlive the session whose log and listing write to them.
     std::ofstream logFile, listingFile;

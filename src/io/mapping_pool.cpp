@@ -1,8 +1,10 @@
 #include "io/mapping_pool.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -81,3 +83,14 @@ void freePooledMappings() {
 }
 
 } // namespace velloc::host::detail
+
+namespace velloc::host {
+
+void keepFreedHeap() {
+    // A fixed threshold also stops glibc from raising it as blocks are freed, which would
+    // leave the heap's top to be trimmed.
+    ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    ::mallopt(M_TRIM_THRESHOLD, std::numeric_limits<int>::max());
+}
+
+} // namespace velloc::host

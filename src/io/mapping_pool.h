@@ -28,3 +28,12 @@ Mapping takePooledMapping();
 void freePooledMappings();
 
 } // namespace velloc::host::detail
+
+namespace velloc::host {
+
+// Asks the C allocator to keep the blocks a program frees for its next allocations instead of
+// returning their pages to the system (up to the largest block it serves from its heap,
+// 32 MiB), for the same reason. For a program of its own: a host process keeps its settings.
+void keepFreedHeap();
+
+} // namespace velloc::host
