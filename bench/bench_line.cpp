@@ -88,10 +88,11 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     for (std::size_t k = 0; k < res.history.size(); ++k) {
         const LineRound& r = res.history[k];
-        std::printf("round %zu: %lld nodes, %lld pairs, simplex %.2f s, pricing %.2f s, %lld "
-                    "joined\n",
+        std::printf("round %zu: %lld nodes, %lld pairs, %lld parts, simplex %.2f s, pricing %.2f "
+                    "s, %lld joined\n",
                     k + 1, static_cast<long long>(r.nodes), static_cast<long long>(r.pairs),
-                    r.solveSeconds, r.priceSeconds, static_cast<long long>(r.joined));
+                    static_cast<long long>(r.parts), r.solveSeconds, r.priceSeconds,
+                    static_cast<long long>(r.joined));
     }
     std::printf("%ld x %ld %s, %lld admissible pairs: status %d, %.2f s, peak RSS %.0f MiB\n", nt,
                 nc,

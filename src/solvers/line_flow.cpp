@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "solvers/flow_by_parts.h"
 #include "solvers/network_optimizer.h"
 #include "solvers/network_simplex.h"
 
@@ -129,9 +130,20 @@ class LineWork {
             if (s < 0) arcs_.push_back({extra, a, 0, -s});
         }
         const auto start = std::chrono::steady_clock::now();
-        sol_ = simplex(n + 1, arcs_, supply, PivotRule::kCandidateList);
-        history_.push_back({n, static_cast<std::int64_t>(nWorkPairs_), 0, seconds(start), 0});
+        byParts_ = !whole_ && solveByParts(n, supply);
+        if (!byParts_) sol_ = simplex(n + 1, arcs_, supply, PivotRule::kCandidateList);
+        history_.push_back({n, static_cast<std::int64_t>(nWorkPairs_), 0, seconds(start), 0,
+                            byParts_ ? nParts_ : 0});
         return sol_.optimal;
+    }
+
+    // After pricing finds nothing more: whether the flow must be solved again on the whole
+    // working network, because the parts routed supply on artificial arcs, which there are
+    // only dearer than paths within a part and so may have left out a dearer real routing.
+    bool needsWholeSolve() {
+        if (!byParts_ || partsArtificial_ == 0) return false;
+        whole_ = true;
+        return true;
     }
 
     // Prices every pair against the last solve's potentials and joins the violated ones;
@@ -206,6 +218,32 @@ class LineWork {
     }
 
   private:
+    // The working network solved part by part (see flowByParts) into sol_; false when it does
+    // not split.
+    bool solveByParts(std::int32_t n, const std::vector<std::int64_t>& supply) {
+        std::vector<std::uint8_t> isSink(n);
+        for (std::int32_t a = 0; a < n; ++a)
+            isSink[a] = nodes_[a] >= colEnd_;
+        const PartsFlow pf = flowByParts(n, std::span(arcs_).first(firstArtificial_),
+                                         std::span(supply).first(n), isSink);
+        if (!pf.used || !pf.optimal) return false;
+        sol_.optimal = true;
+        sol_.flow.assign(arcs_.size(), 0);
+        std::copy(pf.flow.begin(), pf.flow.end(), sol_.flow.begin());
+        for (std::size_t a = firstArtificial_; a < arcs_.size(); ++a) {
+            const WorkArc& w = arcs_[a];
+            if (w.head == n)
+                sol_.flow[a] = pf.artificialOut[w.tail];
+            else
+                sol_.flow[a] = pf.artificialIn[w.head == pf.sinks[0] ? 0 : 1];
+        }
+        sol_.potential.assign(pf.potential.begin(), pf.potential.end());
+        sol_.potential.push_back(0);
+        partsArtificial_ = pf.artificialTotal;
+        nParts_ = pf.parts;
+        return true;
+    }
+
     bool join(std::int32_t r, std::int32_t c) {
         std::vector<std::int32_t>& cols = rowCols_[r];
         if (std::find(cols.begin(), cols.end(), c) != cols.end()) return false;
@@ -293,6 +331,8 @@ class LineWork {
     std::size_t nWorkPairs_ = 0, firstArtificial_ = 0;
     std::int64_t artificialCost_ = 0;
     SimplexOut sol_;
+    bool whole_ = false, byParts_ = false;
+    std::int64_t partsArtificial_ = 0, nParts_ = 0;
     std::vector<LineRound> history_;
 };
 
@@ -315,7 +355,7 @@ LineFlowResult minCostLineFlow(const LineFlowNetwork& net, std::int32_t candidat
                 res.detail = "the solver found no optimal flow";
                 return res;
             }
-            more = work.price();
+            more = work.price() || work.needsWholeSolve();
             if (onRound) onRound(work.rounds());
         }
         return work.result();

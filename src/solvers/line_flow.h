@@ -42,6 +42,7 @@ struct LineRound {
     std::int64_t nodes = 0, pairs = 0; // of the working network solved
     std::int64_t joined = 0;           // pairs pricing brought in afterwards
     double solveSeconds = 0, priceSeconds = 0;
+    std::int64_t parts = 0; // parts of the working network solved apart (0: solved whole)
 };
 
 // Called after each round of the pricing loop (a working network solved and priced) with the

@@ -263,4 +263,78 @@ TEST(LineFlow, RefusesNetworksItCannotPrice) {
     EXPECT_NE(res.detail.find("add up to -1"), std::string::npos);
 }
 
+// Full matching networks on a line of many units, where the working network falls apart into
+// parts around the two collecting nodes: the same least cost as the listed flow, and the
+// rounds solved part by part.
+TEST(LineFlow, SolvesFullMatchesPartByPartAsTheListedFlowDoes) {
+    std::mt19937_64 rng(23);
+    int split = 0, optimal = 0;
+    for (int rep = 0; rep < 40; ++rep) {
+        const int rows = 20 + static_cast<int>(rng() % 20),
+                  cols = 100 + static_cast<int>(rng() % 100);
+        std::uniform_int_distribution<std::int64_t> pos(0, 600);
+        LinePairs p;
+        for (int c = 0; c < cols; ++c)
+            p.colAt.push_back(pos(rng));
+        std::sort(p.colAt.begin(), p.colAt.end());
+        for (int r = 0; r < rows; ++r) {
+            const std::int64_t x = pos(rng);
+            p.rowAt.push_back(x);
+            p.lo.push_back(static_cast<std::int32_t>(
+                std::lower_bound(p.colAt.begin(), p.colAt.end(), x - 12) - p.colAt.begin()));
+            p.hi.push_back(static_cast<std::int32_t>(
+                std::upper_bound(p.colAt.begin(), p.colAt.end(), x + 12) - p.colAt.begin()));
+        }
+        // Each row sends KMAX = 3 units, at most 2 of them to B; a column forwards one unit to
+        // A and up to KMAXTREATED - 1 more to B; A takes N.
+        const std::int64_t kMaxTreated = 1 + static_cast<std::int64_t>(rng() % 3);
+        const std::int32_t a = rows + cols, b = a + 1;
+        std::vector<std::int32_t> tail, head, sNode;
+        std::vector<std::int64_t> cost, cap, supply;
+        std::int64_t withPairs = 0;
+        for (int r = 0; r < rows; ++r)
+            if (p.hasPairs(r)) {
+                ++withPairs;
+                sNode.push_back(r), supply.push_back(3);
+                tail.push_back(r), head.push_back(b), cost.push_back(0), cap.push_back(2);
+            }
+        for (int c = 0; c < cols; ++c) {
+            tail.push_back(rows + c), head.push_back(a), cost.push_back(0), cap.push_back(1);
+            if (kMaxTreated > 1)
+                tail.push_back(rows + c), head.push_back(b), cost.push_back(0),
+                    cap.push_back(kMaxTreated - 1);
+        }
+        const std::int64_t n = withPairs + static_cast<std::int64_t>(rng() % (withPairs + 1));
+        sNode.push_back(a), supply.push_back(-n);
+        sNode.push_back(b), supply.push_back(n - 3 * withPairs);
+        LineFlowNetwork net;
+        net.pairs = &p;
+        net.nNodes = b + 1;
+        net.tail = tail, net.head = head, net.cost = cost, net.capacity = cap;
+        net.supplyNode = sNode, net.supply = supply;
+        const LineFlowResult got = minCostLineFlow(net, 2);
+
+        std::vector<std::int32_t> lt, lh;
+        std::vector<double> lc, lu, ls(supply.begin(), supply.end());
+        for (int r = 0; r < rows; ++r)
+            for (int c = p.lo[r]; c < p.hi[r]; ++c) {
+                lt.push_back(r), lh.push_back(rows + c);
+                lc.push_back(static_cast<double>(p.cost(r, c) + net.pairStep) * 1e-9);
+                lu.push_back(1);
+            }
+        for (std::size_t k = 0; k < tail.size(); ++k)
+            lt.push_back(tail[k]), lh.push_back(head[k]), lc.push_back(0),
+                lu.push_back(double(cap[k]));
+        const FlowResult want = NetworkOptimizer().minCostFlow({b + 1, lt, lh, lc, lu, sNode, ls});
+        ASSERT_EQ(got.status, want.status) << "rep " << rep << ": " << got.detail;
+        for (const LineRound& r : got.history)
+            split += r.parts > 1;
+        if (got.status != kNetOptOptimal) continue;
+        ++optimal;
+        EXPECT_EQ(got.objective, std::llround(want.objective * 1e9)) << "rep " << rep;
+    }
+    EXPECT_GT(optimal, 10);
+    EXPECT_GT(split, 20);
+}
+
 } // namespace
