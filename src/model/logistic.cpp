@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/messages.h"
@@ -103,6 +104,18 @@ int startPass(VlcFit* fit) {
     return fit->rows->rewind();
 }
 
+// Cached rows i0 .. i0 + nb - 1 into x as readBlock forms a block (ncols columns, centred).
+void gatherCached(const VlcFit& fit, std::size_t i0, int nb, const int* cols, int ncols,
+                  double* x) {
+    const bool centred = fit.centre.size() == static_cast<std::size_t>(fit.D);
+    for (int i = 0; i < nb; ++i, x += ncols) {
+        const double* raw = cachedDesign(fit, i0 + i); // column j at raw[j - 1]
+        x[0] = 1.0;
+        for (int j = 1; j < ncols; ++j)
+            x[j] = raw[cols[j] - 1] - (centred ? fit.centre[cols[j]] : 0.0);
+    }
+}
+
 // The next block of usable rows, as readBlock forms it, with its weights and groups in w, y.
 int nextBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols, const double*& w,
               const double*& y) {
@@ -113,14 +126,7 @@ int nextBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols, const
     }
     const std::size_t i0 = fit->cacheNext;
     const int nb = static_cast<int>(std::min<std::size_t>(kFitBlockRows, fit->cacheW.size() - i0));
-    const bool centred = fit->centre.size() == static_cast<std::size_t>(fit->D);
-    for (int i = 0; i < nb; ++i) {
-        const double* raw = cachedDesign(*fit, i0 + i); // column j at raw[j - 1]
-        double* x = fit->blockX.data() + static_cast<std::size_t>(i) * ncols;
-        x[0] = 1.0;
-        for (int j = 1; j < ncols; ++j)
-            x[j] = raw[cols[j] - 1] - (centred ? fit->centre[cols[j]] : 0.0);
-    }
+    gatherCached(*fit, i0, nb, cols, ncols, fit->blockX.data());
     w = fit->cacheW.data() + i0;
     y = fit->cacheY.data() + i0;
     fit->cacheNext = i0 + static_cast<std::size_t>(nb);
@@ -135,6 +141,65 @@ inline void scaleRow(double* x, int n, double s) {
     }
     for (int j = 0; j < n; ++j)
         x[j] *= s;
+}
+
+// f, the gradient and the full Hessian (lower triangle) of one evaluation, summed block by
+// block, with the work areas of one block.
+struct EvalSums {
+    double f = 0.0;
+    std::vector<double> grad, hess, eta, c;
+    explicit EvalSums(int m)
+        : grad(static_cast<std::size_t>(m), 0.0),
+          hess(static_cast<std::size_t>(m) * static_cast<std::size_t>(m), 0.0), eta(kFitBlockRows),
+          c(kFitBlockRows) {}
+};
+
+// Adds block X (nb rows of m columns; scaled in place) with weights W and groups Y to the sums
+// at parameters parm.
+void addBlock(const double* parm, int m, int nb, double* X, const double* W, const double* Y,
+              double& f, double* grad, double* hess, double* eta, double* c) {
+    cblas_dgemv(CblasRowMajor, CblasNoTrans, nb, m, 1.0, X, m, parm, 1, 0.0, eta, 1);
+    for (int i = 0; i < nb; ++i) {
+        const double h = eta[i];
+        const double a = std::fabs(h);
+        const double e = std::exp(-a);
+        const double L = std::log1p(e);
+        const double w = W[i];
+        const bool treated = Y[i] == 1.0;
+        double l = L;
+        if (treated ? h <= 0.0 : h > 0.0) l += a;
+        f += w * l;
+        // p - y from e alone: p = 1/(1+e) when eta > 0, e/(1+e) otherwise.
+        const double onePlus = 1.0 + e;
+        double pmy;
+        if (h > 0.0)
+            pmy = treated ? -e / onePlus : 1.0 / onePlus;
+        else
+            pmy = treated ? -1.0 / onePlus : e / onePlus;
+        c[i] = w * pmy;
+        eta[i] = std::sqrt(w * e / (onePlus * onePlus)); // reused: sqrt(w p (1-p))
+    }
+    cblas_dgemv(CblasRowMajor, CblasTrans, nb, m, 1.0, X, m, c, 1, 1.0, grad, 1);
+    for (int i = 0; i < nb; ++i)
+        scaleRow(X + static_cast<std::size_t>(i) * m, m, eta[i]);
+    cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, m, nb, 1.0, X, m, 1.0, hess, m);
+}
+
+// Cached rows from .. to - 1 into sums, block by block.
+void addCached(const VlcFit& fit, std::size_t from, std::size_t to, EvalSums& sums) {
+    const int m = fit.m;
+    std::vector<double> X(static_cast<std::size_t>(kFitBlockRows) * m);
+    for (std::size_t i0 = from; i0 < to; i0 += kFitBlockRows) {
+        const int nb = static_cast<int>(std::min<std::size_t>(kFitBlockRows, to - i0));
+        gatherCached(fit, i0, nb, fit.freeCols.data(), m, X.data());
+        addBlock(fit.parm.data(), m, nb, X.data(), fit.cacheW.data() + i0, fit.cacheY.data() + i0,
+                 sums.f, sums.grad.data(), sums.hess.data(), sums.eta.data(), sums.c.data());
+    }
+}
+
+bool useTwoCores(const VlcFit& fit) {
+    static const bool two = std::thread::hardware_concurrency() >= 2;
+    return two && fit.cacheFull && fit.cacheW.size() >= kFitTwoCoreRows;
 }
 
 // f, the gradient and the Hessian at fit->parm, in one pass; nothing when they are already
@@ -153,42 +218,28 @@ int evalPass(VlcFit* fit) {
     double f = 0.0;
     std::fill(fit->grad.begin(), fit->grad.end(), 0.0);
     std::fill(fit->hessFull.begin(), fit->hessFull.end(), 0.0);
-    std::int64_t left = fit->nRecords;
-    double* X = fit->blockX.data();
-    double* eta = fit->blockEta.data();
-    double* c = fit->blockC.data();
-    for (;;) {
-        const double *W = nullptr, *Y = nullptr;
-        const int nb = nextBlock(fit, left, fit->freeCols.data(), m, W, Y);
-        if (nb < 0) return 1;
-        if (nb == 0) break;
-        cblas_dgemv(CblasRowMajor, CblasNoTrans, nb, m, 1.0, X, m, fit->parm.data(), 1, 0.0, eta,
-                    1);
-        for (int i = 0; i < nb; ++i) {
-            const double h = eta[i];
-            const double a = std::fabs(h);
-            const double e = std::exp(-a);
-            const double L = std::log1p(e);
-            const double w = W[i];
-            const bool treated = Y[i] == 1.0;
-            double l = L;
-            if (treated ? h <= 0.0 : h > 0.0) l += a;
-            f += w * l;
-            // p - y from e alone: p = 1/(1+e) when eta > 0, e/(1+e) otherwise.
-            const double onePlus = 1.0 + e;
-            double pmy;
-            if (h > 0.0)
-                pmy = treated ? -e / onePlus : 1.0 / onePlus;
-            else
-                pmy = treated ? -1.0 / onePlus : e / onePlus;
-            c[i] = w * pmy;
-            eta[i] = std::sqrt(w * e / (onePlus * onePlus)); // reused: sqrt(w p (1-p))
+    if (useTwoCores(*fit)) {
+        const std::size_t n = fit->cacheW.size();
+        const std::size_t half = (n / 2 + kFitBlockRows - 1) / kFitBlockRows * kFitBlockRows;
+        EvalSums first(m), second(m);
+        std::thread other([&] { addCached(*fit, half, n, second); });
+        addCached(*fit, 0, half, first);
+        other.join();
+        f = first.f + second.f;
+        for (int j = 0; j < m; ++j)
+            fit->grad[j] = first.grad[j] + second.grad[j];
+        for (std::size_t k = 0; k < fit->hessFull.size(); ++k)
+            fit->hessFull[k] = first.hess[k] + second.hess[k];
+    } else {
+        std::int64_t left = fit->nRecords;
+        for (;;) {
+            const double *W = nullptr, *Y = nullptr;
+            const int nb = nextBlock(fit, left, fit->freeCols.data(), m, W, Y);
+            if (nb < 0) return 1;
+            if (nb == 0) break;
+            addBlock(fit->parm.data(), m, nb, fit->blockX.data(), W, Y, f, fit->grad.data(),
+                     fit->hessFull.data(), fit->blockEta.data(), fit->blockC.data());
         }
-        cblas_dgemv(CblasRowMajor, CblasTrans, nb, m, 1.0, X, m, c, 1, 1.0, fit->grad.data(), 1);
-        for (int i = 0; i < nb; ++i)
-            scaleRow(X + static_cast<std::size_t>(i) * m, m, eta[i]);
-        cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, m, nb, 1.0, X, m, 1.0,
-                    fit->hessFull.data(), m);
     }
     fit->f = f;
     for (int i = 0; i < m; ++i)

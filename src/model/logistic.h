@@ -21,6 +21,10 @@ int centry(VlcFit* fit);
 
 // Rows per block of the Hessian accumulation.
 inline constexpr int kFitBlockRows = 512;
+// From this many usable rows held in memory an evaluation runs on two cores, each summing one
+// half of the rows; the halves are then added, first to second, so the result does not depend
+// on timing.
+inline constexpr std::size_t kFitTwoCoreRows = std::size_t{1} << 17;
 // Memory the fit may hold the usable rows in ((D + 1) doubles a row), so that it reads them
 // once rather than once a pass; larger groups are read every pass.
 inline constexpr std::size_t kFitCacheBytes = std::size_t{256} << 20;

@@ -511,6 +511,57 @@ TEST(LogisticFit, CachedBlocksEqualBlocksReadEachPassAtAnyRowCount) {
     }
 }
 
+// Enough rows in memory for two cores, each summing half of them: the estimates still solve the
+// score equations (summed row by row here), -2 log L follows from them, the covariance inverts
+// the information, and a fit reading the rows each pass on one core agrees.
+TEST(LogisticFit, TwoCoresSolveTheScoreEquationsAsOneCoreDoes) {
+    const int D = 5, R = kRowDesign + D;
+    const std::vector<double> d = blockRows(static_cast<int>(kFitTwoCoreRows) + 1000);
+    const long n = static_cast<long>(d.size()) / R;
+    FitResult two, one;
+    {
+        LogCapture log;
+        VectorRowSource src(d.data(), n, R, true);
+        ASSERT_EQ(fitLogistic(src, D, n, two, {}, {}, kFitCacheBytes), 0);
+        EXPECT_EQ(src.passes(), 0); // the rows are read where they lie
+    }
+    {
+        LogCapture log;
+        VectorRowSource src(d.data(), n, R);
+        ASSERT_EQ(fitLogistic(src, D, n, one, {}, {}, 0), 0);
+    }
+    double score[D] = {}, scale[D] = {}, ll = 0, H[D][D] = {};
+    for (long i = 0; i < n; ++i) {
+        const double* q = d.data() + i * R;
+        const double w = q[kRowFreq] * q[kRowWeight];
+        if (!(w > 0) || std::isnan(q[kRowDesign + 1])) continue;
+        const double* x = q + kRowDesign;
+        const double p = psFromLps(lpsFromDesign(x, two.coef.data(), D)), y = q[kRowTreat];
+        ll += w * (y * std::log(p) + (1 - y) * std::log(1 - p));
+        for (int j = 0; j < D; ++j) {
+            score[j] += w * (y - p) * x[j];
+            scale[j] += w * std::fabs(x[j]);
+            for (int k = 0; k < D; ++k)
+                H[j][k] += w * p * (1 - p) * x[j] * x[k];
+        }
+    }
+    for (int j = 0; j < D; ++j)
+        EXPECT_NEAR(score[j], 0.0, 1e-9 * scale[j]) << j;
+    EXPECT_NEAR(two.minus2LL, -2 * ll, 1e-10 * two.minus2LL);
+    const int freeCol[4] = {0, 1, 2, 4};
+    for (int a : freeCol)
+        for (int b : freeCol) {
+            double s = 0;
+            for (int c : freeCol)
+                s += H[a][c] * two.cov[static_cast<std::size_t>(c) * D + b];
+            EXPECT_NEAR(s, a == b ? 1.0 : 0.0, 1e-8) << a << ", " << b;
+        }
+    for (int j = 0; j < D; ++j)
+        EXPECT_NEAR(two.coef[j], one.coef[j], 1e-10 * (1 + std::fabs(one.coef[j]))) << j;
+    EXPECT_NEAR(two.minus2LL, one.minus2LL, 1e-12 * one.minus2LL);
+    EXPECT_EQ(two.nUsed, one.nUsed);
+}
+
 // A row of frequency 3 weighs as three rows of frequency 1, in the cache as when reading.
 TEST(LogisticFit, FrequencyWeighsAsRepeatedRows) {
     const int D = 5, R = kRowDesign + D;
