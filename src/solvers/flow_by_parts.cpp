@@ -310,6 +310,9 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
         for (std::int64_t k = 0; k < nParts; ++k)
             atHi[k] = net[k].total();
         std::int64_t lo = -(2 * lamMax + 1), hi = 2 * lamMax + 1;
+        std::int64_t sumLo = 0, sumHi = 0;
+        for (std::int64_t k = 0; k < nParts; ++k)
+            sumHi += atHi[k];
         std::vector<std::int64_t> at(nParts);
         auto evaluate = [&](std::int64_t mu) {
             std::int64_t sum = 0;
@@ -325,19 +328,43 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
             }
             if (sum >= want) {
                 hi = mu;
+                sumHi = sum;
                 atHi.swap(at);
             } else {
                 lo = mu;
+                sumLo = sum;
                 atLo.swap(at);
             }
             return true;
         };
-        // A price of half a unit and one of the dearest arc bracket most matching problems;
-        // halving then takes the parts whose count still changes between lo and hi.
-        for (const std::int64_t mu : {std::int64_t{1}, 2 * maxCost + 1})
-            if (mu > lo && mu < hi && !evaluate(mu)) return res;
-        while (hi - lo > 2)
-            if (!evaluate(lo + (hi - lo) / 4 * 2)) return res;
+        // Prices of half a unit either way first: most networks' price lies on one side of 0,
+        // many orders of magnitude below the bound.
+        if (!evaluate(1)) return res;
+        if (hi == 1 && lo < -1 && !evaluate(-1)) return res;
+        // Then, while the ends differ by more than a factor of 4, their geometric mean; after
+        // that by turns the price where the counts at the ends interpolate to the demand (the
+        // parts' many small steps add up to a nearly smooth count) and the middle, which bounds
+        // the steps by twice those of halving alone. Only the parts whose count still changes
+        // between lo and hi are solved.
+        // Counts at hi that meet the demand exactly are counts of optimal flows at the price
+        // below hi too, so the search may stop there.
+        for (bool interpolate = true; hi - lo > 2 && sumHi != want; interpolate = !interpolate) {
+            std::int64_t mu = lo + (hi - lo) / 4 * 2;
+            const double a = std::fabs(static_cast<double>(lo)),
+                         b = std::fabs(static_cast<double>(hi));
+            if ((lo > 0 || hi < 0) && std::max(a, b) > 4 * std::min(a, b)) {
+                const double g = std::sqrt(a * b) * (lo > 0 ? 1.0 : -1.0);
+                mu = static_cast<std::int64_t>(g);
+            } else if (interpolate && sumHi > sumLo) {
+                const double share =
+                    static_cast<double>(want - sumLo) / static_cast<double>(sumHi - sumLo);
+                mu = static_cast<std::int64_t>(static_cast<double>(lo) +
+                                               share * static_cast<double>(hi - lo));
+            }
+            mu = std::clamp(mu, lo + 1, hi - 1) | 1; // odd, and lo < mu <= hi
+            if (mu >= hi) mu -= 2;
+            if (!evaluate(mu)) return res;
+        }
         const std::int64_t price = (hi - 1) / 2;
         std::int64_t have = 0;
         for (std::int64_t k = 0; k < nParts; ++k) {
