@@ -271,7 +271,8 @@ bool fits(std::int32_t n, std::span<const WorkArc> arcs, std::span<const std::in
 } // namespace
 
 PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
-                      std::span<const std::int64_t> supply, std::span<const std::uint8_t> isSink) {
+                      std::span<const std::int64_t> supply, std::span<const std::uint8_t> isSink,
+                      PriceBracket* bracket) {
     PartsFlow res;
     std::int32_t sinks[2] = {-1, -1};
     if (!fits(n, arcs, supply, isSink, sinks)) return res;
@@ -337,10 +338,22 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
             }
             return true;
         };
-        // Prices of half a unit either way first: most networks' price lies on one side of 0,
-        // many orders of magnitude below the bound.
-        if (!evaluate(1)) return res;
-        if (hi == 1 && lo < -1 && !evaluate(-1)) return res;
+        // The last search's ends first; then prices of half a unit either way: most networks'
+        // price lies on one side of 0, many orders of magnitude below the bound.
+        const std::int64_t bound = hi;
+        if (bracket && bracket->lo < bracket->hi) {
+            for (const std::int64_t mu : {bracket->lo, bracket->hi})
+                if (mu > lo && mu < hi && sumHi != want && !evaluate(mu)) return res;
+            // The price moved out of them: away from the end passed, by steps growing fourfold.
+            for (std::int64_t step = std::max<std::int64_t>(bracket->hi - bracket->lo, 2);
+                 (hi == bound) != (lo == -bound) && sumHi != want; step *= 4) {
+                const std::int64_t mu = (hi == bound ? lo + step : hi - step) | 1;
+                if (mu <= lo || mu >= hi || step > bound) break;
+                if (!evaluate(mu)) return res;
+            }
+        }
+        for (const std::int64_t mu : {std::int64_t{1}, std::int64_t{-1}})
+            if (mu > lo && mu < hi && sumHi != want && !evaluate(mu)) return res;
         // Then, while the ends differ by more than a factor of 4, their geometric mean; after
         // that by turns the price where the counts at the ends interpolate to the demand (the
         // parts' many small steps add up to a nearly smooth count) and the middle, which bounds
@@ -365,6 +378,7 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
             if (mu >= hi) mu -= 2;
             if (!evaluate(mu)) return res;
         }
+        if (bracket) *bracket = {lo, hi};
         const std::int64_t price = (hi - 1) / 2;
         std::int64_t have = 0;
         for (std::int64_t k = 0; k < nParts; ++k) {

@@ -40,7 +40,15 @@ struct PartsFlow {
 // nodes marked in isSink. Every arc runs within the rest or from it into a sink; supplies are
 // >= 0 off the sinks and <= 0 on them and add up to 0; costs and capacities are >= 0. Throws
 // std::bad_alloc.
+//
+// `bracket`, when given, holds the two prices (doubled, odd) the search ended between last time
+// (0, 0 at first): a network that changed little since is searched from them, and they are
+// updated.
+struct PriceBracket {
+    std::int64_t lo = 0, hi = 0;
+};
 PartsFlow flowByParts(std::int32_t nNodes, std::span<const WorkArc> arcs,
-                      std::span<const std::int64_t> supply, std::span<const std::uint8_t> isSink);
+                      std::span<const std::int64_t> supply, std::span<const std::uint8_t> isSink,
+                      PriceBracket* bracket = nullptr);
 
 } // namespace velloc::host

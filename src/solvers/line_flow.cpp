@@ -225,7 +225,7 @@ class LineWork {
         for (std::int32_t a = 0; a < n; ++a)
             isSink[a] = nodes_[a] >= colEnd_;
         const PartsFlow pf = flowByParts(n, std::span(arcs_).first(firstArtificial_),
-                                         std::span(supply).first(n), isSink);
+                                         std::span(supply).first(n), isSink, &bracket_);
         if (!pf.used || !pf.optimal) return false;
         sol_.optimal = true;
         sol_.flow.assign(arcs_.size(), 0);
@@ -333,6 +333,7 @@ class LineWork {
     SimplexOut sol_;
     bool whole_ = false, byParts_ = false;
     std::int64_t partsArtificial_ = 0, nParts_ = 0;
+    PriceBracket bracket_; // where the last round's price search ended
     std::vector<LineRound> history_;
 };
 
