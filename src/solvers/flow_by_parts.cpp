@@ -168,40 +168,69 @@ class PartNetwork {
                 entries[at[base_[i].head]++] = static_cast<std::int32_t>(2 * i + 1);
             }
         }
-        std::vector<std::int32_t> via(nodes_), queue;
+        // Levels by breadth over arcs of zero reduced cost with room, then blocking paths
+        // along the levels (as in Dinic's maximum flow): a part with many tied units moves
+        // them in a few phases, not one search each.
+        auto room = [&](std::int32_t e) {
+            const std::int32_t i = e / 2;
+            return e % 2 == 0 ? base_[i].capacity - out_.flow[i] : out_.flow[i];
+        };
+        auto headOf = [&](std::int32_t e) {
+            return e % 2 == 0 ? base_[e / 2].head : base_[e / 2].tail;
+        };
+        auto tailOf = [&](std::int32_t e) {
+            return e % 2 == 0 ? base_[e / 2].tail : base_[e / 2].head;
+        };
+        std::vector<std::uint8_t> zero(nArcs);
+        for (std::size_t i = 0; i < nArcs; ++i)
+            zero[i] = zeroReduced(i);
+        std::vector<std::int32_t> level(nodes_), cur(nodes_), queue, path;
         while (left > 0) {
-            std::fill(via.begin(), via.end(), -1);
-            via[from] = -2;
+            std::fill(level.begin(), level.end(), -1);
+            level[from] = 0;
             queue.assign(1, from);
-            for (std::size_t q = 0; q < queue.size() && via[to] == -1; ++q) {
+            for (std::size_t q = 0; q < queue.size(); ++q) {
                 const std::int32_t v = queue[q];
-                for (std::int32_t e = first[v]; e < first[v + 1]; ++e) {
-                    const std::int32_t i = entries[e] / 2;
-                    const bool forward = entries[e] % 2 == 0;
-                    const WorkArc& w = base_[i];
-                    const std::int32_t u = forward ? w.head : w.tail;
-                    if (via[u] != -1 || !zeroReduced(i)) continue;
-                    if (forward ? out_.flow[i] >= w.capacity : out_.flow[i] <= 0) continue;
-                    via[u] = entries[e];
+                for (std::int32_t k = first[v]; k < first[v + 1]; ++k) {
+                    const std::int32_t e = entries[k], u = headOf(e);
+                    if (level[u] >= 0 || !zero[e / 2] || room(e) <= 0) continue;
+                    level[u] = level[v] + 1;
                     queue.push_back(u);
                 }
             }
-            if (via[to] == -1) break;
-            std::int64_t room = left;
-            for (std::int32_t v = to; v != from;) {
-                const std::int32_t i = via[v] / 2;
-                const bool forward = via[v] % 2 == 0;
-                room = std::min(room, forward ? base_[i].capacity - out_.flow[i] : out_.flow[i]);
-                v = forward ? base_[i].tail : base_[i].head;
+            if (level[to] < 0) break;
+            std::copy(first.begin(), first.end() - 1, cur.begin());
+            path.clear();
+            for (std::int32_t v = from; left > 0;) {
+                if (v == to) {
+                    std::int64_t r = left;
+                    for (std::int32_t e : path)
+                        r = std::min(r, room(e));
+                    for (std::int32_t e : path)
+                        out_.flow[e / 2] += e % 2 == 0 ? r : -r;
+                    left -= r;
+                    moved += r;
+                    path.clear();
+                    v = from;
+                    continue;
+                }
+                bool advanced = false;
+                for (; cur[v] < first[v + 1]; ++cur[v]) {
+                    const std::int32_t e = entries[cur[v]], u = headOf(e);
+                    if (level[u] == level[v] + 1 && zero[e / 2] && room(e) > 0) {
+                        path.push_back(e);
+                        v = u;
+                        advanced = true;
+                        break;
+                    }
+                }
+                if (advanced) continue;
+                level[v] = -1; // a dead end for the rest of this phase
+                if (path.empty()) break;
+                v = tailOf(path.back());
+                path.pop_back();
+                ++cur[v];
             }
-            for (std::int32_t v = to; v != from;) {
-                const std::int32_t i = via[v] / 2;
-                const bool forward = via[v] % 2 == 0;
-                out_.flow[i] += forward ? room : -room;
-                v = forward ? base_[i].tail : base_[i].head;
-            }
-            left -= room;
-            moved += room;
         }
         // The sinks' arcs to T carry what each sink now takes.
         if (two_ && moved > 0) {
@@ -263,6 +292,10 @@ bool fits(std::int32_t n, std::span<const WorkArc> arcs, std::span<const std::in
         }
     }
     if (found == 0) return false;
+    std::int64_t total = 0;
+    for (std::int32_t v = 0; v < n; ++v)
+        total += supply[v];
+    if (total != 0) return false;
     for (const WorkArc& a : arcs)
         if (isSink[a.tail] || a.cost < 0 || a.capacity < 0) return false;
     return true;
@@ -290,7 +323,9 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
     const std::int64_t span = largest + 4;
     const double bound =
         8.0 * static_cast<double>(maxCost) * static_cast<double>(span) * static_cast<double>(span);
-    if (bound > 4e18) return res;
+    // Potentials stay within bound / 2; LEMON's own artificial cost (2^62) and reduced
+    // costs on top of them must stay within 64 bits.
+    if (bound > 2e18) return res;
     const std::int64_t artificialCost = maxCost * span + 1;
     const std::int64_t lamMax = artificialCost + span * maxCost + 1;
     res.used = true;
@@ -386,8 +421,16 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
             ++res.solves;
             have += net[k].toFirst();
         }
-        // Parts free to take more (or fewer) at this price make up the difference.
-        for (std::int64_t k = 0; k < nParts && have != want; ++k) {
+        // Parts free to take more (or fewer) at this price make up the difference, the
+        // smallest first: a large part with many ties then moves few units.
+        std::vector<std::int64_t> order(nParts);
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(), [&](std::int64_t x, std::int64_t y) {
+            return parts.nodeStart[x + 1] - parts.nodeStart[x] <
+                   parts.nodeStart[y + 1] - parts.nodeStart[y];
+        });
+        for (std::int64_t j = 0; j < nParts && have != want; ++j) {
+            const std::int64_t k = order[j];
             const std::int64_t now = net[k].toFirst();
             const std::int64_t most = have < want ? std::min(want - have, atHi[k] - now)
                                                   : std::max(want - have, atLo[k] - now);

@@ -22,7 +22,8 @@ struct PartsFlow {
     bool optimal = false;
     std::vector<std::int64_t> flow;      // per arc
     std::vector<std::int64_t> potential; // per node: cost + pi(tail) - pi(head) >= 0 on arcs
-                                         // with room, <= 0 on arcs carrying flow
+                                         // with room, <= 0 on arcs carrying flow (with the
+                                         // artificial node at the larger sink potential)
     // What each node sends on its artificial arc, and what each sink receives on them.
     std::vector<std::int64_t> artificialOut;
     std::int64_t artificialIn[2] = {0, 0};

@@ -161,10 +161,59 @@ TEST(FlowByParts, LeavesOtherShapesToTheWholeNetwork) {
     Net demand = k;
     demand.supply = {1, 1, -1, -1};
     EXPECT_FALSE(flowByParts(demand.n, demand.arcs, demand.supply, demand.sink).used);
+    Net unbalanced = k;
+    unbalanced.supply = {1, 1, 0, -1};
+    EXPECT_FALSE(
+        flowByParts(unbalanced.n, unbalanced.arcs, unbalanced.supply, unbalanced.sink).used);
     Net three;
     three.n = 5;
     three.arcs = {{0, 1, 1, 1}, {1, 2, 0, 1}, {1, 3, 0, 1}, {1, 4, 0, 1}};
     three.supply = {1, 0, -1, 0, 0};
     three.sink = {0, 0, 1, 1, 1};
     EXPECT_FALSE(flowByParts(three.n, three.arcs, three.supply, three.sink).used);
+}
+
+// Every route free: any count into the first sink is optimal at price 0, so the count asked
+// for is met by moving units along paths of zero reduced cost, many through one part.
+TEST(FlowByParts, MeetsTheDemandAlongFreePathsWhenEveryRouteTies) {
+    int shiftedMany = 0;
+    for (std::int64_t toA = 0; toA <= 8; ++toA) {
+        SCOPED_TRACE(toA);
+        Net k;
+        const int rows = 8, cols = 12;
+        k.n = rows + cols + 2;
+        const std::int32_t a = rows + cols, b = a + 1;
+        k.supply.assign(k.n, 0);
+        k.sink.assign(k.n, 0);
+        k.sink[a] = k.sink[b] = 1;
+        for (int r = 0; r < rows; ++r) {
+            k.supply[r] = 1;
+            k.arcs.push_back({r, b, 0, 1});
+            for (int c = 0; c < cols; ++c)
+                k.arcs.push_back({r, rows + c, 0, 1});
+        }
+        for (int c = 0; c < cols; ++c) {
+            k.arcs.push_back({rows + c, a, 0, 1});
+            k.arcs.push_back({rows + c, b, 0, 1});
+        }
+        k.supply[a] = -toA;
+        k.supply[b] = toA - rows;
+        const PartsFlow got = flowByParts(k.n, k.arcs, k.supply, k.sink);
+        ASSERT_TRUE(got.used && got.optimal);
+        EXPECT_EQ(got.artificialTotal, 0);
+        std::int64_t intoA = 0;
+        std::vector<std::int64_t> balance(k.supply);
+        for (std::size_t i = 0; i < k.arcs.size(); ++i) {
+            ASSERT_GE(got.flow[i], 0);
+            ASSERT_LE(got.flow[i], k.arcs[i].capacity);
+            balance[k.arcs[i].tail] -= got.flow[i];
+            balance[k.arcs[i].head] += got.flow[i];
+            if (k.arcs[i].head == a) intoA += got.flow[i];
+        }
+        EXPECT_EQ(intoA, toA);
+        for (std::int64_t v : balance)
+            EXPECT_EQ(v, 0);
+        shiftedMany += got.shifted > 1;
+    }
+    EXPECT_GT(shiftedMany, 2);
 }
