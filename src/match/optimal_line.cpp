@@ -114,6 +114,18 @@ bool joinFlow(VlcRun& run, const ScoreLine& line, const host::LineFlowResult& re
     return true;
 }
 
+// The pairs of k copies of every row, copy c of row i as row c x rows + i.
+host::LinePairs rowCopies(const host::LinePairs& pairs, int k) {
+    host::LinePairs copies;
+    for (int c = 0; c < k; ++c) {
+        copies.rowAt.insert(copies.rowAt.end(), pairs.rowAt.begin(), pairs.rowAt.end());
+        copies.lo.insert(copies.lo.end(), pairs.lo.begin(), pairs.lo.end());
+        copies.hi.insert(copies.hi.end(), pairs.hi.begin(), pairs.hi.end());
+    }
+    copies.colAt = pairs.colAt;
+    return copies;
+}
+
 } // namespace
 
 int lapOnLine(VlcRun& run, const ScoreLine& line, int k, std::int64_t& assigned) {
@@ -122,13 +134,7 @@ int lapOnLine(VlcRun& run, const ScoreLine& line, int k, std::int64_t& assigned)
     host::LinePairs copies;
     const host::LinePairs* pairs = &line.pairs;
     if (k > 1) {
-        for (int c = 0; c < k; ++c) {
-            copies.rowAt.insert(copies.rowAt.end(), line.pairs.rowAt.begin(),
-                                line.pairs.rowAt.end());
-            copies.lo.insert(copies.lo.end(), line.pairs.lo.begin(), line.pairs.lo.end());
-            copies.hi.insert(copies.hi.end(), line.pairs.hi.begin(), line.pairs.hi.end());
-        }
-        copies.colAt = line.pairs.colAt;
+        copies = rowCopies(line.pairs, k);
         pairs = &copies;
     }
     PricingNotes notes(run, *pairs);
@@ -172,7 +178,12 @@ int mcfOnLine(VlcRun& run, const ScoreLine& line, std::int64_t n) {
     std::vector<std::int64_t> takes(cols, 0);
     for (std::int32_t c = 0; c < cols; ++c)
         if (line.markCtl[line.control[c]]) takes[c] = full ? run.kMaxTreated : 1;
-    if (host::unservedRow(line.pairs, full ? 1 : run.kMin, takes) >= 0) {
+    // Nor is there one when fewer than N controls can be matched at all: every flow gives N
+    // distinct controls a unit each (to A) from treated units of at most KMAX pairs, which is
+    // a matching of N controls to KMAX copies of the treated units. Without this check a
+    // pricing loop on a network without flow would run for minutes before saying so.
+    if (host::unservedRow(line.pairs, full ? 1 : run.kMin, takes) >= 0 ||
+        host::largestLineMatching(rowCopies(line.pairs, run.kMax)).size < n) {
         host::LineFlowResult none;
         none.status = host::kNetOptInfeasible;
         joinFlow(run, line, none);
