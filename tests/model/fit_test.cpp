@@ -415,6 +415,64 @@ std::vector<double> blockRows(int nUsable) {
     return d;
 }
 
+// The checks of a fit of blockRows data (design 1, a, b, a + b, g; column 3 aliased), row by
+// row: the score equations hold at the estimates, -2 log L follows from them, the covariance
+// inverts the weighted information over the free columns, and (when asked: it compares every
+// treated-control pair) the c statistic.
+void expectMaximumLikelihood(const std::vector<double>& d, const FitResult& r, bool cstat) {
+    constexpr int D = 5, R = kRowDesign + D;
+    const long n = static_cast<long>(d.size()) / R;
+    double score[D] = {}, scale[D] = {}, ll = 0, H[D][D] = {};
+    struct P {
+        double lps, w;
+        bool treated;
+    };
+    std::vector<P> pts;
+    for (long i = 0; i < n; ++i) {
+        const double* q = d.data() + i * R;
+        const double w = q[kRowFreq] * q[kRowWeight];
+        if (!(w > 0) || std::isnan(q[kRowDesign + 1])) continue;
+        const double* x = q + kRowDesign;
+        const double eta = lpsFromDesign(x, r.coef.data(), D), p = psFromLps(eta);
+        const double y = q[kRowTreat];
+        ll += w * (y * std::log(p) + (1 - y) * std::log(1 - p));
+        for (int j = 0; j < D; ++j) {
+            score[j] += w * (y - p) * x[j];
+            scale[j] += w * std::fabs(x[j]);
+            for (int k = 0; k < D; ++k)
+                H[j][k] += w * p * (1 - p) * x[j] * x[k];
+        }
+        if (cstat) pts.push_back({eta, w, y == 1});
+    }
+    for (int j = 0; j < D; ++j)
+        EXPECT_NEAR(score[j], 0.0, 1e-9 * scale[j]) << j;
+    EXPECT_NEAR(r.minus2LL, -2 * ll, 1e-10 * r.minus2LL);
+    if (cstat) {
+        double pairs = 0, wt = 0, wc = 0;
+        for (const P& t : pts) {
+            if (!t.treated) {
+                wc += t.w;
+                continue;
+            }
+            wt += t.w;
+            for (const P& c : pts)
+                if (!c.treated) pairs += t.w * c.w * (t.lps > c.lps ? 1 : t.lps == c.lps ? 0.5 : 0);
+        }
+        EXPECT_NEAR(r.cstat, pairs / (wt * wc), 1e-12);
+    }
+    // Over the free columns (all but column 3) H V = I.
+    const int freeCol[4] = {0, 1, 2, 4};
+    for (int a : freeCol)
+        for (int b : freeCol) {
+            double s = 0;
+            for (int c : freeCol)
+                s += H[a][c] * r.cov[static_cast<std::size_t>(c) * D + b];
+            EXPECT_NEAR(s, a == b ? 1.0 : 0.0, 1e-8) << a << ", " << b;
+        }
+    for (int j = 0; j < D; ++j)
+        EXPECT_EQ(r.cov[static_cast<std::size_t>(3) * D + j], 0.0);
+}
+
 // The cache hands the passes the blocks that reading the rows forms, whatever the row count
 // against the block size, so both give the same numbers to the last bit; and those numbers
 // are the maximum likelihood fit, checked row by row here: the score equations hold, -2 log L
@@ -461,53 +519,7 @@ TEST(LogisticFit, CachedBlocksEqualBlocksReadEachPassAtAnyRowCount) {
         EXPECT_NE(fitLogistic(shortSrc, D, n, shortRes, {}, {}, kFitCacheBytes), 0);
         EXPECT_TRUE(shortRes.readError);
 
-        double score[D] = {}, scale[D] = {}, ll = 0, H[D][D] = {};
-        struct P {
-            double lps, w;
-            bool treated;
-        };
-        std::vector<P> pts;
-        for (long i = 0; i < n; ++i) {
-            const double* q = d.data() + i * R;
-            const double w = q[kRowFreq] * q[kRowWeight];
-            if (!(w > 0) || std::isnan(q[kRowDesign + 1])) continue;
-            const double* x = q + kRowDesign;
-            const double eta = lpsFromDesign(x, r.coef.data(), D), p = psFromLps(eta);
-            const double y = q[kRowTreat];
-            ll += w * (y * std::log(p) + (1 - y) * std::log(1 - p));
-            for (int j = 0; j < D; ++j) {
-                score[j] += w * (y - p) * x[j];
-                scale[j] += w * std::fabs(x[j]);
-                for (int k = 0; k < D; ++k)
-                    H[j][k] += w * p * (1 - p) * x[j] * x[k];
-            }
-            pts.push_back({eta, w, y == 1});
-        }
-        for (int j = 0; j < D; ++j)
-            EXPECT_NEAR(score[j], 0.0, 1e-9 * scale[j]) << j;
-        EXPECT_NEAR(r.minus2LL, -2 * ll, 1e-10 * r.minus2LL);
-        double pairs = 0, wt = 0, wc = 0;
-        for (const P& t : pts) {
-            if (!t.treated) {
-                wc += t.w;
-                continue;
-            }
-            wt += t.w;
-            for (const P& c : pts)
-                if (!c.treated) pairs += t.w * c.w * (t.lps > c.lps ? 1 : t.lps == c.lps ? 0.5 : 0);
-        }
-        EXPECT_NEAR(r.cstat, pairs / (wt * wc), 1e-12);
-        // Over the free columns (all but column 3) H V = I.
-        const int freeCol[4] = {0, 1, 2, 4};
-        for (int a : freeCol)
-            for (int b : freeCol) {
-                double s = 0;
-                for (int c : freeCol)
-                    s += H[a][c] * r.cov[static_cast<std::size_t>(c) * D + b];
-                EXPECT_NEAR(s, a == b ? 1.0 : 0.0, 1e-8) << a << ", " << b;
-            }
-        for (int j = 0; j < D; ++j)
-            EXPECT_EQ(r.cov[static_cast<std::size_t>(3) * D + j], 0.0);
+        expectMaximumLikelihood(d, r, true);
     }
 }
 
@@ -530,32 +542,7 @@ TEST(LogisticFit, TwoCoresSolveTheScoreEquationsAsOneCoreDoes) {
         VectorRowSource src(d.data(), n, R);
         ASSERT_EQ(fitLogistic(src, D, n, one, {}, {}, 0), 0);
     }
-    double score[D] = {}, scale[D] = {}, ll = 0, H[D][D] = {};
-    for (long i = 0; i < n; ++i) {
-        const double* q = d.data() + i * R;
-        const double w = q[kRowFreq] * q[kRowWeight];
-        if (!(w > 0) || std::isnan(q[kRowDesign + 1])) continue;
-        const double* x = q + kRowDesign;
-        const double p = psFromLps(lpsFromDesign(x, two.coef.data(), D)), y = q[kRowTreat];
-        ll += w * (y * std::log(p) + (1 - y) * std::log(1 - p));
-        for (int j = 0; j < D; ++j) {
-            score[j] += w * (y - p) * x[j];
-            scale[j] += w * std::fabs(x[j]);
-            for (int k = 0; k < D; ++k)
-                H[j][k] += w * p * (1 - p) * x[j] * x[k];
-        }
-    }
-    for (int j = 0; j < D; ++j)
-        EXPECT_NEAR(score[j], 0.0, 1e-9 * scale[j]) << j;
-    EXPECT_NEAR(two.minus2LL, -2 * ll, 1e-10 * two.minus2LL);
-    const int freeCol[4] = {0, 1, 2, 4};
-    for (int a : freeCol)
-        for (int b : freeCol) {
-            double s = 0;
-            for (int c : freeCol)
-                s += H[a][c] * two.cov[static_cast<std::size_t>(c) * D + b];
-            EXPECT_NEAR(s, a == b ? 1.0 : 0.0, 1e-8) << a << ", " << b;
-        }
+    expectMaximumLikelihood(d, two, false);
     for (int j = 0; j < D; ++j)
         EXPECT_NEAR(two.coef[j], one.coef[j], 1e-10 * (1 + std::fabs(one.coef[j]))) << j;
     EXPECT_NEAR(two.minus2LL, one.minus2LL, 1e-12 * one.minus2LL);
