@@ -317,7 +317,6 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
     for (const WorkArc& a : arcs)
         maxCost = std::max(maxCost, a.cost);
     res.parts = nParts;
-    res.largestPart = largest;
     if (largest > kMostPartNodes || (largest > kAlwaysSplit && 4 * largest > n)) return res;
     // Dearer than any path within a part; a price beyond lamMax sends everything one way.
     const std::int64_t span = largest + 4;
@@ -357,7 +356,6 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
                     at[k] = atLo[k]; // no step of this part lies between lo and hi
                 } else {
                     if (!net[k].solve(2, mu)) return false;
-                    ++res.solves;
                     at[k] = net[k].toFirst();
                 }
                 sum += at[k];
@@ -418,7 +416,6 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
         std::int64_t have = 0;
         for (std::int64_t k = 0; k < nParts; ++k) {
             if (!net[k].solve(1, price)) return res;
-            ++res.solves;
             have += net[k].toFirst();
         }
         // Parts free to take more (or fewer) at this price make up the difference, the
@@ -445,7 +442,6 @@ PartsFlow flowByParts(std::int32_t n, std::span<const WorkArc> arcs,
     } else {
         for (std::int64_t k = 0; k < nParts; ++k) {
             if (!net[k].solve(1, 0)) return res;
-            ++res.solves;
         }
         res.potential.assign(n, 0);
     }

@@ -29,9 +29,9 @@ struct PartsFlow {
     std::int64_t artificialIn[2] = {0, 0};
     std::int32_t sinks[2] = {-1, -1}; // the sink nodes, ascending; -1 when there is one
     std::int64_t artificialTotal = 0;
-    // For benchmarks and tests: parts, nodes of the largest, simplex runs, units moved along
-    // paths of zero reduced cost to meet the first sink's demand.
-    std::int64_t parts = 0, largestPart = 0, solves = 0, shifted = 0;
+    // For the line flow's rounds and tests: parts, and units moved along paths of zero reduced
+    // cost to meet the first sink's demand.
+    std::int64_t parts = 0, shifted = 0;
 };
 
 // A flow meeting every supply exactly, optimal for the network plus, from each node of supply
