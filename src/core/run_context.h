@@ -21,6 +21,8 @@ using Statement = host::ParsedStatement; // a parsed statement record (statement
 using Effect = host::Effect;
 
 // A variable of the input data set as the procedure uses it.
+struct PlotRecords; // plots/plots.h
+
 struct VarRef {
     int number = 0; // 1-based in the input data set; 0 when none
     std::string name;
@@ -364,6 +366,7 @@ struct VlcRun {
     int strataPanelCols = 0;     // stratum-panel columns
     int strataNoticeGiven = 0;   // warning 255 given in this BY group
     int plotGroupOpen = 0;       // a plot family's output group is open
+    std::shared_ptr<PlotRecords> plotRecords; // the working file as the plots read it
 
     // --- Tables and output data set (vlcxods, the table routines, vlcoutd) -----------------
     // Column-table definitions, made once per step; an empty name means not defined.

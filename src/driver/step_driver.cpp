@@ -196,6 +196,7 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
             if (stop) return;
             closeGroup(run);
         }
+        run.plotRecords.reset();
     } else {
         if (run.nLargestWgt) p.vlctexw(run);
         if (run.nLargestMatchWgt) p.vlctexm(run);

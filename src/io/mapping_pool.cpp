@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <vector>
 
@@ -18,6 +19,10 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 std::mutex gPoolMutex;
 std::vector<Mapping> gPool;
+// Blocks handed out by takeBlock and their mappings' capacities, which may exceed what the
+// allocator asked for.
+std::mutex gBlockMutex;
+std::map<char*, std::size_t> gBlockCap;
 
 // The pool never holds more than two spill thresholds' worth of resident pages, so handing
 // memory on cannot raise a step's peak by more than that.
@@ -80,6 +85,41 @@ void freePooledMappings() {
         unmapBytes(m.mem, m.cap);
     gPool.clear();
     gPool.shrink_to_fit();
+}
+
+char* takeBlock(std::size_t bytes) {
+    Mapping m = takePooledMapping();
+    if (m.mem != nullptr && m.cap < bytes) {
+        char* p = remapBytes(m.mem, m.cap, bytes);
+        if (p == nullptr) {
+            unmapBytes(m.mem, m.cap);
+            m = {};
+        } else {
+            m.mem = p;
+            m.cap = bytes;
+        }
+    }
+    if (m.mem == nullptr) {
+        m.mem = mapBytes(bytes);
+        m.cap = bytes;
+        if (m.mem == nullptr) return nullptr;
+    }
+    std::lock_guard<std::mutex> lock(gBlockMutex);
+    gBlockCap[m.mem] = m.cap;
+    return m.mem;
+}
+
+void giveBlock(char* p, std::size_t used) {
+    std::size_t cap = used;
+    {
+        std::lock_guard<std::mutex> lock(gBlockMutex);
+        auto it = gBlockCap.find(p);
+        if (it != gBlockCap.end()) {
+            cap = it->second;
+            gBlockCap.erase(it);
+        }
+    }
+    poolMapping({p, cap, used});
 }
 
 } // namespace velloc::host::detail

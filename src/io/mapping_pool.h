@@ -27,6 +27,12 @@ Mapping takePooledMapping();
 // Unmaps every pooled mapping (when a step ends).
 void freePooledMappings();
 
+// A block of at least `bytes` for an allocator, from the pool when it holds a mapping (grown
+// in place as needed, so its resident pages are reused), else freshly mapped; nullptr when
+// none can be made. giveBlock hands it back to the pool, its first `used` bytes resident.
+char* takeBlock(std::size_t bytes);
+void giveBlock(char* p, std::size_t used);
+
 } // namespace velloc::host::detail
 
 namespace velloc::host {

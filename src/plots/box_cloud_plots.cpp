@@ -67,7 +67,7 @@ int vlcpltx(VlcRun& run) {
     openPlotGroup(run, 14, 15);
     const BalanceStats& b = run.balance;
     const int P = static_cast<int>(run.plotPanels.size());
-    forEachDistributionRow(run, run.boxSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
+    forEachDistributionRow(run, run.boxSel, [&](const PlotRow& row, PlotObsList& obs) {
         const auto slot = static_cast<std::size_t>(row.slot);
         PlotGraph g =
             boxGraph(run, "BoxPhnt", "BoxPlot", 140, 138, row, P, b.wideLo[slot], b.wideHi[slot]);
@@ -91,7 +91,7 @@ int vlcpltx(VlcRun& run) {
 int vlcpltj(VlcRun& run) {
     openPlotGroup(run, 20, 21);
     const BalanceStats& b = run.balance;
-    forEachDistributionRow(run, run.cloudSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
+    forEachDistributionRow(run, run.cloudSel, [&](const PlotRow& row, PlotObsList& obs) {
         PlotGraph g("CloudPhnt", "CloudPlot");
         g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValues, row.name));
         g.dyn(host::dyn::kVertical, vertical(run));
@@ -128,8 +128,8 @@ int vlcpltj(VlcRun& run) {
 int vlcpltw(VlcRun& run) {
     closePlotGroup(run);
     if (run.weightType != kWeightAte && run.weightType != kWeightAtt) return 0;
-    std::vector<PlotObs> obs;
-    if (!readPlotObs(run, -1, obs)) return 0;
+    PlotObsList obs;
+    if (!readPlotObs(run, obs)) return 0;
     const double ref = std::isnan(run.wgtCloudRef) ? 10.0 : run.wgtCloudRef;
     PlotGraph g("WgtCloudPhnt", "WgtCloudPlot");
     g.dyn(host::dyn::kETitle, plotText(kPlotTextWeightDistribution));
@@ -182,7 +182,7 @@ int vlcplsx(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 24, 25);
     const BalanceStats& b = run.balance;
     run.panelLabels = strataTicks(K);
-    forEachDistributionRow(run, run.boxSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
+    forEachDistributionRow(run, run.boxSel, [&](const PlotRow& row, PlotObsList& obs) {
         const auto slot = static_cast<std::size_t>(row.slot);
         PlotGraph g = boxGraph(run, "StrataBoxPhnt", "StrataBoxPlot", 146, 139, row, K,
                                b.strataLo[slot], b.strataHi[slot]);
@@ -203,7 +203,7 @@ int vlcplsx(VlcRun& run) {
 int vlcplsj(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 30, 31);
     const BalanceStats& b = run.balance;
-    forEachDistributionRow(run, run.cloudSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
+    forEachDistributionRow(run, run.cloudSel, [&](const PlotRow& row, PlotObsList& obs) {
         PlotGraph g("StrataCloudPhnt", "StrataCloudPlot");
         g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValuesByStratum, row.name));
         g.dyn(host::dyn::kVertical, vertical(run));

@@ -60,8 +60,7 @@ struct Totals {
 // are in value order; `in` says which belong to the panel and `weight` gives each one's weight.
 template <class In, class Weight>
 void addPanel(PlotGraph& g, const std::string& title, const std::array<std::string, 2>& levels,
-              const std::vector<PlotObs>& sorted, double lo, double hi, In in, Weight weight,
-              bool bands) {
+              const PlotObsList& sorted, double lo, double hi, In in, Weight weight, bool bands) {
     Totals tot;
     for (const PlotObs& o : sorted)
         if (in(o)) tot.g[o.treated] += o.freq * weight(o);
@@ -103,10 +102,10 @@ struct SortBuffers {
     std::vector<double> values;
     std::vector<std::uint32_t> order;
     ValueOrderBuffers radix;
-    std::vector<PlotObs> spare;
+    PlotObsList spare;
 };
 
-void sortByValue(std::vector<PlotObs>& obs, SortBuffers& buf) {
+void sortByValue(PlotObsList& obs, SortBuffers& buf) {
     buf.values.resize(obs.size());
     for (std::size_t i = 0; i < obs.size(); ++i)
         buf.values[i] = obs[i].value;
@@ -123,7 +122,7 @@ template <class Fn> int forEachSortedRow(VlcRun& run, Fn&& fn) {
     const BalanceStats& b = run.balance;
     SortBuffers buf;
     const bool read =
-        forEachDistributionRow(run, run.cdfSel, [&](const PlotRow& row, std::vector<PlotObs>& obs) {
+        forEachDistributionRow(run, run.cdfSel, [&](const PlotRow& row, PlotObsList& obs) {
             sortByValue(obs, buf);
             const auto slot = static_cast<std::size_t>(row.slot);
             fn(row, obs, b.narrowLo[slot], b.narrowHi[slot]);
@@ -138,7 +137,7 @@ int vlcpltc(VlcRun& run) {
     const std::array<std::string, 2> levels = groupLevels(run);
     // One figure per variable with every set as a panel, so the sets compare at a glance.
     const int P = static_cast<int>(run.plotPanels.size());
-    auto addRow = [&](const PlotRow& row, const std::vector<PlotObs>& obs, double lo, double hi) {
+    auto addRow = [&](const PlotRow& row, const PlotObsList& obs, double lo, double hi) {
         CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, P, row, 141, lo, hi);
         c.g.reserve((3 * obs.size() + 5) * static_cast<std::size_t>(P));
         for (int panel : run.plotPanels)
@@ -158,7 +157,7 @@ int vlcplsc(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 26, 27);
     const BalanceStats& b = run.balance;
     const std::array<std::string, 2> levels = groupLevels(run);
-    auto addRow = [&](const PlotRow& row, const std::vector<PlotObs>& obs, double lo, double hi) {
+    auto addRow = [&](const PlotRow& row, const PlotObsList& obs, double lo, double hi) {
         CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, K, row,
                    147, b.strataLo[static_cast<std::size_t>(row.slot)],
                    b.strataHi[static_cast<std::size_t>(row.slot)]);

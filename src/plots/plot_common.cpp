@@ -107,8 +107,8 @@ namespace {
 
 // Reads the working file once: the fields every plot needs into out (values missing) and the
 // value at each of offsets into values, one column per offset.
-bool readPlotRecords(VlcRun& run, const std::vector<int>& offsets, std::vector<PlotObs>& out,
-                     std::vector<std::vector<double>>& values) {
+bool readPlotRecords(VlcRun& run, const std::vector<int>& offsets, PlotObsList& out,
+                     std::vector<PlotValues>& values) {
     out.clear();
     values.assign(offsets.size(), {});
     host::UtilFile& vout = *run.vlcvout;
@@ -149,14 +149,27 @@ bool readPlotRecords(VlcRun& run, const std::vector<int>& offsets, std::vector<P
     return true;
 }
 
+// The BY group's plot records, read on first use with the values of every row any
+// distribution family may plot. Null after reporting a utility-file failure.
+const PlotRecords* plotRecords(VlcRun& run) {
+    if (run.plotRecords) return run.plotRecords.get();
+    PlotSelection every;
+    every.ps = every.lps = 1;
+    every.vars.assign(run.assessCont.size(), 1);
+    auto r = std::make_shared<PlotRecords>();
+    for (const PlotRow& row : distributionRows(run, every))
+        r->offsets.push_back(workingOffset(run, row.slot));
+    if (!readPlotRecords(run, r->offsets, r->obs, r->values)) return nullptr;
+    run.plotRecords = std::move(r);
+    return run.plotRecords.get();
+}
+
 } // namespace
 
-bool readPlotObs(VlcRun& run, int valueOffset, std::vector<PlotObs>& out) {
-    std::vector<std::vector<double>> values;
-    if (valueOffset < 0) return readPlotRecords(run, {}, out, values);
-    if (!readPlotRecords(run, {valueOffset}, out, values)) return false;
-    for (std::size_t i = 0; i < out.size(); ++i)
-        out[i].value = values[0][i];
+bool readPlotObs(VlcRun& run, PlotObsList& out) {
+    const PlotRecords* r = plotRecords(run);
+    if (!r) return false;
+    out.assign(r->obs.begin(), r->obs.end());
     return true;
 }
 
@@ -183,22 +196,22 @@ double panelWeight(const PlotObs& o, int panel) {
 }
 
 bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
-                            const std::function<void(const PlotRow&, std::vector<PlotObs>&)>& fn) {
+                            const std::function<void(const PlotRow&, PlotObsList&)>& fn) {
     const std::vector<PlotRow> rows = distributionRows(run, sel);
     if (rows.empty()) return true;
-    // One pass over the working file for all the rows: fn may reorder obs, so each row starts
-    // from the records as read.
-    std::vector<int> offsets;
-    for (const PlotRow& row : rows)
-        offsets.push_back(workingOffset(run, row.slot));
-    std::vector<PlotObs> read, obs;
-    std::vector<std::vector<double>> values;
-    if (!readPlotRecords(run, offsets, read, values)) return false;
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-        obs.assign(read.begin(), read.end());
+    const PlotRecords* r = plotRecords(run);
+    if (!r) return false;
+    // fn may reorder obs, so each row starts from the records as read.
+    PlotObsList obs;
+    for (const PlotRow& row : rows) {
+        const int offset = workingOffset(run, row.slot);
+        const auto at = std::find(r->offsets.begin(), r->offsets.end(), offset);
+        const PlotValues* values =
+            at == r->offsets.end() ? nullptr : &r->values[at - r->offsets.begin()];
+        obs.assign(r->obs.begin(), r->obs.end());
         for (std::size_t i = 0; i < obs.size(); ++i)
-            obs[i].value = values[k][i];
-        fn(rows[k], obs);
+            obs[i].value = values ? (*values)[i] : kPlotNaN;
+        fn(row, obs);
     }
     return true;
 }
@@ -248,6 +261,7 @@ int openStrataPlotGroup(VlcRun& run, int nameMsg, int labelMsg) {
 
 // The panel list, tick texts and CDF layout of the BY group.
 int vlcpset(VlcRun& run) {
+    run.plotRecords.reset();
     run.strataNoticeGiven = 0;
     run.plotGroupOpen = 0;
     run.stdDiffTicks.clear();

@@ -91,9 +91,23 @@ struct PlotObs {
     bool treated = false;
 };
 
-// Reads the working file: the value at record offset valueOffset (-1: none) and the fields
-// every plot needs. Returns false after reporting a utility-file failure.
-bool readPlotObs(VlcRun& run, int valueOffset, std::vector<PlotObs>& out);
+// Observations of a plot: a million rows of them are copied once for every plotted row.
+using PlotObsList = std::vector<PlotObs, host::HugePageAllocator<PlotObs>>;
+using PlotValues = std::vector<double, host::HugePageAllocator<double>>;
+
+// The working file as the plots of a BY group read it, read once for all their families: the
+// fields every plot needs (values missing), and the values at the record offsets of every row
+// a distribution family may plot, one column per offset. Held in VlcRun::plotRecords from the
+// first read until vlcpset starts the next BY group's plots or the plots are done.
+struct PlotRecords {
+    PlotObsList obs;
+    std::vector<int> offsets;
+    std::vector<PlotValues> values; // parallel to offsets
+};
+
+// Reads the working file: the fields every plot needs, values missing. Returns false after
+// reporting a utility-file failure.
+bool readPlotObs(VlcRun& run, PlotObsList& out);
 
 // Whether an observation belongs to a panel's set (region: s > 0.1, matched: s > 1.1), and
 // its weight in that panel.
@@ -111,7 +125,7 @@ std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& se
 // fn(row, obs) for each of the distribution rows, obs the working file's observations with
 // the row's values. False when a read fails (reported); the rows after it are skipped.
 bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
-                            const std::function<void(const PlotRow&, std::vector<PlotObs>&)>& fn);
+                            const std::function<void(const PlotRow&, PlotObsList&)>& fn);
 
 // The control and treated level texts (index 0 control, 1 treated) without their blanks, and
 // the width of a column that holds either (at least 1).

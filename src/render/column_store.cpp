@@ -11,18 +11,18 @@ namespace {
 // already mapped: first-touch page faults cost more than filling the columns.
 constexpr std::size_t kPooledMin = 1u << 16; // smaller buffers are not worth keeping
 constexpr std::size_t kPoolMax = 16;
-thread_local std::vector<std::vector<double>> numberPool;
-thread_local std::vector<std::vector<std::uint32_t>> codePool;
+thread_local std::vector<ColumnStore::NumberColumn> numberPool;
+thread_local std::vector<ColumnStore::CodeColumn> codePool;
 
-template <class T> void give(std::vector<std::vector<T>>& pool, std::vector<T>& v) {
+template <class V> void give(std::vector<V>& pool, V& v) {
     if (v.capacity() < kPooledMin || pool.size() >= kPoolMax) return;
     v.clear();
     pool.push_back(std::move(v));
 }
 
-template <class T> std::vector<T> take(std::vector<std::vector<T>>& pool) {
+template <class V> V take(std::vector<V>& pool) {
     if (pool.empty()) return {};
-    std::vector<T> v = std::move(pool.back());
+    V v = std::move(pool.back());
     pool.pop_back();
     return v;
 }
@@ -54,13 +54,15 @@ void ColumnStore::reset(const TableDefinition& def) {
         kinds_.push_back(c.kind);
     numbers_.assign(kinds_.size(), {});
     codes_.assign(kinds_.size(), {});
-    numericColumns_ = 0;
+    numericAt_.clear();
+    codeAt_.clear();
     for (std::size_t c = 0; c < kinds_.size(); ++c) {
         if (numeric(c)) {
             numbers_[c] = take(numberPool);
-            ++numericColumns_;
+            numericAt_.push_back(static_cast<std::uint32_t>(c));
         } else {
             codes_[c] = take(codePool);
+            codeAt_.push_back(static_cast<std::uint32_t>(c));
         }
     }
     texts_.clear();
@@ -76,17 +78,15 @@ std::uint32_t ColumnStore::intern(const std::string& s) {
 
 bool ColumnStore::addCoded(std::initializer_list<double> numbers,
                            std::initializer_list<std::uint32_t> codes) {
-    if (numbers.size() != numericColumns_ || codes.size() != kinds_.size() - numericColumns_)
-        return false;
-    for (std::uint32_t code : codes)
-        if (code >= texts_.size()) return false;
-    auto n = numbers.begin();
-    auto t = codes.begin();
-    for (std::size_t c = 0; c < kinds_.size(); ++c)
-        if (numeric(c))
-            numbers_[c].push_back(*n++);
-        else
-            codes_[c].push_back(*t++);
+    if (numbers.size() != numericAt_.size() || codes.size() != codeAt_.size()) return false;
+    const std::uint32_t* code = codes.begin();
+    for (std::size_t k = 0; k < codeAt_.size(); ++k)
+        if (code[k] >= texts_.size()) return false;
+    const double* number = numbers.begin();
+    for (std::size_t k = 0; k < numericAt_.size(); ++k)
+        numbers_[numericAt_[k]].push_back(number[k]);
+    for (std::size_t k = 0; k < codeAt_.size(); ++k)
+        codes_[codeAt_[k]].push_back(code[k]);
     ++rows_;
     return true;
 }

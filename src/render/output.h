@@ -15,6 +15,8 @@
 #include <variant>
 #include <vector>
 
+#include "io/huge_page_allocator.h"
+
 namespace velloc::host {
 
 enum class ColumnKind { Numeric = 5, Character = 6 };
@@ -81,6 +83,8 @@ struct FactoidTable {
 // per cell.
 class ColumnStore {
   public:
+    using NumberColumn = std::vector<double, HugePageAllocator<double>>;
+    using CodeColumn = std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>>;
     ColumnStore() = default;
     ColumnStore(const ColumnStore&) = default;
     ColumnStore(ColumnStore&&) = default;
@@ -119,10 +123,10 @@ class ColumnStore {
   private:
     template <class It> bool add(It first, It last);
     void recycle();
-    std::size_t numericColumns_ = 0;
+    std::vector<std::uint32_t> numericAt_, codeAt_; // numeric and character columns in order
     std::vector<ColumnKind> kinds_;
-    std::vector<std::vector<double>> numbers_;      // per numeric column
-    std::vector<std::vector<std::uint32_t>> codes_; // per character column
+    std::vector<NumberColumn> numbers_; // per numeric column
+    std::vector<CodeColumn> codes_;     // per character column
     std::vector<std::string> texts_;
     std::size_t rows_ = 0;
 };

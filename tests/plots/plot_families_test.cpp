@@ -62,6 +62,12 @@ struct PlotRun : AssessRun {
         run.voutClass = 13;
         run.voutCont = 14;
         run.combinedVars = {0};
+        write(recs);
+    }
+    ~PlotRun() { host::Log::setStream(nullptr); }
+
+    // A fresh working file of these records (as the next BY group's).
+    void write(const std::vector<Rec>& recs) {
         run.vlcvout = std::make_unique<host::UtilFile>("VLCVOUT", kRec * 8);
         run.vlcvout->point(-2);
         int n = 0;
@@ -78,7 +84,6 @@ struct PlotRun : AssessRun {
             EXPECT_EQ(run.vlcvout->write(r), 0);
         }
     }
-    ~PlotRun() { host::Log::setStream(nullptr); }
 
     int logged(const std::string& what) const {
         const std::string s = log.str();
@@ -243,6 +248,31 @@ TEST(CdfPlot, CurvesReachExactlyOneHundredAndBandsFollowBothCurves) {
     EXPECT_EQ(panel[25], "Observations in Support Region");
     EXPECT_EQ(texts(g, "Treatment")[0], "1");
     EXPECT_EQ(texts(g, "Treatment")[5], "0");
+}
+
+TEST(PlotRecords, FamiliesShareOneReadAndEachByGroupReadsItsOwnWorkingFile) {
+    PlotRun a;
+    a.run.plotCdf = a.run.plotBox = 1;
+    vlcpset(a.run);
+    ASSERT_EQ(vlcpltx(a.run), 0);
+    ASSERT_EQ(vlcpltc(a.run), 0);
+    // The next BY group: the same six records with x + 1 (so 2..7), rec 1 now a control.
+    std::vector<Rec> next = kSix;
+    for (Rec& r : next)
+        r.x += 1;
+    next[0].treated = false;
+    a.write(next);
+    vlcpset(a.run);
+    ASSERT_EQ(vlcpltc(a.run), 0);
+    ASSERT_EQ(a.cap->graphs.size(), 3u);
+    // First group's All treated curve: lo 0, x 1 and 3, hi 8; the second group's has only
+    // rec 2 (x 4) and its control curve starts at rec 1 (x 2).
+    const std::vector<double> first = column(a.cap->graphs[1], "XVal");
+    const std::vector<double> second = column(a.cap->graphs[2], "XVal");
+    expectValues({first.begin(), first.begin() + 5}, {0, 1, 3, 8, NaN}, "first group");
+    expectValues({second.begin(), second.begin() + 9}, {0, 4, 8, NaN, 0, 2, 3, 5, 6},
+                 "second group");
+    EXPECT_EQ(column(a.cap->graphs[2], "YVal")[1], 100.0); // rec 2 alone, f 2 of 2
 }
 
 TEST(CdfPlot, SevenEqualRecordsEndAtOneHundredAndFourPanelsMakeOneGraph) {

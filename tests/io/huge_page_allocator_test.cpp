@@ -1,0 +1,51 @@
+// Large buffers of the huge-page allocator come from, and go back to, the pool of resident
+// mappings that the utility files share.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <numeric>
+#include <vector>
+
+#include "io/huge_page_allocator.h"
+#include "io/utility_file.h"
+
+namespace velloc::host {
+namespace {
+
+using Big = std::vector<std::uint64_t, HugePageAllocator<std::uint64_t>>;
+constexpr std::size_t kMiB = std::size_t{1} << 20;
+
+TEST(HugePageAllocator, FreedBlocksAreReusedAndGrowWithTheirContents) {
+    UtilFile::releasePool();
+    const std::uint64_t* first = nullptr;
+    {
+        Big v(8 * kMiB / sizeof(std::uint64_t));
+        std::iota(v.begin(), v.end(), 0);
+        first = v.data();
+    }
+    // A smaller block takes the pooled mapping, whole: handed back it keeps its capacity, so
+    // the next block of the first size is served from it again without moving.
+    {
+        Big v(4 * kMiB / sizeof(std::uint64_t), 7);
+        EXPECT_EQ(v.data(), first);
+        EXPECT_EQ(v.back(), 7u);
+    }
+    {
+        Big v(8 * kMiB / sizeof(std::uint64_t), 3);
+        EXPECT_EQ(v.data(), first);
+    }
+    // Growing past the pooled mapping: the values pushed survive every reallocation.
+    Big grown;
+    for (std::uint64_t i = 0; i < 5 * kMiB; ++i)
+        grown.push_back(i * 3);
+    for (std::uint64_t i = 0; i < grown.size(); i += 4093)
+        ASSERT_EQ(grown[i], i * 3) << i;
+    EXPECT_EQ(grown.back(), (5 * kMiB - 1) * 3);
+    // Small blocks come from the heap and never enter the pool.
+    Big small(100, 1);
+    EXPECT_EQ(small[99], 1u);
+    UtilFile::releasePool();
+}
+
+} // namespace
+} // namespace velloc::host
