@@ -34,6 +34,14 @@ inline int groupOf(double y) {
     return static_cast<int>(y + 0.5);
 }
 
+// Whether a row enters the fit (a group of 0 or 1, a positive weight, no missing design
+// value), with its weight f x w and group.
+inline bool usableRow(const double* rec, int D, double& w, int& k) {
+    w = rec[kRowFreq] * rec[kRowWeight];
+    k = groupOf(rec[kRowTreat]);
+    return k >= 0 && k <= 1 && w > 0.0 && !anyMissing(rec + kRowDesign, D);
+}
+
 void sizeWork(VlcFit* fit, int cols) {
     const std::size_t b = kFitBlockRows;
     fit->recBuf.resize(
@@ -65,9 +73,9 @@ int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
             return -1;
         }
         --left;
-        const double w = rec[kRowFreq] * rec[kRowWeight];
-        const int k = groupOf(rec[kRowTreat]);
-        if (k < 0 || k > 1 || !(w > 0.0) || anyMissing(rec + kRowDesign, fit->D)) continue;
+        double w;
+        int k;
+        if (!usableRow(rec, fit->D, w, k)) continue;
         double* x = fit->blockX.data() + static_cast<std::size_t>(nb) * ncols;
         x[0] = 1.0;
         for (int j = 1; j < ncols; ++j)
@@ -197,9 +205,13 @@ void addCached(const VlcFit& fit, std::size_t from, std::size_t to, EvalSums& su
     }
 }
 
-bool useTwoCores(const VlcFit& fit) {
+bool twoCores() {
     static const bool two = std::thread::hardware_concurrency() >= 2;
-    return two && fit.cacheFull && fit.cacheW.size() >= kFitTwoCoreRows;
+    return two;
+}
+
+bool useTwoCores(const VlcFit& fit) {
+    return twoCores() && fit.cacheFull && fit.cacheW.size() >= kFitTwoCoreRows;
 }
 
 // f, the gradient and the Hessian at fit->parm, in one pass; nothing when they are already
@@ -250,6 +262,100 @@ int evalPass(VlcFit* fit) {
     return 0;
 }
 
+// The cross-product pass's sums over records [from, to) of rows in memory: as the one-core
+// pass forms them, in blocks of kFitBlockRows usable rows. The usable rows' record numbers,
+// weights and groups go to the cache from index cacheAt on.
+struct CrossPart {
+    std::vector<double> hess, lo[2], hi[2];
+    double total[2] = {0.0, 0.0};
+    std::size_t usable = 0;
+};
+
+void crossRange(VlcFit& fit, std::size_t from, std::size_t to, const std::vector<double>& shift,
+                std::size_t cacheAt, CrossPart& part) {
+    const int D = fit.D;
+    const auto stride = static_cast<std::size_t>(fit.rows->recordDoubles());
+    part.hess.assign(static_cast<std::size_t>(D) * D, 0.0);
+    for (int g = 0; g < 2; ++g) {
+        part.lo[g].assign(static_cast<std::size_t>(D), HUGE_VAL);
+        part.hi[g].assign(static_cast<std::size_t>(D), -HUGE_VAL);
+    }
+    std::vector<double> X(static_cast<std::size_t>(kFitBlockRows) * D);
+    std::uint32_t* cacheRecord = fit.cacheRecord.data() + cacheAt;
+    double* cacheW = fit.cacheW.data() + cacheAt;
+    double* cacheY = fit.cacheY.data() + cacheAt;
+    for (std::size_t r = from; r < to;) {
+        int nb = 0;
+        for (; nb < kFitBlockRows && r < to; ++r) {
+            const double* rec = fit.records + r * stride;
+            double w;
+            int g;
+            if (!usableRow(rec, D, w, g)) continue;
+            cacheRecord[part.usable] = static_cast<std::uint32_t>(r);
+            cacheW[part.usable] = w;
+            cacheY[part.usable] = g;
+            ++part.usable;
+            part.total[g] += w;
+            double* x = X.data() + static_cast<std::size_t>(nb) * D;
+            x[0] = 1.0;
+            for (int j = 1; j < D; ++j) {
+                const double v = rec[kRowDesign + j];
+                part.lo[g][j] = std::min(part.lo[g][j], v);
+                part.hi[g][j] = std::max(part.hi[g][j], v);
+                x[j] = v - shift[j];
+            }
+            scaleRow(x, D, std::sqrt(w));
+            ++nb;
+        }
+        if (nb > 0)
+            cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, D, nb, 1.0, X.data(), D, 1.0,
+                        part.hess.data(), D);
+    }
+}
+
+// The cross-product pass over rows in memory on two cores, each taking half the records; the
+// halves' sums are added first to second and their cached rows joined in record order.
+void crossPassTwoCores(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
+                       std::vector<double> (&hi)[2], std::vector<double>& shift) {
+    const int D = fit.D;
+    const auto n = static_cast<std::size_t>(fit.nRecords);
+    const auto stride = static_cast<std::size_t>(fit.rows->recordDoubles());
+    for (std::size_t r = 0; r < n && shift.empty(); ++r) {
+        const double* rec = fit.records + r * stride;
+        double w;
+        int g;
+        if (!usableRow(rec, D, w, g)) continue;
+        shift.assign(rec + kRowDesign, rec + kRowDesign + D);
+        shift[0] = 1.0;
+    }
+    if (shift.empty()) return; // no usable row: the totals stay 0
+    const std::size_t half = n / 2;
+    CrossPart first, second;
+    std::thread other([&] { crossRange(fit, half, n, shift, half, second); });
+    crossRange(fit, 0, half, shift, 0, first);
+    other.join();
+    // The second half's cached rows follow the first's.
+    std::copy(fit.cacheRecord.data() + half, fit.cacheRecord.data() + half + second.usable,
+              fit.cacheRecord.data() + first.usable);
+    std::copy(fit.cacheW.data() + half, fit.cacheW.data() + half + second.usable,
+              fit.cacheW.data() + first.usable);
+    std::copy(fit.cacheY.data() + half, fit.cacheY.data() + half + second.usable,
+              fit.cacheY.data() + first.usable);
+    const std::size_t usable = first.usable + second.usable;
+    fit.cacheRecord.resize(usable);
+    fit.cacheW.resize(usable);
+    fit.cacheY.resize(usable);
+    for (std::size_t k = 0; k < fit.hessFull.size(); ++k)
+        fit.hessFull[k] = first.hess[k] + second.hess[k];
+    for (int g = 0; g < 2; ++g) {
+        res.total[g] = first.total[g] + second.total[g];
+        for (int j = 1; j < D; ++j) {
+            lo[g][j] = std::min(first.lo[g][j], second.lo[g][j]);
+            hi[g][j] = std::max(first.hi[g][j], second.hi[g][j]);
+        }
+    }
+}
+
 // Cross products of the whole design row into fit.hessFull and the group totals, with each
 // non-intercept column shifted by its value in the first usable row: the span is unchanged,
 // and the centring of the alias screen then loses no precision to a column far from zero.
@@ -278,6 +384,13 @@ int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
         n > kFitBlockRows && n <= fit.cacheBytes / perRow &&
         (fit.records ? fit.cacheRecord.reserve(n) : fit.cacheX.reserve(n * (D - 1))) &&
         fit.cacheW.reserve(n) && fit.cacheY.reserve(n);
+    if (fit.records && fit.cacheFilling && n >= kFitTwoCoreRows && twoCores()) {
+        std::fill(fit.hessFull.begin(), fit.hessFull.end(), 0.0);
+        crossPassTwoCores(fit, res, lo, hi, shift);
+        fit.cacheFull = true;
+        fit.cacheFilling = false;
+        return 0;
+    }
     std::int64_t left = fit.nRecords;
     for (;;) {
         const int nb = readBlock(&fit, left, all.data(), D);
@@ -396,12 +509,21 @@ int concordance(VlcFit& fit, FitResult& res) {
         const std::size_t n = fit.cacheW.size();
         if (!s.reserve(n)) throw std::bad_alloc();
         s.resize(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double* raw = cachedDesign(fit, i);
-            double eta = res.coef[0];
-            for (int j = 1; j < D; ++j)
-                eta += res.coef[j] * raw[j - 1];
-            s[i] = {eta, fit.cacheY[i] == 1.0 ? -fit.cacheW[i] : fit.cacheW[i]};
+        auto score = [&](std::size_t from, std::size_t to) {
+            for (std::size_t i = from; i < to; ++i) {
+                const double* raw = cachedDesign(fit, i);
+                double eta = res.coef[0];
+                for (int j = 1; j < D; ++j)
+                    eta += res.coef[j] * raw[j - 1];
+                s[i] = {eta, fit.cacheY[i] == 1.0 ? -fit.cacheW[i] : fit.cacheW[i]};
+            }
+        };
+        if (useTwoCores(fit)) { // each row's score alone: the same on any number of cores
+            std::thread other(score, n / 2, n);
+            score(0, n / 2);
+            other.join();
+        } else {
+            score(0, n);
         }
     } else {
         if (fit.rows->rewind() != 0) return 1;
@@ -410,9 +532,9 @@ int concordance(VlcFit& fit, FitResult& res) {
         double* rec = fit.recBuf.data();
         for (std::int64_t left = fit.nRecords; left > 0; --left) {
             if (!fit.rows->read(rec)) return 1;
-            const double w = rec[kRowFreq] * rec[kRowWeight];
-            const int k = groupOf(rec[kRowTreat]);
-            if (k < 0 || k > 1 || !(w > 0.0) || anyMissing(rec + kRowDesign, D)) continue;
+            double w;
+            int k;
+            if (!usableRow(rec, D, w, k)) continue;
             double eta = res.coef[0];
             for (int j = 1; j < D; ++j)
                 eta += res.coef[j] * rec[kRowDesign + j];

@@ -523,9 +523,10 @@ TEST(LogisticFit, CachedBlocksEqualBlocksReadEachPassAtAnyRowCount) {
     }
 }
 
-// Enough rows in memory for two cores, each summing half of them: the estimates still solve the
-// score equations (summed row by row here), -2 log L follows from them, the covariance inverts
-// the information, and a fit reading the rows each pass on one core agrees.
+// Enough rows in memory for two cores, each summing half of them in the cross-product pass and
+// every evaluation: the estimates still solve the score equations (summed row by row here),
+// -2 log L follows from them, the covariance inverts the information, and a fit reading the
+// rows each pass on one core agrees, in its totals and c statistic too.
 TEST(LogisticFit, TwoCoresSolveTheScoreEquationsAsOneCoreDoes) {
     const int D = 5, R = kRowDesign + D;
     const std::vector<double> d = blockRows(static_cast<int>(kFitTwoCoreRows) + 1000);
@@ -547,6 +548,39 @@ TEST(LogisticFit, TwoCoresSolveTheScoreEquationsAsOneCoreDoes) {
         EXPECT_NEAR(two.coef[j], one.coef[j], 1e-10 * (1 + std::fabs(one.coef[j]))) << j;
     EXPECT_NEAR(two.minus2LL, one.minus2LL, 1e-12 * one.minus2LL);
     EXPECT_EQ(two.nUsed, one.nUsed);
+    EXPECT_NEAR(two.weightUsed, one.weightUsed, 1e-12 * one.weightUsed);
+    EXPECT_NEAR(two.total[0], one.total[0], 1e-12 * one.total[0]);
+    EXPECT_NEAR(two.total[1], one.total[1], 1e-12 * one.total[1]);
+    EXPECT_NEAR(two.cstat, one.cstat, 1e-12);
+    EXPECT_EQ(two.aliased, one.aliased);
+    EXPECT_EQ(two.separated, one.separated);
+}
+
+// The ranges that detect separation cover both cores' halves of the rows: column b is moved
+// to 1 + b for treated rows and to -1 - b for control rows of the first half, so the first half
+// alone is separated by it; the second half's controls (b in 0..2) overlap the treated values
+// unless they are moved too.
+TEST(LogisticFit, TwoCoresSeeSeparationOverAllRows) {
+    const int D = 5, R = kRowDesign + D;
+    std::vector<double> d = blockRows(static_cast<int>(kFitTwoCoreRows) + 1000);
+    const long n = static_cast<long>(d.size()) / R;
+    for (bool secondToo : {false, true}) {
+        SCOPED_TRACE(secondToo);
+        std::vector<double> e = d;
+        for (long i = 0; i < n; ++i) {
+            double* q = e.data() + i * R;
+            double& b = q[kRowDesign + 2];
+            if (q[kRowTreat] == 1)
+                b = 1 + b;
+            else if (i < n / 2 || secondToo)
+                b = -1 - b;
+        }
+        LogCapture log;
+        VectorRowSource src(e.data(), n, R, true);
+        FitResult r;
+        fitLogistic(src, D, n, r, {}, {}, kFitCacheBytes);
+        EXPECT_EQ(r.separated, secondToo);
+    }
 }
 
 // A row of frequency 3 weighs as three rows of frequency 1, in the cache as when reading.
