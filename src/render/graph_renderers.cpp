@@ -232,7 +232,7 @@ std::string drawCdf(const GraphRecord& g) {
     const NumberColumn xv(g, col(g, "XVal")), yv(g, col(g, "YVal"));
     struct CdfPanel {
         std::string title;
-        std::vector<std::vector<std::pair<double, double>>> curves;
+        std::vector<std::vector<std::size_t>> curves; // the rows of each curve's points
         bool open = false;
     };
     std::vector<CdfPanel> panels;
@@ -254,11 +254,10 @@ std::string drawCdf(const GraphRecord& g) {
             panelOf[code] = k;
         }
         cur = panelOf[code];
-        const double x = xv[r], y = yv[r];
-        if (std::isnan(y) || std::isnan(x)) continue;
+        if (std::isnan(yv[r]) || std::isnan(xv[r])) continue;
         CdfPanel& p = panels[cur];
         if (!p.open) p.curves.emplace_back(), p.open = true;
-        p.curves.back().push_back({x, y});
+        p.curves.back().push_back(r);
     }
     // Every set (or stratum) is a panel of one figure, in a grid of up to three columns.
     Figure f;
@@ -297,8 +296,8 @@ std::string drawCdf(const GraphRecord& g) {
             // Decimate huge curves: the step shape survives at a thousand vertices.
             const std::size_t stride = pts.size() / kMaxCurveVertices + 1;
             std::string d;
-            auto vertex = [&](const std::pair<double, double>& pt) {
-                double x = p.px(std::clamp(pt.first, p.vlo, p.vhi), 0), y = p.py(0, pt.second);
+            auto vertex = [&](std::size_t row) {
+                double x = p.px(std::clamp(xv[row], p.vlo, p.vhi), 0), y = p.py(0, yv[row]);
                 d += d.empty() ? "M" + num(x) + " " + num(y) : "H" + num(x) + "V" + num(y);
             };
             for (std::size_t i = 0; i < pts.size(); i += stride)
