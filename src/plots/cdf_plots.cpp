@@ -139,7 +139,9 @@ int vlcpltc(VlcRun& run) {
     const int P = static_cast<int>(run.plotPanels.size());
     auto addRow = [&](const PlotRow& row, const PlotObsList& obs, double lo, double hi) {
         CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, P, row, 141, lo, hi);
-        c.g.reserve((3 * obs.size() + 5) * static_cast<std::size_t>(P));
+        // A panel: each curve its records, two ends and a separator; two band rows a record
+        // and a separator.
+        c.g.reserve((3 * obs.size() + 7) * static_cast<std::size_t>(P));
         for (int panel : run.plotPanels)
             addPanel(
                 c.g, panelTitle(panel), levels, obs, lo, hi,
@@ -161,7 +163,8 @@ int vlcplsc(VlcRun& run) {
         CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, K, row,
                    147, b.strataLo[static_cast<std::size_t>(row.slot)],
                    b.strataHi[static_cast<std::size_t>(row.slot)]);
-        c.g.reserve(obs.size() + 4 * static_cast<std::size_t>(K));
+        // A stratum: each curve its records, two ends and a separator.
+        c.g.reserve(obs.size() + 6 * static_cast<std::size_t>(K));
         for (int k = 1; k <= K; ++k) {
             auto in = [k](const PlotObs& o) { return o.stratum >= k - 0.5 && o.stratum < k + 0.5; };
             addPanel(
