@@ -105,14 +105,30 @@ struct SortBuffers {
     PlotObsList spare;
 };
 
-void sortByValue(PlotObsList& obs, SortBuffers& buf) {
-    buf.values.resize(obs.size());
-    for (std::size_t i = 0; i < obs.size(); ++i)
-        buf.values[i] = obs[i].value;
-    valueOrder(buf.values.data(), obs.size(), buf.order, buf.radix);
+// The value order of a row's observations (in file order), found once a BY group: the
+// stratified family plots the rows the other family sorted.
+const std::vector<std::uint32_t>& valueOrderOf(VlcRun& run, const PlotRow& row,
+                                               const PlotObsList& obs, SortBuffers& buf) {
+    std::vector<std::uint32_t>* order = &buf.order;
+    if (PlotRecords* r = run.plotRecords.get()) {
+        const auto at =
+            std::find(r->offsets.begin(), r->offsets.end(), workingOffset(run, row.slot));
+        if (at != r->offsets.end())
+            order = &r->orders[static_cast<std::size_t>(at - r->offsets.begin())];
+    }
+    if (order->size() != obs.size() || order == &buf.order) {
+        buf.values.resize(obs.size());
+        for (std::size_t i = 0; i < obs.size(); ++i)
+            buf.values[i] = obs[i].value;
+        valueOrder(buf.values.data(), obs.size(), *order, buf.radix);
+    }
+    return *order;
+}
+
+void sortByValue(PlotObsList& obs, const std::vector<std::uint32_t>& order, SortBuffers& buf) {
     buf.spare.resize(obs.size());
     for (std::size_t i = 0; i < obs.size(); ++i)
-        buf.spare[i] = obs[buf.order[i]];
+        buf.spare[i] = obs[order[i]];
     obs.swap(buf.spare);
 }
 
@@ -123,7 +139,7 @@ template <class Fn> int forEachSortedRow(VlcRun& run, Fn&& fn) {
     SortBuffers buf;
     const bool read =
         forEachDistributionRow(run, run.cdfSel, [&](const PlotRow& row, PlotObsList& obs) {
-            sortByValue(obs, buf);
+            sortByValue(obs, valueOrderOf(run, row, obs, buf), buf);
             const auto slot = static_cast<std::size_t>(row.slot);
             fn(row, obs, b.narrowLo[slot], b.narrowHi[slot]);
         });

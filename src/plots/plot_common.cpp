@@ -160,6 +160,7 @@ const PlotRecords* plotRecords(VlcRun& run) {
     for (const PlotRow& row : distributionRows(run, every))
         r->offsets.push_back(workingOffset(run, row.slot));
     if (!readPlotRecords(run, r->offsets, r->obs, r->values)) return nullptr;
+    r->orders.resize(r->offsets.size());
     run.plotRecords = std::move(r);
     return run.plotRecords.get();
 }

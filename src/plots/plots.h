@@ -102,7 +102,8 @@ using PlotValues = std::vector<double, host::HugePageAllocator<double>>;
 struct PlotRecords {
     PlotObsList obs;
     std::vector<int> offsets;
-    std::vector<PlotValues> values; // parallel to offsets
+    std::vector<PlotValues> values;                 // parallel to offsets
+    std::vector<std::vector<std::uint32_t>> orders; // each column's value order, once found
 };
 
 // Reads the working file: the fields every plot needs, values missing. Returns false after

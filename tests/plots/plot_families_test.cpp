@@ -542,6 +542,27 @@ TEST(StratifiedPlots, CdfPanelsPerStratumWithoutBands) {
     EXPECT_EQ(a.logged("of the 3 strata"), 0); // all strata shown: no notice
 }
 
+// The stratified CDF family plots in the value order the CDF family found and kept: its graph
+// is the one a run of it alone draws.
+TEST(StratifiedPlots, CdfAfterTheCdfFamilyDrawsWhatItDrawsAlone) {
+    StrataRun after, alone;
+    for (StrataRun* a : {&after, &alone}) {
+        a->run.nStrataShown = 3;
+        a->run.plotCdf = 1;
+        vlcpset(a->run);
+    }
+    ASSERT_EQ(vlcpltc(after.run), 0);
+    ASSERT_EQ(vlcplsc(after.run), 0);
+    ASSERT_EQ(vlcplsc(alone.run), 0);
+    ASSERT_EQ(after.cap->graphs.size(), 2u);
+    ASSERT_EQ(alone.cap->graphs.size(), 1u);
+    const auto &g = after.cap->graphs[1], &want = alone.cap->graphs[0];
+    ASSERT_EQ(g.rowCount(), want.rowCount());
+    for (const char* c : {"XVal", "YVal"})
+        expectValues(column(g, c), column(want, c), c);
+    EXPECT_EQ(texts(g, "Stratum"), texts(want, "Stratum"));
+}
+
 TEST(StratifiedPlots, FiveStrataCdfMakesOneGraphOfFivePanels) {
     StrataRun a;
     a.run.nStrata = a.run.nStrataShown = 5;
