@@ -19,10 +19,10 @@ constexpr std::size_t kHugePage = std::size_t{2} << 20;
 
 std::mutex gPoolMutex;
 std::vector<Mapping> gPool;
-// Blocks handed out by takeBlock and their mappings' capacities, which may exceed what the
-// allocator asked for.
+// Blocks handed out by takeBlock as mappings: their capacities and resident bytes, which may
+// exceed what the allocator asked for.
 std::mutex gBlockMutex;
-std::map<char*, std::size_t> gBlockCap;
+std::map<char*, Mapping> gBlocks;
 
 // The pool never holds more than two spill thresholds' worth of resident pages, so handing
 // memory on cannot raise a step's peak by more than that.
@@ -105,21 +105,22 @@ char* takeBlock(std::size_t bytes) {
         if (m.mem == nullptr) return nullptr;
     }
     std::lock_guard<std::mutex> lock(gBlockMutex);
-    gBlockCap[m.mem] = m.cap;
+    gBlocks[m.mem] = m;
     return m.mem;
 }
 
 void giveBlock(char* p, std::size_t used) {
-    std::size_t cap = used;
+    Mapping m{p, used, used};
     {
         std::lock_guard<std::mutex> lock(gBlockMutex);
-        auto it = gBlockCap.find(p);
-        if (it != gBlockCap.end()) {
-            cap = it->second;
-            gBlockCap.erase(it);
+        auto it = gBlocks.find(p);
+        if (it != gBlocks.end()) {
+            m.cap = it->second.cap;
+            m.resident = std::max(it->second.resident, used);
+            gBlocks.erase(it);
         }
     }
-    poolMapping({p, cap, used});
+    poolMapping(m);
 }
 
 } // namespace velloc::host::detail

@@ -29,7 +29,8 @@ void freePooledMappings();
 
 // A block of at least `bytes` for an allocator, from the pool when it holds a mapping (grown
 // in place as needed, so its resident pages are reused), else freshly mapped; nullptr when
-// none can be made. giveBlock hands it back to the pool, its first `used` bytes resident.
+// none can be made. giveBlock hands it back to the pool with its first `used` bytes resident,
+// or the bytes that were when the pool gave it out, whichever are more.
 char* takeBlock(std::size_t bytes);
 void giveBlock(char* p, std::size_t used);
 

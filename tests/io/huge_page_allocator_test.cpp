@@ -47,5 +47,22 @@ TEST(HugePageAllocator, FreedBlocksAreReusedAndGrowWithTheirContents) {
     UtilFile::releasePool();
 }
 
+// A block that took a pooled mapping gives it back with the pages it had: the pool still knows
+// them resident, so the utility file that wants the most resident mapping finds it.
+TEST(HugePageAllocator, GivenBackMappingKeepsItsResidentBytes) {
+    UtilFile::releasePool();
+    char* mem = detail::mapBytes(16 * kMiB);
+    ASSERT_NE(mem, nullptr);
+    detail::poolMapping({mem, 16 * kMiB, 12 * kMiB});
+    char* block = detail::takeBlock(2 * kMiB);
+    EXPECT_EQ(block, mem);
+    detail::giveBlock(block, 2 * kMiB);
+    const detail::Mapping m = detail::takePooledMapping();
+    EXPECT_EQ(m.mem, mem);
+    EXPECT_EQ(m.cap, 16 * kMiB);
+    EXPECT_EQ(m.resident, 12 * kMiB);
+    detail::unmapBytes(m.mem, m.cap);
+}
+
 } // namespace
 } // namespace velloc::host
