@@ -110,12 +110,9 @@ struct SortBuffers {
 const std::vector<std::uint32_t>& valueOrderOf(VlcRun& run, const PlotRow& row,
                                                const PlotObsList& obs, SortBuffers& buf) {
     std::vector<std::uint32_t>* order = &buf.order;
-    if (PlotRecords* r = run.plotRecords.get()) {
-        const auto at =
-            std::find(r->offsets.begin(), r->offsets.end(), workingOffset(run, row.slot));
-        if (at != r->offsets.end())
-            order = &r->orders[static_cast<std::size_t>(at - r->offsets.begin())];
-    }
+    if (PlotRecords* r = run.plotRecords.get())
+        if (const int k = r->column(workingOffset(run, row.slot)); k >= 0)
+            order = &r->orders[static_cast<std::size_t>(k)];
     if (order->size() != obs.size() || order == &buf.order) {
         buf.values.resize(obs.size());
         for (std::size_t i = 0; i < obs.size(); ++i)

@@ -205,10 +205,8 @@ bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
     // fn may reorder obs, so each row starts from the records as read.
     PlotObsList obs;
     for (const PlotRow& row : rows) {
-        const int offset = workingOffset(run, row.slot);
-        const auto at = std::find(r->offsets.begin(), r->offsets.end(), offset);
-        const PlotValues* values =
-            at == r->offsets.end() ? nullptr : &r->values[at - r->offsets.begin()];
+        const int k = r->column(workingOffset(run, row.slot));
+        const PlotValues* values = k < 0 ? nullptr : &r->values[static_cast<std::size_t>(k)];
         obs.assign(r->obs.begin(), r->obs.end());
         for (std::size_t i = 0; i < obs.size(); ++i)
             obs[i].value = values ? (*values)[i] : kPlotNaN;

@@ -104,6 +104,12 @@ struct PlotRecords {
     std::vector<int> offsets;
     std::vector<PlotValues> values;                 // parallel to offsets
     std::vector<std::vector<std::uint32_t>> orders; // each column's value order, once found
+    // The column of the values at a record offset, -1 when none was read.
+    int column(int offset) const {
+        for (std::size_t k = 0; k < offsets.size(); ++k)
+            if (offsets[k] == offset) return static_cast<int>(k);
+        return -1;
+    }
 };
 
 // Reads the working file: the fields every plot needs, values missing. Returns false after
