@@ -120,6 +120,9 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
         if (clock.time("sort", [&] { return p.vlcsort(run); })) return;
         sorted = true;
     }
+    // The scratch file holds only what the sort left behind: the treated and control files
+    // take its memory.
+    if (run.vlctemp) run.vlctemp->release();
     clock.time("group files", [&] { return p.vlcfile(run); });
 
     if (run.matchActive) {
@@ -132,6 +135,10 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
             return r;
         });
         if (rc) matchOk = 0;
+        // No later phase reads the treated and control files: the order is restored in
+        // their memory.
+        if (run.vlctreat) run.vlctreat->release();
+        if (run.vlccntl) run.vlccntl->release();
     }
     if (run.nStrata) {
         clock.time("strata", [&] {

@@ -20,6 +20,9 @@ int copyUtilFile(UtilFile& src, UtilFile& dst) {
 }
 
 int sortInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys) {
+    // The scratch file's own memory may be the least resident one: released first, the sort
+    // writes into the pooled mapping with the most pages already there.
+    scratch.release();
     if (int rc = zsort(file, scratch, keys, nkeys)) return rc;
     file.swapRecords(scratch);
     return 0;
