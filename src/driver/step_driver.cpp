@@ -120,12 +120,11 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
         if (clock.time("sort", [&] { return p.vlcsort(run); })) return;
         sorted = true;
     }
-    // The scratch file holds only what the sort left behind: the treated and control files
-    // take its memory.
-    if (run.vlctemp) run.vlctemp->release();
-    clock.time("group files", [&] { return p.vlcfile(run); });
-
     if (run.matchActive) {
+        // The scratch file holds only what the sort left behind: the treated and control
+        // files, which only matching reads, take its memory.
+        if (run.vlctemp) run.vlctemp->release();
+        clock.time("group files", [&] { return p.vlcfile(run); });
         int rc = clock.time("match", [&] {
             int r = 0;
             if (run.distance == kScoreMahalanobis) r = p.vlcxcov(run);

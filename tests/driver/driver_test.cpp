@@ -152,12 +152,12 @@ std::vector<std::vector<std::string>> byGroup(const std::vector<std::string>& t)
     return groups;
 }
 
-TEST_F(Driver, PlainWeightingRunsTheFixedSequenceWithoutSortOrMatching) {
+// The treated and control files are read only by matching: without it they are not written.
+TEST_F(Driver, PlainWeightingRunsTheFixedSequenceWithoutSortGroupFilesOrMatching) {
     run.outDataPath = "out.csv";
     runGroups(1);
-    std::vector<std::string> expect = {"vlcbin",  "vlcin",   "vlcodel", "vlclreg",
-                                       "vlcwght", "vlcregn", "vlcfile", "vlccdff",
-                                       "vlctdat", "vlctpsc", "vlcoutd"};
+    std::vector<std::string> expect = {"vlcbin",  "vlcin",   "vlcodel", "vlclreg", "vlcwght",
+                                       "vlcregn", "vlccdff", "vlctdat", "vlctpsc", "vlcoutd"};
     EXPECT_EQ(trace, expect);
     EXPECT_EQ(sink->events, (std::vector<std::string>{"open Assessment 1", "close Assessment"}));
 }
@@ -216,9 +216,9 @@ TEST_F(Driver, StrataRunTheirStatisticsAndStratifiedGroup) {
     run.varInfoTable = 1;
     runGroups(1);
     std::vector<std::string> expect = {"vlcbin",  "vlcin",   "vlcodel", "vlclreg", "vlcwght",
-                                       "vlcregn", "vlcsort", "vlcfile", "vlcstra", "vlccdst",
-                                       "vlccdf1", "vlccdff", "vlcback", "vlctdat", "vlctpsc",
-                                       "vlctstr", "vlctinf", "vlcpset"};
+                                       "vlcregn", "vlcsort", "vlcstra", "vlccdst", "vlccdf1",
+                                       "vlccdff", "vlcback", "vlctdat", "vlctpsc", "vlctstr",
+                                       "vlctinf", "vlcpset"};
     EXPECT_EQ(trace, expect);
     EXPECT_EQ(sink->events,
               (std::vector<std::string>{"open Assessment 1", "close Assessment",
