@@ -1,10 +1,17 @@
 // Copying a utility file: the target is emptied and takes the source's record length, every
 // record arrives whole (also one whose length is not a multiple of 8), and both files end
-// rewound. Sorting in place through a scratch file, in memory and spilled to disk.
+// rewound. Sorting in place through a scratch file, in memory and spilled to disk. Turning a
+// file in key order into the other direction without a sort, against a stable sort written
+// out here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
 
 #include "io/utility_copy.h"
 
@@ -107,6 +114,100 @@ TEST(SortInPlace, ABadKeyLeavesTheFileAsItWas) {
     ASSERT_TRUE(file.read(&v));
     EXPECT_EQ(v, 10.0);
     EXPECT_EQ(file.count(), 10);
+}
+
+// Records of (key, observation number, payload).
+using KeyRec = std::array<double, 3>;
+
+// The order zsort gives a key: NaN below everything, -0 equal to +0.
+bool keyBelow(double a, double b) {
+    if (std::isnan(b)) return false;
+    if (std::isnan(a)) return true;
+    return a < b;
+}
+
+std::vector<KeyRec> readAll(UtilFile& f) {
+    std::vector<KeyRec> out;
+    KeyRec r;
+    f.point(0);
+    while (f.read(r.data()))
+        out.push_back(r);
+    f.point(0);
+    return out;
+}
+
+void writeAll(UtilFile& f, const std::vector<KeyRec>& recs) {
+    ASSERT_EQ(f.point(-2), 0);
+    for (const KeyRec& r : recs)
+        ASSERT_EQ(f.write(r.data()), 0);
+}
+
+bool sameBits(const std::vector<KeyRec>& a, const std::vector<KeyRec>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(KeyRec)) == 0;
+}
+
+TEST(ReverseKeyOrder, TurnsEitherDirectionAsAStableSortWouldOnRandomFilesWithTies) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double values[] = {nan, -0.0, 0.0, 0.25, 0.25, 0.5, -1.5, 0.75, 1e-300};
+    std::mt19937 gen(7);
+    for (int trial = 0; trial < 200; ++trial) {
+        const int n = 1 + static_cast<int>(gen() % 60);
+        std::vector<KeyRec> recs;
+        for (int i = 0; i < n; ++i)
+            recs.push_back({values[gen() % std::size(values)], double(gen() % 1000) + i * 1000.0,
+                            double(trial * 100 + i)});
+        // Score order: by key, then observation number.
+        std::stable_sort(recs.begin(), recs.end(), [](const KeyRec& a, const KeyRec& b) {
+            if (keyBelow(a[0], b[0])) return true;
+            if (keyBelow(b[0], a[0])) return false;
+            return a[1] < b[1];
+        });
+        std::vector<KeyRec> down = recs;
+        std::stable_sort(down.begin(), down.end(),
+                         [](const KeyRec& a, const KeyRec& b) { return keyBelow(b[0], a[0]); });
+
+        UtilFile src("VLCTREAT", sizeof(KeyRec)), dst("VLCTEMP", 8);
+        writeAll(src, recs);
+        const double junk = 3.0;
+        ASSERT_EQ(dst.write(&junk), 0);
+        int rc = -1;
+        ASSERT_TRUE(reverseKeyOrder(src, dst, 0, true, 1, rc)) << trial;
+        EXPECT_EQ(rc, 0);
+        EXPECT_EQ(dst.recordBytes(), sizeof(KeyRec));
+        EXPECT_EQ(dst.position(), 1);
+        EXPECT_TRUE(sameBits(readAll(dst), down)) << "trial " << trial;
+        // And back: descending by key, ties by observation number, turns into score order.
+        ASSERT_TRUE(reverseKeyOrder(dst, src, 0, false, 1, rc)) << trial;
+        EXPECT_TRUE(sameBits(readAll(src), recs)) << "trial " << trial;
+    }
+}
+
+TEST(ReverseKeyOrder, AFileOutOfThatOrderOrOnDiskIsLeftToTheSort) {
+    UtilFile src("VLCTREAT", sizeof(KeyRec)), dst("VLCTEMP", sizeof(KeyRec));
+    const std::vector<KeyRec> before = {{9.0, 1.0, 0.0}};
+    writeAll(dst, before);
+    int rc = 0;
+    // Keys out of order.
+    writeAll(src, {{0.1, 1.0, 0.0}, {0.3, 2.0, 0.0}, {0.2, 3.0, 0.0}});
+    EXPECT_FALSE(reverseKeyOrder(src, dst, 0, true, 1, rc));
+    // Ascending keys asked to be descending.
+    EXPECT_FALSE(reverseKeyOrder(src, dst, 0, false, 1, rc));
+    // Ties whose observation numbers go down: the sort would order them otherwise.
+    writeAll(src, {{0.1, 1.0, 0.0}, {0.3, 5.0, 0.0}, {0.3, 2.0, 0.0}});
+    EXPECT_FALSE(reverseKeyOrder(src, dst, 0, true, 1, rc));
+    // A NaN key after numbers is out of order too (NaN sorts lowest).
+    writeAll(src, {{0.1, 1.0, 0.0}, {std::nan(""), 2.0, 0.0}});
+    EXPECT_FALSE(reverseKeyOrder(src, dst, 0, true, 1, rc));
+    EXPECT_TRUE(sameBits(readAll(dst), before));
+
+    const std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(64);
+    UtilFile spilled("VLCTREAT", sizeof(KeyRec));
+    writeAll(spilled, {{0.1, 1.0, 0.0}, {0.2, 2.0, 0.0}, {0.3, 3.0, 0.0}, {0.4, 4.0, 0.0}});
+    ASSERT_TRUE(spilled.spilled());
+    EXPECT_FALSE(reverseKeyOrder(spilled, dst, 0, true, 1, rc));
+    UtilFile::setSpillThreshold(saved);
+    EXPECT_TRUE(sameBits(readAll(dst), before));
 }
 
 } // namespace
