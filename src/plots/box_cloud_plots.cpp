@@ -67,7 +67,7 @@ int vlcpltx(VlcRun& run) {
     openPlotGroup(run, 14, 15);
     const BalanceStats& b = run.balance;
     const int P = static_cast<int>(run.plotPanels.size());
-    forEachDistributionRow(run, run.boxSel, [&](const PlotRow& row, PlotObsList& obs) {
+    forEachDistributionRowReading(run, run.boxSel, [&](const PlotRow& row, const PlotObsList& obs) {
         const auto slot = static_cast<std::size_t>(row.slot);
         PlotGraph g =
             boxGraph(run, "BoxPhnt", "BoxPlot", 140, 138, row, P, b.wideLo[slot], b.wideHi[slot]);
@@ -91,36 +91,37 @@ int vlcpltx(VlcRun& run) {
 int vlcpltj(VlcRun& run) {
     openPlotGroup(run, 20, 21);
     const BalanceStats& b = run.balance;
-    forEachDistributionRow(run, run.cloudSel, [&](const PlotRow& row, PlotObsList& obs) {
-        PlotGraph g("CloudPhnt", "CloudPlot");
-        g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValues, row.name));
-        g.dyn(host::dyn::kVertical, vertical(run));
-        g.dyn(host::dyn::kXMin, b.wideLo[static_cast<std::size_t>(row.slot)]);
-        g.dyn(host::dyn::kXMax, b.wideHi[static_cast<std::size_t>(row.slot)]);
-        g.dyn(host::dyn::kYTicks, groupTicks());
-        g.dyn(host::dyn::kXLabel, plotText(kPlotTextObservations));
-        g.dyn(host::dyn::kYLabel, row.label);
-        g.dyn(host::dyn::kMatch, std::int64_t{run.matchActive ? 1 : 0});
-        // The jitter of the drawing comes from the cloud stream recorded for the BY group.
-        g.dyn(host::dyn::kSeed, run.cloudSeed);
-        groupDynamics(run, g);
-        g.column("XVal");
-        for (const char* c : {"YVal1", "YVal2", "YVal3"})
-            g.column(c);
-        g.column("Response", ColumnKind::Character, levelWidth(run));
-        g.reserve(obs.size());
-        const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-        for (int side : {1, 0})
-            for (const PlotObs& o : obs) {
-                if (o.treated != (side == 1)) continue;
-                // The value goes to YVal1 outside the region, YVal2 in it, YVal3 when matched.
-                const int at = o.status <= 0.1 ? 0 : o.status <= 1.1 ? 1 : 2;
-                g.coded({side ? 4.0 : 2.0, at == 0 ? o.value : kPlotNaN,
-                         at == 1 ? o.value : kPlotNaN, at == 2 ? o.value : kPlotNaN},
-                        {level[side]});
-            }
-        deliverGraph(run, g, plotText(kPlotTextCloudPlots), row.name, g.rows() > 0);
-    });
+    forEachDistributionRowReading(
+        run, run.cloudSel, [&](const PlotRow& row, const PlotObsList& obs) {
+            PlotGraph g("CloudPhnt", "CloudPlot");
+            g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValues, row.name));
+            g.dyn(host::dyn::kVertical, vertical(run));
+            g.dyn(host::dyn::kXMin, b.wideLo[static_cast<std::size_t>(row.slot)]);
+            g.dyn(host::dyn::kXMax, b.wideHi[static_cast<std::size_t>(row.slot)]);
+            g.dyn(host::dyn::kYTicks, groupTicks());
+            g.dyn(host::dyn::kXLabel, plotText(kPlotTextObservations));
+            g.dyn(host::dyn::kYLabel, row.label);
+            g.dyn(host::dyn::kMatch, std::int64_t{run.matchActive ? 1 : 0});
+            // The jitter of the drawing comes from the cloud stream recorded for the BY group.
+            g.dyn(host::dyn::kSeed, run.cloudSeed);
+            groupDynamics(run, g);
+            g.column("XVal");
+            for (const char* c : {"YVal1", "YVal2", "YVal3"})
+                g.column(c);
+            g.column("Response", ColumnKind::Character, levelWidth(run));
+            g.reserve(obs.size());
+            const std::array<std::uint32_t, 2> level = levelCodes(run, g);
+            for (int side : {1, 0})
+                for (const PlotObs& o : obs) {
+                    if (o.treated != (side == 1)) continue;
+                    // The value goes to YVal1 outside the region, YVal2 in it, YVal3 when matched.
+                    const int at = o.status <= 0.1 ? 0 : o.status <= 1.1 ? 1 : 2;
+                    g.coded({side ? 4.0 : 2.0, at == 0 ? o.value : kPlotNaN,
+                             at == 1 ? o.value : kPlotNaN, at == 2 ? o.value : kPlotNaN},
+                            {level[side]});
+                }
+            deliverGraph(run, g, plotText(kPlotTextCloudPlots), row.name, g.rows() > 0);
+        });
     closePlotGroup(run);
     return 0;
 }
@@ -182,7 +183,7 @@ int vlcplsx(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 24, 25);
     const BalanceStats& b = run.balance;
     run.panelLabels = strataTicks(K);
-    forEachDistributionRow(run, run.boxSel, [&](const PlotRow& row, PlotObsList& obs) {
+    forEachDistributionRowReading(run, run.boxSel, [&](const PlotRow& row, const PlotObsList& obs) {
         const auto slot = static_cast<std::size_t>(row.slot);
         PlotGraph g = boxGraph(run, "StrataBoxPhnt", "StrataBoxPlot", 146, 139, row, K,
                                b.strataLo[slot], b.strataHi[slot]);
@@ -203,33 +204,34 @@ int vlcplsx(VlcRun& run) {
 int vlcplsj(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 30, 31);
     const BalanceStats& b = run.balance;
-    forEachDistributionRow(run, run.cloudSel, [&](const PlotRow& row, PlotObsList& obs) {
-        PlotGraph g("StrataCloudPhnt", "StrataCloudPlot");
-        g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValuesByStratum, row.name));
-        g.dyn(host::dyn::kVertical, vertical(run));
-        g.dyn(host::dyn::kCont, std::int64_t{1});
-        g.dyn(host::dyn::kYMin, 0.0);
-        g.dyn(host::dyn::kYMax, static_cast<double>(K + 1));
-        g.dyn(host::dyn::kYEnd, std::int64_t{K});
-        g.dyn(host::dyn::kXMin, b.strataLo[static_cast<std::size_t>(row.slot)]);
-        g.dyn(host::dyn::kXMax, b.strataHi[static_cast<std::size_t>(row.slot)]);
-        g.dyn(host::dyn::kXLabel, plotText(kPlotTextStratum));
-        g.dyn(host::dyn::kYLabel, row.label);
-        g.dyn(host::dyn::kYTicks, strataTicks(K));
-        g.dyn(host::dyn::kSeed, run.cloudSeed);
-        groupDynamics(run, g);
-        for (const char* c : {"XVal", "YVal1", "YVal2"})
-            g.column(c);
-        g.reserve(obs.size());
-        for (const PlotObs& o : obs) {
-            int k = stratumOf(o, K);
-            if (!k) continue;
-            g.coded({static_cast<double>(k), o.treated ? o.value : kPlotNaN,
-                     o.treated ? kPlotNaN : o.value},
-                    {});
-        }
-        deliverGraph(run, g, plotText(kPlotTextCloudPlotsByStratum), row.name, g.rows() > 0);
-    });
+    forEachDistributionRowReading(
+        run, run.cloudSel, [&](const PlotRow& row, const PlotObsList& obs) {
+            PlotGraph g("StrataCloudPhnt", "StrataCloudPlot");
+            g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValuesByStratum, row.name));
+            g.dyn(host::dyn::kVertical, vertical(run));
+            g.dyn(host::dyn::kCont, std::int64_t{1});
+            g.dyn(host::dyn::kYMin, 0.0);
+            g.dyn(host::dyn::kYMax, static_cast<double>(K + 1));
+            g.dyn(host::dyn::kYEnd, std::int64_t{K});
+            g.dyn(host::dyn::kXMin, b.strataLo[static_cast<std::size_t>(row.slot)]);
+            g.dyn(host::dyn::kXMax, b.strataHi[static_cast<std::size_t>(row.slot)]);
+            g.dyn(host::dyn::kXLabel, plotText(kPlotTextStratum));
+            g.dyn(host::dyn::kYLabel, row.label);
+            g.dyn(host::dyn::kYTicks, strataTicks(K));
+            g.dyn(host::dyn::kSeed, run.cloudSeed);
+            groupDynamics(run, g);
+            for (const char* c : {"XVal", "YVal1", "YVal2"})
+                g.column(c);
+            g.reserve(obs.size());
+            for (const PlotObs& o : obs) {
+                int k = stratumOf(o, K);
+                if (!k) continue;
+                g.coded({static_cast<double>(k), o.treated ? o.value : kPlotNaN,
+                         o.treated ? kPlotNaN : o.value},
+                        {});
+            }
+            deliverGraph(run, g, plotText(kPlotTextCloudPlotsByStratum), row.name, g.rows() > 0);
+        });
     closePlotGroup(run);
     return 0;
 }

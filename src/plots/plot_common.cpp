@@ -196,23 +196,39 @@ double panelWeight(const PlotObs& o, int panel) {
     return 1.0;
 }
 
-bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
-                            const std::function<void(const PlotRow&, PlotObsList&)>& fn) {
+namespace {
+
+// fn(row, obs) for each distribution row; obs is copied from the records for every row when
+// fn may reorder it, else once, only its values changing from row to row.
+template <class Fn>
+bool eachDistributionRow(VlcRun& run, const PlotSelection& sel, bool reorders, const Fn& fn) {
     const std::vector<PlotRow> rows = distributionRows(run, sel);
     if (rows.empty()) return true;
     const PlotRecords* r = plotRecords(run);
     if (!r) return false;
-    // fn may reorder obs, so each row starts from the records as read.
     PlotObsList obs;
     for (const PlotRow& row : rows) {
         const int k = r->column(workingOffset(run, row.slot));
         const PlotValues* values = k < 0 ? nullptr : &r->values[static_cast<std::size_t>(k)];
-        obs.assign(r->obs.begin(), r->obs.end());
+        if (reorders || obs.size() != r->obs.size()) obs.assign(r->obs.begin(), r->obs.end());
         for (std::size_t i = 0; i < obs.size(); ++i)
             obs[i].value = values ? (*values)[i] : kPlotNaN;
         fn(row, obs);
     }
     return true;
+}
+
+} // namespace
+
+bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
+                            const std::function<void(const PlotRow&, PlotObsList&)>& fn) {
+    return eachDistributionRow(run, sel, true, fn);
+}
+
+bool forEachDistributionRowReading(
+    VlcRun& run, const PlotSelection& sel,
+    const std::function<void(const PlotRow&, const PlotObsList&)>& fn) {
+    return eachDistributionRow(run, sel, false, fn);
 }
 
 std::array<std::string, 2> groupLevels(const VlcRun& run) {

@@ -133,6 +133,11 @@ std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& se
 // the row's values. False when a read fails (reported); the rows after it are skipped.
 bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
                             const std::function<void(const PlotRow&, PlotObsList&)>& fn);
+// The same for an fn that only reads obs, in record order: the observations are copied once,
+// not once a row.
+bool forEachDistributionRowReading(
+    VlcRun& run, const PlotSelection& sel,
+    const std::function<void(const PlotRow&, const PlotObsList&)>& fn);
 
 // The control and treated level texts (index 0 control, 1 treated) without their blanks, and
 // the width of a column that holds either (at least 1).
