@@ -16,8 +16,10 @@ int sortInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkey
 // srcAscending, else descending; as zsort orders them, NaN lowest and -0 tying +0), ties in
 // ascending order of the double at `tie`, writes them into dst in the other direction by `key`,
 // ties keeping their order: what zsort by `key` the other way and then `tie` gives, without a
-// sort. Returns false, having touched nothing, when src is not held in memory or not in that
-// order; else true, with rc the utility-file status. Both are left rewound.
+// sort. A file on disk is read twice (the check, then from the end) and each tie group held
+// while it is turned. Returns false, having written nothing, when src is not in that order or
+// on disk with a tie group larger than a quarter of the spill threshold; else true, with rc
+// the utility-file status. Both are left rewound.
 bool reverseKeyOrder(UtilFile& src, UtilFile& dst, int key, bool srcAscending, int tie, int& rc);
 
 } // namespace velloc::host

@@ -146,12 +146,22 @@ bool sameBits(const std::vector<KeyRec>& a, const std::vector<KeyRec>& b) {
     return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(KeyRec)) == 0;
 }
 
+// Restores the spill threshold when a test ends, passed or not.
+struct Threshold {
+    std::size_t saved = UtilFile::spillThreshold();
+    explicit Threshold(std::size_t bytes) { UtilFile::setSpillThreshold(bytes); }
+    ~Threshold() { UtilFile::setSpillThreshold(saved); }
+};
+
+// In memory and on disk (a threshold of 40 records: longer files spill, are read from the end
+// in blocks of ten records, and tie groups of up to ten records are held whole).
 TEST(ReverseKeyOrder, TurnsEitherDirectionAsAStableSortWouldOnRandomFilesWithTies) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double values[] = {nan, -0.0, 0.0, 0.25, 0.25, 0.5, -1.5, 0.75, 1e-300};
     std::mt19937 gen(7);
-    for (int trial = 0; trial < 200; ++trial) {
-        const int n = 1 + static_cast<int>(gen() % 60);
+    for (int trial = 0; trial < 400; ++trial) {
+        Threshold threshold(trial % 2 ? 40 * sizeof(KeyRec) : std::size_t{1} << 30);
+        const int n = 1 + static_cast<int>(gen() % 70);
         std::vector<KeyRec> recs;
         for (int i = 0; i < n; ++i)
             recs.push_back({values[gen() % std::size(values)], double(gen() % 1000) + i * 1000.0,
@@ -168,9 +178,21 @@ TEST(ReverseKeyOrder, TurnsEitherDirectionAsAStableSortWouldOnRandomFilesWithTie
 
         UtilFile src("VLCTREAT", sizeof(KeyRec)), dst("VLCTEMP", 8);
         writeAll(src, recs);
+        const bool onDisk = trial % 2 && n > 40;
+        ASSERT_EQ(src.spilled(), onDisk);
         const double junk = 3.0;
         ASSERT_EQ(dst.write(&junk), 0);
         int rc = -1;
+        // On disk a tie group of more than ten records is left to the sort.
+        std::size_t longest = 0;
+        for (std::size_t i = 0, run = 0; i < recs.size(); ++i) {
+            run = i > 0 && !keyBelow(recs[i - 1][0], recs[i][0]) ? run + 1 : 1;
+            longest = std::max(longest, run);
+        }
+        if (onDisk && longest > 10) {
+            EXPECT_FALSE(reverseKeyOrder(src, dst, 0, true, 1, rc)) << trial;
+            continue;
+        }
         ASSERT_TRUE(reverseKeyOrder(src, dst, 0, true, 1, rc)) << trial;
         EXPECT_EQ(rc, 0);
         EXPECT_EQ(dst.recordBytes(), sizeof(KeyRec));
@@ -182,7 +204,7 @@ TEST(ReverseKeyOrder, TurnsEitherDirectionAsAStableSortWouldOnRandomFilesWithTie
     }
 }
 
-TEST(ReverseKeyOrder, AFileOutOfThatOrderOrOnDiskIsLeftToTheSort) {
+TEST(ReverseKeyOrder, AFileOutOfThatOrderIsLeftToTheSort) {
     UtilFile src("VLCTREAT", sizeof(KeyRec)), dst("VLCTEMP", sizeof(KeyRec));
     const std::vector<KeyRec> before = {{9.0, 1.0, 0.0}};
     writeAll(dst, before);
@@ -200,14 +222,14 @@ TEST(ReverseKeyOrder, AFileOutOfThatOrderOrOnDiskIsLeftToTheSort) {
     EXPECT_FALSE(reverseKeyOrder(src, dst, 0, true, 1, rc));
     EXPECT_TRUE(sameBits(readAll(dst), before));
 
-    const std::size_t saved = UtilFile::spillThreshold();
-    UtilFile::setSpillThreshold(64);
+    // The same on disk, where the order is checked in a pass of its own.
+    Threshold threshold(2 * sizeof(KeyRec));
     UtilFile spilled("VLCTREAT", sizeof(KeyRec));
-    writeAll(spilled, {{0.1, 1.0, 0.0}, {0.2, 2.0, 0.0}, {0.3, 3.0, 0.0}, {0.4, 4.0, 0.0}});
+    writeAll(spilled, {{0.1, 1.0, 0.0}, {0.2, 2.0, 0.0}, {0.4, 3.0, 0.0}, {0.3, 4.0, 0.0}});
     ASSERT_TRUE(spilled.spilled());
     EXPECT_FALSE(reverseKeyOrder(spilled, dst, 0, true, 1, rc));
-    UtilFile::setSpillThreshold(saved);
     EXPECT_TRUE(sameBits(readAll(dst), before));
+    EXPECT_EQ(readAll(spilled).size(), 4u);
 }
 
 } // namespace
