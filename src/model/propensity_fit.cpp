@@ -1,7 +1,9 @@
 #include "model/propensity_fit.h"
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "core/run_context.h"
 #include "model/logistic.h"
 #include "model/model_messages.h"
+#include "model/read_ahead_rows.h"
 #include "model/structure.h"
 
 namespace velloc {
@@ -97,8 +100,15 @@ int vlclreg(VlcRun& run) {
     run.fitDone = false;
     FitResult res;
     std::vector<unsigned char> structural = structuralAliases(run.model);
+    // Rows on disk are read ahead on the second core while the fit works through them.
+    std::optional<ReadAheadRows> ahead;
+    if (!rows->records(run.nObsRead) &&
+        run.nObsRead >= static_cast<std::int64_t>(kFitTwoCoreRows) &&
+        std::thread::hardware_concurrency() >= 2)
+        rows = &ahead.emplace(*rows);
     int rc =
         fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structural, columnNames(run));
+    ahead.reset();
     // Rows that end early would leave the model fitted on part of the data.
     if (res.readError)
         host::utilFatal(run.vlclreg->lastError() ? run.vlclreg->lastError() : host::kUtilIoError);
