@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/run_state.h"
+
 namespace velloc {
 
 namespace {
@@ -78,7 +80,13 @@ void ReadAheadRows::produce() {
 
 bool ReadAheadRows::read(double* rec) {
     if (ended_) return false;
-    if (!worker_.joinable()) worker_ = std::thread([this] { produce(); });
+    // The worker reads for this thread's session: a utility-file fault it meets is handled,
+    // logged and placed (phase, BY group) as it would be here, then raised here.
+    if (!worker_.joinable())
+        worker_ = std::thread([this, &state = host::currentRunState()] {
+            host::RunStateScope scope(state);
+            produce();
+        });
     const auto stride = static_cast<std::size_t>(stride_);
     for (;;) {
         // Once the head batch is known to be filled its records are read without the lock.

@@ -24,8 +24,10 @@ class ReadAheadRows final : public ModelRowSource {
     int recordDoubles() const override { return stride_; }
     // Stops reading ahead and rewinds the source; the next read starts again.
     int rewind() override;
-    // The next record; false where the source's read returned false. A fault the source
-    // raised while reading ahead is raised here, at the record where it happened.
+    // The next record; false where the source's read returned false. The source is read for
+    // the calling thread's session (its fault handler, phase and log), and a fault it raised
+    // while reading ahead is raised here, at the record where it happened. The calling thread
+    // must not change that session state while it reads.
     bool read(double* rec) override;
 
   private:

@@ -1,12 +1,14 @@
 // Model rows read ahead on a thread: the same records in the same order as the source gives
 // them, pass after pass; the end where the source ends; a fault the source raises surfaces at
-// the record where it happened, not before; a reader dropped half-way stops its thread.
+// the record where it happened, not before, and is handled by the reading session's fault
+// handler; a reader dropped half-way stops its thread.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <stdexcept>
 #include <vector>
 
+#include "base/run_state.h"
 #include "model/read_ahead_rows.h"
 
 namespace velloc {
@@ -73,6 +75,44 @@ TEST(ReadAheadRows, AFaultSurfacesAtItsRecord) {
     EXPECT_EQ(rec[0], 4999.0);
     EXPECT_THROW(rows.read(rec), std::runtime_error);
     EXPECT_FALSE(rows.read(rec));
+}
+
+// A source that reports a failed read to the session's fault handler, as a utility file
+// does, and returns false when the session has none.
+class FaultingRows : public CountingRows {
+  public:
+    FaultingRows(std::int64_t n, std::int64_t failAt) : CountingRows(n), failAt_(failAt) {}
+    bool read(double* rec) override {
+        if (at_++ == failAt_) {
+            if (auto handler = host::currentRunState().utilFaultHandler) handler(306);
+            return false;
+        }
+        return CountingRows::read(rec);
+    }
+
+  private:
+    std::int64_t failAt_, at_ = 0;
+};
+
+struct HandledFault {
+    int code;
+};
+
+TEST(ReadAheadRows, TheReadingSessionsFaultHandlerHandlesAFault) {
+    host::RunState session;
+    session.utilFaultHandler = [](int code) { throw HandledFault{code}; };
+    host::RunStateScope bound(session);
+    FaultingRows source(20000, 9000);
+    ReadAheadRows rows(source);
+    double rec[kStride];
+    for (std::int64_t i = 0; i < 9000; ++i)
+        ASSERT_TRUE(rows.read(rec)) << i;
+    try {
+        rows.read(rec);
+        ADD_FAILURE() << "the fault was not raised";
+    } catch (const HandledFault& f) {
+        EXPECT_EQ(f.code, 306);
+    }
 }
 
 TEST(ReadAheadRows, AReaderDroppedHalfWayStopsItsThread) {
