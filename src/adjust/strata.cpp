@@ -138,6 +138,7 @@ int vlcstra(VlcRun& run) {
     if (int rc = temp.point(-2)) return utilFailure(run, rc), run.nStrata = 0, 1;
     if (int rc = temp.setRecordBytes(vout.recordBytes()))
         return utilFailure(run, rc), run.nStrata = 0, 1;
+    if (int rc = temp.expectRecords(vout.count())) return utilFailure(run, rc), run.nStrata = 0, 1;
     double running[2] = {0.0, 0.0};
     int t = 1;
     bool first = true;

@@ -91,6 +91,7 @@ int regionStatusPass(VlcRun& run, const RecordSlots& slots, bool weighted) {
     if (int rc = vout.point(0)) return utilFailure(run, rc), 1;
     if (int rc = temp.point(-2)) return utilFailure(run, rc), 1;
     if (int rc = temp.setRecordBytes(vout.recordBytes())) return utilFailure(run, rc), 1;
+    if (int rc = temp.expectRecords(vout.count())) return utilFailure(run, rc), 1;
     std::vector<double> rec(vout.recordBytes() / 8 + 1);
     while (vout.read(rec.data())) {
         rec[kVoutRegion] = 0.0;

@@ -370,6 +370,7 @@ int vlcwght(VlcRun& run) {
     if (int rc = vout.point(-2)) return utilFailure(run, rc), 1;
     if (int rc = vout.setRecordBytes(static_cast<std::size_t>(run.voutRecBytes)))
         return utilFailure(run, rc), 1;
+    if (int rc = vout.expectRecords(lreg.count())) return utilFailure(run, rc), 1;
     run.balance.sets[kAllObs].clear(true);
     run.psZeroOneCount = 0;
 

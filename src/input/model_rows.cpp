@@ -203,6 +203,8 @@ int writeModelRows(VlcRun& run) {
     host::UtilFile& lreg = *run.vlclreg;
     lreg.point(-2);
     lreg.setRecordBytes(static_cast<std::size_t>(run.lregRecBytes));
+    // One model row for each record of the copy of the input.
+    if (int rc = lreg.expectRecords(run.vlcdata->count()); rc != 0) host::utilFatal(rc);
     std::vector<double>& row = run.lregRow;
     row.assign(static_cast<std::size_t>(run.lregRecBytes + 7) / 8, 0.0);
     auto* cursor = static_cast<DataCursor*>(run.dataCursor.get());

@@ -141,6 +141,9 @@ int vlcin(VlcRun& run) {
     data.point(-2);
     skip.setRecordBytes(4);
     data.setRecordBytes(static_cast<std::size_t>(run.dataRecBytes));
+    // Without BY groups the group is the data set, whose size the scan knows.
+    if (run.byVars.empty())
+        if (int rc = data.expectRecords(ds.nobs()); rc != 0) host::utilFatal(rc);
 
     std::vector<double> rec(static_cast<std::size_t>(run.dataRecBytes) / 8, 0.0);
     std::vector<unsigned char>& assessMissing = run.assessOnlyMissing;

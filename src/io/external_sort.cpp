@@ -271,6 +271,7 @@ int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
     }
     if (int rc = dst.point(-2); rc != kUtilOk) return rc;
     if (int rc = dst.setRecordBytes(rec); rc != kUtilOk) return rc;
+    if (int rc = dst.expectRecords(src.count()); rc != kUtilOk) return rc;
     int rc = kUtilOk;
     try {
         const char* data = src.memoryData();

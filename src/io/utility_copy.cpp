@@ -13,6 +13,7 @@ int copyUtilFile(UtilFile& src, UtilFile& dst) {
     if (int rc = src.point(0)) return rc;
     if (int rc = dst.point(-2)) return rc;
     if (int rc = dst.setRecordBytes(src.recordBytes())) return rc;
+    if (int rc = dst.expectRecords(src.count())) return rc;
     // Whole doubles covering the record, and one spare: a record length that is not a
     // multiple of 8 still fits.
     std::vector<double> buf((src.recordBytes() + 7) / 8 + 1);
@@ -128,6 +129,7 @@ bool reverseKeyOrder(UtilFile& src, UtilFile& dst, int key, bool srcAscending, i
     auto run = [&]() -> int {
         if (int e = dst.point(-2)) return e;
         if (int e = dst.setRecordBytes(rec)) return e;
+        if (int e = dst.expectRecords(src.count())) return e;
         if (data == nullptr) return turnSpilled(src, dst, key);
         // Tie groups from the last to the first, each in its own order.
         std::size_t end = n;

@@ -322,6 +322,22 @@ int UtilFile::write(const void* buf) {
     return f.writeFile(buf);
 }
 
+int UtilFile::expectRecords(std::int64_t n) {
+    if (!impl_) return kUtilOk;
+    Impl& f = *impl_;
+    if (f.count != 0 || f.file.open() || f.rec == 0 || n <= 0) return kUtilOk;
+    if (static_cast<double>(n) * static_cast<double>(f.rec) <=
+        static_cast<double>(gThreshold.load(std::memory_order_relaxed)))
+        return kUtilOk;
+    // Pooled or kept memory goes back to the pool for the files that stay in memory.
+    if (f.mem != nullptr) {
+        detail::poolMapping({f.mem, f.memCap, f.faulted});
+        f.mem = nullptr;
+        f.memCap = f.faulted = 0;
+    }
+    return f.spill();
+}
+
 std::int64_t UtilFile::count() const {
     return impl_ ? impl_->count : 0;
 }

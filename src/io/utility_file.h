@@ -58,6 +58,10 @@ class UtilFile {
     // Appends a record when positioned at the end; otherwise overwrites the record at the
     // position (a rewind followed by writes rewrites the file in place). Non-zero on failure.
     int write(const void* buf);
+    // The file is about to receive about n records: when they would pass the spill threshold
+    // an empty file goes to disk at once instead of filling the threshold's worth of fresh
+    // memory first only to write it out. Non-zero on failure (as a spill's).
+    int expectRecords(std::int64_t n);
     std::int64_t count() const;    // records in the file
     std::int64_t position() const; // 1-based number of the next record to read or write
     int lastError() const;         // code of the last failure, 0 if none since emptied

@@ -305,6 +305,38 @@ TEST(UtilFileSpill, ExactlyAtTheThresholdStaysInMemory) {
     UtilFile::setSpillThreshold(saved);
 }
 
+// A file told it will pass the threshold goes to disk before its first record, not after
+// filling memory; told less, or holding records already, it goes on as before.
+TEST(UtilFileSpill, AnEmptyFileExpectingMoreThanTheThresholdStartsOnDisk) {
+    std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(10 * kRec);
+    UtilFile f("VLCLREG", kRec);
+    ASSERT_EQ(f.expectRecords(11), 0);
+    EXPECT_TRUE(f.spilled());
+    fill(f, 11);
+    ASSERT_EQ(f.point(0), 0);
+    Rec r;
+    for (int i = 1; i <= 11; ++i) {
+        ASSERT_TRUE(f.read(r.data()));
+        EXPECT_EQ(r, makeRec(i));
+    }
+    EXPECT_FALSE(f.read(r.data()));
+    // Emptied, it starts in memory again.
+    ASSERT_EQ(f.point(-2), 0);
+    fill(f, 3);
+    EXPECT_FALSE(f.spilled());
+
+    UtilFile g("VLCVOUT", kRec);
+    ASSERT_EQ(g.expectRecords(10), 0);
+    fill(g, 10);
+    EXPECT_FALSE(g.spilled());
+    // Records already written: the hint no longer applies.
+    ASSERT_EQ(g.expectRecords(1000), 0);
+    EXPECT_FALSE(g.spilled());
+    EXPECT_EQ(g.count(), 10);
+    UtilFile::setSpillThreshold(saved);
+}
+
 TEST(UtilFileSpill, UnusableTempFolderKeepsTheDataInMemory) {
     std::size_t saved = UtilFile::spillThreshold();
     UtilFile::setSpillThreshold(5 * kRec);
