@@ -247,9 +247,20 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
     return kUtilOk;
 }
 
+// Whether key k strictly increases from each record to the next: the records are then in
+// its order with no ties, and a stable sort by the keys before it gives the same order.
+bool strictlyIncreasing(const char* data, std::size_t n, std::size_t rec, const SortKey& k) {
+    for (std::size_t i = 1; i < n; ++i)
+        if (!(encode(data + (i - 1) * rec, k) < encode(data + i * rec, k))) return false;
+    return true;
+}
+
 int sortInMemory(const char* data, UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
     const std::size_t rec = src.recordBytes();
     const std::size_t n = static_cast<std::size_t>(src.count());
+    // A last key the records already follow (an observation number) costs the sort nothing.
+    while (nkeys > 1 && strictlyIncreasing(data, n, rec, keys[nkeys - 1]))
+        --nkeys;
     return sortRecords(data, n, rec, keys, nkeys,
                        [&](std::uint64_t i) { return dst.write(data + i * rec); });
 }

@@ -120,6 +120,28 @@ TEST(ZSort, SpilledAndInMemorySortsAgreeWithTheOracle) {
     EXPECT_TRUE(sameRecords(tiny, oracle({data.begin(), data.begin() + 700}, keys)));
 }
 
+// A last key the records already follow strictly (the id, or the id descending over records
+// in reverse) leaves only the keys before it to sort by; one the records almost follow (one
+// tie, or one pair out of order) must still be sorted by.
+TEST(ZSort, LastKeysTheRecordsFollowAgreeWithTheOracle) {
+    const std::vector<Rec> data = makeData(6000, 13);
+    std::vector<Rec> reversed(data.rbegin(), data.rend());
+    std::vector<Rec> tied = data, swapped = data;
+    tied[3000][0] = tied[2999][0];
+    std::swap(swapped[4000][0], swapped[4001][0]);
+    struct Case {
+        const std::vector<Rec>* data;
+        std::vector<SortKey> keys;
+    };
+    for (const Case& c :
+         {Case{&data, {{1, false}, {0, false}}}, Case{&reversed, {{1, true}, {0, true}}},
+          Case{&data, {{3, false}, {2, true}, {0, false}}}, Case{&tied, {{1, false}, {0, false}}},
+          Case{&swapped, {{1, false}, {0, false}}}, Case{&swapped, {{1, false}, {0, true}}}}) {
+        const std::vector<Rec> want = oracle(*c.data, c.keys);
+        EXPECT_TRUE(sameRecords(sortWith(*c.data, c.keys, std::size_t{1} << 30), want));
+    }
+}
+
 TEST(ZSort, ThreeAndFourKeysAgreeWithTheOracle) {
     const std::vector<Rec> data = makeData(5000, 11);
     for (std::vector<SortKey> keys :
