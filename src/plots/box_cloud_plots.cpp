@@ -27,6 +27,14 @@ int stratumOf(const PlotObs& o, int k) {
     return static_cast<int>(std::lround(o.stratum));
 }
 
+// fn(o, side) for the treated observations (side 1), then the controls (side 0), each group
+// in record order: the order the graphs list their points in.
+template <class Fn> void treatedThenControls(const PlotObsList& obs, Fn fn) {
+    for (int side : {1, 0})
+        for (const PlotObs& o : obs)
+            if (o.treated == (side == 1)) fn(o, side);
+}
+
 std::string groupTicks() {
     return tickLabel(plotText(kPlotTextControl)) + tickLabel(plotText(kPlotTextTreated));
 }
@@ -75,12 +83,11 @@ int vlcpltx(VlcRun& run) {
         const std::array<std::uint32_t, 2> level = levelCodes(run, g);
         for (int k = 1; k <= P; ++k) {
             const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
-            for (int side : {1, 0})
-                for (const PlotObs& o : obs) {
-                    if (o.treated != (side == 1) || !inPanel(o, panel)) continue;
-                    g.coded({k + (side ? 0.15 : -0.15), o.value, o.freq, panelWeight(o, panel)},
-                            {level[side]});
-                }
+            treatedThenControls(obs, [&](const PlotObs& o, int side) {
+                if (!inPanel(o, panel)) return;
+                g.coded({k + (side ? 0.15 : -0.15), o.value, o.freq, panelWeight(o, panel)},
+                        {level[side]});
+            });
         }
         deliverGraph(run, g, plotText(kPlotTextBoxPlots), row.name, true);
     });
@@ -111,15 +118,13 @@ int vlcpltj(VlcRun& run) {
             g.column("Response", ColumnKind::Character, levelWidth(run));
             g.reserve(obs.size());
             const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-            for (int side : {1, 0})
-                for (const PlotObs& o : obs) {
-                    if (o.treated != (side == 1)) continue;
-                    // The value goes to YVal1 outside the region, YVal2 in it, YVal3 when matched.
-                    const int at = o.status <= 0.1 ? 0 : o.status <= 1.1 ? 1 : 2;
-                    g.coded({side ? 4.0 : 2.0, at == 0 ? o.value : kPlotNaN,
-                             at == 1 ? o.value : kPlotNaN, at == 2 ? o.value : kPlotNaN},
-                            {level[side]});
-                }
+            treatedThenControls(obs, [&](const PlotObs& o, int side) {
+                // The value goes to YVal1 outside the region, YVal2 in it, YVal3 when matched.
+                const int at = o.status <= 0.1 ? 0 : o.status <= 1.1 ? 1 : 2;
+                g.coded({side ? 4.0 : 2.0, at == 0 ? o.value : kPlotNaN,
+                         at == 1 ? o.value : kPlotNaN, at == 2 ? o.value : kPlotNaN},
+                        {level[side]});
+            });
             deliverGraph(run, g, plotText(kPlotTextCloudPlots), row.name, g.rows() > 0);
         });
     closePlotGroup(run);
@@ -166,14 +171,12 @@ int vlcpltw(VlcRun& run) {
     g.column("Response", ColumnKind::Character, levelWidth(run));
     g.reserve(obs.size());
     const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-    for (int side : {1, 0})
-        for (const PlotObs& o : obs) {
-            if (o.treated != (side == 1)) continue;
-            // The weight goes to YVal1 outside the region, YVal2 in it.
-            const bool in = o.status > 0.1;
-            g.coded({side ? 4.0 : 2.0, in ? kPlotNaN : o.wRegion, in ? o.wRegion : kPlotNaN},
-                    {level[side]});
-        }
+    treatedThenControls(obs, [&](const PlotObs& o, int side) {
+        // The weight goes to YVal1 outside the region, YVal2 in it.
+        const bool in = o.status > 0.1;
+        g.coded({side ? 4.0 : 2.0, in ? kPlotNaN : o.wRegion, in ? o.wRegion : kPlotNaN},
+                {level[side]});
+    });
     deliverGraph(run, g, plotText(kPlotTextWeightCloud), plotText(kPlotTextWeightCloud),
                  g.rows() > 0);
     return 0;
