@@ -1,5 +1,6 @@
 // zsort: stable sort of a utility file by 8-byte double keys. Keys are mapped to unsigned
 // integers whose order is the wanted order, so every comparison is a plain integer compare.
+#include "io/sort_keys.h"
 #include "io/temp_files.h"
 #include "io/utility_file.h"
 #include "numeric/radix_sort.h"
@@ -17,24 +18,9 @@ using detail::fail;
 
 namespace {
 
-constexpr std::uint64_t kSign = std::uint64_t{1} << 63;
 constexpr std::size_t kIoBytes = std::size_t{1} << 20;
 
-// Order-preserving image of a double: NaN (missing) lowest, -0 equal to +0; complemented for
-// a descending key, which also puts NaN highest.
-inline std::uint64_t encode(const char* rec, const SortKey& k) {
-    double d;
-    std::memcpy(&d, rec + static_cast<std::size_t>(k.offset) * 8, 8);
-    std::uint64_t u;
-    if (d != d) {
-        u = 0;
-    } else {
-        if (d == 0.0) d = 0.0;
-        u = std::bit_cast<std::uint64_t>(d);
-        u = (u & kSign) ? ~u : (u | kSign);
-    }
-    return k.descending ? ~u : u;
-}
+using detail::encode;
 
 template <int N> struct Item {
     std::uint64_t k[N];
@@ -280,10 +266,11 @@ int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
                             std::to_string(keys[j].offset) + " lies outside the " +
                             std::to_string(rec) + "-byte records");
     }
-    if (int rc = dst.point(-2); rc != kUtilOk) return rc;
-    if (int rc = dst.setRecordBytes(rec); rc != kUtilOk) return rc;
-    if (int rc = dst.expectRecords(src.count()); rc != kUtilOk) return rc;
     int rc = kUtilOk;
+    if (nkeys > 0 && turnReversed(src, dst, keys, nkeys, rc)) return rc;
+    if (int e = dst.point(-2); e != kUtilOk) return e;
+    if (int e = dst.setRecordBytes(rec); e != kUtilOk) return e;
+    if (int e = dst.expectRecords(src.count()); e != kUtilOk) return e;
     try {
         const char* data = src.memoryData();
         std::uint64_t bytes = static_cast<std::uint64_t>(src.count()) * rec;

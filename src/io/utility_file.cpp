@@ -149,6 +149,15 @@ struct UtilFile::Impl {
         return kUtilOk;
     }
 
+    // Hands the mapping to the pool with `resident` bytes known resident; the file holds no
+    // memory afterwards.
+    void poolMemory(std::size_t resident) {
+        if (mem == nullptr) return;
+        detail::poolMapping({mem, memCap, resident});
+        mem = nullptr;
+        memCap = faulted = 0;
+    }
+
     int spill() {
         std::size_t cap = std::max(rec, kWindowBytes / rec * rec);
         char* w = static_cast<char*>(std::malloc(cap));
@@ -251,12 +260,7 @@ int UtilFile::setRecordBytes(std::size_t bytes) {
 void UtilFile::release() {
     if (!impl_) return;
     Impl& f = *impl_;
-    if (f.mem != nullptr) {
-        const std::size_t written = std::min<std::size_t>(f.memCap, f.bytes());
-        detail::poolMapping({f.mem, f.memCap, std::max(f.faulted, written)});
-        f.mem = nullptr;
-        f.memCap = f.faulted = 0;
-    }
+    f.poolMemory(std::max(f.faulted, std::min<std::size_t>(f.memCap, f.bytes())));
     f.empty();
 }
 
@@ -275,6 +279,10 @@ int UtilFile::point(std::int64_t position) {
     if (position < 0 || position > f.count + 1)
         return f.setError(
             fail(kUtilBadPosition, f.name, std::to_string(position), std::to_string(f.count)));
+    // A rewind ends a run of writes: the records a spilled file still holds back go to disk,
+    // so a failed write is reported here rather than by some later read.
+    if (position == 0 && f.file.open())
+        if (int rc = f.flush(); rc != kUtilOk) return rc;
     f.pos = position == 0 ? 0 : position - 1;
     return kUtilOk;
 }
@@ -330,11 +338,7 @@ int UtilFile::expectRecords(std::int64_t n) {
         static_cast<double>(gThreshold.load(std::memory_order_relaxed)))
         return kUtilOk;
     // Pooled or kept memory goes back to the pool for the files that stay in memory.
-    if (f.mem != nullptr) {
-        detail::poolMapping({f.mem, f.memCap, f.faulted});
-        f.mem = nullptr;
-        f.memCap = f.faulted = 0;
-    }
+    f.poolMemory(f.faulted);
     return f.spill();
 }
 

@@ -50,7 +50,8 @@ class UtilFile {
     static void releasePool();
 
     // 0 rewinds, -2 empties, k >= 1 positions before record k (1-based) for the next read or
-    // write; k = count() + 1 positions at the end. Non-zero for any other position.
+    // write; k = count() + 1 positions at the end. Non-zero for any other position, and when
+    // a rewind of a spilled file fails to write the records it held back.
     int point(std::int64_t position);
     // Reads the next record into buf; false at the end of the file or on an I/O failure
     // (lastError() tells them apart).
@@ -110,6 +111,17 @@ struct SortKey {
 // src is left intact; both files are left rewound. Returns 0 or a UtilStatus code for the
 // caller to report with xprrlog.
 int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys);
+
+// The sort of records already in the reverse of the keys' order, without sorting: when src's
+// records run against the first key (each next one before it in the keys' order), records
+// that tie in it being in the order of the others, writes into dst (emptied first, given src's
+// record length) the tie groups of the first key from the last to the first, each in its own
+// order, which is what zsort gives; zsort tries this first. A file on disk is read twice (the
+// check, then from the end in blocks) and each tie group is held while it is turned. Returns
+// false, having written nothing, when src is not in that order, or is on disk with a tie
+// group larger than a quarter of the spill threshold; else true, with rc the utility-file
+// status. Both are left rewound.
+bool turnReversed(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys, int& rc);
 
 // Logs the error text of a utility-file or sort result code, with the details (file, record,
 // system error) of the most recent failure of that code.

@@ -123,33 +123,6 @@ bool report(VlcRun& run, int status) {
     return true;
 }
 
-// src's treated records into dst in score order (score, then observation number). The
-// descending matching order is that order reversed with ties kept, so it turns back without
-// a sort.
-int toScoreOrder(host::UtilFile& src, host::UtilFile& dst) {
-    int rc = 0;
-    if (host::reverseKeyOrder(src, dst, kTrtPs, false, kTrtObs, rc)) return rc;
-    const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
-    return host::zsort(src, dst, keys, 2);
-}
-
-// The treated file from score order into the order greedy matching takes the treated units.
-int toMatchingOrder(VlcRun& run) {
-    host::UtilFile& trt = *run.vlctreat;
-    host::UtilFile& tmp = *run.vlctemp;
-    if (run.matchOrder != kOrderData && run.matchOrder != kOrderRandom) {
-        int rc = 0;
-        if (host::reverseKeyOrder(trt, tmp, kTrtPs, true, kTrtObs, rc)) {
-            if (rc == 0) trt.swapRecords(tmp);
-            return rc;
-        }
-    }
-    host::SortKey key{kTrtPs, true};
-    if (run.matchOrder == kOrderData) key = {kTrtObs, false};
-    if (run.matchOrder == kOrderRandom) key = {kTrtRandom, false};
-    return host::sortInPlace(trt, tmp, &key, 1);
-}
-
 // Treated results into the scratch file, then back into the treated file in score order.
 int writeTreated(VlcRun& run) {
     host::UtilFile& trt = *run.vlctreat;
@@ -172,7 +145,8 @@ int writeTreated(VlcRun& run) {
         if (int rc = tmp.write(rec.data())) return sortFailed(run, rc);
     }
     if (reorders(run)) {
-        if (int rc = toScoreOrder(tmp, trt)) return sortFailed(run, rc);
+        const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
+        if (int rc = host::zsort(tmp, trt, keys, 2)) return sortFailed(run, rc);
     } else {
         tmp.swapRecords(trt);
     }
@@ -227,7 +201,11 @@ int velloc(VlcRun& run) {
     }
 
     if (reorders(run)) {
-        if (int rc = toMatchingOrder(run)) return sortFailed(run, rc);
+        host::SortKey key{kTrtPs, true};
+        if (run.matchOrder == kOrderData) key = {kTrtObs, false};
+        if (run.matchOrder == kOrderRandom) key = {kTrtRandom, false};
+        if (int rc = host::sortInPlace(*run.vlctreat, *run.vlctemp, &key, 1))
+            return sortFailed(run, rc);
     }
 
     int status = dispatch(run);
@@ -236,8 +214,9 @@ int velloc(VlcRun& run) {
         run.matchActive = 0;
         // The treated file goes back to score order; set numbers stay as they were.
         if (reorders(run)) {
-            if (int rc = toScoreOrder(*run.vlctreat, *run.vlctemp)) return sortFailed(run, rc);
-            run.vlctreat->swapRecords(*run.vlctemp);
+            const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
+            if (int rc = host::sortInPlace(*run.vlctreat, *run.vlctemp, keys, 2))
+                return sortFailed(run, rc);
         }
         return status;
     }

@@ -1,7 +1,7 @@
 // Copying a utility file: the target is emptied and takes the source's record length, every
 // record arrives whole (also one whose length is not a multiple of 8), and both files end
-// rewound. Sorting in place through a scratch file, in memory and spilled to disk. Turning a
-// file in key order into the other direction without a sort, against a stable sort written
+// rewound. Sorting in place through a scratch file, in memory and spilled to disk. The sort of
+// a file in the reverse of the keys' order by turning it round, against a stable sort written
 // out here.
 #include <gtest/gtest.h>
 
@@ -116,8 +116,11 @@ TEST(SortInPlace, ABadKeyLeavesTheFileAsItWas) {
     EXPECT_EQ(file.count(), 10);
 }
 
-// Records of (key, observation number, payload).
+// Records of (key, observation number, payload), sorted by the key down or up, then the
+// observation number.
 using KeyRec = std::array<double, 3>;
+const SortKey kDown[2] = {{0, true}, {1, false}};
+const SortKey kUp[2] = {{0, false}, {1, false}};
 
 // The order zsort gives a key: NaN below everything, -0 equal to +0.
 bool keyBelow(double a, double b) {
@@ -155,7 +158,7 @@ struct Threshold {
 
 // In memory and on disk (a threshold of 40 records: longer files spill, are read from the end
 // in blocks of ten records, and tie groups of up to ten records are held whole).
-TEST(ReverseKeyOrder, TurnsEitherDirectionAsAStableSortWouldOnRandomFilesWithTies) {
+TEST(TurnReversed, TurnsEitherDirectionAsAStableSortWouldOnRandomFilesWithTies) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double values[] = {nan, -0.0, 0.0, 0.25, 0.25, 0.5, -1.5, 0.75, 1e-300};
     std::mt19937 gen(7);
@@ -190,36 +193,36 @@ TEST(ReverseKeyOrder, TurnsEitherDirectionAsAStableSortWouldOnRandomFilesWithTie
             longest = std::max(longest, run);
         }
         if (onDisk && longest > 10) {
-            EXPECT_FALSE(reverseKeyOrder(src, dst, 0, true, 1, rc)) << trial;
+            EXPECT_FALSE(turnReversed(src, dst, kDown, 2, rc)) << trial;
             continue;
         }
-        ASSERT_TRUE(reverseKeyOrder(src, dst, 0, true, 1, rc)) << trial;
+        ASSERT_TRUE(turnReversed(src, dst, kDown, 2, rc)) << trial;
         EXPECT_EQ(rc, 0);
         EXPECT_EQ(dst.recordBytes(), sizeof(KeyRec));
         EXPECT_EQ(dst.position(), 1);
         EXPECT_TRUE(sameBits(readAll(dst), down)) << "trial " << trial;
         // And back: descending by key, ties by observation number, turns into score order.
-        ASSERT_TRUE(reverseKeyOrder(dst, src, 0, false, 1, rc)) << trial;
+        ASSERT_TRUE(turnReversed(dst, src, kUp, 2, rc)) << trial;
         EXPECT_TRUE(sameBits(readAll(src), recs)) << "trial " << trial;
     }
 }
 
-TEST(ReverseKeyOrder, AFileOutOfThatOrderIsLeftToTheSort) {
+TEST(TurnReversed, AFileOutOfThatOrderIsLeftToTheSort) {
     UtilFile src("VLCTREAT", sizeof(KeyRec)), dst("VLCTEMP", sizeof(KeyRec));
     const std::vector<KeyRec> before = {{9.0, 1.0, 0.0}};
     writeAll(dst, before);
     int rc = 0;
     // Keys out of order.
     writeAll(src, {{0.1, 1.0, 0.0}, {0.3, 2.0, 0.0}, {0.2, 3.0, 0.0}});
-    EXPECT_FALSE(reverseKeyOrder(src, dst, 0, true, 1, rc));
+    EXPECT_FALSE(turnReversed(src, dst, kDown, 2, rc));
     // Ascending keys asked to be descending.
-    EXPECT_FALSE(reverseKeyOrder(src, dst, 0, false, 1, rc));
+    EXPECT_FALSE(turnReversed(src, dst, kUp, 2, rc));
     // Ties whose observation numbers go down: the sort would order them otherwise.
     writeAll(src, {{0.1, 1.0, 0.0}, {0.3, 5.0, 0.0}, {0.3, 2.0, 0.0}});
-    EXPECT_FALSE(reverseKeyOrder(src, dst, 0, true, 1, rc));
+    EXPECT_FALSE(turnReversed(src, dst, kDown, 2, rc));
     // A NaN key after numbers is out of order too (NaN sorts lowest).
     writeAll(src, {{0.1, 1.0, 0.0}, {std::nan(""), 2.0, 0.0}});
-    EXPECT_FALSE(reverseKeyOrder(src, dst, 0, true, 1, rc));
+    EXPECT_FALSE(turnReversed(src, dst, kDown, 2, rc));
     EXPECT_TRUE(sameBits(readAll(dst), before));
 
     // The same on disk, where the order is checked in a pass of its own.
@@ -227,7 +230,7 @@ TEST(ReverseKeyOrder, AFileOutOfThatOrderIsLeftToTheSort) {
     UtilFile spilled("VLCTREAT", sizeof(KeyRec));
     writeAll(spilled, {{0.1, 1.0, 0.0}, {0.2, 2.0, 0.0}, {0.4, 3.0, 0.0}, {0.3, 4.0, 0.0}});
     ASSERT_TRUE(spilled.spilled());
-    EXPECT_FALSE(reverseKeyOrder(spilled, dst, 0, true, 1, rc));
+    EXPECT_FALSE(turnReversed(spilled, dst, kDown, 2, rc));
     EXPECT_TRUE(sameBits(readAll(dst), before));
     EXPECT_EQ(readAll(spilled).size(), 4u);
 }
