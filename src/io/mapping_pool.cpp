@@ -15,8 +15,6 @@ namespace velloc::host::detail {
 
 namespace {
 
-constexpr std::size_t kHugePage = std::size_t{2} << 20;
-
 std::mutex gPoolMutex;
 std::vector<Mapping> gPool;
 // Blocks handed out by takeBlock as mappings: their capacities and resident bytes, which may
@@ -36,14 +34,12 @@ char* mapBytes(std::size_t cap) {
     void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE,
                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (p == MAP_FAILED) return nullptr;
-    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
     return static_cast<char*>(p);
 }
 
 char* remapBytes(char* old, std::size_t oldCap, std::size_t cap) {
     void* p = ::mremap(old, oldCap, cap, MREMAP_MAYMOVE);
     if (p == MAP_FAILED) return nullptr;
-    if (cap >= kHugePage) ::madvise(p, cap, MADV_HUGEPAGE);
     return static_cast<char*>(p);
 }
 

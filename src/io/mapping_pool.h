@@ -7,7 +7,9 @@
 
 namespace velloc::host::detail {
 
-// A mapping of cap bytes asking for huge pages; nullptr when none can be made. Pages are only
+// A mapping of cap bytes, in the kernel's default pages (no huge-page advice: on virtual
+// machines that hand freed 2 MiB blocks back to the host, a fresh huge page costs about five
+// times as much as as many small pages); nullptr when none can be made. Pages are only
 // committed when written.
 char* mapBytes(std::size_t cap);
 // Grows (or moves) a mapping without copying its pages; nullptr on failure, old stays valid.

@@ -51,8 +51,8 @@ constexpr std::size_t kMaxReserve = std::size_t{1} << 30;
 constexpr std::size_t kFaultAhead = std::size_t{8} << 20;
 
 // In-memory records live in an anonymous mapping rather than the heap. First-touch page faults
-// are the dominant cost of a pass over fresh memory on virtual machines, so the mapping asks
-// for huge pages, reserves the spill threshold's worth of address space at once (pages are
+// are the dominant cost of a pass over fresh memory on virtual machines, so the mapping
+// reserves the spill threshold's worth of address space at once (pages are
 // only committed when written), grows without copying (mremap), and is kept when the file is
 // emptied: the next phase that rewrites the file reuses pages that are already resident. A
 // file done with its records (release) hands its mapping to the next file that grows from

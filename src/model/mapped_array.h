@@ -1,7 +1,9 @@
 // A fixed-capacity array in an anonymous mapping, for the fit's copy of its rows and the
 // concordance sort. Each is written once and read several times; on virtual machines the
-// first-touch faults of ordinary pages cost more than a pass over them, so the mapping asks
-// for huge pages and has them made resident in the background as they are written.
+// first-touch faults cost more than a pass over the pages, so the mapping is made resident
+// in the background as it is written. It takes the kernel's default page size: where freed
+// 2 MiB blocks go back to the host, a fresh huge page costs several times more than as many
+// small ones.
 #pragma once
 #include <sys/mman.h>
 
@@ -31,7 +33,6 @@ template <class T> class MappedArray {
         void* p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                          MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (p == MAP_FAILED) return false;
-        if (bytes >= kHugePage) ::madvise(p, bytes, MADV_HUGEPAGE);
         // Every array is reserved at the size it will be filled to: fault it all in on the
         // background thread, ahead of the writes.
         host::prefaultAsync(p, bytes);
@@ -64,7 +65,6 @@ template <class T> class MappedArray {
     const T& operator[](std::size_t i) const { return p_[i]; }
 
   private:
-    static constexpr std::size_t kHugePage = std::size_t{2} << 20;
     T* p_ = nullptr;
     std::size_t cap_ = 0;
     std::size_t n_ = 0;

@@ -92,8 +92,8 @@ struct PlotObs {
 };
 
 // Observations of a plot: a million rows of them are copied once for every plotted row.
-using PlotObsList = std::vector<PlotObs, host::HugePageAllocator<PlotObs>>;
-using PlotValues = std::vector<double, host::HugePageAllocator<double>>;
+using PlotObsList = std::vector<PlotObs, host::MappedBlockAllocator<PlotObs>>;
+using PlotValues = std::vector<double, host::MappedBlockAllocator<double>>;
 
 // The working file as the plots of a BY group read it, read once for all their families: the
 // fields every plot needs (values missing), and the values at the record offsets of every row

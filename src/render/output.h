@@ -15,7 +15,7 @@
 #include <variant>
 #include <vector>
 
-#include "io/huge_page_allocator.h"
+#include "io/mapped_block_allocator.h"
 
 namespace velloc::host {
 
@@ -83,8 +83,8 @@ struct FactoidTable {
 // per cell.
 class ColumnStore {
   public:
-    using NumberColumn = std::vector<double, HugePageAllocator<double>>;
-    using CodeColumn = std::vector<std::uint32_t, HugePageAllocator<std::uint32_t>>;
+    using NumberColumn = std::vector<double, MappedBlockAllocator<double>>;
+    using CodeColumn = std::vector<std::uint32_t, MappedBlockAllocator<std::uint32_t>>;
     ColumnStore() = default;
     ColumnStore(const ColumnStore&) = default;
     ColumnStore(ColumnStore&&) = default;

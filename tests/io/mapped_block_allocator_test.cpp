@@ -1,4 +1,4 @@
-// Large buffers of the huge-page allocator come from, and go back to, the pool of resident
+// Large buffers of the mapped-block allocator come from, and go back to, the pool of resident
 // mappings that the utility files share.
 #include <gtest/gtest.h>
 
@@ -6,16 +6,16 @@
 #include <numeric>
 #include <vector>
 
-#include "io/huge_page_allocator.h"
+#include "io/mapped_block_allocator.h"
 #include "io/utility_file.h"
 
 namespace velloc::host {
 namespace {
 
-using Big = std::vector<std::uint64_t, HugePageAllocator<std::uint64_t>>;
+using Big = std::vector<std::uint64_t, MappedBlockAllocator<std::uint64_t>>;
 constexpr std::size_t kMiB = std::size_t{1} << 20;
 
-TEST(HugePageAllocator, FreedBlocksAreReusedAndGrowWithTheirContents) {
+TEST(MappedBlockAllocator, FreedBlocksAreReusedAndGrowWithTheirContents) {
     UtilFile::releasePool();
     const std::uint64_t* first = nullptr;
     {
@@ -49,7 +49,7 @@ TEST(HugePageAllocator, FreedBlocksAreReusedAndGrowWithTheirContents) {
 
 // A block that took a pooled mapping gives it back with the pages it had: the pool still knows
 // them resident, so the utility file that wants the most resident mapping finds it.
-TEST(HugePageAllocator, GivenBackMappingKeepsItsResidentBytes) {
+TEST(MappedBlockAllocator, GivenBackMappingKeepsItsResidentBytes) {
     UtilFile::releasePool();
     char* mem = detail::mapBytes(16 * kMiB);
     ASSERT_NE(mem, nullptr);

@@ -1,9 +1,8 @@
 // An allocator for large buffers that are filled once and read a few times (the columns of a
-// graph's data): blocks of 2 MiB or more are mappings asking for huge pages, so that filling a
-// few hundred megabytes takes hundreds of first-touch faults instead of a hundred thousand,
-// and freed blocks go to the pool of resident mappings for the next large buffer or utility
-// file of the step. On virtual machines a fresh page costs more than the writes to it.
-// Smaller blocks come from the heap as usual.
+// graph's data): blocks of 2 MiB or more are mappings, and freed blocks go to the pool of
+// resident mappings for the next large buffer or utility file of the step, which then writes
+// pages that are already resident. On virtual machines a fresh page costs more than the
+// writes to it. Smaller blocks come from the heap as usual.
 #pragma once
 #include <cstddef>
 #include <new>
@@ -12,12 +11,12 @@
 
 namespace velloc::host {
 
-template <class T> struct HugePageAllocator {
+template <class T> struct MappedBlockAllocator {
     using value_type = T;
     static constexpr std::size_t kMappedBytes = std::size_t{2} << 20;
 
-    HugePageAllocator() = default;
-    template <class U> HugePageAllocator(const HugePageAllocator<U>&) noexcept {}
+    MappedBlockAllocator() = default;
+    template <class U> MappedBlockAllocator(const MappedBlockAllocator<U>&) noexcept {}
 
     T* allocate(std::size_t n) {
         if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
@@ -34,7 +33,9 @@ template <class T> struct HugePageAllocator {
         else
             detail::giveBlock(reinterpret_cast<char*>(p), bytes);
     }
-    template <class U> bool operator==(const HugePageAllocator<U>&) const noexcept { return true; }
+    template <class U> bool operator==(const MappedBlockAllocator<U>&) const noexcept {
+        return true;
+    }
 };
 
 } // namespace velloc::host
