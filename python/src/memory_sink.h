@@ -49,6 +49,7 @@ class MemorySink : public host::OutputSink {
     void table(const host::OutputContext& ctx, const host::TableInstance& inst) override;
     void factoid(const host::OutputContext& ctx, const host::FactoidTable& t) override;
     void graph(const host::OutputContext& ctx, const host::GraphRecord& g) override;
+    bool keepsGraphRows() const override { return true; } // graph rows become tables
 
     std::map<std::string, GatheredTable> tables;
     std::vector<GatheredGraph> graphs;

@@ -56,8 +56,9 @@ struct Totals {
     double g[2] = {0.0, 0.0};
 };
 
-// Adds one panel: the treated curve, the control curve, then the difference band. Observations
-// are in value order; `in` says which belong to the panel and `weight` gives each one's weight.
+// Adds one panel: the treated curve, the control curve, then the difference band (when bands;
+// the drawing does not read its rows). Observations are in value order; `in` says which belong
+// to the panel and `weight` gives each one's weight.
 template <class In, class Weight>
 void addPanel(PlotGraph& g, const std::string& title, const std::array<std::string, 2>& levels,
               const PlotObsList& sorted, double lo, double hi, In in, Weight weight, bool bands) {
@@ -150,16 +151,19 @@ int vlcpltc(VlcRun& run) {
     const std::array<std::string, 2> levels = groupLevels(run);
     // One figure per variable with every set as a panel, so the sets compare at a glance.
     const int P = static_cast<int>(run.plotPanels.size());
+    // The bands are two rows an observation, as many as the curves' rows twice over: only a
+    // sink that keeps graph rows as data (graph tables) gets them.
+    const bool bands = run.procOutput->keepsGraphRows();
     auto addRow = [&](const PlotRow& row, const PlotObsList& obs, double lo, double hi) {
         CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, P, row, 141, lo, hi);
         // A panel: each curve its records, two ends and a separator; two band rows a record
         // and a separator.
-        c.g.reserve((3 * obs.size() + 7) * static_cast<std::size_t>(P));
+        c.g.reserve(((bands ? 3 : 1) * obs.size() + (bands ? 7 : 6)) * static_cast<std::size_t>(P));
         for (int panel : run.plotPanels)
             addPanel(
                 c.g, panelTitle(panel), levels, obs, lo, hi,
                 [panel](const PlotObs& o) { return inPanel(o, panel); },
-                [panel](const PlotObs& o) { return panelWeight(o, panel); }, true);
+                [panel](const PlotObs& o) { return panelWeight(o, panel); }, bands);
         c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
         deliverGraph(run, c.g, plotText(kPlotTextCdfPlots), row.name, true);
     };

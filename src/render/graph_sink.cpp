@@ -17,6 +17,7 @@ class GraphSink : public OutputSink {
     GraphSink(std::string dir, GraphRenderer renderer)
         : dir_(std::move(dir)), renderer_(std::move(renderer)) {}
 
+    bool keepsGraphRows() const override { return false; }
     void graph(const OutputContext& ctx, const GraphRecord& g) override {
         std::string svg = renderer_ ? renderer_(g) : std::string();
         if (svg.empty()) return;

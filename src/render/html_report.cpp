@@ -109,6 +109,7 @@ class HtmlSink : public OutputSink {
         body_ += "</tbody>\n</table>\n";
     }
 
+    bool keepsGraphRows() const override { return false; }
     void graph(const OutputContext& ctx, const GraphRecord& g) override {
         headings();
         body_ += "<figure class=\"graph\"" + groupAttr(ctx) + ">\n";

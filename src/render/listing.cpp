@@ -88,6 +88,7 @@ class ListingSink : public OutputSink {
         byPending_.clear();
     }
     void byGroup(const OutputContext& ctx) override { byPending_ = joinBy(ctx); }
+    bool keepsGraphRows() const override { return false; } // graphs are not listed
 
     void table(const OutputContext&, const TableInstance& inst) override {
         headings();

@@ -150,6 +150,12 @@ int Output::deliver(const GraphRecord& graph) {
     return toSinks(sinks_, graph.name, [&](OutputSink& s) { s.graph(ctx_, graph); });
 }
 
+bool Output::keepsGraphRows() const {
+    for (const auto& s : sinks_)
+        if (s->keepsGraphRows()) return true;
+    return false;
+}
+
 bool Output::finish() {
     bool ok = true;
     for (auto& s : sinks_)

@@ -170,6 +170,9 @@ class OutputSink {
     virtual void table(const OutputContext&, const TableInstance&) {}
     virtual void factoid(const OutputContext&, const FactoidTable&) {}
     virtual void graph(const OutputContext&, const GraphRecord&) {}
+    // Whether the sink keeps a graph's rows (as data), not only its drawing: a graph's rows
+    // that no renderer reads are then left out when no sink keeps them.
+    virtual bool keepsGraphRows() const { return true; }
     virtual void stepEnd() {}
     // Finishes the run: flush, close files. Returns false (after logging) on a write failure.
     virtual bool finish() { return true; }
@@ -192,6 +195,8 @@ class Output {
     int deliver(const FactoidTable& table);
     int deliver(const GraphRecord& graph);
     bool graphicsEnabled() const { return graphics_; }
+    // Whether some sink keeps graph rows as data (see OutputSink::keepsGraphRows).
+    bool keepsGraphRows() const;
     void setGraphicsEnabled(bool on) { graphics_ = on; }
     bool finish();
 

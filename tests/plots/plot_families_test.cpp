@@ -9,6 +9,7 @@
 #include "../assess/assess_fixture.h"
 #include "adjust/adjust.h"
 #include "plots/plots.h"
+#include "render/graph_renderers.h"
 
 namespace velloc {
 namespace {
@@ -248,6 +249,49 @@ TEST(CdfPlot, CurvesReachExactlyOneHundredAndBandsFollowBothCurves) {
     EXPECT_EQ(panel[25], "Observations in Support Region");
     EXPECT_EQ(texts(g, "Treatment")[0], "1");
     EXPECT_EQ(texts(g, "Treatment")[5], "0");
+}
+
+// Sinks that only draw graphs get no band rows, which the drawing never reads: the curves are
+// the same rows and draw the same SVG as from the whole graph, and a sink that keeps graph
+// rows (graph tables) still gets the bands.
+TEST(CdfPlot, DrawingOnlySinksGetCurvesWithoutBandsAndTheSameDrawing) {
+    struct DrawOnly : GraphCapture {
+        bool keepsGraphRows() const override { return false; }
+    };
+    auto drawing = [](const std::vector<std::shared_ptr<host::OutputSink>>& extra) {
+        PlotRun a;
+        a.output.clearSinks();
+        auto cap = std::make_shared<DrawOnly>();
+        a.output.addSink(cap);
+        for (const auto& s : extra)
+            a.output.addSink(s);
+        a.run.plotCdf = 1;
+        vlcpset(a.run);
+        EXPECT_EQ(vlcpltc(a.run), 0);
+        EXPECT_EQ(cap->graphs.size(), 1u);
+        return cap->graphs.empty() ? host::GraphRecord{} : cap->graphs[0];
+    };
+    const host::GraphRecord lean = drawing({});
+    const host::GraphRecord whole = drawing({std::make_shared<GraphCapture>()});
+    // Per panel: treated curve 5 rows, control curve 7 (All) and 5, 6 (Region); the bands'
+    // 13 and 11 rows only in the whole graph (47 rows, as above).
+    ASSERT_EQ(lean.rowCount(), 23u);
+    ASSERT_EQ(whole.rowCount(), 47u);
+    const std::vector<double> y = column(lean, "YVal"), wy = column(whole, "YVal");
+    expectValues(
+        y,
+        [&] {
+            std::vector<double> curves(wy.begin(), wy.begin() + 12);
+            curves.insert(curves.end(), wy.begin() + 25, wy.begin() + 36);
+            return curves;
+        }(),
+        "curves");
+    for (const char* c : {"TMin", "TMax", "CMin", "CMax"})
+        for (double v : column(lean, c))
+            EXPECT_TRUE(std::isnan(v)) << c;
+    const std::string svg = host::renderGraphSvg(lean);
+    EXPECT_NE(svg.find("class=\"curve\""), std::string::npos);
+    EXPECT_EQ(svg, host::renderGraphSvg(whole));
 }
 
 TEST(PlotRecords, FamiliesShareOneReadAndEachByGroupReadsItsOwnWorkingFile) {

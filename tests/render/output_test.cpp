@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sstream>
 #include <stdexcept>
 
 #include "base/exit_codes.h"
 #include "output_fixture.h"
+#include "render/graph_renderers.h"
 #include "render/output.h"
 #include "render/output_messages.h"
 #include "render/templates.h"
@@ -140,6 +142,23 @@ TEST_F(OutputTest, GraphsWhileGraphicsAreOffGiveTheBenignCode) {
     out.setGraphicsEnabled(true);
     EXPECT_EQ(out.deliver(g), 0);
     EXPECT_EQ(sink->events.back(), "graph StdDiffPlot");
+}
+
+// Graph rows are kept when some sink keeps them as data: the listing, the HTML report and the
+// graphs folder only draw; graph tables (and a sink of unknown kind) keep them.
+TEST(OutputGraphRows, KeptOnlyWhenASinkKeepsThem) {
+    Output out;
+    EXPECT_FALSE(out.keepsGraphRows());
+    std::ostringstream listing;
+    out.addSink(makeListingSink(listing));
+    out.addSink(makeHtmlSink(::testing::TempDir() + "velloc_rows.html"));
+    out.addSink(makeGraphSink(::testing::TempDir(), {}));
+    EXPECT_FALSE(out.keepsGraphRows());
+    out.addSink(makeCsvSink(::testing::TempDir()));
+    EXPECT_TRUE(out.keepsGraphRows());
+    out.clearSinks();
+    out.addSink(std::make_shared<RecordingSink>());
+    EXPECT_TRUE(out.keepsGraphRows());
 }
 
 TEST_F(OutputTest, ASinkFailureBecomesAnOutputError) {
