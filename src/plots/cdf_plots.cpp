@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <span>
 
 #include "assess/balance_rows.h"
 #include "base/text.h"
@@ -61,7 +62,8 @@ struct Totals {
 // to the panel and `weight` gives each one's weight.
 template <class In, class Weight>
 void addPanel(PlotGraph& g, const std::string& title, const std::array<std::string, 2>& levels,
-              const PlotObsList& sorted, double lo, double hi, In in, Weight weight, bool bands) {
+              std::span<const PlotObs> sorted, double lo, double hi, In in, Weight weight,
+              bool bands) {
     Totals tot;
     for (const PlotObs& o : sorted)
         if (in(o)) tot.g[o.treated] += o.freq * weight(o);
@@ -172,22 +174,64 @@ int vlcpltc(VlcRun& run) {
     return 0;
 }
 
+namespace {
+
+// The stratum panel k (1 .. K) that an observation belongs to, 0 for none: its stratum in
+// [k - 0.5, k + 0.5).
+int stratumPanel(double stratum, int K) {
+    if (!(stratum >= 0.5 && stratum < K + 0.5)) return 0;
+    // From 0.5 up, stratum + 0.5 never rounds up to the next integer: the floor is exact.
+    const auto k = static_cast<int>(std::floor(stratum + 0.5));
+    return k <= K ? k : 0;
+}
+
+// The observations (in value order) grouped by stratum panel, each group still in value
+// order: panel k's are at from[k] .. from[k + 1]. The buffers are kept from one row to the
+// next so that their pages are touched once.
+struct StrataGroups {
+    PlotObsList obs;
+    std::vector<std::size_t> from;
+    std::vector<int> panel;
+
+    void group(const PlotObsList& sorted, int K) {
+        from.assign(static_cast<std::size_t>(K) + 2, 0);
+        panel.resize(sorted.size());
+        for (std::size_t i = 0; i < sorted.size(); ++i) {
+            panel[i] = stratumPanel(sorted[i].stratum, K);
+            ++from[static_cast<std::size_t>(panel[i]) + 1];
+        }
+        for (std::size_t k = 1; k < from.size(); ++k)
+            from[k] += from[k - 1];
+        obs.resize(sorted.size());
+        std::vector<std::size_t> at(from.begin(), from.end() - 1);
+        for (std::size_t i = 0; i < sorted.size(); ++i)
+            obs[at[static_cast<std::size_t>(panel[i])]++] = sorted[i];
+    }
+    std::span<const PlotObs> of(int k) const {
+        return {obs.data() + from[static_cast<std::size_t>(k)],
+                from[static_cast<std::size_t>(k) + 1] - from[static_cast<std::size_t>(k)]};
+    }
+};
+
+} // namespace
+
 int vlcplsc(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 26, 27);
     const BalanceStats& b = run.balance;
     const std::array<std::string, 2> levels = groupLevels(run);
+    StrataGroups strata;
     auto addRow = [&](const PlotRow& row, const PlotObsList& obs, double lo, double hi) {
         CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, K, row,
                    147, b.strataLo[static_cast<std::size_t>(row.slot)],
                    b.strataHi[static_cast<std::size_t>(row.slot)]);
         // A stratum: each curve its records, two ends and a separator.
         c.g.reserve(obs.size() + 6 * static_cast<std::size_t>(K));
-        for (int k = 1; k <= K; ++k) {
-            auto in = [k](const PlotObs& o) { return o.stratum >= k - 0.5 && o.stratum < k + 0.5; };
+        // Each panel walks its own stratum's observations, not all of them three times.
+        strata.group(obs, K);
+        for (int k = 1; k <= K; ++k)
             addPanel(
-                c.g, plotText(kPlotTextStratumN, std::to_string(k)), levels, obs, lo, hi, in,
-                [](const PlotObs&) { return 1.0; }, false);
-        }
+                c.g, plotText(kPlotTextStratumN, std::to_string(k)), levels, strata.of(k), lo, hi,
+                [](const PlotObs&) { return true; }, [](const PlotObs&) { return 1.0; }, false);
         c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
         deliverGraph(run, c.g, plotText(kPlotTextCdfPlotsByStratum), row.name, true);
     };

@@ -586,6 +586,38 @@ TEST(StratifiedPlots, CdfPanelsPerStratumWithoutBands) {
     EXPECT_EQ(a.logged("of the 3 strata"), 0); // all strata shown: no notice
 }
 
+// A stratum panel k holds the strata in [k - 0.5, k + 0.5), checked at both edges of every
+// panel, beyond the last and for a missing stratum.
+TEST(StratifiedPlots, CdfPanelsTakeStrataFromHalfBelowToJustUnderHalfAbove) {
+    const double below = std::nextafter(0.5, 0.0), under15 = std::nextafter(1.5, 0.0),
+                 under35 = std::nextafter(3.5, 0.0);
+    //          treated  f  status x    ATT match stratum
+    PlotRun a({{true, 1, 2, 1, 1, 1, 1},
+               {false, 1, 2, 2, 1, 1, below}, // no panel
+               {false, 1, 2, 3, 1, 1, 0.5},   // 1
+               {false, 1, 2, 4, 1, 1, under15},
+               {false, 1, 2, 5, 1, 1, 1.5}, // 2
+               {false, 1, 2, 6, 1, 1, under35},
+               {false, 1, 2, 7, 1, 1, 3.5}, // no panel
+               {false, 1, 2, 0.5, 1, 1, NaN},
+               {true, 1, 2, 2.5, 1, 1, 2.5}}); // 3
+    a.run.nStrata = a.run.nStrataShown = 3;
+    a.run.strataAssess = 1;
+    a.run.balance.reset(4, 1, 3);
+    a.run.balance.strataLo[0] = -2, a.run.balance.strataHi[0] = 10;
+    a.run.balance.narrowLo[0] = 0, a.run.balance.narrowHi[0] = 8;
+    a.run.plotCdf = 1;
+    vlcpset(a.run);
+    ASSERT_EQ(vlcplsc(a.run), 0);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    // Each curve: the narrow minimum 0, its values, the maximum 8 and a separator. Stratum 1:
+    // treated 1, controls 3, 4; stratum 2: no treated, control 5; stratum 3: treated 2.5,
+    // control 6.
+    expectValues(column(a.cap->graphs[0], "XVal"), {0, 1, 8, NaN, 0, 3,   4, 8,   NaN, 0, 8, NaN,
+                                                    0, 5, 8, NaN, 0, 2.5, 8, NaN, 0,   6, 8, NaN},
+                 "strata");
+}
+
 // The stratified CDF family plots in the value order the CDF family found and kept: its graph
 // is the one a run of it alone draws.
 TEST(StratifiedPlots, CdfAfterTheCdfFamilyDrawsWhatItDrawsAlone) {
