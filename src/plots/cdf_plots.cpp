@@ -14,6 +14,7 @@
 #include "plots/plots.h"
 #include "plots/value_order.h"
 #include "render/dynamics.h"
+#include "render/graph_renderers.h"
 
 namespace velloc {
 
@@ -57,13 +58,17 @@ struct Totals {
     double g[2] = {0.0, 0.0};
 };
 
+// A curve's drawn points (value, cumulative percent), when only its vertices are kept.
+using CurvePoints = std::vector<std::array<double, 2>>;
+
 // Adds one panel: the treated curve, the control curve, then the difference band (when bands;
 // the drawing does not read its rows). Observations are in value order; `in` says which belong
-// to the panel and `weight` gives each one's weight.
+// to the panel and `weight` gives each one's weight. With vertices (when no sink keeps the
+// rows), each curve is only the points its drawing keeps, gathered there first.
 template <class In, class Weight>
 void addPanel(PlotGraph& g, const std::string& title, const std::array<std::string, 2>& levels,
               std::span<const PlotObs> sorted, double lo, double hi, In in, Weight weight,
-              bool bands) {
+              bool bands, CurvePoints* vertices) {
     Totals tot;
     for (const PlotObs& o : sorted)
         if (in(o)) tot.g[o.treated] += o.freq * weight(o);
@@ -72,15 +77,32 @@ void addPanel(PlotGraph& g, const std::string& title, const std::array<std::stri
     // Running percentages from the running sum of f x w, summed in the order of the total,
     // so the last record of a curve is at exactly 100.
     for (int side : {1, 0}) {
-        g.coded({lo, 0.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {t, level[side]});
+        const std::uint32_t codes[2] = {t, level[side]};
+        auto point = [&](double x, double y) {
+            if (!vertices)
+                g.coded({x, y, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {codes[0], codes[1]});
+            else if (!std::isnan(x) && !std::isnan(y)) // the points the drawing takes
+                vertices->push_back({x, y});
+        };
+        if (vertices) vertices->clear();
+        point(lo, 0.0);
         double sum = 0.0;
         for (const PlotObs& o : sorted) {
             if (o.treated != (side == 1) || !in(o)) continue;
             sum += o.freq * weight(o);
-            g.coded({o.value, sum / tot.g[side] * 100.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN},
-                    {t, level[side]});
+            point(o.value, sum / tot.g[side] * 100.0);
         }
-        g.coded({hi, 100.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {t, level[side]});
+        point(hi, 100.0);
+        if (vertices) {
+            const CurvePoints& v = *vertices;
+            // A curve without a point still names its panel, where the whole curve would.
+            if (v.empty())
+                g.coded({lo, 0.0, kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN}, {codes[0], codes[1]});
+            host::forEachCurveVertex(v.size(), [&](std::size_t i) {
+                g.coded({v[i][0], v[i][1], kPlotNaN, kPlotNaN, kPlotNaN, kPlotNaN},
+                        {codes[0], codes[1]});
+            });
+        }
         g.row(CdfGraph::blank());
     }
     if (!bands) return;
@@ -154,18 +176,23 @@ int vlcpltc(VlcRun& run) {
     // One figure per variable with every set as a panel, so the sets compare at a glance.
     const int P = static_cast<int>(run.plotPanels.size());
     // The bands are two rows an observation, as many as the curves' rows twice over: only a
-    // sink that keeps graph rows as data (graph tables) gets them.
+    // sink that keeps graph rows as data (graph tables) gets them, and the curves' every row.
     const bool bands = run.procOutput->keepsGraphRows();
+    CurvePoints vertices;
     auto addRow = [&](const PlotRow& row, const PlotObsList& obs, double lo, double hi) {
         CdfGraph c(run, "CDFPhnt", "CDFPlot", "Obs", run.cdfTitleWidth, P, row, 141, lo, hi);
         // A panel: each curve its records, two ends and a separator; two band rows a record
         // and a separator.
-        c.g.reserve(((bands ? 3 : 1) * obs.size() + (bands ? 7 : 6)) * static_cast<std::size_t>(P));
+        if (bands)
+            c.g.reserve((3 * obs.size() + 7) * static_cast<std::size_t>(P));
+        else
+            c.g.rec.dynamics.push_back({host::dyn::kCurveVertices, std::int64_t{1}});
         for (int panel : run.plotPanels)
             addPanel(
                 c.g, panelTitle(panel), levels, obs, lo, hi,
                 [panel](const PlotObs& o) { return inPanel(o, panel); },
-                [panel](const PlotObs& o) { return panelWeight(o, panel); }, bands);
+                [panel](const PlotObs& o) { return panelWeight(o, panel); }, bands,
+                bands ? nullptr : &vertices);
         c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
         deliverGraph(run, c.g, plotText(kPlotTextCdfPlots), row.name, true);
     };
@@ -220,18 +247,24 @@ int vlcplsc(VlcRun& run) {
     const BalanceStats& b = run.balance;
     const std::array<std::string, 2> levels = groupLevels(run);
     StrataGroups strata;
+    const bool everyRow = run.procOutput->keepsGraphRows();
+    CurvePoints vertices;
     auto addRow = [&](const PlotRow& row, const PlotObsList& obs, double lo, double hi) {
         CdfGraph c(run, "StrataCdfPhnt", "StrataCDFPlot", "Stratum", run.strataCdfWidth, K, row,
                    147, b.strataLo[static_cast<std::size_t>(row.slot)],
                    b.strataHi[static_cast<std::size_t>(row.slot)]);
         // A stratum: each curve its records, two ends and a separator.
-        c.g.reserve(obs.size() + 6 * static_cast<std::size_t>(K));
+        if (everyRow)
+            c.g.reserve(obs.size() + 6 * static_cast<std::size_t>(K));
+        else
+            c.g.rec.dynamics.push_back({host::dyn::kCurveVertices, std::int64_t{1}});
         // Each panel walks its own stratum's observations, not all of them three times.
         strata.group(obs, K);
         for (int k = 1; k <= K; ++k)
             addPanel(
                 c.g, plotText(kPlotTextStratumN, std::to_string(k)), levels, strata.of(k), lo, hi,
-                [](const PlotObs&) { return true; }, [](const PlotObs&) { return 1.0; }, false);
+                [](const PlotObs&) { return true; }, [](const PlotObs&) { return 1.0; }, false,
+                everyRow ? nullptr : &vertices);
         c.g.rec.dynamics.push_back({host::dyn::kPanelNum, std::int64_t{1}});
         deliverGraph(run, c.g, plotText(kPlotTextCdfPlotsByStratum), row.name, true);
     };

@@ -272,6 +272,7 @@ std::string drawCdf(const GraphRecord& g) {
     f.width = cellW * static_cast<double>(cols);
     f.height = 110 + 250.0 * static_cast<double>(gridRows);
     const double vlo = dynNum(g, dyn::kXMin), vhi = dynNum(g, dyn::kXMax);
+    const bool verticesGiven = dynNum(g, dyn::kCurveVertices, 0) == 1;
     for (std::size_t k = 0; k < panels.size(); ++k) {
         const double cx = static_cast<double>(k % cols), cy = static_cast<double>(k / cols);
         Panel p{70 + cellW * cx, 60 + 250.0 * cy, cellW - 100, 180, vlo, vhi, 0, 100, false};
@@ -294,15 +295,16 @@ std::string drawCdf(const GraphRecord& g) {
             const auto& pts = panels[k].curves[c];
             const bool treated = c == 0;
             // Decimate huge curves: the step shape survives at a thousand vertices.
-            const std::size_t stride = pts.size() / kMaxCurveVertices + 1;
             std::string d;
             auto vertex = [&](std::size_t row) {
                 double x = p.px(std::clamp(xv[row], p.vlo, p.vhi), 0), y = p.py(0, yv[row]);
                 d += d.empty() ? "M" + num(x) + " " + num(y) : "H" + num(x) + "V" + num(y);
             };
-            for (std::size_t i = 0; i < pts.size(); i += stride)
-                vertex(pts[i]);
-            vertex(pts.back()); // the last vertex (100%) always stays
+            if (verticesGiven)
+                for (std::size_t row : pts)
+                    vertex(row);
+            else
+                forEachCurveVertex(pts.size(), [&](std::size_t i) { vertex(pts[i]); });
             f.body += std::string("<path class=\"curve\" d=\"") + d + "\" fill=\"none\" stroke=\"" +
                       (treated ? kTreatedColour : kControlColour) + "\" stroke-width=\"1.8\"" +
                       (treated ? "" : " stroke-dasharray=\"6 3\"") + "/>\n";

@@ -16,6 +16,16 @@ std::string renderGraphSvg(const GraphRecord& graph);
 inline constexpr std::size_t kMaxMarksPerSeries = 2000;
 inline constexpr std::size_t kMaxCurveVertices = 1000;
 
+// The points of an n-point curve that its drawing keeps, in order: every stride-th from the
+// first, then the last (the curve's end always stays, even when the stride reached it).
+template <class Fn> void forEachCurveVertex(std::size_t n, Fn&& fn) {
+    if (n == 0) return;
+    const std::size_t stride = n / kMaxCurveVertices + 1;
+    for (std::size_t i = 0; i < n; i += stride)
+        fn(i);
+    fn(n - 1);
+}
+
 // The graphs folder: one SVG file per graph, named by the graph name, the BY group and the
 // sequence number of the run ("003_BoxPlot_by1.svg").
 std::shared_ptr<OutputSink> makeGraphSink(std::string dir, GraphRenderer renderer);

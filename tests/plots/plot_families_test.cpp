@@ -251,47 +251,61 @@ TEST(CdfPlot, CurvesReachExactlyOneHundredAndBandsFollowBothCurves) {
     EXPECT_EQ(texts(g, "Treatment")[5], "0");
 }
 
-// Sinks that only draw graphs get no band rows, which the drawing never reads: the curves are
-// the same rows and draw the same SVG as from the whole graph, and a sink that keeps graph
-// rows (graph tables) still gets the bands.
-TEST(CdfPlot, DrawingOnlySinksGetCurvesWithoutBandsAndTheSameDrawing) {
+// Sinks that only draw graphs get each curve's drawn vertices alone, without the bands: the
+// same SVG as from the whole graph, for small curves (every point, the end twice, as drawn)
+// and for curves past the vertex limit, by set and by stratum; a sink that keeps graph rows
+// (graph tables) still gets every row.
+host::GraphRecord cdfGraph(const std::vector<Rec>& recs, bool byStratum, bool keepRows) {
     struct DrawOnly : GraphCapture {
         bool keepsGraphRows() const override { return false; }
     };
-    auto drawing = [](const std::vector<std::shared_ptr<host::OutputSink>>& extra) {
-        PlotRun a;
-        a.output.clearSinks();
-        auto cap = std::make_shared<DrawOnly>();
-        a.output.addSink(cap);
-        for (const auto& s : extra)
-            a.output.addSink(s);
-        a.run.plotCdf = 1;
-        vlcpset(a.run);
-        EXPECT_EQ(vlcpltc(a.run), 0);
-        EXPECT_EQ(cap->graphs.size(), 1u);
-        return cap->graphs.empty() ? host::GraphRecord{} : cap->graphs[0];
-    };
-    const host::GraphRecord lean = drawing({});
-    const host::GraphRecord whole = drawing({std::make_shared<GraphCapture>()});
-    // Per panel: treated curve 5 rows, control curve 7 (All) and 5, 6 (Region); the bands'
-    // 13 and 11 rows only in the whole graph (47 rows, as above).
-    ASSERT_EQ(lean.rowCount(), 23u);
-    ASSERT_EQ(whole.rowCount(), 47u);
-    const std::vector<double> y = column(lean, "YVal"), wy = column(whole, "YVal");
-    expectValues(
-        y,
-        [&] {
-            std::vector<double> curves(wy.begin(), wy.begin() + 12);
-            curves.insert(curves.end(), wy.begin() + 25, wy.begin() + 36);
-            return curves;
-        }(),
-        "curves");
+    PlotRun a(recs);
+    a.output.clearSinks();
+    auto cap = std::make_shared<DrawOnly>();
+    a.output.addSink(cap);
+    if (keepRows) a.output.addSink(std::make_shared<GraphCapture>());
+    a.run.plotCdf = 1;
+    if (byStratum) {
+        a.run.nStrata = a.run.nStrataShown = 3;
+        a.run.strataAssess = 1;
+        a.run.balance.reset(4, 1, 3);
+        a.run.balance.strataLo[0] = -2, a.run.balance.strataHi[0] = 10;
+        a.run.balance.narrowLo[0] = 0, a.run.balance.narrowHi[0] = 8;
+    }
+    vlcpset(a.run);
+    EXPECT_EQ(byStratum ? vlcplsc(a.run) : vlcpltc(a.run), 0);
+    EXPECT_EQ(cap->graphs.size(), 1u);
+    return cap->graphs.empty() ? host::GraphRecord{} : cap->graphs[0];
+}
+
+TEST(CdfPlot, DrawingOnlySinksGetTheDrawnVerticesAndTheSameDrawing) {
+    const host::GraphRecord lean = cdfGraph(kSix, false, false);
+    const host::GraphRecord whole = cdfGraph(kSix, false, true);
+    ASSERT_EQ(whole.rowCount(), 47u); // as above, bands included
+    // All: treated 0, 1, 3, 8 and 8 again, control 0, 2, 4, 5, 6, 8, 8; Region (rec 3 out):
+    // treated the same, control 0, 4, 5, 6, 8, 8; a separator after each curve.
+    expectValues(column(lean, "XVal"), {0, 1, 3, 8, 8, NaN, 0, 2, 4, 5, 6, 8, 8,  NaN,
+                                        0, 1, 3, 8, 8, NaN, 0, 4, 5, 6, 8, 8, NaN},
+                 "vertices");
     for (const char* c : {"TMin", "TMax", "CMin", "CMax"})
         for (double v : column(lean, c))
             EXPECT_TRUE(std::isnan(v)) << c;
     const std::string svg = host::renderGraphSvg(lean);
     EXPECT_NE(svg.find("class=\"curve\""), std::string::npos);
     EXPECT_EQ(svg, host::renderGraphSvg(whole));
+
+    // 9,000 records: control curves past the limit are decimated (in each stratum too).
+    std::vector<Rec> many;
+    for (int i = 0; i < 9000; ++i)
+        many.push_back({i % 3 == 0, 1.0 + i % 2, i % 7 == 0 ? 0.1 : 2.0,
+                        static_cast<double>(i * 7919 % 2503) / 313.0, 1, 1,
+                        static_cast<double>(1 + i % 3)});
+    for (bool byStratum : {false, true}) {
+        const host::GraphRecord l = cdfGraph(many, byStratum, false);
+        const host::GraphRecord w = cdfGraph(many, byStratum, true);
+        EXPECT_LT(l.rowCount(), w.rowCount() / (byStratum ? 1 : 2)) << byStratum;
+        EXPECT_EQ(host::renderGraphSvg(l), host::renderGraphSvg(w)) << byStratum;
+    }
 }
 
 TEST(PlotRecords, FamiliesShareOneReadAndEachByGroupReadsItsOwnWorkingFile) {
