@@ -124,46 +124,50 @@ void addPanel(PlotGraph& g, const std::string& title, const std::array<std::stri
 // Value order, missing values last, ties in file order. The buffers are the caller's, kept
 // from one row to the next so their pages are touched once.
 struct SortBuffers {
-    std::vector<double> values;
+    std::vector<double> missing; // the values of a row none were read for
     std::vector<std::uint32_t> order;
     ValueOrderBuffers radix;
-    PlotObsList spare;
+    PlotObsList sorted;
 };
 
-// The value order of a row's observations (in file order), found once a BY group: the
-// stratified family plots the rows the other family sorted.
-const std::vector<std::uint32_t>& valueOrderOf(VlcRun& run, const PlotRow& row,
-                                               const PlotObsList& obs, SortBuffers& buf) {
-    std::vector<std::uint32_t>* order = &buf.order;
+// The value order of a row's n values (in record order; null: all missing), found once a BY
+// group: the stratified family plots the rows the other family sorted.
+const std::vector<std::uint32_t>& valueOrderOf(VlcRun& run, const PlotRow& row, std::size_t n,
+                                               const PlotValues* values, SortBuffers& buf) {
+    std::vector<std::uint32_t>* cached = nullptr;
     if (PlotRecords* r = run.plotRecords.get())
         if (const int k = r->column(workingOffset(run, row.slot)); k >= 0)
-            order = &r->orders[static_cast<std::size_t>(k)];
-    if (order->size() != obs.size() || order == &buf.order) {
-        buf.values.resize(obs.size());
-        for (std::size_t i = 0; i < obs.size(); ++i)
-            buf.values[i] = obs[i].value;
-        valueOrder(buf.values.data(), obs.size(), *order, buf.radix);
+            cached = &r->orders[static_cast<std::size_t>(k)];
+    if (cached && cached->size() == n) return *cached;
+    std::vector<std::uint32_t>& order = cached ? *cached : buf.order;
+    const double* x = values ? values->data() : nullptr;
+    if (!x) {
+        buf.missing.assign(n, kPlotNaN);
+        x = buf.missing.data();
     }
-    return *order;
-}
-
-void sortByValue(PlotObsList& obs, const std::vector<std::uint32_t>& order, SortBuffers& buf) {
-    buf.spare.resize(obs.size());
-    for (std::size_t i = 0; i < obs.size(); ++i)
-        buf.spare[i] = obs[order[i]];
-    obs.swap(buf.spare);
+    valueOrder(x, n, order, buf.radix);
+    return order;
 }
 
 // fn(row, obs, lo, hi) for each CDF row, obs in value order and lo..hi the narrow range of the
-// row's values. 1 when a read fails (reported), else 0.
+// row's values. The observations are gathered in value order straight from the records, with
+// their values. 1 when a read fails (reported), else 0.
 template <class Fn> int forEachSortedRow(VlcRun& run, Fn&& fn) {
     const BalanceStats& b = run.balance;
     SortBuffers buf;
-    const bool read =
-        forEachDistributionRow(run, run.cdfSel, [&](const PlotRow& row, PlotObsList& obs) {
-            sortByValue(obs, valueOrderOf(run, row, obs, buf), buf);
+    const bool read = forEachDistributionColumn(
+        run, run.cdfSel,
+        [&](const PlotRow& row, const PlotObsList& records, const PlotValues* values) {
+            const std::size_t n = records.size();
+            const std::vector<std::uint32_t>& order = valueOrderOf(run, row, n, values, buf);
+            buf.sorted.resize(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                PlotObs& o = buf.sorted[i];
+                o = records[order[i]];
+                o.value = values ? (*values)[order[i]] : kPlotNaN;
+            }
             const auto slot = static_cast<std::size_t>(row.slot);
-            fn(row, obs, b.narrowLo[slot], b.narrowHi[slot]);
+            fn(row, buf.sorted, b.narrowLo[slot], b.narrowHi[slot]);
         });
     return read ? 0 : 1;
 }

@@ -196,39 +196,33 @@ double panelWeight(const PlotObs& o, int panel) {
     return 1.0;
 }
 
-namespace {
+namespace {} // namespace
 
-// fn(row, obs) for each distribution row; obs is copied from the records for every row when
-// fn may reorder it, else once, only its values changing from row to row.
-template <class Fn>
-bool eachDistributionRow(VlcRun& run, const PlotSelection& sel, bool reorders, const Fn& fn) {
+bool forEachDistributionColumn(
+    VlcRun& run, const PlotSelection& sel,
+    const std::function<void(const PlotRow&, const PlotObsList&, const PlotValues*)>& fn) {
     const std::vector<PlotRow> rows = distributionRows(run, sel);
     if (rows.empty()) return true;
     const PlotRecords* r = plotRecords(run);
     if (!r) return false;
-    PlotObsList obs;
     for (const PlotRow& row : rows) {
         const int k = r->column(workingOffset(run, row.slot));
-        const PlotValues* values = k < 0 ? nullptr : &r->values[static_cast<std::size_t>(k)];
-        if (reorders || obs.size() != r->obs.size()) obs.assign(r->obs.begin(), r->obs.end());
-        for (std::size_t i = 0; i < obs.size(); ++i)
-            obs[i].value = values ? (*values)[i] : kPlotNaN;
-        fn(row, obs);
+        fn(row, r->obs, k < 0 ? nullptr : &r->values[static_cast<std::size_t>(k)]);
     }
     return true;
-}
-
-} // namespace
-
-bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
-                            const std::function<void(const PlotRow&, PlotObsList&)>& fn) {
-    return eachDistributionRow(run, sel, true, fn);
 }
 
 bool forEachDistributionRowReading(
     VlcRun& run, const PlotSelection& sel,
     const std::function<void(const PlotRow&, const PlotObsList&)>& fn) {
-    return eachDistributionRow(run, sel, false, fn);
+    PlotObsList obs;
+    return forEachDistributionColumn(
+        run, sel, [&](const PlotRow& row, const PlotObsList& records, const PlotValues* values) {
+            if (obs.size() != records.size()) obs.assign(records.begin(), records.end());
+            for (std::size_t i = 0; i < obs.size(); ++i)
+                obs[i].value = values ? (*values)[i] : kPlotNaN;
+            fn(row, obs);
+        });
 }
 
 std::array<std::string, 2> groupLevels(const VlcRun& run) {

@@ -129,12 +129,15 @@ struct PlotRow {
     std::string name, label;
 };
 std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& sel);
-// fn(row, obs) for each of the distribution rows, obs the working file's observations with
-// the row's values. False when a read fails (reported); the rows after it are skipped.
-bool forEachDistributionRow(VlcRun& run, const PlotSelection& sel,
-                            const std::function<void(const PlotRow&, PlotObsList&)>& fn);
-// The same for an fn that only reads obs, in record order: the observations are copied once,
-// not once a row.
+// fn(row, records, values) for each of the distribution rows, without a copy: records the
+// working file's observations as read (values missing), values the row's values in record
+// order (null when none were read: all missing). False when a read fails (reported); the rows
+// after it are skipped.
+bool forEachDistributionColumn(
+    VlcRun& run, const PlotSelection& sel,
+    const std::function<void(const PlotRow&, const PlotObsList&, const PlotValues*)>& fn);
+// fn(row, obs) for each of the distribution rows, obs the working file's observations with the
+// row's values, in record order: the observations are copied once, not once a row.
 bool forEachDistributionRowReading(
     VlcRun& run, const PlotSelection& sel,
     const std::function<void(const PlotRow&, const PlotObsList&)>& fn);
