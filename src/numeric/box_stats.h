@@ -40,13 +40,20 @@ std::vector<BoxStats> boxSummaries(std::size_t rows, Obs obs, std::size_t maxOut
     static constexpr double kQ[3] = {0.25, 0.5, 0.75};
     std::vector<BoxStats> boxes;
     std::vector<std::uint32_t> boxOf(rows, UINT32_MAX);
+    // Rows come in runs of one position: a row at the previous row's position joins its box
+    // without the search, which would find the same one.
+    double lastPos = NAN;
+    std::size_t b = 0;
     for (std::size_t r = 0; r < rows; ++r) {
         const BoxObs o = obs(r);
         if (std::isnan(o.pos) || std::isnan(o.value) || !(o.weight > 0)) continue;
-        std::size_t b = 0;
-        while (b < boxes.size() && std::fabs(boxes[b].pos - o.pos) >= 1e-9)
-            ++b;
-        if (b == boxes.size()) boxes.emplace_back().pos = o.pos;
+        if (!(o.pos == lastPos)) {
+            b = 0;
+            while (b < boxes.size() && std::fabs(boxes[b].pos - o.pos) >= 1e-9)
+                ++b;
+            if (b == boxes.size()) boxes.emplace_back().pos = o.pos;
+            lastPos = o.pos;
+        }
         BoxStats& s = boxes[b];
         s.total += o.weight, s.sum += o.value * o.weight;
         s.min = std::min(s.min, o.value), s.max = std::max(s.max, o.value);
@@ -58,10 +65,14 @@ std::vector<BoxStats> boxSummaries(std::size_t rows, Obs obs, std::size_t maxOut
         return std::min(i, kBins - 1);
     };
     std::vector<std::vector<double>> hist(boxes.size(), std::vector<double>(kBins, 0.0));
+    std::vector<std::uint16_t> binAt(rows); // each row's bin, found once
+    static_assert(kBins <= 65536);
     for (std::size_t r = 0; r < rows; ++r)
         if (boxOf[r] != UINT32_MAX) {
             const BoxObs o = obs(r);
-            hist[boxOf[r]][binOf(boxes[boxOf[r]], o.value)] += o.weight;
+            const std::size_t i = binOf(boxes[boxOf[r]], o.value);
+            binAt[r] = static_cast<std::uint16_t>(i);
+            hist[boxOf[r]][i] += o.weight;
         }
     // Per box and quartile: the target bin, the weight below it and the values in it.
     std::vector<std::array<std::size_t, 3>> bin(boxes.size());
@@ -77,9 +88,9 @@ std::vector<BoxStats> boxSummaries(std::size_t rows, Obs obs, std::size_t maxOut
         }
     for (std::size_t r = 0; r < rows; ++r) {
         if (boxOf[r] == UINT32_MAX) continue;
-        const std::size_t b = boxOf[r];
+        const std::size_t b = boxOf[r], i = binAt[r];
+        if (bin[b][0] != i && bin[b][1] != i && bin[b][2] != i) continue;
         const BoxObs o = obs(r);
-        const std::size_t i = binOf(boxes[b], o.value);
         for (int k = 0; k < 3; ++k)
             if (bin[b][k] == i) inBin[b][k].push_back({o.value, o.weight});
     }

@@ -1,7 +1,9 @@
 // Box-plot statistics against hand calculations, and the even thinning of outlier marks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "numeric/box_stats.h"
 #include "render/graph_renderers.h"
@@ -48,6 +50,79 @@ TEST(BoxStats, QuartilesWhiskersAndOutliersByHand) {
     EXPECT_TRUE(w[0].outliers.empty());
     EXPECT_DOUBLE_EQ(w[0].mean(), 75);
     EXPECT_EQ(w[1].q[1], 5);
+}
+
+// Random boxes against a sort of each box's rows: positions in runs and interleaved, two of
+// them 1.5e-9 apart with rows between them (which join the first box they are near), ties,
+// integer weights (so every running sum is exact), missing values and zero weights.
+TEST(BoxStats, RandomBoxesMatchASortOfEachBox) {
+    std::mt19937_64 rng(20261209);
+    const double positions[] = {0.85, 1.15, 1.85, 2.0, 2.0 + 1.5e-9, 2.0 + 0.75e-9};
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<BoxObs> rows;
+        const int n = 1 + static_cast<int>(rng() % 3000);
+        double pos = positions[rng() % 6];
+        for (int i = 0; i < n; ++i) {
+            if (rng() % 50 == 0) pos = positions[rng() % 6]; // mostly runs
+            const double v = rng() % 97 == 0 ? NAN : static_cast<double>(rng() % 400) / 8.0 - 10;
+            const double w = rng() % 31 == 0 ? 0.0 : static_cast<double>(1 + rng() % 4);
+            rows.push_back(
+                {rng() % 5 == 0 ? positions[rng() % 6] : pos, rng() % 211 == 0 ? v * 40 : v, w});
+        }
+        // The oracle: boxes by first appearance, a row joining the first box within 1e-9.
+        std::vector<double> pos0;
+        std::vector<std::vector<std::pair<double, double>>> of;
+        std::vector<double> sum;
+        for (const BoxObs& o : rows) {
+            if (std::isnan(o.value) || !(o.weight > 0)) continue;
+            std::size_t b = 0;
+            while (b < pos0.size() && std::fabs(pos0[b] - o.pos) >= 1e-9)
+                ++b;
+            if (b == pos0.size()) pos0.push_back(o.pos), of.emplace_back(), sum.push_back(0);
+            of[b].push_back({o.value, o.weight});
+            sum[b] += o.value * o.weight;
+        }
+        const auto boxes = summarise(rows, 1u << 20);
+        ASSERT_EQ(boxes.size(), pos0.size()) << trial;
+        for (std::size_t b = 0; b < boxes.size(); ++b) {
+            auto v = of[b];
+            std::sort(v.begin(), v.end());
+            double total = 0;
+            for (const auto& p : v)
+                total += p.second;
+            double q[3];
+            const double share[3] = {0.25, 0.5, 0.75};
+            for (int k = 0; k < 3; ++k) {
+                double acc = 0;
+                for (const auto& [x, w] : v)
+                    if ((acc += w) >= share[k] * total) {
+                        q[k] = x;
+                        break;
+                    }
+            }
+            const double lo = q[0] - 1.5 * (q[2] - q[0]), hi = q[2] + 1.5 * (q[2] - q[0]);
+            std::vector<double> out;
+            double wlo = HUGE_VAL, whi = -HUGE_VAL;
+            for (const auto& p : v) {
+                if (p.first < lo || p.first > hi) {
+                    if (out.empty() || out.back() != p.first) out.push_back(p.first);
+                } else {
+                    wlo = std::min(wlo, p.first), whi = std::max(whi, p.first);
+                }
+            }
+            const BoxStats& s = boxes[b];
+            EXPECT_EQ(s.pos, pos0[b]);
+            EXPECT_EQ(s.total, total);
+            EXPECT_EQ(s.sum, sum[b]); // in row order, as the oracle adds
+            EXPECT_EQ(s.min, v.front().first);
+            EXPECT_EQ(s.max, v.back().first);
+            for (int k = 0; k < 3; ++k)
+                EXPECT_EQ(s.q[k], q[k]) << trial << " box " << b << " q" << k;
+            EXPECT_EQ(s.whiskerLo, wlo);
+            EXPECT_EQ(s.whiskerHi, whi);
+            EXPECT_EQ(s.outliers, out);
+        }
+    }
 }
 
 // 10,000 ranks thinned to 2,000: rank round(j x 9999 / 1999) for j = 0..1999, the first and
