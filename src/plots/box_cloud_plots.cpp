@@ -27,12 +27,18 @@ int stratumOf(const PlotObs& o, int k) {
     return static_cast<int>(std::lround(o.stratum));
 }
 
-// fn(o, side) for the treated observations (side 1), then the controls (side 0), each group
-// in record order: the order the graphs list their points in.
-template <class Fn> void treatedThenControls(const PlotObsList& obs, Fn fn) {
+// The value of record i of a plotted row: from its column, missing when none was read.
+double valueAt(const PlotValues* values, std::size_t i) {
+    return values ? (*values)[i] : kPlotNaN;
+}
+
+// fn(o, value, side) for the treated observations (side 1), then the controls (side 0), each
+// group in record order (the order the graphs list their points in), with each one's value.
+template <class Fn>
+void treatedThenControls(const PlotObsList& obs, const PlotValues* values, Fn fn) {
     for (int side : {1, 0})
-        for (const PlotObs& o : obs)
-            if (o.treated == (side == 1)) fn(o, side);
+        for (std::size_t i = 0; i < obs.size(); ++i)
+            if (obs[i].treated == (side == 1)) fn(obs[i], valueAt(values, i), side);
 }
 
 std::string groupTicks() {
@@ -75,22 +81,23 @@ int vlcpltx(VlcRun& run) {
     openPlotGroup(run, 14, 15);
     const BalanceStats& b = run.balance;
     const int P = static_cast<int>(run.plotPanels.size());
-    forEachDistributionRowReading(run, run.boxSel, [&](const PlotRow& row, const PlotObsList& obs) {
-        const auto slot = static_cast<std::size_t>(row.slot);
-        PlotGraph g =
-            boxGraph(run, "BoxPhnt", "BoxPlot", 140, 138, row, P, b.wideLo[slot], b.wideHi[slot]);
-        g.reserve(obs.size() * static_cast<std::size_t>(P));
-        const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-        for (int k = 1; k <= P; ++k) {
-            const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
-            treatedThenControls(obs, [&](const PlotObs& o, int side) {
-                if (!inPanel(o, panel)) return;
-                g.coded({k + (side ? 0.15 : -0.15), o.value, o.freq, panelWeight(o, panel)},
-                        {level[side]});
-            });
-        }
-        deliverGraph(run, g, plotText(kPlotTextBoxPlots), row.name, true);
-    });
+    forEachDistributionColumn(
+        run, run.boxSel, [&](const PlotRow& row, const PlotObsList& obs, const PlotValues* values) {
+            const auto slot = static_cast<std::size_t>(row.slot);
+            PlotGraph g = boxGraph(run, "BoxPhnt", "BoxPlot", 140, 138, row, P, b.wideLo[slot],
+                                   b.wideHi[slot]);
+            g.reserve(obs.size() * static_cast<std::size_t>(P));
+            const std::array<std::uint32_t, 2> level = levelCodes(run, g);
+            for (int k = 1; k <= P; ++k) {
+                const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
+                treatedThenControls(obs, values, [&](const PlotObs& o, double value, int side) {
+                    if (!inPanel(o, panel)) return;
+                    g.coded({k + (side ? 0.15 : -0.15), value, o.freq, panelWeight(o, panel)},
+                            {level[side]});
+                });
+            }
+            deliverGraph(run, g, plotText(kPlotTextBoxPlots), row.name, true);
+        });
     closePlotGroup(run);
     return 0;
 }
@@ -98,8 +105,9 @@ int vlcpltx(VlcRun& run) {
 int vlcpltj(VlcRun& run) {
     openPlotGroup(run, 20, 21);
     const BalanceStats& b = run.balance;
-    forEachDistributionRowReading(
-        run, run.cloudSel, [&](const PlotRow& row, const PlotObsList& obs) {
+    forEachDistributionColumn(
+        run, run.cloudSel,
+        [&](const PlotRow& row, const PlotObsList& obs, const PlotValues* values) {
             PlotGraph g("CloudPhnt", "CloudPlot");
             g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValues, row.name));
             g.dyn(host::dyn::kVertical, vertical(run));
@@ -118,11 +126,11 @@ int vlcpltj(VlcRun& run) {
             g.column("Response", ColumnKind::Character, levelWidth(run));
             g.reserve(obs.size());
             const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-            treatedThenControls(obs, [&](const PlotObs& o, int side) {
+            treatedThenControls(obs, values, [&](const PlotObs& o, double value, int side) {
                 // The value goes to YVal1 outside the region, YVal2 in it, YVal3 when matched.
                 const int at = o.status <= 0.1 ? 0 : o.status <= 1.1 ? 1 : 2;
-                g.coded({side ? 4.0 : 2.0, at == 0 ? o.value : kPlotNaN,
-                         at == 1 ? o.value : kPlotNaN, at == 2 ? o.value : kPlotNaN},
+                g.coded({side ? 4.0 : 2.0, at == 0 ? value : kPlotNaN, at == 1 ? value : kPlotNaN,
+                         at == 2 ? value : kPlotNaN},
                         {level[side]});
             });
             deliverGraph(run, g, plotText(kPlotTextCloudPlots), row.name, g.rows() > 0);
@@ -171,7 +179,7 @@ int vlcpltw(VlcRun& run) {
     g.column("Response", ColumnKind::Character, levelWidth(run));
     g.reserve(obs.size());
     const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-    treatedThenControls(obs, [&](const PlotObs& o, int side) {
+    treatedThenControls(obs, nullptr, [&](const PlotObs& o, double, int side) {
         // The weight goes to YVal1 outside the region, YVal2 in it.
         const bool in = o.status > 0.1;
         g.coded({side ? 4.0 : 2.0, in ? kPlotNaN : o.wRegion, in ? o.wRegion : kPlotNaN},
@@ -186,20 +194,25 @@ int vlcplsx(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 24, 25);
     const BalanceStats& b = run.balance;
     run.panelLabels = strataTicks(K);
-    forEachDistributionRowReading(run, run.boxSel, [&](const PlotRow& row, const PlotObsList& obs) {
-        const auto slot = static_cast<std::size_t>(row.slot);
-        PlotGraph g = boxGraph(run, "StrataBoxPhnt", "StrataBoxPlot", 146, 139, row, K,
-                               b.strataLo[slot], b.strataHi[slot]);
-        g.reserve(obs.size());
-        const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-        for (const PlotObs& o : obs) {
-            int k = stratumOf(o, K);
-            if (!k) continue;
-            double w = run.weightType == kWeightNone ? 1.0 : run.matchActive ? o.wMatch : o.wRegion;
-            g.coded({k + (o.treated ? 0.15 : -0.15), o.value, o.freq, w}, {level[o.treated]});
-        }
-        deliverGraph(run, g, plotText(kPlotTextBoxPlotsByStratum), row.name, true);
-    });
+    forEachDistributionColumn(
+        run, run.boxSel, [&](const PlotRow& row, const PlotObsList& obs, const PlotValues* values) {
+            const auto slot = static_cast<std::size_t>(row.slot);
+            PlotGraph g = boxGraph(run, "StrataBoxPhnt", "StrataBoxPlot", 146, 139, row, K,
+                                   b.strataLo[slot], b.strataHi[slot]);
+            g.reserve(obs.size());
+            const std::array<std::uint32_t, 2> level = levelCodes(run, g);
+            for (std::size_t i = 0; i < obs.size(); ++i) {
+                const PlotObs& o = obs[i];
+                int k = stratumOf(o, K);
+                if (!k) continue;
+                double w = run.weightType == kWeightNone ? 1.0
+                           : run.matchActive             ? o.wMatch
+                                                         : o.wRegion;
+                g.coded({k + (o.treated ? 0.15 : -0.15), valueAt(values, i), o.freq, w},
+                        {level[o.treated]});
+            }
+            deliverGraph(run, g, plotText(kPlotTextBoxPlotsByStratum), row.name, true);
+        });
     closePlotGroup(run);
     return 0;
 }
@@ -207,8 +220,9 @@ int vlcplsx(VlcRun& run) {
 int vlcplsj(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 30, 31);
     const BalanceStats& b = run.balance;
-    forEachDistributionRowReading(
-        run, run.cloudSel, [&](const PlotRow& row, const PlotObsList& obs) {
+    forEachDistributionColumn(
+        run, run.cloudSel,
+        [&](const PlotRow& row, const PlotObsList& obs, const PlotValues* values) {
             PlotGraph g("StrataCloudPhnt", "StrataCloudPlot");
             g.dyn(host::dyn::kETitle, plotText(kPlotTextIndividualValuesByStratum, row.name));
             g.dyn(host::dyn::kVertical, vertical(run));
@@ -226,11 +240,13 @@ int vlcplsj(VlcRun& run) {
             for (const char* c : {"XVal", "YVal1", "YVal2"})
                 g.column(c);
             g.reserve(obs.size());
-            for (const PlotObs& o : obs) {
+            for (std::size_t i = 0; i < obs.size(); ++i) {
+                const PlotObs& o = obs[i];
                 int k = stratumOf(o, K);
                 if (!k) continue;
-                g.coded({static_cast<double>(k), o.treated ? o.value : kPlotNaN,
-                         o.treated ? kPlotNaN : o.value},
+                const double value = valueAt(values, i);
+                g.coded({static_cast<double>(k), o.treated ? value : kPlotNaN,
+                         o.treated ? kPlotNaN : value},
                         {});
             }
             deliverGraph(run, g, plotText(kPlotTextCloudPlotsByStratum), row.name, g.rows() > 0);

@@ -212,19 +212,6 @@ bool forEachDistributionColumn(
     return true;
 }
 
-bool forEachDistributionRowReading(
-    VlcRun& run, const PlotSelection& sel,
-    const std::function<void(const PlotRow&, const PlotObsList&)>& fn) {
-    PlotObsList obs;
-    return forEachDistributionColumn(
-        run, sel, [&](const PlotRow& row, const PlotObsList& records, const PlotValues* values) {
-            if (obs.size() != records.size()) obs.assign(records.begin(), records.end());
-            for (std::size_t i = 0; i < obs.size(); ++i)
-                obs[i].value = values ? (*values)[i] : kPlotNaN;
-            fn(row, obs);
-        });
-}
-
 std::array<std::string, 2> groupLevels(const VlcRun& run) {
     return {host::trimBlanks(run.controlLevel), host::trimBlanks(run.treatedLevel)};
 }

@@ -82,7 +82,7 @@ void closePlotGroup(VlcRun& run);
 
 // One observation of the working file as a plot row reads it.
 struct PlotObs {
-    double value = 0.0;  // the plotted row's value
+    double value = 0.0;  // the plotted row's value (missing in the plot records: see PlotValues)
     double freq = 1.0;   // f
     double status = 0.0; // region and match status s
     double wRegion = 1.0;
@@ -91,7 +91,7 @@ struct PlotObs {
     bool treated = false;
 };
 
-// Observations of a plot: a million rows of them are copied once for every plotted row.
+// Observations of a plot, and one plotted row's values beside them: a million rows of them.
 using PlotObsList = std::vector<PlotObs, host::MappedBlockAllocator<PlotObs>>;
 using PlotValues = std::vector<double, host::MappedBlockAllocator<double>>;
 
@@ -136,11 +136,6 @@ std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& se
 bool forEachDistributionColumn(
     VlcRun& run, const PlotSelection& sel,
     const std::function<void(const PlotRow&, const PlotObsList&, const PlotValues*)>& fn);
-// fn(row, obs) for each of the distribution rows, obs the working file's observations with the
-// row's values, in record order: the observations are copied once, not once a row.
-bool forEachDistributionRowReading(
-    VlcRun& run, const PlotSelection& sel,
-    const std::function<void(const PlotRow&, const PlotObsList&)>& fn);
 
 // The control and treated level texts (index 0 control, 1 treated) without their blanks, and
 // the width of a column that holds either (at least 1).
