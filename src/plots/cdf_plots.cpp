@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <future>
 #include <span>
+#include <thread>
 
 #include "assess/balance_rows.h"
 #include "base/text.h"
@@ -149,27 +151,43 @@ const std::vector<std::uint32_t>& valueOrderOf(VlcRun& run, const PlotRow& row, 
     return order;
 }
 
+// A row's observations gathered in value order straight from the records, with their values.
+void sortRow(VlcRun& run, const DistributionColumn& c, SortBuffers& buf) {
+    const std::size_t n = c.records->size();
+    const std::vector<std::uint32_t>& order = valueOrderOf(run, c.row, n, c.values, buf);
+    buf.sorted.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        PlotObs& o = buf.sorted[i];
+        o = (*c.records)[order[i]];
+        o.value = c.values ? (*c.values)[order[i]] : kPlotNaN;
+    }
+}
+
 // fn(row, obs, lo, hi) for each CDF row, obs in value order and lo..hi the narrow range of the
-// row's values. The observations are gathered in value order straight from the records, with
-// their values. 1 when a read fails (reported), else 0.
+// row's values. On two cores the next row is sorted while fn draws this one: each row has its
+// own value order and buffers, and fn runs on the calling thread, row by row. 1 when a read
+// fails (reported), else 0.
 template <class Fn> int forEachSortedRow(VlcRun& run, Fn&& fn) {
     const BalanceStats& b = run.balance;
-    SortBuffers buf;
-    const bool read = forEachDistributionColumn(
-        run, run.cdfSel,
-        [&](const PlotRow& row, const PlotObsList& records, const PlotValues* values) {
-            const std::size_t n = records.size();
-            const std::vector<std::uint32_t>& order = valueOrderOf(run, row, n, values, buf);
-            buf.sorted.resize(n);
-            for (std::size_t i = 0; i < n; ++i) {
-                PlotObs& o = buf.sorted[i];
-                o = records[order[i]];
-                o.value = values ? (*values)[order[i]] : kPlotNaN;
-            }
-            const auto slot = static_cast<std::size_t>(row.slot);
-            fn(row, buf.sorted, b.narrowLo[slot], b.narrowHi[slot]);
-        });
-    return read ? 0 : 1;
+    std::vector<DistributionColumn> columns;
+    if (!distributionColumns(run, run.cdfSel, columns)) return 1;
+    static const bool twoCores = std::thread::hardware_concurrency() >= 2;
+    SortBuffers buf[2];
+    if (!columns.empty()) sortRow(run, columns[0], buf[0]);
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        std::future<void> next;
+        if (i + 1 < columns.size()) {
+            auto sortNext = [&, i] { sortRow(run, columns[i + 1], buf[(i + 1) % 2]); };
+            if (twoCores)
+                next = std::async(std::launch::async, sortNext);
+            else
+                next = std::async(std::launch::deferred, sortNext);
+        }
+        const auto slot = static_cast<std::size_t>(columns[i].row.slot);
+        fn(columns[i].row, buf[i % 2].sorted, b.narrowLo[slot], b.narrowHi[slot]);
+        if (next.valid()) next.get(); // a failure of the sort (out of memory) surfaces here
+    }
+    return 0;
 }
 
 } // namespace

@@ -198,17 +198,28 @@ double panelWeight(const PlotObs& o, int panel) {
 
 namespace {} // namespace
 
-bool forEachDistributionColumn(
-    VlcRun& run, const PlotSelection& sel,
-    const std::function<void(const PlotRow&, const PlotObsList&, const PlotValues*)>& fn) {
+bool distributionColumns(VlcRun& run, const PlotSelection& sel,
+                         std::vector<DistributionColumn>& columns) {
+    columns.clear();
     const std::vector<PlotRow> rows = distributionRows(run, sel);
     if (rows.empty()) return true;
     const PlotRecords* r = plotRecords(run);
     if (!r) return false;
     for (const PlotRow& row : rows) {
         const int k = r->column(workingOffset(run, row.slot));
-        fn(row, r->obs, k < 0 ? nullptr : &r->values[static_cast<std::size_t>(k)]);
+        columns.push_back(
+            {row, &r->obs, k < 0 ? nullptr : &r->values[static_cast<std::size_t>(k)]});
     }
+    return true;
+}
+
+bool forEachDistributionColumn(
+    VlcRun& run, const PlotSelection& sel,
+    const std::function<void(const PlotRow&, const PlotObsList&, const PlotValues*)>& fn) {
+    std::vector<DistributionColumn> columns;
+    if (!distributionColumns(run, sel, columns)) return false;
+    for (const DistributionColumn& c : columns)
+        fn(c.row, *c.records, c.values);
     return true;
 }
 

@@ -129,6 +129,16 @@ struct PlotRow {
     std::string name, label;
 };
 std::vector<PlotRow> distributionRows(const VlcRun& run, const PlotSelection& sel);
+// A distribution row with the BY group's plot records and the row's values in record order
+// (null when none were read: all missing).
+struct DistributionColumn {
+    PlotRow row;
+    const PlotObsList* records = nullptr;
+    const PlotValues* values = nullptr;
+};
+// The distribution rows of sel with their columns; false when a read fails (reported).
+bool distributionColumns(VlcRun& run, const PlotSelection& sel,
+                         std::vector<DistributionColumn>& columns);
 // fn(row, records, values) for each of the distribution rows, without a copy: records the
 // working file's observations as read (values missing), values the row's values in record
 // order (null when none were read: all missing). False when a read fails (reported); the rows

@@ -308,6 +308,46 @@ TEST(CdfPlot, DrawingOnlySinksGetTheDrawnVerticesAndTheSameDrawing) {
     }
 }
 
+// Rows of the CDF family are sorted one ahead of the one being drawn: each graph is the one a
+// run plotting that row alone draws (PS, LPS and x, with different value orders).
+TEST(CdfPlot, EachRowDrawsWhatItDrawsAlone) {
+    auto graphs = [](bool ps, bool lps, bool x) {
+        PlotRun a;
+        // The six records again, with a PS rising and an LPS falling against x.
+        a.run.vlcvout->point(0);
+        std::vector<std::vector<double>> recs;
+        std::vector<double> r(kRec);
+        while (a.run.vlcvout->read(r.data()))
+            recs.push_back(r);
+        a.run.vlcvout = std::make_unique<host::UtilFile>("VLCVOUT", kRec * 8);
+        a.run.vlcvout->point(-2);
+        for (auto& rec : recs) {
+            rec[kVoutPs] = 0.9 - rec[14] / 10.0 * (rec[kVoutObs] == 2 ? -1 : 1);
+            rec[kVoutLps] = -rec[14] * rec[kVoutObs];
+            EXPECT_EQ(a.run.vlcvout->write(rec.data()), 0);
+        }
+        for (int s : {2, 3})
+            a.run.balance.narrowLo[s] = -40, a.run.balance.narrowHi[s] = 40;
+        a.run.cdfSel.ps = ps, a.run.cdfSel.lps = lps;
+        a.run.cdfSel.vars = {x ? 1 : 0};
+        a.run.plotCdf = 1;
+        vlcpset(a.run);
+        EXPECT_EQ(vlcpltc(a.run), 0);
+        std::vector<std::string> svg;
+        for (const auto& g : a.cap->graphs)
+            svg.push_back(host::renderGraphSvg(g) + texts(g, "Obs")[0] +
+                          std::to_string(column(g, "XVal")[1]));
+        return svg;
+    };
+    const std::vector<std::string> all = graphs(true, true, true);
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[0], graphs(true, false, false).at(0));
+    EXPECT_EQ(all[1], graphs(false, true, false).at(0));
+    EXPECT_EQ(all[2], graphs(false, false, true).at(0));
+    EXPECT_NE(all[0], all[1]);
+    EXPECT_NE(all[1], all[2]);
+}
+
 TEST(PlotRecords, FamiliesShareOneReadAndEachByGroupReadsItsOwnWorkingFile) {
     PlotRun a;
     a.run.plotCdf = a.run.plotBox = 1;
