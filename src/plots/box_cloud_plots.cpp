@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <span>
 
 #include "assess/balance_rows.h"
 #include "base/text.h"
@@ -10,6 +11,7 @@
 #include "plots/plot_messages.h"
 #include "plots/plots.h"
 #include "render/dynamics.h"
+#include "render/graph_renderers.h"
 
 namespace velloc {
 
@@ -68,6 +70,68 @@ PlotGraph boxGraph(const VlcRun& run, const char* phantom, const char* graph, in
     return g;
 }
 
+// The rows of a cloud graph, each its position, its values and its level codes, in graph row
+// order: all of them when a sink keeps graph rows, else only the rows with a mark the drawing
+// keeps, the values of the marks it drops missing. The marks of each series are counted in a
+// first pass over the rows and kept in a second as the drawing would keep them, so it draws
+// the same marks with the same jitter.
+class CloudRows {
+  public:
+    CloudRows(PlotGraph& g, bool keepRows, bool strata) : g_(g), keep_(keepRows), strata_(strata) {}
+
+    // rows(add) calls add(numbers, codes) for each row in order, numbers the position and then
+    // the values (at most three); rows is called once, or twice when only marks are kept.
+    template <class Rows> void fill(std::size_t rowCount, Rows rows) {
+        if (keep_) {
+            g_.reserve(rowCount);
+            rows([&](std::span<const double> n, std::span<const std::uint32_t> c) {
+                g_.coded(n, c);
+            });
+            return;
+        }
+        std::vector<std::size_t> count(6, 0), seen(6, 0);
+        rows([&](std::span<const double> n, std::span<const std::uint32_t>) {
+            for (std::size_t k = 0; k + 1 < n.size(); ++k)
+                if (const int s = host::cloudSeries(strata_, n[0], k, n[k + 1]); s >= 0)
+                    ++count[static_cast<std::size_t>(s)];
+        });
+        std::array<double, 4> blank{};
+        std::array<std::uint32_t, 1> blankCode{};
+        std::size_t blankNumbers = 0, blankCodes = 0;
+        bool anyRow = false;
+        rows([&](std::span<const double> n, std::span<const std::uint32_t> c) {
+            std::array<double, 4> row{};
+            std::copy(n.begin(), n.end(), row.begin());
+            bool kept = false;
+            for (std::size_t k = 0; k + 1 < n.size(); ++k) {
+                const int s = host::cloudSeries(strata_, n[0], k, n[k + 1]);
+                if (s < 0) continue;
+                const auto si = static_cast<std::size_t>(s);
+                if (host::cloudMarkKept(seen[si]++, count[si]))
+                    kept = true;
+                else
+                    row[k + 1] = kPlotNaN;
+            }
+            if (kept) g_.coded(std::span<const double>(row.data(), n.size()), c);
+            if (!anyRow) { // a cloud without a mark is still drawn: its first row, values missing
+                anyRow = true;
+                blank[0] = n[0];
+                std::fill(blank.begin() + 1, blank.end(), kPlotNaN);
+                std::copy(c.begin(), c.end(), blankCode.begin());
+                blankNumbers = n.size(), blankCodes = c.size();
+            }
+        });
+        if (anyRow && g_.rows() == 0)
+            g_.coded(std::span<const double>(blank.data(), blankNumbers),
+                     std::span<const std::uint32_t>(blankCode.data(), blankCodes));
+        g_.rec.dynamics.push_back({host::dyn::kCloudMarks, std::int64_t{1}});
+    }
+
+  private:
+    PlotGraph& g_;
+    bool keep_, strata_;
+};
+
 // The codes of the control and treated level texts in a graph, coded in that order.
 std::array<std::uint32_t, 2> levelCodes(const VlcRun& run, PlotGraph& g) {
     const std::array<std::string, 2> levels = groupLevels(run);
@@ -105,6 +169,7 @@ int vlcpltx(VlcRun& run) {
 int vlcpltj(VlcRun& run) {
     openPlotGroup(run, 20, 21);
     const BalanceStats& b = run.balance;
+    const bool keepRows = run.procOutput->keepsGraphRows();
     forEachDistributionColumn(
         run, run.cloudSel,
         [&](const PlotRow& row, const PlotObsList& obs, const PlotValues* values) {
@@ -124,14 +189,15 @@ int vlcpltj(VlcRun& run) {
             for (const char* c : {"YVal1", "YVal2", "YVal3"})
                 g.column(c);
             g.column("Response", ColumnKind::Character, levelWidth(run));
-            g.reserve(obs.size());
             const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-            treatedThenControls(obs, values, [&](const PlotObs& o, double value, int side) {
-                // The value goes to YVal1 outside the region, YVal2 in it, YVal3 when matched.
-                const int at = o.status <= 0.1 ? 0 : o.status <= 1.1 ? 1 : 2;
-                g.coded({side ? 4.0 : 2.0, at == 0 ? value : kPlotNaN, at == 1 ? value : kPlotNaN,
-                         at == 2 ? value : kPlotNaN},
-                        {level[side]});
+            CloudRows(g, keepRows, false).fill(obs.size(), [&](auto add) {
+                treatedThenControls(obs, values, [&](const PlotObs& o, double value, int side) {
+                    // The value goes to YVal1 outside the region, YVal2 in it, YVal3 when matched.
+                    const int at = o.status <= 0.1 ? 0 : o.status <= 1.1 ? 1 : 2;
+                    const double n[4] = {side ? 4.0 : 2.0, at == 0 ? value : kPlotNaN,
+                                         at == 1 ? value : kPlotNaN, at == 2 ? value : kPlotNaN};
+                    add(n, std::span<const std::uint32_t>(&level[side], 1));
+                });
             });
             deliverGraph(run, g, plotText(kPlotTextCloudPlots), row.name, g.rows() > 0);
         });
@@ -177,13 +243,15 @@ int vlcpltw(VlcRun& run) {
     g.column("YVal1");
     g.column("YVal2");
     g.column("Response", ColumnKind::Character, levelWidth(run));
-    g.reserve(obs.size());
     const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-    treatedThenControls(obs, nullptr, [&](const PlotObs& o, double, int side) {
-        // The weight goes to YVal1 outside the region, YVal2 in it.
-        const bool in = o.status > 0.1;
-        g.coded({side ? 4.0 : 2.0, in ? kPlotNaN : o.wRegion, in ? o.wRegion : kPlotNaN},
-                {level[side]});
+    CloudRows(g, run.procOutput->keepsGraphRows(), false).fill(obs.size(), [&](auto add) {
+        treatedThenControls(obs, nullptr, [&](const PlotObs& o, double, int side) {
+            // The weight goes to YVal1 outside the region, YVal2 in it.
+            const bool in = o.status > 0.1;
+            const double n[3] = {side ? 4.0 : 2.0, in ? kPlotNaN : o.wRegion,
+                                 in ? o.wRegion : kPlotNaN};
+            add(n, std::span<const std::uint32_t>(&level[side], 1));
+        });
     });
     deliverGraph(run, g, plotText(kPlotTextWeightCloud), plotText(kPlotTextWeightCloud),
                  g.rows() > 0);
@@ -220,6 +288,7 @@ int vlcplsx(VlcRun& run) {
 int vlcplsj(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 30, 31);
     const BalanceStats& b = run.balance;
+    const bool keepRows = run.procOutput->keepsGraphRows();
     forEachDistributionColumn(
         run, run.cloudSel,
         [&](const PlotRow& row, const PlotObsList& obs, const PlotValues* values) {
@@ -239,16 +308,17 @@ int vlcplsj(VlcRun& run) {
             groupDynamics(run, g);
             for (const char* c : {"XVal", "YVal1", "YVal2"})
                 g.column(c);
-            g.reserve(obs.size());
-            for (std::size_t i = 0; i < obs.size(); ++i) {
-                const PlotObs& o = obs[i];
-                int k = stratumOf(o, K);
-                if (!k) continue;
-                const double value = valueAt(values, i);
-                g.coded({static_cast<double>(k), o.treated ? value : kPlotNaN,
-                         o.treated ? kPlotNaN : value},
-                        {});
-            }
+            CloudRows(g, keepRows, true).fill(obs.size(), [&](auto add) {
+                for (std::size_t i = 0; i < obs.size(); ++i) {
+                    const PlotObs& o = obs[i];
+                    int k = stratumOf(o, K);
+                    if (!k) continue;
+                    const double value = valueAt(values, i);
+                    const double n[3] = {static_cast<double>(k), o.treated ? value : kPlotNaN,
+                                         o.treated ? kPlotNaN : value};
+                    add(n, std::span<const std::uint32_t>());
+                }
+            });
             deliverGraph(run, g, plotText(kPlotTextCloudPlotsByStratum), row.name, g.rows() > 0);
         });
     closePlotGroup(run);

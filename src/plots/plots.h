@@ -57,6 +57,10 @@ struct PlotGraph {
         started();
         rec.columns.addCoded(numbers, codes);
     }
+    void coded(std::span<const double> numbers, std::span<const std::uint32_t> codes) {
+        started();
+        rec.columns.addCoded(numbers, codes);
+    }
     void reserve(std::size_t n) {
         started();
         rec.columns.reserve(n);

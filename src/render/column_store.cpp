@@ -78,11 +78,16 @@ std::uint32_t ColumnStore::intern(const std::string& s) {
 
 bool ColumnStore::addCoded(std::initializer_list<double> numbers,
                            std::initializer_list<std::uint32_t> codes) {
+    return addCoded(std::span<const double>(numbers.begin(), numbers.size()),
+                    std::span<const std::uint32_t>(codes.begin(), codes.size()));
+}
+
+bool ColumnStore::addCoded(std::span<const double> numbers, std::span<const std::uint32_t> codes) {
     if (numbers.size() != numericAt_.size() || codes.size() != codeAt_.size()) return false;
-    const std::uint32_t* code = codes.begin();
+    const std::uint32_t* code = codes.data();
     for (std::size_t k = 0; k < codeAt_.size(); ++k)
         if (code[k] >= texts_.size()) return false;
-    const double* number = numbers.begin();
+    const double* number = numbers.data();
     for (std::size_t k = 0; k < numericAt_.size(); ++k)
         numbers_[numericAt_[k]].push_back(number[k]);
     for (std::size_t k = 0; k < codeAt_.size(); ++k)

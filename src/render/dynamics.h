@@ -25,6 +25,9 @@ inline constexpr char kAttWgt[] = "_AttWgt";
 inline constexpr char kBand[] = "_Band";
 inline constexpr char kCntlWgtRef[] = "_CntlWgtRef";
 inline constexpr char kCont[] = "_Cont";
+// 1 when a cloud graph holds only the marks its drawing keeps (no sink keeps the rows): the
+// drawing then takes every mark.
+inline constexpr char kCloudMarks[] = "_CloudMarks";
 // 1 when a CDF graph's curves hold only the vertices their drawing keeps (no sink keeps the
 // rows): the drawing then takes every point.
 inline constexpr char kCurveVertices[] = "_CurveVertices";

@@ -514,10 +514,9 @@ std::string drawCloud(const GraphRecord& g) {
     // of marks, and each series is one path, so a million-row cloud stays a small file.
     auto seriesOf = [&](std::size_t r, std::size_t k, double& pos) -> int {
         pos = xv[r];
-        if (std::isnan(pos) || std::isnan((*ys[k])[r])) return -1;
-        bool treated = strata ? k == 0 : pos > 3.0;
-        return static_cast<int>(2 * k + (treated ? 1 : 0));
+        return cloudSeries(strata, pos, k, (*ys[k])[r]);
     };
+    const bool marksGiven = dynNum(g, dyn::kCloudMarks, 0) == 1;
     const std::size_t nSeries = 2 * ys.size();
     std::vector<std::size_t> count(nSeries, 0), seen(nSeries, 0);
     double pos = 0;
@@ -553,7 +552,7 @@ std::string drawCloud(const GraphRecord& g) {
             int si = seriesOf(r, k, pos);
             if (si < 0) continue;
             const auto s = static_cast<std::size_t>(si);
-            if (seen[s]++ % (count[s] / kMaxMarksPerSeries + 1)) continue;
+            if (!marksGiven && !cloudMarkKept(seen[s]++, count[s])) continue;
             ++shown[s];
             const bool treated = s % 2 == 1;
             const double v = (*ys[k])[r];

@@ -11,6 +11,7 @@
 #include <initializer_list>
 #include <iosfwd>
 #include <memory>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -105,6 +106,7 @@ class ColumnStore {
     std::uint32_t intern(const std::string& text);
     bool addCoded(std::initializer_list<double> numbers,
                   std::initializer_list<std::uint32_t> codes);
+    bool addCoded(std::span<const double> numbers, std::span<const std::uint32_t> codes);
     std::size_t rows() const { return rows_; }
     std::size_t columns() const { return kinds_.size(); }
     bool numeric(std::size_t c) const { return kinds_[c] == ColumnKind::Numeric; }

@@ -348,6 +348,82 @@ TEST(CdfPlot, EachRowDrawsWhatItDrawsAlone) {
     EXPECT_NE(all[1], all[2]);
 }
 
+// A family's graph as a sink that only draws gets it, and as one beside a sink that keeps the
+// rows gets it (setup adjusts the run before the family runs).
+std::pair<host::GraphRecord, host::GraphRecord>
+bothWays(const std::vector<Rec>& recs, int (*family)(VlcRun&), void (*setup)(VlcRun&)) {
+    struct DrawOnly : GraphCapture {
+        bool keepsGraphRows() const override { return false; }
+    };
+    host::GraphRecord got[2];
+    for (int keep : {0, 1}) {
+        PlotRun a(recs);
+        a.output.clearSinks();
+        auto cap = std::make_shared<DrawOnly>();
+        a.output.addSink(cap);
+        if (keep) a.output.addSink(std::make_shared<GraphCapture>());
+        a.run.plotCloud = 1;
+        a.run.cloudSeed = 12345;
+        setup(a.run);
+        vlcpset(a.run);
+        EXPECT_EQ(family(a.run), 0);
+        EXPECT_EQ(cap->graphs.size(), 1u);
+        if (!cap->graphs.empty()) got[keep] = cap->graphs[0];
+    }
+    return {got[0], got[1]};
+}
+
+// Sinks that only draw get a cloud's drawn marks alone: the same drawing (marks, jitter,
+// opacity, legend) as from every row, for clouds thinned and not, by set, by stratum and of
+// the weights; a cloud whose values are all missing is still drawn, without marks.
+TEST(CloudPlots, DrawingOnlySinksGetTheDrawnMarksAndTheSameDrawing) {
+    std::vector<Rec> many;
+    for (int i = 0; i < 12000; ++i)
+        many.push_back({i % 3 == 0, 1, i % 7 == 0 ? 0.1 : (i % 5 ? 2.0 : 1.5),
+                        i % 97 == 0 ? NaN : static_cast<double>(i * 7919 % 2503) / 313.0,
+                        0.5 + i % 4, 1, static_cast<double>(1 + i % 3)});
+    // 3,999 matched treated marks (one of the six and 3,998 more): every second is kept,
+    // 2,000 of them, which a second thinning would halve again.
+    std::vector<Rec> edge(kSix.begin(), kSix.end());
+    for (int i = 0; i < 3998; ++i)
+        edge.push_back({true, 1, 2.0, static_cast<double>(i % 89) / 11.0, 1, 1, 1});
+    std::vector<Rec> missing = kSix;
+    for (Rec& r : missing)
+        r.x = NaN;
+    auto plain = [](VlcRun&) {};
+    auto matched = [](VlcRun& r) { r.matchActive = r.matchGiven = 1; };
+    auto strata = [](VlcRun& r) {
+        r.nStrata = r.nStrataShown = 3;
+        r.strataAssess = 1;
+        r.balance.reset(4, 1, 3);
+        r.balance.strataLo[0] = -2, r.balance.strataHi[0] = 10;
+    };
+    auto weights = [](VlcRun& r) {
+        r.weightType = kWeightAtt;
+        r.pT = 0.3, r.pC = 0.7, r.maxWeight = 4;
+    };
+    struct Case {
+        const std::vector<Rec>* recs;
+        int (*family)(VlcRun&);
+        void (*setup)(VlcRun&);
+        bool thinned;
+    };
+    const Case cases[] = {{&kSix, vlcpltj, plain, false},  {&many, vlcpltj, plain, true},
+                          {&many, vlcpltj, matched, true}, {&many, vlcplsj, strata, true},
+                          {&many, vlcpltw, weights, true}, {&missing, vlcpltj, plain, false},
+                          {&kSix, vlcplsj, strata, false}, {&edge, vlcpltj, plain, false}};
+    for (const Case& c : cases) {
+        const auto [lean, whole] = bothWays(*c.recs, c.family, c.setup);
+        const std::string svg = host::renderGraphSvg(lean);
+        EXPECT_EQ(svg, host::renderGraphSvg(whole)) << whole.name << " " << c.recs->size();
+        EXPECT_EQ(svg.find("class=\"marks\"") != std::string::npos, c.recs != &missing);
+        if (c.thinned)
+            EXPECT_LT(lean.rowCount(), whole.rowCount() / 2) << whole.name;
+        else
+            EXPECT_LE(lean.rowCount(), whole.rowCount());
+    }
+}
+
 TEST(PlotRecords, FamiliesShareOneReadAndEachByGroupReadsItsOwnWorkingFile) {
     PlotRun a;
     a.run.plotCdf = a.run.plotBox = 1;
