@@ -255,7 +255,10 @@ TEST(CdfPlot, CurvesReachExactlyOneHundredAndBandsFollowBothCurves) {
 // same SVG as from the whole graph, for small curves (every point, the end twice, as drawn)
 // and for curves past the vertex limit, by set and by stratum; a sink that keeps graph rows
 // (graph tables) still gets every row.
-host::GraphRecord cdfGraph(const std::vector<Rec>& recs, bool byStratum, bool keepRows) {
+// The graph of a family as a sink that only draws gets it, alone (keepRows false) or beside a
+// sink that keeps graph rows; setup adjusts the run before the family runs.
+host::GraphRecord drawnGraph(const std::vector<Rec>& recs, int (*family)(VlcRun&),
+                             void (*setup)(VlcRun&), bool keepRows) {
     struct DrawOnly : GraphCapture {
         bool keepsGraphRows() const override { return false; }
     };
@@ -264,18 +267,26 @@ host::GraphRecord cdfGraph(const std::vector<Rec>& recs, bool byStratum, bool ke
     auto cap = std::make_shared<DrawOnly>();
     a.output.addSink(cap);
     if (keepRows) a.output.addSink(std::make_shared<GraphCapture>());
-    a.run.plotCdf = 1;
-    if (byStratum) {
-        a.run.nStrata = a.run.nStrataShown = 3;
-        a.run.strataAssess = 1;
-        a.run.balance.reset(4, 1, 3);
-        a.run.balance.strataLo[0] = -2, a.run.balance.strataHi[0] = 10;
-        a.run.balance.narrowLo[0] = 0, a.run.balance.narrowHi[0] = 8;
-    }
+    a.run.plotCdf = a.run.plotCloud = 1;
+    a.run.cloudSeed = 12345;
+    setup(a.run);
     vlcpset(a.run);
-    EXPECT_EQ(byStratum ? vlcplsc(a.run) : vlcpltc(a.run), 0);
+    EXPECT_EQ(family(a.run), 0);
     EXPECT_EQ(cap->graphs.size(), 1u);
     return cap->graphs.empty() ? host::GraphRecord{} : cap->graphs[0];
+}
+
+void threeStrata(VlcRun& r) {
+    r.nStrata = r.nStrataShown = 3;
+    r.strataAssess = 1;
+    r.balance.reset(4, 1, 3);
+    r.balance.strataLo[0] = -2, r.balance.strataHi[0] = 10;
+    r.balance.narrowLo[0] = 0, r.balance.narrowHi[0] = 8;
+}
+
+host::GraphRecord cdfGraph(const std::vector<Rec>& recs, bool byStratum, bool keepRows) {
+    return drawnGraph(
+        recs, byStratum ? vlcplsc : vlcpltc, byStratum ? threeStrata : [](VlcRun&) {}, keepRows);
 }
 
 TEST(CdfPlot, DrawingOnlySinksGetTheDrawnVerticesAndTheSameDrawing) {
@@ -348,31 +359,6 @@ TEST(CdfPlot, EachRowDrawsWhatItDrawsAlone) {
     EXPECT_NE(all[1], all[2]);
 }
 
-// A family's graph as a sink that only draws gets it, and as one beside a sink that keeps the
-// rows gets it (setup adjusts the run before the family runs).
-std::pair<host::GraphRecord, host::GraphRecord>
-bothWays(const std::vector<Rec>& recs, int (*family)(VlcRun&), void (*setup)(VlcRun&)) {
-    struct DrawOnly : GraphCapture {
-        bool keepsGraphRows() const override { return false; }
-    };
-    host::GraphRecord got[2];
-    for (int keep : {0, 1}) {
-        PlotRun a(recs);
-        a.output.clearSinks();
-        auto cap = std::make_shared<DrawOnly>();
-        a.output.addSink(cap);
-        if (keep) a.output.addSink(std::make_shared<GraphCapture>());
-        a.run.plotCloud = 1;
-        a.run.cloudSeed = 12345;
-        setup(a.run);
-        vlcpset(a.run);
-        EXPECT_EQ(family(a.run), 0);
-        EXPECT_EQ(cap->graphs.size(), 1u);
-        if (!cap->graphs.empty()) got[keep] = cap->graphs[0];
-    }
-    return {got[0], got[1]};
-}
-
 // Sinks that only draw get a cloud's drawn marks alone: the same drawing (marks, jitter,
 // opacity, legend) as from every row, for clouds thinned and not, by set, by stratum and of
 // the weights; a cloud whose values are all missing is still drawn, without marks.
@@ -392,12 +378,7 @@ TEST(CloudPlots, DrawingOnlySinksGetTheDrawnMarksAndTheSameDrawing) {
         r.x = NaN;
     auto plain = [](VlcRun&) {};
     auto matched = [](VlcRun& r) { r.matchActive = r.matchGiven = 1; };
-    auto strata = [](VlcRun& r) {
-        r.nStrata = r.nStrataShown = 3;
-        r.strataAssess = 1;
-        r.balance.reset(4, 1, 3);
-        r.balance.strataLo[0] = -2, r.balance.strataHi[0] = 10;
-    };
+    auto strata = threeStrata;
     auto weights = [](VlcRun& r) {
         r.weightType = kWeightAtt;
         r.pT = 0.3, r.pC = 0.7, r.maxWeight = 4;
@@ -413,7 +394,8 @@ TEST(CloudPlots, DrawingOnlySinksGetTheDrawnMarksAndTheSameDrawing) {
                           {&many, vlcpltw, weights, true}, {&missing, vlcpltj, plain, false},
                           {&kSix, vlcplsj, strata, false}, {&edge, vlcpltj, plain, false}};
     for (const Case& c : cases) {
-        const auto [lean, whole] = bothWays(*c.recs, c.family, c.setup);
+        const host::GraphRecord lean = drawnGraph(*c.recs, c.family, c.setup, false);
+        const host::GraphRecord whole = drawnGraph(*c.recs, c.family, c.setup, true);
         const std::string svg = host::renderGraphSvg(lean);
         EXPECT_EQ(svg, host::renderGraphSvg(whole)) << whole.name << " " << c.recs->size();
         EXPECT_EQ(svg.find("class=\"marks\"") != std::string::npos, c.recs != &missing);
