@@ -38,11 +38,12 @@ class DataCursor : public RowCursor {
     int vlcxini() override;
     int vlcxnxt() override;
     int vlcxval(CursorRow& row) override;
-    const double* record() const { return rec_.data(); }
+    // The current record, where the copy of the input holds it (records are whole doubles).
+    const double* record() const { return rec_; }
 
   private:
     VlcRun& run_;
-    std::vector<double> rec_;
+    const double* rec_ = nullptr;
     long long row_ = 0;
 };
 

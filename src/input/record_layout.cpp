@@ -104,20 +104,21 @@ ModelSpec modelDefinition(const VlcRun& run) {
 DataCursor::DataCursor(VlcRun& run) : run_(run) {}
 
 int DataCursor::vlcxini() {
-    rec_.assign(static_cast<std::size_t>(run_.dataRecBytes / 8 + 1), 0.0);
+    rec_ = nullptr;
     row_ = 0;
     return run_.vlcdata->point(0) == 0 ? 0 : 1;
 }
 
 int DataCursor::vlcxnxt() {
     if (row_ >= run_.nObsRead) return 0;
-    if (!run_.vlcdata->read(rec_.data())) return 0;
+    rec_ = static_cast<const double*>(run_.vlcdata->next());
+    if (!rec_) return 0;
     ++row_;
     return 1;
 }
 
 int DataCursor::vlcxval(CursorRow& row) {
-    const double* r = rec_.data();
+    const double* r = rec_;
     for (int j = 0; j < run_.nModelCont; ++j)
         row.z[j] = r[kDataAnalysis + j] / run_.contScale[j];
     const char* text = reinterpret_cast<const char*>(r) + run_.dataClassText;

@@ -192,13 +192,19 @@ struct UtilFile::Impl {
         err = 0;
     }
 
-    bool readFile(void* buf) {
+    // The next record of a spilled file where it lies in the window (loaded to hold it).
+    const char* nextInFile() {
         std::uint64_t off = static_cast<std::uint64_t>(pos) * rec;
         if (off < winOff || off + rec > winOff + winLen) {
-            if (loadWindow(off) != kUtilOk) return false;
+            if (loadWindow(off) != kUtilOk) return nullptr;
         }
-        std::memcpy(buf, win + (off - winOff), rec);
         ++pos;
+        return win + (off - winOff);
+    }
+    bool readFile(void* buf) {
+        const char* p = nextInFile();
+        if (!p) return false;
+        std::memcpy(buf, p, rec);
         return true;
     }
 
@@ -298,6 +304,15 @@ bool UtilFile::read(void* buf) {
         return true;
     }
     return f.readFile(buf);
+}
+
+const void* UtilFile::next() {
+    if (!impl_) return nullptr;
+    Impl& f = *impl_;
+    if (f.pos >= f.count) return nullptr;
+    if (injectedFaultFires(FaultOp::Read)) return f.injectedFault(), nullptr;
+    if (!f.file.open()) return f.mem + static_cast<std::size_t>(f.pos++) * f.rec;
+    return f.nextInFile();
 }
 
 int UtilFile::write(const void* buf) {

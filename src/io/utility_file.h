@@ -56,6 +56,10 @@ class UtilFile {
     // Reads the next record into buf; false at the end of the file or on an I/O failure
     // (lastError() tells them apart).
     bool read(void* buf);
+    // The next record where it lies, without read()'s copy: in memory, or in the read window
+    // of a spilled file. Valid until the next call on the file; nullptr where read() would
+    // return false.
+    const void* next();
     // Appends a record when positioned at the end; otherwise overwrites the record at the
     // position (a rewind followed by writes rewrites the file in place). Non-zero on failure.
     int write(const void* buf);

@@ -7,6 +7,7 @@
 #include <array>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -72,6 +73,38 @@ TEST_P(UtilFileTest, WritesRewindsAndReadsBack) {
     EXPECT_FALSE(f.read(r.data()));
     EXPECT_EQ(f.lastError(), 0);
     EXPECT_EQ(f.position(), 1001);
+}
+
+// next() gives the records read() copies, where they lie: across the read window of a spilled
+// file (100,000 records of 24 bytes pass several 1 MiB windows, which 24 does not divide),
+// after positioning, mixed with read(), to the end; and an injected read fault stops it as it
+// stops read().
+TEST_P(UtilFileTest, NextGivesWhatReadCopiesWithoutTheCopy) {
+    UtilFile f("VLCDATA", kRec);
+    fill(f, 100000);
+    ASSERT_EQ(f.point(0), 0);
+    Rec r{};
+    for (int i = 1; i <= 100000; ++i) {
+        if (i % 1000 == 0) { // every thousandth through read()
+            ASSERT_TRUE(f.read(r.data()));
+            ASSERT_EQ(r, makeRec(i));
+            continue;
+        }
+        const void* p = f.next();
+        ASSERT_NE(p, nullptr) << i;
+        std::memcpy(r.data(), p, kRec);
+        ASSERT_EQ(r, makeRec(i)) << i;
+    }
+    EXPECT_EQ(f.next(), nullptr);
+    EXPECT_EQ(f.lastError(), 0);
+    ASSERT_EQ(f.point(54321), 0);
+    std::memcpy(r.data(), f.next(), kRec);
+    EXPECT_EQ(r, makeRec(54321));
+    UtilFile::injectFault(UtilFile::FaultOp::Read, "", 2);
+    EXPECT_NE(f.next(), nullptr);
+    EXPECT_EQ(f.next(), nullptr);
+    EXPECT_NE(f.lastError(), 0);
+    UtilFile::clearInjectedFault();
 }
 
 TEST_P(UtilFileTest, PositionedReadsAndInPlaceRewrite) {
