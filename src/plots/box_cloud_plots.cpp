@@ -95,10 +95,7 @@ class CloudRows {
                 if (const int s = host::cloudSeries(strata_, n[0], k, n[k + 1]); s >= 0)
                     ++count[static_cast<std::size_t>(s)];
         });
-        std::array<double, 4> blank{};
-        std::array<std::uint32_t, 1> blankCode{};
-        std::size_t blankNumbers = 0, blankCodes = 0;
-        bool anyRow = false;
+        bool first = true;
         rows([&](std::span<const double> n, std::span<const std::uint32_t> c) {
             std::array<double, 4> row{};
             std::copy(n.begin(), n.end(), row.begin());
@@ -112,18 +109,11 @@ class CloudRows {
                 else
                     row[k + 1] = kPlotNaN;
             }
-            if (kept) g_.coded(std::span<const double>(row.data(), n.size()), c);
-            if (!anyRow) { // a cloud without a mark is still drawn: its first row, values missing
-                anyRow = true;
-                blank[0] = n[0];
-                std::fill(blank.begin() + 1, blank.end(), kPlotNaN);
-                std::copy(c.begin(), c.end(), blankCode.begin());
-                blankNumbers = n.size(), blankCodes = c.size();
-            }
+            // The first row always goes in: a cloud without a mark is still drawn. It keeps
+            // any mark it has (the first of its series), so it drops none.
+            if (kept || first) g_.coded(std::span<const double>(row.data(), n.size()), c);
+            first = false;
         });
-        if (anyRow && g_.rows() == 0)
-            g_.coded(std::span<const double>(blank.data(), blankNumbers),
-                     std::span<const std::uint32_t>(blankCode.data(), blankCodes));
         g_.rec.dynamics.push_back({host::dyn::kCloudMarks, std::int64_t{1}});
     }
 
