@@ -2,7 +2,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <future>
 #include <span>
+#include <thread>
 
 #include "assess/balance_rows.h"
 #include "base/text.h"
@@ -49,7 +51,7 @@ std::string groupTicks() {
 
 // The phantom of a box plot over n positions (panels or strata) and the value range lo..hi.
 PlotGraph boxGraph(const VlcRun& run, const char* phantom, const char* graph, int titleMsg,
-                   int yLabelMsg, const PlotRow& row, int n, double lo, double hi) {
+                   int yLabelMsg, const PlotRow& row, int n, double lo, double hi, bool summary) {
     PlotGraph g(phantom, graph);
     g.dyn(host::dyn::kETitle, plotText(titleMsg, row.name));
     g.dyn(host::dyn::kVertical, vertical(run));
@@ -63,11 +65,59 @@ PlotGraph boxGraph(const VlcRun& run, const char* phantom, const char* graph, in
     g.dyn(host::dyn::kYMin, 0.5);
     groupDynamics(run, g);
     g.column("YVal");
+    if (summary) {
+        g.column("XVal");
+        g.column("BoxStat");
+        g.rec.dynamics.push_back({host::dyn::kBoxSummary, std::int64_t{1}});
+        return g;
+    }
     g.column("Response", ColumnKind::Character, levelWidth(run));
     g.column("XVal");
     g.column("XFrq");
     g.column("XWgt");
     return g;
+}
+
+// The observations of a box graph in the order of its rows, for graphs that hold their boxes'
+// summaries: each the record its value comes from, its box position and its weight (frequency
+// x weight, as the drawing multiplies a row's). The same for every plotted row of a family.
+class BoxObsList {
+  public:
+    void add(double pos, std::size_t record, double weight) {
+        if (positions_.empty() || !(positions_[last_] == pos)) {
+            last_ = 0;
+            while (last_ < positions_.size() && !(positions_[last_] == pos))
+                ++last_;
+            if (last_ == positions_.size()) positions_.push_back(pos);
+        }
+        entries_.push_back(
+            {weight, static_cast<std::uint32_t>(record), static_cast<std::uint32_t>(last_)});
+    }
+    void reserve(std::size_t n) { entries_.reserve(n); }
+    // The boxes of one plotted row, as the drawing finds them from the full graph's rows.
+    std::vector<host::BoxStats> boxes(const PlotValues* values) const {
+        return host::boxSummariesOf(
+            [&](auto&& visit) {
+                for (const Entry& e : entries_)
+                    visit(host::BoxObs{positions_[e.box], valueAt(values, e.record), e.weight});
+            },
+            host::kMaxMarksPerSeries, entries_.size());
+    }
+
+  private:
+    struct Entry {
+        double weight;
+        std::uint32_t record, box;
+    };
+    std::vector<double> positions_;
+    std::size_t last_ = 0;
+    std::vector<Entry, host::MappedBlockAllocator<Entry>> entries_;
+};
+
+void addBoxSummary(PlotGraph& g, const std::vector<host::BoxStats>& boxes) {
+    host::forEachBoxSummaryRow(boxes, [&](double pos, int kind, double value) {
+        g.coded({pos, value, static_cast<double>(kind)}, {});
+    });
 }
 
 // The rows of a cloud graph, each its position, its values and its level codes, in graph row
@@ -129,29 +179,80 @@ std::array<std::uint32_t, 2> levelCodes(const VlcRun& run, PlotGraph& g) {
     return {ctl, g.code(levels[1])};
 }
 
+// The box graphs of a family, one a plotted row: makeGraph(row, summary) gives a graph's
+// phantom, forEachRow(obs, fn) lists its rows as fn(record, position, side, weight), about
+// perRecord of them a record. A sink that keeps graph rows gets every row; else each graph
+// holds its boxes' summaries, found for all the plotted rows first, on two cores (each row's
+// boxes alone, so the same on any number of cores).
+template <class MakeGraph, class ForEachRow>
+void boxGraphs(VlcRun& run, MakeGraph makeGraph, ForEachRow forEachRow, std::size_t perRecord,
+               const std::string& label) {
+    std::vector<DistributionColumn> columns;
+    if (!distributionColumns(run, run.boxSel, columns) || columns.empty()) return;
+    const bool keepRows = run.procOutput->keepsGraphRows();
+    const PlotObsList& obs = *columns[0].records; // the same records for every row
+    std::vector<std::vector<host::BoxStats>> boxes(columns.size());
+    if (!keepRows) {
+        BoxObsList list;
+        list.reserve(obs.size() * perRecord);
+        forEachRow(obs, [&](std::size_t i, double pos, int, double w) {
+            list.add(pos, i, obs[i].freq * w);
+        });
+        auto work = [&](std::size_t from, std::size_t step) {
+            for (std::size_t i = from; i < columns.size(); i += step)
+                boxes[i] = list.boxes(columns[i].values);
+        };
+        static const bool twoCores = std::thread::hardware_concurrency() >= 2;
+        if (twoCores && columns.size() > 1) {
+            std::future<void> other = std::async(std::launch::async, work, 1, 2);
+            work(0, 2);
+            other.get();
+        } else {
+            work(0, 1);
+        }
+    }
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        const PlotValues* values = columns[c].values;
+        PlotGraph g = makeGraph(columns[c].row, !keepRows);
+        if (keepRows) {
+            g.reserve(obs.size() * perRecord);
+            const std::array<std::uint32_t, 2> level = levelCodes(run, g);
+            forEachRow(obs, [&](std::size_t i, double pos, int side, double w) {
+                g.coded({pos, valueAt(values, i), obs[i].freq, w}, {level[side]});
+            });
+        } else {
+            addBoxSummary(g, boxes[c]);
+        }
+        deliverGraph(run, g, label, columns[c].row.name, true);
+    }
+}
+
 } // namespace
 
 int vlcpltx(VlcRun& run) {
     openPlotGroup(run, 14, 15);
     const BalanceStats& b = run.balance;
     const int P = static_cast<int>(run.plotPanels.size());
-    forEachDistributionColumn(
-        run, run.boxSel, [&](const PlotRow& row, const PlotObsList& obs, const PlotValues* values) {
+    // Each graph row: its panel k's box of its group, the treated first, in record order.
+    auto forEachRow = [&](const PlotObsList& obs, auto&& fn) {
+        for (int k = 1; k <= P; ++k) {
+            const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
+            for (int side : {1, 0})
+                for (std::size_t i = 0; i < obs.size(); ++i) {
+                    const PlotObs& o = obs[i];
+                    if (o.treated == (side == 1) && inPanel(o, panel))
+                        fn(i, k + (side ? 0.15 : -0.15), side, panelWeight(o, panel));
+                }
+        }
+    };
+    boxGraphs(
+        run,
+        [&](const PlotRow& row, bool summary) {
             const auto slot = static_cast<std::size_t>(row.slot);
-            PlotGraph g = boxGraph(run, "BoxPhnt", "BoxPlot", 140, 138, row, P, b.wideLo[slot],
-                                   b.wideHi[slot]);
-            g.reserve(obs.size() * static_cast<std::size_t>(P));
-            const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-            for (int k = 1; k <= P; ++k) {
-                const int panel = run.plotPanels[static_cast<std::size_t>(k - 1)];
-                treatedThenControls(obs, values, [&](const PlotObs& o, double value, int side) {
-                    if (!inPanel(o, panel)) return;
-                    g.coded({k + (side ? 0.15 : -0.15), value, o.freq, panelWeight(o, panel)},
-                            {level[side]});
-                });
-            }
-            deliverGraph(run, g, plotText(kPlotTextBoxPlots), row.name, true);
-        });
+            return boxGraph(run, "BoxPhnt", "BoxPlot", 140, 138, row, P, b.wideLo[slot],
+                            b.wideHi[slot], summary);
+        },
+        forEachRow, static_cast<std::size_t>(P), plotText(kPlotTextBoxPlots));
     closePlotGroup(run);
     return 0;
 }
@@ -252,25 +353,26 @@ int vlcplsx(VlcRun& run) {
     const int K = openStrataPlotGroup(run, 24, 25);
     const BalanceStats& b = run.balance;
     run.panelLabels = strataTicks(K);
-    forEachDistributionColumn(
-        run, run.boxSel, [&](const PlotRow& row, const PlotObsList& obs, const PlotValues* values) {
+    // Each graph row: its stratum's box of its group, in record order.
+    auto forEachRow = [&](const PlotObsList& obs, auto&& fn) {
+        for (std::size_t i = 0; i < obs.size(); ++i) {
+            const PlotObs& o = obs[i];
+            const int k = stratumOf(o, K);
+            if (!k) continue;
+            const double w = run.weightType == kWeightNone ? 1.0
+                             : run.matchActive             ? o.wMatch
+                                                           : o.wRegion;
+            fn(i, k + (o.treated ? 0.15 : -0.15), o.treated ? 1 : 0, w);
+        }
+    };
+    boxGraphs(
+        run,
+        [&](const PlotRow& row, bool summary) {
             const auto slot = static_cast<std::size_t>(row.slot);
-            PlotGraph g = boxGraph(run, "StrataBoxPhnt", "StrataBoxPlot", 146, 139, row, K,
-                                   b.strataLo[slot], b.strataHi[slot]);
-            g.reserve(obs.size());
-            const std::array<std::uint32_t, 2> level = levelCodes(run, g);
-            for (std::size_t i = 0; i < obs.size(); ++i) {
-                const PlotObs& o = obs[i];
-                int k = stratumOf(o, K);
-                if (!k) continue;
-                double w = run.weightType == kWeightNone ? 1.0
-                           : run.matchActive             ? o.wMatch
-                                                         : o.wRegion;
-                g.coded({k + (o.treated ? 0.15 : -0.15), valueAt(values, i), o.freq, w},
-                        {level[o.treated]});
-            }
-            deliverGraph(run, g, plotText(kPlotTextBoxPlotsByStratum), row.name, true);
-        });
+            return boxGraph(run, "StrataBoxPhnt", "StrataBoxPlot", 146, 139, row, K,
+                            b.strataLo[slot], b.strataHi[slot], summary);
+        },
+        forEachRow, 1, plotText(kPlotTextBoxPlotsByStratum));
     closePlotGroup(run);
     return 0;
 }

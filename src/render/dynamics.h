@@ -23,6 +23,9 @@ inline constexpr char kWgtType[] = "_WgtType";
 inline constexpr char kAteWgt[] = "_AteWgt";
 inline constexpr char kAttWgt[] = "_AttWgt";
 inline constexpr char kBand[] = "_Band";
+// 1 when a box graph holds its boxes' summaries instead of its observations (no sink keeps
+// the rows).
+inline constexpr char kBoxSummary[] = "_BoxSummary";
 inline constexpr char kCntlWgtRef[] = "_CntlWgtRef";
 inline constexpr char kCont[] = "_Cont";
 // 1 when a cloud graph holds only the marks its drawing keeps (no sink keeps the rows): the

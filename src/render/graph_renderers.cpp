@@ -37,6 +37,7 @@ bool vertical(const GraphRecord& g) {
 
 // The boxes of a box plot from its phantom rows: frequency x weight is each row's weight.
 std::vector<BoxStats> boxes(const GraphRecord& g) {
+    if (dynNum(g, dyn::kBoxSummary, 0) == 1) return boxSummaryFromRows(g);
     const NumberColumn yv(g, col(g, "YVal")), xv(g, col(g, "XVal")), fq(g, col(g, "XFrq")),
         wg(g, col(g, "XWgt"));
     return boxSummaries(
@@ -48,6 +49,50 @@ std::vector<BoxStats> boxes(const GraphRecord& g) {
 }
 
 } // namespace
+
+} // namespace svg
+
+std::vector<BoxStats> boxSummaryFromRows(const GraphRecord& g) {
+    const svg::NumberColumn pos(g, svg::col(g, "YVal")), kind(g, svg::col(g, "BoxStat")),
+        value(g, svg::col(g, "XVal"));
+    std::vector<BoxStats> out;
+    for (std::size_t r = 0; r < g.rowCount(); ++r) {
+        const double v = value[r];
+        const int k = static_cast<int>(kind[r]);
+        if (k == kBoxTotal) {
+            out.emplace_back().pos = pos[r];
+            out.back().total = v;
+            continue;
+        }
+        if (out.empty()) continue;
+        BoxStats& s = out.back();
+        switch (k) {
+        case kBoxSum:
+            s.sum = v;
+            break;
+        case kBoxQ1:
+            s.q[0] = v;
+            break;
+        case kBoxMedian:
+            s.q[1] = v;
+            break;
+        case kBoxQ3:
+            s.q[2] = v;
+            break;
+        case kBoxWhiskerLo:
+            s.whiskerLo = v;
+            break;
+        case kBoxWhiskerHi:
+            s.whiskerHi = v;
+            break;
+        default:
+            s.outliers.push_back(v);
+        }
+    }
+    return out;
+}
+
+namespace svg {
 
 std::string drawStdDiff(const GraphRecord& g) {
     Figure f;

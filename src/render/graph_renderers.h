@@ -4,7 +4,9 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "numeric/box_stats.h"
 #include "render/output.h"
 
 namespace velloc::host {
@@ -39,6 +41,32 @@ template <class Fn> void forEachCurveVertex(std::size_t n, Fn&& fn) {
         fn(i);
     fn(n - 1);
 }
+
+// Box graphs that no sink keeps as rows hold what their drawing reads of each box instead of
+// the observations (dyn kBoxSummary = 1): a row per statistic, with its box's position (YVal),
+// its kind (BoxStat) and its value (XVal); boxes in order, each from its total, outliers
+// ascending. The drawing then reads the boxes from these rows.
+enum BoxStatKind {
+    kBoxTotal = 0,
+    kBoxSum,
+    kBoxQ1,
+    kBoxMedian,
+    kBoxQ3,
+    kBoxWhiskerLo,
+    kBoxWhiskerHi,
+    kBoxOutlier
+};
+template <class Fn> void forEachBoxSummaryRow(const std::vector<BoxStats>& boxes, Fn&& fn) {
+    for (const BoxStats& s : boxes) {
+        const double value[] = {s.total, s.sum, s.q[0], s.q[1], s.q[2], s.whiskerLo, s.whiskerHi};
+        for (int k = kBoxTotal; k < kBoxOutlier; ++k)
+            fn(s.pos, k, value[k]);
+        for (double x : s.outliers)
+            fn(s.pos, int{kBoxOutlier}, x);
+    }
+}
+// The boxes as forEachBoxSummaryRow wrote them, from a graph's YVal, BoxStat and XVal columns.
+std::vector<BoxStats> boxSummaryFromRows(const GraphRecord& g);
 
 // The graphs folder: one SVG file per graph, named by the graph name, the BY group and the
 // sequence number of the run ("003_BoxPlot_by1.svg").

@@ -9,6 +9,7 @@
 #include "../assess/assess_fixture.h"
 #include "adjust/adjust.h"
 #include "plots/plots.h"
+#include "render/dynamics.h"
 #include "render/graph_renderers.h"
 
 namespace velloc {
@@ -403,6 +404,70 @@ TEST(CloudPlots, DrawingOnlySinksGetTheDrawnMarksAndTheSameDrawing) {
             EXPECT_LT(lean.rowCount(), whole.rowCount() / 2) << whole.name;
         else
             EXPECT_LE(lean.rowCount(), whole.rowCount());
+    }
+}
+
+// Sinks that only draw get each box's summary instead of the box graph's rows: the same
+// drawing (quartiles, whiskers, means, outliers thinned or not) as from every row, by set,
+// weighted, matched and by stratum; a row whose values are all missing draws no box.
+TEST(BoxPlot, DrawingOnlySinksGetTheBoxesSummariesAndTheSameDrawing) {
+    std::vector<Rec> many;
+    for (int i = 0; i < 12000; ++i)
+        many.push_back({i % 3 == 0, 1.0 + i % 2, i % 7 == 0 ? 0.1 : (i % 5 ? 2.0 : 1.5),
+                        i % 97 == 0 ? NaN : static_cast<double>(i * 7919 % 2503) / 313.0,
+                        0.5 + i % 4, 1, static_cast<double>(1 + i % 3)});
+    // 3,000 distinct controls far out: more outliers than a box draws (thinned to 2,000).
+    std::vector<Rec> tails = many;
+    for (int i = 0; i < 3000; ++i)
+        tails.push_back({false, 1, 2.0, 100.0 + i * 0.37, 1, 1, 2});
+    std::vector<Rec> missing = kSix;
+    for (Rec& r : missing)
+        r.x = NaN;
+    auto plain = [](VlcRun&) {};
+    auto matched = [](VlcRun& r) { r.matchActive = r.matchGiven = 1; };
+    auto weights = [](VlcRun& r) {
+        r.weightType = kWeightAtt;
+        r.pT = 0.3, r.pC = 0.7, r.maxWeight = 4;
+    };
+    auto strataWeighted = [](VlcRun& r) {
+        threeStrata(r);
+        r.weightType = kWeightAtt;
+    };
+    struct Case {
+        const std::vector<Rec>* recs;
+        int (*family)(VlcRun&);
+        void (*setup)(VlcRun&);
+        int outliers; // drawn, -1 for some
+    };
+    const Case cases[] = {{&kSix, vlcpltx, plain, 0},
+                          {&many, vlcpltx, plain, -1},
+                          {&many, vlcpltx, weights, -1},
+                          {&many, vlcpltx, matched, -1},
+                          {&tails, vlcpltx, plain, -1},
+                          {&kSix, vlcplsx, threeStrata, 0},
+                          {&tails, vlcplsx, strataWeighted, -1},
+                          {&missing, vlcpltx, plain, 0}};
+    for (const Case& c : cases) {
+        const host::GraphRecord lean = drawnGraph(*c.recs, c.family, c.setup, false);
+        const host::GraphRecord whole = drawnGraph(*c.recs, c.family, c.setup, true);
+        EXPECT_EQ(dyn(lean, host::dyn::kBoxSummary), 1);
+        EXPECT_TRUE(std::isnan(dyn(whole, host::dyn::kBoxSummary)));
+        const std::string svg = host::renderGraphSvg(lean);
+        EXPECT_EQ(svg, host::renderGraphSvg(whole)) << whole.name << " " << c.recs->size();
+        EXPECT_EQ(svg.find("class=\"box\"") != std::string::npos, c.recs != &missing);
+        if (c.recs != &kSix && c.recs != &missing) {
+            EXPECT_LT(lean.rowCount() * 4, whole.rowCount()) << whole.name;
+        }
+        std::size_t drawn = 0;
+        for (auto p = svg.find("class=\"outlier\""); p != std::string::npos;
+             p = svg.find("class=\"outlier\"", p + 1))
+            ++drawn;
+        if (c.outliers >= 0) {
+            EXPECT_EQ(drawn, static_cast<std::size_t>(c.outliers));
+        }
+        if (c.recs == &tails) {
+            EXPECT_GE(drawn, host::kMaxMarksPerSeries);
+        }
     }
 }
 
