@@ -43,24 +43,24 @@ int vlcfile(VlcRun& run) {
         return utilFailure(run, rc), 0;
     if (int rc = ctl.setRecordBytes(8 * static_cast<std::size_t>(run.cntlRecDoubles)))
         return utilFailure(run, rc), 0;
-    std::vector<double> rec(vout.recordBytes() / 8 + 1);
+    std::vector<double> buf(vout.recordBytes() / 8 + 1);
     std::vector<double> t(static_cast<std::size_t>(run.treatRecDoubles));
     std::vector<double> c(static_cast<std::size_t>(run.cntlRecDoubles));
     double ordinal = 0.0;
-    while (vout.read(rec.data())) {
-        const double* from = &rec[static_cast<std::size_t>(run.voutExact)];
+    while (const double* rec = host::nextDoubles(vout, buf.data())) {
+        const double* from = rec + run.voutExact;
         if (rec[kVoutTreat] >= 0.5) {
             std::fill(t.begin(), t.end(), 0.0);
             t[kTrtObs] = rec[kVoutObs];
             if (run.matchOrder == kOrderRandom) t[kTrtRandom] = support::zranuni(run.seedLive);
-            copyScoresAndWeights(rec.data(), t.data());
+            copyScoresAndWeights(rec, t.data());
             t[kTrtRegion] = rec[kVoutRegion];
             t[kTrtOrdinal] = ordinal++;
             std::copy_n(from, E + tail, &t[kTrtExact]);
             if (int rc = trt.write(t.data())) return utilFailure(run, rc), 0;
         } else {
             std::fill(c.begin(), c.end(), 0.0);
-            copyScoresAndWeights(rec.data(), c.data());
+            copyScoresAndWeights(rec, c.data());
             c[kCtlRegion] = rec[kVoutRegion];
             std::copy_n(from + E, tail, &c[kCtlClass]);
             if (int rc = ctl.write(c.data())) return utilFailure(run, rc), 0;

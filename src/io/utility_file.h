@@ -104,6 +104,14 @@ class UtilFile {
     std::unique_ptr<Impl> impl_;
 };
 
+// The next record of f as doubles, for a reader that only reads it: where it lies (next())
+// when a record is a whole number of doubles, so aligned, else read into buf, which holds at
+// least f.recordBytes(). nullptr where read() would return false. Valid until the next call on f.
+inline const double* nextDoubles(UtilFile& f, double* buf) {
+    if (f.recordBytes() % sizeof(double) == 0) return static_cast<const double*>(f.next());
+    return f.read(buf) ? buf : nullptr;
+}
+
 struct SortKey {
     int offset; // position of the 8-byte double key, in doubles from the record start
     bool descending;

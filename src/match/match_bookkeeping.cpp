@@ -158,8 +158,8 @@ int vlccomb(VlcRun& run) {
     // The working file is rewritten in place, record by record.
     host::UtilFile& wrk = *run.vlcvout;
     std::vector<double> rec(wrk.recordBytes() / sizeof(double));
-    std::vector<double> trec(run.vlctreat->recordBytes() / sizeof(double));
-    std::vector<double> crec(run.vlccntl->recordBytes() / sizeof(double));
+    std::vector<double> tbuf(run.vlctreat->recordBytes() / sizeof(double) + 1);
+    std::vector<double> cbuf(run.vlccntl->recordBytes() / sizeof(double) + 1);
     run.vlctreat->point(0);
     run.vlccntl->point(0);
     const std::int64_t nRec = wrk.count();
@@ -169,14 +169,16 @@ int vlccomb(VlcRun& run) {
         const int g = rec[kVoutTreat] < 0.5 ? kControl : kTreated;
         double count;
         if (g == kControl) {
-            if (!run.vlccntl->read(crec.data())) break;
+            const double* crec = host::nextDoubles(*run.vlccntl, cbuf.data());
+            if (!crec) break;
             rec[kVoutMatchSet] = crec[kCtlMatchSet];
             rec[kVoutRegion] = crec[kCtlRegion];
             rec[kVoutMatchAtt] = crec[kCtlMatchAtt];
             rec[kVoutMatchAte] = crec[kCtlMatchAte];
             count = crec[kCtlNTreated];
         } else {
-            if (!run.vlctreat->read(trec.data())) break;
+            const double* trec = host::nextDoubles(*run.vlctreat, tbuf.data());
+            if (!trec) break;
             rec[kVoutMatchSet] = trec[kTrtMatchSet];
             rec[kVoutRegion] = trec[kTrtRegion];
             rec[kVoutMatchAtt] = trec[kTrtMatchAtt];
@@ -203,12 +205,12 @@ int vlccomb(VlcRun& run) {
     finishMeans(match, off, false);
     if (wgt) finishMeans(mwgt, off, true);
     wrk.point(0);
-    while (wrk.read(rec.data())) {
-        if (!(rec[kVoutRegion] >= 1.5)) continue;
-        const int g = rec[kVoutTreat] < 0.5 ? kControl : kTreated;
-        double f = rec[kVoutFreq];
-        addDeviations(match, off, rec.data(), g, f);
-        if (wgt) addDeviations(mwgt, off, rec.data(), g, f * rec[wField]);
+    while (const double* r = host::nextDoubles(wrk, rec.data())) {
+        if (!(r[kVoutRegion] >= 1.5)) continue;
+        const int g = r[kVoutTreat] < 0.5 ? kControl : kTreated;
+        double f = r[kVoutFreq];
+        addDeviations(match, off, r, g, f);
+        if (wgt) addDeviations(mwgt, off, r, g, f * r[wField]);
     }
     wrk.point(0);
     run.vlctreat->point(0);

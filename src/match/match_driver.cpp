@@ -69,9 +69,9 @@ void loadControls(VlcRun& run) {
     const std::size_t e = run.exactVars.size();
     const int m = static_cast<int>(run.mahVars.size());
     const int p = run.nMahComp;
-    std::vector<double> rec(static_cast<std::size_t>(recordDoubles(*run.vlcvout)));
+    std::vector<double> buf(run.vlcvout->recordBytes() / sizeof(double) + 1);
     run.vlcvout->point(0);
-    while (run.vlcvout->read(rec.data())) {
+    while (const double* rec = host::nextDoubles(*run.vlcvout, buf.data())) {
         if (!(rec[kVoutTreat] < 0.5)) continue;
         run.ctlPs.push_back(rec[kVoutPs]);
         for (std::size_t i = 0; i < e; ++i)

@@ -25,18 +25,17 @@ int vlcoutd(VlcRun& run, int matchSuccess, int nStrata) {
     run.vlcvout->point(0);
     in.rewindGroup();
     const std::size_t recDoubles = static_cast<std::size_t>(run.voutRecBytes + 7) / 8;
-    std::vector<double> rec(recDoubles < kVoutFixed ? kVoutFixed : recDoubles);
+    std::vector<double> buf(recDoubles < kVoutFixed ? kVoutFixed : recDoubles);
 
     // Every observation has its flag and every one that took part its working record: a file
     // that ends early is a fault, never a row of missing values.
-    auto readOrFail = [](host::UtilFile& f, void* buf) {
-        if (f.read(buf)) return;
+    auto fail = [](host::UtilFile& f) {
         host::utilFatal(f.lastError() ? f.lastError() : host::kUtilIoError);
     };
     std::size_t nextScored = 0;
     while (in.nextObs()) {
         std::int32_t skip = 1;
-        readOrFail(*run.vlcskip, &skip);
+        if (!run.vlcskip->read(&skip)) fail(*run.vlcskip);
         double region = 0.0;
         std::fill(slot.begin(), slot.end(), missing);
         if (skip == 2 && nextScored + 1 < run.noGroupScores.size()) {
@@ -46,7 +45,12 @@ int vlcoutd(VlcRun& run, int matchSuccess, int nStrata) {
             nextScored += 2;
         }
         if (skip == 0) {
-            readOrFail(*run.vlcvout, rec.data());
+            // In place when the record holds every fixed field, else in a buffer that does.
+            const double* rec = recDoubles >= kVoutFixed
+                                    ? host::nextDoubles(*run.vlcvout, buf.data())
+                                : run.vlcvout->read(buf.data()) ? buf.data()
+                                                                : nullptr;
+            if (!rec) fail(*run.vlcvout);
             slot[kSlotPs] = rec[kVoutPs];
             slot[kSlotLps] = rec[kVoutLps];
             region = rec[kVoutRegion];

@@ -107,6 +107,40 @@ TEST_P(UtilFileTest, NextGivesWhatReadCopiesWithoutTheCopy) {
     UtilFile::clearInjectedFault();
 }
 
+// nextDoubles reads records of whole doubles where they lie (aligned, memory or window) and
+// copies a record with a tail of bytes into the caller's buffer; both stop at the end.
+TEST_P(UtilFileTest, NextDoublesInPlaceOnlyForWholeDoubles) {
+    UtilFile whole("VLCVOUT", 16), odd("VLCVOUT", 12);
+    for (int i = 0; i < 3000; ++i) {
+        const double w[2] = {i + 0.5, -i - 0.25};
+        ASSERT_EQ(whole.write(w), 0);
+        char o[12];
+        const float tail = static_cast<float>(i);
+        std::memcpy(o, &w[0], 8);
+        std::memcpy(o + 8, &tail, 4);
+        ASSERT_EQ(odd.write(o), 0);
+    }
+    ASSERT_EQ(whole.point(0), 0);
+    ASSERT_EQ(odd.point(0), 0);
+    double buf[3] = {};
+    for (int i = 0; i < 3000; ++i) {
+        const double* w = nextDoubles(whole, buf);
+        ASSERT_NE(w, nullptr);
+        EXPECT_NE(w, buf);
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(w) % alignof(double), 0u);
+        ASSERT_EQ(w[0], i + 0.5);
+        ASSERT_EQ(w[1], -i - 0.25);
+        const double* o = nextDoubles(odd, buf);
+        ASSERT_EQ(o, buf);
+        float tail;
+        std::memcpy(&tail, reinterpret_cast<const char*>(o) + 8, 4);
+        ASSERT_EQ(o[0], i + 0.5);
+        ASSERT_EQ(tail, static_cast<float>(i));
+    }
+    EXPECT_EQ(nextDoubles(whole, buf), nullptr);
+    EXPECT_EQ(nextDoubles(odd, buf), nullptr);
+}
+
 TEST_P(UtilFileTest, PositionedReadsAndInPlaceRewrite) {
     UtilFile f("VLCVOUT", kRec);
     fill(f, 500);
