@@ -35,6 +35,9 @@ ModelSpec modelDefinition(const VlcRun& run);
 class DataCursor : public RowCursor {
   public:
     explicit DataCursor(VlcRun& run);
+    // Over records [from, to) of the copy of the input where it lies in memory (records, whole
+    // doubles, back to back), for a thread of its own: nothing of the file is touched.
+    DataCursor(VlcRun& run, const double* records, std::size_t from, std::size_t to);
     int vlcxini() override;
     int vlcxnxt() override;
     int vlcxval(CursorRow& row) override;
@@ -45,6 +48,8 @@ class DataCursor : public RowCursor {
     VlcRun& run_;
     const double* rec_ = nullptr;
     long long row_ = 0;
+    const double* records_ = nullptr; // a range of records in memory, else the file
+    std::size_t from_ = 0, to_ = 0;
 };
 
 } // namespace velloc

@@ -5,13 +5,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <future>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "base/text.h"
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "input/input.h"
 #include "input/input_messages.h"
+#include "io/step_place.h"
 #include "model/levelize.h"
 #include "model/model_messages.h"
 #include "model/propensity_fit.h"
@@ -189,38 +194,38 @@ void lregLayout(VlcRun& run) {
 // frequency skip the reading checks, so one may lack its treatment level or a value that the
 // score, a distance or a group sum needs: such a row takes part in no group. One that lacks
 // only its treatment level can still be scored (indicator -2, the output data set shows its
-// score); one that lacks anything else cannot (indicator -1).
-int noGroupIndicator(const VlcRun& run, const double* rec) {
+// score); one that lacks anything else cannot (indicator -1). levelIdx: the row's levels.
+int noGroupIndicator(const VlcRun& run, const std::vector<int>& levelIdx, const double* rec) {
     if (run.psSupplied && host::isMissing(rec[kDataScore])) return -1;
     for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
         if (!run.assessOnly[i] && host::isMissing(rec[kDataAnalysis + i])) return -1;
-    for (std::size_t c = 0; c < run.model.levelIdx.size(); ++c)
-        if (static_cast<int>(c) != run.treatClass && run.model.levelIdx[c] < 0) return -1;
-    return run.model.levelIdx[run.treatClass] < 0 ? -2 : 0;
+    for (std::size_t c = 0; c < levelIdx.size(); ++c)
+        if (static_cast<int>(c) != run.treatClass && levelIdx[c] < 0) return -1;
+    return levelIdx[run.treatClass] < 0 ? -2 : 0;
 }
 
-int writeModelRows(VlcRun& run) {
-    host::UtilFile& lreg = *run.vlclreg;
-    lreg.point(-2);
-    lreg.setRecordBytes(static_cast<std::size_t>(run.lregRecBytes));
-    // One model row for each record of the copy of the input.
-    if (int rc = lreg.expectRecords(run.vlcdata->count()); rc != 0) host::utilFatal(rc);
-    std::vector<double>& row = run.lregRow;
-    row.assign(static_cast<std::size_t>(run.lregRecBytes + 7) / 8, 0.0);
-    auto* cursor = static_cast<DataCursor*>(run.dataCursor.get());
-    ModelDesc& model = run.model;
-    if (cursor->vlcxini() != 0) return 1;
-    while (cursor->vlcxnxt() == 1) {
-        const double* rec = cursor->record();
+// The groups' row and frequency counts of a run of model rows.
+struct GroupCounts {
+    std::int64_t treated = 0, control = 0, freqTreated = 0, freqControl = 0;
+};
+
+// The model row of each record the cursor gives (model reads through it), handed to out(row)
+// in record order. 1 when a record cannot be read.
+template <class Out>
+int modelRows(const VlcRun& run, ModelDesc& model, DataCursor& cursor, double* row,
+              GroupCounts& counts, Out&& out) {
+    if (cursor.vlcxini() != 0) return 1;
+    while (cursor.vlcxnxt() == 1) {
+        const double* rec = cursor.record();
         double w = 1.0, f = 1.0;
         if (zlevrgd(model, &w, &f) != 0) return 1;
-        zlevrgx(model, model.contVals.data(), model.levelIdx.data(), row.data() + kRowDesign);
+        zlevrgx(model, model.contVals.data(), model.levelIdx.data(), row + kRowDesign);
         row[kRowObs] = rec[kDataObs];
         row[kRowFreq] = f;
         row[kRowWeight] = w;
         row[kRowScore] = rec[kDataScore];
         const int t = model.levelIdx[run.treatClass];
-        const int noGroup = noGroupIndicator(run, rec);
+        const int noGroup = noGroupIndicator(run, model.levelIdx, rec);
         const int treated = noGroup < 0 ? noGroup : (run.treatedIndex == 0 ? 1 - t : t);
         row[kRowTreat] = treated;
         for (std::size_t e = 0; e < run.exactVars.size(); ++e) {
@@ -237,21 +242,88 @@ int writeModelRows(VlcRun& run) {
         for (int k = 0; k < run.idNumCount; ++k)
             row[run.lregIdNum + k] = rec[run.dataIdNum + k];
         if (run.idTextBytes > 0)
-            std::memcpy(reinterpret_cast<char*>(row.data()) + run.lregIdText * 8,
+            std::memcpy(reinterpret_cast<char*>(row) + run.lregIdText * 8,
                         reinterpret_cast<const char*>(rec) + run.dataIdText,
                         static_cast<std::size_t>(run.idTextBytes));
-        if (int rc = lreg.write(row.data()); rc != 0) host::utilFatal(rc);
+        out(row);
         const auto freq = static_cast<std::int64_t>(f);
         if (treated == 1) {
-            ++run.nTreated;
-            run.freqTreated += freq;
+            ++counts.treated;
+            counts.freqTreated += freq;
         } else if (treated == 0) {
-            ++run.nControl;
-            run.freqControl += freq;
+            ++counts.control;
+            counts.freqControl += freq;
         }
     }
-    lreg.point(0);
     return 0;
+}
+
+// Rows from this many records on are written by two threads when the copy of the input and
+// the model rows are both in memory, each taking half of the records.
+constexpr std::size_t kTwoThreadRows = 131072;
+
+// The model rows of records [0, n) written in place by two threads, each with its own copy of
+// the model's row state and its own cursor: the same rows, in the same order, as one thread
+// writes. False when the rows cannot go in place (nothing written then).
+bool twoThreadModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
+    static const bool twoCores = std::thread::hardware_concurrency() >= 2;
+    host::UtilFile& lreg = *run.vlclreg;
+    const auto n = static_cast<std::size_t>(run.vlcdata->count());
+    const char* data = run.vlcdata->memoryData();
+    if (!twoCores || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
+        run.lregRecBytes % 8 != 0 || static_cast<std::int64_t>(n) != run.nObsRead)
+        return false;
+    char* out = lreg.appendInPlace(static_cast<std::int64_t>(n));
+    if (out == nullptr) {
+        if (int e = lreg.lastError()) host::utilFatal(e);
+        return false;
+    }
+    const auto* records = reinterpret_cast<const double*>(data);
+    const std::size_t half = n / 2, stride = static_cast<std::size_t>(run.lregRecBytes) / 8;
+    auto part = [&](std::size_t from, std::size_t to, GroupCounts& c) {
+        ModelDesc model = run.model;
+        DataCursor cursor(run, records, from, to);
+        model.cursor = &cursor;
+        std::vector<double> row(stride, 0.0);
+        auto* at = reinterpret_cast<double*>(out) + from * stride;
+        return modelRows(run, model, cursor, row.data(), c, [&](const double* r) {
+            std::memcpy(at, r, stride * sizeof(double));
+            at += stride;
+        });
+    };
+    GroupCounts second;
+    std::future<int> other = std::async(std::launch::async, part, half, n, std::ref(second));
+    rc = part(0, half, counts);
+    rc |= other.get();
+    counts.treated += second.treated;
+    counts.control += second.control;
+    counts.freqTreated += second.freqTreated;
+    counts.freqControl += second.freqControl;
+    return true;
+}
+
+int writeModelRows(VlcRun& run) {
+    host::UtilFile& lreg = *run.vlclreg;
+    lreg.point(-2);
+    lreg.setRecordBytes(static_cast<std::size_t>(run.lregRecBytes));
+    // One model row for each record of the copy of the input.
+    if (int rc = lreg.expectRecords(run.vlcdata->count()); rc != 0) host::utilFatal(rc);
+    GroupCounts counts;
+    int rc = 0;
+    if (!twoThreadModelRows(run, counts, rc)) {
+        std::vector<double>& row = run.lregRow;
+        row.assign(static_cast<std::size_t>(run.lregRecBytes + 7) / 8, 0.0);
+        auto* cursor = static_cast<DataCursor*>(run.dataCursor.get());
+        rc = modelRows(run, run.model, *cursor, row.data(), counts, [&](const double* r) {
+            if (int e = lreg.write(r); e != 0) host::utilFatal(e);
+        });
+    }
+    run.nTreated += counts.treated;
+    run.nControl += counts.control;
+    run.freqTreated += counts.freqTreated;
+    run.freqControl += counts.freqControl;
+    lreg.point(0);
+    return rc;
 }
 
 } // namespace

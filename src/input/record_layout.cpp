@@ -103,13 +103,21 @@ ModelSpec modelDefinition(const VlcRun& run) {
 
 DataCursor::DataCursor(VlcRun& run) : run_(run) {}
 
+DataCursor::DataCursor(VlcRun& run, const double* records, std::size_t from, std::size_t to)
+    : run_(run), records_(records), from_(from), to_(to) {}
+
 int DataCursor::vlcxini() {
     rec_ = nullptr;
-    row_ = 0;
-    return run_.vlcdata->point(0) == 0 ? 0 : 1;
+    row_ = records_ ? static_cast<long long>(from_) : 0;
+    return records_ || run_.vlcdata->point(0) == 0 ? 0 : 1;
 }
 
 int DataCursor::vlcxnxt() {
+    if (records_) {
+        if (row_ >= static_cast<long long>(to_)) return 0;
+        rec_ = records_ + static_cast<std::size_t>(row_++) * (run_.dataRecBytes / 8);
+        return 1;
+    }
     if (row_ >= run_.nObsRead) return 0;
     rec_ = static_cast<const double*>(run_.vlcdata->next());
     if (!rec_) return 0;

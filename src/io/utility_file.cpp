@@ -345,6 +345,22 @@ int UtilFile::write(const void* buf) {
     return f.writeFile(buf);
 }
 
+char* UtilFile::appendInPlace(std::int64_t n) {
+    if (!impl_ || n <= 0) return nullptr;
+    Impl& f = *impl_;
+    if (f.rec == 0 || f.file.open() || f.pos != f.count) return nullptr;
+    const std::size_t off = static_cast<std::size_t>(f.count) * f.rec;
+    const std::size_t need = off + static_cast<std::size_t>(n) * f.rec;
+    if (need > gThreshold.load(std::memory_order_relaxed)) return nullptr;
+    if (injectedFaultFires(FaultOp::Write)) return f.injectedFault(), nullptr;
+    if (need > f.memCap && f.grow(need) != kUtilOk) return nullptr;
+    // The fillers make the pages resident themselves, each its own part.
+    f.faulted = std::max(f.faulted, need);
+    f.count += n;
+    f.pos = f.count;
+    return f.mem + off;
+}
+
 int UtilFile::expectRecords(std::int64_t n) {
     if (!impl_) return kUtilOk;
     Impl& f = *impl_;

@@ -63,6 +63,12 @@ class UtilFile {
     // Appends a record when positioned at the end; otherwise overwrites the record at the
     // position (a rewind followed by writes rewrites the file in place). Non-zero on failure.
     int write(const void* buf);
+    // Appends n records to a file held in memory and positioned at its end, and returns where
+    // they go: the caller fills them (from any number of threads) before its next call on the
+    // file. nullptr when the file is on disk or the records would pass the spill threshold
+    // (nothing appended: write them one by one), or on a fault (lastError() set; the block
+    // counts as one write).
+    char* appendInPlace(std::int64_t n);
     // The file is about to receive about n records: when they would pass the spill threshold
     // an empty file goes to disk at once instead of filling the threshold's worth of fresh
     // memory first only to write it out. Non-zero on failure (as a spill's).

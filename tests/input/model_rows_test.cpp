@@ -1,9 +1,12 @@
 // Model rows: scaling, the treated level, group labels, the assessed CLASS variables and the
 // conditions that abandon a BY group.
 #include <cmath>
+#include <cstring>
+#include <string>
 
 #include "core/model_rows.h"
 #include "input_fixture.h"
+#include "io/utility_file.h"
 
 namespace {
 
@@ -205,6 +208,50 @@ TEST(ModelRows, LongLabelsAreShortenedWithAWarning) {
     EXPECT_EQ(g.treatedLevel, "received_the_program");
     EXPECT_EQ(r.count(230), 1);
     EXPECT_FALSE(r.logged(231));
+}
+
+// A large group's model rows are written by two threads, each from half of the records: the
+// same rows (levels, indicators, missing values, zero weights, ID text) and counts as one
+// thread writes when the files are on disk.
+TEST(ModelRows, TwoThreadsWriteTheRowsOneThreadWrites) {
+    std::string csv = "id,t,c,x,w\n";
+    for (int i = 0; i < 170000; ++i) {
+        const char* level[] = {"low", "mid", "high", ""};
+        csv += "p" + std::to_string(i) + "," + (i % 3 == 0 ? "yes" : "no") + "," +
+               level[i % 7 == 0 ? 3 : (i / 5) % 3] + "," +
+               (i % 11 == 0 ? std::string(".") : std::to_string((i * 7919) % 1000 / 7.0)) + "," +
+               (i % 13 == 0 ? "0" : "1.5") + "\n";
+    }
+    const char* body = "class t c; id id; psmodel t(treated='yes') = c x / weight=w;"
+                       " assess var=(c x);";
+    StepRun inMemory = runOnCsv(csv, body);
+    const std::size_t keep = host::UtilFile::spillThreshold();
+    host::UtilFile::setSpillThreshold(4096);
+    StepRun onDisk = runOnCsv(csv, body);
+    host::UtilFile::setSpillThreshold(keep);
+    ASSERT_EQ(inMemory.groups.size(), 1u) << inMemory.log;
+    ASSERT_EQ(onDisk.groups.size(), 1u) << onDisk.log;
+    const GroupSnap& a = inMemory.groups[0];
+    const GroupSnap& b = onDisk.groups[0];
+    ASSERT_GT(a.lreg.size(), 131072u);
+    ASSERT_EQ(a.lreg.size(), b.lreg.size());
+    for (std::size_t i = 0; i < a.lreg.size(); ++i)
+        ASSERT_EQ(0, std::memcmp(a.lreg[i].data(), b.lreg[i].data(), a.lreg[i].size() * 8))
+            << "model row " << i + 1;
+    EXPECT_EQ(a.nTreated, b.nTreated);
+    EXPECT_EQ(a.nControl, b.nControl);
+    EXPECT_EQ(a.freqTreated, b.freqTreated);
+    EXPECT_EQ(a.freqControl, b.freqControl);
+    EXPECT_GT(a.nTreated, 40000);
+    EXPECT_GT(a.nControl, 80000);
+    // Both halves hold zero-weight rows, and the last input row is the last model row.
+    const std::size_t half = a.lreg.size() / 2;
+    int zero[2] = {0, 0};
+    for (std::size_t i = 0; i < a.lreg.size(); ++i)
+        zero[i < half ? 0 : 1] += a.lreg[i][kRowWeight] == 0.0;
+    EXPECT_GT(zero[0], 1000);
+    EXPECT_GT(zero[1], 1000);
+    EXPECT_EQ(a.lreg.back()[kRowObs], 170000.0);
 }
 
 } // namespace

@@ -141,6 +141,43 @@ TEST_P(UtilFileTest, NextDoublesInPlaceOnlyForWholeDoubles) {
     EXPECT_EQ(nextDoubles(odd, buf), nullptr);
 }
 
+// appendInPlace gives room for a block of records at the end of a file in memory, read back
+// like written ones; a file on disk, a block past the threshold or a fault gets none and
+// appends nothing.
+TEST(UtilFileAppend, BlocksInMemoryOnly) {
+    const std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(1000 * kRec);
+    UtilFile f("VLCLREG", kRec);
+    fill(f, 10);
+    char* block = f.appendInPlace(90);
+    ASSERT_NE(block, nullptr);
+    for (int i = 11; i <= 100; ++i) {
+        const Rec r = makeRec(i);
+        std::memcpy(block + (i - 11) * kRec, r.data(), kRec);
+    }
+    EXPECT_EQ(f.count(), 100);
+    EXPECT_EQ(f.appendInPlace(901), nullptr); // 1,001 records pass the threshold
+    EXPECT_EQ(f.count(), 100);
+    EXPECT_EQ(f.lastError(), 0);
+    UtilFile::injectFault(UtilFile::FaultOp::Write, "", 1);
+    EXPECT_EQ(f.appendInPlace(5), nullptr);
+    EXPECT_NE(f.lastError(), 0);
+    UtilFile::clearInjectedFault();
+    EXPECT_EQ(f.count(), 100);
+    ASSERT_EQ(f.point(0), 0);
+    Rec r{};
+    for (int i = 1; i <= 100; ++i) {
+        ASSERT_TRUE(f.read(r.data()));
+        ASSERT_EQ(r, makeRec(i)) << i;
+    }
+    UtilFile onDisk("VLCLREG", kRec);
+    ASSERT_EQ(onDisk.expectRecords(2000), 0);
+    EXPECT_TRUE(onDisk.spilled());
+    EXPECT_EQ(onDisk.appendInPlace(5), nullptr);
+    EXPECT_EQ(onDisk.count(), 0);
+    UtilFile::setSpillThreshold(saved);
+}
+
 TEST_P(UtilFileTest, PositionedReadsAndInPlaceRewrite) {
     UtilFile f("VLCVOUT", kRec);
     fill(f, 500);
