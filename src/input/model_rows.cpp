@@ -258,27 +258,44 @@ int modelRows(const VlcRun& run, ModelDesc& model, DataCursor& cursor, double* r
     return 0;
 }
 
-// Rows from this many records on are written by two threads when the copy of the input and
-// the model rows are both in memory, each taking half of the records.
+// Groups from this many records on, with the copy of the input in memory, are read by two
+// threads, each taking half of the records: the levels are found and the model rows written
+// (when they stay in memory) that way.
 constexpr std::size_t kTwoThreadRows = 131072;
+
+// The copy of the input's records where they lie, when a group is read by two threads.
+const double* inputInMemory(const VlcRun& run) {
+    static const bool twoCores = std::thread::hardware_concurrency() >= 2;
+    const auto n = static_cast<std::size_t>(run.vlcdata->count());
+    const char* data = run.vlcdata->memoryData();
+    if (!twoCores || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
+        static_cast<std::int64_t>(n) != run.nObsRead)
+        return nullptr;
+    return reinterpret_cast<const double*>(data);
+}
+
+// The group's CLASS levels, on two threads when the group is large.
+int discoverLevels(VlcRun& run) {
+    const double* records = inputInMemory(run);
+    if (!records) return zlevrgi(run.model);
+    const auto n = static_cast<std::size_t>(run.vlcdata->count());
+    DataCursor first(run, records, 0, n / 2), second(run, records, n / 2, n);
+    return zlevrgi(run.model, first, second);
+}
 
 // The model rows of records [0, n) written in place by two threads, each with its own copy of
 // the model's row state and its own cursor: the same rows, in the same order, as one thread
 // writes. False when the rows cannot go in place (nothing written then).
 bool twoThreadModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
-    static const bool twoCores = std::thread::hardware_concurrency() >= 2;
     host::UtilFile& lreg = *run.vlclreg;
     const auto n = static_cast<std::size_t>(run.vlcdata->count());
-    const char* data = run.vlcdata->memoryData();
-    if (!twoCores || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
-        run.lregRecBytes % 8 != 0 || static_cast<std::int64_t>(n) != run.nObsRead)
-        return false;
+    const double* records = inputInMemory(run);
+    if (!records || run.lregRecBytes % 8 != 0) return false;
     char* out = lreg.appendInPlace(static_cast<std::int64_t>(n));
     if (out == nullptr) {
         if (int e = lreg.lastError()) host::utilFatal(e);
         return false;
     }
-    const auto* records = reinterpret_cast<const double*>(data);
     const std::size_t half = n / 2, stride = static_cast<std::size_t>(run.lregRecBytes) / 8;
     auto part = [&](std::size_t from, std::size_t to, GroupCounts& c) {
         ModelDesc model = run.model;
@@ -347,7 +364,7 @@ int vlcodel(VlcRun& run) {
     setScales(run);
 
     zlevcur(run.model, run.dataCursor.get());
-    if (zlevrgi(run.model) == 1) return abandon(run, kMsgFitImpossible);
+    if (discoverLevels(run) == 1) return abandon(run, kMsgFitImpossible);
     const int nLevels = run.model.levels[run.treatClass].count();
     if (nLevels != 2)
         return abandon(run, kMsgTreatmentLevels,

@@ -210,15 +210,19 @@ TEST(ModelRows, LongLabelsAreShortenedWithAWarning) {
     EXPECT_FALSE(r.logged(231));
 }
 
-// A large group's model rows are written by two threads, each from half of the records: the
-// same rows (levels, indicators, missing values, zero weights, ID text) and counts as one
-// thread writes when the files are on disk.
+// A large group's levels are found and its model rows written by two threads, each from half
+// of the records: the same levels (one only in each half), rows (indicators, missing values,
+// zero weights, ID text) and counts as one thread finds and writes when the files are on disk.
 TEST(ModelRows, TwoThreadsWriteTheRowsOneThreadWrites) {
     std::string csv = "id,t,c,x,w\n";
     for (int i = 0; i < 170000; ++i) {
-        const char* level[] = {"low", "mid", "high", ""};
-        csv += "p" + std::to_string(i) + "," + (i % 3 == 0 ? "yes" : "no") + "," +
-               level[i % 7 == 0 ? 3 : (i / 5) % 3] + "," +
+        // "top" only in the second half, "first" only in the first: found by one thread each.
+        const char* level[] = {"low", "mid", "high", "", "top", "first"};
+        const int c = i % 7 == 0                  ? 3
+                      : i >= 160000 && i % 4 == 0 ? 4
+                      : i < 1000 && i % 4 == 0    ? 5
+                                                  : (i / 5) % 3;
+        csv += "p" + std::to_string(i) + "," + (i % 3 == 0 ? "yes" : "no") + "," + level[c] + "," +
                (i % 11 == 0 ? std::string(".") : std::to_string((i * 7919) % 1000 / 7.0)) + "," +
                (i % 13 == 0 ? "0" : "1.5") + "\n";
     }
@@ -234,6 +238,8 @@ TEST(ModelRows, TwoThreadsWriteTheRowsOneThreadWrites) {
     const GroupSnap& a = inMemory.groups[0];
     const GroupSnap& b = onDisk.groups[0];
     ASSERT_GT(a.lreg.size(), 131072u);
+    EXPECT_EQ(a.D, b.D);
+    EXPECT_EQ(a.D, 1 + 5 + 1); // intercept, five levels of c, x
     ASSERT_EQ(a.lreg.size(), b.lreg.size());
     for (std::size_t i = 0; i < a.lreg.size(); ++i)
         ASSERT_EQ(0, std::memcmp(a.lreg[i].data(), b.lreg[i].data(), a.lreg[i].size() * 8))
