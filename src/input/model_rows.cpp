@@ -258,12 +258,12 @@ int modelRows(const VlcRun& run, ModelDesc& model, DataCursor& cursor, double* r
     return 0;
 }
 
-// Groups from this many records on, with the copy of the input in memory, are read by two
-// threads, each taking half of the records: the levels are found and the model rows written
-// (when they stay in memory) that way.
+// Groups from this many records on, with the copy of the input and the model rows in memory,
+// have their model rows written by two threads, each taking half of the records.
 constexpr std::size_t kTwoThreadRows = 131072;
 
-// The copy of the input's records where they lie, when a group is read by two threads.
+// The copy of the input's records where they lie, when a group's rows are written by two
+// threads.
 const double* inputInMemory(const VlcRun& run) {
     static const bool twoCores = std::thread::hardware_concurrency() >= 2;
     const auto n = static_cast<std::size_t>(run.vlcdata->count());
@@ -272,15 +272,6 @@ const double* inputInMemory(const VlcRun& run) {
         static_cast<std::int64_t>(n) != run.nObsRead)
         return nullptr;
     return reinterpret_cast<const double*>(data);
-}
-
-// The group's CLASS levels, on two threads when the group is large.
-int discoverLevels(VlcRun& run) {
-    const double* records = inputInMemory(run);
-    if (!records) return zlevrgi(run.model);
-    const auto n = static_cast<std::size_t>(run.vlcdata->count());
-    DataCursor first(run, records, 0, n / 2), second(run, records, n / 2, n);
-    return zlevrgi(run.model, first, second);
 }
 
 // The model rows of records [0, n) written in place by two threads, each with its own copy of
@@ -364,7 +355,7 @@ int vlcodel(VlcRun& run) {
     setScales(run);
 
     zlevcur(run.model, run.dataCursor.get());
-    if (discoverLevels(run) == 1) return abandon(run, kMsgFitImpossible);
+    if (zlevrgi(run.model) == 1) return abandon(run, kMsgFitImpossible);
     const int nLevels = run.model.levels[run.treatClass].count();
     if (nLevels != 2)
         return abandon(run, kMsgTreatmentLevels,

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <future>
 #include <numeric>
 
 #include "base/missing.h"
@@ -107,26 +106,8 @@ void zlevcur(ModelDesc& m, RowCursor* cursor) {
         lv.stale = true;
 }
 
-namespace {
-
-// A level seen in a row, added after the levels known (first appearance) or lowering the least
-// value of its own.
-void addLevel(ClassLevels& lv, const char* p, int w, double value) {
-    const int i = findLevel(lv, p, w);
-    if (i < 0) {
-        lv.text.emplace_back(p, static_cast<std::size_t>(w));
-        lv.value.push_back(value);
-        if (lv.count() == kScanLevels + 1)
-            refIndex(lv);
-        else if (lv.count() > kScanLevels + 1)
-            lv.index.emplace(lv.text.back(), lv.count() - 1);
-    } else if (value < lv.value[i]) {
-        lv.value[i] = value;
-    }
-}
-
-// The levels of the rows m's cursor gives, from empty, in order of first appearance.
-int scanLevels(ModelDesc& m) {
+int zlevrgi(ModelDesc& m) {
+    if (!m.cursor) return 1;
     const int nClass = static_cast<int>(m.modelDef.classVars.size());
     for (auto& lv : m.levels) {
         lv.text.clear();
@@ -139,20 +120,26 @@ int scanLevels(ModelDesc& m) {
         if (fetch(m, row) != 1) return 1;
         for (int v = 0; v < nClass; ++v) {
             if (missingClass(m, v)) continue;
+            const int w = m.modelDef.classVars[v].width;
+            const char* p = m.textBuf.data() + m.textOffset[v];
+            ClassLevels& lv = m.levels[v];
+            int i = findLevel(lv, p, w);
             double value = m.modelDef.classVars[v].numericUnformatted ? m.numBuf[v] : 0.0;
             if (value == 0.0) value = 0.0; // one level for -0 and +0
-            addLevel(m.levels[v], m.textBuf.data() + m.textOffset[v], m.modelDef.classVars[v].width,
-                     value);
+            if (i < 0) {
+                lv.text.emplace_back(p, static_cast<std::size_t>(w));
+                lv.value.push_back(value);
+                if (lv.count() == kScanLevels + 1)
+                    refIndex(lv);
+                else if (lv.count() > kScanLevels + 1)
+                    lv.index.emplace(lv.text.back(), lv.count() - 1);
+            } else if (value < lv.value[i]) {
+                lv.value[i] = value;
+            }
         }
     }
-    return 0;
-}
 
-// Levels in level order (byte order of the padded texts, or numeric order for unformatted
-// numbers), and the design layout they give. The order does not depend on the order the
-// levels were found in: texts are distinct.
-void orderLevels(ModelDesc& m) {
-    const int nClass = static_cast<int>(m.modelDef.classVars.size());
+    // Level order: byte order of the padded texts, or numeric order for unformatted numbers.
     for (int v = 0; v < nClass; ++v) {
         ClassLevels& lv = m.levels[v];
         std::vector<int> order(static_cast<std::size_t>(lv.count()));
@@ -190,35 +177,6 @@ void orderLevels(ModelDesc& m) {
         d += width;
     }
     lay.D = d;
-}
-
-} // namespace
-
-int zlevrgi(ModelDesc& m) {
-    if (!m.cursor) return 1;
-    if (scanLevels(m) != 0) return 1;
-    orderLevels(m);
-    return 0;
-}
-
-int zlevrgi(ModelDesc& m, RowCursor& first, RowCursor& second) {
-    ModelDesc other = m; // the second thread's row buffers and levels
-    other.cursor = &second;
-    RowCursor* own = m.cursor;
-    m.cursor = &first;
-    std::future<int> rest = std::async(std::launch::async, [&] { return scanLevels(other); });
-    int rc = scanLevels(m);
-    rc |= rest.get();
-    m.cursor = own;
-    if (rc != 0) return 1;
-    const int nClass = static_cast<int>(m.modelDef.classVars.size());
-    for (int v = 0; v < nClass; ++v) {
-        const ClassLevels& from = other.levels[v];
-        for (int i = 0; i < from.count(); ++i)
-            addLevel(m.levels[v], from.text[i].data(), m.modelDef.classVars[v].width,
-                     from.value[i]);
-    }
-    orderLevels(m);
     return 0;
 }
 

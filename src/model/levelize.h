@@ -30,10 +30,6 @@ void zlevcur(ModelDesc& model, RowCursor* cursor);
 // a missing numeric value of a numeric unformatted variable) add no level for that variable.
 // Returns 1 on failure (no cursor, cursor error), 0 otherwise.
 int zlevrgi(ModelDesc& model);
-// The same over the rows of two cursors, the first's then the second's, each scanned on a
-// thread of its own: the levels and the design width are the ones one pass over all the rows
-// finds. The installed cursor stays installed.
-int zlevrgi(ModelDesc& model, RowCursor& first, RowCursor& second);
 // Reads the current row through the cursor: level indices (-1 for a missing or unknown
 // value) and continuous values into the model description; weight and frequency out.
 int zlevrgd(ModelDesc& model, double* weight, double* freq);

@@ -210,13 +210,13 @@ TEST(ModelRows, LongLabelsAreShortenedWithAWarning) {
     EXPECT_FALSE(r.logged(231));
 }
 
-// A large group's levels are found and its model rows written by two threads, each from half
-// of the records: the same levels (one only in each half), rows (indicators, missing values,
-// zero weights, ID text) and counts as one thread finds and writes when the files are on disk.
+// A large group's model rows are written by two threads, each from half of the records: the
+// same rows (levels, one only in each half, indicators, missing values, zero weights, ID text)
+// and counts as one thread writes when the files are on disk.
 TEST(ModelRows, TwoThreadsWriteTheRowsOneThreadWrites) {
     std::string csv = "id,t,c,x,w\n";
     for (int i = 0; i < 170000; ++i) {
-        // "top" only in the second half, "first" only in the first: found by one thread each.
+        // "top" only in the second half, "first" only in the first.
         const char* level[] = {"low", "mid", "high", "", "top", "first"};
         const int c = i % 7 == 0                  ? 3
                       : i >= 160000 && i % 4 == 0 ? 4
