@@ -28,11 +28,13 @@ template <int N> struct Item {
 };
 
 // Sorts items by their keys in order, equal keys keeping index order (the order items start
-// in): a stable radix sort by each key, the last first.
+// in): a stable radix sort by each key, the last first, on two threads for many items.
 template <int N> void sortItems(std::vector<Item<N>>& items) {
-    std::vector<Item<N>> spare;
+    std::vector<Item<N>> spare(items.size());
     for (int j = N - 1; j >= 0; --j)
-        radixSort(items, spare, [j](const Item<N>& it) { return it.k[j]; });
+        if (radixSortTwoThreads(items.data(), spare.data(), items.size(),
+                                [j](const Item<N>& it) { return it.k[j]; }) != items.data())
+            items.swap(spare);
 }
 
 // emit(index(k)) for k = 0 .. n-1, stopping at the first non-zero result, which it returns.

@@ -494,8 +494,8 @@ void sortByScore(MappedArray<Scored>& s) {
     MappedArray<Scored> out;
     if (!out.reserve(s.size())) throw std::bad_alloc();
     out.resize(s.size());
-    if (radixSort(s.data(), out.data(), s.size(),
-                  [](const Scored& x) { return orderKey(x.lps); }) != s.data())
+    if (radixSortTwoThreads(s.data(), out.data(), s.size(),
+                            [](const Scored& x) { return orderKey(x.lps); }) != s.data())
         s.swap(out);
 }
 

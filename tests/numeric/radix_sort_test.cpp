@@ -24,7 +24,7 @@ struct Rec {
 // sort gives, on both sides of the size where the comparison sort takes over.
 TEST(RadixSort, EqualsAStableComparisonSortForKeysAcrossEveryDigit) {
     std::mt19937_64 rng(42);
-    for (std::size_t n : {0u, 1u, 2u, 2047u, 2048u, 5000u, 70000u}) {
+    for (std::size_t n : {0u, 1u, 2u, 2047u, 2048u, 5000u, 70000u, 300001u}) {
         for (int kind = 0; kind < 5; ++kind) {
             std::vector<Rec> items(n);
             for (std::uint32_t i = 0; i < n; ++i) {
@@ -39,9 +39,15 @@ TEST(RadixSort, EqualsAStableComparisonSortForKeysAcrossEveryDigit) {
             std::vector<Rec> want = items;
             std::stable_sort(want.begin(), want.end(),
                              [](const Rec& a, const Rec& b) { return a.key < b.key; });
+            std::vector<Rec> two = items, twoSpare(n);
             std::vector<Rec> spare;
             radixSort(items, spare, [](const Rec& r) { return r.key; });
             EXPECT_EQ(items, want) << "n " << n << " kind " << kind;
+            // Two threads, each moving half of the items: the same order (above 2^18 items
+            // the halves are really split).
+            const Rec* got = radixSortTwoThreads(two.data(), twoSpare.data(), n,
+                                                 [](const Rec& r) { return r.key; });
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), got)) << "n " << n << " kind " << kind;
         }
     }
 }
