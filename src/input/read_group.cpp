@@ -39,7 +39,9 @@ bool blank(std::string_view s) {
 // Copies text into a blank-padded slot of the given width.
 void putText(char* slot, int width, std::string_view text) {
     std::memset(slot, ' ', static_cast<std::size_t>(width));
-    std::memcpy(slot, text.data(), std::min(text.size(), static_cast<std::size_t>(width)));
+    // An empty view may have no data pointer at all, which memcpy must not be given.
+    if (!text.empty())
+        std::memcpy(slot, text.data(), std::min(text.size(), static_cast<std::size_t>(width)));
 }
 
 void writeOrDie(host::UtilFile& f, const void* rec) {
