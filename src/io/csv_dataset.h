@@ -16,6 +16,8 @@ class CsvDataset final : public ByGroupDataset {
   public:
     explicit CsvDataset(std::string path, CsvDialect dialect = {})
         : path_(std::move(path)), dialect_(std::move(dialect)) {}
+    CsvDataset(const CsvDataset&) = delete; // cur_ and look_ point into the object
+    CsvDataset& operator=(const CsvDataset&) = delete;
     // Reads the header and the sidecar, then scans every record once for types, lengths,
     // the row count and well-formedness. Logs and throws DataSetError on any fault.
     void scan();
@@ -30,7 +32,7 @@ class CsvDataset final : public ByGroupDataset {
     bool nextObs() override;
     void rewindGroup() override;
 
-    std::int64_t obsNumber() const override { return cur_.obs; }
+    std::int64_t obsNumber() const override { return cur_->obs; }
     double num(int var) const override;
     std::string_view text(int var) const override;
     std::string formatted(int var) const override;
@@ -121,8 +123,12 @@ class CsvDataset final : public ByGroupDataset {
     std::int64_t skipBefore_ = 0; // rows before this offset are passed over (after a rewind)
     bool serialRead_ = false;     // a chunk did not end where the next began: read serially
 
-    Row cur_, look_, key_;     // firstPending_: cur_ holds the group's first row
-    bool havePending_ = false; // look_ holds the next group's first row
+    // The current and the next row, exchanged by pointer as reading moves on (a row is a
+    // record's text, field ends and numbers: moving one costs more than the rest of a read).
+    Row rowA_, rowB_, key_;
+    Row* cur_ = &rowA_;  // firstPending_: cur_ holds the group's first row
+    Row* look_ = &rowB_; // havePending_: the next group's first row
+    bool havePending_ = false;
     std::int64_t unsortedObs_ = 0, unsortedLine_ = 0;
     std::int64_t obsCount_ = 0;
     std::int64_t groupOffset_ = 0, groupLine_ = 0, groupObs_ = 0;

@@ -158,8 +158,17 @@ std::string formatBest(double v, int width) {
     if (std::isinf(v)) return std::string(static_cast<std::size_t>(w), '*');
     // Integers print whole when they fit.
     if (std::fabs(v) < 1e17 && v == std::trunc(v)) {
-        std::string s = fmt::format("{:.0f}", v); // exact for integers
-        if (static_cast<int>(s.size()) <= w) return rightJustify(s, w);
+        // Exact: below 1e17 an integral double is a 64-bit integer (CLASS levels are mostly
+        // small ones, formatted for every row).
+        char digits[24];
+        const auto end =
+            std::to_chars(digits, digits + sizeof digits, static_cast<std::int64_t>(v)).ptr;
+        const int n = static_cast<int>(end - digits);
+        if (n <= w) {
+            std::string out(static_cast<std::size_t>(w - n), ' '); // right-justified
+            out.append(digits, end);
+            return out;
+        }
     }
     // Otherwise the form closest to the value wins; fixed notation on a tie.
     // A fraction drops its leading zero only when that zero leaves no room for a decimal.

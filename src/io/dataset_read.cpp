@@ -245,20 +245,20 @@ bool CsvDataset::nextObs() {
         firstPending_ = false;
         return true;
     }
-    int r = loadRow(look_);
+    int r = loadRow(*look_);
     if (r <= 0) {
         failed_ = r < 0;
         state_ = State::GroupEnd;
         return false;
     }
-    int c = compareKeys(key_, look_);
+    int c = compareKeys(key_, *look_);
     if (c == 0) {
         std::swap(cur_, look_);
         return true;
     }
     if (firstOutOfOrder(c)) {
-        unsortedObs_ = look_.obs;
-        unsortedLine_ = look_.line;
+        unsortedObs_ = look_->obs;
+        unsortedLine_ = look_->line;
     }
     havePending_ = true;
     state_ = State::GroupEnd;
@@ -273,7 +273,7 @@ void CsvDataset::logUnsorted() const {
 int CsvDataset::nextGroup() {
     if (int r = leaveGroup(); r <= 0) return r;
     if (state_ == State::Start) {
-        int r = loadRow(look_);
+        int r = loadRow(*look_);
         if (r < 0) {
             failed_ = true;
             return -1;
@@ -286,10 +286,10 @@ int CsvDataset::nextGroup() {
     }
     std::swap(cur_, look_);
     havePending_ = false;
-    key_ = cur_;
-    groupOffset_ = cur_.offset;
-    groupLine_ = cur_.line;
-    groupObs_ = cur_.obs;
+    key_ = *cur_;
+    groupOffset_ = cur_->offset;
+    groupLine_ = cur_->line;
+    groupObs_ = cur_->obs;
     firstPending_ = true;
     state_ = State::InGroup;
     return 1;
@@ -332,21 +332,21 @@ void CsvDataset::rewindParsed(std::int64_t offset) {
 
 double CsvDataset::num(int var) const {
     std::size_t i = static_cast<std::size_t>(var - 1);
-    if (i >= vars_.size() || vars_[i].type != VarType::Numeric || cur_.rec.size() != vars_.size())
+    if (i >= vars_.size() || vars_[i].type != VarType::Numeric || cur_->rec.size() != vars_.size())
         return missingValue();
-    return cur_.num[i];
+    return cur_->num[i];
 }
 
 std::string_view CsvDataset::text(int var) const {
     std::size_t i = static_cast<std::size_t>(var - 1);
-    if (i >= cur_.rec.size()) return {};
-    return cell(cur_, i);
+    if (i >= cur_->rec.size()) return {};
+    return cell(*cur_, i);
 }
 
 std::string CsvDataset::formatted(int var) const {
     std::size_t i = static_cast<std::size_t>(var - 1);
-    if (i >= vars_.size() || cur_.rec.size() != vars_.size()) return {};
-    return formatValue(vars_[i], cur_.num[i], cell(cur_, i));
+    if (i >= vars_.size() || cur_->rec.size() != vars_.size()) return {};
+    return formatValue(vars_[i], cur_->num[i], cell(*cur_, i));
 }
 
 std::vector<std::string> CsvDataset::byDescription() const {

@@ -3,6 +3,8 @@
 // notation cannot hold the value (or holds it less exactly).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "base/missing.h"
 #include "io/csv_dataset.h"
 #include "io/dataset.h"
@@ -32,6 +34,14 @@ TEST(FormatBest, IntegersAndSpecialValues) {
     EXPECT_EQ(formatBest(-1e20), "       -1E20");
     EXPECT_EQ(formatBest(123456, 5), "1.2E5");
     EXPECT_EQ(formatBest(7, 1), "7");
+    // Whole numbers up to 17 digits print as printf's %.0f prints them, right-justified in
+    // wide fields (BEST32).
+    for (double v : {1.0, -1.0, 9.0, 10.0, -99.0, 2147483648.0, -9007199254740993.0,
+                     99999999999999984.0, 1e16, -1e16 + 2}) {
+        char want[64];
+        std::snprintf(want, sizeof want, "%32.0f", v);
+        EXPECT_EQ(formatBest(v, 32), want) << v;
+    }
 }
 
 TEST(FormatBest, Fractions) {
