@@ -390,6 +390,10 @@ const char* UtilFile::memoryData() const {
     return impl_ && !impl_->file.open() ? impl_->mem : nullptr;
 }
 
+char* UtilFile::memoryDataForUpdate() {
+    return impl_ && !impl_->file.open() ? impl_->mem : nullptr;
+}
+
 void UtilFile::setSpillThreshold(std::size_t bytes) {
     gThreshold.store(bytes, std::memory_order_relaxed);
 }

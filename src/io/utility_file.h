@@ -104,6 +104,9 @@ class UtilFile {
     // The records back to back when held in memory, else nullptr: a reader can skip the copy
     // of read(). Valid until the next write, point(-2) or spill.
     const char* memoryData() const;
+    // The same for a phase that rewrites fields of records where they lie (no read or write of
+    // the file takes part, so no injected fault either). Valid as memoryData() is.
+    char* memoryDataForUpdate();
 
   private:
     struct Impl;

@@ -163,42 +163,51 @@ int vlccomb(VlcRun& run) {
     run.vlctreat->point(0);
     run.vlccntl->point(0);
     const std::int64_t nRec = wrk.count();
+    // Records in memory are rewritten where they lie, else read, changed and written back.
+    char* mem = wrk.recordBytes() % sizeof(double) == 0 ? wrk.memoryDataForUpdate() : nullptr;
     for (std::int64_t k = 1; k <= nRec; ++k) {
-        wrk.point(k);
-        if (!wrk.read(rec.data())) break;
-        const int g = rec[kVoutTreat] < 0.5 ? kControl : kTreated;
+        double* r = rec.data();
+        if (mem) {
+            r = reinterpret_cast<double*>(mem +
+                                          static_cast<std::size_t>(k - 1) * wrk.recordBytes());
+        } else {
+            wrk.point(k);
+            if (!wrk.read(r)) break;
+        }
+        const int g = r[kVoutTreat] < 0.5 ? kControl : kTreated;
         double count;
         if (g == kControl) {
             const double* crec = host::nextDoubles(*run.vlccntl, cbuf.data());
             if (!crec) break;
-            rec[kVoutMatchSet] = crec[kCtlMatchSet];
-            rec[kVoutRegion] = crec[kCtlRegion];
-            rec[kVoutMatchAtt] = crec[kCtlMatchAtt];
-            rec[kVoutMatchAte] = crec[kCtlMatchAte];
+            r[kVoutMatchSet] = crec[kCtlMatchSet];
+            r[kVoutRegion] = crec[kCtlRegion];
+            r[kVoutMatchAtt] = crec[kCtlMatchAtt];
+            r[kVoutMatchAte] = crec[kCtlMatchAte];
             count = crec[kCtlNTreated];
         } else {
             const double* trec = host::nextDoubles(*run.vlctreat, tbuf.data());
             if (!trec) break;
-            rec[kVoutMatchSet] = trec[kTrtMatchSet];
-            rec[kVoutRegion] = trec[kTrtRegion];
-            rec[kVoutMatchAtt] = trec[kTrtMatchAtt];
-            rec[kVoutMatchAte] = trec[kTrtMatchAte];
+            r[kVoutMatchSet] = trec[kTrtMatchSet];
+            r[kVoutRegion] = trec[kTrtRegion];
+            r[kVoutMatchAtt] = trec[kTrtMatchAtt];
+            r[kVoutMatchAte] = trec[kTrtMatchAte];
             count = trec[kTrtNMatched];
         }
         // Unmatched units (count 0) are not "matched most".
         if (nTop > 0 && count > 0.0) {
             bool list =
                 g == kTreated ? run.method != kMethodReplace : run.ratioType != kRatioVariable;
-            if (list && count > run.mostMatched[g].value[nTop - 1])
-                vlcextm(count, run, g, rec.data());
+            if (list && count > run.mostMatched[g].value[nTop - 1]) vlcextm(count, run, g, r);
         }
-        if (!(rec[kVoutMatchSet] >= 0.1)) rec[kVoutMatchSet] = host::missingValue();
-        wrk.point(k);
-        wrk.write(rec.data());
-        if (rec[kVoutRegion] >= 1.5) {
-            double f = rec[kVoutFreq];
-            addObservation(match, off, rec.data(), g, f, f, false);
-            if (wgt) addObservation(mwgt, off, rec.data(), g, f, f * rec[wField], true);
+        if (!(r[kVoutMatchSet] >= 0.1)) r[kVoutMatchSet] = host::missingValue();
+        if (!mem) {
+            wrk.point(k);
+            wrk.write(r);
+        }
+        if (r[kVoutRegion] >= 1.5) {
+            double f = r[kVoutFreq];
+            addObservation(match, off, r, g, f, f, false);
+            if (wgt) addObservation(mwgt, off, r, g, f, f * r[wField], true);
         }
     }
 

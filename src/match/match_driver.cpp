@@ -156,12 +156,19 @@ int writeTreated(VlcRun& run) {
 
 int writeControls(VlcRun& run) {
     host::UtilFile& ctl = *run.vlccntl;
-    std::vector<double> rec(static_cast<std::size_t>(recordDoubles(ctl)));
+    std::vector<double> buf(static_cast<std::size_t>(recordDoubles(ctl)));
     const bool replK = run.withReplacement && run.multipleK;
     const std::int64_t n = ctl.count();
+    // Records in memory are rewritten where they lie, else read, changed and written back.
+    char* mem = ctl.recordBytes() % sizeof(double) == 0 ? ctl.memoryDataForUpdate() : nullptr;
     for (std::int64_t j = 0; j < n; ++j) {
-        ctl.point(j + 1);
-        if (!ctl.read(rec.data())) return sortFailed(run, ctl.lastError());
+        double* rec = buf.data();
+        if (mem) {
+            rec = reinterpret_cast<double*>(mem + static_cast<std::size_t>(j) * ctl.recordBytes());
+        } else {
+            ctl.point(j + 1);
+            if (!ctl.read(rec)) return sortFailed(run, ctl.lastError());
+        }
         std::int64_t s = j < static_cast<std::int64_t>(run.ctlSetId.size()) ? run.ctlSetId[j] : 0;
         rec[kCtlMatchSet] = static_cast<double>(s);
         rec[kCtlMatchAtt] = rec[kCtlMatchAte] = host::missingValue();
@@ -174,8 +181,9 @@ int writeControls(VlcRun& run) {
             rec[kCtlRegion] = 2.0;
             ++run.nMatchedControl;
         }
+        if (mem) continue;
         ctl.point(j + 1);
-        if (int rc = ctl.write(rec.data())) return sortFailed(run, rc);
+        if (int rc = ctl.write(rec)) return sortFailed(run, rc);
     }
     ctl.point(0);
     return 0;
