@@ -178,6 +178,28 @@ TEST(UtilFileAppend, BlocksInMemoryOnly) {
     UtilFile::setSpillThreshold(saved);
 }
 
+// Records changed through memoryDataForUpdate read back changed; a spilled file has none.
+TEST_P(UtilFileTest, RecordsRewrittenWhereTheyLie) {
+    UtilFile f("VLCVOUT", kRec);
+    fill(f, 50);
+    char* mem = f.memoryDataForUpdate();
+    if (GetParam()) { // spilled
+        EXPECT_EQ(mem, nullptr);
+        return;
+    }
+    ASSERT_NE(mem, nullptr);
+    for (int i = 0; i < 50; ++i)
+        reinterpret_cast<double*>(mem + static_cast<std::size_t>(i) * kRec)[1] = -1.0 * i;
+    ASSERT_EQ(f.point(0), 0);
+    Rec r{};
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(f.read(r.data()));
+        Rec want = makeRec(i + 1);
+        want[1] = -1.0 * i;
+        ASSERT_EQ(r, want) << i;
+    }
+}
+
 TEST_P(UtilFileTest, PositionedReadsAndInPlaceRewrite) {
     UtilFile f("VLCVOUT", kRec);
     fill(f, 500);
