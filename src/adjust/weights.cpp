@@ -175,10 +175,10 @@ int writeWorkingRecords(VlcRun& run, const WeightPass& w) {
         std::max<std::size_t>(lreg.recordBytes(), static_cast<std::size_t>(run.lregRecBytes)) / 8 +
         1;
     const std::size_t voutDoubles = static_cast<std::size_t>(run.voutRecBytes) / 8 + 1;
-    std::vector<double> in(lregDoubles), out(voutDoubles);
+    std::vector<double> buf(lregDoubles), out(voutDoubles);
     std::int64_t dropped = 0;
     run.noGroupScores.clear();
-    while (lreg.read(in.data())) {
+    while (const double* in = host::nextDoubles(lreg, buf.data())) {
         // A row without a treatment level but with every value its score needs is scored for
         // the output data set only.
         const bool scoreOnly = in[kRowTreat] == -2.0;
@@ -217,7 +217,7 @@ int writeWorkingRecords(VlcRun& run, const WeightPass& w) {
             ++dropped;
             continue;
         }
-        fillWorkingRecord(run, w, in.data(), p, l, out.data());
+        fillWorkingRecord(run, w, in, p, l, out.data());
         addAllObs(run.balance, w.slots, out.data());
         if (int rc = vout.write(out.data())) return utilFailure(run, rc), 1;
     }
