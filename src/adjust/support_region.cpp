@@ -149,15 +149,15 @@ int regionDeviationPass(VlcRun& run, const RecordSlots& slots, bool weighted) {
     SetStats& reg = b.sets[kRegion];
     SetStats& wgt = b.sets[kFourth];
     host::UtilFile& vout = *run.vlcvout;
-    std::vector<double> rec(vout.recordBytes() / 8 + 1);
+    std::vector<double> buf(vout.recordBytes() / 8 + 1);
     if (int rc = vout.point(0)) return utilFailure(run, rc), 1;
-    while (vout.read(rec.data())) {
+    while (const double* rec = host::nextDoubles(vout, buf.data())) {
         if (!(rec[kVoutRegion] >= 0.1)) continue;
         const double f = rec[kVoutFreq];
         const int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
-        const double w = weighted ? analysisWeight(run, rec.data()) : 1.0;
+        const double w = weighted ? analysisWeight(run, rec) : 1.0;
         const bool useW = weighted && !host::isMissing(w);
-        slots.eachContinuous(rec.data(), [&](int s, double x) {
+        slots.eachContinuous(rec, [&](int s, double x) {
             if (std::isnan(x)) return;
             GroupStats& r = reg.slots[static_cast<std::size_t>(s)].g[g];
             r.ssq += f * (x - r.mean) * (x - r.mean);
