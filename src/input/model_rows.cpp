@@ -8,9 +8,9 @@
 #include <functional>
 #include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "base/cores.h"
 #include "base/text.h"
 #include "core/phases.h"
 #include "core/run_context.h"
@@ -262,26 +262,17 @@ int modelRows(const VlcRun& run, ModelDesc& model, DataCursor& cursor, double* r
 // have their model rows written by two threads, each taking half of the records.
 constexpr std::size_t kTwoThreadRows = 131072;
 
-// The copy of the input's records where they lie, when a group's rows are written by two
-// threads.
-const double* inputInMemory(const VlcRun& run) {
-    static const bool twoCores = std::thread::hardware_concurrency() >= 2;
-    const auto n = static_cast<std::size_t>(run.vlcdata->count());
-    const char* data = run.vlcdata->memoryData();
-    if (!twoCores || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
-        static_cast<std::int64_t>(n) != run.nObsRead)
-        return nullptr;
-    return reinterpret_cast<const double*>(data);
-}
-
 // The model rows of records [0, n) written in place by two threads, each with its own copy of
 // the model's row state and its own cursor: the same rows, in the same order, as one thread
 // writes. False when the rows cannot go in place (nothing written then).
 bool twoThreadModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
     host::UtilFile& lreg = *run.vlclreg;
     const auto n = static_cast<std::size_t>(run.vlcdata->count());
-    const double* records = inputInMemory(run);
-    if (!records || run.lregRecBytes % 8 != 0) return false;
+    const char* data = run.vlcdata->memoryData();
+    if (!twoCores() || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
+        run.lregRecBytes % 8 != 0 || static_cast<std::int64_t>(n) != run.nObsRead)
+        return false;
+    const auto* records = reinterpret_cast<const double*>(data);
     char* out = lreg.appendInPlace(static_cast<std::int64_t>(n));
     if (out == nullptr) {
         if (int e = lreg.lastError()) host::utilFatal(e);

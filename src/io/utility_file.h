@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace velloc::host {
 
@@ -119,6 +120,28 @@ class UtilFile {
 inline const double* nextDoubles(UtilFile& f, double* buf) {
     if (f.recordBytes() % sizeof(double) == 0) return static_cast<const double*>(f.next());
     return f.read(buf) ? buf : nullptr;
+}
+
+// Rewrites the records of f in order through fn(rec), which changes fields of *rec and returns
+// false to stop (before changing that record): where they lie when f is in memory and its
+// records are whole doubles, else each read, changed and written back. Non-zero on a fault.
+template <class Fn> int updateRecords(UtilFile& f, Fn&& fn) {
+    const std::size_t bytes = f.recordBytes();
+    const std::int64_t n = f.count();
+    if (char* mem = bytes % sizeof(double) == 0 ? f.memoryDataForUpdate() : nullptr) {
+        for (std::int64_t k = 0; k < n; ++k)
+            if (!fn(reinterpret_cast<double*>(mem + static_cast<std::size_t>(k) * bytes))) break;
+        return kUtilOk;
+    }
+    std::vector<double> buf(bytes / sizeof(double) + 1);
+    for (std::int64_t k = 1; k <= n; ++k) {
+        if (int rc = f.point(k)) return rc;
+        if (!f.read(buf.data())) return f.lastError() ? f.lastError() : kUtilIoError;
+        if (!fn(buf.data())) break;
+        if (int rc = f.point(k)) return rc;
+        if (int rc = f.write(buf.data())) return rc;
+    }
+    return kUtilOk;
 }
 
 struct SortKey {

@@ -155,44 +155,32 @@ int vlccomb(VlcRun& run) {
         list.idText.assign(static_cast<std::size_t>(nTop) * run.idTextBytes, ' ');
     }
 
-    // The working file is rewritten in place, record by record.
+    // The working file is rewritten in place, record by record, each taking its results from
+    // the treated or the control file, whose records hold them at places of their own.
+    struct ResultPlaces {
+        int set, region, att, ate, count;
+    };
+    static constexpr ResultPlaces kPlaces[2] = {
+        {kCtlMatchSet, kCtlRegion, kCtlMatchAtt, kCtlMatchAte, kCtlNTreated},
+        {kTrtMatchSet, kTrtRegion, kTrtMatchAtt, kTrtMatchAte, kTrtNMatched}};
+    static_assert(kControl == 0 && kTreated == 1);
     host::UtilFile& wrk = *run.vlcvout;
-    std::vector<double> rec(wrk.recordBytes() / sizeof(double));
-    std::vector<double> tbuf(run.vlctreat->recordBytes() / sizeof(double) + 1);
-    std::vector<double> cbuf(run.vlccntl->recordBytes() / sizeof(double) + 1);
-    run.vlctreat->point(0);
-    run.vlccntl->point(0);
-    const std::int64_t nRec = wrk.count();
-    // Records in memory are rewritten where they lie, else read, changed and written back.
-    char* mem = wrk.recordBytes() % sizeof(double) == 0 ? wrk.memoryDataForUpdate() : nullptr;
-    for (std::int64_t k = 1; k <= nRec; ++k) {
-        double* r = rec.data();
-        if (mem) {
-            r = reinterpret_cast<double*>(mem +
-                                          static_cast<std::size_t>(k - 1) * wrk.recordBytes());
-        } else {
-            wrk.point(k);
-            if (!wrk.read(r)) break;
-        }
+    host::UtilFile* side[2] = {run.vlccntl.get(), run.vlctreat.get()};
+    std::vector<double> buf[2] = {std::vector<double>(side[0]->recordBytes() / sizeof(double) + 1),
+                                  std::vector<double>(side[1]->recordBytes() / sizeof(double) + 1)};
+    side[0]->point(0);
+    side[1]->point(0);
+    // A fault has gone to the step's fault handler; a short treated or control file stops here.
+    (void)host::updateRecords(wrk, [&](double* r) {
         const int g = r[kVoutTreat] < 0.5 ? kControl : kTreated;
-        double count;
-        if (g == kControl) {
-            const double* crec = host::nextDoubles(*run.vlccntl, cbuf.data());
-            if (!crec) break;
-            r[kVoutMatchSet] = crec[kCtlMatchSet];
-            r[kVoutRegion] = crec[kCtlRegion];
-            r[kVoutMatchAtt] = crec[kCtlMatchAtt];
-            r[kVoutMatchAte] = crec[kCtlMatchAte];
-            count = crec[kCtlNTreated];
-        } else {
-            const double* trec = host::nextDoubles(*run.vlctreat, tbuf.data());
-            if (!trec) break;
-            r[kVoutMatchSet] = trec[kTrtMatchSet];
-            r[kVoutRegion] = trec[kTrtRegion];
-            r[kVoutMatchAtt] = trec[kTrtMatchAtt];
-            r[kVoutMatchAte] = trec[kTrtMatchAte];
-            count = trec[kTrtNMatched];
-        }
+        const double* from = host::nextDoubles(*side[g], buf[g].data());
+        if (!from) return false;
+        const ResultPlaces& at = kPlaces[g];
+        r[kVoutMatchSet] = from[at.set];
+        r[kVoutRegion] = from[at.region];
+        r[kVoutMatchAtt] = from[at.att];
+        r[kVoutMatchAte] = from[at.ate];
+        const double count = from[at.count];
         // Unmatched units (count 0) are not "matched most".
         if (nTop > 0 && count > 0.0) {
             bool list =
@@ -200,20 +188,18 @@ int vlccomb(VlcRun& run) {
             if (list && count > run.mostMatched[g].value[nTop - 1]) vlcextm(count, run, g, r);
         }
         if (!(r[kVoutMatchSet] >= 0.1)) r[kVoutMatchSet] = host::missingValue();
-        if (!mem) {
-            wrk.point(k);
-            wrk.write(r);
-        }
         if (r[kVoutRegion] >= 1.5) {
             double f = r[kVoutFreq];
             addObservation(match, off, r, g, f, f, false);
             if (wgt) addObservation(mwgt, off, r, g, f, f * r[wField], true);
         }
-    }
+        return true;
+    });
 
     finishMeans(match, off, false);
     if (wgt) finishMeans(mwgt, off, true);
     wrk.point(0);
+    std::vector<double> rec(wrk.recordBytes() / sizeof(double) + 1);
     while (const double* r = host::nextDoubles(wrk, rec.data())) {
         if (!(r[kVoutRegion] >= 1.5)) continue;
         const int g = r[kVoutTreat] < 0.5 ? kControl : kTreated;

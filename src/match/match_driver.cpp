@@ -156,19 +156,9 @@ int writeTreated(VlcRun& run) {
 
 int writeControls(VlcRun& run) {
     host::UtilFile& ctl = *run.vlccntl;
-    std::vector<double> buf(static_cast<std::size_t>(recordDoubles(ctl)));
     const bool replK = run.withReplacement && run.multipleK;
-    const std::int64_t n = ctl.count();
-    // Records in memory are rewritten where they lie, else read, changed and written back.
-    char* mem = ctl.recordBytes() % sizeof(double) == 0 ? ctl.memoryDataForUpdate() : nullptr;
-    for (std::int64_t j = 0; j < n; ++j) {
-        double* rec = buf.data();
-        if (mem) {
-            rec = reinterpret_cast<double*>(mem + static_cast<std::size_t>(j) * ctl.recordBytes());
-        } else {
-            ctl.point(j + 1);
-            if (!ctl.read(rec)) return sortFailed(run, ctl.lastError());
-        }
+    std::int64_t j = 0;
+    const int rc = host::updateRecords(ctl, [&](double* rec) {
         std::int64_t s = j < static_cast<std::int64_t>(run.ctlSetId.size()) ? run.ctlSetId[j] : 0;
         rec[kCtlMatchSet] = static_cast<double>(s);
         rec[kCtlMatchAtt] = rec[kCtlMatchAte] = host::missingValue();
@@ -181,10 +171,10 @@ int writeControls(VlcRun& run) {
             rec[kCtlRegion] = 2.0;
             ++run.nMatchedControl;
         }
-        if (mem) continue;
-        ctl.point(j + 1);
-        if (int rc = ctl.write(rec)) return sortFailed(run, rc);
-    }
+        ++j;
+        return true;
+    });
+    if (rc) return sortFailed(run, rc);
     ctl.point(0);
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "model/logistic.h"
+#include "base/cores.h"
 
 #include <cblas.h>
 
@@ -203,11 +204,6 @@ void addCached(const VlcFit& fit, std::size_t from, std::size_t to, EvalSums& su
         addBlock(fit.parm.data(), m, nb, X.data(), fit.cacheW.data() + i0, fit.cacheY.data() + i0,
                  sums.f, sums.grad.data(), sums.hess.data(), sums.eta.data(), sums.c.data());
     }
-}
-
-bool twoCores() {
-    static const bool two = std::thread::hardware_concurrency() >= 2;
-    return two;
 }
 
 bool useTwoCores(const VlcFit& fit) {

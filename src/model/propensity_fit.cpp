@@ -1,9 +1,9 @@
 #include "model/propensity_fit.h"
+#include "base/cores.h"
 
 #include <algorithm>
 #include <optional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -103,8 +103,7 @@ int vlclreg(VlcRun& run) {
     // Rows on disk are read ahead on the second core while the fit works through them.
     std::optional<ReadAheadRows> ahead;
     if (!rows->records(run.nObsRead) &&
-        run.nObsRead >= static_cast<std::int64_t>(kFitTwoCoreRows) &&
-        std::thread::hardware_concurrency() >= 2)
+        run.nObsRead >= static_cast<std::int64_t>(kFitTwoCoreRows) && twoCores())
         rows = &ahead.emplace(*rows);
     int rc =
         fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structural, columnNames(run));

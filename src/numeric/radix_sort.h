@@ -20,6 +20,10 @@ inline std::uint64_t orderKey(double x) {
     return (b >> 63) ? ~b : b | (std::uint64_t{1} << 63);
 }
 
+// Digits of 11 bits, six of them covering the 64 bits of a key.
+inline constexpr int kRadixBits = 11, kRadixDigits = 6;
+inline constexpr std::size_t kRadixBuckets = std::size_t{1} << kRadixBits;
+
 // Sorts items[0, n) by keyOf(item), equal keys keeping their order, using spare[0, n) as
 // scratch. Returns the array that holds the result: items or spare.
 template <class T, class KeyOf> T* radixSort(T* items, T* spare, std::size_t n, KeyOf keyOf) {
@@ -30,8 +34,8 @@ template <class T, class KeyOf> T* radixSort(T* items, T* spare, std::size_t n, 
                          [&](const T& a, const T& b) { return keyOf(a) < keyOf(b); });
         return items;
     }
-    constexpr int kBits = 11, kDigits = 6; // 6 x 11 >= 64
-    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+    constexpr int kBits = kRadixBits, kDigits = kRadixDigits;
+    constexpr std::size_t kBuckets = kRadixBuckets;
     std::vector<std::size_t> count(kDigits * kBuckets, 0);
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint64_t k = keyOf(items[i]);
@@ -63,8 +67,8 @@ template <class T, class KeyOf>
 T* radixSortTwoThreads(T* items, T* spare, std::size_t n, KeyOf keyOf) {
     constexpr std::size_t kTwoThreadMin = std::size_t{1} << 18;
     if (n < kTwoThreadMin) return radixSort(items, spare, n, keyOf);
-    constexpr int kBits = 11, kDigits = 6;
-    constexpr std::size_t kBuckets = std::size_t{1} << kBits;
+    constexpr int kBits = kRadixBits, kDigits = kRadixDigits;
+    constexpr std::size_t kBuckets = kRadixBuckets;
     const std::size_t half = n / 2;
     auto digit = [&](std::uint64_t k, int d) {
         return static_cast<std::size_t>((k >> (d * kBits)) & (kBuckets - 1));

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <future>
 #include <span>
-#include <thread>
 
 #include "assess/balance_rows.h"
+#include "base/cores.h"
 #include "base/text.h"
 #include "core/phases.h"
 #include "core/run_context.h"
@@ -202,8 +202,7 @@ void boxGraphs(VlcRun& run, MakeGraph makeGraph, ForEachRow forEachRow, std::siz
             for (std::size_t i = from; i < columns.size(); i += step)
                 boxes[i] = list.boxes(columns[i].values);
         };
-        static const bool twoCores = std::thread::hardware_concurrency() >= 2;
-        if (twoCores && columns.size() > 1) {
+        if (twoCores() && columns.size() > 1) {
             std::future<void> other = std::async(std::launch::async, work, 1, 2);
             work(0, 2);
             other.get();

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <future>
 #include <span>
-#include <thread>
 
 #include "assess/balance_rows.h"
+#include "base/cores.h"
 #include "base/text.h"
 #include "core/phases.h"
 #include "core/run_context.h"
@@ -171,14 +171,13 @@ template <class Fn> int forEachSortedRow(VlcRun& run, Fn&& fn) {
     const BalanceStats& b = run.balance;
     std::vector<DistributionColumn> columns;
     if (!distributionColumns(run, run.cdfSel, columns)) return 1;
-    static const bool twoCores = std::thread::hardware_concurrency() >= 2;
     SortBuffers buf[2];
     if (!columns.empty()) sortRow(run, columns[0], buf[0]);
     for (std::size_t i = 0; i < columns.size(); ++i) {
         std::future<void> next;
         if (i + 1 < columns.size()) {
             auto sortNext = [&, i] { sortRow(run, columns[i + 1], buf[(i + 1) % 2]); };
-            if (twoCores)
+            if (twoCores())
                 next = std::async(std::launch::async, sortNext);
             else
                 next = std::async(std::launch::deferred, sortNext);
