@@ -13,4 +13,10 @@ bool VectorRowSource::read(double* rec) {
     return true;
 }
 
+bool VectorRowSource::readRecords(std::int64_t first, std::int64_t n, double* buf) {
+    if (!ranges_ || first < 0 || n < 0 || first + n > n_) return false;
+    std::copy(data_ + first * r_, data_ + (first + n) * r_, buf);
+    return true;
+}
+
 } // namespace velloc

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace velloc::host {
@@ -313,6 +314,29 @@ const void* UtilFile::next() {
     if (injectedFaultFires(FaultOp::Read)) return f.injectedFault(), nullptr;
     if (!f.file.open()) return f.mem + static_cast<std::size_t>(f.pos++) * f.rec;
     return f.nextInFile();
+}
+
+int UtilFile::readRecordsAt(std::int64_t first, std::int64_t n, void* buf) const {
+    if (!impl_) return fail(kUtilBadPosition, "(moved)", std::to_string(first), "0");
+    const Impl& f = *impl_;
+    // Records held back in the window are not in the file yet: a caller that forgot the rewind.
+    if (first < 0 || n < 0 || first > f.count - n || f.dHi > f.dLo)
+        return fail(kUtilBadPosition, f.name, std::to_string(first + 1), std::to_string(f.count));
+    const std::uint64_t off = static_cast<std::uint64_t>(first) * f.rec;
+    int rc = kUtilOk;
+    if (injectedFaultFires(FaultOp::Read))
+        rc = fail(kUtilIoError, f.name, std::to_string(off), "injected fault");
+    else if (!f.file.open())
+        std::memcpy(buf, f.mem + off, static_cast<std::size_t>(n) * f.rec);
+    else
+        rc = impl_->file.readAt(buf, static_cast<std::size_t>(n) * f.rec, off, f.name);
+    if (rc == kUtilOk) return rc;
+    // The file's own last error is left alone: other threads may be reading it. Handlers log,
+    // so two threads that fail at once take turns (the lock is let go as a handler throws).
+    static std::mutex handling;
+    std::lock_guard<std::mutex> turn(handling);
+    if (auto handler = currentRunState().utilFaultHandler; handler && isFault(rc)) handler(rc);
+    return rc;
 }
 
 int UtilFile::write(const void* buf) {

@@ -61,6 +61,12 @@ class UtilFile {
     // of a spilled file. Valid until the next call on the file; nullptr where read() would
     // return false.
     const void* next();
+    // Copies records first .. first + n - 1 (0-based) into buf without moving the position, so
+    // that several threads can each read a part of the file at once: any number may call it
+    // while nothing writes the file and its writes have gone out (a rewind sends them).
+    // Non-zero on a fault, which goes to the calling thread's fault handler (one at a time),
+    // or for records outside the file.
+    int readRecordsAt(std::int64_t first, std::int64_t n, void* buf) const;
     // Appends a record when positioned at the end; otherwise overwrites the record at the
     // position (a rewind followed by writes rewrites the file in place). Non-zero on failure.
     int write(const void* buf);

@@ -48,6 +48,14 @@ struct VlcFit {
     const double* records = nullptr;        // rows->records() during the fit
     std::size_t cacheNext = 0;              // first cached row of the next block
 
+    // Rows not cached, but in memory or read by number (rows->rangeReads()), are summed on
+    // two cores as the cache's are: the first core takes the records before
+    // splitRecord, which starts the second half of the usable rows. halfRecord splits the
+    // records for the passes split by record (the cross products, the c statistic);
+    // halfUsable of the usableRows lie before it.
+    bool splitReads = false;
+    std::size_t splitRecord = 0, halfRecord = 0, halfUsable = 0, usableRows = 0;
+
     // The parameters at which f, grad and hess were last evaluated: the gradient pass after
     // a line search accepted its trial point finds them there.
     std::vector<double> evalAt;

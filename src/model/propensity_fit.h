@@ -20,6 +20,10 @@ class UtilFileRows : public ModelRowSource {
         if (file_.recordBytes() % sizeof(double) != 0 || file_.count() < n) return nullptr;
         return reinterpret_cast<const double*>(file_.memoryData());
     }
+    bool rangeReads() const override { return file_.recordBytes() % sizeof(double) == 0; }
+    bool readRecords(std::int64_t first, std::int64_t n, double* buf) override {
+        return rangeReads() && file_.readRecordsAt(first, n, buf) == host::kUtilOk;
+    }
 
   private:
     host::UtilFile& file_;

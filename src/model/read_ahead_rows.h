@@ -29,6 +29,11 @@ class ReadAheadRows final : public ModelRowSource {
     // while reading ahead is raised here, at the record where it happened. The calling thread
     // must not change that session state while it reads.
     bool read(double* rec) override;
+    // Reads by number go to the source itself (between passes: the fit rewinds first).
+    bool rangeReads() const override { return rows_.rangeReads(); }
+    bool readRecords(std::int64_t first, std::int64_t n, double* buf) override {
+        return rows_.readRecords(first, n, buf);
+    }
 
   private:
     struct Batch {

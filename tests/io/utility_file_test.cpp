@@ -4,6 +4,7 @@
 #include "base/messages.h"
 #include "io/utility_file.h"
 
+#include <algorithm>
 #include <array>
 #include <csignal>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <random>
 #include <sstream>
 #include <sys/resource.h>
+#include <thread>
 #include <vector>
 
 using namespace velloc::host;
@@ -238,6 +240,50 @@ TEST_P(UtilFileTest, PositionedReadsAndInPlaceRewrite) {
         if (i >= 100 && i <= 200) want[1] = -7.0 * i;
         ASSERT_EQ(r, want) << "record " << i;
     }
+}
+
+int gFaultsHandled = 0;
+void countFault(int) {
+    ++gFaultsHandled;
+}
+
+// Two threads each read half the records by number, in chunks, while the file's own position
+// stays where it was; reads outside the file, and on disk before the held-back writes went
+// out, are refused; an I/O fault goes to the handler.
+TEST_P(UtilFileTest, ReadsByNumberFromTwoThreads) {
+    UtilFile f("VLCLREG", kRec);
+    fill(f, 5000);
+    Rec r{};
+    EXPECT_EQ(f.readRecordsAt(0, 1, r.data()), GetParam() ? kUtilBadPosition : kUtilOk);
+    ASSERT_EQ(f.point(0), 0);
+    ASSERT_TRUE(f.read(r.data()));
+    std::vector<Rec> got(5000);
+    int rc[2] = {-1, -1};
+    auto half = [&](int from, int to, int& out) {
+        out = kUtilOk;
+        for (int k = from; k < to && out == kUtilOk; k += 37)
+            out = f.readRecordsAt(k, std::min(37, to - k), got[static_cast<std::size_t>(k)].data());
+    };
+    std::thread other(half, 2500, 5000, std::ref(rc[1]));
+    half(0, 2500, rc[0]);
+    other.join();
+    EXPECT_EQ(rc[0], kUtilOk);
+    EXPECT_EQ(rc[1], kUtilOk);
+    for (int k = 0; k < 5000; ++k)
+        ASSERT_EQ(got[static_cast<std::size_t>(k)], makeRec(k + 1)) << k;
+    ASSERT_TRUE(f.read(r.data()));
+    EXPECT_EQ(r, makeRec(2)); // the position did not move
+    EXPECT_EQ(f.readRecordsAt(4999, 2, r.data()), kUtilBadPosition);
+    EXPECT_EQ(f.readRecordsAt(-1, 1, r.data()), kUtilBadPosition);
+    EXPECT_EQ(f.readRecordsAt(5000, 0, r.data()), kUtilOk);
+    gFaultsHandled = 0;
+    UtilFile::setFaultHandler(countFault);
+    UtilFile::injectFault(UtilFile::FaultOp::Read, "", 1);
+    EXPECT_EQ(f.readRecordsAt(10, 1, r.data()), kUtilIoError);
+    UtilFile::setFaultHandler(nullptr);
+    EXPECT_EQ(gFaultsHandled, 1);
+    EXPECT_EQ(f.readRecordsAt(10, 1, r.data()), kUtilOk);
+    EXPECT_EQ(r, makeRec(11));
 }
 
 TEST_P(UtilFileTest, EmptyingAllowsANewRecordLength) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -8,9 +9,12 @@
 #include <vector>
 
 #include "base/messages.h"
+#include "io/utility_file.h"
 #include "model/logistic.h"
 #include "model/model_messages.h"
 #include "model/newton.h"
+#include "model/propensity_fit.h"
+#include "model/read_ahead_rows.h"
 #include "model_rows.h"
 
 namespace {
@@ -580,6 +584,92 @@ TEST(LogisticFit, TwoCoresSeeSeparationOverAllRows) {
         FitResult r;
         fitLogistic(src, D, n, r, {}, {}, kFitCacheBytes);
         EXPECT_EQ(r.separated, secondToo);
+    }
+}
+
+// Rows read by number whose range reads fail from the nth on, as a file that cannot be read.
+class FailingRangeSource : public VectorRowSource {
+  public:
+    FailingRangeSource(const double* data, std::int64_t n, int r, int failFrom)
+        : VectorRowSource(data, n, r, false, true), left_(failFrom) {}
+    bool readRecords(std::int64_t first, std::int64_t n, double* buf) override {
+        return left_.fetch_sub(1) > 1 && VectorRowSource::readRecords(first, n, buf);
+    }
+
+  private:
+    std::atomic<int> left_;
+};
+
+// Enough rows for two cores give the same fit, to the last bit, wherever the rows are: in
+// memory (the cache numbering them, or none), read by number into the cache or at every pass,
+// and in a utility file on disk, read ahead or by number. Rows without weight gathered at the
+// start or at the end of the records move where the evaluations' halves meet away from where
+// the records' halves do, into the second half or the first. Range reads that fail are a
+// read error, not a fit on part of the rows.
+TEST(LogisticFit, TwoCoresGiveTheSameFitWhereverTheRowsAre) {
+    const int D = 5, R = kRowDesign + D;
+    const std::vector<double> base = blockRows(static_cast<int>(kFitTwoCoreRows) + 40000);
+    const long n = static_cast<long>(base.size()) / R;
+    for (int layout : {0, 1, 2}) {
+        SCOPED_TRACE(layout);
+        std::vector<double> d = base;
+        for (long i = 0; i < n; ++i)
+            if ((layout == 1 && i < n / 5) || (layout == 2 && i >= n - n / 5))
+                d[static_cast<std::size_t>(i * R + kRowWeight)] = 0.0;
+        auto fit = [&](ModelRowSource& src, std::size_t cacheBytes) {
+            LogCapture log;
+            FitResult r;
+            EXPECT_EQ(fitLogistic(src, D, n, r, {}, {}, cacheBytes), 0);
+            return r;
+        };
+        VectorRowSource inMemory(d.data(), n, R, true);
+        const FitResult ref = fit(inMemory, kFitCacheBytes);
+        expectMaximumLikelihood(d, ref, false);
+        std::vector<FitResult> others;
+        for (bool expose : {true, false})
+            for (std::size_t cacheBytes : {std::size_t{0}, kFitCacheBytes}) {
+                if (expose && cacheBytes) continue; // the reference
+                VectorRowSource src(d.data(), n, R, expose, !expose);
+                others.push_back(fit(src, cacheBytes));
+                EXPECT_EQ(src.passes(), 0); // nothing read in sequence
+            }
+        {
+            const std::size_t saved = host::UtilFile::spillThreshold();
+            host::UtilFile::setSpillThreshold(std::size_t{1} << 20);
+            host::UtilFile file("VLCLREG", R * sizeof(double));
+            for (long i = 0; i < n; ++i)
+                ASSERT_EQ(file.write(d.data() + i * R), 0);
+            ASSERT_TRUE(file.spilled());
+            ASSERT_EQ(file.point(0), 0);
+            UtilFileRows rows(file);
+            for (std::size_t cacheBytes : {std::size_t{0}, kFitCacheBytes}) {
+                ReadAheadRows ahead(rows);
+                others.push_back(fit(ahead, cacheBytes));
+            }
+            host::UtilFile::setSpillThreshold(saved);
+        }
+        for (std::size_t k = 0; k < others.size(); ++k) {
+            SCOPED_TRACE(k);
+            const FitResult& r = others[k];
+            EXPECT_EQ(r.coef, ref.coef);
+            EXPECT_EQ(r.cov, ref.cov);
+            EXPECT_EQ(r.minus2LL, ref.minus2LL);
+            EXPECT_EQ(r.cstat, ref.cstat);
+            EXPECT_EQ(r.iterations, ref.iterations);
+            EXPECT_EQ(r.nUsed, ref.nUsed);
+            EXPECT_EQ(r.weightUsed, ref.weightUsed);
+            EXPECT_EQ(r.total[0], ref.total[0]);
+            EXPECT_EQ(r.total[1], ref.total[1]);
+        }
+        // The first range read, one of the cross products' and one of a later pass.
+        for (int failFrom : {1, 40, 200}) {
+            SCOPED_TRACE(failFrom);
+            FailingRangeSource src(d.data(), n, R, failFrom);
+            LogCapture log;
+            FitResult r;
+            EXPECT_NE(fitLogistic(src, D, n, r, {}, {}, 0), 0);
+            EXPECT_TRUE(r.readError);
+        }
     }
 }
 
