@@ -25,12 +25,6 @@ std::int64_t vertical(const VlcRun& run) {
     return run.plotOrientation == 2 ? 1 : 0;
 }
 
-// Stratum number of an observation when it lies in strata 1..k, else 0.
-int stratumOf(const PlotObs& o, int k) {
-    if (!(o.stratum >= 0.5) || !(o.stratum <= k + 0.5)) return 0;
-    return static_cast<int>(std::lround(o.stratum));
-}
-
 // The value of record i of a plotted row: from its column, missing when none was read.
 double valueAt(const PlotValues* values, std::size_t i) {
     return values ? (*values)[i] : kPlotNaN;
@@ -356,7 +350,7 @@ int vlcplsx(VlcRun& run) {
     auto forEachRow = [&](const PlotObsList& obs, auto&& fn) {
         for (std::size_t i = 0; i < obs.size(); ++i) {
             const PlotObs& o = obs[i];
-            const int k = stratumOf(o, K);
+            const int k = stratumPanel(o.stratum, K);
             if (!k) continue;
             const double w = run.weightType == kWeightNone ? 1.0
                              : run.matchActive             ? o.wMatch
@@ -402,7 +396,7 @@ int vlcplsj(VlcRun& run) {
             CloudRows(g, keepRows, true).fill(obs.size(), [&](auto add) {
                 for (std::size_t i = 0; i < obs.size(); ++i) {
                     const PlotObs& o = obs[i];
-                    int k = stratumOf(o, K);
+                    int k = stratumPanel(o.stratum, K);
                     if (!k) continue;
                     const double value = valueAt(values, i);
                     const double n[3] = {static_cast<double>(k), o.treated ? value : kPlotNaN,

@@ -224,15 +224,6 @@ int vlcpltc(VlcRun& run) {
 
 namespace {
 
-// The stratum panel k (1 .. K) that an observation belongs to, 0 for none: its stratum in
-// [k - 0.5, k + 0.5).
-int stratumPanel(double stratum, int K) {
-    if (!(stratum >= 0.5 && stratum < K + 0.5)) return 0;
-    // From 0.5 up, stratum + 0.5 never rounds up to the next integer: the floor is exact.
-    const auto k = static_cast<int>(std::floor(stratum + 0.5));
-    return k <= K ? k : 0;
-}
-
 // The observations (in value order) grouped by stratum panel, each group still in value
 // order: panel k's are at from[k] .. from[k + 1]. The buffers are kept from one row to the
 // next so that their pages are touched once.

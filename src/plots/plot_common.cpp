@@ -1,5 +1,6 @@
 // The graph protocol and the shared texts of the plot families.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "adjust/adjust.h"
@@ -38,6 +39,13 @@ std::string tickLabel(const std::string& name, bool* replaced) {
     while (!s.empty() && s.back() == ' ')
         s.pop_back();
     return "'" + s + "'";
+}
+
+int stratumPanel(double stratum, int K) {
+    if (!(stratum >= 0.5 && stratum < K + 0.5)) return 0;
+    // From 0.5 up, stratum + 0.5 never rounds up to the next integer: the floor is exact.
+    const auto k = static_cast<int>(std::floor(stratum + 0.5));
+    return k <= K ? k : 0;
 }
 
 std::string strataTicks(int k) {

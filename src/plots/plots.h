@@ -95,6 +95,10 @@ struct PlotObs {
     bool treated = false;
 };
 
+// The stratum panel k (1 .. K) a stratum value belongs to, 0 for none: the value lies in
+// [k - 0.5, k + 0.5). Every stratified graph places its observations by this one rule.
+int stratumPanel(double stratum, int K);
+
 // Observations of a plot, and one plotted row's values beside them: a million rows of them.
 using PlotObsList = std::vector<PlotObs, host::MappedBlockAllocator<PlotObs>>;
 using PlotValues = std::vector<double, host::MappedBlockAllocator<double>>;

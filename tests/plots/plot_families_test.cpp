@@ -765,19 +765,33 @@ TEST(StratifiedPlots, CdfPanelsPerStratumWithoutBands) {
 
 // A stratum panel k holds the strata in [k - 0.5, k + 0.5), checked at both edges of every
 // panel, beyond the last and for a missing stratum.
+const double kBelowHalf = std::nextafter(0.5, 0.0), kUnder15 = std::nextafter(1.5, 0.0),
+             kUnder35 = std::nextafter(3.5, 0.0);
+//                                treated  f  status x    ATT match stratum
+const std::vector<Rec> kStrataEdges = {
+    {true, 1, 2, 1, 1, 1, 1},         {false, 1, 2, 2, 1, 1, kBelowHalf}, // no panel
+    {false, 1, 2, 3, 1, 1, 0.5},                                          // 1
+    {false, 1, 2, 4, 1, 1, kUnder15}, {false, 1, 2, 5, 1, 1, 1.5},        // 2
+    {false, 1, 2, 6, 1, 1, kUnder35}, {false, 1, 2, 7, 1, 1, 3.5},        // no panel
+    {false, 1, 2, 0.5, 1, 1, NaN},    {true, 1, 2, 2.5, 1, 1, 2.5}};      // 3
+
+// The box family places observations in panels by the same rule, in file order, at their
+// panel's position (a stratum of K + 0.5 once drew a box past the last).
+TEST(StratifiedPlots, BoxPanelsTakeTheStrataTheCdfPanelsTake) {
+    PlotRun a(kStrataEdges);
+    a.run.nStrata = a.run.nStrataShown = 3;
+    a.run.balance.reset(4, 1, 3);
+    a.run.plotBox = 1;
+    vlcpset(a.run);
+    ASSERT_EQ(vlcplsx(a.run), 0);
+    ASSERT_EQ(a.cap->graphs.size(), 1u);
+    const auto& box = a.cap->graphs[0];
+    expectValues(column(box, "YVal"), {1.15, 0.85, 0.85, 1.85, 2.85, 3.15}, "YVal");
+    expectValues(column(box, "XVal"), {1, 3, 4, 5, 6, 2.5}, "XVal");
+}
+
 TEST(StratifiedPlots, CdfPanelsTakeStrataFromHalfBelowToJustUnderHalfAbove) {
-    const double below = std::nextafter(0.5, 0.0), under15 = std::nextafter(1.5, 0.0),
-                 under35 = std::nextafter(3.5, 0.0);
-    //          treated  f  status x    ATT match stratum
-    PlotRun a({{true, 1, 2, 1, 1, 1, 1},
-               {false, 1, 2, 2, 1, 1, below}, // no panel
-               {false, 1, 2, 3, 1, 1, 0.5},   // 1
-               {false, 1, 2, 4, 1, 1, under15},
-               {false, 1, 2, 5, 1, 1, 1.5}, // 2
-               {false, 1, 2, 6, 1, 1, under35},
-               {false, 1, 2, 7, 1, 1, 3.5}, // no panel
-               {false, 1, 2, 0.5, 1, 1, NaN},
-               {true, 1, 2, 2.5, 1, 1, 2.5}}); // 3
+    PlotRun a(kStrataEdges);
     a.run.nStrata = a.run.nStrataShown = 3;
     a.run.strataAssess = 1;
     a.run.balance.reset(4, 1, 3);
