@@ -170,11 +170,14 @@ int vlccomb(VlcRun& run) {
                                   std::vector<double>(side[1]->recordBytes() / sizeof(double) + 1)};
     side[0]->point(0);
     side[1]->point(0);
-    // A fault has gone to the step's fault handler; a short treated or control file stops here.
-    (void)host::updateRecords(wrk, [&](double* r) {
+    host::UtilFile* ended = nullptr; // a treated or control file that ended early
+    const int rc = host::updateRecords(wrk, [&](double* r) {
         const int g = r[kVoutTreat] < 0.5 ? kControl : kTreated;
         const double* from = host::nextDoubles(*side[g], buf[g].data());
-        if (!from) return false;
+        if (!from) {
+            ended = side[g];
+            return false;
+        }
         const ResultPlaces& at = kPlaces[g];
         r[kVoutMatchSet] = from[at.set];
         r[kVoutRegion] = from[at.region];
@@ -195,6 +198,10 @@ int vlccomb(VlcRun& run) {
         }
         return true;
     });
+    // Every working record takes its results: a fault, or a file that ends early, ends the step
+    // rather than leave records without them.
+    if (rc != 0) host::utilFatal(rc);
+    if (ended) host::utilFatal(ended->lastError() ? ended->lastError() : host::kUtilIoError);
 
     finishMeans(match, off, false);
     if (wgt) finishMeans(mwgt, off, true);

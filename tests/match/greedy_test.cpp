@@ -57,6 +57,33 @@ TEST(TieRule, LpsScaleDecidesTheNearestControl) {
     EXPECT_NEAR(g.run->totalDistance, std::log(4.0) - std::log(0.7 / 0.3), 1e-14);
 }
 
+// The working file takes every record's results from the treated or the control file: one
+// that ends early ends the step with the utility-file status, never leaves records without
+// their results.
+TEST(Combination, ASideFileThatEndsEarlyEndsTheStep) {
+    for (bool shortTreated : {false, true}) {
+        SCOPED_TRACE(shortTreated);
+        MatchGroup g;
+        g.write({{1, 0, 0.4}, {2, 1, 0.5}, {3, 0, 0.6}, {4, 1, 0.3}, {5, 0, 0.35}});
+        VlcRun& r = *g.run;
+        ASSERT_EQ(velloc(r), 0);
+        host::UtilFile& side = shortTreated ? *r.vlctreat : *r.vlccntl;
+        const auto recs = g.records(side);
+        ASSERT_GE(recs.size(), 2u);
+        host::UtilFile cut(side.name(), side.recordBytes());
+        for (std::size_t i = 0; i + 1 < recs.size(); ++i)
+            ASSERT_EQ(cut.write(recs[i].data()), 0);
+        side.swapRecords(cut);
+        int code = 0;
+        try {
+            vlccomb(r);
+        } catch (const host::HostExit& e) {
+            code = e.code;
+        }
+        EXPECT_EQ(code, host::kExitUtilityFile);
+    }
+}
+
 TEST(Greedy, DescendingOrderMatchesLargestScoreFirstAndRestoresOrder) {
     // Treated 0.6 goes first and takes 0.55; treated 0.5 then gets 0.3 (0.55 is used).
     MatchGroup g;
