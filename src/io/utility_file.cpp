@@ -322,6 +322,7 @@ int UtilFile::readRecordsAt(std::int64_t first, std::int64_t n, void* buf) const
     // Records held back in the window are not in the file yet: a caller that forgot the rewind.
     if (first < 0 || n < 0 || first > f.count - n || f.dHi > f.dLo)
         return fail(kUtilBadPosition, f.name, std::to_string(first + 1), std::to_string(f.count));
+    if (n == 0) return kUtilOk;
     const std::uint64_t off = static_cast<std::uint64_t>(first) * f.rec;
     int rc = kUtilOk;
     if (injectedFaultFires(FaultOp::Read))

@@ -438,19 +438,23 @@ int crossPassTwoCores(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
     if (first.failed || second.failed) return fit.readError = 1;
     const std::size_t usable = first.usable + second.usable;
     if (fit.cacheFilling) {
-        // The second half's cached rows follow the first's.
+        // The second half's cached rows follow the first's (where they already are when every
+        // record of the first half is usable).
         const std::size_t cols = fit.records ? 0 : static_cast<std::size_t>(D - 1);
-        if (fit.records)
-            std::copy(fit.cacheRecord.data() + half, fit.cacheRecord.data() + half + second.usable,
-                      fit.cacheRecord.data() + first.usable);
-        else
-            std::copy(fit.cacheX.data() + half * cols,
-                      fit.cacheX.data() + (half + second.usable) * cols,
-                      fit.cacheX.data() + first.usable * cols);
-        std::copy(fit.cacheW.data() + half, fit.cacheW.data() + half + second.usable,
-                  fit.cacheW.data() + first.usable);
-        std::copy(fit.cacheY.data() + half, fit.cacheY.data() + half + second.usable,
-                  fit.cacheY.data() + first.usable);
+        if (first.usable < half) {
+            if (fit.records)
+                std::copy(fit.cacheRecord.data() + half,
+                          fit.cacheRecord.data() + half + second.usable,
+                          fit.cacheRecord.data() + first.usable);
+            else
+                std::copy(fit.cacheX.data() + half * cols,
+                          fit.cacheX.data() + (half + second.usable) * cols,
+                          fit.cacheX.data() + first.usable * cols);
+            std::copy(fit.cacheW.data() + half, fit.cacheW.data() + half + second.usable,
+                      fit.cacheW.data() + first.usable);
+            std::copy(fit.cacheY.data() + half, fit.cacheY.data() + half + second.usable,
+                      fit.cacheY.data() + first.usable);
+        }
         if (fit.records)
             fit.cacheRecord.resize(usable);
         else
@@ -583,25 +587,25 @@ int concordance(VlcFit& fit, FitResult& res) {
         // Each half of the records scores its usable rows into its own part of s.
         if (!s.reserve(fit.usableRows)) throw std::bad_alloc();
         s.resize(fit.usableRows);
-        auto score = [&](std::size_t from, std::size_t to, std::size_t at) {
+        auto score = [&](std::size_t from, std::size_t to, std::size_t at, std::size_t end) {
             RecordRange range(fit, from, to);
             while (const double* rec = range.next()) {
                 double w;
                 int k;
                 if (!usableRow(rec, D, w, k)) continue;
-                if (at >= fit.usableRows) return false; // the rows changed since the first pass
+                if (at >= end) return false; // the rows changed since the first pass
                 double eta = res.coef[0];
                 for (int j = 1; j < D; ++j)
                     eta += res.coef[j] * rec[kRowDesign + j];
                 s[at++] = {eta, k == 1 ? -w : w};
             }
-            return !range.failed();
+            return !range.failed() && at == end;
         };
         bool read[2] = {false, false};
-        runBeside([&] { read[0] = score(0, fit.halfRecord, 0); },
+        runBeside([&] { read[0] = score(0, fit.halfRecord, 0, fit.halfUsable); },
                   [&] {
                       read[1] = score(fit.halfRecord, static_cast<std::size_t>(fit.nRecords),
-                                      fit.halfUsable);
+                                      fit.halfUsable, fit.usableRows);
                   });
         if (!read[0] || !read[1]) return 1;
     } else {

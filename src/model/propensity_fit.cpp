@@ -100,9 +100,10 @@ int vlclreg(VlcRun& run) {
     run.fitDone = false;
     FitResult res;
     std::vector<unsigned char> structural = structuralAliases(run.model);
-    // Rows on disk are read ahead on the second core while the fit works through them.
+    // Rows on disk that cannot be read by number (so split between the cores) are read ahead
+    // on the second core while the fit works through them.
     std::optional<ReadAheadRows> ahead;
-    if (!rows->records(run.nObsRead) &&
+    if (!rows->records(run.nObsRead) && !rows->rangeReads() &&
         run.nObsRead >= static_cast<std::int64_t>(kFitTwoCoreRows) && twoCores())
         rows = &ahead.emplace(*rows);
     int rc =

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/cores.h"
 #include "base/messages.h"
 #include "io/utility_file.h"
 #include "model/logistic.h"
@@ -587,26 +588,40 @@ TEST(LogisticFit, TwoCoresSeeSeparationOverAllRows) {
     }
 }
 
-// Rows read by number whose range reads fail from the nth on, as a file that cannot be read.
+// Rows read by number whose range reads fail from the nth on (never when 0), as a file that
+// cannot be read; counts the reads.
 class FailingRangeSource : public VectorRowSource {
   public:
     FailingRangeSource(const double* data, std::int64_t n, int r, int failFrom)
-        : VectorRowSource(data, n, r, false, true), left_(failFrom) {}
+        : VectorRowSource(data, n, r, false, true), failFrom_(failFrom) {}
     bool readRecords(std::int64_t first, std::int64_t n, double* buf) override {
-        return left_.fetch_sub(1) > 1 && VectorRowSource::readRecords(first, n, buf);
+        const int k = ++reads_;
+        return (failFrom_ == 0 || k < failFrom_) && VectorRowSource::readRecords(first, n, buf);
     }
+    int reads() const { return reads_; }
 
   private:
-    std::atomic<int> left_;
+    const int failFrom_;
+    std::atomic<int> reads_{0};
+};
+
+class SpillThreshold {
+  public:
+    explicit SpillThreshold(std::size_t bytes) { host::UtilFile::setSpillThreshold(bytes); }
+    ~SpillThreshold() { host::UtilFile::setSpillThreshold(saved_); }
+
+  private:
+    const std::size_t saved_ = host::UtilFile::spillThreshold();
 };
 
 // Enough rows for two cores give the same fit, to the last bit, wherever the rows are: in
 // memory (the cache numbering them, or none), read by number into the cache or at every pass,
-// and in a utility file on disk, read ahead or by number. Rows without weight gathered at the
-// start or at the end of the records move where the evaluations' halves meet away from where
-// the records' halves do, into the second half or the first. Range reads that fail are a
-// read error, not a fit on part of the rows.
+// and in a utility file on disk, read by number through the read-ahead wrapper as the fit phase
+// wraps it. Rows without weight gathered at the start or at the end of the records move where
+// the evaluations' halves meet away from where the records' halves do, into the second half or
+// the first. Range reads that fail, in any pass, are a read error, not a fit on part of the rows.
 TEST(LogisticFit, TwoCoresGiveTheSameFitWhereverTheRowsAre) {
+    if (!twoCores()) GTEST_SKIP() << "one core: every pass runs in sequence";
     const int D = 5, R = kRowDesign + D;
     const std::vector<double> base = blockRows(static_cast<int>(kFitTwoCoreRows) + 40000);
     const long n = static_cast<long>(base.size()) / R;
@@ -634,8 +649,7 @@ TEST(LogisticFit, TwoCoresGiveTheSameFitWhereverTheRowsAre) {
                 EXPECT_EQ(src.passes(), 0); // nothing read in sequence
             }
         {
-            const std::size_t saved = host::UtilFile::spillThreshold();
-            host::UtilFile::setSpillThreshold(std::size_t{1} << 20);
+            SpillThreshold small(std::size_t{1} << 20);
             host::UtilFile file("VLCLREG", R * sizeof(double));
             for (long i = 0; i < n; ++i)
                 ASSERT_EQ(file.write(d.data() + i * R), 0);
@@ -646,7 +660,6 @@ TEST(LogisticFit, TwoCoresGiveTheSameFitWhereverTheRowsAre) {
                 ReadAheadRows ahead(rows);
                 others.push_back(fit(ahead, cacheBytes));
             }
-            host::UtilFile::setSpillThreshold(saved);
         }
         for (std::size_t k = 0; k < others.size(); ++k) {
             SCOPED_TRACE(k);
@@ -661,14 +674,22 @@ TEST(LogisticFit, TwoCoresGiveTheSameFitWhereverTheRowsAre) {
             EXPECT_EQ(r.total[0], ref.total[0]);
             EXPECT_EQ(r.total[1], ref.total[1]);
         }
-        // The first range read, one of the cross products' and one of a later pass.
-        for (int failFrom : {1, 40, 200}) {
-            SCOPED_TRACE(failFrom);
-            FailingRangeSource src(d.data(), n, R, failFrom);
-            LogCapture log;
-            FitResult r;
-            EXPECT_NE(fitLogistic(src, D, n, r, {}, {}, 0), 0);
-            EXPECT_TRUE(r.readError);
+        // The first range read, one of the cross products' (filling the cache or not), one of
+        // an evaluation and one of the c statistic's (among the last reads of a fit).
+        for (std::size_t cacheBytes : {std::size_t{0}, kFitCacheBytes}) {
+            FailingRangeSource all(d.data(), n, R, 0);
+            fit(all, cacheBytes);
+            const int reads = all.reads();
+            std::vector<int> failAt = {1, 40};
+            if (!cacheBytes) failAt.insert(failAt.end(), {200, reads - 5});
+            for (int failFrom : failAt) {
+                SCOPED_TRACE(failFrom);
+                FailingRangeSource src(d.data(), n, R, failFrom);
+                LogCapture log;
+                FitResult r;
+                EXPECT_NE(fitLogistic(src, D, n, r, {}, {}, cacheBytes), 0);
+                EXPECT_TRUE(r.readError);
+            }
         }
     }
 }
