@@ -113,6 +113,14 @@ int sortRecords(const char* data, std::size_t n, std::size_t rec, const SortKey*
     }
 }
 
+// Whether key k strictly increases from each record to the next: the records are then in
+// its order with no ties, and a stable sort by the keys before it gives the same order.
+bool strictlyIncreasing(const char* data, std::size_t n, std::size_t rec, const SortKey& k) {
+    for (std::size_t i = 1; i < n; ++i)
+        if (!(encode(data + (i - 1) * rec, k) < encode(data + i * rec, k))) return false;
+    return true;
+}
+
 struct Run {
     std::uint64_t next; // byte offset of the next unread record in the run file
     std::uint64_t end;
@@ -153,7 +161,13 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
             Run r;
             r.next = fileOff;
             std::size_t used = 0;
-            int rc = sortRecords(data.data(), n, rec, keys, nkeys, [&](std::uint64_t i) {
+            // Within a run, as in a sort in memory, a last key the records follow strictly
+            // (the observation number of a file in its order) is not sorted by; the merge
+            // still compares every key.
+            int runKeys = nkeys;
+            while (runKeys > 1 && strictlyIncreasing(data.data(), n, rec, keys[runKeys - 1]))
+                --runKeys;
+            int rc = sortRecords(data.data(), n, rec, keys, runKeys, [&](std::uint64_t i) {
                 if (used + rec > out.size()) {
                     if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk)
                         return e;
@@ -249,14 +263,6 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
         if (!heap.empty()) siftDown(0);
     }
     return kUtilOk;
-}
-
-// Whether key k strictly increases from each record to the next: the records are then in
-// its order with no ties, and a stable sort by the keys before it gives the same order.
-bool strictlyIncreasing(const char* data, std::size_t n, std::size_t rec, const SortKey& k) {
-    for (std::size_t i = 1; i < n; ++i)
-        if (!(encode(data + (i - 1) * rec, k) < encode(data + i * rec, k))) return false;
-    return true;
 }
 
 int sortInMemory(const char* data, UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
