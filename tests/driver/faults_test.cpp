@@ -122,6 +122,37 @@ TEST_F(StepFaults, RunningOutOfMemorySaysWhere) {
     EXPECT_FALSE(wroteOutput());
 }
 
+// A BY group large enough for the fit to read its spilled rows by number on two cores: a read
+// that fails there still ends the step, once, naming the phase, with no output data set.
+TEST_F(StepFaults, AFaultInTheFitsReadsOnTwoCoresEndsTheStep) {
+    std::string csv = "id,treat,x,z\n";
+    for (int i = 1; i <= 140000; ++i) {
+        const double x = ((i * 37) % 1009) / 1009.0;
+        const int treat = ((i * 13) % 7) < 2 + static_cast<int>(4 * x) ? 1 : 0;
+        csv += std::to_string(i) + "," + std::to_string(treat) + "," + std::to_string(x) + "," +
+               std::to_string(i % 5) + "\n";
+    }
+    std::ofstream(dir / "d.csv") << csv;
+    const std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(std::size_t{4} << 20);
+    const int clean = run(program(""));
+    const bool cleanWrote = wroteOutput();
+    fs::remove(dir / "o.csv");
+    UtilFile::injectFault(UtilFile::FaultOp::Read, "fit", 5);
+    const int faulted = run(program(""));
+    UtilFile::setSpillThreshold(saved);
+    EXPECT_TRUE(clean == 0 || clean == 4) << log;
+    EXPECT_TRUE(cleanWrote);
+    EXPECT_EQ(faulted, host::kExitUtilityFile) << log;
+    std::size_t errors = 0;
+    for (auto p = log.find("A utility file failed in the fit phase of BY group 1");
+         p != std::string::npos; p = log.find("A utility file failed in the fit phase", p + 1))
+        ++errors;
+    EXPECT_EQ(errors, 1u) << log;
+    EXPECT_NE(log.find("injected fault"), std::string::npos) << log;
+    EXPECT_FALSE(wroteOutput());
+}
+
 // Model rows that fail after a number of reads, as a utility file that cannot be read does.
 class FailingRows : public ModelRowSource {
   public:
