@@ -243,6 +243,26 @@ void addCached(const VlcFit& fit, std::size_t from, std::size_t to, EvalSums& su
     }
 }
 
+// Walks the usable rows of a range in blocks of kFitBlockRows, as readBlock forms them:
+// row(rec, w, g, i) for the i-th usable row of a block, then block(nb) once the block is full
+// or the range has ended.
+template <class Row, class Block>
+void forEachBlock(const VlcFit& fit, RecordRange& range, Row&& row, Block&& block) {
+    for (int nb = kFitBlockRows; nb == kFitBlockRows;) {
+        nb = 0;
+        while (nb < kFitBlockRows) {
+            const double* rec = range.next();
+            if (!rec) break;
+            double w;
+            int g;
+            if (!usableRow(rec, fit.D, w, g)) continue;
+            row(rec, w, g, nb);
+            ++nb;
+        }
+        if (nb > 0) block(nb);
+    }
+}
+
 // The usable rows of records from .. to - 1 into sums, in blocks as readBlock forms them.
 // False when the rows could not be read.
 bool addRead(const VlcFit& fit, std::size_t from, std::size_t to, EvalSums& sums) {
@@ -250,23 +270,17 @@ bool addRead(const VlcFit& fit, std::size_t from, std::size_t to, EvalSums& sums
     std::vector<double> X(static_cast<std::size_t>(kFitBlockRows) * m), W(kFitBlockRows),
         Y(kFitBlockRows);
     RecordRange range(fit, from, to);
-    for (int nb = kFitBlockRows; nb == kFitBlockRows;) {
-        nb = 0;
-        while (nb < kFitBlockRows) {
-            const double* rec = range.next();
-            if (!rec) break;
-            double w;
-            int k;
-            if (!usableRow(rec, fit.D, w, k)) continue;
-            formRow(fit, rec, fit.freeCols.data(), m, X.data() + static_cast<std::size_t>(nb) * m);
-            W[nb] = w;
-            Y[nb] = k;
-            ++nb;
-        }
-        if (nb > 0)
+    forEachBlock(
+        fit, range,
+        [&](const double* rec, double w, int g, int i) {
+            formRow(fit, rec, fit.freeCols.data(), m, X.data() + static_cast<std::size_t>(i) * m);
+            W[i] = w;
+            Y[i] = g;
+        },
+        [&](int nb) {
             addBlock(fit.parm.data(), m, nb, X.data(), W.data(), Y.data(), sums.f, sums.grad.data(),
                      sums.hess.data(), sums.eta.data(), sums.c.data());
-    }
+        });
     return !range.failed();
 }
 
@@ -357,14 +371,9 @@ void crossRange(VlcFit& fit, std::size_t from, std::size_t to, const std::vector
     }
     std::vector<double> X(static_cast<std::size_t>(kFitBlockRows) * D);
     RecordRange range(fit, from, to);
-    for (int nb = kFitBlockRows; nb == kFitBlockRows;) {
-        nb = 0;
-        while (nb < kFitBlockRows) {
-            const double* rec = range.next();
-            if (!rec) break;
-            double w;
-            int g;
-            if (!usableRow(rec, D, w, g)) continue;
+    forEachBlock(
+        fit, range,
+        [&](const double* rec, double w, int g, int i) {
             if (part.usable % kFitBlockRows == 0) part.marks.push_back(range.number());
             if (fit.cacheFilling) {
                 const std::size_t at = cacheAt + part.usable;
@@ -378,7 +387,7 @@ void crossRange(VlcFit& fit, std::size_t from, std::size_t to, const std::vector
             }
             ++part.usable;
             part.total[g] += w;
-            double* x = X.data() + static_cast<std::size_t>(nb) * D;
+            double* x = X.data() + static_cast<std::size_t>(i) * D;
             x[0] = 1.0;
             for (int j = 1; j < D; ++j) {
                 const double v = rec[kRowDesign + j];
@@ -387,12 +396,11 @@ void crossRange(VlcFit& fit, std::size_t from, std::size_t to, const std::vector
                 x[j] = v - shift[j];
             }
             scaleRow(x, D, std::sqrt(w));
-            ++nb;
-        }
-        if (nb > 0)
+        },
+        [&](int nb) {
             cblas_dsyrk(CblasRowMajor, CblasLower, CblasTrans, D, nb, 1.0, X.data(), D, 1.0,
                         part.hess.data(), D);
-    }
+        });
     part.failed = range.failed();
 }
 
