@@ -71,6 +71,7 @@ struct UtilFile::Impl {
     std::int64_t count = 0;
     std::int64_t pos = 0; // 0-based index of the next record
     int err = 0;
+    bool rangeFaultHandled = false; // readRecordsAt has handed a fault of these records on
 
     // In memory: the records back to back.
     char* mem = nullptr;
@@ -191,6 +192,7 @@ struct UtilFile::Impl {
         winOff = 0;
         count = pos = 0;
         err = 0;
+        rangeFaultHandled = false;
     }
 
     // The next record of a spilled file where it lies in the window (loaded to hold it).
@@ -332,11 +334,16 @@ int UtilFile::readRecordsAt(std::int64_t first, std::int64_t n, void* buf) const
     else
         rc = impl_->file.readAt(buf, static_cast<std::size_t>(n) * f.rec, off, f.name);
     if (rc == kUtilOk) return rc;
-    // The file's own last error is left alone: other threads may be reading it. Handlers log,
-    // so two threads that fail at once take turns (the lock is let go as a handler throws).
+    // The file's own last error is left alone: other threads may be reading it. A fault of
+    // the file goes to the handler once, however many readers meet it (a handler logs and
+    // ends the step; the lock is let go as it throws); the others only return the code.
     static std::mutex handling;
     std::lock_guard<std::mutex> turn(handling);
-    if (auto handler = currentRunState().utilFaultHandler; handler && isFault(rc)) handler(rc);
+    if (impl_->rangeFaultHandled) return rc;
+    if (auto handler = currentRunState().utilFaultHandler; handler && isFault(rc)) {
+        impl_->rangeFaultHandled = true;
+        handler(rc);
+    }
     return rc;
 }
 

@@ -2,6 +2,7 @@
 
 #include "../support/file_size_limit.h"
 #include "base/messages.h"
+#include "base/run_state.h"
 #include "io/utility_file.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using namespace velloc::host;
@@ -284,6 +286,37 @@ TEST_P(UtilFileTest, ReadsByNumberFromTwoThreads) {
     EXPECT_EQ(gFaultsHandled, 1);
     EXPECT_EQ(f.readRecordsAt(10, 1, r.data()), kUtilOk);
     EXPECT_EQ(r, makeRec(11));
+}
+
+// A fault that several readers meet at once reaches the handler once, each reader getting
+// the code: the file on disk cut short while two threads of the session read it by number.
+TEST_P(UtilFileTest, AFaultTwoReadersMeetIsHandledOnce) {
+    if (!GetParam()) GTEST_SKIP() << "a file in memory cannot fail";
+    UtilFile f("VLCLREG", kRec);
+    fill(f, 5000);
+    ASSERT_EQ(f.point(0), 0);
+    // The unlinked temporary file, cut to nothing through its descriptor.
+    bool cut = false;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+        if (!ec && target.rfind(dir_, 0) == 0 && ::truncate(e.path().c_str(), 0) == 0) cut = true;
+    }
+    ASSERT_TRUE(cut);
+    gFaultsHandled = 0;
+    UtilFile::setFaultHandler(countFault);
+    int rc[2] = {kUtilOk, kUtilOk};
+    std::vector<Rec> a(100), b(100);
+    std::thread other([&, &state = velloc::host::currentRunState()] {
+        velloc::host::RunStateScope scope(state);
+        rc[1] = f.readRecordsAt(4000, 100, b.data());
+    });
+    rc[0] = f.readRecordsAt(0, 100, a.data());
+    other.join();
+    UtilFile::setFaultHandler(nullptr);
+    EXPECT_EQ(rc[0], kUtilIoError);
+    EXPECT_EQ(rc[1], kUtilIoError);
+    EXPECT_EQ(gFaultsHandled, 1);
 }
 
 TEST_P(UtilFileTest, EmptyingAllowsANewRecordLength) {
