@@ -155,35 +155,51 @@ int vlccomb(VlcRun& run) {
         list.idText.assign(static_cast<std::size_t>(nTop) * run.idTextBytes, ' ');
     }
 
-    // The working file is rewritten in place, record by record, each taking its results from
-    // the treated or the control file, whose records hold them at places of their own.
-    struct ResultPlaces {
-        int set, region, att, ate, count;
-    };
-    static constexpr ResultPlaces kPlaces[2] = {
-        {kCtlMatchSet, kCtlRegion, kCtlMatchAtt, kCtlMatchAte, kCtlNTreated},
-        {kTrtMatchSet, kTrtRegion, kTrtMatchAtt, kTrtMatchAte, kTrtNMatched}};
-    static_assert(kControl == 0 && kTreated == 1);
+    // The working file is rewritten in place, record by record. A treated record takes its
+    // results from the treated file; a control's are where matching left them, its set number
+    // (controls numbered in the control file's order, which is the working file's) and the
+    // sets' counts, so the control file is not rewritten only to be read back here.
     host::UtilFile& wrk = *run.vlcvout;
-    host::UtilFile* side[2] = {run.vlccntl.get(), run.vlctreat.get()};
-    std::vector<double> buf[2] = {std::vector<double>(side[0]->recordBytes() / sizeof(double) + 1),
-                                  std::vector<double>(side[1]->recordBytes() / sizeof(double) + 1)};
-    side[0]->point(0);
-    side[1]->point(0);
+    host::UtilFile& trt = *run.vlctreat;
+    std::vector<double> buf(trt.recordBytes() / sizeof(double) + 1);
+    trt.point(0);
+    const bool replK = run.withReplacement && run.multipleK;
+    const std::int64_t nControls = run.vlccntl->count();
+    std::int64_t control = 0;        // the next control's number
     host::UtilFile* ended = nullptr; // a treated or control file that ended early
     const int rc = host::updateRecords(wrk, [&](double* r) {
         const int g = r[kVoutTreat] < 0.5 ? kControl : kTreated;
-        const double* from = host::nextDoubles(*side[g], buf[g].data());
-        if (!from) {
-            ended = side[g];
-            return false;
+        double count = 0.0;
+        if (g == kTreated) {
+            const double* from = host::nextDoubles(trt, buf.data());
+            if (!from) {
+                ended = &trt;
+                return false;
+            }
+            r[kVoutMatchSet] = from[kTrtMatchSet];
+            r[kVoutRegion] = from[kTrtRegion];
+            r[kVoutMatchAtt] = from[kTrtMatchAtt];
+            r[kVoutMatchAte] = from[kTrtMatchAte];
+            count = from[kTrtNMatched];
+        } else {
+            if (control >= nControls) {
+                ended = run.vlccntl.get();
+                return false;
+            }
+            const auto j = static_cast<std::size_t>(control++);
+            const std::int64_t s = j < run.ctlSetId.size() ? run.ctlSetId[j] : 0;
+            r[kVoutMatchSet] = static_cast<double>(s);
+            r[kVoutMatchAtt] = r[kVoutMatchAte] = host::missingValue();
+            if (s != 0) {
+                const double w = replK
+                                     ? run.ctlReplWeight[j]
+                                     : static_cast<double>(run.setTrtCount[s]) / run.setCtlCount[s];
+                r[kVoutMatchAtt] = w;
+                r[kVoutMatchAte] = w + 1.0;
+                r[kVoutRegion] = 2.0;
+                count = run.setTrtCount[s];
+            }
         }
-        const ResultPlaces& at = kPlaces[g];
-        r[kVoutMatchSet] = from[at.set];
-        r[kVoutRegion] = from[at.region];
-        r[kVoutMatchAtt] = from[at.att];
-        r[kVoutMatchAte] = from[at.ate];
-        const double count = from[at.count];
         // Unmatched units (count 0) are not "matched most".
         if (nTop > 0 && count > 0.0) {
             bool list =
@@ -216,7 +232,6 @@ int vlccomb(VlcRun& run) {
     }
     wrk.point(0);
     run.vlctreat->point(0);
-    run.vlccntl->point(0);
     finishVariances(match, off, b.nCont, false, run.sdTreatedOnly != 0);
     if (wgt) finishVariances(mwgt, off, b.nCont, true, run.sdTreatedOnly != 0);
     return 0;

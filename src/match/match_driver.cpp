@@ -154,29 +154,12 @@ int writeTreated(VlcRun& run) {
     return 0;
 }
 
-int writeControls(VlcRun& run) {
-    host::UtilFile& ctl = *run.vlccntl;
-    const bool replK = run.withReplacement && run.multipleK;
-    std::int64_t j = 0;
-    const int rc = host::updateRecords(ctl, [&](double* rec) {
-        std::int64_t s = j < static_cast<std::int64_t>(run.ctlSetId.size()) ? run.ctlSetId[j] : 0;
-        rec[kCtlMatchSet] = static_cast<double>(s);
-        rec[kCtlMatchAtt] = rec[kCtlMatchAte] = host::missingValue();
-        if (s != 0) {
-            double w = replK ? run.ctlReplWeight[j]
-                             : static_cast<double>(run.setTrtCount[s]) / run.setCtlCount[s];
-            rec[kCtlMatchAtt] = w;
-            rec[kCtlMatchAte] = w + 1.0;
-            rec[kCtlNTreated] = run.setTrtCount[s];
-            rec[kCtlRegion] = 2.0;
-            ++run.nMatchedControl;
-        }
-        ++j;
-        return true;
-    });
-    if (rc) return sortFailed(run, rc);
-    ctl.point(0);
-    return 0;
+// The controls' results stay where matching left them (ctlSetId and the sets' counts) for the
+// combination with the working file; here the matched controls are only counted.
+void countMatchedControls(VlcRun& run) {
+    const auto n = static_cast<std::size_t>(run.vlccntl->count());
+    for (std::size_t j = 0; j < n && j < run.ctlSetId.size(); ++j)
+        if (run.ctlSetId[j] != 0) ++run.nMatchedControl;
 }
 
 } // namespace
@@ -219,7 +202,7 @@ int velloc(VlcRun& run) {
         return status;
     }
     if (int rc = writeTreated(run)) return rc;
-    if (int rc = writeControls(run)) return rc;
+    countMatchedControls(run);
     return 0;
 }
 
