@@ -155,32 +155,34 @@ int vlccomb(VlcRun& run) {
         list.idText.assign(static_cast<std::size_t>(nTop) * run.idTextBytes, ' ');
     }
 
-    // The working file is rewritten in place, record by record. A treated record takes its
-    // results from the treated file; a control's are where matching left them, its set number
-    // (controls numbered in the control file's order, which is the working file's) and the
-    // sets' counts, so the control file is not rewritten only to be read back here.
+    // The working file is rewritten in place, record by record, each unit taking its results
+    // from where matching left them: its set number (treated units and controls numbered in
+    // the working file's order, which the treated and control files follow) and the sets'
+    // counts, so neither file is rewritten only to be read back here.
     host::UtilFile& wrk = *run.vlcvout;
-    host::UtilFile& trt = *run.vlctreat;
-    std::vector<double> buf(trt.recordBytes() / sizeof(double) + 1);
-    trt.point(0);
     const bool replK = run.withReplacement && run.multipleK;
-    const std::int64_t nControls = run.vlccntl->count();
-    std::int64_t control = 0;        // the next control's number
-    host::UtilFile* ended = nullptr; // a treated or control file that ended early
+    const std::int64_t nTreated = run.vlctreat->count(), nControls = run.vlccntl->count();
+    std::int64_t treated = 0, control = 0; // the next unit's number in each group
+    host::UtilFile* ended = nullptr;       // a treated or control file that ended early
     const int rc = host::updateRecords(wrk, [&](double* r) {
         const int g = r[kVoutTreat] < 0.5 ? kControl : kTreated;
         double count = 0.0;
         if (g == kTreated) {
-            const double* from = host::nextDoubles(trt, buf.data());
-            if (!from) {
-                ended = &trt;
+            if (treated >= nTreated) {
+                ended = run.vlctreat.get();
                 return false;
             }
-            r[kVoutMatchSet] = from[kTrtMatchSet];
-            r[kVoutRegion] = from[kTrtRegion];
-            r[kVoutMatchAtt] = from[kTrtMatchAtt];
-            r[kVoutMatchAte] = from[kTrtMatchAte];
-            count = from[kTrtNMatched];
+            const auto i = static_cast<std::size_t>(treated++);
+            const std::int64_t s = i < run.trtSetId.size() ? run.trtSetId[i] : 0;
+            r[kVoutMatchSet] = static_cast<double>(s);
+            r[kVoutMatchAtt] = r[kVoutMatchAte] = host::missingValue();
+            if (s != 0) {
+                r[kVoutMatchAtt] = 1.0;
+                r[kVoutMatchAte] =
+                    static_cast<double>(run.setCtlCount[s]) / run.setTrtCount[s] + 1.0;
+                r[kVoutRegion] = 2.0;
+                count = run.setCtlCount[s];
+            }
         } else {
             if (control >= nControls) {
                 ended = run.vlccntl.get();
@@ -231,7 +233,6 @@ int vlccomb(VlcRun& run) {
         if (wgt) addDeviations(mwgt, off, r, g, f * r[wField]);
     }
     wrk.point(0);
-    run.vlctreat->point(0);
     finishVariances(match, off, b.nCont, false, run.sdTreatedOnly != 0);
     if (wgt) finishVariances(mwgt, off, b.nCont, true, run.sdTreatedOnly != 0);
     return 0;

@@ -123,34 +123,32 @@ bool report(VlcRun& run, int status) {
     return true;
 }
 
-// Treated results into the scratch file, then back into the treated file in score order.
-int writeTreated(VlcRun& run) {
+// The treated units' results stay where matching left them, set numbers by treated unit and
+// the sets' counts, for the combination with the working file. Matching may have taken the
+// units in another order than the score's: their set numbers are put in score order, which
+// each treated record's ordinal gives, instead of writing the results into the treated file
+// and sorting it back. The matched treated units are counted.
+int placeTreatedResults(VlcRun& run) {
     host::UtilFile& trt = *run.vlctreat;
-    host::UtilFile& tmp = *run.vlctemp;
-    tmp.point(-2);
-    tmp.setRecordBytes(trt.recordBytes());
-    std::vector<double>& rec = run.trtRec;
-    trt.point(0);
-    for (std::size_t i = 0; trt.read(rec.data()); ++i) {
-        std::int64_t s = i < run.trtSetId.size() ? run.trtSetId[i] : 0;
-        rec[kTrtMatchSet] = static_cast<double>(s);
-        rec[kTrtMatchAtt] = rec[kTrtMatchAte] = host::missingValue();
-        if (s != 0) {
-            rec[kTrtMatchAtt] = 1.0;
-            rec[kTrtMatchAte] = static_cast<double>(run.setCtlCount[s]) / run.setTrtCount[s] + 1.0;
-            rec[kTrtNMatched] = run.setCtlCount[s];
-            rec[kTrtRegion] = 2.0;
-            ++run.nMatchedTreated;
-        }
-        if (int rc = tmp.write(rec.data())) return sortFailed(run, rc);
-    }
+    const auto nt = static_cast<std::size_t>(trt.count());
+    run.trtSetId.resize(nt, 0);
     if (reorders(run)) {
-        const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
-        if (int rc = host::zsort(tmp, trt, keys, 2)) return sortFailed(run, rc);
-    } else {
-        tmp.swapRecords(trt);
+        std::vector<std::int64_t> inScoreOrder(nt, 0);
+        if (int rc = trt.point(0)) return sortFailed(run, rc);
+        for (std::size_t i = 0; i < nt; ++i) {
+            const double* rec = host::nextDoubles(trt, run.trtRec.data());
+            if (!rec)
+                return sortFailed(run, trt.lastError() ? trt.lastError() : host::kUtilIoError);
+            const double ordinal = rec[kTrtOrdinal];
+            if (!(ordinal >= 0.0 && ordinal < static_cast<double>(nt)))
+                return sortFailed(run, host::kUtilIoError);
+            inScoreOrder[static_cast<std::size_t>(ordinal)] = run.trtSetId[i];
+        }
+        run.trtSetId.swap(inScoreOrder);
+        trt.point(0);
     }
-    trt.point(0);
+    for (const std::int64_t s : run.trtSetId)
+        if (s != 0) ++run.nMatchedTreated;
     return 0;
 }
 
@@ -201,7 +199,7 @@ int velloc(VlcRun& run) {
         }
         return status;
     }
-    if (int rc = writeTreated(run)) return rc;
+    if (int rc = placeTreatedResults(run)) return rc;
     countMatchedControls(run);
     return 0;
 }

@@ -114,7 +114,9 @@ TEST(MahalanobisSingular, ConstantEverywhereAndTinyButRealVarianceAmongControls)
     MahOracle oracle(units, 104, 3, false, false);
     ASSERT_EQ(oracle.droppedNames(), std::vector<std::string>{"x2"});
     ASSERT_EQ(velloc(*g.run), 0);
-    g.run->trtRec = g.treated()[0];
+    for (const auto& t : g.treated()) // the treated unit of observation 5
+        if (t[kTrtObs] == 5) g.run->trtRec = t;
+    ASSERT_EQ(g.run->trtRec[kTrtObs], 5);
     for (int j = 0; j < 4; ++j)
         EXPECT_NEAR(mahDistance(*g.run, j), oracle.distance(units[4], units[j]),
                     1e-9 * oracle.distance(units[4], units[j]))
