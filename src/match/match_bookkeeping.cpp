@@ -161,46 +161,35 @@ int vlccomb(VlcRun& run) {
     // counts, so neither file is rewritten only to be read back here.
     host::UtilFile& wrk = *run.vlcvout;
     const bool replK = run.withReplacement && run.multipleK;
-    const std::int64_t nTreated = run.vlctreat->count(), nControls = run.vlccntl->count();
-    std::int64_t treated = 0, control = 0; // the next unit's number in each group
-    host::UtilFile* ended = nullptr;       // a treated or control file that ended early
+    static_assert(kControl == 0 && kTreated == 1);
+    const std::vector<std::int64_t>* setIds[2] = {&run.ctlSetId, &run.trtSetId};
+    const std::vector<std::int32_t>* ownCount[2] = {&run.setCtlCount, &run.setTrtCount};
+    const std::vector<std::int32_t>* otherCount[2] = {&run.setTrtCount, &run.setCtlCount};
+    host::UtilFile* file[2] = {run.vlccntl.get(), run.vlctreat.get()};
+    const std::int64_t units[2] = {file[0]->count(), file[1]->count()};
+    std::int64_t next[2] = {0, 0};   // the next unit's number in each group
+    host::UtilFile* ended = nullptr; // a treated or control file that ended early
     const int rc = host::updateRecords(wrk, [&](double* r) {
         const int g = r[kVoutTreat] < 0.5 ? kControl : kTreated;
-        double count = 0.0;
-        if (g == kTreated) {
-            if (treated >= nTreated) {
-                ended = run.vlctreat.get();
-                return false;
-            }
-            const auto i = static_cast<std::size_t>(treated++);
-            const std::int64_t s = i < run.trtSetId.size() ? run.trtSetId[i] : 0;
-            r[kVoutMatchSet] = static_cast<double>(s);
-            r[kVoutMatchAtt] = r[kVoutMatchAte] = host::missingValue();
-            if (s != 0) {
-                r[kVoutMatchAtt] = 1.0;
-                r[kVoutMatchAte] =
-                    static_cast<double>(run.setCtlCount[s]) / run.setTrtCount[s] + 1.0;
-                r[kVoutRegion] = 2.0;
-                count = run.setCtlCount[s];
-            }
-        } else {
-            if (control >= nControls) {
-                ended = run.vlccntl.get();
-                return false;
-            }
-            const auto j = static_cast<std::size_t>(control++);
-            const std::int64_t s = j < run.ctlSetId.size() ? run.ctlSetId[j] : 0;
-            r[kVoutMatchSet] = static_cast<double>(s);
-            r[kVoutMatchAtt] = r[kVoutMatchAte] = host::missingValue();
-            if (s != 0) {
-                const double w = replK
-                                     ? run.ctlReplWeight[j]
-                                     : static_cast<double>(run.setTrtCount[s]) / run.setCtlCount[s];
-                r[kVoutMatchAtt] = w;
-                r[kVoutMatchAte] = w + 1.0;
-                r[kVoutRegion] = 2.0;
-                count = run.setTrtCount[s];
-            }
+        if (next[g] >= units[g]) {
+            ended = file[g];
+            return false;
+        }
+        const auto j = static_cast<std::size_t>(next[g]++);
+        const std::int64_t s = j < setIds[g]->size() ? (*setIds[g])[j] : 0;
+        r[kVoutMatchSet] = static_cast<double>(s);
+        r[kVoutMatchAtt] = r[kVoutMatchAte] = host::missingValue();
+        double count = 0.0; // units of the other group in its set
+        if (s != 0) {
+            // Against its set's other group: a treated unit weighs 1 for the ATT, a control
+            // the share of the set's treated units it stands for (with replacement and K > 1
+            // its own weight); the ATE weight adds 1 to the other group's share.
+            const double share = static_cast<double>((*otherCount[g])[s]) / (*ownCount[g])[s];
+            const double att = g == kTreated ? 1.0 : replK ? run.ctlReplWeight[j] : share;
+            r[kVoutMatchAtt] = att;
+            r[kVoutMatchAte] = (g == kTreated ? share : att) + 1.0;
+            r[kVoutRegion] = 2.0;
+            count = (*otherCount[g])[s];
         }
         // Unmatched units (count 0) are not "matched most".
         if (nTop > 0 && count > 0.0) {
