@@ -109,6 +109,31 @@ TEST_F(OutData, CharacterValuesAreQuotedWhenNeeded) {
     }
 }
 
+TEST_F(OutData, TextsOfQuotesOnlyFitTheirBatch) {
+    // The longest a text can grow: quotes only, each doubled and the whole quoted, over more
+    // rows than one batch holds, so that the room a batch sets aside is used to the last byte.
+    std::string p = path("w.csv");
+    const int rows = 10000;
+    {
+        OutputDataset out(p);
+        int a = out.addVariable(charVar("a"));
+        int x = out.addVariable(numVar("x"));
+        int b = out.addVariable(charVar("b"));
+        for (int i = 0; i < rows; ++i) {
+            out.setText(a, std::string(static_cast<std::size_t>(60 + i % 7), '"'));
+            out.setNum(x, i % 10);
+            out.setText(b, "\"");
+            out.writeRow();
+        }
+        ASSERT_TRUE(out.commit());
+    }
+    std::string expected = "a,x,b\n";
+    for (int i = 0; i < rows; ++i)
+        expected += "\"" + std::string(static_cast<std::size_t>(2 * (60 + i % 7)), '"') + "\"," +
+                    std::to_string(i % 10) + ",\"\"\"\"\n";
+    EXPECT_EQ(read(p), expected);
+}
+
 TEST_F(OutData, UnsetCellsAreMissingAndOrderIsKept) {
     std::string p = path("u.csv");
     OutputDataset out(p);
