@@ -46,7 +46,9 @@ inline constexpr int kTrtMatchAte = 11;
 inline constexpr int kTrtNMatched = 12;
 inline constexpr int kTrtOrdinal = 13;
 inline constexpr int kTrtMatchSet = 14;
-inline constexpr int kTrtExact = 15; // EXACT, CLASS indicators, continuous values, PS, LPS
+// EXACT levels, then, for Mahalanobis distances only, the CLASS indicators, continuous values,
+// PS and LPS (nothing else reads a treated unit's covariates from this file).
+inline constexpr int kTrtExact = 15;
 
 // Control file (VLCCNTL) fields.
 inline constexpr int kCtlRegion = 1;
@@ -60,7 +62,9 @@ inline constexpr int kCtlAtt = 9;
 inline constexpr int kCtlMatchAtt = 10;
 inline constexpr int kCtlMatchAte = 11;
 inline constexpr int kCtlNTreated = 12;
-inline constexpr int kCtlClass = 13; // CLASS indicators, continuous values, PS, LPS
+// Fields a control record holds: matching takes the controls' scores, EXACT levels and
+// Mahalanobis coordinates from the working file, which holds them in the same order.
+inline constexpr int kCtlFields = 13;
 
 // The analysis weights of an observation of score p, with pT and pC the treated and control
 // shares of the frequency total: ATE 1/d, stabilized ATE (its group's share)/d, ATT 1 for the

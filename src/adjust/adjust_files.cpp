@@ -17,8 +17,10 @@ void setAdjustLayouts(VlcRun& run) {
     run.voutIdNum = run.voutCont + M + 2;
     run.voutIdText = run.voutIdNum + run.idNumCount;
     run.voutRecBytes = 8 * run.voutIdText + run.idTextBytes;
-    run.treatRecDoubles = kTrtExact + E + Q + M + 2;
-    run.cntlRecDoubles = kCtlClass + Q + M + 2;
+    // The covariates only where a distance reads them: at registry scale they would be most of
+    // the bytes the group files write.
+    run.treatRecDoubles = kTrtExact + E + (run.distance == kScoreMahalanobis ? Q + M + 2 : 0);
+    run.cntlRecDoubles = kCtlFields;
 }
 
 void utilFailure(VlcRun&, int code) {

@@ -33,9 +33,9 @@ int vlcfile(VlcRun& run) {
     host::UtilFile& vout = *run.vlcvout;
     host::UtilFile& trt = *run.vlctreat;
     host::UtilFile& ctl = *run.vlccntl;
-    const int E = static_cast<int>(run.exactVars.size());
-    const int Q = run.classColumns();
-    const int tail = Q + run.nCombined + 2; // CLASS indicators, continuous values, PS, LPS
+    // The working record's EXACT levels and what follows them, as far as a treated record
+    // holds them.
+    const int fromExact = run.treatRecDoubles - kTrtExact;
     if (int rc = vout.point(0)) return utilFailure(run, rc), 0;
     if (int rc = trt.point(-2)) return utilFailure(run, rc), 0;
     if (int rc = ctl.point(-2)) return utilFailure(run, rc), 0;
@@ -56,13 +56,12 @@ int vlcfile(VlcRun& run) {
             copyScoresAndWeights(rec, t.data());
             t[kTrtRegion] = rec[kVoutRegion];
             t[kTrtOrdinal] = ordinal++;
-            std::copy_n(from, E + tail, &t[kTrtExact]);
+            std::copy_n(from, fromExact, &t[kTrtExact]);
             if (int rc = trt.write(t.data())) return utilFailure(run, rc), 0;
         } else {
             std::fill(c.begin(), c.end(), 0.0);
             copyScoresAndWeights(rec, c.data());
             c[kCtlRegion] = rec[kVoutRegion];
-            std::copy_n(from + E, tail, &c[kCtlClass]);
             if (int rc = ctl.write(c.data())) return utilFailure(run, rc), 0;
         }
     }

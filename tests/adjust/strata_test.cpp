@@ -60,8 +60,10 @@ TEST_F(StrataTest, SortSplitAndRestore) {
     auto c = records(*run.vlccntl);
     ASSERT_EQ(t.size(), 3u);
     ASSERT_EQ(c.size(), 3u);
-    EXPECT_EQ(run.vlctreat->recordBytes(), 8u * (15 + 1 + 1 + 1 + 2));
-    EXPECT_EQ(run.vlccntl->recordBytes(), 8u * (13 + 1 + 1 + 2));
+    // A score distance reads no covariates from the group files: the treated records end
+    // with their EXACT level, the controls' with their fixed fields.
+    EXPECT_EQ(run.vlctreat->recordBytes(), 8u * (15 + 1));
+    EXPECT_EQ(run.vlccntl->recordBytes(), 8u * 13);
     // Treated in PS order: obs 5, 3, 1 with ordinals 0, 1, 2.
     EXPECT_EQ(t[0][kTrtObs], 5.0);
     EXPECT_EQ(t[2][kTrtObs], 1.0);
@@ -70,10 +72,7 @@ TEST_F(StrataTest, SortSplitAndRestore) {
     EXPECT_EQ(t[2][kTrtRegion], 1.0);
     EXPECT_EQ(t[0][kTrtAtt], 1.0);
     EXPECT_EQ(t[0][kTrtNMatched], 0.0);
-    EXPECT_EQ(t[2][kTrtExact], 2.0);     // EXACT level
-    EXPECT_EQ(t[2][kTrtExact + 1], 1.0); // CLASS indicator
-    EXPECT_EQ(t[2][kTrtExact + 2], 6.0); // continuous value
-    EXPECT_EQ(t[2][kTrtExact + 3], 0.6); // PS
+    EXPECT_EQ(t[2][kTrtExact], 2.0); // EXACT level
     // Random keys: the stream x -> 397204094 x mod (2^31 - 1) from state 1.
     const std::uint64_t m = 2147483647, a = 397204094;
     std::uint64_t x = 1;
@@ -89,9 +88,22 @@ TEST_F(StrataTest, SortSplitAndRestore) {
     EXPECT_DOUBLE_EQ(c[1][kCtlAtt], 0.3 / 0.7);
     EXPECT_EQ(c[1][kCtlRegion], 1.0);
     EXPECT_EQ(c[1][kCtlNTreated], 0.0);
-    EXPECT_EQ(c[1][kCtlClass], 0.0);
-    EXPECT_EQ(c[1][kCtlClass + 1], 3.0);
-    EXPECT_EQ(c[1][kCtlClass + 2], 0.3);
+
+    // Mahalanobis distances read the treated units' covariates there: the CLASS indicator,
+    // the continuous value and the scores follow the EXACT level. The controls' still come
+    // from the working file.
+    run.distance = kScoreMahalanobis;
+    setAdjustLayouts(run);
+    ASSERT_EQ(vlcfile(run), 0);
+    t = records(*run.vlctreat);
+    EXPECT_EQ(run.vlctreat->recordBytes(), 8u * (15 + 1 + 1 + 1 + 2));
+    EXPECT_EQ(run.vlccntl->recordBytes(), 8u * 13);
+    EXPECT_EQ(t[2][kTrtExact], 2.0);     // EXACT level
+    EXPECT_EQ(t[2][kTrtExact + 1], 1.0); // CLASS indicator
+    EXPECT_EQ(t[2][kTrtExact + 2], 6.0); // continuous value
+    EXPECT_EQ(t[2][kTrtExact + 3], 0.6); // PS
+    run.distance = kScoreLps;
+    setAdjustLayouts(run);
 
     // Without ORDER=RANDOM no key is drawn.
     run.matchOrder = kOrderDescending;
