@@ -66,6 +66,14 @@ inline constexpr int kCtlNTreated = 12;
 // Mahalanobis coordinates from the working file, which holds them in the same order.
 inline constexpr int kCtlFields = 13;
 
+// Finds the listed Mahalanobis covariates among the combined continuous values.
+void setupMahPos(VlcRun& run);
+// Appends what matching reads of a control (its score, EXACT levels and Mahalanobis
+// coordinates) from its working record to run.ctlPs, ctlExact and ctlMah.
+void addControlValues(VlcRun& run, const double* rec);
+// Empties them, giving their memory back.
+void clearControlValues(VlcRun& run);
+
 // The analysis weights of an observation of score p, with pT and pC the treated and control
 // shares of the frequency total: ATE 1/d, stabilized ATE (its group's share)/d, ATT 1 for the
 // treated and p/d for controls, d being p for the treated and 1 - p for controls. A score of

@@ -1,6 +1,8 @@
 // The treated and control files that matching reads, split from the working file in its
 // current (score) order.
 #include <algorithm>
+#include <cstdint>
+#include <new>
 #include <vector>
 
 #include "adjust/adjust.h"
@@ -46,6 +48,23 @@ int vlcfile(VlcRun& run) {
     std::vector<double> buf(vout.recordBytes() / 8 + 1);
     std::vector<double> t(static_cast<std::size_t>(run.treatRecDoubles));
     std::vector<double> c(static_cast<std::size_t>(run.cntlRecDoubles));
+    // Matching's values of the controls are gathered in this pass, which reads the working
+    // file in the order the control file follows, rather than in a pass of their own. Short
+    // of memory, matching gathers them itself (and reports the shortage).
+    clearControlValues(run);
+    run.ctlGathered = false;
+    bool gather = true;
+    try {
+        if (run.distance == kScoreMahalanobis) setupMahPos(run);
+        const auto hint = static_cast<std::size_t>(std::max<std::int64_t>(run.nControl, 0));
+        run.ctlPs.reserve(hint);
+        run.ctlExact.reserve(hint * run.exactVars.size());
+        if (run.distance == kScoreMahalanobis)
+            run.ctlMah.reserve(hint * static_cast<std::size_t>(run.nMahComp));
+    } catch (const std::bad_alloc&) {
+        clearControlValues(run);
+        gather = false;
+    }
     double ordinal = 0.0;
     while (const double* rec = host::nextDoubles(vout, buf.data())) {
         const double* from = rec + run.voutExact;
@@ -63,9 +82,18 @@ int vlcfile(VlcRun& run) {
             copyScoresAndWeights(rec, c.data());
             c[kCtlRegion] = rec[kVoutRegion];
             if (int rc = ctl.write(c.data())) return utilFailure(run, rc), 0;
+            if (gather) {
+                try {
+                    addControlValues(run, rec);
+                } catch (const std::bad_alloc&) {
+                    clearControlValues(run);
+                    gather = false;
+                }
+            }
         }
     }
     if (int rc = vout.lastError()) utilFailure(run, rc);
+    run.ctlGathered = gather;
     vout.point(0);
     trt.point(0);
     ctl.point(0);

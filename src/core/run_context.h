@@ -381,6 +381,7 @@ struct VlcRun {
     std::vector<double> ctlExact; // n_c rows of E exact level indices
     std::vector<double> ctlMah;   // n_c rows of nMahComp Mahalanobis coordinates
     std::vector<int> mahPos;      // per listed Mahalanobis covariate: its combined-value index
+    bool ctlGathered = false;     // the group files' pass filled the three above, for matching
     // Set numbers (0: unmatched) and per-set counts, index 1..nSets.
     std::vector<std::int64_t> trtSetId, ctlSetId;
     std::vector<std::int32_t> setTrtCount, setCtlCount;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "adjust/adjust.h"
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "match/match.h"
@@ -98,20 +99,6 @@ double caliperDiff(const VlcRun& run, double pt, double pc) {
 
 bool caliperPass(const VlcRun& run, double diff) {
     return !run.caliperOn || diff <= run.caliperTestWidth; // a missing difference fails
-}
-
-// The positions of the listed Mahalanobis covariates among the combined continuous values.
-void setupMahPos(VlcRun& run) {
-    run.mahPos.assign(run.mahVars.size(), 0);
-    for (std::size_t i = 0; i < run.mahVars.size(); ++i) {
-        int pos = static_cast<int>(i);
-        for (std::size_t c = 0; c < run.combinedVars.size(); ++c)
-            if (run.combinedVars[c] == run.mahVars[i]) {
-                pos = static_cast<int>(c);
-                break;
-            }
-        run.mahPos[i] = pos;
-    }
 }
 
 double mahDistance(VlcRun& run, int j) {

@@ -38,9 +38,6 @@ double caliperDiff(const VlcRun& run, double pt, double pc);
 // Whether a caliper-scale difference passes the caliper (always true without a caliper).
 bool caliperPass(const VlcRun& run, double diff);
 
-// Finds the listed Mahalanobis covariates among the combined continuous values.
-void setupMahPos(VlcRun& run);
-
 // Mahalanobis distance between the current treated record and control j (missing when a
 // coordinate is missing).
 double mahDistance(VlcRun& run, int j);

@@ -7,6 +7,7 @@
 #include <numeric>
 #include <vector>
 
+#include "adjust/adjust.h"
 #include "core/phases.h"
 #include "core/run_context.h"
 #include "io/utility_copy.h"
@@ -32,13 +33,6 @@ bool reorders(const VlcRun& run) {
 void allocate(VlcRun& run, std::int64_t nt, std::int64_t nc) {
     const std::size_t t = static_cast<std::size_t>(nt), c = static_cast<std::size_t>(nc);
     const std::size_t sets = std::min(t, c) + 1;
-    run.ctlPs.clear();
-    run.ctlPs.reserve(c);
-    run.ctlExact.clear();
-    run.ctlExact.reserve(c * run.exactVars.size());
-    run.ctlMah.clear();
-    if (run.distance == kScoreMahalanobis)
-        run.ctlMah.reserve(c * static_cast<std::size_t>(run.nMahComp));
     run.trtSetId.assign(t, 0);
     run.ctlSetId.assign(c, 0);
     run.setTrtCount.assign(sets, 0);
@@ -62,30 +56,24 @@ void allocate(VlcRun& run, std::int64_t nt, std::int64_t nc) {
 }
 
 // Control scores, exact values and Mahalanobis coordinates from the working file, which holds
-// the controls in control-file order.
-void loadControls(VlcRun& run) {
-    if (run.distance == kScoreMahalanobis && run.mahPos.size() != run.mahVars.size())
-        setupMahPos(run);
-    const std::size_t e = run.exactVars.size();
-    const int m = static_cast<int>(run.mahVars.size());
-    const int p = run.nMahComp;
+// the controls in control-file order, unless the group files' pass gathered every one.
+void loadControls(VlcRun& run, std::size_t nc) {
+    const std::size_t mah =
+        run.distance == kScoreMahalanobis ? static_cast<std::size_t>(run.nMahComp) : 0;
+    const bool gathered = run.ctlGathered;
+    run.ctlGathered = false; // used once: a later matching of other files reads its own
+    if (gathered && run.ctlPs.size() == nc && run.ctlExact.size() == nc * run.exactVars.size() &&
+        run.ctlMah.size() == nc * mah)
+        return;
+    clearControlValues(run);
+    if (run.distance == kScoreMahalanobis) setupMahPos(run);
+    run.ctlPs.reserve(nc);
+    run.ctlExact.reserve(nc * run.exactVars.size());
+    run.ctlMah.reserve(nc * mah);
     std::vector<double> buf(run.vlcvout->recordBytes() / sizeof(double) + 1);
     run.vlcvout->point(0);
-    while (const double* rec = host::nextDoubles(*run.vlcvout, buf.data())) {
-        if (!(rec[kVoutTreat] < 0.5)) continue;
-        run.ctlPs.push_back(rec[kVoutPs]);
-        for (std::size_t i = 0; i < e; ++i)
-            run.ctlExact.push_back(rec[run.voutExact + i]);
-        if (run.distance == kScoreMahalanobis) {
-            for (int i = 0; i < m; ++i)
-                run.ctlMah.push_back(rec[run.voutCont + run.mahPos[i]]);
-            for (int i = m; i < p; ++i)
-                run.ctlMah.push_back(0.0);
-            double* row = run.ctlMah.data() + run.ctlMah.size() - p;
-            if (run.mahAddPs) row[run.mahAddPs - 1] = rec[kVoutPs];
-            if (run.mahAddLps) row[run.mahAddLps - 1] = rec[kVoutLps];
-        }
-    }
+    while (const double* rec = host::nextDoubles(*run.vlcvout, buf.data()))
+        if (rec[kVoutTreat] < 0.5) addControlValues(run, rec);
     run.vlcvout->point(0);
 }
 
@@ -166,7 +154,7 @@ int velloc(VlcRun& run) {
     const std::int64_t nt = run.vlctreat->count(), nc = run.vlccntl->count();
     try {
         allocate(run, nt, nc);
-        loadControls(run);
+        loadControls(run, static_cast<std::size_t>(nc));
     } catch (const std::bad_alloc&) {
         report(run, kMatchNoMemory);
         run.matchActive = 0;

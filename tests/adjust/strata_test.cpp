@@ -88,13 +88,24 @@ TEST_F(StrataTest, SortSplitAndRestore) {
     EXPECT_DOUBLE_EQ(c[1][kCtlAtt], 0.3 / 0.7);
     EXPECT_EQ(c[1][kCtlRegion], 1.0);
     EXPECT_EQ(c[1][kCtlNTreated], 0.0);
+    // The same pass gathers what matching reads of the controls, in control-file order.
+    EXPECT_TRUE(run.ctlGathered);
+    EXPECT_EQ(run.ctlPs, (std::vector<double>{0.2, 0.3, 0.5}));
+    EXPECT_EQ(run.ctlExact, (std::vector<double>{2.0, 1.0, 2.0}));
+    EXPECT_TRUE(run.ctlMah.empty());
 
     // Mahalanobis distances read the treated units' covariates there: the CLASS indicator,
     // the continuous value and the scores follow the EXACT level. The controls' still come
     // from the working file.
+    // Their coordinates are the continuous value and, added as a second component, the PS.
     run.distance = kScoreMahalanobis;
+    run.mahVars = run.combinedVars;
+    run.mahAddPs = 2;
+    run.nMahComp = 2;
     setAdjustLayouts(run);
     ASSERT_EQ(vlcfile(run), 0);
+    EXPECT_EQ(run.ctlMah, (std::vector<double>{2.0, 0.2, 3.0, 0.3, 5.0, 0.5}));
+    EXPECT_EQ(run.ctlPs.size(), 3u);
     t = records(*run.vlctreat);
     EXPECT_EQ(run.vlctreat->recordBytes(), 8u * (15 + 1 + 1 + 1 + 2));
     EXPECT_EQ(run.vlccntl->recordBytes(), 8u * 13);
@@ -103,6 +114,8 @@ TEST_F(StrataTest, SortSplitAndRestore) {
     EXPECT_EQ(t[2][kTrtExact + 2], 6.0); // continuous value
     EXPECT_EQ(t[2][kTrtExact + 3], 0.6); // PS
     run.distance = kScoreLps;
+    run.mahVars.clear();
+    run.mahAddPs = run.nMahComp = 0;
     setAdjustLayouts(run);
 
     // Without ORDER=RANDOM no key is drawn.
