@@ -301,6 +301,23 @@ bool twoThreadModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
     return true;
 }
 
+// The CLASS levels of the group: each half of the copy of the input on a core of its own when
+// the copy lies in memory and is large, as the model rows are then made.
+int discoverLevels(VlcRun& run) {
+    const auto n = static_cast<std::size_t>(run.vlcdata->count());
+    const char* data = run.vlcdata->memoryData();
+    if (!twoCores() || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
+        static_cast<std::int64_t>(n) != run.nObsRead)
+        return zlevrgi(run.model);
+    const auto* records = reinterpret_cast<const double*>(data);
+    // Each cursor on a cache line of its own: both move with every row.
+    struct alignas(64) OwnLine {
+        DataCursor cursor;
+    };
+    OwnLine first{DataCursor(run, records, 0, n / 2)}, second{DataCursor(run, records, n / 2, n)};
+    return zlevrgiSplit(run.model, first.cursor, second.cursor);
+}
+
 int writeModelRows(VlcRun& run) {
     host::UtilFile& lreg = *run.vlclreg;
     lreg.point(-2);
@@ -346,7 +363,7 @@ int vlcodel(VlcRun& run) {
     setScales(run);
 
     zlevcur(run.model, run.dataCursor.get());
-    if (zlevrgi(run.model) == 1) return abandon(run, kMsgFitImpossible);
+    if (discoverLevels(run) == 1) return abandon(run, kMsgFitImpossible);
     const int nLevels = run.model.levels[run.treatClass].count();
     if (nLevels != 2)
         return abandon(run, kMsgTreatmentLevels,

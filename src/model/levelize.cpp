@@ -5,6 +5,7 @@
 #include <cstring>
 #include <numeric>
 
+#include "base/cores.h"
 #include "base/missing.h"
 
 namespace velloc {
@@ -39,14 +40,14 @@ bool missingClass(const ModelDesc& m, int v) {
     return allBlank(m.textBuf.data() + m.textOffset[v], cv.width);
 }
 
-int fetch(ModelDesc& m, CursorRow& row) {
+int fetch(ModelDesc& m, RowCursor& cursor, CursorRow& row) {
     row.z = m.contVals.data();
     row.classText = m.textBuf.data();
     row.classNum = m.numBuf.data();
     row.freq = 1.0;
     row.weight = 1.0;
     std::fill(m.textBuf.begin(), m.textBuf.end(), ' ');
-    return m.cursor->vlcxval(row);
+    return cursor.vlcxval(row);
 }
 
 void refIndex(ClassLevels& lv) {
@@ -106,40 +107,49 @@ void zlevcur(ModelDesc& m, RowCursor* cursor) {
         lv.stale = true;
 }
 
-int zlevrgi(ModelDesc& m) {
-    if (!m.cursor) return 1;
-    const int nClass = static_cast<int>(m.modelDef.classVars.size());
-    for (auto& lv : m.levels) {
-        lv.text.clear();
-        lv.value.clear();
-        lv.index.clear();
+namespace {
+
+// Adds a row's level (text p of width w, value) to the known levels: a new text is appended,
+// a known one keeps the smaller value.
+void addLevel(ClassLevels& lv, const char* p, int w, double value) {
+    const int i = findLevel(lv, p, w);
+    if (i < 0) {
+        lv.text.emplace_back(p, static_cast<std::size_t>(w));
+        lv.value.push_back(value);
+        if (lv.count() == kScanLevels + 1)
+            refIndex(lv);
+        else if (lv.count() > kScanLevels + 1)
+            lv.index.emplace(lv.text.back(), lv.count() - 1);
+    } else if (value < lv.value[i]) {
+        lv.value[i] = value;
     }
-    if (m.cursor->vlcxini() != 0) return 1;
+}
+
+// The levels of the cursor's rows into levels (one list a CLASS variable, in the order found),
+// through m's row buffers. Returns 1 when the cursor fails.
+int discoverLevels(ModelDesc& m, RowCursor& cursor, std::vector<ClassLevels>& levels) {
+    const int nClass = static_cast<int>(m.modelDef.classVars.size());
+    levels.assign(static_cast<std::size_t>(nClass), ClassLevels{});
+    if (cursor.vlcxini() != 0) return 1;
     CursorRow row;
-    while (m.cursor->vlcxnxt() == 1) {
-        if (fetch(m, row) != 1) return 1;
+    while (cursor.vlcxnxt() == 1) {
+        if (fetch(m, cursor, row) != 1) return 1;
         for (int v = 0; v < nClass; ++v) {
             if (missingClass(m, v)) continue;
-            const int w = m.modelDef.classVars[v].width;
-            const char* p = m.textBuf.data() + m.textOffset[v];
-            ClassLevels& lv = m.levels[v];
-            int i = findLevel(lv, p, w);
             double value = m.modelDef.classVars[v].numericUnformatted ? m.numBuf[v] : 0.0;
             if (value == 0.0) value = 0.0; // one level for -0 and +0
-            if (i < 0) {
-                lv.text.emplace_back(p, static_cast<std::size_t>(w));
-                lv.value.push_back(value);
-                if (lv.count() == kScanLevels + 1)
-                    refIndex(lv);
-                else if (lv.count() > kScanLevels + 1)
-                    lv.index.emplace(lv.text.back(), lv.count() - 1);
-            } else if (value < lv.value[i]) {
-                lv.value[i] = value;
-            }
+            addLevel(levels[v], m.textBuf.data() + m.textOffset[v], m.modelDef.classVars[v].width,
+                     value);
         }
     }
+    return 0;
+}
 
+// Puts the levels found in their order and lays out the design columns.
+void finishLevels(ModelDesc& m) {
     // Level order: byte order of the padded texts, or numeric order for unformatted numbers.
+    // Both are total (texts are distinct), so the order in which levels were found is lost.
+    const int nClass = static_cast<int>(m.modelDef.classVars.size());
     for (int v = 0; v < nClass; ++v) {
         ClassLevels& lv = m.levels[v];
         std::vector<int> order(static_cast<std::size_t>(lv.count()));
@@ -177,12 +187,41 @@ int zlevrgi(ModelDesc& m) {
         d += width;
     }
     lay.D = d;
+}
+
+} // namespace
+
+int zlevrgi(ModelDesc& m) {
+    if (!m.cursor) return 1;
+    if (discoverLevels(m, *m.cursor, m.levels) != 0) return 1;
+    finishLevels(m);
+    return 0;
+}
+
+int zlevrgiSplit(ModelDesc& m, RowCursor& first, RowCursor& second) {
+    std::vector<ClassLevels> found[2];
+    int rc[2] = {0, 0};
+    // Each half reads rows through buffers of its own, made on its own thread: row buffers
+    // that share a cache line with what the other half touches make both halves slower than
+    // one pass on one core.
+    auto half = [&](int k, RowCursor& cursor) {
+        ModelDesc own = m;
+        rc[k] = discoverLevels(own, cursor, found[k]);
+    };
+    runBeside([&] { half(0, first); }, [&] { half(1, second); });
+    if (rc[0] != 0 || rc[1] != 0) return 1;
+    m.levels = std::move(found[0]);
+    for (std::size_t v = 0; v < found[1].size(); ++v)
+        for (int i = 0; i < found[1][v].count(); ++i)
+            addLevel(m.levels[v], found[1][v].text[i].data(), m.modelDef.classVars[v].width,
+                     found[1][v].value[i]);
+    finishLevels(m);
     return 0;
 }
 
 int zlevrgd(ModelDesc& m, double* weight, double* freq) {
     CursorRow row;
-    if (!m.cursor || fetch(m, row) != 1) return 1;
+    if (!m.cursor || fetch(m, *m.cursor, row) != 1) return 1;
     const int nClass = static_cast<int>(m.modelDef.classVars.size());
     for (int v = 0; v < nClass; ++v) {
         m.levelIdx[v] = missingClass(m, v)

@@ -30,6 +30,9 @@ void zlevcur(ModelDesc& model, RowCursor* cursor);
 // a missing numeric value of a numeric unformatted variable) add no level for that variable.
 // Returns 1 on failure (no cursor, cursor error), 0 otherwise.
 int zlevrgi(ModelDesc& model);
+// The same discovery over two cursors that together give the rows, on two cores (the levels,
+// their order and D do not depend on which rows each cursor gives).
+int zlevrgiSplit(ModelDesc& model, RowCursor& first, RowCursor& second);
 // Reads the current row through the cursor: level indices (-1 for a missing or unknown
 // value) and continuous values into the model description; weight and frequency out.
 int zlevrgd(ModelDesc& model, double* weight, double* freq);

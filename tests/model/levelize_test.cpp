@@ -58,6 +58,59 @@ TEST(Levels, ZeroOneTreatmentHasLevelZeroFirst) {
     EXPECT_EQ(idx, (std::vector<int>{1, 0, 1}));
 }
 
+TEST(Levels, TwoHalvesFindWhatOnePassFinds) {
+    // 0: numeric without format, whose level "1" is 1.0000001 in the first half and 1 in the
+    // second: the level takes the smaller value, which puts it before "x" (1.00000005); -0 in
+    // one half and +0 in the other are one level. 1: character, a level only in the second half
+    // and a blank (missing) cell. 2: numeric without format, levels 0-39 in the first half and
+    // 20-59 in the second, past the count where lookups are hashed.
+    ModelSpec modelDef;
+    modelDef.classVars = {{"n", 2, true, true}, {"c", 1, false, false}, {"k", 2, true, true}};
+    modelDef.effects = {{{{true, 0}}, {}}, {{{true, 1}}, {}}, {{{true, 2}}, {}}};
+    std::vector<MemRow> first, second;
+    first.push_back({{}, {"1", "b", "0"}, {1.0000001, 0, 0}});
+    first.push_back({{}, {"x", "a", "1"}, {1.00000005, 0, 1}});
+    first.push_back({{}, {"0", " ", "2"}, {-0.0, 0, 2}});
+    for (int i = 3; i < 40; ++i)
+        first.push_back({{}, {"1", "a", std::to_string(i)}, {1.0000001, 0, double(i)}});
+    second.push_back({{}, {"1", "c", "59"}, {1.0, 0, 59}});
+    second.push_back({{}, {"0", "b", "20"}, {0.0, 0, 20}});
+    for (int i = 21; i < 59; ++i)
+        second.push_back({{}, {"x", "a", std::to_string(i)}, {1.00000005, 0, double(i)}});
+    std::vector<MemRow> all = first;
+    all.insert(all.end(), second.begin(), second.end());
+
+    ModelDesc split, whole;
+    ASSERT_EQ(zlevmod(split, modelDef), 0);
+    ASSERT_EQ(zlevmod(whole, modelDef), 0);
+    MemCursor a(first, {2, 1, 2}), b(second, {2, 1, 2}), c(all, {2, 1, 2});
+    ASSERT_EQ(zlevrgiSplit(split, a, b), 0);
+    zlevcur(whole, &c);
+    ASSERT_EQ(zlevrgi(whole), 0);
+
+    EXPECT_EQ(levels(split, 0), (std::vector<std::string>{"0", "1", "x"}));
+    EXPECT_EQ(split.levels[0].value, (std::vector<double>{0.0, 1.0, 1.00000005}));
+    EXPECT_FALSE(std::signbit(split.levels[0].value[0]));
+    EXPECT_EQ(levels(split, 1), (std::vector<std::string>{"a", "b", "c"}));
+    ASSERT_EQ(split.levels[2].count(), 60);
+    for (int i = 0; i < 60; ++i)
+        EXPECT_EQ(levelText(split, 2, i), std::to_string(i));
+    EXPECT_EQ(split.layout.D, 1 + 3 + 3 + 60);
+    for (int v = 0; v < 3; ++v) {
+        EXPECT_EQ(levels(split, v), levels(whole, v));
+        EXPECT_EQ(split.levels[v].value, whole.levels[v].value);
+    }
+    EXPECT_EQ(split.layout.effectStart, whole.layout.effectStart);
+    // The merged levels are looked up as the single pass's are (the hashed ones too).
+    zlevcur(split, &c);
+    c.vlcxini();
+    for (int row = 0; c.vlcxnxt(); ++row) {
+        ASSERT_EQ(zlevrgd(split, nullptr, nullptr), 0);
+        ASSERT_EQ(zlevrgd(whole, nullptr, nullptr), 0) << row;
+        EXPECT_EQ(split.levelIdx, whole.levelIdx) << row;
+    }
+}
+
 TEST(Design, ClassAndContinuousMainEffectsCrossingAndNesting) {
     // CLASS g (3 levels) and h (2 levels); continuous x, y.
     // Effects: x g x*g g*h y(h) -> widths 1, 3, 3, 6, 2 -> D = 1 + 15 = 16.
