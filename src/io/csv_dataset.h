@@ -2,6 +2,7 @@
 #pragma once
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "io/csv_chunks.h"
@@ -39,10 +40,38 @@ class CsvDataset final : public ByGroupDataset {
     std::vector<std::string> byDescription() const override;
 
   private:
+    struct ParsedRows;
+    // A record's text, field ends, quoted fields and numbers. A row read from a parsed chunk
+    // points into it (held_ or prev_ keep the chunk while a row does); others hold their own.
     struct Row {
-        CsvRecord rec;
-        std::vector<double> num;
+        std::string_view data;
+        const std::uint32_t* ends = nullptr;
+        std::size_t fields = 0;
+        const std::uint32_t* quoted = nullptr;
+        std::size_t nQuoted = 0;
+        const double* num = nullptr; // one a field
+        bool blankLine = false;
+        const ParsedRows* chunk = nullptr; // the chunk pointed into, or null for its own
         std::int64_t line = 0, offset = 0, obs = 0;
+        CsvRecord own;
+        std::vector<double> ownNum;
+
+        Row() = default;
+        Row(const Row&) = delete; // a copy must own what it points at: copyFrom
+        Row& operator=(const Row&) = delete;
+        std::size_t size() const { return fields; }
+        std::string_view field(std::size_t i) const {
+            const std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
+            return data.substr(b, ends[i] - b);
+        }
+        bool wasQuoted(std::size_t i) const {
+            for (std::size_t k = 0; k < nQuoted; ++k)
+                if (quoted[k] == i) return true;
+            return false;
+        }
+        void pointAtOwn(); // after own and ownNum were filled
+        void makeOwn();    // copies what a row points at into own and ownNum
+        void copyFrom(const Row& r);
     };
     // What the scan learns from a run of records; a chunk's lines count from 1 at its start.
     struct ScanTally {
@@ -91,6 +120,9 @@ class CsvDataset final : public ByGroupDataset {
     int loadParsedRow(Row& r);
     void parseRows(std::size_t chunk, ParsedRows& out) const;
     void rewindParsed(std::int64_t offset);
+    // Hands a chunk back for reuse, or drops every chunk, once no row points into it.
+    void releaseChunk(std::unique_ptr<ParsedRows> c);
+    void dropChunks();
     // 1 for a row (numbers in num), 0 for a blank line to pass over, or minus the number of
     // the message that the failed record gets.
     int decode(CsvReader::Result res, CsvRecord& rec, double* num, std::string& scratch) const;
@@ -118,7 +150,7 @@ class CsvDataset final : public ByGroupDataset {
     std::vector<CsvPlace> chunks_;
     int threads_ = 0;
     std::unique_ptr<OrderedChunks<ParsedRows>> ahead_;
-    std::unique_ptr<ParsedRows> held_;
+    std::unique_ptr<ParsedRows> held_, prev_; // the chunk being read and the one before it
     std::size_t heldChunk_ = 0, heldRow_ = 0;
     std::int64_t skipBefore_ = 0; // rows before this offset are passed over (after a rewind)
     bool serialRead_ = false;     // a chunk did not end where the next began: read serially

@@ -71,7 +71,8 @@ void CsvDataset::scan() {
     t = scanData(t, explicitType);
     nobs_ = t.rows;
     settleTypes(t, formats, schema, schemaPath);
-    cur_->num.assign(n, 0.0);
+    cur_->ownNum.assign(n, 0.0);
+    cur_->pointAtOwn();
     if (!reader_.seek(dataOffset_, dataLine_))
         failDataSet(datamsg::kReadError, {path_, str(dataLine_ - 1), reader_.error()});
 }

@@ -21,6 +21,55 @@ std::string str(std::int64_t v) {
 
 } // namespace
 
+void CsvDataset::Row::pointAtOwn() {
+    data = own.data;
+    ends = own.ends.data();
+    fields = own.ends.size();
+    quoted = own.quoted.data();
+    nQuoted = own.quoted.size();
+    num = ownNum.data();
+    blankLine = own.blankLine;
+    chunk = nullptr;
+}
+
+void CsvDataset::Row::makeOwn() {
+    if (!chunk) return;
+    own.data.assign(data);
+    own.ends.assign(ends, ends + fields);
+    own.quoted.assign(quoted, quoted + nQuoted);
+    own.blankLine = blankLine;
+    ownNum.assign(num, num + fields);
+    pointAtOwn();
+}
+
+void CsvDataset::Row::copyFrom(const Row& r) {
+    own.data.assign(r.data);
+    own.ends.assign(r.ends, r.ends + r.fields);
+    own.quoted.assign(r.quoted, r.quoted + r.nQuoted);
+    own.blankLine = r.blankLine;
+    ownNum.assign(r.num, r.num + (r.num ? r.fields : 0));
+    ownNum.resize(r.fields, 0.0);
+    pointAtOwn();
+    line = r.line;
+    offset = r.offset;
+    obs = r.obs;
+}
+
+void CsvDataset::releaseChunk(std::unique_ptr<ParsedRows> c) {
+    if (!c) return;
+    for (Row* r : {&rowA_, &rowB_})
+        if (r->chunk == c.get()) r->makeOwn();
+    if (ahead_) ahead_->giveBack(std::move(c));
+}
+
+void CsvDataset::dropChunks() {
+    for (Row* r : {&rowA_, &rowB_})
+        r->makeOwn();
+    ahead_.reset();
+    held_.reset();
+    prev_.reset();
+}
+
 int CsvDataset::decode(CsvReader::Result res, CsvRecord& rec, double* num,
                        std::string& scratch) const {
     const std::size_t n = vars_.size();
@@ -60,11 +109,11 @@ int CsvDataset::loadRow(Row& r) {
 }
 
 int CsvDataset::loadSerialRow(Row& r) {
-    r.num.resize(vars_.size());
+    r.ownNum.resize(vars_.size());
     for (;;) {
-        CsvReader::Result res = reader_.next(r.rec);
+        CsvReader::Result res = reader_.next(r.own);
         if (res == CsvReader::Result::End) return 0;
-        int d = decode(res, r.rec, r.num.data(), scratch_);
+        int d = decode(res, r.own, r.ownNum.data(), scratch_);
         if (d == 0) continue;
         if (d == -datamsg::kReadError) {
             xpmlog(kGroupHostData, datamsg::kReadError,
@@ -77,6 +126,7 @@ int CsvDataset::loadSerialRow(Row& r) {
         }
         break;
     }
+    r.pointAtOwn();
     r.line = reader_.recordLine();
     r.offset = reader_.recordOffset();
     r.obs = ++obsCount_;
@@ -148,8 +198,7 @@ int CsvDataset::loadParsedRow(Row& r) {
             if (next < chunks_.size() && !(held_->stop == chunks_[next])) {
                 serialRead_ = true;
                 CsvPlace at = held_->stop;
-                ahead_.reset();
-                held_.reset();
+                dropChunks();
                 if (!reader_.seek(at.offset, at.line)) {
                     xpmlog(kGroupHostData, datamsg::kReadError,
                            {path_, str(at.line), reader_.error()});
@@ -157,7 +206,9 @@ int CsvDataset::loadParsedRow(Row& r) {
                 }
                 return loadSerialRow(r);
             }
-            ahead_->giveBack(std::move(held_));
+            // The rows read last may still point into this chunk: the one before goes back.
+            releaseChunk(std::move(prev_));
+            prev_ = std::move(held_);
             heldChunk_ = next;
             continue;
         }
@@ -173,17 +224,19 @@ int CsvDataset::loadParsedRow(Row& r) {
             xpmlog(kGroupHostData, datamsg::kChanged, {path_, str(e.line)});
             return -1;
         }
+        // The row points into the chunk rather than copy it (a copy cost more than the rest
+        // of a row's reading).
         const bool last = k + 1 == c.rows.size();
         const std::size_t dataEnd = last ? c.data.size() : c.rows[k + 1].data;
         const std::size_t quotedEnd = last ? c.quoted.size() : c.rows[k + 1].quoted;
-        r.rec.data.assign(c.data, e.data, dataEnd - e.data);
-        r.rec.ends.assign(c.ends.begin() + static_cast<std::ptrdiff_t>(e.ends),
-                          c.ends.begin() + static_cast<std::ptrdiff_t>(e.ends + n));
-        r.rec.quoted.assign(c.quoted.begin() + static_cast<std::ptrdiff_t>(e.quoted),
-                            c.quoted.begin() + static_cast<std::ptrdiff_t>(quotedEnd));
-        r.rec.blankLine = dataEnd == e.data;
-        const double* num = c.num.data() + e.ends; // one number per field, like the ends
-        r.num.assign(num, num + n);
+        r.data = std::string_view(c.data).substr(e.data, dataEnd - e.data);
+        r.ends = c.ends.data() + e.ends;
+        r.fields = n;
+        r.quoted = c.quoted.data() + e.quoted;
+        r.nQuoted = quotedEnd - e.quoted;
+        r.blankLine = dataEnd == e.data;
+        r.num = c.num.data() + e.ends; // one number per field, like the ends
+        r.chunk = &c;
         r.line = e.line;
         r.offset = e.offset;
         r.obs = ++obsCount_;
@@ -221,9 +274,9 @@ CellKind CsvDataset::classify(std::string_view f, double& v) const {
 }
 
 std::string_view CsvDataset::cell(const Row& r, std::size_t i) const {
-    std::string_view f = r.rec.field(i);
-    if (isNaText(f, r.rec.wasQuoted(i))) return {};
-    if (!dialect_.missing.empty() && !r.rec.wasQuoted(i) && isMissingText(f)) return {};
+    std::string_view f = r.field(i);
+    if (isNaText(f, r.wasQuoted(i))) return {};
+    if (!dialect_.missing.empty() && !r.wasQuoted(i) && isMissingText(f)) return {};
     return f;
 }
 
@@ -286,7 +339,7 @@ int CsvDataset::nextGroup() {
     }
     std::swap(cur_, look_);
     havePending_ = false;
-    key_ = *cur_;
+    key_.copyFrom(*cur_);
     groupOffset_ = cur_->offset;
     groupLine_ = cur_->line;
     groupObs_ = cur_->obs;
@@ -323,8 +376,7 @@ void CsvDataset::rewindParsed(std::int64_t offset) {
         heldRow_ = static_cast<std::size_t>(it - held_->rows.begin());
         return;
     }
-    ahead_.reset();
-    held_.reset();
+    dropChunks();
     auto it = std::upper_bound(chunks_.begin(), chunks_.end(), offset,
                                [](std::int64_t o, const CsvPlace& c) { return o < c.offset; });
     heldChunk_ = it == chunks_.begin() ? 0 : static_cast<std::size_t>(it - chunks_.begin()) - 1;
@@ -332,26 +384,26 @@ void CsvDataset::rewindParsed(std::int64_t offset) {
 
 double CsvDataset::num(int var) const {
     std::size_t i = static_cast<std::size_t>(var - 1);
-    if (i >= vars_.size() || vars_[i].type != VarType::Numeric || cur_->rec.size() != vars_.size())
+    if (i >= vars_.size() || vars_[i].type != VarType::Numeric || cur_->size() != vars_.size())
         return missingValue();
     return cur_->num[i];
 }
 
 std::string_view CsvDataset::text(int var) const {
     std::size_t i = static_cast<std::size_t>(var - 1);
-    if (i >= cur_->rec.size()) return {};
+    if (i >= cur_->size()) return {};
     return cell(*cur_, i);
 }
 
 std::string CsvDataset::formatted(int var) const {
     std::size_t i = static_cast<std::size_t>(var - 1);
-    if (i >= vars_.size() || cur_->rec.size() != vars_.size()) return {};
+    if (i >= vars_.size() || cur_->size() != vars_.size()) return {};
     return formatValue(vars_[i], cur_->num[i], cell(*cur_, i));
 }
 
 std::vector<std::string> CsvDataset::byDescription() const {
     std::vector<std::string> out;
-    if (key_.rec.size() != vars_.size()) return out;
+    if (key_.size() != vars_.size()) return out;
     for (const ByKey& k : by_) {
         const Variable& v = vars_[static_cast<std::size_t>(k.var - 1)];
         std::size_t i = static_cast<std::size_t>(k.var - 1);
