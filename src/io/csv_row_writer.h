@@ -48,7 +48,8 @@ class CsvRowWriter {
     };
     void submit();
     void serve();
-    void format(const Batch& b, std::string& out);
+    std::size_t room(const Batch& b) const;  // bytes the batch's text may take at most
+    char* format(const Batch& b, char* out); // returns the end of what it wrote
 
     std::FILE* file_;
     const std::vector<VarType> types_;

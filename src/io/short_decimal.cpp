@@ -40,8 +40,11 @@ constexpr char kPairs[] =
 // division waits on the one before), so that the point and the zeros after it fall out of
 // the same loop.
 char* writeScaled(std::uint64_t r, int k, bool negative, char* out) {
-    char text[32];
-    char* const end = text + sizeof text;
+    // At most 18 characters (r < 2^53, k <= 9) end at text + kLongest, and kLongest bytes are
+    // copied whatever the length: one fixed-size copy rather than a call for a variable one.
+    constexpr std::size_t kLongest = 24;
+    char text[2 * kLongest];
+    char* const end = text + kLongest;
     char* p = end;
     int i = 0;
     for (; i + 2 <= k; i += 2) {
@@ -66,9 +69,8 @@ char* writeScaled(std::uint64_t r, int k, bool negative, char* out) {
         *--p = static_cast<char>('0' + r);
     }
     if (negative) *--p = '-';
-    const auto n = static_cast<std::size_t>(end - p);
-    std::memcpy(out, p, n);
-    return out + n;
+    std::memcpy(out, p, kLongest);
+    return out + (end - p);
 }
 
 // The fast path: |v| in [1e-4, 2^52) written with at most kMaxDecimals decimals. Returns

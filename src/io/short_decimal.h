@@ -4,7 +4,8 @@
 
 namespace velloc::host {
 
-// Writes the text of v at out (at most 32 characters, no terminator) and returns its end.
+// Writes the text of v at out (no terminator) and returns its end. out needs room for 32
+// characters: the text is at most 24, and bytes after it, up to 32, may be overwritten.
 // Identical to fmt::format_to(out, "{}", v) for every double.
 char* writeShortest(double v, char* out);
 

@@ -32,6 +32,9 @@ int vlcoutd(VlcRun& run, int matchSuccess, int nStrata) {
     auto fail = [](host::UtilFile& f) {
         host::utilFatal(f.lastError() ? f.lastError() : host::kUtilIoError);
     };
+    std::vector<unsigned char> isText(static_cast<std::size_t>(nIn) + 1, 0);
+    for (int v = 1; v <= nIn; ++v)
+        isText[v] = in.var(v).type == host::VarType::Character;
     std::size_t nextScored = 0;
     while (in.nextObs()) {
         std::int32_t skip = 1;
@@ -79,7 +82,7 @@ int vlcoutd(VlcRun& run, int matchSuccess, int nStrata) {
         if (run.outObs == kOutRegion && !(region > 0.1)) continue;
         if (run.outObs == kOutMatched && !(region > 1.1)) continue;
         for (int v = 1; v <= nIn; ++v) {
-            if (in.var(v).type == host::VarType::Character)
+            if (isText[v])
                 out.setText(v, in.text(v));
             else
                 out.setNum(v, in.num(v));
