@@ -1,10 +1,13 @@
 // vlcin: reads the BY group's observations once, decides which can be used, and writes them
 // to VLCDATA (with a written/left-out flag per observation in VLCSKIP). Every later phase
 // reads these files instead of the data set.
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <fmt/format.h>
@@ -103,7 +106,38 @@ void noteLeftOut(VlcRun& run, std::int64_t rows, const std::vector<std::int64_t>
         host::xpmlog(host::kGroupProc, kMsgLeftOutMissing, {std::to_string(rows), list});
 }
 
-void fillRecord(const VlcRun& run, const host::Dataset& ds, double* rec) {
+// The formatted values, blanks on the left taken off, of a numeric CLASS variable's last two
+// values: a formatted number is a function of its value (its bits), and CLASS values repeat,
+// so most rows need no formatting.
+struct RecentFormats {
+    std::uint64_t bits[2] = {0, 0};
+    std::string text[2];
+    int known = 0, next = 0;
+};
+
+std::string_view leftTrimmed(std::string_view f) {
+    const std::size_t b = f.find_first_not_of(' ');
+    return b == std::string_view::npos ? std::string_view() : f.substr(b);
+}
+
+std::string_view formattedClass(const host::Dataset& ds, const ClassVar& cv, RecentFormats& r) {
+    if (cv.var.type != host::VarType::Numeric) {
+        r.text[0] = ds.formatted(cv.var.number);
+        return leftTrimmed(r.text[0]);
+    }
+    const auto bits = std::bit_cast<std::uint64_t>(ds.num(cv.var.number));
+    for (int k = 0; k < r.known; ++k)
+        if (r.bits[k] == bits) return r.text[k];
+    const int k = r.next;
+    r.bits[k] = bits;
+    r.text[k] = std::string(leftTrimmed(ds.formatted(cv.var.number)));
+    r.known = std::max(r.known, k + 1);
+    r.next = 1 - k;
+    return r.text[k];
+}
+
+void fillRecord(const VlcRun& run, const host::Dataset& ds, double* rec,
+                std::vector<RecentFormats>& formats) {
     for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
         rec[kDataAnalysis + i] = ds.num(run.analysisVars[i].number);
     char* bytes = reinterpret_cast<char*>(rec);
@@ -122,10 +156,8 @@ void fillRecord(const VlcRun& run, const host::Dataset& ds, double* rec) {
         if (run.classNumSlot[c] >= 0)
             rec[run.dataClassNum + run.classNumSlot[c]] = ds.num(cv.var.number);
         // Formatted values are left-justified in their slot, so that levels compare as text.
-        std::string f = ds.formatted(cv.var.number);
-        std::size_t b = f.find_first_not_of(' ');
         putText(bytes + run.dataClassText + cv.offset, cv.width,
-                b == std::string::npos ? std::string_view() : std::string_view(f).substr(b));
+                formattedClass(ds, cv, formats[c]));
         if (cv.rawOffset >= 0) {
             const int len = run.inData->var(cv.var.number).length;
             putText(bytes + run.dataClassRaw + cv.rawOffset, len, ds.text(cv.var.number));
@@ -163,6 +195,7 @@ int vlcin(VlcRun& run) {
     const bool keepEffect = run.effect.given;
     if (keepEffect) run.effect.values.clear();
     startContRanges(run);
+    std::vector<RecentFormats> formats(run.classVars.size());
     while (ds.nextObs()) {
         ++obs;
         if (keepEffect) keepEffectValues(run, ds);
@@ -194,7 +227,7 @@ int vlcin(VlcRun& run) {
             rec[kDataFreq] = freq;
             rec[kDataWeight] = weight;
             rec[kDataScore] = run.psSupplied ? ds.num(run.psVar.number) : host::missingValue();
-            fillRecord(run, ds, rec.data());
+            fillRecord(run, ds, rec.data(), formats);
             addToContRanges(run, rec.data());
             writeOrDie(data, rec.data());
             ++run.nObsRead;
