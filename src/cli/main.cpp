@@ -1,6 +1,7 @@
 // The velloc command: runs a program of procedure steps and writes the log, the listing, the
 // HTML report, table CSV files and graphs where the flags say.
 #include <CLI/CLI.hpp>
+#include <cblas.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -20,9 +21,21 @@
 #include "render/graph_renderers.h"
 #include "statements/statements.h"
 
+// OpenBLAS stops its worker threads (exported for its fork handler; not in cblas.h).
+extern "C" int blas_thread_shutdown_(void);
+
 namespace {
 
 constexpr int kUsage = 64;
+
+// The procedure splits its work across the cores itself (the fit's passes, the model rows, the
+// reading), so the BLAS library's own threads could only compete with it; worse, they spin for
+// about a tenth of a second after the library starts, taking a core from the scan of the data
+// set. The library is made single-threaded and its workers stopped before any work starts.
+void serialBlas() {
+    openblas_set_num_threads(1);
+    blas_thread_shutdown_();
+}
 
 struct Flags {
     std::string program;
@@ -62,6 +75,7 @@ bool makeDir(const std::string& dir, const char* flag) {
 
 int main(int argc, char** argv) {
     using namespace velloc;
+    serialBlas();
     Flags f;
     CLI::App app{"velloc: propensity score analysis of observational data.\n"
                  "Runs the PROC VELLOC steps of PROGRAM (a file, or - for standard input).",
