@@ -1,5 +1,6 @@
 // zsort: stable sort of a utility file by 8-byte double keys. Keys are mapped to unsigned
 // integers whose order is the wanted order, so every comparison is a plain integer compare.
+#include "base/cores.h"
 #include "io/sort_keys.h"
 #include "io/temp_files.h"
 #include "io/utility_file.h"
@@ -19,6 +20,8 @@ using detail::fail;
 namespace {
 
 constexpr std::size_t kIoBytes = std::size_t{1} << 20;
+// From this many records an in-memory sort gathers them on two cores.
+constexpr std::size_t kTwoCoreRecords = std::size_t{1} << 16;
 
 using detail::encode;
 
@@ -37,28 +40,30 @@ template <int N> void sortItems(std::vector<Item<N>>& items) {
             items.swap(spare);
 }
 
-// emit(index(k)) for k = 0 .. n-1, stopping at the first non-zero result, which it returns.
-// The records are read in sorted order, far apart in data: each one's cache lines are asked
-// for some records ahead, so the copies do not wait on memory one record at a time.
+// emit(k, index(k)) for k = from .. to-1, stopping at the first non-zero result, which it
+// returns. The records are read in sorted order, far apart in data: each one's cache lines are
+// asked for some records ahead, so the copies do not wait on memory one record at a time.
 template <class Index, class Emit>
-int emitInOrder(const char* data, std::size_t n, std::size_t rec, Index index, Emit& emit) {
+int emitInOrder(const char* data, std::size_t from, std::size_t to, std::size_t rec, Index index,
+                Emit& emit) {
     constexpr std::size_t kAhead = 12;
-    for (std::size_t k = 0; k < n; ++k) {
-        if (k + kAhead < n) {
+    for (std::size_t k = from; k < to; ++k) {
+        if (k + kAhead < to) {
             const char* r = data + index(k + kAhead) * rec;
             for (std::size_t at = 0; at < rec; at += 64)
                 __builtin_prefetch(r + at);
             __builtin_prefetch(r + rec - 1);
         }
-        if (int rc = emit(index(k)); rc != kUtilOk) return rc;
+        if (int rc = emit(k, index(k)); rc != kUtilOk) return rc;
     }
     return kUtilOk;
 }
 
-// Each sorter calls emit(i) for the records in sorted order (i = index in data) and stops at
-// the first non-zero result, which it returns.
-template <int N, class Emit>
-int sortFixed(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, Emit& emit) {
+// Each sorter calls finish(index), where index(k) is the position in data of the k-th record
+// in sorted order, and returns what finish returns.
+template <int N, class Finish>
+int sortFixed(const char* data, std::size_t n, std::size_t rec, const SortKey* keys,
+              Finish& finish) {
     std::vector<Item<N>> items(n);
     for (std::size_t i = 0; i < n; ++i) {
         const char* r = data + i * rec;
@@ -67,13 +72,12 @@ int sortFixed(const char* data, std::size_t n, std::size_t rec, const SortKey* k
         items[i].idx = i;
     }
     sortItems(items);
-    return emitInOrder(
-        data, n, rec, [&](std::size_t k) { return items[k].idx; }, emit);
+    return finish([&](std::size_t k) { return items[k].idx; });
 }
 
-template <class Emit>
+template <class Finish>
 int sortGeneral(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, int nkeys,
-                Emit& emit) {
+                Finish& finish) {
     std::size_t m = static_cast<std::size_t>(nkeys);
     std::vector<std::uint64_t> enc(n * m);
     for (std::size_t i = 0; i < n; ++i)
@@ -89,28 +93,34 @@ int sortGeneral(const char* data, std::size_t n, std::size_t rec, const SortKey*
             if (x[j] != y[j]) return x[j] < y[j];
         return false;
     });
-    return emitInOrder(
-        data, n, rec, [&](std::size_t k) { return perm[k]; }, emit);
+    return finish([&](std::size_t k) { return perm[k]; });
 }
 
-// Stable: equal keys keep their order in data.
+// The sorted order of the records (stable: equal keys keep their order in data), to finish.
+template <class Finish>
+int withSortedOrder(const char* data, std::size_t n, std::size_t rec, const SortKey* keys,
+                    int nkeys, Finish&& finish) {
+    switch (nkeys) {
+    case 0:
+        return finish([](std::size_t k) { return k; });
+    case 1:
+        return sortFixed<1>(data, n, rec, keys, finish);
+    case 2:
+        return sortFixed<2>(data, n, rec, keys, finish);
+    case 3:
+        return sortFixed<3>(data, n, rec, keys, finish);
+    default:
+        return sortGeneral(data, n, rec, keys, nkeys, finish);
+    }
+}
+
+// emit(k, i) for the records in sorted order (i = index in data), stopping at the first
+// non-zero result, which it returns.
 template <class Emit>
 int sortRecords(const char* data, std::size_t n, std::size_t rec, const SortKey* keys, int nkeys,
                 Emit&& emit) {
-    switch (nkeys) {
-    case 0:
-        for (std::size_t i = 0; i < n; ++i)
-            if (int rc = emit(i); rc != kUtilOk) return rc;
-        return kUtilOk;
-    case 1:
-        return sortFixed<1>(data, n, rec, keys, emit);
-    case 2:
-        return sortFixed<2>(data, n, rec, keys, emit);
-    case 3:
-        return sortFixed<3>(data, n, rec, keys, emit);
-    default:
-        return sortGeneral(data, n, rec, keys, nkeys, emit);
-    }
+    return withSortedOrder(data, n, rec, keys, nkeys,
+                           [&](auto index) { return emitInOrder(data, 0, n, rec, index, emit); });
 }
 
 // Whether key k strictly increases from each record to the next: the records are then in
@@ -167,17 +177,18 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
             int runKeys = nkeys;
             while (runKeys > 1 && strictlyIncreasing(data.data(), n, rec, keys[runKeys - 1]))
                 --runKeys;
-            int rc = sortRecords(data.data(), n, rec, keys, runKeys, [&](std::uint64_t i) {
-                if (used + rec > out.size()) {
-                    if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk)
-                        return e;
-                    fileOff += used;
-                    used = 0;
-                }
-                std::memcpy(out.data() + used, data.data() + i * rec, rec);
-                used += rec;
-                return static_cast<int>(kUtilOk);
-            });
+            int rc =
+                sortRecords(data.data(), n, rec, keys, runKeys, [&](std::size_t, std::uint64_t i) {
+                    if (used + rec > out.size()) {
+                        if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk)
+                            return e;
+                        fileOff += used;
+                        used = 0;
+                    }
+                    std::memcpy(out.data() + used, data.data() + i * rec, rec);
+                    used += rec;
+                    return static_cast<int>(kUtilOk);
+                });
             if (rc != kUtilOk) return rc;
             if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk) return e;
             fileOff += used;
@@ -271,8 +282,25 @@ int sortInMemory(const char* data, UtilFile& src, UtilFile& dst, const SortKey* 
     // A last key the records already follow (an observation number) costs the sort nothing.
     while (nkeys > 1 && strictlyIncreasing(data, n, rec, keys[nkeys - 1]))
         --nkeys;
+    // Many records go into the sorted file's memory in place, each half gathered on a core of
+    // its own: the gather waits on memory, record by record, far more than it computes.
+    if (n >= kTwoCoreRecords && twoCores()) {
+        char* out = dst.appendInPlace(static_cast<std::int64_t>(n));
+        if (out == nullptr && dst.lastError() != kUtilOk) return dst.lastError();
+        if (out != nullptr)
+            return withSortedOrder(data, n, rec, keys, nkeys, [&](auto index) {
+                auto copy = [&](std::size_t k, std::uint64_t i) {
+                    std::memcpy(out + k * rec, data + i * rec, rec);
+                    return static_cast<int>(kUtilOk);
+                };
+                const std::size_t half = n / 2;
+                runBeside([&] { emitInOrder(data, 0, half, rec, index, copy); },
+                          [&] { emitInOrder(data, half, n, rec, index, copy); });
+                return static_cast<int>(kUtilOk);
+            });
+    }
     return sortRecords(data, n, rec, keys, nkeys,
-                       [&](std::uint64_t i) { return dst.write(data + i * rec); });
+                       [&](std::size_t, std::uint64_t i) { return dst.write(data + i * rec); });
 }
 
 } // namespace

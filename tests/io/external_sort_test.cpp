@@ -120,6 +120,22 @@ TEST(ZSort, SpilledAndInMemorySortsAgreeWithTheOracle) {
     EXPECT_TRUE(sameRecords(tiny, oracle({data.begin(), data.begin() + 700}, keys)));
 }
 
+// Enough records for an in-memory sort to gather them on two cores, each half into its part of
+// the sorted file: one, two and four keys, and none (the records as they are).
+TEST(ZSort, ManyRecordsInMemoryAgreeWithTheOracle) {
+    const std::vector<Rec> data = makeData(150001, 11);
+    for (const std::vector<SortKey>& keys :
+         std::vector<std::vector<SortKey>>{{{1, true}},
+                                           {{1, false}, {2, true}},
+                                           {{3, false}, {1, false}, {2, true}, {4, true}},
+                                           {}}) {
+        bool spilled = true;
+        const std::vector<Rec> got = sortWith(data, keys, std::size_t{1} << 30, &spilled);
+        EXPECT_FALSE(spilled);
+        EXPECT_TRUE(sameRecords(got, oracle(data, keys))) << keys.size() << " keys";
+    }
+}
+
 // A last key the records already follow strictly (the id, or the id descending over records
 // in reverse) leaves only the keys before it to sort by; one the records almost follow (one
 // tie, or one pair out of order) must still be sorted by: in memory, and in the runs of a
