@@ -1,8 +1,6 @@
 #include "model/propensity_fit.h"
-#include "base/cores.h"
 
 #include <algorithm>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,7 +11,6 @@
 #include "core/run_context.h"
 #include "model/logistic.h"
 #include "model/model_messages.h"
-#include "model/read_ahead_rows.h"
 #include "model/structure.h"
 
 namespace velloc {
@@ -100,15 +97,8 @@ int vlclreg(VlcRun& run) {
     run.fitDone = false;
     FitResult res;
     std::vector<unsigned char> structural = structuralAliases(run.model);
-    // Rows on disk that cannot be read by number (so split between the cores) are read ahead
-    // on the second core while the fit works through them.
-    std::optional<ReadAheadRows> ahead;
-    if (!rows->records(run.nObsRead) && !rows->rangeReads() &&
-        run.nObsRead >= static_cast<std::int64_t>(kFitTwoCoreRows) && twoCores())
-        rows = &ahead.emplace(*rows);
     int rc =
         fitLogistic(*rows, run.model.layout.D, run.nObsRead, res, structural, columnNames(run));
-    ahead.reset();
     // Rows that end early would leave the model fitted on part of the data.
     if (res.readError)
         host::utilFatal(run.vlclreg->lastError() ? run.vlclreg->lastError() : host::kUtilIoError);

@@ -15,7 +15,6 @@
 #include "model/model_messages.h"
 #include "model/newton.h"
 #include "model/propensity_fit.h"
-#include "model/read_ahead_rows.h"
 #include "model_rows.h"
 
 namespace {
@@ -616,8 +615,8 @@ class SpillThreshold {
 
 // Enough rows for two cores give the same fit, to the last bit, wherever the rows are: in
 // memory (the cache numbering them, or none), read by number into the cache or at every pass,
-// and in a utility file on disk, read by number through the read-ahead wrapper as the fit phase
-// wraps it. Rows without weight gathered at the start or at the end of the records move where
+// and in a utility file on disk, read by number as the fit phase reads its model rows. Rows
+// without weight gathered at the start or at the end of the records move where
 // the evaluations' halves meet away from where the records' halves do, into the second half or
 // the first. Range reads that fail, in any pass, are a read error, not a fit on part of the rows.
 TEST(LogisticFit, TwoCoresGiveTheSameFitWhereverTheRowsAre) {
@@ -656,10 +655,8 @@ TEST(LogisticFit, TwoCoresGiveTheSameFitWhereverTheRowsAre) {
             ASSERT_TRUE(file.spilled());
             ASSERT_EQ(file.point(0), 0);
             UtilFileRows rows(file);
-            for (std::size_t cacheBytes : {std::size_t{0}, kFitCacheBytes}) {
-                ReadAheadRows ahead(rows);
-                others.push_back(fit(ahead, cacheBytes));
-            }
+            for (std::size_t cacheBytes : {std::size_t{0}, kFitCacheBytes})
+                others.push_back(fit(rows, cacheBytes));
         }
         for (std::size_t k = 0; k < others.size(); ++k) {
             SCOPED_TRACE(k);
