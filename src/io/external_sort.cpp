@@ -337,7 +337,8 @@ int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
         rc = fail(kUtilNoMemory, src.name(), "sort work space");
     }
     src.point(0);
-    dst.point(0);
+    // The rewind writes what the sorted file still holds back: its failure is the sort's.
+    if (int e = dst.point(0); rc == kUtilOk) rc = e;
     return rc;
 }
 

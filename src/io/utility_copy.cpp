@@ -16,8 +16,8 @@ int copyUtilFile(UtilFile& src, UtilFile& dst) {
         if (int rc = dst.write(buf.data())) return rc;
     if (int rc = src.lastError()) return rc;
     src.point(0);
-    dst.point(0);
-    return 0;
+    // The rewind writes what the copy still holds back: its failure is the copy's.
+    return dst.point(0);
 }
 
 int sortInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys) {

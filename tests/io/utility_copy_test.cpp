@@ -13,6 +13,7 @@
 #include <random>
 #include <vector>
 
+#include "../support/file_size_limit.h"
 #include "io/utility_copy.h"
 
 using namespace velloc::host;
@@ -61,6 +62,27 @@ TEST(CopyUtilFile, AnEmptySourceLeavesAnEmptyTarget) {
     ASSERT_EQ(dst.write(old), 0);
     ASSERT_EQ(copyUtilFile(src, dst), 0);
     EXPECT_EQ(dst.count(), 0);
+}
+
+// A spilled copy holds its last records back until the rewind that ends it: when they cannot
+// be written there (a full disk, here a file size limit), the copy fails with the disk's
+// error instead of reporting success over a short file.
+TEST(CopyUtilFile, RecordsThatFailAtTheRewindFailTheCopy) {
+    const std::size_t saved = UtilFile::spillThreshold();
+    UtilFile src("VLCTEMP", sizeof(Rec));
+    for (int i = 0; i < 8000; ++i) { // 96 KB, in memory
+        Rec r = makeRec(i);
+        ASSERT_EQ(src.write(r.data()), 0);
+    }
+    UtilFile::setSpillThreshold(1000); // the copy goes to disk at once, its window unwritten
+    {
+        velloc::testing::FileSizeLimit limit(64 * 1024);
+        ASSERT_TRUE(limit.ok());
+        UtilFile dst("VLCVOUT", sizeof(Rec));
+        EXPECT_EQ(copyUtilFile(src, dst), kUtilDiskFull);
+        EXPECT_EQ(dst.lastError(), kUtilDiskFull);
+    }
+    UtilFile::setSpillThreshold(saved);
 }
 
 // Spilled files stay spilled through the exchange: the temporary file goes with the records.
