@@ -73,6 +73,9 @@ void setupMahPos(VlcRun& run);
 void addControlValues(VlcRun& run, const double* rec);
 // Empties them, giving their memory back.
 void clearControlValues(VlcRun& run);
+// Empties them and makes room for n controls (the Mahalanobis positions found first). Throws
+// std::bad_alloc when the room cannot be had.
+void prepareControlValues(VlcRun& run, std::size_t n);
 
 // The analysis weights of an observation of score p, with pT and pC the treated and control
 // shares of the frequency total: ATE 1/d, stabilized ATE (its group's share)/d, ATT 1 for the

@@ -60,6 +60,15 @@ void clearControlValues(VlcRun& run) {
     }
 }
 
+void prepareControlValues(VlcRun& run, std::size_t n) {
+    clearControlValues(run);
+    const bool mah = run.distance == kScoreMahalanobis;
+    if (mah) setupMahPos(run);
+    run.ctlPs.reserve(n);
+    run.ctlExact.reserve(n * run.exactVars.size());
+    run.ctlMah.reserve(mah ? n * static_cast<std::size_t>(run.nMahComp) : 0);
+}
+
 void utilFailure(VlcRun&, int code) {
     host::utilFatal(code);
 }

@@ -51,20 +51,21 @@ int vlcfile(VlcRun& run) {
     // Matching's values of the controls are gathered in this pass, which reads the working
     // file in the order the control file follows, rather than in a pass of their own. Short
     // of memory, matching gathers them itself (and reports the shortage).
-    clearControlValues(run);
     run.ctlGathered = false;
     bool gather = true;
-    try {
-        if (run.distance == kScoreMahalanobis) setupMahPos(run);
-        const auto hint = static_cast<std::size_t>(std::max<std::int64_t>(run.nControl, 0));
-        run.ctlPs.reserve(hint);
-        run.ctlExact.reserve(hint * run.exactVars.size());
-        if (run.distance == kScoreMahalanobis)
-            run.ctlMah.reserve(hint * static_cast<std::size_t>(run.nMahComp));
-    } catch (const std::bad_alloc&) {
-        clearControlValues(run);
-        gather = false;
-    }
+    auto gathering = [&](auto&& step) {
+        if (!gather) return;
+        try {
+            step();
+        } catch (const std::bad_alloc&) {
+            clearControlValues(run);
+            gather = false;
+        }
+    };
+    gathering([&] {
+        prepareControlValues(run,
+                             static_cast<std::size_t>(std::max<std::int64_t>(run.nControl, 0)));
+    });
     double ordinal = 0.0;
     while (const double* rec = host::nextDoubles(vout, buf.data())) {
         const double* from = rec + run.voutExact;
@@ -82,14 +83,7 @@ int vlcfile(VlcRun& run) {
             copyScoresAndWeights(rec, c.data());
             c[kCtlRegion] = rec[kVoutRegion];
             if (int rc = ctl.write(c.data())) return utilFailure(run, rc), 0;
-            if (gather) {
-                try {
-                    addControlValues(run, rec);
-                } catch (const std::bad_alloc&) {
-                    clearControlValues(run);
-                    gather = false;
-                }
-            }
+            gathering([&] { addControlValues(run, rec); });
         }
     }
     if (int rc = vout.lastError()) utilFailure(run, rc);

@@ -262,17 +262,26 @@ int modelRows(const VlcRun& run, ModelDesc& model, DataCursor& cursor, double* r
 // have their model rows written by two threads, each taking half of the records.
 constexpr std::size_t kTwoThreadRows = 131072;
 
+// The copy of the input's records, when a BY group is large enough for two threads to share
+// its passes and the copy lies in memory as whole doubles, one record for each observation
+// read; else nullptr.
+const double* recordsForTwoThreads(const VlcRun& run) {
+    const auto n = static_cast<std::size_t>(run.vlcdata->count());
+    const char* data = run.vlcdata->memoryData();
+    if (!twoCores() || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
+        static_cast<std::int64_t>(n) != run.nObsRead)
+        return nullptr;
+    return reinterpret_cast<const double*>(data);
+}
+
 // The model rows of records [0, n) written in place by two threads, each with its own copy of
 // the model's row state and its own cursor: the same rows, in the same order, as one thread
 // writes. False when the rows cannot go in place (nothing written then).
 bool twoThreadModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
     host::UtilFile& lreg = *run.vlclreg;
     const auto n = static_cast<std::size_t>(run.vlcdata->count());
-    const char* data = run.vlcdata->memoryData();
-    if (!twoCores() || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
-        run.lregRecBytes % 8 != 0 || static_cast<std::int64_t>(n) != run.nObsRead)
-        return false;
-    const auto* records = reinterpret_cast<const double*>(data);
+    const double* records = recordsForTwoThreads(run);
+    if (records == nullptr || run.lregRecBytes % 8 != 0) return false;
     char* out = lreg.appendInPlace(static_cast<std::int64_t>(n));
     if (out == nullptr) {
         if (int e = lreg.lastError()) host::utilFatal(e);
@@ -305,11 +314,8 @@ bool twoThreadModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
 // the copy lies in memory and is large, as the model rows are then made.
 int discoverLevels(VlcRun& run) {
     const auto n = static_cast<std::size_t>(run.vlcdata->count());
-    const char* data = run.vlcdata->memoryData();
-    if (!twoCores() || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
-        static_cast<std::int64_t>(n) != run.nObsRead)
-        return zlevrgi(run.model);
-    const auto* records = reinterpret_cast<const double*>(data);
+    const double* records = recordsForTwoThreads(run);
+    if (records == nullptr) return zlevrgi(run.model);
     // Each cursor on a cache line of its own: both move with every row.
     struct alignas(64) OwnLine {
         DataCursor cursor;

@@ -39,16 +39,9 @@ char* writeCsvText(char* out, std::string_view s) {
 } // namespace
 
 void appendCsvText(std::string& out, std::string_view s) {
-    if (!needsQuotes(s)) {
-        out.append(s);
-        return;
-    }
-    out += '"';
-    for (char c : s) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
+    const std::size_t at = out.size();
+    out.resize(at + 2 * s.size() + 2); // quoted, each byte doubled at most
+    out.resize(static_cast<std::size_t>(writeCsvText(out.data() + at, s) - out.data()));
 }
 
 CsvRowWriter::CsvRowWriter(std::FILE* file, std::vector<VarType> types)

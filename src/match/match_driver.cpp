@@ -22,10 +22,6 @@ int recordDoubles(const host::UtilFile& f) {
     return static_cast<int>(f.recordBytes() / sizeof(double));
 }
 
-int sortFailed(VlcRun&, int rc) {
-    host::utilFatal(rc);
-}
-
 bool reorders(const VlcRun& run) {
     return run.method == kMethodGreedy && run.matchOrder != kOrderAscending;
 }
@@ -65,11 +61,7 @@ void loadControls(VlcRun& run, std::size_t nc) {
     if (gathered && run.ctlPs.size() == nc && run.ctlExact.size() == nc * run.exactVars.size() &&
         run.ctlMah.size() == nc * mah)
         return;
-    clearControlValues(run);
-    if (run.distance == kScoreMahalanobis) setupMahPos(run);
-    run.ctlPs.reserve(nc);
-    run.ctlExact.reserve(nc * run.exactVars.size());
-    run.ctlMah.reserve(nc * mah);
+    prepareControlValues(run, nc);
     std::vector<double> buf(run.vlcvout->recordBytes() / sizeof(double) + 1);
     run.vlcvout->point(0);
     while (const double* rec = host::nextDoubles(*run.vlcvout, buf.data()))
@@ -122,14 +114,14 @@ int placeTreatedResults(VlcRun& run) {
     run.trtSetId.resize(nt, 0);
     if (reorders(run)) {
         std::vector<std::int64_t> inScoreOrder(nt, 0);
-        if (int rc = trt.point(0)) return sortFailed(run, rc);
+        if (int rc = trt.point(0)) return utilFailure(run, rc), 1;
         for (std::size_t i = 0; i < nt; ++i) {
             const double* rec = host::nextDoubles(trt, run.trtRec.data());
             if (!rec)
-                return sortFailed(run, trt.lastError() ? trt.lastError() : host::kUtilIoError);
+                return utilFailure(run, trt.lastError() ? trt.lastError() : host::kUtilIoError), 1;
             const double ordinal = rec[kTrtOrdinal];
             if (!(ordinal >= 0.0 && ordinal < static_cast<double>(nt)))
-                return sortFailed(run, host::kUtilIoError);
+                return utilFailure(run, host::kUtilIoError), 1;
             inScoreOrder[static_cast<std::size_t>(ordinal)] = run.trtSetId[i];
         }
         run.trtSetId.swap(inScoreOrder);
@@ -172,7 +164,7 @@ int velloc(VlcRun& run) {
         if (run.matchOrder == kOrderData) key = {kTrtObs, false};
         if (run.matchOrder == kOrderRandom) key = {kTrtRandom, false};
         if (int rc = host::sortInPlace(*run.vlctreat, *run.vlctemp, &key, 1))
-            return sortFailed(run, rc);
+            return utilFailure(run, rc), 1;
     }
 
     int status = dispatch(run);
@@ -183,7 +175,7 @@ int velloc(VlcRun& run) {
         if (reorders(run)) {
             const host::SortKey keys[2] = {{kTrtPs, false}, {kTrtObs, false}};
             if (int rc = host::sortInPlace(*run.vlctreat, *run.vlctemp, keys, 2))
-                return sortFailed(run, rc);
+                return utilFailure(run, rc), 1;
         }
         return status;
     }
