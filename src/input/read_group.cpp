@@ -51,31 +51,57 @@ void writeOrDie(host::UtilFile& f, const void* rec) {
     if (int rc = f.write(rec); rc != 0) host::utilFatal(rc);
 }
 
+// The current observation's numeric values: read where the data set holds them when every
+// variable the step reads as a number is numeric there (a character one reads as missing
+// through num() alone), else through num().
+class RowNumbers {
+  public:
+    RowNumbers(const VlcRun& run, const host::Dataset& ds) : ds_(ds) {
+        auto numeric = [&](const VarRef& v) {
+            return v.number <= 0 || ds.var(v.number).type == host::VarType::Numeric;
+        };
+        direct_ = numeric(run.psVar) && numeric(run.freqVar) && numeric(run.weightVar);
+        for (const VarRef& v : run.analysisVars)
+            direct_ = direct_ && numeric(v);
+        for (const IdVar& v : run.idVars)
+            direct_ = direct_ && (v.var.type != host::VarType::Numeric || numeric(v.var));
+        for (const ClassVar& cv : run.classVars)
+            direct_ = direct_ && (cv.var.type != host::VarType::Numeric || numeric(cv.var));
+    }
+    // Call once a row, before reading its values.
+    void next() { row_ = direct_ ? ds_.numbers() : nullptr; }
+    double operator()(int var) const { return row_ ? row_[var - 1] : ds_.num(var); }
+
+  private:
+    const host::Dataset& ds_;
+    bool direct_ = false;
+    const double* row_ = nullptr;
+};
+
 // Whether the observation can be used: the checks that a zero weight or frequency skips. Every
 // variable whose missing value leaves it out is marked in why (PS variable, analysis variables,
 // CLASS variables, in that order), so that the log can name them all.
-bool usable(VlcRun& run, const host::Dataset& ds, std::vector<unsigned char>& assessMissing,
-            std::vector<unsigned char>& why) {
+bool usable(VlcRun& run, const host::Dataset& ds, const RowNumbers& num,
+            std::vector<unsigned char>& assessMissing, std::vector<unsigned char>& why) {
     std::fill(why.begin(), why.end(), 0);
     bool ok = true;
     auto leaveOut = [&](std::size_t slot) {
         why[slot] = 1;
         ok = false;
     };
-    if (run.psSupplied && host::isMissing(ds.num(run.psVar.number))) leaveOut(0);
+    if (run.psSupplied && host::isMissing(num(run.psVar.number))) leaveOut(0);
     const std::size_t A = run.analysisVars.size();
     for (std::size_t i = 0; i < A; ++i)
-        if (!run.assessOnly[i] && host::isMissing(ds.num(run.analysisVars[i].number)))
-            leaveOut(1 + i);
+        if (!run.assessOnly[i] && host::isMissing(num(run.analysisVars[i].number))) leaveOut(1 + i);
     for (std::size_t c = 0; c < run.classVars.size(); ++c) {
         const ClassVar& cv = run.classVars[c];
-        if (cv.var.type == host::VarType::Numeric ? host::isMissing(ds.num(cv.var.number))
+        if (cv.var.type == host::VarType::Numeric ? host::isMissing(num(cv.var.number))
                                                   : blank(ds.text(cv.var.number)))
             leaveOut(1 + A + c);
     }
     if (!ok) return false;
     for (std::size_t i = 0; i < A; ++i)
-        if (run.assessOnly[i] && host::isMissing(ds.num(run.analysisVars[i].number)))
+        if (run.assessOnly[i] && host::isMissing(num(run.analysisVars[i].number)))
             assessMissing[i] = 1;
     return true;
 }
@@ -106,11 +132,12 @@ void noteLeftOut(VlcRun& run, std::int64_t rows, const std::vector<std::int64_t>
         host::xpmlog(host::kGroupProc, kMsgLeftOutMissing, {std::to_string(rows), list});
 }
 
-// The formatted values, blanks on the left taken off, of a numeric CLASS variable's last two
-// values: a formatted number is a function of its value (its bits), and CLASS values repeat,
-// so most rows need no formatting.
+// The formatted values, blanks on the left taken off, of a CLASS variable's last two values:
+// a formatted number is a function of its value (its bits), a formatted text of the text, and
+// CLASS values repeat, so most rows need no formatting.
 struct RecentFormats {
     std::uint64_t bits[2] = {0, 0};
+    std::string raw[2]; // of a character variable
     std::string text[2];
     int known = 0, next = 0;
 };
@@ -120,32 +147,39 @@ std::string_view leftTrimmed(std::string_view f) {
     return b == std::string_view::npos ? std::string_view() : f.substr(b);
 }
 
-std::string_view formattedClass(const host::Dataset& ds, const ClassVar& cv, RecentFormats& r) {
-    if (cv.var.type != host::VarType::Numeric) {
-        r.text[0] = ds.formatted(cv.var.number);
-        return leftTrimmed(r.text[0]);
+// The formatted value of the current row's CLASS variable; raw is its text for a character one.
+std::string_view formattedClass(const host::Dataset& ds, const RowNumbers& num, const ClassVar& cv,
+                                RecentFormats& r, std::string_view& raw) {
+    const bool character = cv.var.type != host::VarType::Numeric;
+    std::uint64_t bits = 0;
+    if (character) {
+        raw = ds.text(cv.var.number);
+        for (int k = 0; k < r.known; ++k)
+            if (r.raw[k] == raw) return r.text[k];
+    } else {
+        bits = std::bit_cast<std::uint64_t>(num(cv.var.number));
+        for (int k = 0; k < r.known; ++k)
+            if (r.bits[k] == bits) return r.text[k];
     }
-    const auto bits = std::bit_cast<std::uint64_t>(ds.num(cv.var.number));
-    for (int k = 0; k < r.known; ++k)
-        if (r.bits[k] == bits) return r.text[k];
     const int k = r.next;
     r.bits[k] = bits;
+    if (character) r.raw[k] = raw;
     r.text[k] = std::string(leftTrimmed(ds.formatted(cv.var.number)));
     r.known = std::max(r.known, k + 1);
     r.next = 1 - k;
     return r.text[k];
 }
 
-void fillRecord(const VlcRun& run, const host::Dataset& ds, double* rec,
+void fillRecord(const VlcRun& run, const host::Dataset& ds, const RowNumbers& num, double* rec,
                 std::vector<RecentFormats>& formats) {
     for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
-        rec[kDataAnalysis + i] = ds.num(run.analysisVars[i].number);
+        rec[kDataAnalysis + i] = num(run.analysisVars[i].number);
     char* bytes = reinterpret_cast<char*>(rec);
     int idNum = 0;
     int idText = run.dataIdText;
     for (const IdVar& v : run.idVars) {
         if (v.var.type == host::VarType::Numeric) {
-            rec[run.dataIdNum + idNum++] = ds.num(v.var.number);
+            rec[run.dataIdNum + idNum++] = num(v.var.number);
         } else {
             putText(bytes + idText, v.width, ds.text(v.var.number));
             idText += v.width;
@@ -154,13 +188,14 @@ void fillRecord(const VlcRun& run, const host::Dataset& ds, double* rec,
     for (std::size_t c = 0; c < run.classVars.size(); ++c) {
         const ClassVar& cv = run.classVars[c];
         if (run.classNumSlot[c] >= 0)
-            rec[run.dataClassNum + run.classNumSlot[c]] = ds.num(cv.var.number);
+            rec[run.dataClassNum + run.classNumSlot[c]] = num(cv.var.number);
         // Formatted values are left-justified in their slot, so that levels compare as text.
+        std::string_view raw;
         putText(bytes + run.dataClassText + cv.offset, cv.width,
-                formattedClass(ds, cv, formats[c]));
+                formattedClass(ds, num, cv, formats[c], raw));
         if (cv.rawOffset >= 0) {
             const int len = run.inData->var(cv.var.number).length;
-            putText(bytes + run.dataClassRaw + cv.rawOffset, len, ds.text(cv.var.number));
+            putText(bytes + run.dataClassRaw + cv.rawOffset, len, raw);
         }
     }
 }
@@ -196,11 +231,13 @@ int vlcin(VlcRun& run) {
     if (keepEffect) run.effect.values.clear();
     startContRanges(run);
     std::vector<RecentFormats> formats(run.classVars.size());
+    RowNumbers num(run, ds);
     while (ds.nextObs()) {
         ++obs;
+        num.next();
         if (keepEffect) keepEffectValues(run, ds);
-        double freq = hasFreq ? ds.num(run.freqVar.number) : 1.0;
-        double weight = hasWeight ? ds.num(run.weightVar.number) : 1.0;
+        double freq = hasFreq ? num(run.freqVar.number) : 1.0;
+        double weight = hasWeight ? num(run.weightVar.number) : 1.0;
         // A zero weight or frequency keeps the observation in the data (it still appears in
         // the output data set) whatever its other values.
         bool direct = false;
@@ -214,7 +251,7 @@ int vlcin(VlcRun& run) {
         }
         if (direct) ++zeroWeight;
         std::int32_t flag = 1;
-        if (direct || usable(run, ds, assessMissing, why)) {
+        if (direct || usable(run, ds, num, assessMissing, why)) {
             if (hasFreq && freq > kMaxFreq) {
                 host::xpmlog(host::kGroupProc, kMsgFrequencyTooLarge,
                              {fmt::format("{:.17g}", freq), std::to_string(obs)});
@@ -226,8 +263,8 @@ int vlcin(VlcRun& run) {
             rec[kDataObs] = static_cast<double>(obs);
             rec[kDataFreq] = freq;
             rec[kDataWeight] = weight;
-            rec[kDataScore] = run.psSupplied ? ds.num(run.psVar.number) : host::missingValue();
-            fillRecord(run, ds, rec.data(), formats);
+            rec[kDataScore] = run.psSupplied ? num(run.psVar.number) : host::missingValue();
+            fillRecord(run, ds, num, rec.data(), formats);
             addToContRanges(run, rec.data());
             writeOrDie(data, rec.data());
             ++run.nObsRead;

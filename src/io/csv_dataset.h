@@ -35,6 +35,7 @@ class CsvDataset final : public ByGroupDataset {
 
     std::int64_t obsNumber() const override { return cur_->obs; }
     double num(int var) const override;
+    const double* numbers() const override;
     std::string_view text(int var) const override;
     std::string formatted(int var) const override;
     std::vector<std::string> byDescription() const override;

@@ -95,7 +95,11 @@ class Dataset {
 
     // The current observation. obsNumber() is 1-based in the whole data set.
     virtual std::int64_t obsNumber() const = 0;
-    virtual double num(int var) const = 0;            // missing value for a missing cell
+    virtual double num(int var) const = 0; // missing value for a missing cell
+    // The current observation's values by variable (variable k at [k - 1]) where the data set
+    // holds them so, else nullptr: a reader of many numeric variables a row skips a call per
+    // value. What numeric variables hold is what num() gives; character ones hold anything.
+    virtual const double* numbers() const { return nullptr; }
     virtual std::string_view text(int var) const = 0; // raw character value, no padding
     // Formatted value: a numeric with its format (BEST12. without one), right-justified in the
     // format width; a character value as it is (a $w. format truncates it to w bytes).

@@ -389,6 +389,10 @@ double CsvDataset::num(int var) const {
     return cur_->num[i];
 }
 
+const double* CsvDataset::numbers() const {
+    return cur_->size() == vars_.size() ? cur_->num : nullptr;
+}
+
 std::string_view CsvDataset::text(int var) const {
     std::size_t i = static_cast<std::size_t>(var - 1);
     if (i >= cur_->size()) return {};

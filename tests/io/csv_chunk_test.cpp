@@ -49,10 +49,18 @@ std::string describe(const Variable& v) {
            std::to_string(v.textColumn) + ":" + v.textCell;
 }
 
+// A row's values; numbers() must give a numeric variable's num() wherever the row came from
+// (the serial reader's own copy or a parsed chunk), else the row says so.
 std::string row(const Dataset& ds) {
     std::string r = std::to_string(ds.obsNumber());
-    for (int i = 1; i <= ds.nvars(); ++i)
+    const double* numbers = ds.numbers();
+    if (!numbers) r += "|numbers() missing";
+    for (int i = 1; i <= ds.nvars(); ++i) {
         r += "|" + bits(ds.num(i)) + "|" + std::string(ds.text(i)) + "|" + ds.formatted(i);
+        if (numbers && ds.var(i).type == VarType::Numeric &&
+            bits(numbers[i - 1]) != bits(ds.num(i)))
+            r += "|numbers() differs";
+    }
     return r;
 }
 
@@ -182,6 +190,8 @@ TEST_F(CsvChunks, AwkwardContentReadsAsTheSerialReaderReadsIt) {
     ASSERT_EQ(s.vars.size(), 5u);
     EXPECT_NE(s.vars[4].find(":5:n/a"), std::string::npos) << s.vars[4];
     EXPECT_NE(s.rows.back().find("end 0"), std::string::npos);
+    for (const std::string& r : s.rows)
+        EXPECT_EQ(r.find("numbers()"), std::string::npos) << r;
     expectSameInChunks(p, missingNines(), "g");
 }
 
