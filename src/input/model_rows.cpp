@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <functional>
-#include <future>
 #include <string>
 #include <vector>
 
@@ -300,9 +298,10 @@ bool twoThreadModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
         });
     };
     GroupCounts second;
-    std::future<int> other = std::async(std::launch::async, part, half, n, std::ref(second));
-    rc = part(0, half, counts);
-    rc |= other.get();
+    int rcSecond = 0;
+    // The second half's thread is bound to the step's session: its log and fault handler.
+    runBeside([&] { rc = part(0, half, counts); }, [&] { rcSecond = part(half, n, second); });
+    rc |= rcSecond;
     counts.treated += second.treated;
     counts.control += second.control;
     counts.freqTreated += second.freqTreated;
