@@ -51,12 +51,15 @@ void writeOrDie(host::UtilFile& f, const void* rec) {
     if (int rc = f.write(rec); rc != 0) host::utilFatal(rc);
 }
 
-// The current observation's numeric values: read where the data set holds them when every
-// variable the step reads as a number is numeric there (a character one reads as missing
-// through num() alone), else through num().
-class RowNumbers {
+// The current observation's values as the step reads them: numbers where the data set holds
+// them when every variable the step reads as a number is numeric there (a character one reads
+// as missing through num() alone), else through num(); the texts of character CLASS variables,
+// which two checks read, fetched once.
+class RowValues {
   public:
-    RowNumbers(const VlcRun& run, const host::Dataset& ds) : ds_(ds) {
+    RowValues(const VlcRun& run, const host::Dataset& ds)
+        : ds_(ds), classVars_(run.classVars), text_(run.classVars.size()),
+          rawLength_(run.classVars.size(), 0) {
         auto numeric = [&](const VarRef& v) {
             return v.number <= 0 || ds.var(v.number).type == host::VarType::Numeric;
         };
@@ -65,24 +68,38 @@ class RowNumbers {
             direct_ = direct_ && numeric(v);
         for (const IdVar& v : run.idVars)
             direct_ = direct_ && (v.var.type != host::VarType::Numeric || numeric(v.var));
-        for (const ClassVar& cv : run.classVars)
+        for (std::size_t c = 0; c < classVars_.size(); ++c) {
+            const ClassVar& cv = classVars_[c];
             direct_ = direct_ && (cv.var.type != host::VarType::Numeric || numeric(cv.var));
+            if (cv.var.type != host::VarType::Numeric) rawLength_[c] = ds.var(cv.var.number).length;
+        }
     }
     // Call once a row, before reading its values.
-    void next() { row_ = direct_ ? ds_.numbers() : nullptr; }
+    void next() {
+        row_ = direct_ ? ds_.numbers() : nullptr;
+        for (std::size_t c = 0; c < classVars_.size(); ++c)
+            if (classVars_[c].var.type != host::VarType::Numeric)
+                text_[c] = ds_.text(classVars_[c].var.number);
+    }
     double operator()(int var) const { return row_ ? row_[var - 1] : ds_.num(var); }
+    // The raw text of character CLASS variable c (by its place in the CLASS list), its length.
+    std::string_view classText(std::size_t c) const { return text_[c]; }
+    int rawLength(std::size_t c) const { return rawLength_[c]; }
 
   private:
     const host::Dataset& ds_;
+    const std::vector<ClassVar>& classVars_;
     bool direct_ = false;
     const double* row_ = nullptr;
+    std::vector<std::string_view> text_;
+    std::vector<int> rawLength_;
 };
 
 // Whether the observation can be used: the checks that a zero weight or frequency skips. Every
 // variable whose missing value leaves it out is marked in why (PS variable, analysis variables,
 // CLASS variables, in that order), so that the log can name them all.
-bool usable(VlcRun& run, const host::Dataset& ds, const RowNumbers& num,
-            std::vector<unsigned char>& assessMissing, std::vector<unsigned char>& why) {
+bool usable(VlcRun& run, const RowValues& num, std::vector<unsigned char>& assessMissing,
+            std::vector<unsigned char>& why) {
     std::fill(why.begin(), why.end(), 0);
     bool ok = true;
     auto leaveOut = [&](std::size_t slot) {
@@ -96,7 +113,7 @@ bool usable(VlcRun& run, const host::Dataset& ds, const RowNumbers& num,
     for (std::size_t c = 0; c < run.classVars.size(); ++c) {
         const ClassVar& cv = run.classVars[c];
         if (cv.var.type == host::VarType::Numeric ? host::isMissing(num(cv.var.number))
-                                                  : blank(ds.text(cv.var.number)))
+                                                  : blank(num.classText(c)))
             leaveOut(1 + A + c);
     }
     if (!ok) return false;
@@ -147,15 +164,23 @@ std::string_view leftTrimmed(std::string_view f) {
     return b == std::string_view::npos ? std::string_view() : f.substr(b);
 }
 
-// The formatted value of the current row's CLASS variable; raw is its text for a character one.
-std::string_view formattedClass(const host::Dataset& ds, const RowNumbers& num, const ClassVar& cv,
-                                RecentFormats& r, std::string_view& raw) {
+bool sameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    // CLASS texts are short: a call to compare them costs more than the comparison.
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// The formatted value of the current row's CLASS variable c.
+std::string_view formattedClass(const host::Dataset& ds, const RowValues& num, std::size_t c,
+                                const ClassVar& cv, RecentFormats& r) {
     const bool character = cv.var.type != host::VarType::Numeric;
     std::uint64_t bits = 0;
     if (character) {
-        raw = ds.text(cv.var.number);
+        const std::string_view raw = num.classText(c);
         for (int k = 0; k < r.known; ++k)
-            if (r.raw[k] == raw) return r.text[k];
+            if (sameText(r.raw[k], raw)) return r.text[k];
     } else {
         bits = std::bit_cast<std::uint64_t>(num(cv.var.number));
         for (int k = 0; k < r.known; ++k)
@@ -163,14 +188,14 @@ std::string_view formattedClass(const host::Dataset& ds, const RowNumbers& num, 
     }
     const int k = r.next;
     r.bits[k] = bits;
-    if (character) r.raw[k] = raw;
+    if (character) r.raw[k] = num.classText(c);
     r.text[k] = std::string(leftTrimmed(ds.formatted(cv.var.number)));
     r.known = std::max(r.known, k + 1);
     r.next = 1 - k;
     return r.text[k];
 }
 
-void fillRecord(const VlcRun& run, const host::Dataset& ds, const RowNumbers& num, double* rec,
+void fillRecord(const VlcRun& run, const host::Dataset& ds, const RowValues& num, double* rec,
                 std::vector<RecentFormats>& formats) {
     for (std::size_t i = 0; i < run.analysisVars.size(); ++i)
         rec[kDataAnalysis + i] = num(run.analysisVars[i].number);
@@ -190,13 +215,10 @@ void fillRecord(const VlcRun& run, const host::Dataset& ds, const RowNumbers& nu
         if (run.classNumSlot[c] >= 0)
             rec[run.dataClassNum + run.classNumSlot[c]] = num(cv.var.number);
         // Formatted values are left-justified in their slot, so that levels compare as text.
-        std::string_view raw;
         putText(bytes + run.dataClassText + cv.offset, cv.width,
-                formattedClass(ds, num, cv, formats[c], raw));
-        if (cv.rawOffset >= 0) {
-            const int len = run.inData->var(cv.var.number).length;
-            putText(bytes + run.dataClassRaw + cv.rawOffset, len, raw);
-        }
+                formattedClass(ds, num, c, cv, formats[c]));
+        if (cv.rawOffset >= 0)
+            putText(bytes + run.dataClassRaw + cv.rawOffset, num.rawLength(c), num.classText(c));
     }
 }
 
@@ -231,7 +253,7 @@ int vlcin(VlcRun& run) {
     if (keepEffect) run.effect.values.clear();
     startContRanges(run);
     std::vector<RecentFormats> formats(run.classVars.size());
-    RowNumbers num(run, ds);
+    RowValues num(run, ds);
     while (ds.nextObs()) {
         ++obs;
         num.next();
@@ -251,7 +273,7 @@ int vlcin(VlcRun& run) {
         }
         if (direct) ++zeroWeight;
         std::int32_t flag = 1;
-        if (direct || usable(run, ds, num, assessMissing, why)) {
+        if (direct || usable(run, num, assessMissing, why)) {
             if (hasFreq && freq > kMaxFreq) {
                 host::xpmlog(host::kGroupProc, kMsgFrequencyTooLarge,
                              {fmt::format("{:.17g}", freq), std::to_string(obs)});
