@@ -58,8 +58,10 @@ int main(int argc, char** argv) {
         UtilFile util("VLCDATA", rec.size() * sizeof(double));
         if (ds->nextGroup() > 0) {
             while (ds->nextObs()) {
+                // As the procedure reads a row: its numbers where the reader holds them.
+                const double* nums = ds->numbers();
                 for (int i = 0; i < n; ++i)
-                    rec[static_cast<std::size_t>(i)] = ds->num(i + 1);
+                    rec[static_cast<std::size_t>(i)] = nums ? nums[i] : ds->num(i + 1);
                 if (util.write(rec.data()) != 0) {
                     rc = 1;
                     break;
