@@ -38,6 +38,10 @@ class DataCursor : public RowCursor {
     // Over records [from, to) of the copy of the input where it lies in memory (records, whole
     // doubles, back to back), for a thread of its own: nothing of the file is touched.
     DataCursor(VlcRun& run, const double* records, std::size_t from, std::size_t to);
+    // Over records [from, to) of the copy of the input on disk, read a block at a time by
+    // number, for a thread of its own: the file's position is not touched. The copy's writes
+    // must have gone out (a rewind sends them).
+    DataCursor(VlcRun& run, std::size_t from, std::size_t to);
     int vlcxini() override;
     int vlcxnxt() override;
     int vlcxval(CursorRow& row) override;
@@ -50,6 +54,9 @@ class DataCursor : public RowCursor {
     long long row_ = 0;
     const double* records_ = nullptr; // a range of records in memory, else the file
     std::size_t from_ = 0, to_ = 0;
+    bool ranged_ = false;       // a range of the file, read by number into block_
+    std::vector<double> block_; // records blockFirst_ .. blockEnd_ - 1
+    std::size_t blockFirst_ = 0, blockEnd_ = 0;
 };
 
 } // namespace velloc

@@ -260,15 +260,19 @@ int modelRows(const VlcRun& run, ModelDesc& model, DataCursor& cursor, double* r
 // have their model rows written by two threads, each taking half of the records.
 constexpr std::size_t kTwoThreadRows = 131072;
 
-// The copy of the input's records, when a BY group is large enough for two threads to share
-// its passes and the copy lies in memory as whole doubles, one record for each observation
-// read; else nullptr.
-const double* recordsForTwoThreads(const VlcRun& run) {
+// Whether a BY group is large enough for two threads to share its passes over the copy of
+// the input, whose records are whole doubles, one for each observation read.
+bool largeForTwoThreads(const VlcRun& run) {
     const auto n = static_cast<std::size_t>(run.vlcdata->count());
+    return twoCores() && n >= kTwoThreadRows && run.dataRecBytes % 8 == 0 &&
+           static_cast<std::int64_t>(n) == run.nObsRead;
+}
+
+// The copy of the input's records, when the group is large enough for two threads and the
+// copy lies in memory; else nullptr.
+const double* recordsForTwoThreads(const VlcRun& run) {
     const char* data = run.vlcdata->memoryData();
-    if (!twoCores() || n < kTwoThreadRows || data == nullptr || run.dataRecBytes % 8 != 0 ||
-        static_cast<std::int64_t>(n) != run.nObsRead)
-        return nullptr;
+    if (data == nullptr || !largeForTwoThreads(run)) return nullptr;
     return reinterpret_cast<const double*>(data);
 }
 
@@ -313,13 +317,20 @@ bool twoThreadModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
 // the copy lies in memory and is large, as the model rows are then made.
 int discoverLevels(VlcRun& run) {
     const auto n = static_cast<std::size_t>(run.vlcdata->count());
-    const double* records = recordsForTwoThreads(run);
-    if (records == nullptr) return zlevrgi(run.model);
+    if (!largeForTwoThreads(run)) return zlevrgi(run.model);
     // Each cursor on a cache line of its own: both move with every row.
     struct alignas(64) OwnLine {
         DataCursor cursor;
     };
-    OwnLine first{DataCursor(run, records, 0, n / 2)}, second{DataCursor(run, records, n / 2, n)};
+    if (const double* records = recordsForTwoThreads(run)) {
+        OwnLine first{DataCursor(run, records, 0, n / 2)},
+            second{DataCursor(run, records, n / 2, n)};
+        return zlevrgiSplit(run.model, first.cursor, second.cursor);
+    }
+    // A copy on disk is read by number, each half a block at a time, once its last writes
+    // have gone out.
+    if (int rc = run.vlcdata->point(0); rc != 0) host::utilFatal(rc);
+    OwnLine first{DataCursor(run, 0, n / 2)}, second{DataCursor(run, n / 2, n)};
     return zlevrgiSplit(run.model, first.cursor, second.cursor);
 }
 

@@ -106,16 +106,39 @@ DataCursor::DataCursor(VlcRun& run) : run_(run) {}
 DataCursor::DataCursor(VlcRun& run, const double* records, std::size_t from, std::size_t to)
     : run_(run), records_(records), from_(from), to_(to) {}
 
+DataCursor::DataCursor(VlcRun& run, std::size_t from, std::size_t to)
+    : run_(run), from_(from), to_(to), ranged_(true) {}
+
 int DataCursor::vlcxini() {
     rec_ = nullptr;
-    row_ = records_ ? static_cast<long long>(from_) : 0;
-    return records_ || run_.vlcdata->point(0) == 0 ? 0 : 1;
+    row_ = records_ || ranged_ ? static_cast<long long>(from_) : 0;
+    blockFirst_ = blockEnd_ = from_;
+    return records_ || ranged_ || run_.vlcdata->point(0) == 0 ? 0 : 1;
 }
 
 int DataCursor::vlcxnxt() {
+    const std::size_t stride = static_cast<std::size_t>(run_.dataRecBytes / 8);
     if (records_) {
         if (row_ >= static_cast<long long>(to_)) return 0;
-        rec_ = records_ + static_cast<std::size_t>(row_++) * (run_.dataRecBytes / 8);
+        rec_ = records_ + static_cast<std::size_t>(row_++) * stride;
+        return 1;
+    }
+    if (ranged_) {
+        const auto at = static_cast<std::size_t>(row_);
+        if (at >= to_) return 0;
+        if (at >= blockEnd_) {
+            // A read that fails goes to the thread's fault handler, which ends the step.
+            constexpr std::size_t kBlockRecords = 4096;
+            const std::size_t n = std::min(kBlockRecords, to_ - at);
+            block_.resize(n * stride);
+            if (run_.vlcdata->readRecordsAt(static_cast<std::int64_t>(at),
+                                            static_cast<std::int64_t>(n), block_.data()) != 0)
+                return 0;
+            blockFirst_ = at;
+            blockEnd_ = at + n;
+        }
+        rec_ = block_.data() + (at - blockFirst_) * stride;
+        ++row_;
         return 1;
     }
     if (row_ >= run_.nObsRead) return 0;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/model_rows.h"
+#include "input/input.h"
 #include "input_fixture.h"
 #include "io/utility_file.h"
 
@@ -261,3 +262,37 @@ TEST(ModelRows, TwoThreadsWriteTheRowsOneThreadWrites) {
 }
 
 } // namespace
+
+// A cursor over a range of the copy of the input on disk reads it by number, a block at a
+// time: exactly the records of its range, in order, across block ends, whatever the file's
+// position (the other half's cursor and the file's own reader do not move it).
+TEST(ModelRows, ACursorOverARangeOfTheSpilledCopyVisitsItsRecordsInOrder) {
+    struct SmallThreshold {
+        std::size_t keep = host::UtilFile::spillThreshold();
+        SmallThreshold() { host::UtilFile::setSpillThreshold(4096); }
+        ~SmallThreshold() { host::UtilFile::setSpillThreshold(keep); }
+    } spill;
+    VlcRun run;
+    run.dataRecBytes = 3 * 8;
+    run.vlcdata = std::make_unique<host::UtilFile>("VLCDATA", run.dataRecBytes);
+    const int n = 10000; // blocks of 4096 records: the ranges below cross two block ends
+    for (int i = 0; i < n; ++i) {
+        const double rec[3] = {static_cast<double>(i), 2.0 * i, -1.0};
+        ASSERT_EQ(run.vlcdata->write(rec), 0);
+    }
+    ASSERT_EQ(run.vlcdata->point(0), 0);
+    ASSERT_TRUE(run.vlcdata->spilled());
+    ASSERT_EQ(run.vlcdata->point(17), 0); // the file's own position stays where it is
+    for (auto [from, to] : {std::pair{0, n}, std::pair{4095, 8193}, std::pair{n - 1, n}}) {
+        DataCursor cursor(run, static_cast<std::size_t>(from), static_cast<std::size_t>(to));
+        ASSERT_EQ(cursor.vlcxini(), 0);
+        int next = from;
+        while (cursor.vlcxnxt() == 1) {
+            ASSERT_EQ(cursor.record()[0], next) << from << ".." << to;
+            ASSERT_EQ(cursor.record()[1], 2.0 * next);
+            ++next;
+        }
+        EXPECT_EQ(next, to);
+    }
+    EXPECT_EQ(run.vlcdata->position(), 17);
+}
