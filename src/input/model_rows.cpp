@@ -4,7 +4,10 @@
 // record to VLCLREG.
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -313,6 +316,89 @@ bool twoThreadModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
     return true;
 }
 
+// The model rows of a large group whose copy of the input is on disk: made a block at a time,
+// the copy read by number, while a thread of their own writes the blocks made before (the
+// copy of each row into the page cache costs more than making it). The same rows, in the same
+// order, as one thread writes. False when the copy is in memory.
+bool pipelinedModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
+    host::UtilFile& lreg = *run.vlclreg;
+    if (run.vlcdata->memoryData() != nullptr || !largeForTwoThreads(run)) return false;
+    if (int e = run.vlcdata->point(0); e != 0) host::utilFatal(e);
+    const auto n = static_cast<std::size_t>(run.vlcdata->count());
+    const std::size_t stride = static_cast<std::size_t>(run.lregRecBytes + 7) / 8;
+    constexpr std::size_t kBlockRows = 4096, kBlocksAhead = 4;
+    struct Block {
+        std::vector<double> rows;
+        std::size_t count = 0;
+    };
+    std::mutex lock;
+    std::condition_variable changed;
+    std::deque<Block> made;
+    bool finished = false; // the maker has handed on its last block, or failed
+    bool stop = false;     // the writer failed: the maker gives up
+    struct Stopped {};
+
+    auto make = [&] {
+        try {
+            ModelDesc model = run.model;
+            DataCursor cursor(run, 0, n);
+            model.cursor = &cursor;
+            std::vector<double> row(stride, 0.0);
+            Block block;
+            block.rows.resize(kBlockRows * stride);
+            auto handOn = [&] {
+                std::unique_lock hold(lock);
+                changed.wait(hold, [&] { return made.size() < kBlocksAhead || stop; });
+                if (stop) throw Stopped{};
+                made.push_back(std::move(block));
+                changed.notify_all();
+                hold.unlock();
+                block = Block();
+                block.rows.resize(kBlockRows * stride);
+            };
+            rc = modelRows(run, model, cursor, row.data(), counts, [&](const double* r) {
+                std::memcpy(block.rows.data() + block.count * stride, r, stride * sizeof(double));
+                if (++block.count == kBlockRows) handOn();
+            });
+            if (block.count > 0) handOn();
+        } catch (const Stopped&) {
+        } catch (...) {
+            const std::lock_guard hold(lock);
+            finished = true;
+            changed.notify_all();
+            throw;
+        }
+        const std::lock_guard hold(lock);
+        finished = true;
+        changed.notify_all();
+    };
+    auto write = [&] {
+        try {
+            for (;;) {
+                Block block;
+                {
+                    std::unique_lock hold(lock);
+                    changed.wait(hold, [&] { return !made.empty() || finished; });
+                    if (made.empty()) return;
+                    block = std::move(made.front());
+                    made.pop_front();
+                    changed.notify_all();
+                }
+                for (std::size_t i = 0; i < block.count; ++i)
+                    if (int e = lreg.write(block.rows.data() + i * stride); e != 0)
+                        host::utilFatal(e);
+            }
+        } catch (...) {
+            const std::lock_guard hold(lock);
+            stop = true;
+            changed.notify_all();
+            throw;
+        }
+    };
+    runBeside(make, write);
+    return true;
+}
+
 // The CLASS levels of the group: each half of the copy of the input on a core of its own when
 // the copy lies in memory and is large, as the model rows are then made.
 int discoverLevels(VlcRun& run) {
@@ -342,7 +428,7 @@ int writeModelRows(VlcRun& run) {
     if (int rc = lreg.expectRecords(run.vlcdata->count()); rc != 0) host::utilFatal(rc);
     GroupCounts counts;
     int rc = 0;
-    if (!twoThreadModelRows(run, counts, rc)) {
+    if (!twoThreadModelRows(run, counts, rc) && !pipelinedModelRows(run, counts, rc)) {
         std::vector<double>& row = run.lregRow;
         row.assign(static_cast<std::size_t>(run.lregRecBytes + 7) / 8, 0.0);
         auto* cursor = static_cast<DataCursor*>(run.dataCursor.get());

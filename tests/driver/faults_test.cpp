@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../support/file_size_limit.h"
 #include "driver/message_catalogue.h"
 #include "driver/step_driver.h"
 #include "host/host.h"
@@ -62,6 +63,18 @@ class StepFaults : public ::testing::Test {
         return code;
     }
     bool wroteOutput() const { return fs::exists(dir / "o.csv"); }
+    // d.csv of 140,000 rows, a BY group large enough for the passes that split over two cores,
+    // z taking the given number of values.
+    void writeLargeGroup(int zValues) const {
+        std::string csv = "id,treat,x,z\n";
+        for (int i = 1; i <= 140000; ++i) {
+            const double x = ((i * 37) % 1009) / 1009.0;
+            const int treat = ((i * 13) % 7) < 2 + static_cast<int>(4 * x) ? 1 : 0;
+            csv += std::to_string(i) + "," + std::to_string(treat) + "," + std::to_string(x) + "," +
+                   std::to_string(i % zValues) + "\n";
+        }
+        std::ofstream(dir / "d.csv") << csv;
+    }
 
     fs::path dir;
     std::string log;
@@ -125,14 +138,7 @@ TEST_F(StepFaults, RunningOutOfMemorySaysWhere) {
 // A BY group large enough for the fit to read its spilled rows by number on two cores: a read
 // that fails there still ends the step, once, naming the phase, with no output data set.
 TEST_F(StepFaults, AFaultInTheFitsReadsOnTwoCoresEndsTheStep) {
-    std::string csv = "id,treat,x,z\n";
-    for (int i = 1; i <= 140000; ++i) {
-        const double x = ((i * 37) % 1009) / 1009.0;
-        const int treat = ((i * 13) % 7) < 2 + static_cast<int>(4 * x) ? 1 : 0;
-        csv += std::to_string(i) + "," + std::to_string(treat) + "," + std::to_string(x) + "," +
-               std::to_string(i % 5) + "\n";
-    }
-    std::ofstream(dir / "d.csv") << csv;
+    writeLargeGroup(5);
     const std::size_t saved = UtilFile::spillThreshold();
     UtilFile::setSpillThreshold(std::size_t{4} << 20);
     const int clean = run(program(""));
@@ -151,6 +157,50 @@ TEST_F(StepFaults, AFaultInTheFitsReadsOnTwoCoresEndsTheStep) {
     EXPECT_EQ(errors, 1u) << log;
     EXPECT_NE(log.find("injected fault"), std::string::npos) << log;
     EXPECT_FALSE(wroteOutput());
+}
+
+// A BY group large enough for its model rows to be made on two threads from a copy of the
+// input on disk: the levels read by number on both cores, then rows made on one thread while
+// the other writes them. A read that fails on either side, or a write of the rows, ends the
+// step once, naming the phase, with no output data set (and neither thread waits on the other
+// for ever).
+TEST_F(StepFaults, AFaultInTheModelRowsOnTwoThreadsEndsTheStep) {
+    writeLargeGroup(40);
+    const std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::setSpillThreshold(std::size_t{4} << 20);
+    const int clean = run(program(""));
+    EXPECT_TRUE(clean == 0 || clean == 4) << log;
+    EXPECT_TRUE(wroteOutput());
+    // Faults are injected on this thread, which reads the first half for the levels (blocks
+    // of 4,096 records), then the copy for the rows; the rows' writer, on the other thread,
+    // fails past a file size limit (11 MiB) that the copy of the input (80 bytes a record,
+    // 11.2 MB) stays under and the model rows (376 bytes a record with z's 40 levels, 53 MB)
+    // pass early, with many more rows left to make than the blocks made ahead.
+    std::string wide = program("");
+    wide.replace(wide.find("class treat;"), 12, "class treat z;");
+    for (const std::int64_t nth : {5, 30, 0}) {
+        SCOPED_TRACE(nth);
+        fs::remove(dir / "o.csv");
+        if (nth > 0) {
+            UtilFile::injectFault(UtilFile::FaultOp::Read, "model rows", nth);
+            EXPECT_EQ(run(program("")), host::kExitUtilityFile) << log;
+            UtilFile::clearInjectedFault();
+        } else {
+            velloc::testing::FileSizeLimit limit(std::size_t{11} << 20);
+            ASSERT_TRUE(limit.ok());
+            EXPECT_EQ(run(wide), host::kExitUtilityFile) << log;
+        }
+        std::size_t errors = 0;
+        for (auto p = log.find("A utility file failed in the model rows phase of BY group 1");
+             p != std::string::npos; p = log.find("A utility file failed in the model rows", p + 1))
+            ++errors;
+        EXPECT_EQ(errors, 1u) << log;
+        EXPECT_NE(log.find(nth > 0 ? "injected fault" : "No space left for utility file VLCLREG"),
+                  std::string::npos)
+            << log;
+        EXPECT_FALSE(wroteOutput());
+    }
+    UtilFile::setSpillThreshold(saved);
 }
 
 // Model rows that fail after a number of reads, as a utility file that cannot be read does.
