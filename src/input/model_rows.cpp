@@ -4,14 +4,13 @@
 // record to VLCLREG.
 #include <algorithm>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/cores.h"
+#include "base/handoff.h"
 #include "base/text.h"
 #include "core/phases.h"
 #include "core/run_context.h"
@@ -331,14 +330,16 @@ bool pipelinedModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
         std::vector<double> rows;
         std::size_t count = 0;
     };
-    std::mutex lock;
-    std::condition_variable changed;
-    std::deque<Block> made;
-    bool finished = false; // the maker has handed on its last block, or failed
-    bool stop = false;     // the writer failed: the maker gives up
+    Handoff<Block> made(kBlocksAhead);
     struct Stopped {};
 
+    // Either side's failure ends the other's wait: the maker closes the queue, the writer
+    // stops it.
     auto make = [&] {
+        struct CloseWhenDone {
+            Handoff<Block>& q;
+            ~CloseWhenDone() { q.close(); }
+        } closing{made};
         try {
             ModelDesc model = run.model;
             DataCursor cursor(run, 0, n);
@@ -347,12 +348,7 @@ bool pipelinedModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
             Block block;
             block.rows.resize(kBlockRows * stride);
             auto handOn = [&] {
-                std::unique_lock hold(lock);
-                changed.wait(hold, [&] { return made.size() < kBlocksAhead || stop; });
-                if (stop) throw Stopped{};
-                made.push_back(std::move(block));
-                changed.notify_all();
-                hold.unlock();
+                if (!made.put(std::move(block))) throw Stopped{};
                 block = Block();
                 block.rows.resize(kBlockRows * stride);
             };
@@ -362,36 +358,16 @@ bool pipelinedModelRows(VlcRun& run, GroupCounts& counts, int& rc) {
             });
             if (block.count > 0) handOn();
         } catch (const Stopped&) {
-        } catch (...) {
-            const std::lock_guard hold(lock);
-            finished = true;
-            changed.notify_all();
-            throw;
         }
-        const std::lock_guard hold(lock);
-        finished = true;
-        changed.notify_all();
     };
     auto write = [&] {
         try {
-            for (;;) {
-                Block block;
-                {
-                    std::unique_lock hold(lock);
-                    changed.wait(hold, [&] { return !made.empty() || finished; });
-                    if (made.empty()) return;
-                    block = std::move(made.front());
-                    made.pop_front();
-                    changed.notify_all();
-                }
-                for (std::size_t i = 0; i < block.count; ++i)
-                    if (int e = lreg.write(block.rows.data() + i * stride); e != 0)
+            while (std::optional<Block> block = made.take())
+                for (std::size_t i = 0; i < block->count; ++i)
+                    if (int e = lreg.write(block->rows.data() + i * stride); e != 0)
                         host::utilFatal(e);
-            }
         } catch (...) {
-            const std::lock_guard hold(lock);
-            stop = true;
-            changed.notify_all();
+            made.stop();
             throw;
         }
     };

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "base/missing.h"
 #include "io/csv_number.h"
@@ -45,7 +46,7 @@ void appendCsvText(std::string& out, std::string_view s) {
 }
 
 CsvRowWriter::CsvRowWriter(std::FILE* file, std::vector<VarType> types)
-    : file_(file), types_(std::move(types)), looksNumeric_(types_.size(), 1) {
+    : file_(file), types_(std::move(types)), looksNumeric_(types_.size(), 1), queue_(kQueued) {
     worker_ = std::thread([this] { serve(); });
 }
 
@@ -70,21 +71,14 @@ void CsvRowWriter::row(std::span<const double> nums, std::span<const std::string
 }
 
 void CsvRowWriter::submit() {
-    std::unique_lock lock(mutex_);
-    changed_.wait(lock, [&] { return queue_.size() < kQueued; });
-    queue_.push_back(std::move(filling_));
+    queue_.put(std::move(filling_)); // the worker takes every batch, failed or not
     filling_ = Batch();
-    changed_.notify_all();
 }
 
 std::string CsvRowWriter::finish() {
     if (finished_) return error_;
     if (filling_.rows > 0 || !filling_.lead.empty()) submit();
-    {
-        std::lock_guard lock(mutex_);
-        done_ = true;
-        changed_.notify_all();
-    }
+    queue_.close();
     worker_.join();
     finished_ = true;
     return error_;
@@ -129,16 +123,8 @@ void CsvRowWriter::serve() {
     // left uninitialised (clearing it cost as much as a fifth of the formatting).
     std::unique_ptr<char[]> out;
     std::size_t capacity = 0;
-    for (;;) {
-        Batch b;
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return !queue_.empty() || done_; });
-            if (queue_.empty()) return;
-            b = std::move(queue_.front());
-            queue_.pop_front();
-            changed_.notify_all();
-        }
+    while (std::optional<Batch> taken = queue_.take()) {
+        const Batch& b = *taken;
         if (!error_.empty()) continue; // drop what follows a failed write
         if (const std::size_t need = room(b); need > capacity) {
             out.reset(new char[need]);

@@ -1,16 +1,14 @@
 // The rows of an output CSV file, formatted and written on a thread of their own: the step
 // goes on producing rows while earlier ones are turned into text, in order.
 #pragma once
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
-#include <mutex>
 #include <span>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "base/handoff.h"
 #include "io/dataset.h"
 
 namespace velloc::host {
@@ -55,10 +53,7 @@ class CsvRowWriter {
     const std::vector<VarType> types_;
     std::vector<char> looksNumeric_;
     Batch filling_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Batch> queue_;
-    bool done_ = false;
+    Handoff<Batch> queue_;
     std::string error_; // the worker's, read after it ends
     std::thread worker_;
     bool finished_ = false;
