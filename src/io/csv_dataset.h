@@ -92,9 +92,16 @@ class CsvDataset final : public ByGroupDataset {
         struct Entry {
             std::int64_t line = 0, offset = 0;
             std::size_t data = 0, ends = 0, quoted = 0; // where its parts begin
+            std::uint32_t bytes = 0;                    // of its text
+            bool assembled = false;                     // its text is in data, not in raw
             int failure = 0;                            // message number of a failed record
         };
         std::vector<Entry> rows;
+        // The chunk's bytes as the file has them (rawBytes of raw, which only grows), where
+        // a simple line's text lies; the text of records that had to be assembled (quoted
+        // fields, transcoded bytes) is in data.
+        std::string raw;
+        std::size_t rawBytes = 0;
         std::string data;
         std::vector<std::uint32_t> ends, quoted;
         std::vector<double> num; // nvars per row that did not fail

@@ -51,7 +51,18 @@ bool CsvReader::openFile(const std::string& path, std::int64_t offset, std::size
     if (::fstat(fd_, &st) == 0 && st.st_size >= offset && S_ISREG(st.st_mode))
         want = std::min<std::size_t>(want, static_cast<std::size_t>(st.st_size - offset) + 1);
     buf_.resize(std::max<std::size_t>(want, 1));
+    b_ = buf_.data();
     return true;
+}
+
+void CsvReader::openBytes(const char* bytes, std::size_t n, std::int64_t offset,
+                          std::int64_t line) {
+    b_ = bytes;
+    pos_ = 0;
+    end_ = n;
+    base_ = offset;
+    line_ = line;
+    eof_ = true; // nothing to read after them
 }
 
 bool CsvReader::open(const std::string& path) {
@@ -95,7 +106,7 @@ bool CsvReader::refill() {
 
 int CsvReader::peek() {
     if (pos_ == end_ && !refill()) return -1;
-    return static_cast<unsigned char>(buf_[pos_]);
+    return static_cast<unsigned char>(b_[pos_]);
 }
 
 bool CsvReader::seek(std::int64_t offset, std::int64_t line) {
@@ -103,6 +114,10 @@ bool CsvReader::seek(std::int64_t offset, std::int64_t line) {
     if (offset >= base_ && offset <= base_ + static_cast<std::int64_t>(end_)) {
         pos_ = static_cast<std::size_t>(offset - base_);
         return true;
+    }
+    if (fd_ < 0) {
+        error_ = "outside the bytes read";
+        return false;
     }
     if (::lseek(fd_, offset, SEEK_SET) < 0) {
         error_ = std::strerror(errno);
@@ -117,8 +132,8 @@ bool CsvReader::seek(std::int64_t offset, std::int64_t line) {
 
 // The common case: a whole line in the buffer, without quotes or a lone CR.
 bool CsvReader::nextSimpleLine(CsvRecord& rec) {
-    const char* p = buf_.data() + pos_;
-    const char* e = buf_.data() + end_;
+    const char* p = b_ + pos_;
+    const char* e = b_ + end_;
     const char* nl = static_cast<const char*>(std::memchr(p, '\n', e - p));
     if (!nl) return false;
     const char* le = nl > p && nl[-1] == '\r' ? nl - 1 : nl;
@@ -157,10 +172,10 @@ bool CsvReader::nextSimpleLine(CsvRecord& rec) {
     rec.ends.push_back(static_cast<std::uint32_t>(le - p));
     recLine_ = line_;
     recOffset_ = base_ + static_cast<std::int64_t>(pos_);
-    rec.data.assign(p, le);
+    rec.pointAt(p, static_cast<std::size_t>(le - p));
     rec.blankLine = le == p;
     rec.high = high != 0;
-    pos_ = static_cast<std::size_t>(nl + 1 - buf_.data());
+    pos_ = static_cast<std::size_t>(nl + 1 - b_);
     ++line_;
     return true;
 }
@@ -187,13 +202,13 @@ CsvReader::Result CsvReader::next(CsvRecord& rec) {
                     recLine_ = quoteLine;
                     return Result::Unterminated;
                 }
-                const char* p = buf_.data() + pos_;
-                const char* e = buf_.data() + end_;
+                const char* p = b_ + pos_;
+                const char* e = b_ + end_;
                 const char* q = static_cast<const char*>(std::memchr(p, '"', e - p));
                 const char* stop = q ? q : e;
                 line_ += std::count(p, stop, '\n');
                 rec.data.append(p, stop);
-                pos_ = static_cast<std::size_t>(stop - buf_.data());
+                pos_ = static_cast<std::size_t>(stop - b_);
                 if (!q) continue;
                 ++pos_; // the quote
                 if (peek() == '"') {
@@ -208,14 +223,14 @@ CsvReader::Result CsvReader::next(CsvRecord& rec) {
         // Unquoted part of the field (or the rest after a closing quote).
         for (;;) {
             if (pos_ == end_ && !refill()) break;
-            const char* p = buf_.data() + pos_;
-            const char* e = buf_.data() + end_;
+            const char* p = b_ + pos_;
+            const char* e = b_ + end_;
             const char* s = p;
             while (s < e && !stops_[static_cast<unsigned char>(*s)])
                 ++s;
             if (s != p) any = true;
             rec.data.append(p, s);
-            pos_ = static_cast<std::size_t>(s - buf_.data());
+            pos_ = static_cast<std::size_t>(s - b_);
             if (s < e) break;
         }
         if (rec.data.size() > UINT32_MAX) {

@@ -9,18 +9,41 @@
 namespace velloc::host {
 
 // One record's fields, unquoted, each followed by one separator byte (so that a line without
-// quotes is stored as it is, in one copy).
+// quotes is its own bytes as the file has them).
 struct CsvRecord {
-    std::string data;
-    std::vector<std::uint32_t> ends;   // field i is data[ends[i-1] + 1 .. ends[i])
+    std::string data;                  // the bytes, when they had to be assembled (see bytes())
+    std::vector<std::uint32_t> ends;   // field i is bytes()[ends[i-1] + 1 .. ends[i])
     std::vector<std::uint32_t> quoted; // fields (0-based, ascending) that began with a quote
     bool blankLine = false;            // the line held nothing at all
     bool high = false;                 // some byte is 0x80 or above (not ASCII)
 
+    // The record's bytes: a simple line's are where the reader read them, valid until its next
+    // call (keep() copies them into data); any other record's are data.
+    std::string_view bytes() const {
+        return line_ ? std::string_view(line_, lineBytes_) : std::string_view(data);
+    }
+    void keep() {
+        if (!line_) return;
+        data.assign(line_, lineBytes_);
+        line_ = nullptr;
+    }
+    void setBytes(std::string_view b) {
+        data.assign(b);
+        line_ = nullptr;
+    }
+    void takeBytes(std::string& b) {
+        data.swap(b);
+        line_ = nullptr;
+    }
+    void pointAt(const char* p, std::size_t n) {
+        line_ = p;
+        lineBytes_ = n;
+    }
+
     std::size_t size() const { return ends.size(); }
     std::string_view field(std::size_t i) const {
         std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
-        return std::string_view(data).substr(b, ends[i] - b);
+        return bytes().substr(b, ends[i] - b);
     }
     // A quoted cell is text as written: a quoted "NA" is the two letters, not a missing value.
     bool wasQuoted(std::size_t i) const {
@@ -30,11 +53,16 @@ struct CsvRecord {
     }
     void clear() {
         data.clear();
+        line_ = nullptr;
         ends.clear();
         quoted.clear();
         blankLine = false;
         high = false;
     }
+
+  private:
+    const char* line_ = nullptr;
+    std::size_t lineBytes_ = 0;
 };
 
 class CsvReader {
@@ -50,6 +78,10 @@ class CsvReader {
     bool open(const std::string& path);
     // Opens the file before the record that starts at offset on the given line.
     bool open(const std::string& path, std::int64_t offset, std::int64_t line);
+    // Reads records from n bytes in memory instead of a file, as if they began at offset on
+    // the given line; the bytes must outlive the reader, and a simple line's record points
+    // into them.
+    void openBytes(const char* bytes, std::size_t n, std::int64_t offset, std::int64_t line);
     Result next(CsvRecord& rec);
     // The byte between fields (a comma unless set; not a quote or a line end).
     void setDelimiter(char d);
@@ -79,6 +111,7 @@ class CsvReader {
     bool special_[256] = {}; // bytes that send a line to the full parser
     int fd_ = -1;
     std::vector<char> buf_;
+    const char* b_ = nullptr; // the bytes read: buf_'s, or those given to openBytes
     std::size_t pos_ = 0, end_ = 0;
     std::int64_t base_ = 0; // file offset of buf_[0]
     bool eof_ = false;

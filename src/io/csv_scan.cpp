@@ -50,7 +50,7 @@ void CsvDataset::scanRecords(CsvReader& rd, std::int64_t stop,
                          2);
         }
         const bool high = rec.high;
-        if (high && !cp1252 && t.badUtf8Line == 0 && !isValidUtf8(rec.data)) {
+        if (high && !cp1252 && t.badUtf8Line == 0 && !isValidUtf8(rec.bytes())) {
             t.badUtf8Line = rd.recordLine();
             if (dialect_.encoding == CsvDialect::Encoding::Utf8)
                 return fault(datamsg::kNotUtf8, {path_, ""}, 1);

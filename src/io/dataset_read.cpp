@@ -1,8 +1,12 @@
 // Sequential reading of a CSV data set in BY groups.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "base/messages.h"
 #include "base/missing.h"
@@ -19,10 +23,46 @@ std::string str(std::int64_t v) {
     return std::to_string(v);
 }
 
+// Reads the file's bytes from offset on into buf, count of them or, when count is negative,
+// all to the end: their number, fewer when the file is shorter; -1 with the reason in error.
+// buf only grows, so a buffer used again is not cleared again.
+std::int64_t readFileBytes(const std::string& path, std::int64_t offset, std::int64_t count,
+                           std::string& buf, std::string& error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    std::int64_t want = count;
+    if (want < 0) {
+        struct stat st {};
+        want = ::fstat(fd, &st) == 0 && st.st_size > offset ? st.st_size - offset : 0;
+        ++want; // room to see the end
+    }
+    std::int64_t got = 0;
+    for (;;) {
+        if (static_cast<std::int64_t>(buf.size()) < want)
+            buf.resize(static_cast<std::size_t>(want));
+        const ssize_t n =
+            ::pread(fd, buf.data() + got, static_cast<std::size_t>(want - got), offset + got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = std::strerror(errno);
+            ::close(fd);
+            return -1;
+        }
+        got += n;
+        if (n == 0 || (count >= 0 && got == count)) break;
+        if (got == want) want *= 2; // the file grew: read on to its end
+    }
+    ::close(fd);
+    return got;
+}
+
 } // namespace
 
 void CsvDataset::Row::pointAtOwn() {
-    data = own.data;
+    data = own.bytes();
     ends = own.ends.data();
     fields = own.ends.size();
     quoted = own.quoted.data();
@@ -34,7 +74,7 @@ void CsvDataset::Row::pointAtOwn() {
 
 void CsvDataset::Row::makeOwn() {
     if (!chunk) return;
-    own.data.assign(data);
+    own.setBytes(data);
     own.ends.assign(ends, ends + fields);
     own.quoted.assign(quoted, quoted + nQuoted);
     own.blankLine = blankLine;
@@ -43,7 +83,7 @@ void CsvDataset::Row::makeOwn() {
 }
 
 void CsvDataset::Row::copyFrom(const Row& r) {
-    own.data.assign(r.data);
+    own.setBytes(r.data);
     own.ends.assign(r.ends, r.ends + r.fields);
     own.quoted.assign(r.quoted, r.quoted + r.nQuoted);
     own.blankLine = r.blankLine;
@@ -115,6 +155,7 @@ int CsvDataset::loadSerialRow(Row& r) {
         if (res == CsvReader::Result::End) return 0;
         int d = decode(res, r.own, r.ownNum.data(), scratch_);
         if (d == 0) continue;
+        r.own.keep(); // the rows before stay readable past the reader's next call
         if (d == -datamsg::kReadError) {
             xpmlog(kGroupHostData, datamsg::kReadError,
                    {path_, str(reader_.recordLine()), reader_.error()});
@@ -141,34 +182,53 @@ void CsvDataset::parseRows(std::size_t chunk, ParsedRows& out) const {
     out.num.clear();
     out.ioError.clear();
     const CsvPlace at = chunks_[chunk];
-    const std::int64_t stop = chunk + 1 < chunks_.size() ? chunks_[chunk + 1].offset
-                                                         : std::numeric_limits<std::int64_t>::max();
-    CsvReader rd;
-    rd.setDelimiter(delim_);
-    if (!rd.open(path_, at.offset, at.line)) {
-        out.rows.push_back({at.line, at.offset, 0, 0, 0, datamsg::kReadError});
-        out.ioError = rd.error();
+    const bool lastChunk = chunk + 1 == chunks_.size();
+    const std::int64_t stop =
+        lastChunk ? std::numeric_limits<std::int64_t>::max() : chunks_[chunk + 1].offset;
+    // The chunk is read whole and its records parsed where they lie: a simple line's text
+    // then costs no copy at all.
+    const std::int64_t got =
+        readFileBytes(path_, at.offset, lastChunk ? -1 : stop - at.offset, out.raw, out.ioError);
+    if (got < 0) {
+        out.rows.push_back({at.line, at.offset, 0, 0, 0, 0, false, datamsg::kReadError});
         out.stop = at;
         return;
     }
+    out.rawBytes = static_cast<std::size_t>(got);
+    CsvReader rd;
+    rd.setDelimiter(delim_);
+    rd.openBytes(out.raw.data(), out.rawBytes, at.offset, at.line);
     const std::size_t n = vars_.size();
     CsvRecord rec;
     std::string scratch;
     std::vector<double> num(n);
-    if (chunk + 1 < chunks_.size()) out.data.reserve(static_cast<std::size_t>(stop - at.offset));
+    const char* raw = out.raw.data();
     while (rd.tell() < stop) {
         CsvReader::Result res = rd.next(rec);
         if (res == CsvReader::Result::End) break;
+        // A record cut off by the chunk's end (the file changed since the scan) is left to
+        // the serial reader, which reads on past it: stop says where.
+        const bool cutOff = !lastChunk && rd.tell() == stop &&
+                            (got == 0 || (raw[got - 1] != '\n' && raw[got - 1] != '\r'));
+        if (cutOff || (res == CsvReader::Result::Unterminated && !lastChunk)) {
+            out.stop = {rd.recordOffset(), rd.recordLine()};
+            return;
+        }
         int d = decode(res, rec, num.data(), scratch);
         if (d == 0) continue;
-        out.rows.push_back({rd.recordLine(), rd.recordOffset(), out.data.size(), out.ends.size(),
-                            out.quoted.size(), d < 0 ? -d : 0});
-        if (d == -datamsg::kReadError) {
-            out.ioError = rd.error();
-            break;
-        }
+        const std::string_view text = rec.bytes();
+        const bool inRaw = text.data() >= raw && text.data() < raw + got;
+        ParsedRows::Entry e{rd.recordLine(),
+                            rd.recordOffset(),
+                            inRaw ? static_cast<std::size_t>(text.data() - raw) : out.data.size(),
+                            out.ends.size(),
+                            out.quoted.size(),
+                            static_cast<std::uint32_t>(text.size()),
+                            !inRaw,
+                            d < 0 ? -d : 0};
+        out.rows.push_back(e);
         if (d < 0) continue;
-        out.data += rec.data;
+        if (!inRaw) out.data += text;
         out.ends.insert(out.ends.end(), rec.ends.begin(), rec.ends.end());
         out.quoted.insert(out.quoted.end(), rec.quoted.begin(), rec.quoted.end());
         out.num.insert(out.num.end(), num.begin(), num.end());
@@ -227,14 +287,13 @@ int CsvDataset::loadParsedRow(Row& r) {
         // The row points into the chunk rather than copy it (a copy cost more than the rest
         // of a row's reading).
         const bool last = k + 1 == c.rows.size();
-        const std::size_t dataEnd = last ? c.data.size() : c.rows[k + 1].data;
         const std::size_t quotedEnd = last ? c.quoted.size() : c.rows[k + 1].quoted;
-        r.data = std::string_view(c.data).substr(e.data, dataEnd - e.data);
+        r.data = std::string_view((e.assembled ? c.data.data() : c.raw.data()) + e.data, e.bytes);
         r.ends = c.ends.data() + e.ends;
         r.fields = n;
         r.quoted = c.quoted.data() + e.quoted;
         r.nQuoted = quotedEnd - e.quoted;
-        r.blankLine = dataEnd == e.data;
+        r.blankLine = e.bytes == 0;
         r.num = c.num.data() + e.ends; // one number per field, like the ends
         r.chunk = &c;
         r.line = e.line;
@@ -253,7 +312,7 @@ void CsvDataset::transcode(CsvRecord& rec, std::string& scratch) {
         appendCp1252AsUtf8(scratch, rec.field(i));
         ends.push_back(static_cast<std::uint32_t>(scratch.size()));
     }
-    std::swap(rec.data, scratch);
+    rec.takeBytes(scratch);
     rec.ends = std::move(ends);
 }
 
