@@ -4,6 +4,9 @@
 #include <fast_float/fast_float.h>
 #include <string_view>
 #include <system_error>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace velloc::host {
 
@@ -24,6 +27,27 @@ inline bool isPlainNumber(std::string_view s) {
     while (i < n && s[i] >= '0' && s[i] <= '9')
         ++i;
     return i == n && i > d;
+}
+
+// isPlainNumber for a cell of at most 16 bytes, the 16 bytes from p readable: every byte a
+// digit, a point or a minus, the minus only first, one point at most with a digit on each side,
+// and a digit somewhere. The type scan's test for the common cell, without a branch a byte.
+inline bool isPlainNumberShort(const char* p, std::size_t n) {
+#if defined(__SSE2__)
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i x = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(x, _mm_set1_epi8(9)), x);
+    const unsigned all = (1u << n) - 1;
+    const unsigned D = static_cast<unsigned>(_mm_movemask_epi8(digit)) & all;
+    const unsigned P =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')))) & all;
+    const unsigned M =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('-')))) & all;
+    if ((D | P | M) != all || (M & ~1u) || (P & (P - 1)) || D == 0) return false;
+    return P == 0 || (((P << 1) & D) && ((P >> 1) & D));
+#else
+    return isPlainNumber(std::string_view(p, n));
+#endif
 }
 
 // The common plain decimals -?d+(.d+)? that need no general parser: at most 19 digits, their

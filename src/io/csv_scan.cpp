@@ -55,12 +55,17 @@ void CsvDataset::scanRecords(CsvReader& rd, std::int64_t stop,
             if (dialect_.encoding == CsvDialect::Encoding::Utf8)
                 return fault(datamsg::kNotUtf8, {path_, ""}, 1);
         }
+        // A cell of at most 16 bytes that starts 16 or more before its line ends is tested
+        // 16 bytes at a time.
+        const std::string_view line = rec.bytes();
+        const char* lineEnd = line.data() + line.size();
         for (std::size_t i = 0; i < n; ++i) {
             std::string_view f = rec.field(i);
             if (f.size() > t.maxLen[i]) t.maxLen[i] = f.size();
             if (high) t.maxLen1252[i] = std::max(t.maxLen1252[i], cp1252Utf8Length(f));
             if (checkMissing && isMissingText(f)) continue;
-            if (isPlainNumber(f)) {
+            if (f.size() <= 16 && lineEnd - f.data() >= 16 ? isPlainNumberShort(f.data(), f.size())
+                                                           : isPlainNumber(f)) {
                 t.numberSeen[i] = 1;
                 continue;
             }

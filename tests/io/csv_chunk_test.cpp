@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <random>
+#include <regex>
 
 #include "dataset_test_util.h"
 #include "io/csv_chunks.h"
@@ -293,4 +294,36 @@ TEST(CsvPlainNumbers, ParseAsStrtodRoundsThem) {
     EXPECT_TRUE(std::signbit(v));
     EXPECT_TRUE(parsePlainDecimal("9007199254740992", v));
     EXPECT_EQ(v, 9007199254740992.0);
+}
+
+TEST(CsvPlainNumbers, TheTypeScanTakesExactlyThePlainForms) {
+    // Both tests of the scan against the pattern itself, on cells drawn from the bytes that
+    // make them hard (signs, points, exponents, blanks, commas), with random bytes after the
+    // cell that the 16-byte test reads and must ignore.
+    const std::regex plain("-?[0-9]+(\\.[0-9]+)?");
+    const char alphabet[] = "0123456789..--+e ,a";
+    std::mt19937_64 rng(12);
+    int taken = 0;
+    for (int i = 0; i < 300000; ++i) {
+        const std::size_t n = rng() % 17;
+        char buf[32];
+        for (char& c : buf)
+            c = static_cast<char>(rng() % 256);
+        for (std::size_t k = 0; k < n; ++k) {
+            // Mostly digits, so that numbers are common.
+            buf[k] = rng() % 3 ? static_cast<char>('0' + rng() % 10)
+                               : alphabet[rng() % (sizeof alphabet - 1)];
+        }
+        const std::string cell(buf, n);
+        const bool want = std::regex_match(cell, plain);
+        taken += want;
+        ASSERT_EQ(isPlainNumber(cell), want) << '"' << cell << '"';
+        ASSERT_EQ(isPlainNumberShort(buf, n), want) << '"' << cell << '"';
+    }
+    EXPECT_GT(taken, 30000);
+    for (const char* refused : {"", "-", ".", "-.5", ".5", "5.", "1.2.3", "1-2", "--1", "1e5"})
+        EXPECT_FALSE(isPlainNumberShort((std::string(refused) + std::string(16, '7')).data(),
+                                        std::strlen(refused)))
+            << refused;
+    EXPECT_TRUE(isPlainNumberShort("-1234567890.1234", 16));
 }
