@@ -146,6 +146,7 @@ class CsvDataset final : public ByGroupDataset {
     std::string path_, label_;
     CsvDialect dialect_;
     std::vector<Variable> vars_;
+    std::vector<std::uint32_t> numericFields_; // of vars_, once their types are settled
     std::int64_t nobs_ = 0;
     std::int64_t dataOffset_ = 0, dataLine_ = 2;
     char delim_ = ',';

@@ -71,6 +71,9 @@ void CsvDataset::scan() {
     t = scanData(t, explicitType);
     nobs_ = t.rows;
     settleTypes(t, formats, schema, schemaPath);
+    for (std::size_t i = 0; i < n; ++i)
+        if (vars_[i].type == VarType::Numeric)
+            numericFields_.push_back(static_cast<std::uint32_t>(i));
     cur_->ownNum.assign(n, 0.0);
     cur_->pointAtOwn();
     if (!reader_.seek(dataOffset_, dataLine_))

@@ -120,10 +120,12 @@ int CsvDataset::decode(CsvReader::Result res, CsvRecord& rec, double* num,
     }
     if (cp1252_) transcode(rec, scratch);
     const bool anyMissingText = !dialect_.missing.empty();
-    for (std::size_t i = 0; i < n; ++i) {
-        if (vars_[i].type != VarType::Numeric) continue;
+    const char* bytes = rec.bytes().data();
+    const std::uint32_t* ends = rec.ends.data();
+    for (const std::uint32_t i : numericFields_) {
         double v;
-        std::string_view f = rec.field(i);
+        const std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
+        const std::string_view f(bytes + b, ends[i] - b);
         // Most cells are plain decimals; a missing text, which may look like one, goes first.
         if (!anyMissingText && parsePlainDecimal(f, v)) {
             num[i] = v;
@@ -203,6 +205,7 @@ void CsvDataset::parseRows(std::size_t chunk, ParsedRows& out) const {
     std::string scratch;
     std::vector<double> num(n);
     const char* raw = out.raw.data();
+    const auto rawFirst = reinterpret_cast<std::uintptr_t>(raw);
     while (rd.tell() < stop) {
         CsvReader::Result res = rd.next(rec);
         if (res == CsvReader::Result::End) break;
@@ -217,7 +220,8 @@ void CsvDataset::parseRows(std::size_t chunk, ParsedRows& out) const {
         int d = decode(res, rec, num.data(), scratch);
         if (d == 0) continue;
         const std::string_view text = rec.bytes();
-        const bool inRaw = text.data() >= raw && text.data() < raw + got;
+        const std::uintptr_t textAt = reinterpret_cast<std::uintptr_t>(text.data());
+        const bool inRaw = textAt >= rawFirst && textAt - rawFirst < static_cast<std::size_t>(got);
         ParsedRows::Entry e{rd.recordLine(),
                             rd.recordOffset(),
                             inRaw ? static_cast<std::size_t>(text.data() - raw) : out.data.size(),
