@@ -9,33 +9,14 @@
 #include <vector>
 
 #include "base/cores.h"
-#include "base/missing.h"
+#include "model/fit_rows.h"
 #include "model/newton.h"
-#include "numeric/radix_sort.h"
 
 namespace velloc {
 
+using namespace fitrows;
+
 namespace {
-
-bool anyMissing(const double* x, int n) {
-    for (int i = 0; i < n; ++i)
-        if (host::isMissing(x[i])) return true;
-    return false;
-}
-
-// Treatment group of a row: round(y), -1 when there is none.
-inline int groupOf(double y) {
-    if (!(y + 0.5 >= 0.0)) return -1;
-    return static_cast<int>(y + 0.5);
-}
-
-// Whether a row enters the fit (a group of 0 or 1, a positive weight, no missing design
-// value), with its weight f x w and group.
-inline bool usableRow(const double* rec, int D, double& w, int& k) {
-    w = rec[kRowFreq] * rec[kRowWeight];
-    k = groupOf(rec[kRowTreat]);
-    return k >= 0 && k <= 1 && w > 0.0 && !anyMissing(rec + kRowDesign, D);
-}
 
 void sizeWork(VlcFit* fit, int cols) {
     const std::size_t b = kFitBlockRows;
@@ -57,44 +38,6 @@ inline void formRow(const VlcFit& fit, const double* rec, const int* cols, int n
     for (int j = 1; j < ncols; ++j)
         x[j] = rec[kRowDesign + cols[j]] - (centred ? fit.centre[cols[j]] : 0.0);
 }
-
-// Records from .. to - 1 of the fit's rows, in order: where they lie when the rows are in
-// memory, else read by number a chunk at a time, so each thread can walk a range of its own.
-class RecordRange {
-  public:
-    RecordRange(const VlcFit& fit, std::size_t from, std::size_t to)
-        : fit_(fit), stride_(static_cast<std::size_t>(fit.rows->recordDoubles())), next_(from),
-          to_(to) {}
-    // The next record; nullptr at the end and when a read failed (failed()).
-    const double* next() {
-        if (next_ >= to_) return nullptr;
-        if (fit_.records) return fit_.records + next_++ * stride_;
-        if (next_ >= bufEnd_) {
-            const std::size_t n = std::min(kChunkRecords, to_ - next_);
-            buf_.resize(n * stride_);
-            if (!fit_.rows->readRecords(static_cast<std::int64_t>(next_),
-                                        static_cast<std::int64_t>(n), buf_.data())) {
-                failed_ = true;
-                next_ = to_;
-                return nullptr;
-            }
-            bufFirst_ = next_;
-            bufEnd_ = next_ + n;
-        }
-        return buf_.data() + (next_++ - bufFirst_) * stride_;
-    }
-    std::size_t number() const { return next_ - 1; } // of the record next() gave last
-    bool failed() const { return failed_; }
-
-  private:
-    static constexpr std::size_t kChunkRecords = 2048;
-    const VlcFit& fit_;
-    const std::size_t stride_;
-    std::size_t next_, to_;
-    std::vector<double> buf_;
-    std::size_t bufFirst_ = 0, bufEnd_ = 0;
-    bool failed_ = false;
-};
 
 // Reads the next block of usable rows into the block arrays: x holds the columns listed in
 // cols (column 0 is the intercept and always 1). Returns the rows in the block, -1 on error:
@@ -131,15 +74,6 @@ int readBlock(VlcFit* fit, std::int64_t& left, const int* cols, int ncols) {
         }
     }
     return nb;
-}
-
-// Design columns 1 .. D-1 of the k-th usable row as the cache holds them.
-inline const double* cachedDesign(const VlcFit& fit, std::size_t k) {
-    if (fit.records) {
-        const auto stride = static_cast<std::size_t>(fit.rows->recordDoubles());
-        return fit.records + fit.cacheRecord[k] * stride + kRowDesign + 1;
-    }
-    return fit.cacheX.data() + k * static_cast<std::size_t>(fit.D - 1);
 }
 
 // Starts a pass over the usable rows: the cache when it holds them all, else the rows
@@ -282,11 +216,6 @@ bool addRead(const VlcFit& fit, std::size_t from, std::size_t to, EvalSums& sums
                      sums.hess.data(), sums.eta.data(), sums.c.data());
         });
     return !range.failed();
-}
-
-bool useTwoCores(const VlcFit& fit) {
-    return twoCores() &&
-           ((fit.cacheFull && fit.cacheW.size() >= kFitTwoCoreRows) || fit.splitReads);
 }
 
 } // namespace
@@ -546,110 +475,6 @@ int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
     }
     fit.cacheFull = fit.cacheFilling && !fit.readError;
     fit.cacheFilling = false;
-    return 0;
-}
-
-namespace {
-
-// A scored row: its logit, and its weight negated for a treated row (weights are positive).
-struct Scored {
-    double lps, wg;
-};
-
-// Sorts by lps, stably (-0 just below +0, NaN at the ends).
-void sortByScore(MappedArray<Scored>& s) {
-    MappedArray<Scored> out;
-    if (!out.reserve(s.size())) throw std::bad_alloc();
-    out.resize(s.size());
-    if (radixSortTwoThreads(s.data(), out.data(), s.size(),
-                            [](const Scored& x) { return orderKey(x.lps); }) != s.data())
-        s.swap(out);
-}
-
-} // namespace
-
-// Area under the ROC curve of the fitted logits over the rows the fit used, weighted: the
-// share of treated-control weight pairs in which the treated row scores higher, ties one half.
-// Rows with one design give one logit, so ties are exact. Non-zero when the rows fail.
-int concordance(VlcFit& fit, FitResult& res) {
-    const int D = fit.D;
-    MappedArray<Scored> s;
-    if (fit.cacheFull) {
-        const std::size_t n = fit.cacheW.size();
-        if (!s.reserve(n)) throw std::bad_alloc();
-        s.resize(n);
-        auto score = [&](std::size_t from, std::size_t to) {
-            for (std::size_t i = from; i < to; ++i) {
-                const double* raw = cachedDesign(fit, i);
-                double eta = res.coef[0];
-                for (int j = 1; j < D; ++j)
-                    eta += res.coef[j] * raw[j - 1];
-                s[i] = {eta, fit.cacheY[i] == 1.0 ? -fit.cacheW[i] : fit.cacheW[i]};
-            }
-        };
-        if (useTwoCores(fit)) // each row's score alone: the same on any number of cores
-            runBeside([&] { score(0, n / 2); }, [&] { score(n / 2, n); });
-        else
-            score(0, n);
-    } else if (fit.splitReads) {
-        // Each half of the records scores its usable rows into its own part of s.
-        if (!s.reserve(fit.usableRows)) throw std::bad_alloc();
-        s.resize(fit.usableRows);
-        auto score = [&](std::size_t from, std::size_t to, std::size_t at, std::size_t end) {
-            RecordRange range(fit, from, to);
-            while (const double* rec = range.next()) {
-                double w;
-                int k;
-                if (!usableRow(rec, D, w, k)) continue;
-                if (at >= end) return false; // the rows changed since the first pass
-                double eta = res.coef[0];
-                for (int j = 1; j < D; ++j)
-                    eta += res.coef[j] * rec[kRowDesign + j];
-                s[at++] = {eta, k == 1 ? -w : w};
-            }
-            return !range.failed() && at == end;
-        };
-        bool read[2] = {false, false};
-        runBeside([&] { read[0] = score(0, fit.halfRecord, 0, fit.halfUsable); },
-                  [&] {
-                      read[1] = score(fit.halfRecord, static_cast<std::size_t>(fit.nRecords),
-                                      fit.halfUsable, fit.usableRows);
-                  });
-        if (!read[0] || !read[1]) return 1;
-    } else {
-        if (fit.rows->rewind() != 0) return 1;
-        if (!s.reserve(static_cast<std::size_t>(std::max<std::int64_t>(fit.nRecords, 0))))
-            throw std::bad_alloc();
-        double* rec = fit.recBuf.data();
-        for (std::int64_t left = fit.nRecords; left > 0; --left) {
-            if (!fit.rows->read(rec)) return 1;
-            double w;
-            int k;
-            if (!usableRow(rec, D, w, k)) continue;
-            double eta = res.coef[0];
-            for (int j = 1; j < D; ++j)
-                eta += res.coef[j] * rec[kRowDesign + j];
-            s.push_back({eta, k == 1 ? -w : w});
-        }
-    }
-    res.nUsed = static_cast<std::int64_t>(s.size());
-    sortByScore(s);
-    double below0 = 0.0, pairs = 0.0, tot[2] = {0.0, 0.0};
-    for (std::size_t i = 0; i < s.size();) {
-        std::size_t e = i;
-        double g[2] = {0.0, 0.0};
-        do { // at least one row, so that a NaN logit cannot stall the walk
-            g[std::signbit(s[e].wg) ? 1 : 0] += std::fabs(s[e].wg);
-            ++e;
-        } while (e < s.size() && s[e].lps == s[i].lps);
-        pairs += g[1] * (below0 + 0.5 * g[0]);
-        below0 += g[0];
-        tot[0] += g[0];
-        tot[1] += g[1];
-        i = e;
-    }
-    res.weightUsed = tot[0] + tot[1];
-    res.cstat = pairs / (tot[0] * tot[1]);
     return 0;
 }
 
