@@ -285,6 +285,7 @@ namespace {
 struct CrossPart {
     std::vector<double> hess, lo[2], hi[2];
     double total[2] = {0.0, 0.0};
+    bool unitWeights = true; // every usable row's weight is 1
     std::size_t usable = 0;
     std::vector<std::size_t> marks;
     bool failed = false;
@@ -316,6 +317,7 @@ void crossRange(VlcFit& fit, std::size_t from, std::size_t to, const std::vector
             }
             ++part.usable;
             part.total[g] += w;
+            part.unitWeights = part.unitWeights && w == 1.0;
             double* x = X.data() + static_cast<std::size_t>(i) * D;
             x[0] = 1.0;
             for (int j = 1; j < D; ++j) {
@@ -409,6 +411,8 @@ int crossPassTwoCores(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
     }
     fit.halfRecord = half;
     fit.halfUsable = first.usable;
+    fit.unitWeights = first.unitWeights && second.unitWeights;
+    fit.halfTreated = static_cast<std::size_t>(first.total[1]); // a count when unitWeights
     fit.usableRows = usable;
     for (std::size_t k = 0; k < fit.hessFull.size(); ++k)
         fit.hessFull[k] = first.hess[k] + second.hess[k];
@@ -461,6 +465,7 @@ int crossPass(VlcFit& fit, FitResult& res, std::vector<double> (&lo)[2],
         for (int i = 0; i < nb; ++i) {
             const int g = static_cast<int>(fit.blockY[i]);
             res.total[g] += fit.blockW[i];
+            if (fit.blockW[i] != 1.0) fit.unitWeights = false;
             double* x = fit.blockX.data() + static_cast<std::size_t>(i) * D;
             if (shift.empty()) shift.assign(x, x + D);
             for (int j = 1; j < D; ++j) {

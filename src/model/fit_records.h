@@ -55,6 +55,10 @@ struct VlcFit {
     // halfUsable of the usableRows lie before it.
     bool splitReads = false;
     std::size_t splitRecord = 0, halfRecord = 0, halfUsable = 0, usableRows = 0;
+    // Every usable row's weight is 1 (the cross-product pass says), and then the treated rows
+    // among the halfUsable: the c statistic counts pairs instead of weighing them.
+    bool unitWeights = true;
+    std::size_t halfTreated = 0;
 
     // The parameters at which f, grad and hess were last evaluated: the gradient pass after
     // a line search accepted its trial point finds them there.

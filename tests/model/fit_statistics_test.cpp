@@ -80,3 +80,71 @@ TEST(FitStatisticsTies, InterceptOnlyScoresAllTieSoTheCStatisticIsOneHalf) {
 }
 
 } // namespace
+
+// Without weights the c statistic counts pairs. On rows of ten designs, so that logits tie in
+// large runs, it must be exactly the count of every treated-control pair that the ten
+// designs' logits give (a whole number of halves, so no rounding), whether the rows lie in
+// memory, in the fit's copy, are read by number in two halves or read in sequence.
+TEST(FitStatisticsTies, CountedPairsAreExactWhereverTheRowsAre) {
+    addModelMessages();
+    constexpr int D = 3, R = kRowDesign + D;
+    const int n = static_cast<int>(kFitTwoCoreRows) + 9000;
+    std::vector<double> d;
+    std::uint32_t s = 77;
+    auto u = [&] {
+        s = s * 1664525u + 1013904223u;
+        return (s >> 8) / 16777216.0;
+    };
+    for (int i = 0; i < n; ++i) {
+        const double a = static_cast<int>(u() * 5), b = u() < 0.5 ? 1.0 : 0.0;
+        const double y = u() < 1 / (1 + std::exp(-(-1.0 + 0.5 * a - 0.8 * b))) ? 1.0 : 0.0;
+        // Every 50th row has no weight and every 70th no covariate: neither is used.
+        const double w = i % 50 == 3 ? 0.0 : 1.0;
+        const double x = i % 70 == 9 ? host::missingValue() : a;
+        d.insert(d.end(), {double(i + 1), 1.0, w, 0.0, y, 1.0, x, b});
+    }
+    // exposed, range reads, cache bytes
+    const struct {
+        bool exposed, ranges;
+        std::size_t cache;
+    } paths[] = {{true, false, kFitCacheBytes}, // in memory, numbered in the cache
+                 {false, false, kFitCacheBytes}, // the fit's copy
+                 {false, true, 0},               // two halves read by number
+                 {false, false, 0}};             // read in sequence
+    for (const auto& path : paths) {
+        SCOPED_TRACE(testing::Message() << path.exposed << path.ranges << path.cache);
+        VectorRowSource rows(d.data(), n, R, path.exposed, path.ranges);
+        FitResult r;
+        ASSERT_EQ(fitLogistic(rows, D, n, r, {}, {}, path.cache), 0);
+        // Pairs by design: n1[a][b] treated against n0[a'][b'] controls.
+        double count[2][5][2] = {};
+        for (int i = 0; i < n; ++i) {
+            const double* q = d.data() + static_cast<std::size_t>(i) * R;
+            if (q[kRowWeight] == 0.0 || host::isMissing(q[kRowDesign + 1])) continue;
+            count[q[kRowTreat] == 1.0][static_cast<int>(q[kRowDesign + 1])]
+                 [static_cast<int>(q[kRowDesign + 2])] += 1;
+        }
+        auto logit = [&](int a, int b) { // as the fit forms it
+            double eta = r.coef[0];
+            eta += r.coef[1] * a;
+            eta += r.coef[2] * b;
+            return eta;
+        };
+        double pairs = 0, treated = 0, controls = 0;
+        for (int a = 0; a < 5; ++a)
+            for (int b = 0; b < 2; ++b) {
+                treated += count[1][a][b];
+                controls += count[0][a][b];
+                for (int a0 = 0; a0 < 5; ++a0)
+                    for (int b0 = 0; b0 < 2; ++b0) {
+                        const double t = logit(a, b), c = logit(a0, b0);
+                        pairs += count[1][a][b] * count[0][a0][b0] *
+                                 (t > c ? 1.0 : t == c ? 0.5 : 0.0);
+                    }
+            }
+        EXPECT_EQ(r.cstat, pairs / (treated * controls));
+        EXPECT_EQ(r.nUsed, static_cast<std::int64_t>(treated + controls));
+        EXPECT_EQ(r.weightUsed, treated + controls);
+        EXPECT_GT(r.cstat, 0.55);
+    }
+}
