@@ -97,7 +97,7 @@ bool scoreRows(VlcFit& fit, const FitResult& res, std::size_t cacheSplit, Put&& 
 }
 
 // A half's place in an array filled by scoreRows: the next slot and the end of its part. Each
-// half's on a cache line of its own: the two cores move them on every row.
+// sits on a cache line of its own, as the two cores move them on every row.
 struct alignas(64) Part {
     std::size_t at = 0, end = 0;
 };
