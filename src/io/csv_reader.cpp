@@ -130,44 +130,74 @@ bool CsvReader::seek(std::int64_t offset, std::int64_t line) {
     return error_.empty();
 }
 
-// The common case: a whole line in the buffer, without quotes or a lone CR.
+// The common case: a whole line in the buffer, without quotes or a lone CR. One pass finds
+// the line's end, its separators and anything that needs the full parser.
 bool CsvReader::nextSimpleLine(CsvRecord& rec) {
     const char* p = b_ + pos_;
     const char* e = b_ + end_;
-    const char* nl = static_cast<const char*>(std::memchr(p, '\n', e - p));
-    if (!nl) return false;
-    const char* le = nl > p && nl[-1] == '\r' ? nl - 1 : nl;
-    if (le - p >= static_cast<std::ptrdiff_t>(UINT32_MAX)) return false;
-    // One pass finds the separators and anything that needs the full parser.
     const char* q = p;
+    const char* nl = nullptr; // the line feed that ends the line
+    const char* le = nullptr; // the end of its text (before a CR that goes with the LF)
     unsigned high = 0;
+    auto separators = [&](unsigned m, const char* at) {
+        for (; m; m &= m - 1)
+            rec.ends.push_back(static_cast<std::uint32_t>(at - p + __builtin_ctz(m)));
+    };
 #if defined(__SSE2__)
     const __m128i comma = _mm_set1_epi8(delim_), quote = _mm_set1_epi8('"'),
-                  cr = _mm_set1_epi8('\r');
+                  cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
     __m128i any = _mm_setzero_si128();
-    for (; le - q >= 16; q += 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-        any = _mm_or_si128(any, v);
-        if (_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, cr)))) {
+    for (; e - q >= 16; q += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
+        const auto crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+        const auto quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, quote)));
+        const auto seps = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, comma)));
+        const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+        if (lfs == 0) {
+            if (crs | quotes) {
+                rec.ends.clear();
+                return false;
+            }
+            any = _mm_or_si128(any, v);
+            separators(seps, q);
+            continue;
+        }
+        const int k = __builtin_ctz(lfs);
+        const bool crlf = k > 0 && ((crs >> (k - 1)) & 1u);
+        const unsigned text = (1u << (crlf ? k - 1 : k)) - 1; // the line's bytes in the block
+        if ((crs | quotes) & text) {
             rec.ends.clear();
             return false;
         }
-        unsigned m = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, comma)));
-        while (m) {
-            rec.ends.push_back(static_cast<std::uint32_t>(q - p + __builtin_ctz(m)));
-            m &= m - 1;
+        high = (static_cast<unsigned>(_mm_movemask_epi8(v)) & text) |
+               static_cast<unsigned>(_mm_movemask_epi8(any));
+        separators(seps & text, q);
+        nl = q + k;
+        le = crlf ? nl - 1 : nl;
+        break;
+    }
+    if (!nl) high = static_cast<unsigned>(_mm_movemask_epi8(any));
+#endif
+    if (!nl) { // fewer than 16 bytes left in the buffer
+        nl = static_cast<const char*>(std::memchr(q, '\n', static_cast<std::size_t>(e - q)));
+        if (!nl) {
+            rec.ends.clear();
+            return false;
+        }
+        le = nl > p && nl[-1] == '\r' ? nl - 1 : nl;
+        for (; q < le; ++q) {
+            high |= static_cast<unsigned char>(*q) & 0x80;
+            if (!special_[static_cast<unsigned char>(*q)]) continue;
+            if (*q != delim_) {
+                rec.ends.clear();
+                return false;
+            }
+            rec.ends.push_back(static_cast<std::uint32_t>(q - p));
         }
     }
-    high = static_cast<unsigned>(_mm_movemask_epi8(any));
-#endif
-    for (; q < le; ++q) {
-        high |= static_cast<unsigned char>(*q) & 0x80;
-        if (!special_[static_cast<unsigned char>(*q)]) continue;
-        if (*q != delim_) {
-            rec.ends.clear();
-            return false;
-        }
-        rec.ends.push_back(static_cast<std::uint32_t>(q - p));
+    if (le - p >= static_cast<std::ptrdiff_t>(UINT32_MAX)) {
+        rec.ends.clear();
+        return false;
     }
     rec.ends.push_back(static_cast<std::uint32_t>(le - p));
     recLine_ = line_;

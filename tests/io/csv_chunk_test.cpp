@@ -327,3 +327,51 @@ TEST(CsvPlainNumbers, TheTypeScanTakesExactlyThePlainForms) {
             << refused;
     EXPECT_TRUE(isPlainNumberShort("-1234567890.1234", 16));
 }
+
+TEST(CsvLines, EveryLineEndIsFoundWhereverItFallsInTheReadersBlocks) {
+    // Lines of 0 to 40 bytes, ending in LF or CRLF, each followed by a quoted field and a high
+    // byte that lie beyond the line end but in the same 16 bytes: every record must come back
+    // as written, its fields split at the commas, whichever path read it.
+    const std::string p = (std::filesystem::temp_directory_path() /
+                           ("velloc-lines-" + std::to_string(::getpid()) + ".csv"))
+                              .string();
+    std::string file;
+    std::vector<std::vector<std::string>> want;
+    for (int len = 0; len <= 40; ++len)
+        for (const char* end : {"\n", "\r\n"}) {
+            std::string line;
+            std::vector<std::string> fields(1);
+            for (int i = 0; i < len; ++i) {
+                const char c = i % 4 == 3 ? ',' : static_cast<char>('a' + i % 26);
+                line += c;
+                if (c == ',')
+                    fields.emplace_back();
+                else
+                    fields.back() += c;
+            }
+            file += line + end;
+            want.push_back(fields);
+            file += "\"q,\xC3\xA9\",1\n"; // a quoted field and a two-byte character
+            want.push_back({"q,\xC3\xA9", "1"});
+        }
+    std::ofstream(p, std::ios::binary) << file;
+    for (std::size_t buffer : {std::size_t{1} << 20, std::size_t{17}, std::size_t{64}}) {
+        SCOPED_TRACE(buffer);
+        CsvReader::setBufferBytes(buffer);
+        CsvReader rd;
+        ASSERT_TRUE(rd.open(p));
+        CsvRecord rec;
+        for (std::size_t k = 0; k < want.size(); ++k) {
+            ASSERT_EQ(rd.next(rec), CsvReader::Result::Record) << k;
+            std::vector<std::string> got;
+            for (std::size_t i = 0; i < rec.size(); ++i)
+                got.emplace_back(rec.field(i));
+            ASSERT_EQ(got, want[k]) << "record " << k;
+            EXPECT_EQ(rec.high, k % 2 == 1) << k;
+            EXPECT_EQ(rd.recordLine(), static_cast<std::int64_t>(k + 1));
+        }
+        EXPECT_EQ(rd.next(rec), CsvReader::Result::End);
+    }
+    CsvReader::setBufferBytes(std::size_t{1} << 20);
+    std::filesystem::remove(p);
+}
