@@ -47,7 +47,9 @@ int compareByNumber(double x, double y) {
 int compareByText(std::string_view x, std::string_view y) {
     x = trimRightBlanks(x);
     y = trimRightBlanks(y);
-    int m = std::memcmp(x.data(), y.data(), std::min(x.size(), y.size()));
+    // A missing text is an empty view that may have no data pointer, which memcmp must not get.
+    const std::size_t n = std::min(x.size(), y.size());
+    const int m = n == 0 ? 0 : std::memcmp(x.data(), y.data(), n);
     return m != 0 ? (m < 0 ? -1 : 1) : x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
 }
 

@@ -80,6 +80,20 @@ TEST_F(ByGroups, TrailingBlanksDoNotSplitACharacterGroup) {
     EXPECT_EQ(g[0].obs, (Obs{1, 2}));
 }
 
+TEST_F(ByGroups, AnNATextIsABlankThatSortsFirstAndJoinsTheBlanks) {
+    // An unquoted NA in a text column is a missing (blank) value: with the empty cells it
+    // makes the first group; a quoted "NA" is the two letters, a group of its own before "a".
+    auto ds = Dataset::open(write("na.csv", "s,x\nNA,1\n,2\nNA,3\n\"NA\",4\na,5\n"));
+    ds->setBy({{1, false}}, false);
+    int last = 9;
+    auto g = groups(*ds, &last);
+    EXPECT_EQ(last, 0);
+    ASSERT_EQ(g.size(), 3u);
+    EXPECT_EQ(g[0].obs, (Obs{1, 2, 3}));
+    EXPECT_EQ(g[1].obs, (Obs{4}));
+    EXPECT_EQ(g[2].obs, (Obs{5}));
+}
+
 TEST_F(ByGroups, NotsortedTakesConsecutiveRuns) {
     auto ds = Dataset::open(write("n.csv", "g\n2\n2\n1\n2\n"));
     ds->setBy({{1, false}}, true);
