@@ -61,10 +61,7 @@ class CsvDataset final : public ByGroupDataset {
         Row(const Row&) = delete; // a copy must own what it points at: copyFrom
         Row& operator=(const Row&) = delete;
         std::size_t size() const { return fields; }
-        std::string_view field(std::size_t i) const {
-            const std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
-            return data.substr(b, ends[i] - b);
-        }
+        std::string_view field(std::size_t i) const { return fieldOf(data.data(), ends, i); }
         bool wasQuoted(std::size_t i) const {
             for (std::size_t k = 0; k < nQuoted; ++k)
                 if (quoted[k] == i) return true;

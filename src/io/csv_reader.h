@@ -8,6 +8,13 @@
 
 namespace velloc::host {
 
+// Field i of a record's bytes whose fields each end where ends says, followed by one
+// separator byte.
+inline std::string_view fieldOf(const char* bytes, const std::uint32_t* ends, std::size_t i) {
+    const std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
+    return {bytes + b, ends[i] - b};
+}
+
 // One record's fields, unquoted, each followed by one separator byte (so that a line without
 // quotes is its own bytes as the file has them).
 struct CsvRecord {
@@ -41,10 +48,7 @@ struct CsvRecord {
     }
 
     std::size_t size() const { return ends.size(); }
-    std::string_view field(std::size_t i) const {
-        std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
-        return bytes().substr(b, ends[i] - b);
-    }
+    std::string_view field(std::size_t i) const { return fieldOf(bytes().data(), ends.data(), i); }
     // A quoted cell is text as written: a quoted "NA" is the two letters, not a missing value.
     bool wasQuoted(std::size_t i) const {
         for (std::uint32_t q : quoted)

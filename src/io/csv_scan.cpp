@@ -55,26 +55,19 @@ void CsvDataset::scanRecords(CsvReader& rd, std::int64_t stop,
             if (dialect_.encoding == CsvDialect::Encoding::Utf8)
                 return fault(datamsg::kNotUtf8, {path_, ""}, 1);
         }
-        // A cell of at most 16 bytes that starts 16 or more before its line ends is tested
-        // 16 bytes at a time.
         const std::string_view line = rec.bytes();
-        const char* bytes = line.data();
-        const std::uint32_t* ends = rec.ends.data();
+        const char* lineEnd = line.data() + line.size();
         std::size_t* maxLen = t.maxLen.data();
         char* numberSeen = t.numberSeen.data();
-        // ASCII without missing texts, the common case, takes the plain test first.
-        const bool quick = !high && !checkMissing;
         for (std::size_t i = 0; i < n; ++i) {
-            const std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
-            const std::size_t len = ends[i] - b;
-            maxLen[i] = std::max(maxLen[i], len);
-            const std::string_view f(bytes + b, len);
-            if (!quick) {
-                if (high) t.maxLen1252[i] = std::max(t.maxLen1252[i], cp1252Utf8Length(f));
-                if (checkMissing && isMissingText(f)) continue;
-            }
-            if (len <= 16 && line.size() - b >= 16 ? isPlainNumberShort(f.data(), len)
-                                                   : isPlainNumber(f)) {
+            const std::string_view f = fieldOf(line.data(), rec.ends.data(), i);
+            maxLen[i] = std::max(maxLen[i], f.size());
+            if (high) t.maxLen1252[i] = std::max(t.maxLen1252[i], cp1252Utf8Length(f));
+            if (checkMissing && isMissingText(f)) continue;
+            // A cell of at most 16 bytes that starts 16 or more before its line ends is tested
+            // 16 bytes at a time.
+            if (f.size() <= 16 && lineEnd - f.data() >= 16 ? isPlainNumberShort(f.data(), f.size())
+                                                           : isPlainNumber(f)) {
                 numberSeen[i] = 1;
                 continue;
             }

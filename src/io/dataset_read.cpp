@@ -124,8 +124,7 @@ int CsvDataset::decode(CsvReader::Result res, CsvRecord& rec, double* num,
     const std::uint32_t* ends = rec.ends.data();
     for (const std::uint32_t i : numericFields_) {
         double v;
-        const std::uint32_t b = i == 0 ? 0 : ends[i - 1] + 1;
-        const std::string_view f(bytes + b, ends[i] - b);
+        const std::string_view f = fieldOf(bytes, ends, i);
         // Most cells are plain decimals; a missing text, which may look like one, goes first.
         if (!anyMissingText && parsePlainDecimal(f, v)) {
             num[i] = v;

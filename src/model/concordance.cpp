@@ -40,12 +40,22 @@ void sortKeys(MappedArray<std::uint64_t>& k) {
         k.swap(out);
 }
 
+// Where scoreRows splits the cached rows between the two cores.
+std::size_t cacheSplit(const VlcFit& fit) {
+    return fit.cacheW.size() / 2;
+}
+
+// How many of all the usable rows scoreRows gives half 0.
+std::size_t firstHalfRows(const VlcFit& fit, std::size_t all) {
+    if (fit.cacheFull) return useTwoCores(fit) ? cacheSplit(fit) : all;
+    return fit.splitReads ? fit.halfUsable : all;
+}
+
 // Calls put(half, eta, w, treated) for every usable row in order, each half of the rows on a
 // core of its own when the fit's passes run on two: half 0 is the cached rows before
 // cacheSplit (from the cache) or the records before fit.halfRecord (read by number); on one
 // core every row is half 0. put returns false to stop. False when the rows fail, or put did.
-template <class Put>
-bool scoreRows(VlcFit& fit, const FitResult& res, std::size_t cacheSplit, Put&& put) {
+template <class Put> bool scoreRows(VlcFit& fit, const FitResult& res, Put&& put) {
     const int D = fit.D;
     auto logit = [&](const double* x) { // design columns 1 .. D-1 at x[0 ..]
         double eta = res.coef[0];
@@ -60,11 +70,10 @@ bool scoreRows(VlcFit& fit, const FitResult& res, std::size_t cacheSplit, Put&& 
                     return false;
             return true;
         };
-        const std::size_t n = fit.cacheW.size();
+        const std::size_t n = fit.cacheW.size(), split = cacheSplit(fit);
         if (!useTwoCores(fit)) return score(0, 0, n);
         bool ok[2] = {false, false};
-        runBeside([&] { ok[0] = score(0, 0, cacheSplit); },
-                  [&] { ok[1] = score(1, cacheSplit, n); });
+        runBeside([&] { ok[0] = score(0, 0, split); }, [&] { ok[1] = score(1, split, n); });
         return ok[0] && ok[1];
     }
     if (fit.splitReads) {
@@ -121,23 +130,21 @@ int countedConcordance(VlcFit& fit, FitResult& res) {
     struct alignas(64) Flag {
         bool set = false;
     } nan[2];
-    const std::size_t cacheSplit = fit.cacheW.size() / 2;
-    std::size_t firstTreated = n1, firstUsable = n0 + n1; // of half 0
-    if (fit.cacheFull && useTwoCores(fit)) {
-        firstUsable = cacheSplit;
+    const std::size_t firstUsable = firstHalfRows(fit, n0 + n1);
+    std::size_t firstTreated = n1; // of half 0: all of them on one core
+    if (firstUsable < n0 + n1 && fit.cacheFull) {
         firstTreated = 0;
-        for (std::size_t i = 0; i < cacheSplit; ++i)
+        for (std::size_t i = 0; i < firstUsable; ++i)
             firstTreated += fit.cacheY[i] == 1.0;
-    } else if (!fit.cacheFull && fit.splitReads) {
-        firstUsable = fit.halfUsable;
-        firstTreated = fit.halfTreated;
+    } else if (firstUsable < n0 + n1) {
+        firstTreated = fit.halfTreated; // counted by the cross-product pass
     }
     if (firstTreated > n1 || firstUsable - firstTreated > n0) return 1; // the rows changed
     part[0][1] = {0, firstTreated};
     part[1][1] = {firstTreated, n1};
     part[0][0] = {0, firstUsable - firstTreated};
     part[1][0] = {firstUsable - firstTreated, n0};
-    const bool read = scoreRows(fit, res, cacheSplit, [&](int half, double eta, double, bool t) {
+    const bool read = scoreRows(fit, res, [&](int half, double eta, double, bool t) {
         Part& p = part[half][t ? 1 : 0];
         if (p.at == p.end) return false; // more rows than the first pass found
         nan[half].set = nan[half].set || std::isnan(eta);
@@ -194,12 +201,9 @@ int concordance(VlcFit& fit, FitResult& res) {
     if (!s.reserve(n)) throw std::bad_alloc();
     s.resize(n);
     // Each half scores its usable rows into its own part of s.
-    const std::size_t cacheSplit = fit.cacheW.size() / 2;
-    const std::size_t firstEnd = fit.cacheFull && useTwoCores(fit)  ? cacheSplit
-                                 : !fit.cacheFull && fit.splitReads ? fit.halfUsable
-                                                                    : n;
+    const std::size_t firstEnd = firstHalfRows(fit, n);
     Part part[2] = {{0, firstEnd}, {firstEnd, n}};
-    const bool read = scoreRows(fit, res, cacheSplit, [&](int half, double eta, double w, bool t) {
+    const bool read = scoreRows(fit, res, [&](int half, double eta, double w, bool t) {
         Part& p = part[half];
         if (p.at == p.end) return false; // the rows changed since the first pass
         s[p.at++] = {eta, t ? -w : w};
@@ -207,7 +211,7 @@ int concordance(VlcFit& fit, FitResult& res) {
     });
     if (!read) return 1;
     if (fit.cacheFull || fit.splitReads) {
-        if (part[0].at != part[0].end || (useTwoCores(fit) && part[1].at != part[1].end)) return 1;
+        if (part[0].at != part[0].end || part[1].at != part[1].end) return 1;
     } else {
         s.resize(part[0].at); // rows read in sequence: those usable
     }
