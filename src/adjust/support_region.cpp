@@ -82,38 +82,41 @@ void addRegionRecord(BalanceStats& b, const RecordSlots& slots, const double* re
     });
 }
 
-// The first pass, from the working file into VLCTEMP: each record's region status, the
+// The first pass: each working record's region status, set where the record lies, the
 // largest weights and the first-pass sums of the region records.
 int regionStatusPass(VlcRun& run, const RecordSlots& slots, bool weighted) {
     host::UtilFile& vout = *run.vlcvout;
-    host::UtilFile& temp = *run.vlctemp;
     const double lower = run.regionLower - kTolerance, upper = run.regionUpper + kTolerance;
-    if (int rc = vout.point(0)) return utilFailure(run, rc), 1;
-    if (int rc = temp.point(-2)) return utilFailure(run, rc), 1;
-    if (int rc = temp.setRecordBytes(vout.recordBytes())) return utilFailure(run, rc), 1;
-    if (int rc = temp.expectRecords(vout.count())) return utilFailure(run, rc), 1;
-    std::vector<double> rec(vout.recordBytes() / 8 + 1);
-    while (vout.read(rec.data())) {
+    const int rc = host::updateRecords(vout, [&](double* rec) {
         rec[kVoutRegion] = 0.0;
         const int g = rec[kVoutTreat] > 0.5 ? kTreated : kControl;
-        const double w = weighted ? analysisWeight(run, rec.data()) : 1.0;
+        const double w = weighted ? analysisWeight(run, rec) : 1.0;
         if (!host::isMissing(w)) {
             run.maxWeight = std::max(run.maxWeight, w);
             const auto& list = run.largestWgt[g].value;
             if (run.listLength > 0 &&
                 (list.size() != static_cast<std::size_t>(run.listLength) || w > list.back()))
-                vlcextw(run, w, g, rec.data());
+                vlcextw(run, w, g, rec);
         }
         const double p = rec[kVoutPs];
         if (p >= lower && p <= upper) {
             rec[kVoutRegion] = 1.0;
             // A missing weight keeps the observation out of the weighted statistics only.
-            addRegionRecord(run.balance, slots, rec.data(), w, weighted && !host::isMissing(w));
+            addRegionRecord(run.balance, slots, rec, w, weighted && !host::isMissing(w));
         }
-        if (int rc = temp.write(rec.data())) return utilFailure(run, rc), 1;
-    }
-    if (int rc = vout.lastError()) return utilFailure(run, rc), 1;
+        return true;
+    });
+    if (rc) return utilFailure(run, rc), 1;
     return 0;
+}
+
+// A group whose region is refused leaves its working records as the weights made them.
+void clearRegionStatus(VlcRun& run) {
+    if (int rc = host::updateRecords(*run.vlcvout, [](double* rec) {
+            rec[kVoutRegion] = 0.0;
+            return true;
+        }))
+        utilFailure(run, rc);
 }
 
 // Means and proportions of the region set and of the weighted set, which shares the region's
@@ -142,8 +145,7 @@ void regionMeans(const VlcRun& run, BalanceStats& b, const RecordSlots& slots,
     finishMeans(run, wgt, wgt.wtotal, cont, slots.binOn);
 }
 
-// The second pass, over the working file (which has taken the first pass's records): the
-// squared deviations of the region records.
+// The second pass, over the working file: the squared deviations of the region records.
 int regionDeviationPass(VlcRun& run, const RecordSlots& slots, bool weighted) {
     BalanceStats& b = run.balance;
     SetStats& reg = b.sets[kRegion];
@@ -262,14 +264,12 @@ int vlcregn(VlcRun& run) {
     const SetStats& reg = b.sets[kRegion];
     run.nRegionTreated = static_cast<std::int64_t>(reg.total[kTreated] + 0.1);
     run.nRegionControl = static_cast<std::int64_t>(reg.total[kControl] + 0.1);
-    if (run.nRegionTreated < 2) return fail(run, kMsgRegionFewTreated);
-    if (run.nRegionControl < 2) return fail(run, kMsgRegionFewControl);
+    if (run.nRegionTreated < 2 || run.nRegionControl < 2) {
+        clearRegionStatus(run);
+        return fail(run, run.nRegionTreated < 2 ? kMsgRegionFewTreated : kMsgRegionFewControl);
+    }
 
     regionMeans(run, b, slots, cont, weighted);
-    // The working file takes the records with their region status instead of a copy back (the
-    // scratch file is emptied by whoever uses it next); a group that fails above keeps its
-    // records as they were.
-    run.vlcvout->swapRecords(*run.vlctemp);
     if (regionDeviationPass(run, slots, weighted)) return 1;
     regionVariances(run, b, cont, weighted);
     return 0;

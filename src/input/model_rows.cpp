@@ -429,11 +429,14 @@ void startContRanges(VlcRun& run) {
 }
 
 void addToContRanges(VlcRun& run, const double* rec) {
+    // Through pointers the record cannot alias, so the bounds stay in registers.
+    double* __restrict lo = run.contLo.data();
+    double* __restrict hi = run.contHi.data();
+    const double* __restrict x = rec + kDataAnalysis;
     for (int j = 0; j < run.nModelCont; ++j) {
-        const double x = rec[kDataAnalysis + j];
-        if (host::isMissing(x)) continue;
-        run.contLo[j] = std::min(run.contLo[j], x);
-        run.contHi[j] = std::max(run.contHi[j], x);
+        if (host::isMissing(x[j])) continue;
+        lo[j] = std::min(lo[j], x[j]);
+        hi[j] = std::max(hi[j], x[j]);
     }
 }
 

@@ -236,6 +236,8 @@ int vlcin(VlcRun& run) {
     if (run.byVars.empty())
         if (int rc = data.expectRecords(ds.nobs()); rc != 0) host::utilFatal(rc);
 
+    // Zeroed once: every row writes the same fields whole (fillRecord's slots and texts are
+    // the same for every row), so the bytes between them stay zero.
     std::vector<double> rec(static_cast<std::size_t>(run.dataRecBytes) / 8, 0.0);
     std::vector<unsigned char>& assessMissing = run.assessOnlyMissing;
     const bool hasFreq = run.freqVar.number > 0;
@@ -281,7 +283,6 @@ int vlcin(VlcRun& run) {
                 return 1;
             }
             freq = std::floor(freq);
-            std::fill(rec.begin(), rec.end(), 0.0);
             rec[kDataObs] = static_cast<double>(obs);
             rec[kDataFreq] = freq;
             rec[kDataWeight] = weight;
