@@ -21,6 +21,7 @@ namespace {
 
 // Decoded rows kept at a time: about this many bytes, whatever the file's size.
 std::int64_t chunkBytes = 8 << 20;
+bool directRows = true;
 
 std::string lower(std::string_view s) {
     std::string u(s);
@@ -141,6 +142,10 @@ StatKind statKindFor(const std::string& path) {
 
 void setStatChunkBytes(std::int64_t bytes) {
     chunkBytes = std::max<std::int64_t>(bytes, 1);
+}
+
+void setStatDirectRows(bool on) {
+    directRows = on;
 }
 
 const char* statKindName(StatKind kind) {
@@ -305,7 +310,19 @@ void StatDataset::scan() {
         failDataSet(datamsg::kStatCannotRead, {path_, kindName, "it has no variables"});
     const bool labelled =
         std::any_of(vars_.begin(), vars_.end(), [](const Var& v) { return !v.labelSet.empty(); });
-    if (st.reportedRows >= 0 && nStr_ == 0 && !labelled) {
+    if (kind_ == StatKind::Dta && directRows) direct_ = readDtaLayout(path_, vars_.size());
+    if (direct_ && direct_->rows != st.reportedRows) direct_.reset();
+    if (direct_) {
+        nobs_ = direct_->rows;
+        // The value labels follow the data: the library reads them past a single row.
+        ParseState lab;
+        lab.labels = lab.measure = true;
+        if (labelled && !parse(lab, 0, 1))
+            failDataSet(datamsg::kStatCannotRead, {path_, kindName, lab.detail});
+        std::string why;
+        if (nStr_ > 0 && !measureDirect(why))
+            failDataSet(datamsg::kStatCannotRead, {path_, kindName, why});
+    } else if (st.reportedRows >= 0 && nStr_ == 0 && !labelled) {
         nobs_ = st.reportedRows;
     } else {
         ParseState all;
@@ -334,6 +351,8 @@ void StatDataset::scan() {
             w = std::max(w, text.size());
         v.v.formatWidth = static_cast<int>(w);
     }
+    // Rows read straight are held twice, as the file has them and decoded.
+    if (direct_) rowBytes = std::max(rowBytes, static_cast<std::int64_t>(direct_->rowBytes));
     chunkRows_ = std::max<std::int64_t>(1, chunkBytes / std::max<std::int64_t>(1, rowBytes));
 }
 
@@ -348,16 +367,63 @@ bool StatDataset::load(std::int64_t row) {
     chunk_.text.clear();
     ParseState st;
     st.chunk = &chunk_;
-    bool ok = parse(st, start, chunk_.count);
-    if (ok && st.rows != chunk_.count) {
-        ok = false;
-        st.detail = "it changed while it was being read";
+    bool ok = false;
+    if (direct_) {
+        ok = loadDirect(st.detail);
+    } else {
+        ok = parse(st, start, chunk_.count);
+        if (ok && st.rows != chunk_.count) {
+            ok = false;
+            st.detail = "it changed while it was being read";
+        }
     }
     if (!ok) {
         chunk_.count = 0;
         xpmlog(kGroupHostData, datamsg::kStatCannotRead, {path_, statKindName(kind_), st.detail});
     }
     return ok;
+}
+
+bool StatDataset::loadDirect(std::string& detail) {
+    detail = readDtaRows(path_, *direct_, chunk_.first, chunk_.count, rowBytes_);
+    if (!detail.empty()) return false;
+    const std::size_t rowBytes = direct_->rowBytes;
+    const std::size_t nNum = static_cast<std::size_t>(nNum_),
+                      nStr = static_cast<std::size_t>(nStr_);
+    for (std::int64_t r = 0; r < chunk_.count; ++r) {
+        const char* row = rowBytes_.data() + static_cast<std::size_t>(r) * rowBytes;
+        double* num = chunk_.num.data() + static_cast<std::size_t>(r) * nNum;
+        std::uint32_t* end = chunk_.end.data() + static_cast<std::size_t>(r) * nStr;
+        for (std::size_t i = 0; i < vars_.size(); ++i) {
+            const DtaColumn& c = direct_->columns[i];
+            const auto slot = static_cast<std::size_t>(vars_[i].slot);
+            if (vars_[i].v.type == VarType::Numeric) {
+                num[slot] = dtaNumber(row, c);
+            } else {
+                chunk_.text += dtaText(row, c);
+                end[slot] = static_cast<std::uint32_t>(chunk_.text.size());
+            }
+        }
+    }
+    return true;
+}
+
+bool StatDataset::measureDirect(std::string& detail) {
+    const std::int64_t block = std::max<std::int64_t>(
+        1, (std::int64_t{4} << 20) / static_cast<std::int64_t>(direct_->rowBytes));
+    for (std::int64_t first = 0; first < nobs_; first += block) {
+        const std::int64_t count = std::min(block, nobs_ - first);
+        detail = readDtaRows(path_, *direct_, first, count, rowBytes_);
+        if (!detail.empty()) return false;
+        for (std::int64_t r = 0; r < count; ++r) {
+            const char* row = rowBytes_.data() + static_cast<std::size_t>(r) * direct_->rowBytes;
+            for (std::size_t i = 0; i < vars_.size(); ++i)
+                if (vars_[i].v.type == VarType::Character)
+                    vars_[i].longest =
+                        std::max(vars_[i].longest, dtaText(row, direct_->columns[i]).size());
+        }
+    }
+    return true;
 }
 
 std::unique_ptr<Dataset> openStatDataset(const std::string& path, StatKind kind) {

@@ -1,4 +1,5 @@
-// Stata (.dta) and SPSS (.sav, .zsav, .por) data sets, read through libreadstat.
+// Stata (.dta) and SPSS (.sav, .zsav, .por) data sets, read through libreadstat (the rows of
+// recent Stata files straight from the file).
 //
 // Types map as users of those packages expect: string variables are character, every other
 // storage type numeric (as a double, exactly). System missing, Stata's extended missing
@@ -29,5 +30,8 @@ std::unique_ptr<Dataset> openStatDataset(const std::string& path, StatKind kind)
 // Bytes of decoded rows kept at a time by data sets opened afterwards (tests use tiny ones so
 // that groups cross chunk boundaries).
 void setStatChunkBytes(std::int64_t bytes);
+// Whether Stata files of releases 117-119 opened afterwards have their rows decoded straight
+// from the file (the default) rather than through the library, which tests compare them with.
+void setStatDirectRows(bool on);
 
 } // namespace velloc::host

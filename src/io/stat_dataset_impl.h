@@ -1,11 +1,14 @@
-// The libreadstat implementation of Dataset (internal to the host).
+// The Stata and SPSS implementation of Dataset (internal to the host): the library reads the
+// dictionary, and the rows of every file but those the direct reader takes (dta_rows.h).
 #pragma once
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "io/dataset_base.h"
+#include "io/dta_rows.h"
 #include "io/stat_dataset.h"
 
 namespace velloc::host {
@@ -62,6 +65,10 @@ class StatDataset final : public ByGroupDataset {
   private:
     bool parse(ParseState& st, std::int64_t offset, std::int64_t limit);
     bool load(std::int64_t row); // makes row part of the chunk; false on an error (logged)
+    // The chunk's rows decoded from the data section; false with the reason in detail.
+    bool loadDirect(std::string& detail);
+    // The longest value of each string variable, from the data section.
+    bool measureDirect(std::string& detail);
     double numAt(std::int64_t row, int var) const;
     std::string_view textAt(std::int64_t row, int var) const;
     std::string formatAt(std::int64_t row, int var) const;
@@ -78,6 +85,8 @@ class StatDataset final : public ByGroupDataset {
     std::int64_t nobs_ = 0;
     std::int64_t chunkRows_ = 1;
     Chunk chunk_;
+    std::optional<DtaLayout> direct_; // the rows' layout when they are decoded straight
+    std::vector<char> rowBytes_;      // the chunk's rows as the file holds them
 
     std::int64_t cur_ = -1, next_ = 0, groupStart_ = 0;
     std::vector<double> keyNum_;
