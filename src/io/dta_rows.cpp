@@ -70,6 +70,8 @@ class HeaderReader {
         return v;
     }
 
+    std::size_t at() const { return at_; }
+
   private:
     std::string_view s_;
     std::size_t at_ = 0;
@@ -125,9 +127,14 @@ std::optional<DtaLayout> readDtaLayout(const std::string& path, std::size_t nvar
     if (h.unsignedOf(k) != nvars) return std::nullopt;
     const std::uint64_t nRows = h.unsignedOf(rows);
 
-    const std::size_t mapTag = head.find("</header><map>");
-    if (mapTag == std::string::npos || mapTag + 14 + 14 * 8 > head.size()) return std::nullopt;
-    const std::size_t mapAt = mapTag + 9;
+    std::string_view labelLen, label, tsLen, ts;
+    if (!h.tag("<label>") || !h.bytes(lay.release == 117 ? 1 : 2, labelLen) ||
+        !h.bytes(h.unsignedOf(labelLen), label) || !h.tag("</label><timestamp>") ||
+        !h.bytes(1, tsLen) || !h.bytes(h.unsignedOf(tsLen), ts) ||
+        !h.tag("</timestamp></header><map>"))
+        return std::nullopt;
+    const std::size_t mapAt = h.at() - 5;
+    if (mapAt + 5 + 14 * 8 > head.size()) return std::nullopt;
     std::uint64_t map[14];
     for (int i = 0; i < 14; ++i)
         map[i] = load<std::uint64_t>(head.data() + mapAt + 5 + 8 * i);
@@ -150,6 +157,7 @@ std::optional<DtaLayout> readDtaLayout(const std::string& path, std::size_t nvar
         lay.columns.push_back({static_cast<std::uint32_t>(width), type});
         width += bytes;
     }
+    if (width > UINT32_MAX) return std::nullopt; // offsets in a row are 32 bits
     lay.rowBytes = static_cast<std::size_t>(width);
     if (nRows > (std::uint64_t{1} << 62) / width) return std::nullopt;
     lay.rows = static_cast<std::int64_t>(nRows);
@@ -198,6 +206,7 @@ double dtaNumber(const char* row, const DtaColumn& c) {
 
 std::string_view dtaText(const char* row, const DtaColumn& c) {
     const char* p = row + c.offset;
+    if (c.type > 2045) return {}; // not a string column
     const void* nul = std::memchr(p, '\0', c.type);
     std::size_t n = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - p) : c.type;
     // Trailing blanks are padding to a Stata user, and the library drops them too.

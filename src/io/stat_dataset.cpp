@@ -176,6 +176,8 @@ struct StatCallbacks {
         const char* label = readstat_variable_get_label(var);
         v.v.name = name ? name : "";
         v.v.label = label ? label : "";
+        v.storage = readstat_variable_get_type(var);
+        v.width = readstat_variable_get_storage_width(var);
         if (readstat_variable_get_type_class(var) == READSTAT_TYPE_CLASS_STRING) {
             v.v.type = VarType::Character;
             v.slot = ds.nStr_++;
@@ -312,13 +314,25 @@ void StatDataset::scan() {
         std::any_of(vars_.begin(), vars_.end(), [](const Var& v) { return !v.labelSet.empty(); });
     if (kind_ == StatKind::Dta && directRows) direct_ = readDtaLayout(path_, vars_.size());
     if (direct_ && direct_->rows != st.reportedRows) direct_.reset();
+    // The rows are read straight only where the map's types are those the library read from
+    // the sections in order: a map that points elsewhere is the library's to judge.
+    for (std::size_t i = 0; direct_ && i < vars_.size(); ++i) {
+        const std::uint16_t t = direct_->columns[i].type;
+        const int want = t <= 2045         ? READSTAT_TYPE_STRING
+                         : t == kDtaDouble ? READSTAT_TYPE_DOUBLE
+                         : t == kDtaFloat  ? READSTAT_TYPE_FLOAT
+                         : t == kDtaLong   ? READSTAT_TYPE_INT32
+                         : t == kDtaInt    ? READSTAT_TYPE_INT16
+                                           : READSTAT_TYPE_INT8;
+        if (vars_[i].storage != want || (t <= 2045 && vars_[i].width != t)) direct_.reset();
+    }
     if (direct_) {
         nobs_ = direct_->rows;
-        // The value labels follow the data: the library reads them past a single row.
+        // The value labels follow the data: the library reads them past a single row, and
+        // finds a damaged end of the file as it would reading every row.
         ParseState lab;
         lab.labels = lab.measure = true;
-        if (labelled && !parse(lab, 0, 1))
-            failDataSet(datamsg::kStatCannotRead, {path_, kindName, lab.detail});
+        if (!parse(lab, 0, 1)) failDataSet(datamsg::kStatCannotRead, {path_, kindName, lab.detail});
         std::string why;
         if (nStr_ > 0 && !measureDirect(why))
             failDataSet(datamsg::kStatCannotRead, {path_, kindName, why});
@@ -352,7 +366,7 @@ void StatDataset::scan() {
         v.v.formatWidth = static_cast<int>(w);
     }
     // Rows read straight are held twice, as the file has them and decoded.
-    if (direct_) rowBytes = std::max(rowBytes, static_cast<std::int64_t>(direct_->rowBytes));
+    if (direct_) rowBytes += static_cast<std::int64_t>(direct_->rowBytes);
     chunkRows_ = std::max<std::int64_t>(1, chunkBytes / std::max<std::int64_t>(1, rowBytes));
 }
 

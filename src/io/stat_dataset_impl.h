@@ -41,6 +41,8 @@ class StatDataset final : public ByGroupDataset {
         int slot = 0;         // index into a row's numbers or its strings
         std::string labelSet; // name of the value label set, empty when none
         const std::map<double, std::string>* labels = nullptr;
+        int storage = 0;         // the library's readstat_type_t
+        std::size_t width = 0;   // and storage width
         std::size_t longest = 0; // longest string seen (for the character length)
     };
     struct Chunk {

@@ -58,12 +58,13 @@ std::string storageBytes(readstat_type_t type, double v) {
 // Values the writer refuses (those in a type's missing range, infinities) are written as 0 and
 // their bytes put in afterwards where the file keeps them, so that the readers meet them too.
 void writeDta(const std::string& path, long release, const std::vector<Column>& cols,
-              bool labelled = false) {
+              bool labelled = false, const char* fileLabel = nullptr) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     readstat_writer_t* w = readstat_writer_init();
     readstat_set_data_writer(w, writeBytes);
     ASSERT_EQ(readstat_writer_set_file_format_version(w, release), READSTAT_OK);
+    if (fileLabel) readstat_writer_set_file_label(w, fileLabel);
     readstat_label_set_t* set = nullptr;
     if (labelled) {
         set = readstat_add_label_set(w, READSTAT_TYPE_INT32, "sexes");
@@ -320,4 +321,91 @@ TEST_F(DtaRows, ValueLabelsAndDamageAreTheLibrarys) {
     if (g > 0) g = ds->nextGroup();
     EXPECT_LT(g, 0);
     EXPECT_NE(log().find("ERROR: The data set file " + p), std::string::npos) << log();
+}
+
+namespace {
+
+std::uint64_t mapEntry(const std::string& file, int i) {
+    std::uint64_t v;
+    std::memcpy(&v, file.data() + file.find("<map>") + 5 + 8 * i, 8);
+    return v;
+}
+
+void putBytes(std::string& file, std::size_t at, const void* p, std::size_t n) {
+    file.replace(at, n, static_cast<const char*>(p), n);
+}
+
+} // namespace
+
+TEST_F(DtaRows, TagsInTheLabelOrAMapThatDisagreesLeaveTheRowsToTheLibrary) {
+    // A file label may hold any text, tags included: the map is the one after the header's
+    // fields, not the first text that looks like one.
+    const std::vector<Column> cols = {{"x", READSTAT_TYPE_DOUBLE, 0, numbers({1.0, 2.0})}};
+    const std::string plain = path("tagged.dta");
+    writeDta(plain, 118, cols, false, "see </header><map> here");
+    EXPECT_TRUE(readDtaLayout(plain, 1));
+    EXPECT_EQ(readDta(plain, true).bits, readDta(plain, false).bits);
+
+    // A label made into a second map, consistent in itself, whose data section holds 999: read
+    // straight from it, the file would read 999 where it holds 1.
+    const std::string faked = path("faked.dta");
+    writeDta(faked, 118, cols, false, std::string(170, 'L').c_str());
+    std::string bytes = read(faked);
+    const std::size_t label = bytes.find(std::string(170, 'L'));
+    ASSERT_NE(label, std::string::npos);
+    std::uint64_t map[14];
+    for (int i = 0; i < 14; ++i)
+        map[i] = mapEntry(bytes, i);
+    const std::size_t fakeMap = label + 9; // "</header>" first
+    const std::size_t fakeData = fakeMap + 5 + 112 + 6;
+    const double fake[2] = {999.0, 999.0};
+    std::uint64_t fakeEntries[14];
+    std::memcpy(fakeEntries, map, sizeof map);
+    fakeEntries[1] = fakeMap;
+    fakeEntries[9] = fakeData;
+    fakeEntries[10] = fakeData + 6 + sizeof fake + 7;
+    std::string text = "</header><map>" +
+                       std::string(reinterpret_cast<const char*>(fakeEntries), sizeof fakeEntries) +
+                       "</map><data>" +
+                       std::string(reinterpret_cast<const char*>(fake), sizeof fake) + "</data>";
+    ASSERT_LE(text.size(), 170u);
+    putBytes(bytes, label, text.data(), text.size());
+    write("faked.dta", bytes);
+    const Reading fakedDirect = readDta(faked, true), fakedLibrary = readDta(faked, false);
+    EXPECT_EQ(fakedDirect.bits, fakedLibrary.bits);
+    ASSERT_EQ(fakedDirect.bits.size(), 2u);
+    EXPECT_EQ(std::bit_cast<double>(fakedDirect.bits[0][0]), 1.0);
+
+    // A map whose types section is not the one the library reads (here a text in the label
+    // that says "double" for a string column): the types disagree, and the library reads the
+    // rows, whose texts are never longer than their 8-byte storage.
+    const std::vector<Column> text8 = {
+        {"s", READSTAT_TYPE_STRING, 8, {{0, 0, "abcdefgh"}, {0, 0, "abc"}, {0, 0, ""}}}};
+    const std::string typed = path("typed.dta");
+    writeDta(typed, 118, text8, false, "<variable_types>XX");
+    bytes = read(typed);
+    const std::size_t fakeTypes = bytes.find("<variable_types>XX");
+    ASSERT_NE(fakeTypes, std::string::npos);
+    const std::uint16_t doubleType = kDtaDouble;
+    putBytes(bytes, fakeTypes + 16, &doubleType, 2);
+    const std::uint64_t at = fakeTypes;
+    putBytes(bytes, bytes.find("<map>") + 5 + 16, &at, 8);
+    write("typed.dta", bytes);
+    const Reading typedDirect = readDta(typed, true), typedLibrary = readDta(typed, false);
+    EXPECT_EQ(typedDirect.text, typedLibrary.text);
+    for (const auto& row : typedDirect.text)
+        EXPECT_LE(row[0].size(), 8u);
+
+    // A damaged end (the value labels' tag) is refused at open, as a reading of every row by
+    // the library refuses it.
+    const std::string damaged = path("damaged.dta");
+    writeDta(damaged, 118,
+             {{"n", READSTAT_TYPE_INT32, 0, numbers({1, 2, 3})},
+              {"s", READSTAT_TYPE_STRING, 4, {{0, 0, "a"}, {0, 0, "bb"}, {0, 0, "c"}}}});
+    bytes = read(damaged);
+    bytes.replace(bytes.find("<value_labels>"), 14, "<value_lXbels>");
+    write("damaged.dta", bytes);
+    log_.str("");
+    EXPECT_THROW(Dataset::open(damaged), DataSetError);
+    EXPECT_NE(log().find("[900-503]"), std::string::npos) << log();
 }
