@@ -1,18 +1,15 @@
 // Sequential reading of a CSV data set in BY groups.
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fcntl.h>
 #include <limits>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "base/messages.h"
 #include "base/missing.h"
 #include "io/csv_dataset.h"
 #include "io/csv_number.h"
 #include "io/data_messages.h"
+#include "io/file_bytes.h"
 #include "io/text_encoding.h"
 
 namespace velloc::host {
@@ -21,42 +18,6 @@ namespace {
 
 std::string str(std::int64_t v) {
     return std::to_string(v);
-}
-
-// Reads the file's bytes from offset on into buf, count of them or, when count is negative,
-// all to the end: their number, fewer when the file is shorter; -1 with the reason in error.
-// buf only grows, so a buffer used again is not cleared again.
-std::int64_t readFileBytes(const std::string& path, std::int64_t offset, std::int64_t count,
-                           std::string& buf, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return -1;
-    }
-    std::int64_t want = count;
-    if (want < 0) {
-        struct stat st {};
-        want = ::fstat(fd, &st) == 0 && st.st_size > offset ? st.st_size - offset : 0;
-        ++want; // room to see the end
-    }
-    std::int64_t got = 0;
-    for (;;) {
-        if (static_cast<std::int64_t>(buf.size()) < want)
-            buf.resize(static_cast<std::size_t>(want));
-        const ssize_t n =
-            ::pread(fd, buf.data() + got, static_cast<std::size_t>(want - got), offset + got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = std::strerror(errno);
-            ::close(fd);
-            return -1;
-        }
-        got += n;
-        if (n == 0 || (count >= 0 && got == count)) break;
-        if (got == want) want *= 2; // the file grew: read on to its end
-    }
-    ::close(fd);
-    return got;
 }
 
 } // namespace

@@ -1,45 +1,32 @@
 #include "io/dta_rows.h"
 
 #include <bit>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "base/missing.h"
+#include "io/file_bytes.h"
 
 namespace velloc::host {
 
 namespace {
 
-// Closes the descriptor whichever way the reading ends.
-struct ReadFd {
-    int fd;
-    explicit ReadFd(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~ReadFd() {
-        if (fd >= 0) ::close(fd);
-    }
-    ReadFd(const ReadFd&) = delete;
-    ReadFd& operator=(const ReadFd&) = delete;
-};
-
-// n bytes at off; the count read (short at the end of the file), -1 on an error (in errno).
-std::int64_t readAt(int fd, std::int64_t off, std::size_t n, char* out) {
-    std::size_t got = 0;
-    while (got < n) {
-        const ssize_t r = ::pread(fd, out + got, n - got, static_cast<off_t>(off) + got);
-        if (r < 0 && errno == EINTR) continue;
-        if (r < 0) return -1;
-        if (r == 0) break;
-        got += static_cast<std::size_t>(r);
-    }
-    return static_cast<std::int64_t>(got);
+// Exactly n bytes at off into out; false when the file cannot be read or ends before.
+bool readExactly(const std::string& path, std::int64_t off, std::size_t n, std::string& out) {
+    std::string why;
+    if (readFileBytes(path, off, static_cast<std::int64_t>(n), out, why) !=
+        static_cast<std::int64_t>(n))
+        return false;
+    out.resize(n);
+    return true;
 }
 
-bool readExactly(int fd, std::int64_t off, std::size_t n, std::string& out) {
-    out.resize(n);
-    return readAt(fd, off, n, out.data()) == static_cast<std::int64_t>(n);
+// A little-endian unsigned field of the header.
+std::uint64_t unsignedOf(std::string_view b) {
+    std::uint64_t v = 0;
+    for (std::size_t i = b.size(); i-- > 0;)
+        v = v << 8 | static_cast<unsigned char>(b[i]);
+    return v;
 }
 
 template <class T> T load(const char* p) {
@@ -63,13 +50,6 @@ class HeaderReader {
         at_ += n;
         return true;
     }
-    std::uint64_t unsignedOf(std::string_view b) const {
-        std::uint64_t v = 0;
-        for (std::size_t i = b.size(); i-- > 0;)
-            v = v << 8 | static_cast<unsigned char>(b[i]);
-        return v;
-    }
-
     std::size_t at() const { return at_; }
 
   private:
@@ -98,11 +78,10 @@ std::size_t storageBytes(std::uint16_t type) {
 
 std::optional<DtaLayout> readDtaLayout(const std::string& path, std::size_t nvars) {
     if constexpr (std::endian::native != std::endian::little) return std::nullopt;
-    ReadFd f(path);
-    if (f.fd < 0 || nvars == 0) return std::nullopt;
+    if (nvars == 0) return std::nullopt;
     // The header and the map: well within the first kilobyte whatever the label's length.
-    std::string head(1024, '\0');
-    const std::int64_t n = readAt(f.fd, 0, head.size(), head.data());
+    std::string head, why;
+    const std::int64_t n = readFileBytes(path, 0, 1024, head, why);
     if (n <= 0) return std::nullopt;
     head.resize(static_cast<std::size_t>(n));
 
@@ -112,25 +91,19 @@ std::optional<DtaLayout> readDtaLayout(const std::string& path, std::size_t nvar
     if (!h.tag("<stata_dta><header><release>") || !h.bytes(3, release) ||
         !h.tag("</release><byteorder>") || !h.bytes(3, order) || !h.tag("</byteorder><K>"))
         return std::nullopt;
-    if (release == "117")
-        lay.release = 117;
-    else if (release == "118")
-        lay.release = 118;
-    else if (release == "119")
-        lay.release = 119;
-    else
-        return std::nullopt;
+    const int rel = release == "117" ? 117 : release == "118" ? 118 : release == "119" ? 119 : 0;
+    if (rel == 0) return std::nullopt;
     if (order != "LSF") return std::nullopt;
-    if (!h.bytes(lay.release == 119 ? 4 : 2, k) || !h.tag("</K><N>") ||
-        !h.bytes(lay.release == 117 ? 4 : 8, rows) || !h.tag("</N>"))
+    if (!h.bytes(rel == 119 ? 4 : 2, k) || !h.tag("</K><N>") ||
+        !h.bytes(rel == 117 ? 4 : 8, rows) || !h.tag("</N>"))
         return std::nullopt;
-    if (h.unsignedOf(k) != nvars) return std::nullopt;
-    const std::uint64_t nRows = h.unsignedOf(rows);
+    if (unsignedOf(k) != nvars) return std::nullopt;
+    const std::uint64_t nRows = unsignedOf(rows);
 
     std::string_view labelLen, label, tsLen, ts;
-    if (!h.tag("<label>") || !h.bytes(lay.release == 117 ? 1 : 2, labelLen) ||
-        !h.bytes(h.unsignedOf(labelLen), label) || !h.tag("</label><timestamp>") ||
-        !h.bytes(1, tsLen) || !h.bytes(h.unsignedOf(tsLen), ts) ||
+    if (!h.tag("<label>") || !h.bytes(rel == 117 ? 1 : 2, labelLen) ||
+        !h.bytes(unsignedOf(labelLen), label) || !h.tag("</label><timestamp>") ||
+        !h.bytes(1, tsLen) || !h.bytes(unsignedOf(tsLen), ts) ||
         !h.tag("</timestamp></header><map>"))
         return std::nullopt;
     const std::size_t mapAt = h.at() - 5;
@@ -140,12 +113,12 @@ std::optional<DtaLayout> readDtaLayout(const std::string& path, std::size_t nvar
         map[i] = load<std::uint64_t>(head.data() + mapAt + 5 + 8 * i);
     // A file cut short, or grown, is the library's to read, and to report.
     struct stat st {};
-    if (map[0] != 0 || map[1] != mapAt || ::fstat(f.fd, &st) != 0 ||
+    if (map[0] != 0 || map[1] != mapAt || ::stat(path.c_str(), &st) != 0 ||
         static_cast<std::uint64_t>(st.st_size) != map[13])
         return std::nullopt;
 
     std::string types;
-    if (!readExactly(f.fd, static_cast<std::int64_t>(map[2]), 16 + 2 * nvars, types) ||
+    if (!readExactly(path, static_cast<std::int64_t>(map[2]), 16 + 2 * nvars, types) ||
         types.compare(0, 16, "<variable_types>") != 0)
         return std::nullopt;
     std::uint64_t width = 0;
@@ -153,7 +126,7 @@ std::optional<DtaLayout> readDtaLayout(const std::string& path, std::size_t nvar
         const auto type = load<std::uint16_t>(types.data() + 16 + 2 * i);
         const std::size_t bytes = storageBytes(type);
         if (bytes == 0) return std::nullopt;
-        if (lay.release == 117 && type <= 2045) return std::nullopt;
+        if (rel == 117 && type <= 2045) return std::nullopt;
         lay.columns.push_back({static_cast<std::uint32_t>(width), type});
         width += bytes;
     }
@@ -165,11 +138,11 @@ std::optional<DtaLayout> readDtaLayout(const std::string& path, std::size_t nvar
     // The data section: its opening tag where the map says, its closing one right after the
     // rows, and the long strings' section right after that.
     std::string tag;
-    if (!readExactly(f.fd, static_cast<std::int64_t>(map[9]), 6, tag) || tag != "<data>")
+    if (!readExactly(path, static_cast<std::int64_t>(map[9]), 6, tag) || tag != "<data>")
         return std::nullopt;
     lay.dataOffset = static_cast<std::int64_t>(map[9]) + 6;
     const std::uint64_t dataEnd = static_cast<std::uint64_t>(lay.dataOffset) + nRows * width;
-    if (map[10] != dataEnd + 7 || !readExactly(f.fd, static_cast<std::int64_t>(dataEnd), 7, tag) ||
+    if (map[10] != dataEnd + 7 || !readExactly(path, static_cast<std::int64_t>(dataEnd), 7, tag) ||
         tag != "</data>")
         return std::nullopt;
     return lay;
@@ -216,15 +189,14 @@ std::string_view dtaText(const char* row, const DtaColumn& c) {
 }
 
 std::string readDtaRows(const std::string& path, const DtaLayout& layout, std::int64_t first,
-                        std::int64_t count, std::vector<char>& buf) {
-    const std::size_t bytes = static_cast<std::size_t>(count) * layout.rowBytes;
-    buf.resize(bytes);
-    ReadFd f(path);
-    if (f.fd < 0) return std::strerror(errno);
-    const std::int64_t off = layout.dataOffset + first * static_cast<std::int64_t>(layout.rowBytes);
-    const std::int64_t got = readAt(f.fd, off, bytes, buf.data());
-    if (got < 0) return std::strerror(errno);
-    if (got != static_cast<std::int64_t>(bytes)) return "it changed while it was being read";
+                        std::int64_t count, std::string& buf) {
+    const auto bytes = count * static_cast<std::int64_t>(layout.rowBytes);
+    std::string why;
+    const std::int64_t got =
+        readFileBytes(path, layout.dataOffset + first * static_cast<std::int64_t>(layout.rowBytes),
+                      bytes, buf, why);
+    if (got < 0) return why;
+    if (got != bytes) return "it changed while it was being read";
     return {};
 }
 

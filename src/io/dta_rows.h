@@ -25,7 +25,6 @@ inline constexpr std::uint16_t kDtaInt = 65529;
 inline constexpr std::uint16_t kDtaByte = 65530;
 
 struct DtaLayout {
-    int release = 0;
     std::int64_t dataOffset = 0; // of the first row
     std::int64_t rows = 0;
     std::size_t rowBytes = 0;
@@ -45,9 +44,9 @@ double dtaNumber(const char* row, const DtaColumn& c);
 // A string value of a row: its bytes up to the first NUL, or its width, less trailing blanks.
 std::string_view dtaText(const char* row, const DtaColumn& c);
 
-// Reads rows first .. first + count - 1 into buf (resized to hold them). Empty when done, else
-// why not: the system's error, or that the file is shorter than its layout says.
+// Reads rows first .. first + count - 1 to the start of buf (which only grows). Empty when
+// done, else why not: the system's error, or that the file is shorter than its layout says.
 std::string readDtaRows(const std::string& path, const DtaLayout& layout, std::int64_t first,
-                        std::int64_t count, std::vector<char>& buf);
+                        std::int64_t count, std::string& buf);
 
 } // namespace velloc::host

@@ -312,24 +312,12 @@ void StatDataset::scan() {
         failDataSet(datamsg::kStatCannotRead, {path_, kindName, "it has no variables"});
     const bool labelled =
         std::any_of(vars_.begin(), vars_.end(), [](const Var& v) { return !v.labelSet.empty(); });
-    if (kind_ == StatKind::Dta && directRows) direct_ = readDtaLayout(path_, vars_.size());
-    if (direct_ && direct_->rows != st.reportedRows) direct_.reset();
-    // The rows are read straight only where the map's types are those the library read from
-    // the sections in order: a map that points elsewhere is the library's to judge.
-    for (std::size_t i = 0; direct_ && i < vars_.size(); ++i) {
-        const std::uint16_t t = direct_->columns[i].type;
-        const int want = t <= 2045         ? READSTAT_TYPE_STRING
-                         : t == kDtaDouble ? READSTAT_TYPE_DOUBLE
-                         : t == kDtaFloat  ? READSTAT_TYPE_FLOAT
-                         : t == kDtaLong   ? READSTAT_TYPE_INT32
-                         : t == kDtaInt    ? READSTAT_TYPE_INT16
-                                           : READSTAT_TYPE_INT8;
-        if (vars_[i].storage != want || (t <= 2045 && vars_[i].width != t)) direct_.reset();
-    }
+    chooseDirectRows(st.reportedRows);
     if (direct_) {
         nobs_ = direct_->rows;
         // The value labels follow the data: the library reads them past a single row, and
-        // finds a damaged end of the file as it would reading every row.
+        // finds a damaged end of the file as it would reading every row (measuring that row's
+        // strings, which measureDirect measures again, keeps it off the chunk).
         ParseState lab;
         lab.labels = lab.measure = true;
         if (!parse(lab, 0, 1)) failDataSet(datamsg::kStatCannotRead, {path_, kindName, lab.detail});
@@ -370,21 +358,45 @@ void StatDataset::scan() {
     chunkRows_ = std::max<std::int64_t>(1, chunkBytes / std::max<std::int64_t>(1, rowBytes));
 }
 
+void StatDataset::chooseDirectRows(std::int64_t reportedRows) {
+    if (kind_ != StatKind::Dta || !directRows) return;
+    direct_ = readDtaLayout(path_, vars_.size());
+    if (direct_ && direct_->rows != reportedRows) direct_.reset();
+    // The map's types must be those the library read from the sections in order: a map that
+    // points elsewhere is the library's to judge.
+    for (std::size_t i = 0; direct_ && i < vars_.size(); ++i) {
+        const std::uint16_t t = direct_->columns[i].type;
+        const int want = t <= 2045         ? READSTAT_TYPE_STRING
+                         : t == kDtaDouble ? READSTAT_TYPE_DOUBLE
+                         : t == kDtaFloat  ? READSTAT_TYPE_FLOAT
+                         : t == kDtaLong   ? READSTAT_TYPE_INT32
+                         : t == kDtaInt    ? READSTAT_TYPE_INT16
+                                           : READSTAT_TYPE_INT8;
+        if (vars_[i].storage != want || (t <= 2045 && vars_[i].width != t)) direct_.reset();
+    }
+}
+
 bool StatDataset::load(std::int64_t row) {
     if (row >= chunk_.first && row < chunk_.first + chunk_.count) return true;
     // Keep the current row with the next one, so that both stay readable.
     std::int64_t start = cur_ >= 0 && cur_ < row && row - cur_ < chunkRows_ / 2 ? cur_ : row;
     chunk_.first = start;
     chunk_.count = std::min(chunkRows_, nobs_ - start);
-    chunk_.num.assign(static_cast<std::size_t>(chunk_.count * nNum_), missingValue());
-    chunk_.end.assign(static_cast<std::size_t>(chunk_.count * nStr_), 0);
+    const auto nums = static_cast<std::size_t>(chunk_.count * nNum_);
+    const auto ends = static_cast<std::size_t>(chunk_.count * nStr_);
     chunk_.text.clear();
     ParseState st;
     st.chunk = &chunk_;
     bool ok = false;
     if (direct_) {
+        // Every value is decoded: nothing need be missing beforehand.
+        chunk_.num.resize(nums);
+        chunk_.end.resize(ends);
         ok = loadDirect(st.detail);
     } else {
+        // The library leaves out values it does not hand over.
+        chunk_.num.assign(nums, missingValue());
+        chunk_.end.assign(ends, 0);
         ok = parse(st, start, chunk_.count);
         if (ok && st.rows != chunk_.count) {
             ok = false;

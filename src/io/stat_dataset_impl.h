@@ -71,6 +71,9 @@ class StatDataset final : public ByGroupDataset {
     bool loadDirect(std::string& detail);
     // The longest value of each string variable, from the data section.
     bool measureDirect(std::string& detail);
+    // Takes direct_ when the file's rows can be read straight and its map agrees with what
+    // the library read.
+    void chooseDirectRows(std::int64_t reportedRows);
     double numAt(std::int64_t row, int var) const;
     std::string_view textAt(std::int64_t row, int var) const;
     std::string formatAt(std::int64_t row, int var) const;
@@ -88,7 +91,7 @@ class StatDataset final : public ByGroupDataset {
     std::int64_t chunkRows_ = 1;
     Chunk chunk_;
     std::optional<DtaLayout> direct_; // the rows' layout when they are decoded straight
-    std::vector<char> rowBytes_;      // the chunk's rows as the file holds them
+    std::string rowBytes_;            // the chunk's rows as the file holds them
 
     std::int64_t cur_ = -1, next_ = 0, groupStart_ = 0;
     std::vector<double> keyNum_;
