@@ -140,7 +140,9 @@ struct Run {
 
 // Sorted runs of at most the threshold each, written back to back to one temporary file,
 // then merged through a heap that breaks ties by run number: runs hold consecutive stretches
-// of the source, so the merge is stable.
+// of the source, so the merge is stable. dst may be src itself: once the runs hold every
+// record the source is emptied and the merge writes over its temporary file, whose pages the
+// page cache already holds, instead of filling a third file's worth of fresh ones.
 int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
     const std::string& name = src.name();
     const std::size_t rec = src.recordBytes();
@@ -196,6 +198,11 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
             runs.push_back(r);
             if (n < cap) break;
         }
+    }
+    if (&dst == &src) {
+        const auto total = src.count();
+        if (int e = src.point(-2); e != kUtilOk) return e;
+        if (int e = src.expectRecords(total); e != kUtilOk) return e;
     }
 
     // Merge buffers share the threshold's worth of memory, each between one record and
@@ -303,10 +310,7 @@ int sortInMemory(const char* data, UtilFile& src, UtilFile& dst, const SortKey* 
                        [&](std::size_t, std::uint64_t i) { return dst.write(data + i * rec); });
 }
 
-} // namespace
-
-int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
-    if (&src == &dst) return fail(kUtilSameFile, src.name());
+int checkKeys(const UtilFile& src, const SortKey* keys, int nkeys) {
     if (nkeys < 0 || (nkeys > 0 && keys == nullptr))
         return fail(kUtilBadKey, src.name(), "the key list is invalid");
     const std::size_t rec = src.recordBytes();
@@ -318,6 +322,15 @@ int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
                             std::to_string(keys[j].offset) + " lies outside the " +
                             std::to_string(rec) + "-byte records");
     }
+    return kUtilOk;
+}
+
+} // namespace
+
+int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
+    if (&src == &dst) return fail(kUtilSameFile, src.name());
+    if (int e = checkKeys(src, keys, nkeys); e != kUtilOk) return e;
+    const std::size_t rec = src.recordBytes();
     int rc = kUtilOk;
     if (nkeys > 0 && turnReversed(src, dst, keys, nkeys, rc)) return rc;
     if (int e = dst.point(-2); e != kUtilOk) return e;
@@ -339,6 +352,25 @@ int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
     src.point(0);
     // The rewind writes what the sorted file still holds back: its failure is the sort's.
     if (int e = dst.point(0); rc == kUtilOk) rc = e;
+    return rc;
+}
+
+int sortSpilledInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys) {
+    if (&file == &scratch) return fail(kUtilSameFile, file.name());
+    if (int e = checkKeys(file, keys, nkeys); e != kUtilOk) return e;
+    int rc = kUtilOk;
+    if (nkeys > 0 && turnReversed(file, scratch, keys, nkeys, rc)) {
+        if (rc == kUtilOk) file.swapRecords(scratch);
+        return rc;
+    }
+    if (file.count() == 0) return file.point(0);
+    try {
+        rc = externalSort(file, file, keys, nkeys);
+    } catch (const std::bad_alloc&) {
+        rc = fail(kUtilNoMemory, file.name(), "sort work space");
+    }
+    // The rewind writes what the file still holds back: its failure is the sort's.
+    if (int e = file.point(0); rc == kUtilOk) rc = e;
     return rc;
 }
 

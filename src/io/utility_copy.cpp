@@ -24,6 +24,7 @@ int sortInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkey
     // The scratch file's own memory may be the least resident one: released first, the sort
     // writes into the pooled mapping with the most pages already there.
     scratch.release();
+    if (file.spilled()) return sortSpilledInPlace(file, scratch, keys, nkeys);
     if (int rc = zsort(file, scratch, keys, nkeys)) return rc;
     file.swapRecords(scratch);
     return 0;

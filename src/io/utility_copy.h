@@ -9,7 +9,8 @@ namespace velloc::host {
 int copyUtilFile(UtilFile& src, UtilFile& dst);
 
 // Sorts file by the keys as zsort does, through scratch, whose records are left unspecified
-// (its next user empties it). Both are left rewound. Returns 0 or a utility-file status code.
+// (its next user empties it); a file on disk is sorted into itself (sortSpilledInPlace). Both
+// are left rewound. Returns 0 or a utility-file status code.
 int sortInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys);
 
 } // namespace velloc::host

@@ -162,6 +162,14 @@ struct SortKey {
 // caller to report with xprrlog.
 int zsort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys);
 
+// zsort's order for a file on disk, written back into the file itself: its records go into
+// sorted runs in a temporary file and are merged over the file's own temporary file, so the
+// sort needs one temporary file's worth of disk and page cache, not two. scratch takes the
+// records when they only need turning round (see turnReversed) and then trades them with file;
+// otherwise it is left as it was. Both are left rewound. 0 or a UtilStatus code; on a fault
+// file's records are lost (a fault ends the step).
+int sortSpilledInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys);
+
 // The sort of records already in the reverse of the keys' order, without sorting: when src's
 // records run against the first key (each next one before it in the keys' order), records
 // that tie in it being in the order of the others, writes into dst (emptied first, given src's

@@ -9,6 +9,7 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <random>
 #include <vector>
@@ -177,6 +178,62 @@ struct Threshold {
     explicit Threshold(std::size_t bytes) { UtilFile::setSpillThreshold(bytes); }
     ~Threshold() { UtilFile::setSpillThreshold(saved); }
 };
+
+// The temporary files this process holds open (unlinked, named after their utility file).
+int openTempFiles() {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+        if (!ec && target.find("/velloc-") != std::string::npos) ++n;
+    }
+    return n;
+}
+
+// A file on disk is sorted into its own temporary file: the records it held go to the sorted
+// runs, and the merge writes over the file, so the sort adds the runs' file and no other. The
+// order is a stable sort's (random keys with ties, NaN and both zeros; two keys, the second
+// descending), and a write that fails during the merge fails the sort.
+TEST(SortInPlace, AFileOnDiskIsSortedIntoItselfThroughOneRunFile) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double values[] = {nan, -0.0, 0.0, 0.25, -1.5, 0.75, 1e-300, 2.0};
+    std::mt19937 gen(11);
+    const SortKey keys[2] = {{0, false}, {2, true}};
+    for (int trial = 0; trial < 6; ++trial) {
+        UtilFile::releasePool();
+        const int before = openTempFiles();
+        // Runs of 50 records, a file of 300 to 3,000.
+        Threshold threshold(50 * sizeof(KeyRec));
+        std::vector<KeyRec> recs;
+        const int n = 300 + trial * 540;
+        for (int i = 0; i < n; ++i)
+            recs.push_back({values[gen() % std::size(values)], double(i), double(gen() % 5) - 2.0});
+        UtilFile file("VLCVOUT", sizeof(KeyRec)), scratch("VLCTEMP", 8);
+        writeAll(file, recs);
+        ASSERT_TRUE(file.spilled());
+        ASSERT_EQ(openTempFiles(), before + 1);
+
+        std::vector<KeyRec> want = recs;
+        std::stable_sort(want.begin(), want.end(), [](const KeyRec& a, const KeyRec& b) {
+            if (keyBelow(a[0], b[0])) return true;
+            if (keyBelow(b[0], a[0])) return false;
+            return a[2] > b[2];
+        });
+        if (trial == 5) {
+            UtilFile::injectFault(UtilFile::FaultOp::Write, "", 2);
+            EXPECT_EQ(sortInPlace(file, scratch, keys, 2), kUtilIoError);
+            UtilFile::clearInjectedFault();
+            continue;
+        }
+        ASSERT_EQ(sortInPlace(file, scratch, keys, 2), 0) << trial;
+        EXPECT_EQ(openTempFiles(), before + 2) << trial; // the file's own and the runs'
+        EXPECT_TRUE(file.spilled());
+        EXPECT_EQ(file.position(), 1);
+        EXPECT_EQ(scratch.count(), 0);
+        EXPECT_TRUE(sameBits(readAll(file), want)) << "trial " << trial;
+    }
+    UtilFile::releasePool();
+}
 
 // In memory and on disk (a threshold of 40 records: longer files spill, are read from the end
 // in blocks of ten records, and tie groups of up to ten records are held whole).
