@@ -131,6 +131,46 @@ bool strictlyIncreasing(const char* data, std::size_t n, std::size_t rec, const 
     return true;
 }
 
+// Writes the n records of data in sorted order to the run file from byte fileOff on, through
+// 1 MiB buffers; a large run has each half gathered and written by a core of its own (the
+// gather waits on memory record by record), each half at its own place in the file, so the
+// file is the same either way.
+int writeRun(detail::TempFile& runFile, const std::string& name, const char* data, std::size_t n,
+             std::size_t rec, const SortKey* keys, int nkeys, std::uint64_t fileOff) {
+    const std::size_t bufBytes = std::max(rec, kIoBytes / rec * rec);
+    auto part = [&](auto index, std::size_t from, std::size_t to) {
+        std::vector<char> out(bufBytes);
+        std::size_t used = 0;
+        std::uint64_t off = fileOff + from * rec;
+        auto emit = [&](std::size_t, std::uint64_t i) {
+            if (used + rec > out.size()) {
+                if (int e = runFile.writeAt(out.data(), used, off, name); e != kUtilOk) return e;
+                off += used;
+                used = 0;
+            }
+            std::memcpy(out.data() + used, data + i * rec, rec);
+            used += rec;
+            return static_cast<int>(kUtilOk);
+        };
+        int rc = emitInOrder(data, from, to, rec, index, emit);
+        if (rc == kUtilOk && used > 0) rc = runFile.writeAt(out.data(), used, off, name);
+        return rc;
+    };
+    return withSortedOrder(data, n, rec, keys, nkeys, [&](auto index) {
+        if (n < kTwoCoreRecords || !twoCores()) return part(index, 0, n);
+        int first = kUtilOk, second = kUtilOk;
+        detail::FailureDetails secondFailure;
+        runBeside([&] { first = part(index, 0, n / 2); },
+                  [&] {
+                      second = part(index, n / 2, n);
+                      if (second != kUtilOk) secondFailure = detail::lastFailure();
+                  });
+        if (first != kUtilOk) return first;
+        if (second != kUtilOk) detail::adoptFailure(secondFailure);
+        return second;
+    });
+}
+
 struct Run {
     std::uint64_t next; // byte offset of the next unread record in the run file
     std::uint64_t end;
@@ -160,7 +200,6 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
         std::uint64_t total = static_cast<std::uint64_t>(src.count());
         std::size_t cap = static_cast<std::size_t>(std::min<std::uint64_t>(runRecs, total));
         std::vector<char> data(cap * rec);
-        std::vector<char> out(std::max(rec, kIoBytes / rec * rec));
         std::uint64_t fileOff = 0;
         src.point(0);
         for (;;) {
@@ -172,28 +211,16 @@ int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
             if (n == 0) break;
             Run r;
             r.next = fileOff;
-            std::size_t used = 0;
             // Within a run, as in a sort in memory, a last key the records follow strictly
             // (the observation number of a file in its order) is not sorted by; the merge
             // still compares every key.
             int runKeys = nkeys;
             while (runKeys > 1 && strictlyIncreasing(data.data(), n, rec, keys[runKeys - 1]))
                 --runKeys;
-            int rc =
-                sortRecords(data.data(), n, rec, keys, runKeys, [&](std::size_t, std::uint64_t i) {
-                    if (used + rec > out.size()) {
-                        if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk)
-                            return e;
-                        fileOff += used;
-                        used = 0;
-                    }
-                    std::memcpy(out.data() + used, data.data() + i * rec, rec);
-                    used += rec;
-                    return static_cast<int>(kUtilOk);
-                });
-            if (rc != kUtilOk) return rc;
-            if (int e = runFile.writeAt(out.data(), used, fileOff, name); e != kUtilOk) return e;
-            fileOff += used;
+            if (int e = writeRun(runFile, name, data.data(), n, rec, keys, runKeys, fileOff);
+                e != kUtilOk)
+                return e;
+            fileOff += static_cast<std::uint64_t>(n) * rec;
             r.end = fileOff;
             runs.push_back(r);
             if (n < cap) break;

@@ -20,12 +20,7 @@ namespace velloc::host {
 
 namespace {
 
-struct Failure {
-    int code = 0;
-    std::string a1, a2, a3;
-};
-
-thread_local Failure lastFailure;
+thread_local detail::FailureDetails lastFailureHere;
 
 std::mutex dirMutex;
 std::string chosenDir;
@@ -69,7 +64,7 @@ void registerMessages() {
 void xprrlog(int code) {
     registerMessages();
     if (code == kUtilOk) return;
-    const Failure& f = lastFailure;
+    const detail::FailureDetails& f = lastFailureHere;
     if (!hasMessage(kGroupHostRun, code) || code < kUtilIoError || code > kUtilSameFile) {
         xpmlog(kGroupHostRun, runmsg::kUtilUnknownCode, {std::to_string(code)});
         return;
@@ -84,8 +79,16 @@ void xprrlog(int code) {
 namespace detail {
 
 int fail(int code, std::string a1, std::string a2, std::string a3) {
-    lastFailure = Failure{code, std::move(a1), std::move(a2), std::move(a3)};
+    lastFailureHere = FailureDetails{code, std::move(a1), std::move(a2), std::move(a3)};
     return code;
+}
+
+FailureDetails lastFailure() {
+    return lastFailureHere;
+}
+
+void adoptFailure(const FailureDetails& f) {
+    lastFailureHere = f;
 }
 
 void setTempDir(std::string dir) {

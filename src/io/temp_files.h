@@ -10,6 +10,15 @@ namespace velloc::host::detail {
 // Records the details of a failure for xprrlog and returns code.
 int fail(int code, std::string a1 = {}, std::string a2 = {}, std::string a3 = {});
 
+// The details are kept per thread: work split over threads hands a helper thread's failure to
+// the thread that reports it.
+struct FailureDetails {
+    int code = 0;
+    std::string a1, a2, a3;
+};
+FailureDetails lastFailure();
+void adoptFailure(const FailureDetails& f);
+
 // The folder for temporary files: setTempDir's choice, else $TMPDIR, else /tmp.
 void setTempDir(std::string dir);
 std::string tempDir();

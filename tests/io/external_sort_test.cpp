@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../support/file_size_limit.h"
+#include "io/temp_files.h"
 #include "io/utility_file.h"
 
 #include <algorithm>
@@ -267,4 +269,35 @@ TEST(ZSort, TargetThatHeldAnotherRecordLengthIsReset) {
     ASSERT_EQ(zsort(src, dst, &k, 1), 0);
     EXPECT_EQ(dst.recordBytes(), kRec);
     EXPECT_TRUE(sameRecords(contents(dst), oracle(data, {k})));
+}
+
+// Runs of 100,000 records are gathered and written by two cores, each half of a run at its own
+// place in the run file; the last, shorter run by one. The merged order is still the stable one
+// (ties straddle the halves), and a write that fails in the second half's thread fails the sort
+// with that thread's details (the file and the full disk) reported by the caller's.
+TEST(ZSort, RunsWrittenByTwoCoresAgreeWithTheOracleAndReportTheirFaults) {
+    const std::vector<Rec> data = makeData(250000, 13);
+    const std::vector<SortKey> keys = {{2, true}, {1, false}};
+    const std::size_t threshold = 100000 * kRec;
+    bool spilled = false;
+    EXPECT_TRUE(sameRecords(sortWith(data, keys, threshold, &spilled), oracle(data, keys)));
+    EXPECT_TRUE(spilled);
+
+    ThresholdGuard guard(threshold);
+    UtilFile::releasePool(); // the run file is a new one, written from its first byte
+    UtilFile src("VLCVOUT", kRec), dst("VLCTEMP", kRec);
+    load(src, data);
+    ASSERT_EQ(src.point(0), 0);
+    velloc::host::detail::fail(kUtilOk);
+    {
+        // The first run's halves cover bytes [0, 2,000,000) and [2,000,000, 4,000,000).
+        velloc::testing::FileSizeLimit limit(3000000);
+        ASSERT_TRUE(limit.ok());
+        EXPECT_EQ(zsort(src, dst, keys.data(), 2), kUtilDiskFull);
+    }
+    const velloc::host::detail::FailureDetails f = velloc::host::detail::lastFailure();
+    EXPECT_EQ(f.code, kUtilDiskFull);
+    EXPECT_EQ(f.a1, "VLCVOUT");
+    EXPECT_TRUE(sameRecords(contents(src), data)) << "source changed";
+    UtilFile::releasePool();
 }
