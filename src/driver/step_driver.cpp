@@ -210,8 +210,13 @@ void runGroup(VlcRun& run, const PhaseTable& p, PhaseClock& clock) {
     }
     run.groupOpen = false;
     if (run.effect.given) clock.time("effect", [&] { return vlceffect(run, matchOk); });
-    if (!run.outDataPath.empty())
+    if (!run.outDataPath.empty()) {
+        // The output file needs pages of its own: it takes those of the temporary files kept
+        // for later spills, freed here, instead of pages the system must first provide. A later
+        // BY group's spills then start new files, as the output would otherwise have done.
+        host::UtilFile::releaseRecycledFiles();
         clock.time("output data", [&] { return p.vlcoutd(run, matchOk, run.nStrata); });
+    }
 }
 
 } // namespace

@@ -278,6 +278,10 @@ void UtilFile::releasePool() {
     detail::TempFile::closeRecycled();
 }
 
+void UtilFile::releaseRecycledFiles() {
+    detail::TempFile::closeRecycled();
+}
+
 int UtilFile::point(std::int64_t position) {
     if (!impl_) return fail(kUtilBadPosition, "(moved)", std::to_string(position), "0");
     Impl& f = *impl_;

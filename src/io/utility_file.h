@@ -49,6 +49,10 @@ class UtilFile {
     // Frees the memory released files left for others and closes the temporary files that
     // emptied spilled files kept for the next spill (when a step ends).
     static void releasePool();
+    // Closes only the temporary files that emptied spilled files kept: before a phase that
+    // writes many fresh pages of its own (the output data set), so that it takes the pages just
+    // freed instead of pages the system must first provide.
+    static void releaseRecycledFiles();
 
     // 0 rewinds, -2 empties, k >= 1 positions before record k (1-based) for the next read or
     // write; k = count() + 1 positions at the end. Non-zero for any other position, and when

@@ -672,3 +672,39 @@ TEST(UtilFileSpill, RecycledTemporaryFilesHoldOnlyTheNewRecords) {
     EXPECT_EQ(openDescriptors(), before);
     UtilFile::setSpillThreshold(saved);
 }
+
+// Before the output data set is written the kept temporary files are closed, so that its pages
+// take theirs; the memory released files left stays for the next file that grows.
+TEST(UtilFileSpill, ClosingTheKeptFilesLeavesThePooledMemory) {
+    const std::size_t saved = UtilFile::spillThreshold();
+    UtilFile::releasePool();
+    const std::size_t before = openDescriptors();
+    UtilFile::setSpillThreshold(10 * kRec);
+    UtilFile spilled("VLCDATA", kRec);
+    fill(spilled, 200);
+    ASSERT_TRUE(spilled.spilled());
+    UtilFile::setSpillThreshold(saved);
+    UtilFile inMemory("VLCLREG", kRec);
+    fill(inMemory, 50);
+    ASSERT_FALSE(inMemory.spilled());
+    const char* pages = inMemory.memoryData();
+    spilled.release();
+    inMemory.release();
+    EXPECT_EQ(openDescriptors(), before + 1);
+
+    UtilFile::releaseRecycledFiles();
+    EXPECT_EQ(openDescriptors(), before);
+    UtilFile next("VLCVOUT", kRec);
+    fill(next, 20);
+    EXPECT_EQ(next.memoryData(), pages);
+    // A spill after the files closed makes a new one.
+    UtilFile::setSpillThreshold(10 * kRec);
+    UtilFile again("VLCTEMP", kRec);
+    fill(again, 30);
+    EXPECT_TRUE(again.spilled());
+    EXPECT_EQ(openDescriptors(), before + 1);
+    UtilFile::setSpillThreshold(saved);
+    again.point(-2);
+    UtilFile::releasePool();
+    EXPECT_EQ(openDescriptors(), before);
+}
