@@ -386,10 +386,7 @@ int sortSpilledInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, i
     if (&file == &scratch) return fail(kUtilSameFile, file.name());
     if (int e = checkKeys(file, keys, nkeys); e != kUtilOk) return e;
     int rc = kUtilOk;
-    if (nkeys > 0 && turnReversed(file, scratch, keys, nkeys, rc)) {
-        if (rc == kUtilOk) file.swapRecords(scratch);
-        return rc;
-    }
+    if (nkeys > 0 && turnReversedInPlace(file, scratch, keys, nkeys, rc)) return rc;
     if (file.count() == 0) return file.point(0);
     try {
         rc = externalSort(file, file, keys, nkeys);

@@ -185,6 +185,15 @@ int sortSpilledInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, i
 // status. Both are left rewound.
 bool turnReversed(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys, int& rc);
 
+// turnReversed for a file on disk, written back into the file itself: the whole file reversed,
+// then each tie group of the first key put back in its own order, a few MiB at a time, so that
+// no second file's worth of disk and page cache is needed. A file with a tie group too long for
+// that is turned into scratch, which then trades records with file. Returns false (nothing
+// written) when file is in memory or not in that order; else true, with rc the status. On a
+// fault the file's records are lost (a fault ends the step). Both are left rewound.
+bool turnReversedInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys, int nkeys,
+                         int& rc);
+
 // Logs the error text of a utility-file or sort result code, with the details (file, record,
 // system error) of the most recent failure of that code.
 void xprrlog(int code);

@@ -286,6 +286,63 @@ TEST(TurnReversed, TurnsEitherDirectionAsAStableSortWouldOnRandomFilesWithTies) 
     }
 }
 
+// On disk the turn is made in the file itself (a threshold of 40 records: blocks of ten
+// records, the file reversed a block from each end at a time, then each tie group put back in
+// its order, groups straddling blocks). A group of ten records or more is too long for the
+// block and is turned through the scratch file; one of more than ten is left to the sort.
+TEST(TurnReversed, AFileOnDiskIsTurnedInPlaceAsAStableSortWouldOrderIt) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::mt19937 gen(5);
+    for (int trial = 0; trial < 600; ++trial) {
+        Threshold threshold(40 * sizeof(KeyRec));
+        UtilFile::releasePool();
+        const int before = openTempFiles();
+        // Few distinct keys in some trials, so that long tie groups occur; every fifth trial
+        // has a group of exactly ten records at a random place.
+        const int distinct = trial % 3 == 0 ? 3 : 40;
+        const int n = 41 + static_cast<int>(gen() % 160);
+        std::vector<KeyRec> recs;
+        const int tenAt =
+            trial % 5 == 0 ? static_cast<int>(gen() % static_cast<unsigned>(n - 10)) : -1;
+        for (int i = 0; i < n; ++i) {
+            const int v = static_cast<int>(gen() % static_cast<unsigned>(distinct));
+            double key = v == 0 ? nan : v * 0.125 - 1.0;
+            if (trial % 5 == 0) key = i >= tenAt && i < tenAt + 10 ? 7.0 : double(i);
+            recs.push_back({key, double(i), double(trial)});
+        }
+        std::stable_sort(recs.begin(), recs.end(),
+                         [](const KeyRec& a, const KeyRec& b) { return keyBelow(a[0], b[0]); });
+        std::vector<KeyRec> down = recs;
+        std::stable_sort(down.begin(), down.end(),
+                         [](const KeyRec& a, const KeyRec& b) { return keyBelow(b[0], a[0]); });
+        std::size_t longest = 0;
+        for (std::size_t i = 0, run = 0; i < recs.size(); ++i) {
+            run = i > 0 && !keyBelow(recs[i - 1][0], recs[i][0]) ? run + 1 : 1;
+            longest = std::max(longest, run);
+        }
+        UtilFile file("VLCTREAT", sizeof(KeyRec)), scratch("VLCTEMP", 8);
+        writeAll(file, recs);
+        ASSERT_TRUE(file.spilled());
+        int rc = -1;
+        const bool turned = turnReversedInPlace(file, scratch, kDown, 2, rc);
+        if (longest > 10) {
+            EXPECT_FALSE(turned) << trial;
+            EXPECT_TRUE(sameBits(readAll(file), recs)) << "trial " << trial;
+            continue;
+        }
+        ASSERT_TRUE(turned) << trial;
+        ASSERT_EQ(rc, 0);
+        EXPECT_EQ(file.position(), 1);
+        EXPECT_TRUE(sameBits(readAll(file), down)) << "trial " << trial << " longest " << longest;
+        // In place no second file is opened; the long groups' turn spills the scratch file.
+        EXPECT_EQ(openTempFiles(), before + (longest < 10 ? 1 : 2)) << trial;
+        // And back into score order through the sort in place.
+        ASSERT_EQ(sortInPlace(file, scratch, kUp, 2), 0);
+        EXPECT_TRUE(sameBits(readAll(file), recs)) << "trial " << trial;
+    }
+    UtilFile::releasePool();
+}
+
 TEST(TurnReversed, AFileOutOfThatOrderIsLeftToTheSort) {
     UtilFile src("VLCTREAT", sizeof(KeyRec)), dst("VLCTEMP", sizeof(KeyRec));
     const std::vector<KeyRec> before = {{9.0, 1.0, 0.0}};
