@@ -178,15 +178,20 @@ struct Run {
     char* buf = nullptr;
 };
 
-// Sorted runs of at most the threshold each, written back to back to one temporary file,
-// then merged through a heap that breaks ties by run number: runs hold consecutive stretches
-// of the source, so the merge is stable. dst may be src itself: once the runs hold every
-// record the source is emptied and the merge writes over its temporary file, whose pages the
-// page cache already holds, instead of filling a third file's worth of fresh ones.
+// Sorted runs of at most a quarter of the threshold each, written back to back to one temporary
+// file, then merged through a heap that breaks ties by run number: runs hold consecutive
+// stretches of the source, so the merge is stable. A run's work area (its records and keys) is
+// memory the step must fault in, on virtual machines at a cost near the sort's own: a quarter
+// of the threshold halves the peak it adds and keeps the run's gather closer in cache, for a
+// merge of four times as many runs that costs less (the sort of 10,000,000 working records
+// 2.6 to 2.1 s, of 3,000,000 0.65 to 0.57 s with a peak resident set 240 MB lower). dst may be src
+// itself: once the runs hold every record the source is emptied and the merge writes over its
+// temporary file, whose pages the page cache already holds, instead of filling a third file's worth
+// of fresh ones.
 int externalSort(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys) {
     const std::string& name = src.name();
     const std::size_t rec = src.recordBytes();
-    const std::size_t runRecs = std::max<std::size_t>(1, UtilFile::spillThreshold() / rec);
+    const std::size_t runRecs = std::max<std::size_t>(1, UtilFile::spillThreshold() / 4 / rec);
 
     detail::TempFile runFile;
     if (int rc = runFile.createOrReuse(name); rc != kUtilOk) return rc;

@@ -112,7 +112,7 @@ TEST(ZSort, SpilledAndInMemorySortsAgreeWithTheOracle) {
     EXPECT_FALSE(spilled);
     EXPECT_TRUE(sameRecords(mem, want));
 
-    // About 60 runs of 333 records each.
+    // 80 runs of 250 records each.
     std::vector<Rec> ext = sortWith(data, keys, 8000 * 5, &spilled);
     EXPECT_TRUE(spilled);
     EXPECT_TRUE(sameRecords(ext, want));
@@ -141,13 +141,13 @@ TEST(ZSort, ManyRecordsInMemoryAgreeWithTheOracle) {
 // A last key the records already follow strictly (the id, or the id descending over records
 // in reverse) leaves only the keys before it to sort by; one the records almost follow (one
 // tie, or one pair out of order) must still be sorted by: in memory, and in the runs of a
-// sort on disk (about 18 runs of 333 records, the tie and the swap each inside one).
+// sort on disk (24 runs of 250 records, the tie and the swap each inside one).
 TEST(ZSort, LastKeysTheRecordsFollowAgreeWithTheOracle) {
     const std::vector<Rec> data = makeData(6000, 13);
     std::vector<Rec> reversed(data.rbegin(), data.rend());
     std::vector<Rec> tied = data, swapped = data;
-    tied[3000][0] = tied[2999][0];
-    std::swap(swapped[4000][0], swapped[4001][0]);
+    tied[3101][0] = tied[3100][0];
+    std::swap(swapped[4100][0], swapped[4101][0]);
     struct Case {
         const std::vector<Rec>* data;
         std::vector<SortKey> keys;
@@ -272,13 +272,13 @@ TEST(ZSort, TargetThatHeldAnotherRecordLengthIsReset) {
 }
 
 // Runs of 100,000 records are gathered and written by two cores, each half of a run at its own
-// place in the run file; the last, shorter run by one. The merged order is still the stable one
-// (ties straddle the halves), and a write that fails in the second half's thread fails the sort
-// with that thread's details (the file and the full disk) reported by the caller's.
+// place in the run file; the last, shorter run (20,000 records) by one. The merged order is still
+// the stable one (ties straddle the halves), and a write that fails in the second half's thread
+// fails the sort with that thread's details (the file and the full disk) reported by the caller's.
 TEST(ZSort, RunsWrittenByTwoCoresAgreeWithTheOracleAndReportTheirFaults) {
-    const std::vector<Rec> data = makeData(250000, 13);
+    const std::vector<Rec> data = makeData(520000, 13);
     const std::vector<SortKey> keys = {{2, true}, {1, false}};
-    const std::size_t threshold = 100000 * kRec;
+    const std::size_t threshold = 4 * 100000 * kRec; // runs of a quarter of it
     bool spilled = false;
     EXPECT_TRUE(sameRecords(sortWith(data, keys, threshold, &spilled), oracle(data, keys)));
     EXPECT_TRUE(spilled);

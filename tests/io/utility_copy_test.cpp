@@ -202,7 +202,7 @@ TEST(SortInPlace, AFileOnDiskIsSortedIntoItselfThroughOneRunFile) {
     for (int trial = 0; trial < 6; ++trial) {
         UtilFile::releasePool();
         const int before = openTempFiles();
-        // Runs of 50 records, a file of 300 to 3,000.
+        // Runs of 12 records, a file of 300 to 3,000.
         Threshold threshold(50 * sizeof(KeyRec));
         std::vector<KeyRec> recs;
         const int n = 300 + trial * 540;
