@@ -27,6 +27,25 @@ bool turnsRound(const char* a, const char* b, const SortKey* keys, int nkeys) {
     return true;
 }
 
+// Whether every key lies inside records of rec bytes.
+bool keysInRecord(const SortKey* keys, int nkeys, std::size_t rec) {
+    for (int j = 0; j < nkeys; ++j)
+        if (keys[j].offset < 0 || static_cast<std::size_t>(keys[j].offset + 1) * 8 > rec)
+            return false;
+    return true;
+}
+
+// The longest tie group a turn on disk holds whole: a quarter of the threshold.
+std::size_t longestGroupHeld(std::size_t rec) {
+    return std::max<std::size_t>(1, UtilFile::spillThreshold() / 4 / rec);
+}
+
+// Records a turn on disk reads at a time: at most 4 MiB, and a quarter of the threshold.
+std::size_t blockRecords(std::size_t rec) {
+    return std::max<std::size_t>(1, std::min(std::size_t{4} << 20, UtilFile::spillThreshold() / 4) /
+                                        rec);
+}
+
 // The check over a file on disk, read once: false when out of order or when a tie group of the
 // first key holds more than maxGroup records; rc is set on a failed read. longest: the largest
 // tie group seen.
@@ -51,13 +70,11 @@ bool spilledTurnsRound(UtilFile& src, const SortKey* keys, int nkeys, std::size_
     return true;
 }
 
-// Records [first, first + n) of a file on disk into buf, or from buf into the file.
+// Records [first, first + n) of a file on disk into buf (one read, once the records the file
+// holds back have gone out), or from buf into the file.
 int readRecords(UtilFile& f, std::int64_t first, std::int64_t n, char* buf) {
-    if (int e = f.point(first + 1)) return e;
-    for (std::int64_t i = 0; i < n; ++i)
-        if (!f.read(buf + static_cast<std::size_t>(i) * f.recordBytes()))
-            return f.lastError() ? f.lastError() : kUtilIoError;
-    return 0;
+    if (int e = f.point(0)) return e;
+    return f.readRecordsAt(first, n, buf);
 }
 
 int writeRecords(UtilFile& f, std::int64_t first, std::int64_t n, const char* buf) {
@@ -137,8 +154,7 @@ int turnSpilledInPlace(UtilFile& f, const SortKey& first, std::size_t perBlock) 
 // until a record of another key shows it whole, then written in its own order.
 int turnSpilled(UtilFile& src, UtilFile& dst, const SortKey& first) {
     const std::size_t rec = src.recordBytes();
-    const std::size_t blockBytes = std::min(std::size_t{4} << 20, UtilFile::spillThreshold() / 4);
-    const std::size_t perBlock = std::max<std::size_t>(1, blockBytes / rec);
+    const std::size_t perBlock = blockRecords(rec);
     std::vector<char> block(perBlock * rec), group; // group: the open tie group, last first
     std::uint64_t groupKey = 0;
     auto flush = [&]() -> int {
@@ -149,10 +165,7 @@ int turnSpilled(UtilFile& src, UtilFile& dst, const SortKey& first) {
     };
     for (std::int64_t end = src.count(); end > 0;) {
         const std::int64_t begin = std::max<std::int64_t>(0, end - std::int64_t(perBlock));
-        if (int e = src.point(begin + 1)) return e;
-        for (std::int64_t i = begin; i < end; ++i)
-            if (!src.read(block.data() + std::size_t(i - begin) * rec))
-                return src.lastError() ? src.lastError() : kUtilIoError;
+        if (int e = readRecords(src, begin, end - begin, block.data())) return e;
         for (std::int64_t i = end; i-- > begin;) {
             const char* r = block.data() + std::size_t(i - begin) * rec;
             const std::uint64_t k = encode(r, first);
@@ -182,6 +195,24 @@ int turnInMemory(const char* data, std::size_t n, std::size_t rec, UtilFile& dst
     return 0;
 }
 
+// Writes the turn of src, checked to run against the keys, into dst (emptied first, given src's
+// record length); both are left rewound. 0 or a utility-file status.
+int writeTurn(UtilFile& src, UtilFile& dst, const SortKey& first) {
+    const char* data = src.memoryData();
+    const std::size_t rec = src.recordBytes();
+    auto run = [&]() -> int {
+        if (int e = dst.point(-2)) return e;
+        if (int e = dst.setRecordBytes(rec)) return e;
+        if (int e = dst.expectRecords(src.count())) return e;
+        return data ? turnInMemory(data, static_cast<std::size_t>(src.count()), rec, dst, first)
+                    : turnSpilled(src, dst, first);
+    };
+    int rc = run();
+    src.point(0);
+    const int flushed = dst.point(0);
+    return rc == 0 ? flushed : rc;
+}
+
 } // namespace
 
 bool turnReversed(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys, int& rc) {
@@ -189,32 +220,20 @@ bool turnReversed(UtilFile& src, UtilFile& dst, const SortKey* keys, int nkeys, 
     const char* data = src.memoryData();
     const std::size_t rec = src.recordBytes();
     const auto n = static_cast<std::size_t>(src.count());
-    if (n == 0 || nkeys < 1 || &src == &dst) return false;
-    for (int j = 0; j < nkeys; ++j)
-        if (keys[j].offset < 0 || static_cast<std::size_t>(keys[j].offset + 1) * 8 > rec)
-            return false;
+    if (n == 0 || nkeys < 1 || &src == &dst || !keysInRecord(keys, nkeys, rec)) return false;
     if (data != nullptr) {
         for (std::size_t i = 1; i < n; ++i)
             if (!turnsRound(data + (i - 1) * rec, data + i * rec, keys, nkeys)) return false;
     } else {
-        // A tie group is held whole while it is turned: at most a quarter of the threshold.
-        const std::size_t maxGroup = std::max<std::size_t>(1, UtilFile::spillThreshold() / 4 / rec);
+        // A tie group is held whole while it is turned.
         std::size_t longest = 0;
-        const bool ordered = spilledTurnsRound(src, keys, nkeys, maxGroup, rc, longest);
+        const bool ordered =
+            spilledTurnsRound(src, keys, nkeys, longestGroupHeld(rec), rc, longest);
         src.point(0);
         if (!ordered) return false;
         if (rc != 0) return true;
     }
-    auto run = [&]() -> int {
-        if (int e = dst.point(-2)) return e;
-        if (int e = dst.setRecordBytes(rec)) return e;
-        if (int e = dst.expectRecords(src.count())) return e;
-        return data ? turnInMemory(data, n, rec, dst, keys[0]) : turnSpilled(src, dst, keys[0]);
-    };
-    rc = run();
-    src.point(0);
-    const int flushed = dst.point(0);
-    if (rc == 0) rc = flushed;
+    rc = writeTurn(src, dst, keys[0]);
     return true;
 }
 
@@ -222,22 +241,18 @@ bool turnReversedInPlace(UtilFile& file, UtilFile& scratch, const SortKey* keys,
                          int& rc) {
     rc = 0;
     const std::size_t rec = file.recordBytes();
-    if (file.memoryData() != nullptr || file.count() == 0 || nkeys < 1 || &file == &scratch)
+    if (file.memoryData() != nullptr || file.count() == 0 || nkeys < 1 || &file == &scratch ||
+        !keysInRecord(keys, nkeys, rec))
         return false;
-    for (int j = 0; j < nkeys; ++j)
-        if (keys[j].offset < 0 || static_cast<std::size_t>(keys[j].offset + 1) * 8 > rec)
-            return false;
-    const std::size_t maxGroup = std::max<std::size_t>(1, UtilFile::spillThreshold() / 4 / rec);
-    const std::size_t perBlock = std::max<std::size_t>(
-        2, std::min(std::size_t{4} << 20, UtilFile::spillThreshold() / 4) / rec);
+    const std::size_t perBlock = std::max<std::size_t>(2, blockRecords(rec));
     std::size_t longest = 0;
-    const bool ordered = spilledTurnsRound(file, keys, nkeys, maxGroup, rc, longest);
+    const bool ordered = spilledTurnsRound(file, keys, nkeys, longestGroupHeld(rec), rc, longest);
     file.point(0);
     if (!ordered) return false;
     if (rc != 0) return true;
     if (longest >= perBlock) {
         // Groups too long for the block: turned into the scratch file, which trades places.
-        if (!turnReversed(file, scratch, keys, nkeys, rc)) return false;
+        rc = writeTurn(file, scratch, keys[0]);
         if (rc == 0) file.swapRecords(scratch);
         return true;
     }

@@ -9,15 +9,16 @@
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <random>
 #include <vector>
 
 #include "../support/file_size_limit.h"
+#include "../support/open_files.h"
 #include "io/utility_copy.h"
 
 using namespace velloc::host;
+using velloc::testing::openTempFiles;
 
 namespace {
 
@@ -178,17 +179,6 @@ struct Threshold {
     explicit Threshold(std::size_t bytes) { UtilFile::setSpillThreshold(bytes); }
     ~Threshold() { UtilFile::setSpillThreshold(saved); }
 };
-
-// The temporary files this process holds open (unlinked, named after their utility file).
-int openTempFiles() {
-    int n = 0;
-    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
-        std::error_code ec;
-        const std::string target = std::filesystem::read_symlink(e.path(), ec).string();
-        if (!ec && target.find("/velloc-") != std::string::npos) ++n;
-    }
-    return n;
-}
 
 // A file on disk is sorted into its own temporary file: the records it held go to the sorted
 // runs, and the merge writes over the file, so the sort adds the runs' file and no other. The

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "../support/file_size_limit.h"
+#include "../support/open_files.h"
 #include "base/messages.h"
 #include "base/run_state.h"
 #include "io/utility_file.h"
@@ -605,16 +606,7 @@ TEST(UtilFileSpill, FullDiskIsReportedNotFatal) {
     UtilFile::setSpillThreshold(saved);
 }
 
-namespace {
-
-std::size_t openDescriptors() {
-    std::size_t n = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++n;
-    return n;
-}
-
-} // namespace
+namespace {} // namespace
 
 // An emptied spilled file keeps its temporary file open for the next spill, which writes over
 // the stale bytes: a reader must see only the new records, whatever length they have, and the
@@ -623,13 +615,13 @@ TEST(UtilFileSpill, RecycledTemporaryFilesHoldOnlyTheNewRecords) {
     const std::size_t saved = UtilFile::spillThreshold();
     UtilFile::setSpillThreshold(10 * kRec);
     UtilFile::releasePool(); // files kept by earlier tests in this process
-    const std::size_t before = openDescriptors();
+    const int before = velloc::testing::openTempFiles();
     {
         UtilFile big("VLCDATA", kRec);
         fill(big, 200);
         ASSERT_TRUE(big.spilled());
         big.release(); // its 200 records stay behind in the kept file
-        EXPECT_EQ(openDescriptors(), before + 1);
+        EXPECT_EQ(velloc::testing::openTempFiles(), before + 1);
         EXPECT_EQ(big.count(), 0);
         EXPECT_FALSE(big.read(nullptr));
 
@@ -640,7 +632,7 @@ TEST(UtilFileSpill, RecycledTemporaryFilesHoldOnlyTheNewRecords) {
             ASSERT_EQ(small.write(r), 0);
         }
         ASSERT_TRUE(small.spilled());
-        EXPECT_EQ(openDescriptors(), before + 1); // the kept file, not a new one
+        EXPECT_EQ(velloc::testing::openTempFiles(), before + 1); // the kept file, not a new one
         ASSERT_EQ(small.point(0), 0);
         double r[2];
         for (int i = 1; i <= 25; ++i) {
@@ -669,7 +661,7 @@ TEST(UtilFileSpill, RecycledTemporaryFilesHoldOnlyTheNewRecords) {
         }
         UtilFile::releasePool();
     }
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(velloc::testing::openTempFiles(), before);
     UtilFile::setSpillThreshold(saved);
 }
 
@@ -678,7 +670,7 @@ TEST(UtilFileSpill, RecycledTemporaryFilesHoldOnlyTheNewRecords) {
 TEST(UtilFileSpill, ClosingTheKeptFilesLeavesThePooledMemory) {
     const std::size_t saved = UtilFile::spillThreshold();
     UtilFile::releasePool();
-    const std::size_t before = openDescriptors();
+    const int before = velloc::testing::openTempFiles();
     UtilFile::setSpillThreshold(10 * kRec);
     UtilFile spilled("VLCDATA", kRec);
     fill(spilled, 200);
@@ -690,10 +682,10 @@ TEST(UtilFileSpill, ClosingTheKeptFilesLeavesThePooledMemory) {
     const char* pages = inMemory.memoryData();
     spilled.release();
     inMemory.release();
-    EXPECT_EQ(openDescriptors(), before + 1);
+    EXPECT_EQ(velloc::testing::openTempFiles(), before + 1);
 
     UtilFile::releaseRecycledFiles();
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(velloc::testing::openTempFiles(), before);
     UtilFile next("VLCVOUT", kRec);
     fill(next, 20);
     EXPECT_EQ(next.memoryData(), pages);
@@ -702,9 +694,9 @@ TEST(UtilFileSpill, ClosingTheKeptFilesLeavesThePooledMemory) {
     UtilFile again("VLCTEMP", kRec);
     fill(again, 30);
     EXPECT_TRUE(again.spilled());
-    EXPECT_EQ(openDescriptors(), before + 1);
+    EXPECT_EQ(velloc::testing::openTempFiles(), before + 1);
     UtilFile::setSpillThreshold(saved);
     again.point(-2);
     UtilFile::releasePool();
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(velloc::testing::openTempFiles(), before);
 }
