@@ -3,6 +3,7 @@
 #include <fmt/compile.h>
 #include <fmt/format.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -31,46 +32,40 @@ struct DecimalsTable {
 };
 const DecimalsTable kDecimals;
 
-constexpr char kPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536"
-    "37383940414243444546474849505152535455565758596061626364656667686970717273"
-    "74757677787980818283848586878889909192939495969798990";
+// x < 10^8 as eight decimal digits, the first in the lowest byte (so first in memory), each
+// 0-9 rather than ASCII. The digits are split in parallel within one word: two halves of four
+// in 32-bit lanes, each into two pairs in 16-bit lanes, each pair into two bytes; the
+// multiply-shift quotients are exact over those ranges (x / 100 for x < 10^4, x / 10 for
+// x < 100). Instead of a chain of dependent divisions, one per pair.
+inline std::uint64_t eightDigits(std::uint32_t x) {
+    std::uint64_t v = (x / 10000) | (static_cast<std::uint64_t>(x % 10000) << 32);
+    std::uint64_t q = ((v * 10486) >> 20) & 0x0000007F0000007FULL;
+    v = q | ((v - q * 100) << 16);
+    q = ((v * 103) >> 10) & 0x000F000F000F000FULL;
+    return q | ((v - q * 10) << 8);
+}
 
-// r / 10^k in fixed form, with the sign of v: digits from the right, two at a time (each
-// division waits on the one before), so that the point and the zeros after it fall out of
-// the same loop.
-char* writeScaled(std::uint64_t r, int k, bool negative, char* out) {
-    // At most 18 characters (r < 2^53, k <= 9) end at text + kLongest, and kLongest bytes are
-    // copied whatever the length: one fixed-size copy rather than a call for a variable one.
-    constexpr std::size_t kLongest = 24;
-    char text[2 * kLongest];
-    char* const end = text + kLongest;
-    char* p = end;
-    int i = 0;
-    for (; i + 2 <= k; i += 2) {
-        p -= 2;
-        std::memcpy(p, kPairs + 2 * (r % 100), 2);
-        r /= 100;
+constexpr std::uint64_t kAsciiZeros = 0x3030303030303030ULL;
+
+// n in decimal at p; returns the end. Writes up to 16 bytes past p whatever n's length.
+char* writeWhole(std::uint64_t n, char* p) {
+    if (n < 10) {
+        *p = static_cast<char>('0' + n);
+        return p + 1;
     }
-    if (i < k) {
-        *--p = static_cast<char>('0' + r % 10);
-        r /= 10;
+    if (n >= 100000000) { // below 2^53: the part above 10^8 has eight digits at most
+        p = writeWhole(n / 100000000, p);
+        const std::uint64_t w =
+            eightDigits(static_cast<std::uint32_t>(n % 100000000)) + kAsciiZeros;
+        std::memcpy(p, &w, 8);
+        return p + 8;
     }
-    if (k > 0) *--p = '.';
-    while (r >= 100) {
-        p -= 2;
-        std::memcpy(p, kPairs + 2 * (r % 100), 2);
-        r /= 100;
-    }
-    if (r >= 10) {
-        p -= 2;
-        std::memcpy(p, kPairs + 2 * r, 2);
-    } else {
-        *--p = static_cast<char>('0' + r);
-    }
-    if (negative) *--p = '-';
-    std::memcpy(out, p, kLongest);
-    return out + (end - p);
+    const std::uint64_t d = eightDigits(static_cast<std::uint32_t>(n));
+    // The leading zero digits are the lowest zero bytes; n >= 10 leaves at least two digits.
+    const int lead = std::countr_zero(d) / 8;
+    const std::uint64_t w = (d + kAsciiZeros) >> (8 * lead);
+    std::memcpy(p, &w, 8);
+    return p + (8 - lead);
 }
 
 // The fast path: |v| in [1e-4, 2^52) written with at most kMaxDecimals decimals. Returns
@@ -84,31 +79,40 @@ char* writeScaled(std::uint64_t r, int k, bool negative, char* out) {
 char* writeFewDecimals(double v, char* out) {
     const double a = std::fabs(v);
     if (!(a >= 9e-5 && a < 4503599627370496.0 /* 2^52 */)) return nullptr;
+    char* p = out;
+    *p = '-';
+    p += std::signbit(v) ? 1 : 0;
     if (a >= 1.0) { // whole numbers (counts, codes, identifiers) need no search
         const auto whole = static_cast<std::uint64_t>(a);
-        if (static_cast<double>(whole) == a) return writeScaled(whole, 0, std::signbit(v), out);
+        if (static_cast<double>(whole) == a) return writeWhole(whole, p);
     }
     std::uint64_t bits;
     std::memcpy(&bits, &a, sizeof bits);
-    int k = kDecimals.k[bits >> 52];
+    const int k = kDecimals.k[bits >> 52];
     if (k < 0) return nullptr;
     // Rounded to an integer by the addition (below 2^52; from there on doubles are integers).
     constexpr double kTwo52 = 4503599627370496.0;
     const double product = a * kPow10[k];
     const double scaled = product < kTwo52 ? (product + kTwo52) - kTwo52 : product;
     if (scaled / kPow10[k] != a) return nullptr;
-    auto r = static_cast<std::uint64_t>(scaled);
-    while (k >= 2 && r % 100 == 0) {
-        r /= 100;
-        k -= 2;
-    }
-    if (k >= 1 && r % 10 == 0) {
-        r /= 10;
-        --k;
-    }
+    // r / 10^k lies less than 10^-k below a's next integer (10^k ulp < 1), so a's whole part
+    // is r's; a whole a went above, so the decimals are not all zero.
+    const auto whole = static_cast<std::uint64_t>(a);
+    const auto r = static_cast<std::uint64_t>(scaled);
+    // The decimals padded to nine: the first digit, then eight.
+    const std::uint64_t frac = (r - whole * kPow10Int[k]) * kPow10Int[kMaxDecimals - k];
     // The shortest form below 1e-4 takes an exponent.
-    if (k >= 4 && r < kPow10Int[k - 4]) return nullptr;
-    return writeScaled(r, k, std::signbit(v), out);
+    if (whole == 0 && frac < 100000) return nullptr;
+    const auto first = static_cast<std::uint32_t>(frac / 100000000);
+    const std::uint64_t rest = eightDigits(static_cast<std::uint32_t>(frac % 100000000));
+    // Trailing zero digits are the highest zero bytes of rest.
+    const int len = rest == 0 ? 1 : 9 - std::countl_zero(rest) / 8;
+    p = writeWhole(whole, p);
+    p[0] = '.';
+    p[1] = static_cast<char>('0' + first);
+    const std::uint64_t ascii = rest + kAsciiZeros;
+    std::memcpy(p + 2, &ascii, 8);
+    return p + 1 + len;
 }
 
 } // namespace

@@ -105,6 +105,19 @@ TEST(WriteShortest, EdgesOfTheFixedFormAndOfExactness) {
         check(std::ldexp(1.0, p * 2));
         check(std::ldexp(3.0, p));
     }
+    // Where the digits are split: whole numbers at every length and around each power of ten,
+    // and decimals with a single non-zero digit at each place (the zeros before and after it
+    // are what the fraction's first digit and its trailing-zero count must get right).
+    for (double p10 = 1; p10 <= 1e16; p10 *= 10)
+        for (double d : {-1.0, 0.0, 1.0, 0.5 * p10})
+            check(p10 + d);
+    for (int place = 1; place <= 10; ++place)
+        for (int digit = 1; digit <= 9; ++digit)
+            for (double whole : {0.0, 7.0, 12345678.0}) {
+                const std::string text =
+                    fmt::format("{}.{}{}", whole, std::string(place - 1, '0'), digit);
+                check(fromText(text));
+            }
     check(0.0);
     check(-0.0);
     check(HUGE_VAL);
