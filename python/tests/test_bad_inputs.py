@@ -133,3 +133,18 @@ def test_quoted_and_unquoted_names_read_the_frame_of_the_key():
     # A quoted name is a path: it matches its key exactly.
     with pytest.raises(velloc.Error, match="jobs"):
         velloc.run(prog.format("'jobs'"), data={"Jobs": small()})
+
+
+def test_an_infinite_value_is_named_by_its_row():
+    d = small().astype({"educ": float})
+    d.loc[3, "educ"] = -np.inf
+    with pytest.raises(velloc.Error) as e:
+        velloc.run(PROG, data=d)
+    errors = [m for m in e.value.log if m.severity == "ERROR"]
+    assert errors and errors[0].id == "900-513"
+    assert 'variable educ' in errors[0].text and '"-inf" at row 4' in errors[0].text
+    # A missing value (NaN) is no such fault: the row is left out.
+    d.loc[3, "educ"] = np.nan
+    r = velloc.run(PROG, data=d, check=False)
+    assert not [m for m in r.log if m.id == "900-513"]
+    assert any(m.id == "1049-971" and "educ" in m.text for m in r.log)

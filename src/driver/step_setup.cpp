@@ -52,6 +52,14 @@ class Hooks : public host::ParserHooks {
     VlcRun& run_;
 };
 
+// A variable whose values the step computes with (a frequency, weight or score): numeric, every
+// value finite; the faults name the cell or the variable.
+void requireNumeric(const VlcRun& run, int var, const char* user) {
+    host::refuseUnusableCells(*run.inData, var, user);
+    if (run.inData->var(var).type == host::VarType::Character)
+        fatal(kMsgCharacterVariable, host::kExitDataSet, {run.inData->var(var).name, user});
+}
+
 void byFreqId(VlcRun& run) {
     const host::Dataset& ds = *run.inData;
     std::vector<host::ByKey> keys;
@@ -67,6 +75,7 @@ void byFreqId(VlcRun& run) {
     if (const Statement* f = firstStatement(run, "FREQ")) {
         run.freqVar = varRef(run, f->vars.front());
         if (run.matchGiven) fatal(kMsgFreqWithMatch, host::kExitOption, {run.freqVar.name});
+        requireNumeric(run, f->vars.front(), "FREQ");
     }
     if (const Statement* id = firstStatement(run, "ID")) {
         for (std::size_t i = 0; i < id->vars.size(); ++i) {
@@ -145,6 +154,7 @@ void treatmentAndScore(VlcRun& run) {
         if (ps && lps) warn(run, kMsgPsdataBothScores);
         run.psSource = ps ? 100 : 101;
         run.psVar = varRef(run, (ps ? ps : lps)->vars.front());
+        requireNumeric(run, run.psVar.number, ps ? "PSDATA PS=" : "PSDATA LPS=");
         if (run.psmodel) {
             warn(run, kMsgModelAndData);
             run.psSupplied = 0;
@@ -156,8 +166,10 @@ void treatmentAndScore(VlcRun& run) {
     }
     if (run.psmodel) {
         setTreatment(run, run.psmodel->vars.front(), run.psmodel->find("TREATED"));
-        if (const host::ParsedOption* w = run.psmodel->find("WEIGHT"))
+        if (const host::ParsedOption* w = run.psmodel->find("WEIGHT")) {
             run.weightVar = varRef(run, w->vars.front());
+            requireNumeric(run, run.weightVar.number, "PSMODEL WEIGHT=");
+        }
     }
 }
 
@@ -183,8 +195,8 @@ void analysisVariables(VlcRun& run) {
         all.insert(all.end(), e.nested.begin(), e.nested.end());
         for (int v : all) {
             if (classIndex(run, v) >= 0 || analysisIndex(run, v) >= 0) continue;
+            host::refuseUnusableCells(*run.inData, v, "PSMODEL");
             if (run.inData->var(v).type == host::VarType::Character) {
-                host::refuseTextCell(*run.inData, v, "PSMODEL");
                 fatal(kMsgCharacterVariable, host::kExitDataSet,
                       {run.inData->var(v).name, "PSMODEL"});
             }

@@ -81,6 +81,7 @@ void variables(VlcRun& run, const Statement& st) {
         const int v = out->vars[i];
         if (v <= 0 || std::count(r.outcomes.begin(), r.outcomes.end(), v)) continue;
         const host::Variable& d = run.inData->var(v);
+        host::refuseUnusableCells(*run.inData, v, "EFFECT OUTCOME=");
         if (d.type == host::VarType::Character)
             fatal(kMsgEffectCharacter, host::kExitOption, {"OUTCOME=", d.name});
         std::string role = modelRole(run, v);
@@ -92,6 +93,7 @@ void variables(VlcRun& run, const Statement& st) {
         for (int v : cov->vars) {
             if (v <= 0 || std::count(r.covariates.begin(), r.covariates.end(), v)) continue;
             const host::Variable& d = run.inData->var(v);
+            host::refuseUnusableCells(*run.inData, v, "EFFECT COVARIATES=");
             if (d.type == host::VarType::Character)
                 fatal(kMsgEffectCharacter, host::kExitOption, {"COVARIATES=", d.name});
             if (std::count(r.outcomes.begin(), r.outcomes.end(), v))

@@ -107,10 +107,14 @@ int treatedLevel(VlcRun& run) {
     if (!run.treatedText.empty()) {
         const std::string want =
             run.treatedText.substr(0, static_cast<std::size_t>(run.treatedTextLen));
-        if (equalFolded(level[0], want))
-            run.treatedIndex = 0;
-        else if (equalFolded(level[1], want))
-            run.treatedIndex = 1;
+        // Case is ignored only where it cannot choose the wrong group: an exact match first,
+        // then the one level equal to TREATED= but for case (two such are refused as absent,
+        // with the levels' exact texts for the user to copy).
+        const bool folded[2] = {equalFolded(level[0], want), equalFolded(level[1], want)};
+        if (level[0] == want || level[1] == want)
+            run.treatedIndex = level[0] == want ? 0 : 1;
+        else if (folded[0] != folded[1])
+            run.treatedIndex = folded[0] ? 0 : 1;
         else
             return abandon(run, kMsgTreatedLevelAbsent,
                            {want, run.treatName, treatmentLevels(run)});

@@ -77,6 +77,8 @@ class CsvDataset final : public ByGroupDataset {
         std::vector<char> numberSeen, canBeNumeric;
         std::vector<std::int64_t> textLine; // first text cell of each column, if any
         std::vector<std::string> textCell;
+        std::vector<std::int64_t> infiniteLine; // first infinite number of each column, if any
+        std::vector<std::string> infiniteCell;
         std::int64_t rows = 0, badUtf8Line = 0;
         int error = 0; // the first fault's message number, with its arguments
         std::vector<std::string> errorArgs;

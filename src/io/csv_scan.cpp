@@ -1,6 +1,7 @@
 // The scan pass of a CSV data set: types, lengths, the row count and well-formedness of every
 // record, on threads for a large file.
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <sys/stat.h>
 
@@ -65,16 +66,23 @@ void CsvDataset::scanRecords(CsvReader& rd, std::int64_t stop,
             if (high) t.maxLen1252[i] = std::max(t.maxLen1252[i], cp1252Utf8Length(f));
             if (checkMissing && isMissingText(f)) continue;
             // A cell of at most 16 bytes that starts 16 or more before its line ends is tested
-            // 16 bytes at a time.
+            // 16 bytes at a time. A plain number of over 300 digits may pass the largest double:
+            // it is read below.
             if (f.size() <= 16 && lineEnd - f.data() >= 16 ? isPlainNumberShort(f.data(), f.size())
-                                                           : isPlainNumber(f)) {
+                                                           : f.size() <= 300 && isPlainNumber(f)) {
                 numberSeen[i] = 1;
                 continue;
             }
             if (!t.canBeNumeric[i] && numberSeen[i]) continue;
             double v;
             CellKind kind = classify(f, v);
-            if (kind == CellKind::Number) numberSeen[i] = 1;
+            if (kind == CellKind::Number) {
+                numberSeen[i] = 1;
+                if (!std::isfinite(v) && t.infiniteLine[i] == 0) {
+                    t.infiniteLine[i] = rd.recordLine();
+                    t.infiniteCell[i] = std::string(f);
+                }
+            }
             if (kind == CellKind::Text && t.canBeNumeric[i]) {
                 if (explicitType[i])
                     return fault(datamsg::kNotANumber,
@@ -101,6 +109,10 @@ void CsvDataset::mergeTally(ScanTally& into, const ScanTally& from, std::int64_t
             into.canBeNumeric[i] = 0;
             into.textLine[i] = from.textLine[i] + lineShift;
             into.textCell[i] = from.textCell[i];
+        }
+        if (into.infiniteLine[i] == 0 && from.infiniteLine[i] > 0) {
+            into.infiniteLine[i] = from.infiniteLine[i] + lineShift;
+            into.infiniteCell[i] = from.infiniteCell[i];
         }
     }
     into.rows += from.rows;

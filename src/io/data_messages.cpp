@@ -11,7 +11,7 @@ constexpr int G = kGroupHostData;
 constexpr Severity E = Severity::Error;
 constexpr Severity N = Severity::Note;
 
-const std::array<MessageDef, 34> kDefs{{
+const std::array<MessageDef, 35> kDefs{{
     {G, datamsg::kCannotOpen, E, "The data set file %1 cannot be opened: %2."},
     {G, datamsg::kEmpty, E,
      "The data set file %1 is empty: it has no header row of variable names."},
@@ -65,6 +65,10 @@ const std::array<MessageDef, 34> kDefs{{
      "%5 uses the variable %4 as numeric, but the data set file %1 has the value \"%2\" on line "
      "%3 (column %6), which is not a number; the other values of %4 are numbers or missing "
      "values (., NA or an empty cell)."},
+    {G, datamsg::kInfiniteInNumeric, E,
+     "%5 uses the variable %4, but the data set %1 has the value \"%2\" at %3, which is infinite "
+     "(or too large for a double): no estimate can use it. Correct it, or make it a missing value "
+     "(., NA or an empty cell) so that the observation is left out."},
     {G, datamsg::kStatCannotRead, E, "The data set file %1 cannot be read as %2 data: %3."},
     {G, datamsg::kStatSignature, E,
      "The data set file %1 is named .%3, but its first bytes are not those of %2 data; check the "

@@ -42,6 +42,7 @@ inline constexpr int kNotUtf8 = 509;
 inline constexpr int kBadDelimiter = 510;
 inline constexpr int kBadEncoding = 511;
 inline constexpr int kLabelsNotKept = 512;
+inline constexpr int kInfiniteInNumeric = 513;
 } // namespace datamsg
 
 } // namespace velloc::host

@@ -63,6 +63,8 @@ void CsvDataset::scan() {
     t.canBeNumeric.assign(n, 1);
     t.textLine.assign(n, 0);
     t.textCell.assign(n, {});
+    t.infiniteLine.assign(n, 0);
+    t.infiniteCell.assign(n, {});
     std::vector<char> explicitType(n, 0);
     std::vector<FormatSpec> formats(n);
     Schema schema;
@@ -160,6 +162,12 @@ void CsvDataset::settleTypes(ScanTally& t, const std::vector<FormatSpec>& format
         vars_[i].textColumn = static_cast<int>(i + 1);
         vars_[i].textCell = std::move(t.textCell[i]);
     }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (t.infiniteLine[i] == 0) continue;
+        vars_[i].infiniteCell = std::move(t.infiniteCell[i]);
+        vars_[i].infiniteWhere = "line " + str(t.infiniteLine[i]) + " (column " +
+                                 str(static_cast<std::int64_t>(i + 1)) + ")";
+    }
     const bool cp1252 = dialect_.encoding == CsvDialect::Encoding::Cp1252;
     if (t.badUtf8Line > 0 || cp1252) {
         cp1252_ = true;
@@ -208,6 +216,15 @@ void refuseTextCell(const Dataset& ds, int var, std::string_view user) {
     if (v.type != VarType::Character || v.textLine <= 0) return;
     xpmlog(kGroupHostData, datamsg::kTextInNumeric,
            {ds.path(), v.textCell, str(v.textLine), v.name, std::string(user), str(v.textColumn)});
+    xexit(kExitDataSet);
+}
+
+void refuseInfiniteCell(const Dataset& ds, int var, std::string_view user) {
+    if (var < 1 || var > ds.nvars()) return;
+    const Variable& v = ds.var(var);
+    if (v.type != VarType::Numeric || v.infiniteWhere.empty()) return;
+    xpmlog(kGroupHostData, datamsg::kInfiniteInNumeric,
+           {ds.path(), v.infiniteCell, v.infiniteWhere, v.name, std::string(user)});
     xexit(kExitDataSet);
 }
 

@@ -34,6 +34,10 @@ struct Variable {
     std::int64_t textLine = 0;
     int textColumn = 0;
     std::string textCell;
+    // A numeric variable with an infinite value ("inf", or a number too large for a double):
+    // the first such cell and where it is ("line 9 (column 4)", "row 9"); empty when none. No
+    // analysis can use the value, so a numeric use names it for correction.
+    std::string infiniteCell, infiniteWhere;
 };
 
 // How a delimited text file is read: the data set options DELIMITER=, ENCODING= and MISSING=.
@@ -113,6 +117,13 @@ class Dataset {
 // error that names the first of them and ends the step with the data-set exit code; user names
 // the statement or option that wants a number. Otherwise returns.
 void refuseTextCell(const Dataset& ds, int var, std::string_view user);
+// The same for a numeric variable with an infinite value (Variable::infiniteCell).
+void refuseInfiniteCell(const Dataset& ds, int var, std::string_view user);
+// Both: for every use of a variable whose values the step computes with.
+inline void refuseUnusableCells(const Dataset& ds, int var, std::string_view user) {
+    refuseTextCell(ds, var, user);
+    refuseInfiniteCell(ds, var, user);
+}
 
 // Formats a number as the host's BEST w. format does (w significant places at most; integers
 // without a decimal point; '.' for missing), right-justified in w columns.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 #include <map>
 
@@ -32,6 +33,14 @@ class MemoryDataset final : public ByGroupDataset {
                 for (std::size_t k = 0; k < c.texts.size(); ++k)
                     if (used[k]) len = std::max(len, c.texts[k].size());
                 v.length = static_cast<int>(len);
+            } else {
+                // NaN is the missing value; an infinity is a value no analysis can use.
+                for (std::size_t r = 0; r < c.numbers.size(); ++r)
+                    if (std::isinf(c.numbers[r])) {
+                        v.infiniteCell = c.numbers[r] > 0 ? "inf" : "-inf";
+                        v.infiniteWhere = "row " + std::to_string(r + 1);
+                        break;
+                    }
             }
             vars_.push_back(std::move(v));
         }

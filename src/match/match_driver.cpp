@@ -181,6 +181,13 @@ int velloc(VlcRun& run) {
     }
     if (int rc = placeTreatedResults(run)) return rc;
     countMatchedControls(run);
+    // The flow of variable-ratio and full matching leaves out treated units that no control
+    // can take without saying so: they are as unmatched as greedy matching's.
+    if (status == kMatchOk && run.nMatchedTreated < nt) {
+        run.unmatchedFlag = 1;
+        host::xpmlog(host::kGroupProc, kMsgMatchNoControl);
+        run.raise(4);
+    }
     return 0;
 }
 

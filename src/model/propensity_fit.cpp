@@ -103,7 +103,11 @@ int vlclreg(VlcRun& run) {
     if (res.readError)
         host::utilFatal(run.vlclreg->lastError() ? run.vlclreg->lastError() : host::kUtilIoError);
     run.raise(res.status);
-    if (rc != 0) return 1;
+    // A model that cannot be fitted abandons the BY group, as a data condition does.
+    if (rc != 0) {
+        run.raise(112);
+        return 1;
+    }
     run.coef = std::move(res.coef);
     run.aliasFlags = std::move(res.aliased);
     run.nAliased = res.nAliased;

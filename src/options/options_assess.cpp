@@ -30,6 +30,7 @@ void assessVariable(VlcRun& run, int v, bool fromVarList, const std::string& nam
         if (assessedClass(run, v) < 0) run.assessClass.push_back({c, 0});
         return;
     }
+    host::refuseUnusableCells(*run.inData, v, "ASSESS VAR=");
     if (run.inData->var(v).type == host::VarType::Character)
         fatal(kMsgAssessVarCharacter, host::kExitOption, {name});
     if (assessedCont(run, v) >= 0) return;

@@ -164,8 +164,8 @@ void exactAndMahOptions(VlcRun& run) {
             int v = vars->vars[i];
             if (v == host::kUnknownVar)
                 fatal(kMsgMahVarNotFound, host::kExitDataSet, {vars->names[i], run.inData->path()});
+            host::refuseUnusableCells(*run.inData, v, stat);
             if (run.inData->var(v).type == host::VarType::Character) {
-                host::refuseTextCell(*run.inData, v, stat);
                 fatal(kMsgCharacterVariable, host::kExitDataSet, {vars->names[i], stat});
             }
             if (classIndex(run, v) >= 0)

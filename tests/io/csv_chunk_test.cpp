@@ -47,7 +47,8 @@ std::string bits(double v) {
 std::string describe(const Variable& v) {
     return v.name + " " + std::to_string(static_cast<int>(v.type)) + " " +
            std::to_string(v.length) + " " + std::to_string(v.textLine) + ":" +
-           std::to_string(v.textColumn) + ":" + v.textCell;
+           std::to_string(v.textColumn) + ":" + v.textCell + " inf:" + v.infiniteWhere + ":" +
+           v.infiniteCell;
 }
 
 // A row's values; numbers() must give a numeric variable's num() wherever the row came from
@@ -194,6 +195,31 @@ TEST_F(CsvChunks, AwkwardContentReadsAsTheSerialReaderReadsIt) {
     for (const std::string& r : s.rows)
         EXPECT_EQ(r.find("numbers()"), std::string::npos) << r;
     expectSameInChunks(p, missingNines(), "g");
+}
+
+// Infinite numbers are values of a numeric column (its other cells read as before), and the
+// first of each column is remembered with its line and column whichever chunk holds it: an
+// "inf" written by R or a writer, a number past the largest double, and a plain integer of 320
+// digits, which the plain-number test alone would pass as finite.
+TEST_F(CsvChunks, TheFirstInfiniteValueOfAColumnIsKeptWithItsPlace) {
+    std::string text = "id,x,y,z\n";
+    for (int i = 1; i <= 80; ++i) {
+        std::string x = std::to_string(i), y = "0.5", z = "2";
+        if (i == 37) x = "-Inf";
+        if (i == 52) x = "inf";
+        if (i == 61) y = "1e400";
+        if (i == 70) z = "1" + std::string(320, '0');
+        text += std::to_string(i) + "," + x + "," + y + "," + z + "\n";
+    }
+    Seen s = expectSameInChunks(write("inf.csv", text));
+    ASSERT_TRUE(s.opened) << s.log;
+    ASSERT_EQ(s.vars.size(), 4u);
+    EXPECT_NE(s.vars[0].find(" inf::"), std::string::npos) << s.vars[0];
+    EXPECT_NE(s.vars[1].find(" inf:line 38 (column 2):-Inf"), std::string::npos) << s.vars[1];
+    EXPECT_NE(s.vars[2].find(" inf:line 62 (column 3):1e400"), std::string::npos) << s.vars[2];
+    EXPECT_NE(s.vars[3].find(" inf:line 71 (column 4):1000"), std::string::npos) << s.vars[3];
+    for (const std::string& v : s.vars)
+        EXPECT_EQ(v.substr(v.find(' ') + 1, 1), "1") << "numeric: " << v;
 }
 
 TEST_F(CsvChunks, Windows1252BytesGetTheNoteOfTheirFirstLine) {

@@ -65,12 +65,13 @@ TEST_F(VlclregTest, FillsTheRunAndRaisesStatusForAnAliasedColumn) {
     EXPECT_NEAR(s1, 0.0, 1e-9);
 }
 
-TEST_F(VlclregTest, OneGroupWithoutWeightAbandonsWithoutRaisingStatus) {
+// The group is abandoned with an ERROR, so the step must not end with a clean status.
+TEST_F(VlclregTest, OneGroupWithoutWeightAbandonsTheGroupAsADataCondition) {
     auto d = rows(60, true);
     VectorRowSource src(d.data(), 60, 8);
     run.lregRows = &src;
     EXPECT_EQ(vlclreg(run), 1);
-    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.status, 112);
     EXPECT_NE(log.str().find("[1049-224]"), std::string::npos);
 }
 
