@@ -130,9 +130,16 @@ void standardErrors(VlcRun& run, const Statement& st) {
         fatal(kMsgEffectStrataCovariates, host::kExitOption);
 
     const bool covs = !r.covariates.empty();
-    const std::string model = covs ? "the weighted outcome regression on treatment, covariates "
-                                     "and their products (g-computation, delta method)"
-                                   : "the weighted regression of the outcome on treatment";
+    // Without an adjustment statement nothing weights the regression: the note says the effect
+    // is unadjusted, which the balance tables' default weights could let a reader overlook.
+    const bool none = r.adjustment == Adjustment::None;
+    const std::string weighted = none ? "unweighted" : "weighted";
+    const std::string model =
+        (covs ? "the " + weighted +
+                    " outcome regression on treatment, covariates and their products "
+                    "(g-computation, delta method)"
+              : "the " + weighted + " regression of the outcome on treatment") +
+        (none ? " (no PSWEIGHT, MATCH or STRATA statement adjusts this effect)" : "");
     const bool redo = r.adjustment == Adjustment::Weights || r.adjustment == Adjustment::Strata;
     if (r.se == SeMethod::Bootstrap && redo) {
         r.seReason =

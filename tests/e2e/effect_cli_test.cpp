@@ -199,6 +199,25 @@ TEST_F(EffectCli, ByGroupsAndMissingOutcomes) {
     }
 }
 
+// Without an adjustment statement the effect is the unadjusted difference even when ASSESS
+// shows weighted balance: the note on its errors says so rather than call the fit weighted.
+TEST_F(EffectCli, AnEffectWithoutAdjustmentSaysItIsUnadjusted) {
+    ASSERT_EQ(run("proc velloc data=" + kData + ";\n" + kModel +
+                  "   assess var=(age educ);\n   effect outcome=re78;\nrun;\n"),
+              0)
+        << log;
+    EXPECT_NE(log.find("of the unweighted regression of the outcome on treatment (no PSWEIGHT, "
+                       "MATCH or STRATA statement adjusts this effect). [1049-950]"),
+              std::string::npos)
+        << log;
+    run("proc velloc data=" + kData + ";\n" + kModel +
+        "   psweight weight=attwgt;\n   effect outcome=re78;\nrun;\n");
+    EXPECT_NE(log.find("of the weighted regression of the outcome on treatment;"),
+              std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("no PSWEIGHT"), std::string::npos) << log;
+}
+
 TEST_F(EffectCli, RatiosOfAnOutcomeThatIsNotZeroOneAreRefused) {
     run("proc velloc data=" + kData + " region=cs;\n" + kModel +
         "   psweight weight=attwgt;\n   effect outcome=(re78 employed78) / measure=ratio;\n"
