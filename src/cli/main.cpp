@@ -138,6 +138,12 @@ int main(int argc, char** argv) {
         return kUsage;
     }
 
+    // An output that cannot be set up runs no step; the log still ends on the status line.
+    auto setupFailed = [] {
+        host::xpmlog(host::kGroupHostRun, host::runmsg::kAllStepsEnded,
+                     {"0", std::to_string(host::kExitOutputSetup)});
+        return 3;
+    };
     if (f.listing == "-") {
         session.output.addSink(host::makeListingSink(std::cout));
     } else {
@@ -145,20 +151,32 @@ int main(int argc, char** argv) {
         if (!listingFile) {
             host::xpmlog(host::kGroupHostRun, host::runmsg::kCannotWriteListing,
                          {f.listing, std::strerror(errno)});
-            return 3;
+            return setupFailed();
         }
-        session.output.addSink(host::makeListingSink(listingFile));
+        session.output.addSink(host::makeListingSink(listingFile, f.listing));
     }
     if (!f.html.empty()) session.output.addSink(host::makeHtmlSink(f.html, host::renderGraphSvg));
     if (!f.tablesDir.empty()) {
-        if (!makeDir(f.tablesDir, "--tables-dir")) return 3;
+        if (!makeDir(f.tablesDir, "--tables-dir")) return setupFailed();
         session.output.addSink(host::makeCsvSink(f.tablesDir));
     }
     if (!f.graphsDir.empty()) {
-        if (!makeDir(f.graphsDir, "--graphs-dir")) return 3;
+        if (!makeDir(f.graphsDir, "--graphs-dir")) return setupFailed();
         session.output.addSink(host::makeGraphSink(f.graphsDir, host::renderGraphSvg));
     }
 
     std::string fileName = f.program == "-" ? std::string("<stdin>") : f.program;
-    return runProgram(text, fileName, f.html).exitStatus;
+    int status = runProgram(text, fileName, f.html).exitStatus;
+    if (!f.log.empty()) {
+        logFile.flush();
+        // The log is where every other failure is reported: one that cannot be written is
+        // said on standard error, and the run does not pass for a clean one.
+        if (!logFile) {
+            std::cerr << "velloc: the log file " << f.log
+                      << " could not be written in full: " << std::strerror(errno ? errno : EIO)
+                      << "\n";
+            status = std::max(status, 1);
+        }
+    }
+    return status;
 }

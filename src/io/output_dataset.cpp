@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <unordered_map>
 
+#include "base/file_target.h"
 #include "base/messages.h"
 #include "base/missing.h"
 #include "base/text.h"
@@ -82,6 +83,7 @@ bool sameName(std::string_view a, std::string_view b) {
 
 struct OutputDataset::Impl {
     std::string path, tmpPath, error;
+    std::string target; // where the file goes: path with its links followed
     FILE* file = nullptr;
     std::vector<Variable> vars;
     std::vector<double> nums;
@@ -117,8 +119,15 @@ struct OutputDataset::Impl {
     }
 
     void open() {
+        // Written beside the file a link points to, so that the link stays; a device or a pipe
+        // cannot take a data set that is renamed into place.
+        const TargetKind kind = fileTarget(path, target);
+        if (kind == TargetKind::Folder || kind == TargetKind::Other) {
+            fail(kind == TargetKind::Folder ? "it is a folder" : "it is not a regular file");
+            return;
+        }
         int fd = -1;
-        tmpPath = tempPathFor(path, fd);
+        tmpPath = tempPathFor(target, fd);
         if (fd < 0) {
             fail(std::strerror(errno));
             return;
@@ -170,7 +179,7 @@ struct OutputDataset::Impl {
     // Renames the written file onto the data set's name; false (logged, the file dropped) when
     // the rename fails.
     bool publish() {
-        if (std::rename(tmpPath.c_str(), path.c_str()) != 0) {
+        if (std::rename(tmpPath.c_str(), target.c_str()) != 0) {
             xpmlog(kGroupHostData, datamsg::kOutCommit, {path, std::strerror(errno)});
             discard();
             return false;

@@ -1,10 +1,14 @@
 // The listing: every table as aligned plain text.
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ostream>
 
+#include "base/messages.h"
 #include "render/column_groups.h"
 #include "render/number_format.h"
 #include "render/output.h"
+#include "render/output_messages.h"
 #include "render/templates.h"
 
 namespace velloc::host {
@@ -80,7 +84,7 @@ std::string continued() {
 
 class ListingSink : public OutputSink {
   public:
-    explicit ListingSink(std::ostream& out) : out_(out) {}
+    ListingSink(std::ostream& out, std::string name) : out_(out), name_(std::move(name)) {}
 
     void stepBegin(const std::string& title) override {
         title_ = title;
@@ -180,8 +184,15 @@ class ListingSink : public OutputSink {
     }
 
     bool finish() override {
+        errno = 0;
         out_.flush();
-        return static_cast<bool>(out_);
+        if (out_) return true;
+        // A listing cut short (a full disk) must not pass for a whole one.
+        addOutputMessages();
+        xpmlog(kGroupHostOutput, kMsgOutputWrite,
+               {name_.empty() ? std::string("(standard output)") : name_,
+                errno ? std::strerror(errno) : std::string("the write failed")});
+        return false;
     }
 
   private:
@@ -248,6 +259,7 @@ class ListingSink : public OutputSink {
     }
 
     std::ostream& out_;
+    std::string name_;
     std::string title_;
     bool titlePending_ = false;
     std::string byPending_;
@@ -255,8 +267,8 @@ class ListingSink : public OutputSink {
 
 } // namespace
 
-std::shared_ptr<OutputSink> makeListingSink(std::ostream& out) {
-    return std::make_shared<ListingSink>(out);
+std::shared_ptr<OutputSink> makeListingSink(std::ostream& out, std::string name) {
+    return std::make_shared<ListingSink>(out, std::move(name));
 }
 
 } // namespace velloc::host

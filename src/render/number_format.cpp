@@ -9,6 +9,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "base/file_target.h"
 #include "base/messages.h"
 #include "base/missing.h"
 #include "base/text.h"
@@ -116,8 +117,23 @@ bool writeAtomically(const std::string& path, std::string_view content) {
 bool writeAtomically(const std::string& path, const std::function<bool(std::ostream&)>& write) {
     namespace fs = std::filesystem;
     addOutputMessages();
-    std::string tmp = path + fmt::format(".tmp{}", static_cast<long>(::getpid()));
-    std::string reason;
+    std::string target, reason;
+    const TargetKind kind = fileTarget(path, target);
+    if (kind == TargetKind::Folder) {
+        xpmlog(kGroupHostOutput, kMsgOutputWrite, {path, "it is a folder"});
+        return false;
+    }
+    if (kind == TargetKind::Other) { // a device or pipe takes the bytes where it is
+        errno = 0;
+        std::ofstream f(target, std::ios::binary);
+        if (f && !write(f)) reason = "the data to write could not be read back";
+        if (f) f.close();
+        if (!f && reason.empty()) reason = errno ? std::strerror(errno) : "write failed";
+        if (reason.empty()) return true;
+        xpmlog(kGroupHostOutput, kMsgOutputWrite, {path, reason});
+        return false;
+    }
+    const std::string tmp = target + fmt::format(".tmp{}", static_cast<long>(::getpid()));
     {
         errno = 0;
         std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
@@ -127,7 +143,7 @@ bool writeAtomically(const std::string& path, const std::function<bool(std::ostr
     }
     if (reason.empty()) {
         std::error_code ec;
-        fs::rename(tmp, path, ec);
+        fs::rename(tmp, target, ec);
         if (ec) reason = ec.message();
     }
     if (reason.empty()) return true;

@@ -232,7 +232,8 @@ inline constexpr int kOutputSinkFailure = outputCode(kOutputErrorClass, 6);
 void zodsexit(int code);
 
 // Sinks.
-std::shared_ptr<OutputSink> makeListingSink(std::ostream& out);
+// name: the listing's file for the message on a failed write (empty: standard output).
+std::shared_ptr<OutputSink> makeListingSink(std::ostream& out, std::string name = {});
 // Draws a graph record as inline SVG text (the whole <svg> element).
 using GraphRenderer = std::function<std::string(const GraphRecord&)>;
 // The HTML report; written at finish(). Without a renderer a graph shows as "graph NAME".

@@ -171,3 +171,79 @@ TEST_F(Cli, OnlyAliasingInTheDataWarns) {
 }
 
 } // namespace
+
+namespace {
+
+const std::string kLalonde = std::string(VELLOC_TEST_DATA) + "/lalonde/lalonde.csv";
+const std::string kStep = "proc velloc data='" + kLalonde +
+                          "';\n  class treat married;\n"
+                          "  psmodel treat(treated='1') = age educ married;\n";
+
+// A write that fails (a full device) is an ERROR naming the file, and the run does not exit
+// clean; the device stays a device (the report is never renamed over it).
+TEST_F(Cli, OutputsThatCannotBeWrittenAreErrors) {
+    if (!fs::is_character_file("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    write("p.vlc", kStep + "run;\n");
+    Result r = run("--log run.log --listing /dev/null --html /dev/full p.vlc");
+    EXPECT_EQ(r.exit, 1) << r.log;
+    EXPECT_NE(r.log.find("ERROR: Cannot write the output file /dev/full: No space left on device"),
+              std::string::npos)
+        << r.log;
+    EXPECT_EQ(r.log.find("The HTML report was written"), std::string::npos) << r.log;
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    fs::remove(dir / "run.log");
+
+    r = run("--log run.log --listing /dev/full p.vlc");
+    EXPECT_EQ(r.exit, 1) << r.log;
+    EXPECT_NE(r.log.find("ERROR: Cannot write the output file /dev/full"), std::string::npos)
+        << r.log;
+    fs::remove(dir / "run.log");
+
+    r = run("--log /dev/full --listing /dev/null p.vlc");
+    EXPECT_EQ(r.exit, 1) << r.log;
+    EXPECT_NE(r.log.find("velloc: the log file /dev/full could not be written"), std::string::npos)
+        << r.log;
+}
+
+// A symbolic link to an output file stays a link, its file taking the output; a data set is
+// never renamed over a device.
+TEST_F(Cli, OutputsThroughALinkKeepTheLinkAndADeviceIsNoDataSet) {
+    write("real.html", "old");
+    write("real.csv", "old");
+    fs::create_symlink("real.html", dir / "report.html");
+    fs::create_symlink("real.csv", dir / "out.csv");
+    write("p.vlc", kStep + "  output out='out.csv';\nrun;\n");
+    Result r = run("--log run.log --listing /dev/null --html report.html p.vlc");
+    EXPECT_EQ(r.exit, 0) << r.log;
+    EXPECT_TRUE(fs::is_symlink(dir / "report.html"));
+    EXPECT_TRUE(fs::is_symlink(dir / "out.csv"));
+    EXPECT_NE(read(dir / "real.html").find("<!DOCTYPE html>"), std::string::npos);
+    EXPECT_EQ(read(dir / "real.csv").rfind("id,treat,", 0), 0u) << read(dir / "real.csv");
+    fs::remove(dir / "run.log");
+
+    write("p.vlc", kStep + "  output out='/dev/null';\nrun;\n");
+    r = run("--log run.log --listing /dev/null p.vlc");
+    EXPECT_NE(r.exit, 0) << r.log;
+    EXPECT_NE(r.log.find("/dev/null"), std::string::npos) << r.log;
+    EXPECT_NE(r.log.find("it is not a regular file"), std::string::npos) << r.log;
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+// An output that cannot be set up runs no step, and the log still ends on the status line.
+TEST_F(Cli, AnOutputThatCannotBeSetUpEndsOnTheStatusLine) {
+    write("p.vlc", kStep + "run;\n");
+    write("afile", "x");
+    for (const std::string& args : {std::string("--listing nodir/x.lst"),
+                                    std::string("--listing /dev/null --graphs-dir afile")}) {
+        SCOPED_TRACE(args);
+        fs::remove(dir / "run.log");
+        Result r = run("--log run.log " + args + " p.vlc");
+        EXPECT_EQ(r.exit, 3) << r.log;
+        EXPECT_NE(r.log.find("ERROR:"), std::string::npos) << r.log;
+        EXPECT_NE(lastLine(r.log).find("finished 0 procedure step(s) with status 1020"),
+                  std::string::npos)
+            << r.log;
+    }
+}
+
+} // namespace
