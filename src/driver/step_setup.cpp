@@ -2,6 +2,8 @@
 // every later option can rely on the ones before it.
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "core/run_context.h"
 #include "effect/effect.h"
@@ -301,6 +303,11 @@ void vlcinit(VlcRun& run, const StepSource& step) {
             run.outDataName = out->value;
             run.outDataPath = host::Session::current().resolveDataSet(out->value, out->quoted);
             if (run.outDataPath.empty()) host::xexit(host::kExitOutputSetup);
+            // The output is renamed over its target at the end: over the input it would
+            // destroy the data (through any link or other spelling of the path).
+            std::error_code same;
+            if (std::filesystem::equivalent(run.outDataPath, run.inData->path(), same))
+                fatal(kMsgOutIsInput, host::kExitOutputSetup, {run.inData->path()});
             const host::ParsedOption* obs = run.output->find("OUT/OBS");
             if (obs && obs->value == "REGION") {
                 run.outObs = kOutRegion;

@@ -154,6 +154,9 @@ const MessageDef kFrameMessages[] = {
      "CALIPER(DISTANCE=) applies to DISTANCE=MAH only; the caliper stays on the %1 scale."},
     {kGroupProc, kMsgOneOutputStatement, W,
      "Only one OUTPUT statement is used; the later ones are ignored."},
+    {kGroupProc, kMsgOutIsInput, E,
+     "OUT= names the input data set %1: the output would replace the data it is made from. Name "
+     "another file."},
     {kGroupProc, kMsgIgnoredMatchOrStrata, W, "%1 is ignored with a MATCH or STRATA statement."},
     {kGroupProc, kMsgIgnoredNoWeights, W,
      "%1 is ignored because no weights are computed (WEIGHT=NONE)."},

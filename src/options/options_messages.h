@@ -46,6 +46,7 @@ inline constexpr int kMsgPlotNeedsContinuous = 202;
 inline constexpr int kMsgStrataWithMatch = 203;
 inline constexpr int kMsgCaliperDistanceMahOnly = 205;
 inline constexpr int kMsgOneOutputStatement = 206;
+inline constexpr int kMsgOutIsInput = 263;
 inline constexpr int kMsgIgnoredMatchOrStrata = 207;
 inline constexpr int kMsgIgnoredNoWeights = 208;
 inline constexpr int kMsgNmatchmostNeedsMatch = 209;

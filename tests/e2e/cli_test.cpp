@@ -246,4 +246,21 @@ TEST_F(Cli, AnOutputThatCannotBeSetUpEndsOnTheStatusLine) {
     }
 }
 
+// OUT= naming the input, however spelled, would replace the data at the end of the step.
+TEST_F(Cli, AnOutputDataSetOverItsInputIsRefused) {
+    fs::copy_file(kLalonde, dir / "d.csv");
+    const std::string before = read(dir / "d.csv");
+    for (const char* out : {"d.csv", "./d.csv"}) {
+        SCOPED_TRACE(out);
+        write("p.vlc", "proc velloc data='d.csv';\n  class treat married;\n"
+                       "  psmodel treat(treated='1') = age educ married;\n  output out='" +
+                           std::string(out) + "';\nrun;\n");
+        fs::remove(dir / "run.log");
+        Result r = run("--log run.log --listing /dev/null p.vlc");
+        EXPECT_EQ(r.exit, 3) << r.log;
+        EXPECT_NE(r.log.find("[1049-263]"), std::string::npos) << r.log;
+        EXPECT_EQ(read(dir / "d.csv"), before);
+    }
+}
+
 } // namespace
