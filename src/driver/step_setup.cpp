@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include <fmt/format.h>
+
 #include "core/run_context.h"
 #include "effect/effect.h"
 #include "host/host.h"
@@ -60,6 +62,35 @@ void requireNumeric(const VlcRun& run, int var, const char* user) {
     host::refuseUnusableCells(*run.inData, var, user);
     if (run.inData->var(var).type == host::VarType::Character)
         fatal(kMsgCharacterVariable, host::kExitDataSet, {run.inData->var(var).name, user});
+}
+
+// What a program repeats is read once, the first time: each repeat a user may have meant to
+// count gets a warning instead of passing silently.
+void repeatsIgnored(VlcRun& run) {
+    for (const char* kw :
+         {"PSDATA", "PSWEIGHT", "MATCH", "STRATA", "ASSESS", "FREQ", "BY", "ID", "CLASS"}) {
+        const Statement* second = nullptr;
+        for (const Statement& st : run.statements)
+            if (st.keyword == kw && &st != firstStatement(run, kw)) {
+                second = &st;
+                break;
+            }
+        if (second) warn(run, kMsgLaterStatementsIgnored, {kw, std::to_string(second->line)});
+    }
+    for (const Statement& st : run.statements)
+        for (std::size_t i = 0; i < st.options.size(); ++i) {
+            const host::ParsedOption& o = st.options[i];
+            bool earlier = false;
+            for (std::size_t j = 0; j < i && !earlier; ++j)
+                earlier = st.options[j].path == o.path;
+            if (earlier || st.count(o.path) < 2) continue;
+            const std::string value = o.hasNumber()      ? fmt::format("{}", o.number)
+                                      : !o.value.empty() ? o.value
+                                      : o.names.empty()  ? o.written
+                                                         : o.names.front();
+            warn(run, kMsgOptionRepeated,
+                 {st.keyword, std::to_string(st.line), o.written + "=", value});
+        }
 }
 
 void byFreqId(VlcRun& run) {
@@ -283,6 +314,7 @@ void vlcinit(VlcRun& run, const StepSource& step) {
     run.psmodel = firstStatement(run, "PSMODEL");
     if (countStatements(run, "OUTPUT") > 1) warn(run, kMsgOneOutputStatement);
     run.output = firstStatement(run, "OUTPUT");
+    repeatsIgnored(run);
 
     // Matching (with its order, seed and caliper), region and strata options.
     matchOptions(run);

@@ -154,6 +154,11 @@ const MessageDef kFrameMessages[] = {
      "CALIPER(DISTANCE=) applies to DISTANCE=MAH only; the caliper stays on the %1 scale."},
     {kGroupProc, kMsgOneOutputStatement, W,
      "Only one OUTPUT statement is used; the later ones are ignored."},
+    {kGroupProc, kMsgLaterStatementsIgnored, W,
+     "Only the first %1 statement is used; the later ones (the next on line %2) are ignored."},
+    {kGroupProc, kMsgOptionRepeated, W,
+     "The %1 statement on line %2 gives %3 more than once; the first (%4) is used and the later "
+     "ones are ignored."},
     {kGroupProc, kMsgOutIsInput, E,
      "OUT= names the input data set %1: the output would replace the data it is made from. Name "
      "another file."},

@@ -263,4 +263,24 @@ TEST_F(Cli, AnOutputDataSetOverItsInputIsRefused) {
     }
 }
 
+// What a program repeats is read the first time; each repeat is a warning, not silence.
+TEST_F(Cli, RepeatedStatementsAndOptionsWarn) {
+    write("p.vlc", kStep + "  strata nstrata=3;\n  strata nstrata=7;\nrun;\n");
+    Result r = run("--log run.log --listing out.lst p.vlc");
+    EXPECT_EQ(r.exit, 0) << r.log;
+    EXPECT_NE(r.log.find("WARNING: Only the first STRATA statement is used; the later ones (the "
+                         "next on line 5) are ignored. [1049-264]"),
+              std::string::npos)
+        << r.log;
+    EXPECT_NE(lastLine(r.log).find("status 4"), std::string::npos) << r.log;
+    fs::remove(dir / "run.log");
+    write("p.vlc", kStep + "  match method=greedy(k=1) caliper=0.1 caliper=0.5;\nrun;\n");
+    r = run("--log run.log --listing out.lst p.vlc");
+    EXPECT_NE(r.log.find("WARNING: The MATCH statement on line 4 gives CALIPER= more than once; "
+                         "the first (0.1) is used"),
+              std::string::npos)
+        << r.log;
+    EXPECT_EQ(r.log.find("[1049-264]"), std::string::npos) << r.log;
+}
+
 } // namespace
