@@ -226,6 +226,26 @@ std::string notBinary(const effect::Sample& s) {
     return {};
 }
 
+// Why the ratio or odds ratio of a 0/1 outcome has no value: a group whose every counted
+// outcome is 0 (or, for the odds, 1). Empty when it has one, and for the difference.
+std::string undefinedRatio(const effect::Sample& s, Measure m) {
+    if (m == Measure::Diff) return {};
+    bool seen[2][2] = {{false, false}, {false, false}}; // [group][outcome]
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (s.weight[i] > 0.0 && s.freq[i] > 0.0)
+            seen[s.treat[i] > 0.5 ? 1 : 0][s.y[i] > 0.5 ? 1 : 0] = true;
+    const bool odds = m == Measure::OddsRatio;
+    for (int g : {1, 0}) {
+        const bool allZero = !seen[g][1], allOne = !seen[g][0];
+        if (!allZero && !(odds && allOne)) continue;
+        return fmt::format("every {} outcome is {}, so the {} is not defined (MEASURE=DIFF "
+                           "estimates the difference)",
+                           g == 1 ? "treated" : "control", allZero ? 0 : 1,
+                           odds ? "odds ratio" : "ratio");
+    }
+    return {};
+}
+
 struct ProgressState {
     const std::string* outcome;
     int nRep;
@@ -434,6 +454,14 @@ int vlceffect(VlcRun& run, int matchSuccess) {
                 run.raise(4);
                 continue;
             }
+            row.inf = effect::infer(row.c.estimate, row.c.se, r.measure, r.alpha);
+        }
+        // A risk of 0 (or of 1, for the odds) has no ratio, whatever rounding leaves of the
+        // fitted means: the row stays, without an estimate, and the log says why.
+        if (std::string why = undefinedRatio(s, r.measure); !why.empty()) {
+            host::xpmlog(host::kGroupProc, kMsgEffectSkipped, {name, why});
+            run.raise(4);
+            row.c.estimate = row.c.se = kNaN;
             row.inf = effect::infer(row.c.estimate, row.c.se, r.measure, r.alpha);
         }
         rows.push_back(std::move(row));

@@ -201,4 +201,26 @@ TEST_F(DataFaults, TreatedLevelsThatDifferOnlyInCaseAreChosenExactly) {
     }
 }
 
+TEST_F(DataFaults, ARatioOfARiskOfZeroSaysWhyItIsMissing) {
+    // y is 0 for every treated unit: its risk ratio and odds ratio have no value.
+    writeData(
+        [](int n, std::vector<std::string>& c) {
+            if (n > 1) c.push_back(c[1] == "1" ? "0" : std::to_string(std::stoi(c[0]) % 2));
+        },
+        "y");
+    for (const char* measure : {"ratio", "oddsratio"}) {
+        SCOPED_TRACE(measure);
+        EXPECT_EQ(
+            run(std::string(kModel) + "psweight;\neffect outcome=y / measure=" + measure + ";"), 0)
+            << log_;
+        EXPECT_NE(log_.find("WARNING: No effect is estimated for y in this BY group: every treated "
+                            "outcome is 0, so the"),
+                  std::string::npos)
+            << log_;
+        EXPECT_NE(lastLine(log_).find("with status 4"), std::string::npos) << log_;
+    }
+    EXPECT_EQ(run(std::string(kModel) + "psweight;\neffect outcome=y;"), 0) << log_;
+    EXPECT_EQ(log_.find("[1049-953]"), std::string::npos) << log_;
+}
+
 } // namespace
