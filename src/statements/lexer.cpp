@@ -28,7 +28,9 @@ class Lexer {
         std::vector<Token> out;
         bool atStatementStart = true;
         for (;;) {
-            skipSpaceAndComments();
+            // A comment left open runs to the end of the text: it is a token, so that the
+            // parser names where it starts instead of missing everything after it.
+            if (Token open; skipSpaceAndComments(open)) out.push_back(std::move(open));
             // A statement that starts with '*' is a comment up to the next ';'.
             if (atStatementStart && peek() == '*') {
                 while (!eof() && peek() != ';')
@@ -64,22 +66,29 @@ class Lexer {
         ++i_;
     }
 
-    void skipSpaceAndComments() {
+    // Skips blanks and comments; true, with the comment's start in open, when a comment has
+    // no end.
+    bool skipSpaceAndComments(Token& open) {
         for (;;) {
             while (!eof() && std::isspace(static_cast<unsigned char>(peek())))
                 advance();
             if (peek() == '/' && peek(1) == '*') {
+                Token at = start(TokenKind::Bad);
                 advance();
                 advance();
                 while (!eof() && !(peek() == '*' && peek(1) == '/'))
                     advance();
-                if (!eof()) {
-                    advance();
-                    advance();
+                if (eof()) {
+                    at.text = "/*";
+                    at.upper = "unterminated comment";
+                    open = std::move(at);
+                    return true;
                 }
+                advance();
+                advance();
                 continue;
             }
-            return;
+            return false;
         }
     }
 
@@ -226,6 +235,7 @@ std::string Token::describe() const {
         return "the end of the step";
     case TokenKind::Bad:
         if (upper == "unterminated") return "an unterminated quoted text";
+        if (upper == "unterminated comment") return "a comment '/*' that is never closed by '*/'";
         return "'" + text + "'";
     }
     return text;

@@ -35,6 +35,16 @@ TEST(Lexer, BadInputBecomesBadTokens) {
     auto u = host::lex("3abc # ok");
     EXPECT_EQ(u[0].kind, TokenKind::Bad);
     EXPECT_EQ(u[1].kind, TokenKind::Bad);
+    // A comment never closed is a token where it opens, not the silent end of the program.
+    auto c = host::lex("a;\n  /* open\nb;\n");
+    ASSERT_EQ(c.size(), 4u);
+    EXPECT_EQ(c[2].kind, TokenKind::Bad);
+    EXPECT_EQ(c[2].line, 2);
+    EXPECT_EQ(c[2].column, 3);
+    EXPECT_NE(c[2].describe().find("never closed"), std::string::npos) << c[2].describe();
+    EXPECT_EQ(c[3].kind, TokenKind::End);
+    auto closed = host::lex("a /* shut */ b");
+    EXPECT_EQ(closed.size(), 3u);
 }
 
 TEST(SplitProgram, StepsAndStrayText) {
