@@ -123,6 +123,13 @@ void Log::write(Severity severity, std::string_view text, int group, int number)
     os << prefix(severity) << text << " [" << group << '-' << number << "]\n";
     os.flush();
     ++state.logCounts[static_cast<std::size_t>(severity)];
+    if (severity == Severity::Error && state.logErrors.size() < kErrorsKept)
+        state.logErrors.push_back(std::string(text) + " [" + std::to_string(group) + "-" +
+                                  std::to_string(number) + "]");
+}
+
+const std::vector<std::string>& Log::errors() {
+    return currentRunState().logErrors;
 }
 
 void Log::plain(std::string_view text) {
@@ -138,6 +145,7 @@ int Log::count(Severity severity) {
 
 void Log::resetCounts() {
     currentRunState().logCounts = {};
+    currentRunState().logErrors.clear();
 }
 
 } // namespace velloc::host

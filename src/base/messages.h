@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velloc::host {
 
@@ -49,6 +50,9 @@ class Log {
     static void write(Severity severity, std::string_view text, int group, int number);
     static void plain(std::string_view text); // a line without prefix or id
     static int count(Severity severity);
+    // The first ERROR lines written (text and id), at most kErrorsKept of them.
+    static const std::vector<std::string>& errors();
+    static constexpr std::size_t kErrorsKept = 20;
     static void resetCounts();
 };
 

@@ -12,12 +12,14 @@
 #include <iosfwd>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace velloc::host {
 
 struct RunState {
-    std::ostream* logStream = nullptr; // nullptr: standard error
-    std::array<int, 4> logCounts{};    // lines written, by severity
+    std::ostream* logStream = nullptr;  // nullptr: standard error
+    std::array<int, 4> logCounts{};     // lines written, by severity
+    std::vector<std::string> logErrors; // the first ERROR lines, for the report of the run
     std::map<std::string, std::string, std::less<>> symbols;
     // The matching stream's live state: a step without SEED= continues the stream an earlier
     // step of the session left (0 until some step seeds it).

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/messages.h"
 #include "render/column_groups.h"
 #include "render/number_format.h"
 #include "render/output.h"
@@ -127,11 +128,26 @@ class HtmlSink : public OutputSink {
                           "<title>" +
                           escapeMarkup(reportTitle_.empty() ? "velloc report" : reportTitle_) +
                           "</title>\n<style>" + kStyle + "</style>\n</head>\n<body>\n<main>\n" +
-                          body_ + "</main>\n</body>\n</html>\n";
+                          errorSection() + body_ + "</main>\n</body>\n</html>\n";
         return writeAtomically(path_, doc);
     }
 
   private:
+    // The log's errors first, so that a report of a failed run is never a blank page that
+    // reads as a clean one.
+    static std::string errorSection() {
+        const std::vector<std::string>& errors = Log::errors();
+        if (errors.empty()) return {};
+        std::string s = "<section class=\"log-errors\" style=\"border-left: 4px solid #b00; "
+                        "padding: 0 1em; color: #600\">\n<h2>Errors in the log</h2>\n<ul>\n";
+        for (const std::string& e : errors)
+            s += "<li>" + escapeMarkup(e) + "</li>\n";
+        const int more = Log::count(Severity::Error) - static_cast<int>(errors.size());
+        if (more > 0)
+            s += "<li>" + escapeMarkup("and " + std::to_string(more) + " more") + "</li>\n";
+        return s + "</ul>\n</section>\n";
+    }
+
     // Header rows and body of one column group.
     void tableBody(const TableLayout& lay, const std::vector<std::size_t>& cols,
                    const std::vector<std::vector<std::string>>& cells) {

@@ -283,4 +283,22 @@ TEST_F(Cli, RepeatedStatementsAndOptionsWarn) {
     EXPECT_EQ(r.log.find("[1049-264]"), std::string::npos) << r.log;
 }
 
+// The report of a run that failed says so, with the log's errors, before anything else.
+TEST_F(Cli, TheReportOfAFailedRunShowsItsErrors) {
+    write("p.vlc", "proc velloc data='nowhere.csv';\n class treat;\n psmodel treat = x;\nrun;\n");
+    Result r = run("--log run.log --html r.html p.vlc");
+    EXPECT_EQ(r.exit, 3) << r.log;
+    const std::string html = read(dir / "r.html");
+    const auto at = html.find("<h2>Errors in the log</h2>");
+    ASSERT_NE(at, std::string::npos) << html;
+    EXPECT_NE(html.find("nowhere.csv", at), std::string::npos) << html;
+    EXPECT_NE(html.find("[900-1]", at), std::string::npos) << html;
+    // A clean run's report has no such section.
+    write("p.vlc", kStep + "run;\n");
+    fs::remove(dir / "run.log");
+    r = run("--log run.log --listing /dev/null --html r.html p.vlc");
+    EXPECT_EQ(r.exit, 0) << r.log;
+    EXPECT_EQ(read(dir / "r.html").find("Errors in the log"), std::string::npos);
+}
+
 } // namespace
