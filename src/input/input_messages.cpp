@@ -26,7 +26,7 @@ void addInputMessages() {
          "The variable %1 has missing values in this BY group; it is left out of the balance "
          "assessment of the BY group."},
         {g, kMsgTreatmentLevels, E,
-         "The treatment variable %1 has %2 levels in this BY group (%3), but exactly two are "
+         "The treatment variable %1 has %2 in this BY group (%3), but exactly two are "
          "required; the BY group is skipped."},
         {g, kMsgTreatedLevelAbsent, E,
          "The TREATED= level '%1' is not a level of the treatment variable %2 in this BY group, "

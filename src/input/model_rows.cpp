@@ -450,9 +450,15 @@ int vlcodel(VlcRun& run) {
     zlevcur(run.model, run.dataCursor.get());
     if (discoverLevels(run) == 1) return abandon(run, kMsgFitImpossible);
     const int nLevels = run.model.levels[run.treatClass].count();
-    if (nLevels != 2)
+    if (nLevels != 2) {
+        // No level at all mostly means no usable observation: say so, not only "none".
+        std::string levels = treatmentLevels(run);
+        if (nLevels == 0 && run.nObsRead == 0)
+            levels += ": no observation of the BY group could be used";
         return abandon(run, kMsgTreatmentLevels,
-                       {run.treatName, std::to_string(nLevels), treatmentLevels(run)});
+                       {run.treatName,
+                        std::to_string(nLevels) + (nLevels == 1 ? " level" : " levels"), levels});
+    }
     if (treatedLevel(run) != 0) return 1;
     assessedClassLevels(run);
 

@@ -223,4 +223,25 @@ TEST_F(DataFaults, ARatioOfARiskOfZeroSaysWhyItIsMissing) {
     EXPECT_EQ(log_.find("[1049-953]"), std::string::npos) << log_;
 }
 
+TEST_F(DataFaults, ATreatmentWithoutTwoLevelsSaysWhy) {
+    // An empty column in the model leaves every observation out: no level of treat remains.
+    writeData([](int n, std::vector<std::string>& c) { c.push_back(n == 1 ? "gone" : ""); }, "");
+    EXPECT_EQ(run("class treat married;\npsmodel treat(treated='1') = age married gone;"), 2)
+        << log_;
+    EXPECT_NE(log_.find("treat has 0 levels in this BY group (none: no observation of the BY "
+                        "group could be used)"),
+              std::string::npos)
+        << log_;
+    // Only treated units: one level, in the singular.
+    writeData([](int, std::vector<std::string>&) {});
+    std::ifstream in(dir / "d.csv");
+    std::string text, line;
+    for (int n = 0; std::getline(in, line); ++n)
+        if (n == 0 || line.find(",1,") == line.find(',')) text += line + "\n";
+    in.close();
+    std::ofstream(dir / "d.csv") << text;
+    EXPECT_EQ(run("class treat married;\npsmodel treat(treated='1') = age married;"), 2) << log_;
+    EXPECT_NE(log_.find("treat has 1 level in this BY group ('1')"), std::string::npos) << log_;
+}
+
 } // namespace
