@@ -13,7 +13,7 @@ void addInputMessages() {
     constexpr auto W = Severity::Warning;
     constexpr auto N = Severity::Note;
     constexpr auto T = Severity::Text;
-    static const std::array<host::MessageDef, 18> defs{{
+    static const std::array<host::MessageDef, 19> defs{{
         // Group labels and group names.
         {g, 77, T, "Treated (%1 = %2)"},
         {g, 78, T, "Control (%1 = %2)"},
@@ -47,6 +47,10 @@ void addInputMessages() {
         {g, kMsgLeftOutMissingOne, N,
          "1 observation of this BY group was not used because of missing values in %1."},
         {g, kMsgListMore, T, "%1 and %2 more"},
+        {g, kMsgNonPositiveWeight, N,
+         "%1 observation(s) of this BY group have a negative or missing value of the %2; the "
+         "first is observation %3 of the group. They weigh 0: they take no part in the analysis "
+         "and keep their row in the output data set."},
         {g, kMsgClassLevels, N,
          "The CLASS variable %1 has %2 levels in this BY group; it is assessed as one indicator "
          "row per level."},

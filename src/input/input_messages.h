@@ -25,6 +25,7 @@ inline constexpr int kMsgListMore = 972;
 // An assessed CLASS variable with more than two levels, or with one, in a BY group.
 inline constexpr int kMsgClassLevels = 973;
 inline constexpr int kMsgClassOneLevel = 974;
+inline constexpr int kMsgNonPositiveWeight = 975;
 
 // How many entries a list in a message shows before it says how many more there are.
 inline constexpr std::size_t kListShown = 10;

@@ -249,6 +249,7 @@ int vlcin(VlcRun& run) {
     std::vector<std::int64_t> perVar(nWhy, 0);
     std::int64_t leftOut = 0;
     std::int64_t zeroWeight = 0; // kept for the output data set only: not read for the analysis
+    std::int64_t oddWeight[2] = {0, 0}, firstOdd[2] = {0, 0}; // negative or missing: WEIGHT=, FREQ
     run.totalFreq = 0.0;
 
     const bool keepEffect = run.effect.given;
@@ -265,11 +266,14 @@ int vlcin(VlcRun& run) {
         // A zero weight or frequency keeps the observation in the data (it still appears in
         // the output data set) whatever its other values.
         bool direct = false;
+        // A zero is a user's way to keep a row out; a negative or missing value may be a slip.
         if (hasWeight && !(weight > 0.0)) {
+            if (!(weight == 0.0) && oddWeight[0]++ == 0) firstOdd[0] = obs;
             weight = 0.0;
             direct = true;
         }
         if (hasFreq && !(freq >= 1.0)) {
+            if (!(freq >= 0.0) && oddWeight[1]++ == 0) firstOdd[1] = obs;
             freq = 0.0;
             direct = true;
         }
@@ -301,6 +305,13 @@ int vlcin(VlcRun& run) {
         writeOrDie(skip, &flag);
     }
     run.nObsInput = obs - zeroWeight;
+    for (int k = 0; k < 2; ++k)
+        if (oddWeight[k] > 0)
+            host::xpmlog(host::kGroupProc, kMsgNonPositiveWeight,
+                         {std::to_string(oddWeight[k]),
+                          k == 0 ? "WEIGHT= variable " + run.weightVar.name
+                                 : "FREQ variable " + run.freqVar.name,
+                          std::to_string(firstOdd[k])});
     noteLeftOut(run, leftOut, perVar);
 
     if (run.assessGiven) {

@@ -244,4 +244,35 @@ TEST_F(DataFaults, ATreatmentWithoutTwoLevelsSaysWhy) {
     EXPECT_NE(log_.find("treat has 1 level in this BY group ('1')"), std::string::npos) << log_;
 }
 
+TEST_F(DataFaults, NegativeOrMissingWeightsAreNotedAndZeroOnesAreNot) {
+    // w: 0 on line 5, -1 on lines 7 and 9, empty on line 11; f likewise.
+    writeData(
+        [](int n, std::vector<std::string>& c) {
+            if (n == 1) return c.push_back("w"), c.push_back("f");
+            const std::string v = n == 5 ? "0" : n == 7 || n == 9 ? "-1" : n == 11 ? "" : "1";
+            c.push_back(v);
+            c.push_back(v);
+        },
+        "");
+    const std::string model = "class treat married;\npsmodel treat(treated='1') = age married";
+    EXPECT_EQ(run(model + " / weight=w;"), 0) << log_;
+    EXPECT_NE(log_.find("NOTE: 3 observation(s) of this BY group have a negative or missing value "
+                        "of the WEIGHT= variable w; the first is observation 6 of the group."),
+              std::string::npos)
+        << log_;
+    EXPECT_EQ(run(model + ";\nfreq f;"), 0) << log_;
+    EXPECT_NE(log_.find("NOTE: 3 observation(s) of this BY group have a negative or missing value "
+                        "of the FREQ variable f; the first is observation 6 of the group."),
+              std::string::npos)
+        << log_;
+    // Zero weights only: a user's own way to keep rows out, no note.
+    writeData(
+        [](int n, std::vector<std::string>& c) {
+            c.push_back(n == 1 ? "w" : n < 40 ? "0" : "1");
+        },
+        "");
+    EXPECT_EQ(run(model + " / weight=w;"), 0) << log_;
+    EXPECT_EQ(log_.find("[1049-975]"), std::string::npos) << log_;
+}
+
 } // namespace
