@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <set>
+#include <string_view>
 #include <system_error>
 
 #include <fmt/format.h>
@@ -69,28 +71,29 @@ void requireNumeric(const VlcRun& run, int var, const char* user) {
 void repeatsIgnored(VlcRun& run) {
     for (const char* kw :
          {"PSDATA", "PSWEIGHT", "MATCH", "STRATA", "ASSESS", "FREQ", "BY", "ID", "CLASS"}) {
-        const Statement* second = nullptr;
-        for (const Statement& st : run.statements)
-            if (st.keyword == kw && &st != firstStatement(run, kw)) {
-                second = &st;
+        bool seen = false;
+        for (const Statement& st : run.statements) {
+            if (st.keyword != kw) continue;
+            if (seen) {
+                warn(run, kMsgLaterStatementsIgnored, {kw, std::to_string(st.line)});
                 break;
             }
-        if (second) warn(run, kMsgLaterStatementsIgnored, {kw, std::to_string(second->line)});
-    }
-    for (const Statement& st : run.statements)
-        for (std::size_t i = 0; i < st.options.size(); ++i) {
-            const host::ParsedOption& o = st.options[i];
-            bool earlier = false;
-            for (std::size_t j = 0; j < i && !earlier; ++j)
-                earlier = st.options[j].path == o.path;
-            if (earlier || st.count(o.path) < 2) continue;
-            const std::string value = o.hasNumber()      ? fmt::format("{}", o.number)
-                                      : !o.value.empty() ? o.value
-                                      : o.names.empty()  ? o.written
-                                                         : o.names.front();
-            warn(run, kMsgOptionRepeated,
-                 {st.keyword, std::to_string(st.line), o.written + "=", value});
+            seen = true;
         }
+    }
+    for (const Statement& st : run.statements) {
+        std::set<std::string_view> seen, warned;
+        for (const host::ParsedOption& o : st.options) {
+            if (seen.insert(o.path).second || !warned.insert(o.path).second) continue;
+            const host::ParsedOption& first = *st.find(o.path); // the one in force
+            const std::string value = first.hasNumber()      ? fmt::format("{}", first.number)
+                                      : !first.value.empty() ? first.value
+                                      : first.names.empty()  ? first.written
+                                                             : first.names.front();
+            warn(run, kMsgOptionRepeated,
+                 {st.keyword, std::to_string(st.line), first.written + "=", value});
+        }
+    }
 }
 
 void byFreqId(VlcRun& run) {

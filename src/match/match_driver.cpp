@@ -184,7 +184,6 @@ int velloc(VlcRun& run) {
     // The flow of variable-ratio and full matching leaves out treated units that no control
     // can take without saying so: they are as unmatched as greedy matching's.
     if (status == kMatchOk && run.nMatchedTreated < nt) {
-        run.unmatchedFlag = 1;
         host::xpmlog(host::kGroupProc, kMsgMatchNoControl);
         run.raise(4);
     }

@@ -123,32 +123,25 @@ bool writeAtomically(const std::string& path, const std::function<bool(std::ostr
         xpmlog(kGroupHostOutput, kMsgOutputWrite, {path, "it is a folder"});
         return false;
     }
-    if (kind == TargetKind::Other) { // a device or pipe takes the bytes where it is
-        errno = 0;
-        std::ofstream f(target, std::ios::binary);
-        if (f && !write(f)) reason = "the data to write could not be read back";
-        if (f) f.close();
-        if (!f && reason.empty()) reason = errno ? std::strerror(errno) : "write failed";
-        if (reason.empty()) return true;
-        xpmlog(kGroupHostOutput, kMsgOutputWrite, {path, reason});
-        return false;
-    }
-    const std::string tmp = target + fmt::format(".tmp{}", static_cast<long>(::getpid()));
+    // A device or pipe takes the bytes where it is; a file is written beside and renamed.
+    const bool inPlace = kind == TargetKind::Other;
+    const std::string into =
+        inPlace ? target : target + fmt::format(".tmp{}", static_cast<long>(::getpid()));
     {
         errno = 0;
-        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+        std::ofstream f(into, std::ios::binary | std::ios::trunc);
         if (f && !write(f)) reason = "the data to write could not be read back";
         if (f) f.close();
         if (!f && reason.empty()) reason = errno ? std::strerror(errno) : "write failed";
     }
-    if (reason.empty()) {
+    if (reason.empty() && !inPlace) {
         std::error_code ec;
-        fs::rename(tmp, target, ec);
+        fs::rename(into, target, ec);
         if (ec) reason = ec.message();
     }
     if (reason.empty()) return true;
     std::error_code ignore;
-    fs::remove(tmp, ignore);
+    if (!inPlace) fs::remove(into, ignore);
     xpmlog(kGroupHostOutput, kMsgOutputWrite, {path, reason});
     return false;
 }

@@ -46,13 +46,7 @@ class Cli : public ::testing::Test {
     fs::path dir;
 };
 
-std::string lastLine(const std::string& s) {
-    std::string t = s;
-    while (!t.empty() && t.back() == '\n')
-        t.pop_back();
-    auto nl = t.rfind('\n');
-    return nl == std::string::npos ? t : t.substr(nl + 1);
-}
+using velloc::e2e::lastLine;
 
 const char* kData = "id,treat,x\n1,1,0.5\n2,0,0.7\n3,1,0.2\n4,0,0.9\n";
 

@@ -34,6 +34,14 @@ inline std::string slurp(const std::filesystem::path& p) {
     return s.str();
 }
 
+// The last line of a text (a log), its line end taken off.
+inline std::string lastLine(std::string s) {
+    while (!s.empty() && s.back() == '\n')
+        s.pop_back();
+    const auto nl = s.rfind('\n');
+    return nl == std::string::npos ? s : s.substr(nl + 1);
+}
+
 // The command's exit status, -1 when it did not exit normally.
 inline int shell(const std::string& cmd) {
     int rc = std::system(cmd.c_str());

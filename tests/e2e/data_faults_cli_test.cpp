@@ -18,19 +18,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using velloc::e2e::lastLine;
 using velloc::e2e::shell;
 using velloc::e2e::slurp;
 
 // The job-training data (id,treat,age,educ,race,married,nodegree,re74,re75,re78), each line
 // through edit(line number, cells) before it is written; line 1 is the header.
 using Edit = std::function<void(int, std::vector<std::string>&)>;
-
-std::string lastLine(const std::string& text) {
-    std::size_t end = text.find_last_not_of('\n');
-    if (end == std::string::npos) return {};
-    std::size_t start = text.rfind('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1, end - start);
-}
 
 class DataFaults : public ::testing::Test {
   protected:
@@ -164,13 +158,13 @@ TEST_F(DataFaults, FullMatchingSaysWhenTreatedUnitsStayUnmatched) {
             c.push_back(treated ? (id == 1 ? "0.95" : "0.4") : (id % 2 ? "0.38" : "0.42"));
         },
         "ps");
-    const char* match = "class treat;\npsdata treatvar=treat(treated='1') ps=ps;\n"
-                        "match method=%s distance=ps caliper(mult=one)=0.05;";
     for (const char* method : {"full(kmax=3)", "varratio(kmin=1 kmax=2)", "optimal(k=1)"}) {
         SCOPED_TRACE(method);
-        char body[256];
-        std::snprintf(body, sizeof body, match, method);
-        EXPECT_EQ(run(body), 0) << log_;
+        EXPECT_EQ(run(std::string("class treat;\npsdata treatvar=treat(treated='1') ps=ps;\n"
+                                  "match method=") +
+                      method + " distance=ps caliper(mult=one)=0.05;"),
+                  0)
+            << log_;
         EXPECT_NE(log_.find("WARNING: Some treated units in the support region have no admissible "
                             "control; they stay unmatched. [1049-250]"),
                   std::string::npos)

@@ -42,12 +42,7 @@ class EffectCli : public ::testing::Test {
     std::string log, listing;
 };
 
-std::string lastLineOf(std::string s) {
-    while (!s.empty() && s.back() == '\n')
-        s.pop_back();
-    auto nl = s.rfind('\n');
-    return nl == std::string::npos ? s : s.substr(nl + 1);
-}
+using velloc::e2e::lastLine;
 
 const std::string kData = "'" + dataPath("lalonde_outcomes.csv") + "'";
 const std::string kModel = "   class treat race married nodegree;\n"
@@ -228,7 +223,7 @@ TEST_F(EffectCli, RatiosOfAnOutcomeThatIsNotZeroOneAreRefused) {
     Table t = effects();
     ASSERT_EQ(t.rows.size(), 1u);
     EXPECT_EQ(t.rows[0][t.column("Outcome")], "employed78");
-    EXPECT_NE(lastLineOf(log).find("status 4"), std::string::npos) << log;
+    EXPECT_NE(lastLine(log).find("status 4"), std::string::npos) << log;
 }
 
 TEST_F(EffectCli, BootstrapAfterMatchingIsReproducibleFromItsSeed) {
@@ -379,7 +374,7 @@ TEST_F(EffectBootstrapCli, DrawsWithoutAnEstimateAreCountedInAWarning) {
     Table t = effects();
     ASSERT_EQ(t.rows.size(), 1u);
     EXPECT_GT(number(t.rows[0][t.column("StdErr")]), 0.0);
-    EXPECT_NE(lastLineOf(log).find("status 4"), std::string::npos) << log;
+    EXPECT_NE(lastLine(log).find("status 4"), std::string::npos) << log;
 }
 
 } // namespace
